@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Builds Tavik twice (plain and with AddressSanitizer + UBSan) and runs every
+# test in both builds, then a short fuzzing run.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/deps.sh test
+jobs=$(nproc)
+
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake --build build -j "$jobs"
+
+cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTAVIK_SANITIZE=ON -DTAVIK_BENCH=OFF
+cmake --build build-asan -j "$jobs"
+
+# One wine prefix for the whole run; the first start creates it.
+export WINEPREFIX="$PWD/build/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+if command -v wine >/dev/null && [ ! -d "$WINEPREFIX" ]; then
+  timeout 300 wineboot -i >/dev/null 2>&1 || true
+fi
+
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+status=0
+ctest --test-dir build --output-on-failure -j "$jobs" || status=1
+ctest --test-dir build-asan --output-on-failure -j "$jobs" || status=1
+
+if [ -f tests/fuzz/CMakeLists.txt ]; then
+  CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTAVIK_FUZZ=ON -DTAVIK_TESTS=ON -DTAVIK_BENCH=OFF
+  cmake --build build-fuzz -j "$jobs" --target tavik_fuzzers
+  bash tests/fuzz/run.sh build-fuzz || status=1
+fi
+exit $status

@@ -1,0 +1,6 @@
+#pragma once
+
+class TConstManager {
+public:
+    TConstManager() = default;
+};

@@ -1,0 +1,6 @@
+#pragma once
+
+class TDefineManager {
+public:
+    TDefineManager() = default;
+};

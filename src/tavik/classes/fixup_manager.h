@@ -1,0 +1,6 @@
+#pragma once
+
+class TFixupManager {
+public:
+    TFixupManager() = default;
+};

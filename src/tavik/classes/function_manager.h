@@ -1,0 +1,6 @@
+#pragma once
+
+class TFunctionManager {
+public:
+    TFunctionManager() = default;
+};

@@ -1,0 +1,6 @@
+#pragma once
+
+class TIdentManager {
+public:
+    TIdentManager() = default;
+};

@@ -1,0 +1,6 @@
+#pragma once
+
+class TImportManager {
+public:
+    TImportManager() = default;
+};

@@ -1,0 +1,6 @@
+#pragma once
+
+class TRegisterManager {
+public:
+    TRegisterManager() = default;
+};

@@ -1,0 +1,6 @@
+#pragma once
+
+class TResourceManager {
+public:
+    TResourceManager() = default;
+};

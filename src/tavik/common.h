@@ -1,0 +1,13 @@
+#pragma once
+#include <cstdint>
+#include <string>
+
+#include "tavik/plugin_api.h"
+
+// Process-wide values shared by every part of the assembler.
+extern int64_t frequency64;        // counter ticks per second
+extern uint32_t fileCounter;       // source files read from disk
+extern uint32_t ptrSize;           // target word size in bytes
+extern std::string strTAVIK_PATH;  // folder of the executable, with its trailing separator
+extern std::string strTAVIK_VERSION;
+extern TCompilerFlags CompileFlags;

@@ -1,0 +1,5 @@
+#pragma once
+
+// One instruction operand.
+struct TOperand {
+};
