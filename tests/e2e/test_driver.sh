@@ -87,12 +87,14 @@ before=$(stat -c %s "$bin/log.txt" 2>/dev/null || echo 0)
 tail -c +$((before + 1)) "$bin/log.txt" | grep -q "LOG STARTED" || fail "build/bin/log.txt: no new section"
 tail -c +$((before + 1)) "$bin/log.txt" | grep -q "unique_$$" || fail "build/bin/log.txt: message missing"
 
-# On a terminal: ANSI colours (14 banner, 7 messages) and the title.
+# On a terminal: ANSI colours (14 banner, 7 messages, 12 errors) and the title.
 if command -v script >/dev/null; then
   script -qec "'$tavik' </dev/null" /dev/null </dev/null >tty.out 2>&1
   grep -qF $'\e]0;Tavik Assembler ' tty.out || fail "tty: no title sequence"
   grep -qF $'\e[0;93m****' tty.out || fail "tty: banner not in colour 14"
   grep -qF $'\e[0musage: tavik.exe' tty.out || fail "tty: usage not in colour 7"
+  script -qec "'$tavik' nothere.tav </dev/null" /dev/null </dev/null >tty2.out 2>&1
+  grep -qF $'\e[0;91m[001] Input file does not exist nothere.tav' tty2.out || fail "tty: error not in colour 12"
 else
   echo "script(1) missing: terminal colours not checked"
 fi
