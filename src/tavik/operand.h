@@ -5,6 +5,10 @@
 
 // General registers in encoding order: the hardware number is the value
 // mod 8, the width class the value div 8.
+// glibc's <sys/ucontext.h> (pulled in by <signal.h> under _GNU_SOURCE)
+// declares REG_RAX .. REG_RDI at global scope, so the 64-bit names are
+// reached through the type: TRegister::REG_RAX.
+namespace tavik_reg {
 enum TRegister : uint8_t {
     REG_AL = 0, REG_CL, REG_DL, REG_BL, REG_AH, REG_CH, REG_DH, REG_BH,
     REG_AX = 8, REG_CX, REG_DX, REG_BX, REG_SP, REG_BP, REG_SI, REG_DI,
@@ -12,6 +16,15 @@ enum TRegister : uint8_t {
     REG_RAX = 24, REG_RCX, REG_RDX, REG_RBX, REG_RSP, REG_RBP, REG_RSI, REG_RDI,
     REG_NONE = 255
 };
+}  // namespace tavik_reg
+using tavik_reg::TRegister;
+using tavik_reg::REG_AL, tavik_reg::REG_CL, tavik_reg::REG_DL, tavik_reg::REG_BL, tavik_reg::REG_AH,
+    tavik_reg::REG_CH, tavik_reg::REG_DH, tavik_reg::REG_BH;
+using tavik_reg::REG_AX, tavik_reg::REG_CX, tavik_reg::REG_DX, tavik_reg::REG_BX, tavik_reg::REG_SP,
+    tavik_reg::REG_BP, tavik_reg::REG_SI, tavik_reg::REG_DI;
+using tavik_reg::REG_EAX, tavik_reg::REG_ECX, tavik_reg::REG_EDX, tavik_reg::REG_EBX, tavik_reg::REG_ESP,
+    tavik_reg::REG_EBP, tavik_reg::REG_ESI, tavik_reg::REG_EDI;
+using tavik_reg::REG_NONE;
 
 // Segment registers by their x86 number.
 enum TSegment : uint8_t {
