@@ -37,10 +37,10 @@ TRegister strToReg(const std::string& name)
         if ((i = findIn(kGpNames, 8, s)) < 0) return REG_NONE;
         if (bits == 16) return static_cast<TRegister>(REG_AX + i);
         if (bits == 32) return static_cast<TRegister>(REG_EAX + i);
-        if (bits == 64) return static_cast<TRegister>(TRegister::REG_RAX + i);
+        if (bits == 64) return static_cast<TRegister>(REG_RAX + i);
         return REG_NONE;
     case 3:
-        if (bits >= 64 && (i = findIn(kReg64Names, 8, s)) >= 0) return static_cast<TRegister>(TRegister::REG_RAX + i);
+        if (bits >= 64 && (i = findIn(kReg64Names, 8, s)) >= 0) return static_cast<TRegister>(REG_RAX + i);
         if (bits >= 32 && (i = findIn(kRegNames + 16, 8, s)) >= 0) return static_cast<TRegister>(REG_EAX + i);
         return REG_NONE;
     case 2:

@@ -3,12 +3,32 @@
 #include <initializer_list>
 #include <string>
 
+// glibc's <sys/ucontext.h> (reached through <csignal> under _GNU_SOURCE)
+// declares REG_RAX .. REG_RDI at global scope. When it has not been seen yet,
+// it is read here with those names moved aside, so the register names below
+// stay ours whatever is included later.
+#if defined(__linux__) && !defined(REG_RAX)
+#  define REG_RAX tavik_ucontext_REG_RAX
+#  define REG_RCX tavik_ucontext_REG_RCX
+#  define REG_RDX tavik_ucontext_REG_RDX
+#  define REG_RBX tavik_ucontext_REG_RBX
+#  define REG_RSP tavik_ucontext_REG_RSP
+#  define REG_RBP tavik_ucontext_REG_RBP
+#  define REG_RSI tavik_ucontext_REG_RSI
+#  define REG_RDI tavik_ucontext_REG_RDI
+#  include <csignal>
+#  undef REG_RAX
+#  undef REG_RCX
+#  undef REG_RDX
+#  undef REG_RBX
+#  undef REG_RSP
+#  undef REG_RBP
+#  undef REG_RSI
+#  undef REG_RDI
+#endif
+
 // General registers in encoding order: the hardware number is the value
 // mod 8, the width class the value div 8.
-// glibc's <sys/ucontext.h> (pulled in by <signal.h> under _GNU_SOURCE)
-// declares REG_RAX .. REG_RDI at global scope, so the 64-bit names are
-// reached through the type: TRegister::REG_RAX.
-namespace tavik_reg {
 enum TRegister : uint8_t {
     REG_AL = 0, REG_CL, REG_DL, REG_BL, REG_AH, REG_CH, REG_DH, REG_BH,
     REG_AX = 8, REG_CX, REG_DX, REG_BX, REG_SP, REG_BP, REG_SI, REG_DI,
@@ -16,15 +36,6 @@ enum TRegister : uint8_t {
     REG_RAX = 24, REG_RCX, REG_RDX, REG_RBX, REG_RSP, REG_RBP, REG_RSI, REG_RDI,
     REG_NONE = 255
 };
-}  // namespace tavik_reg
-using tavik_reg::TRegister;
-using tavik_reg::REG_AL, tavik_reg::REG_CL, tavik_reg::REG_DL, tavik_reg::REG_BL, tavik_reg::REG_AH,
-    tavik_reg::REG_CH, tavik_reg::REG_DH, tavik_reg::REG_BH;
-using tavik_reg::REG_AX, tavik_reg::REG_CX, tavik_reg::REG_DX, tavik_reg::REG_BX, tavik_reg::REG_SP,
-    tavik_reg::REG_BP, tavik_reg::REG_SI, tavik_reg::REG_DI;
-using tavik_reg::REG_EAX, tavik_reg::REG_ECX, tavik_reg::REG_EDX, tavik_reg::REG_EBX, tavik_reg::REG_ESP,
-    tavik_reg::REG_EBP, tavik_reg::REG_ESI, tavik_reg::REG_EDI;
-using tavik_reg::REG_NONE;
 
 // Segment registers by their x86 number.
 enum TSegment : uint8_t {

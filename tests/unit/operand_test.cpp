@@ -20,7 +20,7 @@ TEST(Operand, RegisterNamesByBitMode)
         TRegister reg;
     } cases[] = {
         {"EAX", 32, REG_EAX}, {"eax", 16, REG_NONE}, {"edi", 64, REG_EDI}, {"rax", 32, REG_NONE},
-        {"RSI", 64, TRegister::REG_RSI}, {"gp_sp", 16, REG_SP}, {"gp_sp", 32, REG_ESP}, {"GP_SP", 64, TRegister::REG_RSP},
+        {"RSI", 64, REG_RSI}, {"gp_sp", 16, REG_SP}, {"gp_sp", 32, REG_ESP}, {"GP_SP", 64, REG_RSP},
         {"gp_sp", 0, REG_NONE}, {"gp_ax", 8, REG_NONE}, {"al", 0, REG_AL}, {"BH", 16, REG_BH},
         {"di", 32, REG_DI}, {"sp", 64, REG_SP}, {"ebx", 0, REG_NONE}, {"gp_xx", 32, REG_NONE},
         {"", 32, REG_NONE}, {"e", 32, REG_NONE}, {"eaxx", 32, REG_NONE}, {"st", 32, REG_NONE},
@@ -46,12 +46,12 @@ TEST(Operand, RegisterTextAndSize)
     EXPECT_EQ(regToStr(REG_AL), "al");
     EXPECT_EQ(regToStr(REG_DI), "di");
     EXPECT_EQ(regToStr(REG_EDI), "edi");
-    EXPECT_EQ(regToStr(TRegister::REG_RAX), "");
+    EXPECT_EQ(regToStr(REG_RAX), "");
     EXPECT_EQ(regToStr(REG_NONE), "");
     EXPECT_EQ(regSize(REG_BH), 1);
     EXPECT_EQ(regSize(REG_SP), 2);
     EXPECT_EQ(regSize(REG_ESP), 4);
-    EXPECT_EQ(regSize(TRegister::REG_RAX), 4);
+    EXPECT_EQ(regSize(REG_RAX), 4);
     EXPECT_EQ(regSize(REG_NONE), 4);
     // hardware number and width class
     EXPECT_EQ(REG_EBP % 8, 5);

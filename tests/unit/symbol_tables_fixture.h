@@ -1,5 +1,9 @@
 #pragma once
+// operand.h first: it keeps glibc's register indices clear of ours
+#include "operand.h"
+// clang-format off
 #include <gtest/gtest.h>
+// clang-format on
 
 #include "classes/const_manager.h"
 #include "classes/define_manager.h"
