@@ -13,10 +13,15 @@ cmake --build build -j "$jobs"
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTAVIK_SANITIZE=ON -DTAVIK_BENCH=OFF
 cmake --build build-asan -j "$jobs"
 
-# One wine prefix for the whole run; the first start creates it.
-export WINEPREFIX="$PWD/build/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-if command -v wine >/dev/null && [ ! -d "$WINEPREFIX" ]; then
-  timeout 300 wineboot -i >/dev/null 2>&1 || true
+# One wine prefix for every run (it is large and takes a while to create),
+# with its server kept up while the tests run.
+export WINEPREFIX="${WINEPREFIX:-${XDG_CACHE_HOME:-$HOME/.cache}/tavik/wineprefix}"
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+if command -v wine >/dev/null; then
+  mkdir -p "$(dirname "$WINEPREFIX")"
+  [ -d "$WINEPREFIX" ] || timeout 300 wine wineboot -i >/dev/null 2>&1 || true
+  wineserver -p || true
+  trap 'wineserver -k 2>/dev/null || true' EXIT
 fi
 
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
