@@ -1,7 +1,8 @@
 #pragma once
 #include <cstdint>
-#include <cstdio>
 #include <string>
+
+#include "platform/platform.h"
 
 class TAFile;
 
@@ -53,9 +54,18 @@ public:
 
     uint32_t ErrorCount() const { return F_ErrorCount; }
     uint32_t WarningCount() const { return F_WarningCount; }
+    bool LogFileOpen() const { return F_LogFile.IsOpen(); }
+    // Pushes the log file and standard output out (before an immediate exit).
+    void Flush();
+
+    // The excerpt of the line holding byte position charPos (1-based) of data:
+    // the bytes between the line breaks around it, trimmed of blanks and controls.
+    static std::string LineExcerpt(const char* data, size_t size, uint32_t charPos);
 
 private:
-    FILE* F_LogFile = nullptr;
+    void LogFileFailed(const std::string& what);
+
+    platform::TOutFile F_LogFile;
     bool F_LogFailed = false;  // reported once, then logging stays off
     uint32_t F_ErrorCount = 0;
     uint32_t F_WarningCount = 0;

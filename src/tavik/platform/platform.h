@@ -1,0 +1,100 @@
+#pragma once
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+// The operating-system layer. Everything the assembler needs from the OS goes
+// through these calls; one implementation per platform (POSIX now).
+namespace platform {
+
+// Path separator of this platform; folder names end in it.
+extern const char PathSeparator;
+
+// --- console ---------------------------------------------------------------
+// Prepares standard output for UTF-8 text.
+void ConsoleInit();
+// True when standard output is a terminal (colours and title only then).
+bool StdoutIsTerminal();
+// Sets the text colour (Windows attribute number: 7, 10, 12, 14, 6, ...).
+void SetTextColour(uint16_t attribute);
+// Puts the terminal colours back to their defaults, when they were changed.
+void ResetTextColour();
+void SetConsoleTitle(const std::string& title);
+// Writes bytes to standard output as they are.
+void WriteStdout(const std::string& text);
+void FlushStdout();
+
+// --- process and timing ----------------------------------------------------
+// Raises the current thread's priority; failure is ignored.
+void RaiseThreadPriority();
+// High-resolution counter and its ticks per second.
+int64_t PerformanceCounter();
+int64_t PerformanceFrequency();
+// Milliseconds since some fixed point.
+uint32_t TickCount();
+// Ends the process at once with the exit code, after flushing standard output.
+[[noreturn]] void ExitProcess(int code);
+
+// --- files -------------------------------------------------------------------
+// True for an existing file that is not a folder.
+bool FileExists(const std::string& path);
+bool FolderExists(const std::string& path);
+// Absolute, normalised form of a path (relative to the working directory).
+std::string FullPath(const std::string& path);
+// Reads a whole file; false (and out untouched) when it cannot be read.
+bool ReadFile(const std::string& path, std::string& out);
+// Creates or truncates a file and writes data to it; false on any failure.
+bool WriteFile(const std::string& path, const std::string& data);
+// Names (not paths) of the entries of a folder whose name ends in suffix,
+// compared without regard to ASCII case, sorted by name. Missing folder: none.
+std::vector<std::string> ListFolder(const std::string& folder, const std::string& suffix);
+bool SetWorkingFolder(const std::string& folder);
+// Text of the last OS error of a failed call.
+std::string LastErrorText();
+
+// An open file for writing; closed by Close or the destructor.
+class TOutFile {
+public:
+    TOutFile() = default;
+    ~TOutFile();
+    TOutFile(const TOutFile&) = delete;
+    TOutFile& operator=(const TOutFile&) = delete;
+
+    // New file or truncated existing one, open for reading and writing.
+    bool Create(const std::string& path);
+    // Appends to an existing file, else creates it.
+    bool OpenAppend(const std::string& path);
+    bool IsOpen() const { return F_File != nullptr; }
+    bool Write(const void* data, size_t size);
+    bool Flush();
+    bool Close();
+
+private:
+    FILE* F_File = nullptr;
+};
+
+// --- path text ---------------------------------------------------------------
+// Folder part with its trailing separator ("" when there is none).
+std::string ExtractFilePath(const std::string& path);
+// Name part after the last separator.
+std::string ExtractFileName(const std::string& path);
+// Extension of the name part, dot included ("" when there is none).
+std::string ExtractFileExt(const std::string& path);
+// The path with one trailing separator.
+std::string IncludeTrailingSeparator(const std::string& folder);
+
+// --- executable --------------------------------------------------------------
+// Full path of the running executable.
+std::string ExecutablePath();
+// Its folder, with the trailing separator.
+std::string ExecutableFolder();
+// Four-part version "a.b.c.d" of an executable; "0.0.0.0" when unknown.
+std::string FileVersion(const std::string& path);
+
+// --- dynamic libraries ---------------------------------------------------------
+// Loads a library; nullptr on failure (error then holds why). Never unloaded.
+void* OpenLibrary(const std::string& path, std::string* error = nullptr);
+void* LibrarySymbol(void* library, const char* name);
+
+}  // namespace platform

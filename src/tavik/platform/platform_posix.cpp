@@ -1,0 +1,286 @@
+#if !defined(_WIN32)
+#include <dirent.h>
+#include <dlfcn.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+
+#include "platform/platform.h"
+
+#ifndef TAVIK_VERSION_TEXT
+#define TAVIK_VERSION_TEXT ""
+#endif
+
+namespace platform {
+
+const char PathSeparator = '/';
+
+namespace {
+
+bool g_ColourChanged = false;
+
+int AnsiColourIndex(unsigned rgb) {
+    // Windows: 1 blue, 2 green, 4 red; ANSI: 1 red, 2 green, 4 blue.
+    return ((rgb & 1) ? 4 : 0) | (rgb & 2) | ((rgb & 4) ? 1 : 0);
+}
+
+char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; }
+
+bool EndsWithNoCase(const std::string& s, const std::string& suffix) {
+    if (suffix.size() > s.size()) return false;
+    size_t off = s.size() - suffix.size();
+    for (size_t i = 0; i < suffix.size(); ++i)
+        if (LowerAscii(s[off + i]) != LowerAscii(suffix[i])) return false;
+    return true;
+}
+
+// Four dot-separated numbers from the build's version text, or "0.0.0.0".
+std::string NormaliseVersion(const std::string& text) {
+    unsigned part[4] = {0, 0, 0, 0};
+    size_t i = 0, n = 0;
+    if (text.empty()) return "0.0.0.0";
+    while (n < 4) {
+        if (i >= text.size() || text[i] < '0' || text[i] > '9') return "0.0.0.0";
+        unsigned long v = 0;
+        while (i < text.size() && text[i] >= '0' && text[i] <= '9') {
+            v = v * 10 + unsigned(text[i] - '0');
+            if (v > 65535) return "0.0.0.0";
+            ++i;
+        }
+        part[n++] = unsigned(v);
+        if (i == text.size()) break;
+        if (text[i] != '.') return "0.0.0.0";
+        ++i;
+    }
+    if (i < text.size()) return "0.0.0.0";
+    return std::to_string(part[0]) + "." + std::to_string(part[1]) + "." + std::to_string(part[2]) +
+           "." + std::to_string(part[3]);
+}
+
+}  // namespace
+
+// --- console ---------------------------------------------------------------
+
+void ConsoleInit() {
+    // The terminal takes UTF-8 bytes as they are; nothing to switch.
+}
+
+bool StdoutIsTerminal() { return isatty(STDOUT_FILENO) == 1; }
+
+void SetTextColour(uint16_t attribute) {
+    if (!StdoutIsTerminal()) return;
+    unsigned fg = attribute & 0x0F, bg = (attribute >> 4) & 0x0F;
+    std::string seq = "\x1b[0";
+    if (attribute != 7) {
+        seq += ";" + std::to_string(((fg & 8) ? 90 : 30) + AnsiColourIndex(fg & 7));
+        if (bg != 0) seq += ";" + std::to_string(((bg & 8) ? 100 : 40) + AnsiColourIndex(bg & 7));
+    }
+    seq += "m";
+    std::fwrite(seq.data(), 1, seq.size(), stdout);
+    g_ColourChanged = attribute != 7;
+}
+
+void ResetTextColour() {
+    if (!g_ColourChanged || !StdoutIsTerminal()) return;
+    std::fputs("\x1b[0m", stdout);
+    g_ColourChanged = false;
+}
+
+void SetConsoleTitle(const std::string& title) {
+    if (!StdoutIsTerminal()) return;
+    std::string seq = "\x1b]0;";
+    for (char c : title)
+        if (static_cast<unsigned char>(c) >= 32 && c != 0x7F) seq += c;
+    seq += "\x07";
+    std::fwrite(seq.data(), 1, seq.size(), stdout);
+    std::fflush(stdout);
+}
+
+void WriteStdout(const std::string& text) { std::fwrite(text.data(), 1, text.size(), stdout); }
+
+void FlushStdout() { std::fflush(stdout); }
+
+// --- process and timing ----------------------------------------------------
+
+void RaiseThreadPriority() {
+    // Best effort: an unprivileged process may not raise its priority.
+    pid_t tid = static_cast<pid_t>(syscall(SYS_gettid));
+    (void)setpriority(PRIO_PROCESS, static_cast<id_t>(tid), -20);
+}
+
+int64_t PerformanceCounter() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+int64_t PerformanceFrequency() { return 1000000000; }
+
+uint32_t TickCount() {
+    return static_cast<uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                     std::chrono::steady_clock::now().time_since_epoch())
+                                     .count());
+}
+
+void ExitProcess(int code) {
+    ResetTextColour();
+    std::fflush(stdout);
+    std::fflush(stderr);
+    std::exit(code);
+}
+
+// --- files -------------------------------------------------------------------
+
+bool FileExists(const std::string& path) {
+    struct stat st;
+    return !path.empty() && stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+bool FolderExists(const std::string& path) {
+    struct stat st;
+    return !path.empty() && stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::string FullPath(const std::string& path) {
+    std::error_code ec;
+    std::filesystem::path p = std::filesystem::absolute(std::filesystem::path(path), ec);
+    if (ec) return path;
+    return p.lexically_normal().string();
+}
+
+bool ReadFile(const std::string& path, std::string& out) {
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) return false;
+    std::string data;
+    char buf[65536];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) data.append(buf, n);
+    bool ok = !std::ferror(f);
+    std::fclose(f);
+    if (ok) out.swap(data);
+    return ok;
+}
+
+bool WriteFile(const std::string& path, const std::string& data) {
+    TOutFile f;
+    return f.Create(path) && f.Write(data.data(), data.size()) && f.Close();
+}
+
+std::vector<std::string> ListFolder(const std::string& folder, const std::string& suffix) {
+    std::vector<std::string> names;
+    DIR* d = opendir(folder.empty() ? "." : folder.c_str());
+    if (!d) return names;
+    while (dirent* e = readdir(d)) {
+        std::string name = e->d_name;
+        if (name == "." || name == "..") continue;
+        if (EndsWithNoCase(name, suffix)) names.push_back(name);
+    }
+    closedir(d);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+bool SetWorkingFolder(const std::string& folder) { return !folder.empty() && chdir(folder.c_str()) == 0; }
+
+std::string LastErrorText() { return std::strerror(errno); }
+
+TOutFile::~TOutFile() { Close(); }
+
+bool TOutFile::Create(const std::string& path) {
+    Close();
+    F_File = std::fopen(path.c_str(), "w+b");
+    return F_File != nullptr;
+}
+
+bool TOutFile::OpenAppend(const std::string& path) {
+    Close();
+    F_File = std::fopen(path.c_str(), "ab");
+    return F_File != nullptr;
+}
+
+bool TOutFile::Write(const void* data, size_t size) {
+    if (!F_File) return false;
+    return size == 0 || std::fwrite(data, 1, size, F_File) == size;
+}
+
+bool TOutFile::Flush() { return F_File && std::fflush(F_File) == 0; }
+
+bool TOutFile::Close() {
+    if (!F_File) return true;
+    bool ok = std::fclose(F_File) == 0;
+    F_File = nullptr;
+    return ok;
+}
+
+// --- path text ---------------------------------------------------------------
+
+std::string ExtractFilePath(const std::string& path) {
+    size_t p = path.find_last_of(PathSeparator);
+    return p == std::string::npos ? std::string() : path.substr(0, p + 1);
+}
+
+std::string ExtractFileName(const std::string& path) {
+    size_t p = path.find_last_of(PathSeparator);
+    return p == std::string::npos ? path : path.substr(p + 1);
+}
+
+std::string ExtractFileExt(const std::string& path) {
+    std::string name = ExtractFileName(path);
+    size_t p = name.find_last_of('.');
+    return p == std::string::npos ? std::string() : name.substr(p);
+}
+
+std::string IncludeTrailingSeparator(const std::string& folder) {
+    if (!folder.empty() && folder.back() == PathSeparator) return folder;
+    return folder + PathSeparator;
+}
+
+// --- executable --------------------------------------------------------------
+
+std::string ExecutablePath() {
+    std::error_code ec;
+    std::filesystem::path p = std::filesystem::read_symlink("/proc/self/exe", ec);
+    return ec ? std::string() : p.string();
+}
+
+std::string ExecutableFolder() {
+    std::string exe = ExecutablePath();
+    return exe.empty() ? IncludeTrailingSeparator(FullPath(".")) : ExtractFilePath(exe);
+}
+
+std::string FileVersion(const std::string& path) {
+    // Only the running program's own version is known (set by the build).
+    std::error_code ec;
+    std::string exe = ExecutablePath();
+    if (exe.empty() || !std::filesystem::equivalent(path, exe, ec) || ec) return "0.0.0.0";
+    return NormaliseVersion(TAVIK_VERSION_TEXT);
+}
+
+// --- dynamic libraries ---------------------------------------------------------
+
+void* OpenLibrary(const std::string& path, std::string* error) {
+    dlerror();
+    void* h = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!h && error) {
+        const char* e = dlerror();
+        *error = e ? e : "unknown error";
+    }
+    return h;
+}
+
+void* LibrarySymbol(void* library, const char* name) {
+    if (!library || !name) return nullptr;
+    return dlsym(library, name);
+}
+
+}  // namespace platform
+#endif
