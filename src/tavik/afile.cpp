@@ -287,3 +287,30 @@ TMathOp TAFile::moveNextIfMathOp(bool signed_) {
         return moNone;
     }
 }
+
+namespace {
+
+const TAFile* hookCurrentFile() { return Compiler ? Compiler->F_CurFile : nullptr; }
+
+bool hookDescribe(const TAFile* file, TLogSource& out) {
+    if (!file) return false;
+    out.fileName = file->F_FileName;
+    out.data = file->F_Buffer.data();
+    out.size = file->F_FileLength;
+    out.line = file->CurLine;
+    out.column = file->CurLineChar;
+    out.charPos = file->CurChar;
+    return true;
+}
+
+std::string hookTokenText() {
+    return Compiler && Compiler->F_CurToken ? Compiler->F_CurToken->getTokenStr() : std::string();
+}
+
+}  // namespace
+
+void InstallReaderLogHooks() {
+    LogHooks.currentFile = hookCurrentFile;
+    LogHooks.describe = hookDescribe;
+    LogHooks.currentTokenText = hookTokenText;
+}

@@ -36,6 +36,11 @@ public:
     TMathOp moveNextIfMathOp(bool signed_);
     TTavToken setNextToken(TCurrentToken* token);
 
+    // The source whose setNextToken runs innermost; else the compiler's current file.
+    static TAFile* activeReader();
+    // Moves the cursor to the last peek without touching any token.
+    void commitPeekPosition();
+
     // The byte at a 1-based position; 0 outside the text.
     char charAt(uint32_t pos) const {
         return (pos >= 1 && pos <= F_FileLength) ? F_Buffer[pos - 1] : '\0';
@@ -63,10 +68,11 @@ public:
     uint32_t CurLineChar = 0;
 
 private:
-    friend class TTokenizer;
     void recordPeek();
-    void commitPeekPosition();  // cursor to the last peek, token untouched
 };
+
+// Packs up to four bytes of str into a number, the first in the lowest byte.
+uint64_t StrOrd(const std::string& str);
 
 // Points the log's positioned messages and code excerpts at the compiler's
 // current source and token.

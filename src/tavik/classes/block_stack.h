@@ -2,8 +2,7 @@
 #include <cstdint>
 #include <vector>
 
-struct TFunction;
-using PFunction = TFunction*;
+#include "tavik/plugin_api.h"
 
 // Kinds of open control blocks.
 enum TBST : uint8_t { bstIF = 0, bstWHILE = 1, bstREPEAT = 2 };

@@ -9,27 +9,21 @@ TMacroCallHandler MacroCallHandler = nullptr;
 
 namespace {
 
-std::string lowerAscii(std::string s) {
-    for (char& c : s)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return s;
-}
-
-constexpr uint32_t ALL_SCOPES = 0xFFFFFFFFu;
+constexpr uint32_t ALL_SCOPES = TSuperStringList::ALL_SCOPES;
 
 }  // namespace
 
 TMacro::TMacro(const std::string& strName, TMacroType tp) : name(strName), type_(tp) {
     if (tp == mtFunc) {
         result = new TCurrentToken();
-        result->setSymbol(";");
+        result->setSymbol(';');
     }
     code = TAFile::Create();
     F_OwnsCode = Compiler == nullptr;  // Create registers with the compiler when there is one
 }
 
 TMacro::~TMacro() {
-    for (int i = 0; i < params.Count(); ++i) delete static_cast<TCurrentToken*>(params.GetItem(i));
+    for (uint32_t i = 0; i < params.Count(); ++i) delete static_cast<TCurrentToken*>(params.GetItem(i));
     delete result;
     if (F_OwnsCode) delete code;
 }
@@ -40,14 +34,14 @@ void TMacro::addParam(const std::string& strName) {
 }
 
 void TMacro::setParam(uint32_t id, TCurrentToken* p) {
-    if (id < static_cast<uint32_t>(params.Count()))
+    if (id < params.Count())
         params.SetItem(id, p);
     else
         params.Add(" ", p, 1);
 }
 
 void TMacro::endMacro() {
-    for (int i = params.Count() - 1; i >= 0; --i) {
+    for (uint32_t i = params.Count(); i-- > 0;) {
         delete static_cast<TCurrentToken*>(params.GetItem(i));
         if (params.GetSSLItem(i)->scope != 0)
             params.Delete(i);
@@ -62,11 +56,11 @@ int TMacro::indexOfParam(const std::string& strName) const {
 
 TCurrentToken* TMacro::setVariable(const std::string& strName, const TCurrentToken& value) {
     int i = indexOfParam(strName);
-    auto* tok = i >= 0 ? static_cast<TCurrentToken*>(params.GetItem(i)) : nullptr;
+    auto* tok = i >= 0 ? static_cast<TCurrentToken*>(params.GetItem(static_cast<uint32_t>(i))) : nullptr;
     if (!tok) {
         tok = new TCurrentToken();
         if (i >= 0)
-            params.SetItem(i, tok);
+            params.SetItem(static_cast<uint32_t>(i), tok);
         else
             params.Add(lowerAscii(strName), tok, 1);
     }

@@ -1,6 +1,7 @@
 #include "classes/register_manager.h"
 
 #include <algorithm>
+#include <iterator>
 
 void TRegisterManager::saveState(PRegStates ptr) const {
     std::copy(std::begin(Registers), std::end(Registers), ptr);

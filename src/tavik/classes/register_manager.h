@@ -1,8 +1,7 @@
 #pragma once
 #include <cstddef>
 
-struct TVarType;
-using PVarType = TVarType*;
+#include "tavik/plugin_api.h"
 
 // The record type a register is assumed to point to, and the pending one
 // that takes effect at the register's next use as an operand.
