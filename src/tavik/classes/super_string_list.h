@@ -14,6 +14,13 @@ public:
     explicit EListError(const std::string& m) : Exception("EListError", m) {}
 };
 
+// Raised when the symbol tables are used against their own rules (a fault of
+// the assembler, not of the source).
+class EInternalError : public Exception {
+public:
+    explicit EInternalError(const std::string& m) : Exception("EInternalError", m) {}
+};
+
 // Key hash of every symbol list: rotate left by 7, add the byte.
 uint32_t HashStringA(std::string_view value);
 

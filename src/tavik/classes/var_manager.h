@@ -37,7 +37,8 @@ public:
 
     // Appends a member to a structured type (fieldcount follows). For a data
     // member the embedded variable gets name, type, multiplier and offset
-    // (address); its content stays empty.
+    // (address); its content stays empty. Pointers to earlier members of t may
+    // move.
     TVarField* addField(PVarType t, TFieldType ft, const std::string& name, PVarType fieldType, uint32_t mult,
                         uint32_t offset, PFunction func);
 
