@@ -6,3 +6,4 @@ uint32_t ptrSize = 4;
 std::string strTAVIK_PATH;
 std::string strTAVIK_VERSION;
 TCompilerFlags CompileFlags{};
+TFileWriter* fWriter = nullptr;

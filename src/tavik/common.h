@@ -11,3 +11,7 @@ extern uint32_t ptrSize;           // target word size in bytes
 extern std::string strTAVIK_PATH;  // folder of the executable, with its trailing separator
 extern std::string strTAVIK_VERSION;
 extern TCompilerFlags CompileFlags;
+
+class TFileWriter;
+// The output buffer of the build under way; exists only while a builder runs.
+extern TFileWriter* fWriter;

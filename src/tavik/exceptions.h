@@ -49,3 +49,20 @@ class EIntOverflow : public Exception {
 public:
     explicit EIntOverflow(const std::string& m) : Exception("EIntOverflow", m) {}
 };
+
+// File-layer failures: a file that cannot be created, a write that failed.
+class EFCreateError : public Exception {
+public:
+    explicit EFCreateError(const std::string& m) : Exception("EFCreateError", m) {}
+};
+
+class EWriteError : public Exception {
+public:
+    explicit EWriteError(const std::string& m) : Exception("EWriteError", m) {}
+};
+
+// An index or range outside the object it addresses.
+class ERangeError : public Exception {
+public:
+    explicit ERangeError(const std::string& m) : Exception("ERangeError", m) {}
+};

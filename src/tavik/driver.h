@@ -1,0 +1,39 @@
+#pragma once
+#include <cstdint>
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+class TFileWriter;
+
+// State of the main sequence (one run of the program).
+extern std::string strInRaw;    // first argument as typed
+extern std::string strInFile;   // the source; its full path once it is known to exist
+extern std::string strOutFile;  // output name without extension
+extern int32_t intCount;        // argument being examined (1-based)
+extern bool bPause;             // wait for the enter key before exit
+extern int64_t startTime64, endTime64;
+extern float elapsedSeconds;
+extern TFileWriter* batFile;
+
+// Creates the global objects in their fixed order and prints the banner.
+void InitTavik();
+// Frees them again; safe after a partial InitTavik.
+void DeinitTavik();
+
+// The whole program on the arguments after the program name. Returns the exit
+// code. When quickExit is set on return the process must end at once: the
+// global objects were left alive on purpose (the -nopause failure path).
+int TavikMain(const std::vector<std::string>& args, std::istream& input, bool& quickExit);
+
+// The steps of the main sequence that work on the state above.
+void ReadOptions(const std::vector<std::string>& args);
+void DeriveOutputName();
+// Leaves "<source without extension>.build.bat" when none is there yet.
+void WriteBatchFile();
+std::string BatchFileName(const std::string& source);
+
+// Seconds as "0.####": four decimals at most, no trailing zeros or bare point.
+std::string FormatSeconds(float seconds);
+// The six banner lines around the title.
+std::vector<std::string> BannerLines(const std::string& title);
