@@ -1,6 +1,7 @@
 #include "tav_assembler.h"
 
 #include "classes/fixup_manager.h"
+#include "classes/register_manager.h"
 #include "global.h"
 #include "log.h"
 
@@ -308,4 +309,14 @@ uint32_t TTavAssembler::assemble(PInstruction row, POperand opPAR1, POperand opP
     if (r == asmOK && !F_keepLast) F_lastInstruction = row;
     F_keepLast = false;
     return r;
+}
+
+void takePendingAssumption(const TOperand* op)
+{
+    if (!RegMan || op->reg_base >= REG_STATE_COUNT) return;
+    TRegState& st = RegMan->Registers[op->reg_base];
+    if (st.tempAssume) {
+        st.assume = st.tempAssume;
+        st.tempAssume = nullptr;
+    }
 }

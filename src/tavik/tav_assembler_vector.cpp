@@ -108,9 +108,9 @@ namespace {
 uint32_t permissionOf(const TOperand* p)
 {
     switch (p->hint) {
-    case otST: return p->value >= 0 && p->value <= 7 ? IF_MMX : 0;
-    case otXMM: return p->value >= 0 && p->value <= 7 ? IF_XMM : 0;
-    case otRegister: return p->size == 4 ? IF_R32 : p->size == 8 ? IF_R64 : 0;
+    case otST: return p->value >= 0 && p->value <= 7 ? uint32_t(IF_MMX) : 0u;
+    case otXMM: return p->value >= 0 && p->value <= 7 ? uint32_t(IF_XMM) : 0u;
+    case otRegister: return p->size == 4 ? uint32_t(IF_R32) : p->size == 8 ? uint32_t(IF_R64) : 0u;
     case otMem: return IF_MEM;
     case otImm: return IF_IMM8;
     default: return 0;
