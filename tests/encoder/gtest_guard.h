@@ -12,6 +12,8 @@
 #define REG_RDI ucontext_REG_RDI
 #include <gtest/gtest.h>
 #include <csignal>
+#include <sys/wait.h>
+#include <unistd.h>
 #undef REG_RAX
 #undef REG_RCX
 #undef REG_RDX
