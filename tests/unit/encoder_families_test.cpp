@@ -346,10 +346,6 @@ TEST_F(EncoderFamilies, EntryChecks)
     TInstruction bogus = *TTavAssembler::opcodeLookup("nop");
     bogus.group = TInstructionGroup(25);
     EXPECT_EQ(asmb->assemble(&bogus), 0x10000000u);
-    TInstruction noFlags = *TTavAssembler::opcodeLookup("addps");
-    noFlags.flags = 0;
-    TOperand x0 = XMM(0), x1 = XMM(1);
-    EXPECT_THROW(asmb->assemble(&noFlags, &x0, &x1), EAbort);
     // Operands are positional: nothing may follow an absent one.
     TOperand b = R(REG_EBX);
     EXPECT_EQ(asmb->assemble(TTavAssembler::opcodeLookup("imul"), &a, nullptr, &b), 0x1000u);
@@ -402,6 +398,47 @@ TEST_F(EncoderFamilies, PackedBytesAndImm8)
     EXPECT_FALSE(TTavAssembler::isImm8(4, 0xFFFFFF7F));
     EXPECT_FALSE(TTavAssembler::isImm8(8, 0xFFFFFFFF));
     EXPECT_TRUE(TTavAssembler::isImm8(8, -128));
+}
+
+// The internal errors end the compilation through the log with their texts.
+TEST_F(EncoderFamilies, InternalErrorsAreFatal)
+{
+    auto fatal = [&](auto&& f) {
+        testing::internal::CaptureStdout();
+        bool thrown = false;
+        try {
+            f();
+        } catch (const EAbort&) {
+            thrown = true;
+        }
+        std::string out = testing::internal::GetCapturedStdout();
+        EXPECT_TRUE(thrown);
+        return out;
+    };
+    EXPECT_NE(fatal([] { TTavAssembler::B(1, 0); }).find("[124783] Notify developers"), std::string::npos);
+    EXPECT_NE(fatal([&] { asmb->emitSIB(5, 0, 0); }).find("[124784] Notify developers"), std::string::npos);
+    TOperand e = R(REG_EAX);
+    EXPECT_NE(fatal([&] { asmb->emitMMU(0x0F6F, 0, &e, 0); }).find("54452"), std::string::npos);
+    TInstruction noFlags = *TTavAssembler::opcodeLookup("pand");
+    noFlags.flags = 0;
+    TOperand x0 = XMM(0), x1 = XMM(1);
+    EXPECT_NE(fatal([&] { asmb->assemble(&noFlags, &x0, &x1); }).find("FLAGS NOT SET"), std::string::npos);
+    // A remainder of five bytes exists only with an 8-byte word.
+    setBits(64);
+    TOperand m = M(5, 0, 0, {REG_EBX});
+    EXPECT_NE(fatal([&] { asmb->assemble(TTavAssembler::opcodeLookup("push"), &m); }).find("Unexpected error"),
+              std::string::npos);
+}
+
+// A destination wider than a dword gets at most a dword immediate.
+TEST_F(EncoderFamilies, NoImmediateWiderThanTheOpcodeForm)
+{
+    check({
+        {"add", {M(8, 0, 0, {REG_EBX}), I(5)}, "81 03 05 00 00 00"},
+        {"test", {M(8, 0, 0, {REG_EBX}), I(5)}, "F7 03 05 00 00 00"},
+        {"mov", {M(8, 4, 0, {REG_EBX}), I(-2)}, "C7 43 04 FE FF FF FF C7 43 08 00 00 00 00"},
+        {"mov", {M(10, 0, 0, {REG_EBX}), I(5)}, "error 1001"},
+    });
 }
 
 TEST_F(EncoderFamilies, RegisterAssumptionIsHandedOver)
