@@ -145,15 +145,28 @@ public:
     }
 };
 
-void genInteger32(Gen& g)
+// A few 16-bit shapes for the rows that only need to show their ModRM works.
+std::vector<Shape> someShapes16()
 {
-    const auto full = fullMatrix32();
-    const auto some = someShapes32();
+    return {{1, REG_BX, REG_AX, 0, 0},       {1, REG_BP, REG_AX, 0, 0},      {1, REG_SI, REG_AX, 0, 0x80},
+            {1, REG_DI, REG_AX, 0, -0x80},   {2, REG_BX, REG_SI, 0, 0x7F},   {2, REG_BP, REG_DI, 0, -0x1234},
+            {2, REG_BP, REG_SI, 0, 0},       {0, REG_AX, REG_AX, 0, 0x1234}};
+}
+
+// The integer rows. In 16-bit mode the dword forms take their 66 and the
+// word forms lose it; push and pop of a dword register keep the plain
+// opcode on purpose (see the table tests), so they are left out there.
+void genInteger(Gen& g, uint32_t bits)
+{
+    const bool b16 = bits == 16;
+    const auto full = b16 ? matrix16() : fullMatrix32();
+    const auto some = b16 ? someShapes16() : someShapes32();
     for (const TInstruction& row : instructions) {
         const std::string n(row.name);
         switch (row.group) {
         case igEMIT:
             if (isPrefixRow(n) || (row.flags & IF_ONLY64)) break;
+            if (b16 && ((row.flags & IF_MODE32) || n == "pushfq" || n == "popfq")) break;
             if (row.flags & IF_EMITIMM) {
                 for (int v : {0x21, 0x80, 0}) g.add(n, {imm(v)});
             } else if (n == "pushfq" || n == "popfq") {
@@ -176,16 +189,18 @@ void genInteger32(Gen& g)
             }
             break;
         case igLEA:
+            if (b16) break;  // refused there
             for (const Shape& s : full) g.add(n, {reg(REG_EDX), mem(0, s)});
             for (int a = 0; a < 8; ++a) g.add(n, {reg(r32(a)), mem(0, some[5])});
             break;
         case igPUSH:
         case igPOP:
-            for (int a = 0; a < 8; ++a) g.add(n, {reg(r32(a))});
+            for (int a = 0; a < 8; ++a) g.add(n, {reg(b16 ? r16(a) : r32(a))});
             if (row.group == igPUSH)
-                for (int64_t i : imms) g.add(n, {imm(i)});
+                for (int64_t i : imms)
+                    if (!b16 || (i >= -32768 && i <= 65535)) g.add(n, {imm(i)});
             for (const Shape& s : some)
-                if (!(row.group == igPOP && s.count >= 1 && s.base == REG_ESP)) g.add(n, {mem(4, s)});
+                if (!(row.group == igPOP && s.count >= 1 && s.base == REG_ESP)) g.add(n, {mem(b16 ? 2 : 4, s)});
             break;
         case igINCDEC:
         case igREGMEM:
@@ -251,10 +266,12 @@ void genInteger32(Gen& g)
                 }
             }
             for (const Shape& s : full) g.add(n, {reg(REG_ECX), mem(4, s)});
+            for (const Shape& s : full) g.add(n, {mem(2, s), reg(REG_SI)});
             // A wider register from a narrower one is movzx.
             g.add(n, {reg(REG_EAX), reg(REG_BL)}, "movzx eax, bl");
             g.add(n, {reg(REG_EDX), reg(REG_CX)}, "movzx edx, cx");
             for (TSegment sg : {SEG_ES, SEG_SS, SEG_DS, SEG_FS, SEG_GS}) {
+                if (b16) break;  // the plain form there is mov sreg, r16
                 static const char* const segNames[] = {"es", "cs", "ss", "ds", "fs", "gs"};
                 g.add(n, {Opnd{SEG(sg), segNames[sg]}, reg(REG_EBX)},
                       std::string("mov ") + segNames[sg] + ", ebx");
@@ -313,9 +330,9 @@ void genInteger32(Gen& g)
     }
 }
 
-void genFloatVector32(Gen& g)
+void genFloatVector(Gen& g, uint32_t bits)
 {
-    const auto some = someShapes32();
+    const auto some = bits == 16 ? someShapes16() : someShapes32();
     for (const TInstruction& row : instructions) {
         const std::string n(row.name);
         switch (row.group) {
@@ -385,38 +402,6 @@ void genFloatVector32(Gen& g)
     }
 }
 
-void gen16(Gen& g)
-{
-    const auto m16 = matrix16();
-    for (const char* n : {"cbw", "cwde", "movsw", "movsd", "scasw", "scasd", "stosw", "stosd", "lodsw", "lodsd",
-                          "pushad", "popad", "pushfd", "popfd", "movsb", "nop", "leave", "fclex"})
-        g.add(n, {});
-    for (const Shape& s : m16) {
-        g.add("mov", {reg(REG_CX), mem(2, s)});
-        g.add("mov", {mem(1, s), reg(REG_DH)});
-        g.add("lea", {reg(REG_AX), mem(0, s)}, "");  // refused in 16-bit mode: dropped below
-        g.add("add", {mem(2, s), imm(5)});
-        g.add("add", {mem(4, s), imm(-200)});
-        g.add("cmp", {mem(1, s), imm(-1)});
-        g.add("shl", {mem(2, s), imm(1)});
-        g.add("push", {mem(2, s)});
-        g.add("fld", {mem(8, s)});
-        g.add("pand", {xmm(1), mem(0, s)});
-    }
-    // 16-bit mode has no lea.
-    std::erase_if(g.cases, [](const DiffCase& c) { return c.mn == "lea"; });
-    for (int a = 0; a < 8; ++a) {
-        for (int b = 0; b < 8; ++b) g.add("sub", {reg(r16(a)), reg(r16(b))});
-        for (int64_t i : immsFor(2)) {
-            g.add("add", {reg(r16(a)), imm(i)});
-            g.add("mov", {reg(r16(a)), imm(i)});
-        }
-        g.add("inc", {reg(r16(a))});
-        g.add("push", {reg(r16(a))});
-        g.add("xchg", {reg(r16(a)), reg(REG_AX)});
-    }
-    for (int64_t i : {5, 127, 128, 0x1234}) g.add("push", {imm(i)});
-}
 
 class EncoderDiff : public EncoderTest {
 protected:
@@ -438,30 +423,31 @@ protected:
 TEST_F(EncoderDiff, IntegerFamiliesAgainstBinutils)
 {
     Gen g;
-    genInteger32(g);
+    genInteger(g, 32);
     run(32, g.cases, 10000);
 }
 
 TEST_F(EncoderDiff, FloatMmxSseAgainstBinutils)
 {
     Gen g;
-    genFloatVector32(g);
+    genFloatVector(g, 32);
     run(32, g.cases, 1000);
 }
 
 TEST_F(EncoderDiff, SixteenBitFormsAgainstBinutils)
 {
     Gen g;
-    gen16(g);
-    run(16, g.cases, 300);
+    genInteger(g, 16);
+    genFloatVector(g, 16);
+    run(16, g.cases, 10000);
 }
 
 // Every row of the table takes part in one of the batches above.
 TEST_F(EncoderDiff, CoversEveryRow)
 {
     Gen g;
-    genInteger32(g);
-    genFloatVector32(g);
+    genInteger(g, 32);
+    genFloatVector(g, 32);
     std::set<std::string> seen;
     for (const DiffCase& c : g.cases) seen.insert(c.mn);
     for (const TInstruction& r : instructions) {
