@@ -294,9 +294,10 @@ TTavToken bracket(TAFile* f, TCurrentToken* tok) {
             const TRegister r = tok->F_Register;
             int64_t scale = 0;
             if (nextCharIs(f, '*')) {
+                const std::string name = tok->F_String;
                 if (f->setNextToken(tok) != ttNumber) unexpected(tok, "4655");
-                scale = tok->F_Integer;
-                if (scale == 0) scale = 1;  // "*0" is still a scaled register, read as no scale
+                scale = tok->F_Integer == 0 ? 1 : tok->F_Integer;  // "*0" still marks the index
+                tok->setRegister(r, name);  // what a message about it names
             }
             addReg(r, scale);
         } else if (t == ttNumber) {
