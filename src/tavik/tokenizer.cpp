@@ -296,7 +296,8 @@ TTavToken bracket(TAFile* f, TCurrentToken* tok) {
             if (nextCharIs(f, '*')) {
                 const std::string name = tok->F_String;
                 if (f->setNextToken(tok) != ttNumber) unexpected(tok, "4655");
-                scale = tok->F_Integer == 0 ? 1 : tok->F_Integer;  // "*0" still marks the index
+                scale = tok->F_Integer;
+                if (scale == 0) unexpected(tok, "4655");  // an index scaled by nothing
                 tok->setRegister(r, name);  // what a message about it names
             }
             addReg(r, scale);
@@ -308,7 +309,8 @@ TTavToken bracket(TAFile* f, TCurrentToken* tok) {
                 if (t2 == ttNumber) {
                     v *= static_cast<uint64_t>(tok->F_Integer);
                 } else if (t2 == ttRegister) {
-                    addReg(tok->F_Register, v == 0 ? 1 : static_cast<int64_t>(v));
+                    if (v == 0) unexpected(tok, "4655");
+                    addReg(tok->F_Register, static_cast<int64_t>(v));
                     regFollowed = true;
                     break;
                 } else {

@@ -186,6 +186,8 @@ TEST_F(Tokenizer, MemoryExpressionErrors) {
         {"[eax+1.5]", "[1134] Unexpected float 1.5"},
         {"[eax*ebx]", "[4655] Unexpected register ebx"},
         {"[2*x]", "[4655] Unexpected ident x"},
+        {"[ebx+eax*0]", "[4655] Unexpected number 0"},
+        {"[ebx+0*eax]", "[4655] Unexpected register eax"},
         {"[eax+4/2]", "[2495] Unexpected symbol /"},
         {"[eax+4", "[2495] Unexpected EOF"},
         {"[eax-ebx]", "[2496] Unexpected register ebx"},  // never silently [eax+ebx]
