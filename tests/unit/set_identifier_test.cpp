@@ -375,3 +375,27 @@ TEST_F(Resolve, MacrosExpandUnlessPeeking) {
     MacroCallHandler = nullptr;
     EXPECT_NE(fatalOf("twice").find("[000091] Macro calls are not supported yet"), std::string::npos);
 }
+
+TEST_F(Resolve, AnInnerPeekKeepsTheOuterPeekMode) {
+    // Peeking "[dword] twice" peeks "dword" inside, and "dword" peeks what
+    // follows it; the macro after the cast is still read in peek mode.
+    MacMan->newMacro("twice", mtFunc);
+    MacroCallHandler = fakeExpansion;
+    g_Expansions = 0;
+    load("[dword] twice");
+    ASSERT_EQ(file()->peekNextToken(), ttIdent);
+    EXPECT_EQ(peek().F_IdentType, itMacro);
+    EXPECT_EQ(peek().F_CastType, type("dword"));
+    EXPECT_EQ(g_Expansions, 0);
+    EXPECT_EQ(CompileFlags.peek_mode, 0);
+    ASSERT_EQ(next(), ttNumber);  // the plain read expands it
+    EXPECT_EQ(cur().F_CastType, type("dword"));
+    EXPECT_EQ(g_Expansions, 1);
+
+    // A fatal error inside a peek leaves peek mode off.
+    load("[eax+ebx+ecx]");
+    ::testing::internal::CaptureStdout();
+    EXPECT_THROW(file()->peekNextToken(), EAbort);
+    ::testing::internal::GetCapturedStdout();
+    EXPECT_EQ(CompileFlags.peek_mode, 0);
+}
