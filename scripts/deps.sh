@@ -6,7 +6,7 @@ want=${1:-build}
 
 pkgs=(cmake ninja-build g++ make libgtest-dev libbenchmark-dev binutils)
 if [ "$want" = test ]; then
-  pkgs+=(python3-pefile qemu-system-x86 clang libclang-rt-dev)
+  pkgs+=(python3 python3-pefile qemu-system-x86 clang libclang-rt-dev)
 fi
 
 missing=()
@@ -28,6 +28,12 @@ if [ ${#missing[@]} -gt 0 ] || [ $need_wine = 1 ]; then
     dpkg --add-architecture i386
     missing+=(wine wine32:i386)
   fi
-  apt-get update -q
-  apt-get install -y -q --no-install-recommends "${missing[@]}"
+  # Another installer may hold the package lock for a while: wait for it.
+  apt_opts=(-o DPkg::Lock::Timeout=900)
+  for try in 1 2 3 4 5; do
+    apt-get "${apt_opts[@]}" update -q && break
+    [ $try = 5 ] && exit 1
+    sleep 20
+  done
+  apt-get "${apt_opts[@]}" install -y -q --no-install-recommends "${missing[@]}"
 fi

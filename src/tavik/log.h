@@ -17,7 +17,9 @@ struct TLogSource {
 };
 
 // The narrow view of the compiler the log needs; installed by the compiler
-// (and by tests). Unset hooks mean "no source open".
+// (and by tests). Unset hooks mean "no source open"; currentFile must answer
+// nullptr also while the compiler does not exist (before InitTavik, after
+// DeinitTavik freed it).
 struct TLogHooks {
     const TAFile* (*currentFile)() = nullptr;
     bool (*describe)(const TAFile* file, TLogSource& out) = nullptr;

@@ -1,0 +1,103 @@
+#!/usr/bin/env bash
+# The program run as a process: usage, missing input, exit codes, the pause,
+# the log file and console colours.
+set -uo pipefail
+bin=${TAVIK_BIN_DIR:?}
+tavik=$bin/tavik
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cd "$work"
+fails=0
+fail() { echo "FAIL: $*"; fails=$((fails + 1)); }
+
+# run NAME ARGS...: output in $work/NAME.out, exit code in $rc; stdin at its end.
+run() {
+  local name=$1; shift
+  "$tavik" "$@" </dev/null >"$name.out" 2>"$name.err"
+  rc=$?
+}
+has() { grep -qxF -- "$2" "$1.out" || fail "$1: no line '$2'"; }
+hasnt() { ! grep -qF -- "$2" "$1.out" || fail "$1: unexpected '$2'"; }
+code() { [ "$rc" = "$2" ] || fail "$1: exit code $rc, expected $2"; }
+# The line right after the one given.
+after() { awk -v l="$2" 'found { print; exit } $0 == l { found = 1 }' "$1.out"; }
+
+# No argument: banner, usage, pause, exit 0.
+run usage
+code usage 0
+has usage "usage: tavik.exe c:/file.tav"
+has usage 'arguments: -out c:/file.exe -nopause -writelog -i "includepath"'
+has usage "Press the [enter] key to exit."
+[ "$(after usage 'arguments: -out c:/file.exe -nopause -writelog -i "includepath"')" = "Press the [enter] key to exit." ] \
+  || fail "usage: prompt does not follow the usage lines"
+head -6 usage.out | awk 'length($0) != 58 { bad = 1 } END { exit bad }' || fail "usage: banner lines are not 58 wide"
+[ "$(head -1 usage.out)" = "$(printf '%058d' 0 | tr 0 '*')" ] || fail "usage: banner top line"
+grep -qE '^\*\*     Tavik Assembler [0-9]+\.[0-9]+\.[0-9]+\.[0-9]+ +\*\*$' usage.out || fail "usage: version line"
+grep -q $'\e' usage.out && fail "usage: escape codes while redirected"
+
+# A missing source: reported before the options are read, so it always pauses.
+run missing nothere.tav -nopause
+code missing 1
+has missing "[001] Input file does not exist nothere.tav"
+[ "$(after missing '[001] Input file does not exist nothere.tav')" = "Press the [enter] key to exit." ] \
+  || fail "missing: prompt does not follow the message"
+run optfirst -nopause x.tav
+code optfirst 1
+has optfirst "[001] Input file does not exist -nopause"
+has optfirst "Press the [enter] key to exit."
+run folder "$work"
+code folder 1
+has folder "[001] Input file does not exist $work"
+
+# A source that cannot be built: exit 1 with or without the pause, never
+# "Compile OK", no batch file.
+mkdir sub
+printf 'this is not a project\n' >sub/bad.tav
+run badnp sub/bad.tav -nopause
+code badnp 1
+hasnt badnp "Compile OK"
+hasnt badnp "Press the [enter] key to exit."
+[ -s badnp.out ] && [ "$(tail -c 1 badnp.out | od -An -c | tr -d ' ')" = '\n' ] || fail "badnp: last line not flushed"
+run badp sub/bad.tav -x -out
+code badp 1
+hasnt badp "Compile OK"
+has badp "Press the [enter] key to exit."
+[ -e sub/bad.build.bat ] && fail "batch file left after a failed build"
+
+# -writelog appends a section per run to log.txt beside the executable.
+mkdir exe
+cp "$tavik" exe/tavik
+for i in 1 2; do exe/tavik sub/bad.tav -writelog </dev/null >log$i.out 2>&1; done
+/usr/bin/python3 - exe/log.txt <<'PY' || fail "log file sections"
+import sys
+data = open(sys.argv[1], "rb").read()
+dash = b"-" * 30
+assert data.count(b"LOG STARTED") == 2, data
+assert data.startswith(b"\r\n" + dash + b"\r\nLOG STARTED\r\n"), data
+sections = data.split(b"\r\n" + dash + b"\r\nLOG STARTED\r\n")[1:]
+for s in sections:
+    assert s.endswith(b"Press the [enter] key to exit.\r\n\r\n" + dash + b"\r\n\r\n"), s
+    assert b"*****" not in s, "banner is printed before -writelog"
+assert b"\n" not in data.replace(b"\r\n", b""), "bare LF in the log"
+PY
+# The installed program writes build/bin/log.txt.
+cp sub/bad.tav "sub/unique_$$.tav"
+before=$(stat -c %s "$bin/log.txt" 2>/dev/null || echo 0)
+"$tavik" "sub/unique_$$.tav" -writelog -nopause </dev/null >/dev/null 2>&1
+tail -c +$((before + 1)) "$bin/log.txt" | grep -q "LOG STARTED" || fail "build/bin/log.txt: no new section"
+tail -c +$((before + 1)) "$bin/log.txt" | grep -q "unique_$$" || fail "build/bin/log.txt: message missing"
+
+# On a terminal: ANSI colours (14 banner, 7 messages, 12 errors) and the title.
+if command -v script >/dev/null; then
+  script -qec "'$tavik' </dev/null" /dev/null </dev/null >tty.out 2>&1
+  grep -qF $'\e]0;Tavik Assembler ' tty.out || fail "tty: no title sequence"
+  grep -qF $'\e[0;93m****' tty.out || fail "tty: banner not in colour 14"
+  grep -qF $'\e[0musage: tavik.exe' tty.out || fail "tty: usage not in colour 7"
+  script -qec "'$tavik' nothere.tav </dev/null" /dev/null </dev/null >tty2.out 2>&1
+  grep -qF $'\e[0;91m[001] Input file does not exist nothere.tav' tty2.out || fail "tty: error not in colour 12"
+else
+  echo "script(1) missing: terminal colours not checked"
+fi
+
+[ $fails = 0 ] && echo "all driver checks passed"
+exit $((fails > 0))

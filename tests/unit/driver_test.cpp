@@ -1,0 +1,235 @@
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "common.h"
+#include "driver.h"
+#include "global.h"
+#include "log.h"
+#include "platform/platform.h"
+#include "settings.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string ReadAll(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+TEST(Driver, SecondsFormat) {
+    struct Case {
+        float seconds;
+        const char* text;
+    } cases[] = {{0.5f, "0.5"},    {2.0f, "2"},         {1.23456f, "1.2346"}, {0.0f, "0"},
+                 {0.00004f, "0"},  {1.99999f, "2"},      {10.25f, "10.25"},   {0.0001f, "0.0001"},
+                 {-0.00001f, "0"}, {123456.0f, "123456"}};
+    for (const Case& c : cases) EXPECT_EQ(FormatSeconds(c.seconds), c.text) << c.seconds;
+}
+
+TEST(Driver, BannerIs58ColumnsWide) {
+    std::vector<std::string> lines = BannerLines("Tavik Assembler 1.2.3.4");
+    ASSERT_EQ(lines.size(), 6u);
+    for (const std::string& l : lines) EXPECT_EQ(l.size(), 58u) << l;
+    EXPECT_EQ(lines[0], std::string(58, '*'));
+    EXPECT_EQ(lines[1], "**" + std::string(54, ' ') + "**");
+    EXPECT_EQ(lines[2], "**     Tavik Assembler 1.2.3.4" + std::string(49 - 23, ' ') + "**");
+    EXPECT_EQ(lines[3].substr(0, 7), "**     ");
+    EXPECT_EQ(lines[4], lines[1]);
+    EXPECT_EQ(lines[5], lines[0]);
+    // A title longer than the frame widens its line, nothing else.
+    std::string longTitle(60, 'T');
+    lines = BannerLines(longTitle);
+    EXPECT_EQ(lines[2], "**     " + longTitle + "**");
+    EXPECT_EQ(lines[0].size(), 58u);
+}
+
+// Runs the driver's steps with the global objects alive, output swallowed.
+class DriverState : public ::testing::Test {
+protected:
+    void SetUp() override {
+        testing::internal::CaptureStdout();
+        InitTavik();
+        strOutFile.clear();
+        bPause = true;
+        dir = fs::temp_directory_path() / ("tavik_drv_" + std::to_string(::getpid()) + "_" +
+                                           ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+    }
+    void TearDown() override {
+        DeinitTavik();
+        testing::internal::GetCapturedStdout();
+        fs::remove_all(dir);
+    }
+    fs::path dir;
+};
+
+TEST_F(DriverState, InitCreatesEveryObjectAndDeinitFreesThem) {
+    EXPECT_TRUE(FuncOps && Settings && Idents && VarMan && FuncMan && FixMan && Imports && RegMan && ResMan &&
+                blStack && Compiler && Consts && DefMan && MacMan && Log && Plugins);
+    EXPECT_EQ(CompileFlags.cpu_mode, 686u);
+    EXPECT_EQ(CompileFlags.cpu_bits, 0u);
+    EXPECT_EQ(CompileFlags.fpu_enabled, 1);
+    EXPECT_EQ(CompileFlags.sse_version, 1u);
+    EXPECT_EQ(CompileFlags.entry_funcid, 0u);
+    EXPECT_EQ(CompileFlags.stackframe_on, 1);
+    EXPECT_EQ(ptrSize, 4u);
+    EXPECT_EQ(fileCounter, 0u);
+    EXPECT_EQ(strTAVIK_PATH, platform::ExecutableFolder());
+    EXPECT_EQ(strTAVIK_VERSION.rfind("Tavik Assembler ", 0), 0u);
+    EXPECT_FALSE(Settings->WriteLog());
+    EXPECT_EQ(Settings->IncludePath(), "");
+    DeinitTavik();
+    EXPECT_TRUE(!FuncOps && !Settings && !Compiler && !Log && !Plugins && !MacMan && !blStack);
+    DeinitTavik();  // twice is harmless
+    InitTavik();
+}
+
+TEST_F(DriverState, CommandLineOptions) {
+    struct Case {
+        std::vector<std::string> args;
+        std::string out;
+        bool pause;
+        std::string include;
+    } cases[] = {
+        {{"x.tav"}, "", true, ""},
+        {{"x.tav", "-nopause"}, "", false, ""},
+        {{"x.tav", "-out"}, "", true, ""},                       // value option last: empty value
+        {{"x.tav", "-out", "-nopause"}, "-nopause", true, ""},  // the value is taken as it is
+        {{"x.tav", "-out", "prog.exe", "-nopause"}, "prog.exe", false, ""},
+        {{"x.tav", "-i", "inc1", "-i", "inc2/"}, "", true, "inc2/"},  // the last -i wins
+        {{"x.tav", "-i"}, "", true, ""},                              // no folder, not the root
+        {{"x.tav", "-x", "-NOPAUSE", "-Out", "y"}, "", true, ""},     // unknown and miscased: ignored
+        {{"-nopause", "x.tav"}, "", true, ""},                        // the first argument is never an option
+    };
+    for (const Case& c : cases) {
+        strOutFile.clear();
+        bPause = true;
+        Settings->SetIncludePath("");
+        ReadOptions(c.args);
+        std::string line = c.args[0] + (c.args.size() > 1 ? " " + c.args[1] : std::string());
+        EXPECT_EQ(strOutFile, c.out) << line;
+        EXPECT_EQ(bPause, c.pause) << line;
+        EXPECT_EQ(Settings->IncludePath(), c.include) << line;
+    }
+}
+
+TEST_F(DriverState, WriteLogOptionOpensTheLogFile) {
+    Settings->SetCompilerPath(dir.string() + "/");
+    ReadOptions({"x.tav", "-writelog"});
+    EXPECT_TRUE(Settings->WriteLog());
+    EXPECT_TRUE(Log->LogFileOpen());
+    DeinitTavik();
+    EXPECT_EQ(ReadAll(dir / "log.txt"),
+              "\r\n" + std::string(30, '-') + "\r\nLOG STARTED\r\n\r\n" + std::string(30, '-') + "\r\n\r\n");
+    InitTavik();
+}
+
+TEST_F(DriverState, OutputNameFromSource) {
+    struct Case {
+        const char* source;
+        const char* out;
+        const char* bat;
+    } cases[] = {
+        {"/d/prog.tav", "prog", "/d/prog.build.bat"},
+        {"/d/prog", "prog", "/d/prog.build.bat"},
+        {"/d/my.app.tav", "my.app", "/d/my.app.build.bat"},
+        {"/d.x/prog", "prog", "/d.x/prog.build.bat"},
+    };
+    for (const Case& c : cases) {
+        strInFile = c.source;
+        strOutFile.clear();
+        DeriveOutputName();
+        EXPECT_EQ(strOutFile, c.out) << c.source;
+        EXPECT_EQ(BatchFileName(c.source), c.bat) << c.source;
+    }
+    strInFile = "/d/prog.tav";
+    strOutFile = "given";
+    DeriveOutputName();
+    EXPECT_EQ(strOutFile, "given");
+}
+
+TEST_F(DriverState, BatchFileWrittenOnlyWhenAbsent) {
+    strInFile = (dir / "prog.tav").string();
+    strInRaw = "sub/prog.tav";
+    WriteBatchFile();
+    const fs::path bat = dir / "prog.build.bat";
+    EXPECT_EQ(ReadAll(bat), "\"" + platform::ExecutablePath() + "\" \"sub/prog.tav\"");
+    EXPECT_EQ(batFile, nullptr);
+    std::ofstream(bat, std::ios::trunc) << "mine";
+    WriteBatchFile();
+    EXPECT_EQ(ReadAll(bat), "mine");
+}
+
+// The whole run in-process: the exit code and the immediate-exit contract.
+class DriverRun : public ::testing::Test {
+protected:
+    void SetUp() override {
+        cwd = fs::current_path();
+        dir = fs::temp_directory_path() / ("tavik_run_" + std::to_string(::getpid()) + "_" +
+                                           ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+    }
+    void TearDown() override {
+        fs::current_path(cwd);
+        fs::remove_all(dir);
+    }
+    int Run(std::vector<std::string> args, bool& quick, std::string& out) {
+        std::istringstream in("");
+        testing::internal::CaptureStdout();
+        int code = TavikMain(args, in, quick);
+        out = testing::internal::GetCapturedStdout();
+        return code;
+    }
+    fs::path cwd, dir;
+};
+
+TEST_F(DriverRun, UsageEndsWithZero) {
+    bool quick = true;
+    std::string out;
+    EXPECT_EQ(Run({}, quick, out), 0);
+    EXPECT_FALSE(quick);
+    EXPECT_NE(out.find("usage: tavik.exe c:/file.tav\narguments: -out c:/file.exe -nopause -writelog -i "
+                       "\"includepath\"\nPress the [enter] key to exit.\n"),
+              std::string::npos)
+        << out;
+    EXPECT_EQ(Log, nullptr);
+}
+
+TEST_F(DriverRun, FailureWithPauseStillEndsWithOne) {
+    bool quick = true;
+    std::string out;
+    EXPECT_EQ(Run({"-nopause", "x.tav"}, quick, out), 1);
+    EXPECT_FALSE(quick);
+    EXPECT_NE(out.find("[001] Input file does not exist -nopause\nPress the [enter] key to exit.\n"),
+              std::string::npos)
+        << out;
+    EXPECT_EQ(Compiler, nullptr);
+}
+
+TEST_F(DriverRun, FailureWithoutPauseExitsAtOnce) {
+    std::ofstream(dir / "p.tav") << "program pe32_cui \"p\";\n";
+    bool quick = false;
+    std::string out;
+    EXPECT_EQ(Run({(dir / "p.tav").string(), "-nopause"}, quick, out), 1);
+    EXPECT_TRUE(quick);
+    EXPECT_NE(Compiler, nullptr);  // left alive for the immediate exit
+    EXPECT_EQ(out.find("Compile OK"), std::string::npos) << out;
+    EXPECT_EQ(out.find("Press the [enter]"), std::string::npos) << out;
+    EXPECT_EQ(fs::current_path(), dir);
+    EXPECT_FALSE(fs::exists(dir / "p.build.bat"));
+    DeinitTavik();
+}
+
+}  // namespace

@@ -1,0 +1,154 @@
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "exceptions.h"
+#include "filetypes/file_writer.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string ReadAll(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+std::string Contents(const TFileWriter& w) { return std::string(reinterpret_cast<const char*>(w.Data()), w.Len()); }
+
+class FileWriterTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir = fs::temp_directory_path() / ("tavik_fw_" + std::to_string(::getpid()) + "_" +
+                                           ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+    }
+    void TearDown() override { fs::remove_all(dir); }
+    std::string Path(const char* name) const { return (dir / name).string(); }
+    fs::path dir;
+};
+
+TEST_F(FileWriterTest, AppendsReturnOneBasedPositions) {
+    TFileWriter w(Path("x"));
+    EXPECT_EQ(w.Len(), 0u);
+    EXPECT_EQ(w.addFileText("abc"), 1u);
+    const uint8_t bytes[] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9};
+    EXPECT_EQ(w.addFileBytes(bytes, 4), 4u);  // only the first 4 of the array
+    uint32_t dword = 0x11223344;
+    EXPECT_EQ(w.addFileBytes(static_cast<const void*>(&dword), 3), 8u);
+    EXPECT_EQ(w.addFileData("zz", 2), 11u);
+    EXPECT_EQ(w.addFileBytes(std::string("!")), 13u);
+    EXPECT_EQ(w.Len(), 13u);
+    EXPECT_EQ(Contents(w), std::string("abc\0\1\2\3\x44\x33\x22zz!", 13));
+    // Zero bytes: position after the end, length unchanged.
+    EXPECT_EQ(w.addFileData(nullptr, 0), 14u);
+    EXPECT_EQ(w.addFileText(""), 14u);
+    EXPECT_EQ(w.Len(), 13u);
+}
+
+TEST_F(FileWriterTest, AlignFileToSize) {
+    struct Case {
+        uint32_t len, si;
+        bool result;
+        uint32_t after;
+    } cases[] = {{512, 512, true, 512}, {513, 512, false, 513}, {100, 512, true, 512}, {0, 0, true, 0}};
+    for (const Case& c : cases) {
+        TFileWriter w(Path("x"));
+        w.addFileText(std::string(c.len, '\x7f'));
+        EXPECT_EQ(w.alignFileToSize(c.si), c.result) << c.len << " to " << c.si;
+        EXPECT_EQ(w.Len(), c.after);
+        EXPECT_EQ(Contents(w), std::string(c.len, '\x7f') + std::string(c.after - c.len, '\0'));
+    }
+}
+
+TEST_F(FileWriterTest, ReplaceOverwritesInPlace) {
+    TFileWriter w(Path("x"));
+    w.addFileText("abcd");
+    const uint8_t two[] = {'X', 'Y', 'Z'};
+    EXPECT_EQ(w.replaceFileData(1, two, 2), 1u);
+    EXPECT_EQ(Contents(w), "XYcd");
+    EXPECT_EQ(w.replaceFileBytes(4, two + 2, 1), 4u);
+    EXPECT_EQ(Contents(w), "XYcZ");
+    EXPECT_EQ(w.Len(), 4u);
+}
+
+TEST_F(FileWriterTest, ReplaceOutsideTheBufferIsRejected) {
+    TFileWriter w(Path("x"));
+    w.addFileText("abcd");
+    const uint8_t b[8] = {};
+    struct Case {
+        uint32_t pos, bytes;
+    } cases[] = {{0, 1}, {4, 2}, {5, 1}, {1, 5}, {0xFFFFFFFFu, 2}};
+    for (const Case& c : cases) {
+        EXPECT_THROW(w.replaceFileData(c.pos, b, c.bytes), ERangeError) << c.pos << "+" << c.bytes;
+        EXPECT_EQ(Contents(w), "abcd");
+    }
+    EXPECT_THROW(w.replaceFileData(1, nullptr, 1), ERangeError);
+    EXPECT_THROW(w.addFileData(nullptr, 1), ERangeError);
+}
+
+TEST_F(FileWriterTest, NothingOnDiskBeforeCommit) {
+    {
+        TFileWriter w(Path("out.bin"));
+        w.addFileText("data");
+    }
+    EXPECT_FALSE(fs::exists(dir / "out.bin"));
+}
+
+TEST_F(FileWriterTest, CommitWritesTheWholeBufferEachTime) {
+    TFileWriter w(Path("out.bin"));
+    w.addFileText(std::string("a\0b", 3));
+    w.Commit();
+    EXPECT_EQ(ReadAll(dir / "out.bin"), std::string("a\0b", 3));
+    w.file_out = Path("renamed.bin");  // too late: the file is open
+    w.Commit();
+    EXPECT_EQ(ReadAll(dir / "out.bin"), std::string("a\0ba\0b", 6));
+    EXPECT_FALSE(fs::exists(dir / "renamed.bin"));
+}
+
+TEST_F(FileWriterTest, EmptyCommitTruncatesAndRenameBeforeCommitCounts) {
+    std::ofstream(dir / "old.bin") << "previous contents";
+    {
+        TFileWriter w(Path("first"));
+        w.file_out = Path("old.bin");
+        w.Commit();
+    }
+    EXPECT_TRUE(fs::exists(dir / "old.bin"));
+    EXPECT_EQ(fs::file_size(dir / "old.bin"), 0u);
+    EXPECT_FALSE(fs::exists(dir / "first"));
+}
+
+TEST_F(FileWriterTest, CommitIntoMissingFolderFails) {
+    TFileWriter w(Path("no/such/folder/out.bin"));
+    w.addFileText("x");
+    try {
+        w.Commit();
+        FAIL() << "no error";
+    } catch (const Exception& e) {
+        EXPECT_EQ(e.ClassName(), "EFCreateError");
+        EXPECT_NE(e.Message().find("out.bin"), std::string::npos) << e.Message();
+    }
+    EXPECT_EQ(w.Len(), 1u);  // the buffer is kept
+}
+
+TEST_F(FileWriterTest, FailedWriteIsReported) {
+    if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+    TFileWriter w("/dev/full");
+    w.addFileText(std::string(100, 'x'));
+    try {
+        w.Commit();
+        FAIL() << "no error";
+    } catch (const Exception& e) {
+        EXPECT_EQ(e.ClassName(), "EWriteError");
+    }
+}
+
+}  // namespace
