@@ -195,6 +195,8 @@ TEST(SourceReader, LoadsFilesOfAnySizeAndStripsTheByteOrderMark) {
     EXPECT_FALSE(missing.loadFile((dir / "none.tav").string(), nullptr));
     EXPECT_EQ(fileCounter, before);
     EXPECT_TRUE(missing.F_FileName.empty());
+    EXPECT_FALSE(missing.loadFile(dir.string(), nullptr));  // a folder is no source
+    EXPECT_EQ(fileCounter, before);
     fs::remove_all(dir);
 }
 
