@@ -56,7 +56,7 @@ bool readSymbol(TAFile* f, TCurrentToken* tok, char s) {
     return f->setNextToken(tok) == ttSymbol && tok->F_String.size() == 1 && tok->F_String[0] == s;
 }
 
-bool readChar(TAFile* f, TCurrentToken* /*tok*/, char c, char& got) {
+bool readChar(TAFile* f, char c, char& got) {
     got = f->moveNextChar(true);
     return got == c;
 }
@@ -175,7 +175,7 @@ void expectKinds(TAFile* f, TCurrentToken* tok, TTavToken a, TTavToken b, const 
 
 void expectSep(TAFile* f, TCurrentToken* tok, char c, const char* code) {
     char got;
-    if (!readChar(f, tok, c, got)) unexpectedChar(tok, got, code);
+    if (!readChar(f, c, got)) unexpectedChar(tok, got, code);
 }
 
 TTavToken dollarForm(TAFile* f, TCurrentToken* tok) {
