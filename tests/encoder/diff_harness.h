@@ -151,9 +151,12 @@ struct DiffReport {
 };
 
 // Encodes every case in the given bit mode and checks it against as/objdump.
-inline DiffReport runDiffBatch(uint32_t bits, const std::vector<DiffCase>& cases, TTavAssembler& asmb)
+// A case is one instruction (maxInsns 1), or a sequence of up to maxInsns
+// instructions in larger slots; as's text then separates them with ";".
+inline DiffReport runDiffBatch(uint32_t bits, const std::vector<DiffCase>& cases, TTavAssembler& asmb,
+                               uint32_t maxInsns = 1)
 {
-    constexpr uint32_t SLOT = 16;
+    const uint32_t SLOT = maxInsns == 1 ? 16 : 64;
     DiffReport rep;
     rep.cases = cases.size();
     const uint32_t savedBits = CompileFlags.cpu_bits, savedPtr = ptrSize;
@@ -221,29 +224,50 @@ inline DiffReport runDiffBatch(uint32_t bits, const std::vector<DiffCase>& cases
     std::map<uint32_t, Decoded> dec = parseObjdump(od);
     for (size_t k = 0; k < cases.size(); ++k) {
         const std::string& mine = ours[k];
-        uint32_t a = uint32_t(k * SLOT), b = half + uint32_t(k * SLOT);
-        auto da = dec.find(a), db = dec.find(b);
+        const uint32_t a = uint32_t(k * SLOT), b = half + uint32_t(k * SLOT);
         std::string what = caseText(cases[k]) + " [ours " + hexBytes(mine) + "]";
-        if (da == dec.end() || db == dec.end()) {
-            rep.failures.push_back(what + ": slot not decoded");
+        // Our bytes must decode into whole instructions, exactly filling our length.
+        std::string mineText, reason;
+        uint32_t pos = a, n = 0;
+        while (pos < a + mine.size() && reason.empty()) {
+            auto d = dec.find(pos);
+            if (d == dec.end() || d->second.len == 0) reason = "no instruction at +" + std::to_string(pos - a);
+            else if (d->second.text.find("(bad)") != std::string::npos) reason = "objdump reads (bad)";
+            else {
+                mineText += (n++ ? "; " : "") + d->second.text;
+                pos += d->second.len;
+            }
+        }
+        if (reason.empty() && pos != a + mine.size())
+            reason = "objdump's last instruction runs " + std::to_string(pos - a - mine.size()) + " bytes past ours";
+        if (reason.empty() && n > maxInsns) reason = "objdump reads " + std::to_string(n) + " instructions";
+        if (!reason.empty()) {
+            rep.failures.push_back(what + ": " + reason + " ('" + mineText + "')");
             continue;
         }
-        if (da->second.len != mine.size() || da->second.text.find("(bad)") != std::string::npos) {
-            rep.failures.push_back(what + ": objdump reads " + std::to_string(da->second.len) + " bytes as '" +
-                                   da->second.text + "'");
-            continue;
+        // The same number of instructions from the bytes of as.
+        std::string theirText;
+        uint32_t q = b;
+        bool ok = true;
+        for (uint32_t i = 0; i < n && ok; ++i) {
+            auto d = dec.find(q);
+            ok = d != dec.end() && d->second.len && d->second.text.find("(bad)") == std::string::npos;
+            if (ok) {
+                theirText += (i ? "; " : "") + d->second.text;
+                q += d->second.len;
+            }
         }
-        std::string theirs = text.substr(k * SLOT, db->second.len);
-        if (theirs == mine) {
+        std::string theirs = text.substr(k * SLOT, q - b);
+        if (ok && theirs == mine) {
             ++rep.sameBytes;
             continue;
         }
-        if (da->second.text == db->second.text && db->second.text.find("(bad)") == std::string::npos) {
+        if (ok && theirText == mineText) {
             ++rep.sameText;
             continue;
         }
-        rep.failures.push_back(what + " '" + da->second.text + "' but as gives [" + hexBytes(theirs) + "] '" +
-                               db->second.text + "'");
+        rep.failures.push_back(what + " '" + mineText + "' but as gives [" + hexBytes(theirs) + "] '" + theirText +
+                               "'");
     }
     return rep;
 }

@@ -405,11 +405,11 @@ void genFloatVector(Gen& g, uint32_t bits)
 
 class EncoderDiff : public EncoderTest {
 protected:
-    void run(uint32_t bits, const std::vector<DiffCase>& cases, size_t atLeast)
+    void run(uint32_t bits, const std::vector<DiffCase>& cases, size_t atLeast, uint32_t maxInsns = 1)
     {
         if (!toolAvailable("as") || !toolAvailable("objdump")) GTEST_SKIP() << "as or objdump not installed";
         ASSERT_GE(cases.size(), atLeast);
-        DiffReport rep = runDiffBatch(bits, cases, *asmb);
+        DiffReport rep = runDiffBatch(bits, cases, *asmb, maxInsns);
         size_t shown = 0;
         for (const std::string& f : rep.failures)
             if (shown++ < 40) ADD_FAILURE() << f;
@@ -440,6 +440,53 @@ TEST_F(EncoderDiff, SixteenBitFormsAgainstBinutils)
     genInteger(g, 16);
     genFloatVector(g, 16);
     run(16, g.cases, 10000);
+}
+
+// The synthesised sequences, each against the instructions it stands for.
+TEST_F(EncoderDiff, SequencesAgainstBinutils)
+{
+    auto m = [](uint32_t size, int32_t d, std::initializer_list<TRegister> regs, uint8_t scale = 0) {
+        return Opnd{M(size, d, scale, regs), ""};
+    };
+    auto ref = [&](int32_t d, std::initializer_list<TRegister> regs, uint8_t scale = 0) {
+        Opnd o = m(0, d, regs, scale);
+        o.op.hint = otMemRef;
+        return o;
+    };
+    Gen g;
+    g.add("push", {m(8, 0, {REG_EBX})}, "push DWORD PTR [ebx+4]; push DWORD PTR [ebx]");
+    g.add("push", {m(12, 8, {REG_ESP})}, "push DWORD PTR [esp+16]; push DWORD PTR [esp+16]; push DWORD PTR [esp+16]");
+    g.add("pop", {m(8, 0, {REG_EBX})}, "pop DWORD PTR [ebx]; pop DWORD PTR [ebx+4]");
+    g.add("pop", {m(8, 0, {REG_ESP})}, "pop DWORD PTR [esp+4]; pop DWORD PTR [esp+4]");
+    g.add("pop", {m(12, -4, {REG_ESP})}, "pop DWORD PTR [esp+4]; pop DWORD PTR [esp+4]; pop DWORD PTR [esp+4]");
+    g.add("push", {m(2, 0, {REG_EBX})}, "pushw 0; push WORD PTR [ebx]");
+    g.add("push", {m(1, 0, {REG_EBX})}, "xor eax, eax; mov al, BYTE PTR [ebx]; push eax");
+    g.add("push", {m(3, 0, {REG_EBX})},
+          "xor eax, eax; push eax; mov al, BYTE PTR [ebx+2]; mov BYTE PTR [esp+2], al; mov ax, WORD PTR [ebx]; "
+          "mov WORD PTR [esp], ax");
+    g.add("push", {m(5, 0, {REG_ESP})}, "xor eax, eax; mov al, BYTE PTR [esp+4]; push eax; push DWORD PTR [esp+4]");
+    g.add("push", {m(6, 8, {REG_ESP})}, "pushw 0; push WORD PTR [esp+14]; push DWORD PTR [esp+12]");
+    g.add("push", {m(7, 0, {REG_ESP})},
+          "xor eax, eax; push eax; mov al, BYTE PTR [esp+10]; mov BYTE PTR [esp+2], al; mov ax, WORD PTR [esp+8]; "
+          "mov WORD PTR [esp], ax; push DWORD PTR [esp+4]");
+    g.add("pop", {m(6, 0, {REG_ESP})}, "pop DWORD PTR [esp+4]; pop eax; mov WORD PTR [esp+4], ax");
+    g.add("pop", {m(3, 0, {REG_EBX})}, "pop eax; mov WORD PTR [ebx], ax; shr eax, 16; mov BYTE PTR [ebx+2], al");
+    g.add("pop", {m(5, 0, {REG_EBX})}, "pop DWORD PTR [ebx]; pop eax; mov BYTE PTR [ebx+4], al");
+    g.add("mov", {m(4, 0, {REG_EBX}), m(4, 4, {REG_ESI})}, "push DWORD PTR [esi+4]; pop DWORD PTR [ebx]");
+    g.add("mov", {m(8, 0, {REG_ESP}), m(8, 8, {REG_ESP})},
+          "push DWORD PTR [esp+12]; push DWORD PTR [esp+12]; pop DWORD PTR [esp+4]; pop DWORD PTR [esp+4]");
+    g.add("mov", {m(8, 0, {REG_EBX}), Opnd{I(7), ""}}, "mov DWORD PTR [ebx], 7; mov DWORD PTR [ebx+4], 0");
+    g.add("push", {ref(-8, {REG_EBP})}, "push ebp; sub DWORD PTR [esp], 8");
+    g.add("push", {ref(16, {REG_ESP})}, "push esp; add DWORD PTR [esp], 16");
+    g.add("push", {ref(4, {REG_EBX, REG_ECX}, 2)}, "lea eax, [ebx+ecx*2+4]; push eax");
+    run(32, g.cases, 10, 8);
+
+    Gen g16;
+    g16.add("push", {m(4, 0, {REG_BX})}, "push WORD PTR [bx+2]; push WORD PTR [bx]");
+    g16.add("pop", {m(4, 2, {REG_SI})}, "pop WORD PTR [si+2]; pop WORD PTR [si+4]");
+    g16.add("push", {m(1, 0, {REG_DI})}, "xor ax, ax; mov al, BYTE PTR [di]; push ax");
+    g16.add("pop", {m(3, 0, {REG_BX})}, "pop WORD PTR [bx]; pop ax; mov BYTE PTR [bx+2], al");
+    run(16, g16.cases, 4, 8);
 }
 
 // Every row of the table takes part in one of the batches above.
