@@ -1,0 +1,131 @@
+#pragma once
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "instructions.h"
+#include "common.h"
+#include "operand.h"
+
+// Error codes of the encoder (0 = success).
+enum : uint32_t {
+    asmOK = 0,
+    asmInvalidOperands = 0x1000,
+    asmSizeMismatch = 0x1001,
+    asmExpectedSingleDouble = 0x1002,
+    asmOperand1Invalid = 0x1003,
+    asmOperand2Invalid = 0x1004,
+    asmOperand3Invalid = 0x1005,
+    asmNotEnoughParams = 0x1010,
+    asmTooManyParams = 0x1011,
+    asmTypeMismatch = 0x1012,
+    asmNotInMode = 0x1013,
+    asmUnknownInstruction = 0x10000000,
+    asmInstructionRequired = 0x10000001,
+    asmUsageNotSupported = 0x10000002,
+};
+
+// The instruction encoder: appends the bytes of one instruction at a time to
+// its buffer and records the fixups of symbol operands.
+class TTavAssembler {
+public:
+    TTavAssembler() = default;
+    TTavAssembler(const TTavAssembler&) = delete;
+    TTavAssembler& operator=(const TTavAssembler&) = delete;
+
+    static std::string errorCodeToString(uint32_t code);
+    static PInstruction opcodeLookup(std::string_view mnemonic);
+
+    bool addBytes(const uint8_t* bytes, uint32_t len);
+    bool addBytes(uint32_t bytes, uint32_t len);  // low len bytes, least significant first
+    std::string getCode() const { return F_strBuffer; }
+    std::string popCode();
+
+    static uint8_t B(uint32_t op, uint32_t n);  // byte n (1 = most significant) of a packed opcode
+    static bool isImm8(uint32_t width, int64_t value);
+
+    void emitMOD(uint8_t mod, uint8_t reg, uint8_t rm);
+    void emitSIB(uint8_t scale, uint8_t index, uint8_t base);
+    void emitModR(uint8_t reg, uint8_t rm) { emitMOD(3, reg, rm); }
+    uint32_t emitModRM(uint8_t reg, const TOperand* op, uint32_t immSize = 0);
+    uint32_t emitModM(uint8_t offset, uint8_t regCount, uint8_t scale, int64_t displacement, TRegister index,
+                      TRegister base, uint8_t reg);
+    // General form: opsize adds the operand-size prefix, then the opcode
+    // bytes (1-3 when non-zero, 4 always) and the ModRM of the operand.
+    uint32_t emitX86RM(uint32_t opcode, bool opsize, uint32_t immSize, const TOperand* op, uint8_t reg);
+    uint32_t emitMMU(uint32_t opcode, uint32_t immSize, const TOperand* op, uint8_t reg);
+
+    uint32_t assemble(PInstruction row, POperand opPAR1 = nullptr, POperand opPAR2 = nullptr,
+                      POperand opPAR3 = nullptr);
+
+    PInstruction lastinstruction() const { return F_lastInstruction; }
+    void setLastinstruction(PInstruction row) { F_lastInstruction = row; }
+    uint32_t position() const { return F_curPosition; }
+
+private:
+    std::string F_strBuffer;
+    uint32_t F_curPosition = 0;
+    PInstruction F_lastInstruction = nullptr;
+    bool F_keepLast = false;  // the family emitted nothing: the last instruction stays
+
+    void addByte(uint8_t b) { addBytes(b, 1); }
+    void addOpcode(uint32_t op);           // bytes 1-3 when non-zero, byte 4 always
+    void addPrefixFor(uint32_t size);      // 66 when the size differs from the mode's
+    uint32_t inner(std::string_view mnemonic, POperand a, POperand b = nullptr);
+    void placeholder(uint8_t ft, const TOperand* op, uint32_t indexOrZero, void* data, uint8_t size,
+                     uint32_t offset, uint16_t jt = 16);
+    void varModRM(uint8_t reg);            // mod 0 and the direct-address rm of the mode
+
+    uint32_t doEMIT(PInstruction row, POperand p1);
+    uint32_t doALU(PInstruction row, POperand p1, POperand p2);
+    uint32_t doLEA(POperand p1, POperand p2);
+    uint32_t doPUSHPOP(PInstruction row, POperand p1);
+    uint32_t doCALL(POperand p1);
+    uint32_t doGOTO(PInstruction row, POperand p1);
+    uint32_t doINCDEC(PInstruction row, POperand p1);
+    uint32_t doBT(PInstruction row, POperand p1, POperand p2);
+    uint32_t doROT(PInstruction row, POperand p1, POperand p2);
+    uint32_t doRM_S(PInstruction row, POperand p1);
+    uint32_t doMOVQ(POperand p1, POperand p2);
+    uint32_t doMOVSX(PInstruction row, POperand p1, POperand p2);
+    uint32_t doMOV(POperand p1, POperand p2);
+    uint32_t doTEST(POperand p1, POperand p2);
+    uint32_t doREGMEM(PInstruction row, POperand p1);
+    uint32_t doRET(POperand p1);
+    uint32_t doXCHG(POperand p1, POperand p2);
+    uint32_t doIMUL(POperand p1, POperand p2, POperand p3);
+    uint32_t doREG_REGMEM(PInstruction row, POperand p1, POperand p2);
+    uint32_t doX87_FPU(PInstruction row, POperand p1, POperand p2);
+    uint32_t doX87_MEM(PInstruction row, POperand p1);
+    uint32_t doSSE(PInstruction row, POperand p1, POperand p2);
+
+    // Synthesised sequences.
+    uint32_t pushVar(PInstruction row, POperand op);
+    uint32_t popVar(PInstruction row, POperand op);
+    uint32_t pushMem(PInstruction row, POperand op);
+    uint32_t popMem(PInstruction row, POperand op);
+    uint32_t pushMemRef(POperand op);
+    uint32_t movVarImm(POperand var, POperand imm);
+    uint32_t movVarReg(POperand var, POperand reg);
+    uint32_t movRegVar(POperand reg, POperand var);
+    uint32_t movMemImm(POperand mem, POperand imm);
+    uint32_t moveThroughStack(POperand dst, POperand src);
+};
+
+// Small helpers shared by the family routines.
+namespace tavasm {
+inline uint32_t bits() { return CompileFlags.cpu_bits; }
+inline uint8_t regNum(uint8_t r) { return r & 7; }
+inline uint32_t regClass(uint8_t r) { return r < 8 ? 1 : r < 16 ? 2 : 4; }
+// Bytes of an absolute address operand in the mode.
+inline uint8_t addrSize() { return bits() == 16 ? 2 : 4; }
+// The operand-size prefix is needed for a size other than the mode's own.
+inline bool needs66(uint32_t size) { return bits() == 16 ? size == 4 : size == 2; }
+inline bool isReg(const TOperand* p) { return p && p->hint == otRegister; }
+inline bool isMem(const TOperand* p) { return p && p->hint == otMem; }
+inline bool isRM(const TOperand* p) { return isReg(p) || isMem(p); }
+inline bool isImm(const TOperand* p) { return p && p->hint == otImm; }
+}  // namespace tavasm
+
+// Hands a register operand's pending type assumption over before encoding.
+void takePendingAssumption(const TOperand* op);

@@ -1,0 +1,550 @@
+// mov, push, pop, call and the jumps: symbol operands with their fixups, and
+// the sequences for forms the machine has no single instruction for.
+#include "classes/fixup_manager.h"
+#include "classes/shared_records.h"
+#include "global.h"
+#include "log.h"
+#include "tav_assembler.h"
+
+using namespace tavasm;
+
+namespace {
+
+TOperand regOp(TRegister r)
+{
+    TOperand t;
+    t.hint = otRegister;
+    t.reg_base = r;
+    t.reg_count = 0;
+    t.size = regClass(r);
+    return t;
+}
+
+TOperand immOp(int64_t v, uint32_t size)
+{
+    TOperand t;
+    t.hint = otImm;
+    t.value = v;
+    t.size = size;
+    return t;
+}
+
+// [esp + d] (or [sp + d], never encodable, in 16-bit mode).
+TOperand stackOp(int32_t d, uint32_t size)
+{
+    TOperand t;
+    t.hint = otMem;
+    t.reg_count = 1;
+    t.reg_base = bits() == 16 ? REG_SP : REG_ESP;
+    t.displacement = d;
+    t.size = size;
+    return t;
+}
+
+// The accumulator the sequences use: the register of the word size.
+TRegister acc() { return bits() == 16 ? REG_AX : REG_EAX; }
+
+// Is the stack pointer the base of the memory operand (so that pushes and
+// pops made by a sequence move what it addresses)?
+bool espBased(const TOperand* op)
+{
+    if (op->reg_count == 0 || (op->reg_count == 1 && op->scale > 1)) return false;
+    return op->reg_base == REG_ESP || op->reg_base == REG_RSP;
+}
+
+bool usesAcc(const TOperand* op)
+{
+    if (op->reg_count >= 1 && regNum(op->reg_base) == 0) return true;
+    return op->reg_count == 2 && regNum(op->reg_index) == 0;
+}
+
+const char* varName(const TOperand* op)
+{
+    const TVar* v = static_cast<const TVar*>(op->data);
+    return v && v->name ? v->name : "";
+}
+
+}  // namespace
+
+uint32_t TTavAssembler::doCALL(POperand p1)
+{
+    if (p1->hint == otLabel) {
+        addByte(0xE8);
+        placeholder(ftLabel, p1, uint32_t(p1->value), nullptr, uint8_t(ptrSize), 0);
+        return asmOK;
+    }
+    if (p1->hint == otVar) {
+        addByte(0xFF);
+        varModRM(2);
+        // The field offset counts: a call through a member of a block variable.
+        placeholder(ftVar, p1, 0, p1->data, addrSize(), uint32_t(p1->displacement));
+        return asmOK;
+    }
+    return asmUsageNotSupported;
+}
+
+uint32_t TTavAssembler::doGOTO(PInstruction row, POperand p1)
+{
+    if (p1->hint == otLabel) {
+        FixMan->addFixup(ftJmp, static_cast<PFunction>(p1->ptr), uint32_t(p1->value), F_curPosition, 7, 0,
+                         TJmpType(row->opcode1));
+        static const uint8_t nops[7] = {0x90, 0x90, 0x90, 0x90, 0x90, 0x90, 0x90};
+        addBytes(nops, 7);
+        return asmOK;
+    }
+    if (!(row->flags & IF_DIRECT)) return asmUsageNotSupported;
+    if (p1->hint == otImm) {
+        addByte(0xE9);
+        addBytes(uint32_t(p1->value), ptrSize);
+        return asmOK;
+    }
+    if (p1->hint == otSegLabel) {
+        addByte(0xEA);
+        if (p1->ptr)
+            placeholder(ftRelative, p1, uint32_t(p1->value), nullptr, uint8_t(ptrSize), ptrSize + 3);
+        else
+            addBytes(uint32_t(p1->value), ptrSize);
+        addBytes(p1->segstart, 2);
+        return asmOK;
+    }
+    return asmUsageNotSupported;
+}
+
+uint32_t TTavAssembler::doPUSHPOP(PInstruction row, POperand p1)
+{
+    bool push = row->group == igPUSH;
+    switch (p1->hint) {
+    case otRegister:
+        if (regClass(p1->reg_base) == 1) return asmInvalidOperands;
+        addByte(uint8_t(B(row->opcode1, 4) + regNum(p1->reg_base)));
+        return asmOK;
+    case otImm:
+        if (!push) return asmInvalidOperands;
+        if (isImm8(ptrSize, p1->value)) {
+            addByte(0x6A);
+            addBytes(uint32_t(p1->value), 1);
+        } else {
+            addByte(0x68);
+            addBytes(uint32_t(p1->value), ptrSize);
+        }
+        return asmOK;
+    case otVarRef:
+    case otLabelRef:
+    case otConst:
+        if (!push) return asmInvalidOperands;
+        addByte(0x68);
+        if (p1->hint == otVarRef)
+            placeholder(ftVar, p1, 0, p1->data, uint8_t(ptrSize), uint32_t(p1->displacement));
+        else if (p1->hint == otConst)
+            placeholder(ftConst, p1, 0, p1->data, uint8_t(ptrSize), 0);
+        else
+            placeholder(ftLabelAbs, p1, uint32_t(p1->value), nullptr, uint8_t(ptrSize), 0);
+        return asmOK;
+    case otVar: return push ? pushVar(row, p1) : popVar(row, p1);
+    case otMem: return push ? pushMem(row, p1) : popMem(row, p1);
+    case otMemRef:
+        if (!push) return asmInvalidOperands;  // an address is no place to pop into
+        return pushMemRef(p1);
+    default: return asmUsageNotSupported;
+    }
+}
+
+// A variable by value: the remainder below a whole word first (zero-extended
+// to a word), then the whole words from the highest down, so that the lowest
+// word ends on top.
+uint32_t TTavAssembler::pushVar(PInstruction row, POperand op)
+{
+    const uint32_t P = ptrSize;
+    const uint32_t s = op->size;
+    if (s == 0) return asmSizeMismatch;
+    const uint32_t rem = s % P;
+    const uint8_t A = addrSize();
+    const uint32_t d = uint32_t(op->displacement);
+    if (rem) {
+        Log->Warning(std::string("[666] ") + varName(op) +
+                     " passed by value to stack unaligned, consider passing by ref");
+        switch (rem) {
+        case 1:
+            addByte(0x33), addByte(0xC0);  // xor eax, eax
+            addByte(0xA0);                 // mov al, [var + s - 1]
+            placeholder(ftVar, op, 0, op->data, A, s + d - 1);
+            addByte(0x50);
+            break;
+        case 2: {
+            static const uint8_t zeroWord[4] = {0x66, 0x68, 0x00, 0x00};
+            addBytes(zeroWord, 4);
+            addByte(0x66), addByte(0xFF), addByte(0x35);  // push word [var + s - 2]
+            placeholder(ftVar, op, 0, op->data, A, s + d - 2);
+            break;
+        }
+        case 3: {
+            addByte(0x33), addByte(0xC0), addByte(0x50);  // xor eax, eax; push eax
+            addByte(0xA0);                                // mov al, [var + s - 1]
+            placeholder(ftVar, op, 0, op->data, A, s + d - 1);
+            static const uint8_t toByte2[4] = {0x88, 0x44, 0x24, 0x02};  // mov [esp+2], al
+            addBytes(toByte2, 4);
+            addByte(0x66), addByte(0xA1);  // mov ax, [var + s - 3]
+            placeholder(ftVar, op, 0, op->data, A, s + d - 3);
+            static const uint8_t toWord0[4] = {0x66, 0x89, 0x04, 0x24};  // mov [esp], ax
+            addBytes(toWord0, 4);
+            break;
+        }
+        default: Log->FatalError("Unexpected error");
+        }
+    }
+    for (int64_t w = int64_t(s) - rem - P; w >= 0; w -= P) {
+        addByte(B(row->opcode2, 4));
+        varModRM(row->opcode_r);
+        placeholder(ftVar, op, 0, op->data, A, uint32_t(w) + d);
+    }
+    return asmOK;
+}
+
+// The reverse of pushVar: the lowest word first, then the remainder word,
+// whose bytes are stored from the accumulator.
+uint32_t TTavAssembler::popVar(PInstruction row, POperand op)
+{
+    const uint32_t P = ptrSize;
+    const uint32_t s = op->size;
+    if (s == 0) return asmSizeMismatch;
+    const uint32_t rem = s % P;
+    const uint8_t A = addrSize();
+    const uint32_t d = uint32_t(op->displacement);
+    if (rem > 3) Log->FatalError("Unexpected error");
+    for (uint32_t w = 0; w < s - rem; w += P) {
+        addByte(B(row->opcode2, 4));
+        varModRM(row->opcode_r);
+        placeholder(ftVar, op, 0, op->data, A, w + d);
+    }
+    if (rem) {
+        addByte(uint8_t(0x58 + regNum(acc())));  // pop eax
+        if (rem == 1) {
+            addByte(0xA2);  // mov [var + s - 1], al
+            placeholder(ftVar, op, 0, op->data, A, s + d - 1);
+        } else {
+            addByte(0x66), addByte(0xA3);  // mov [var + s - rem], ax
+            placeholder(ftVar, op, 0, op->data, A, s + d - rem);
+            if (rem == 3) {
+                static const uint8_t shr16[3] = {0xC1, 0xE8, 0x10};  // shr eax, 16
+                addBytes(shr16, 3);
+                addByte(0xA2);  // mov [var + s - 1], al
+                placeholder(ftVar, op, 0, op->data, A, s + d - 1);
+            }
+        }
+    }
+    return asmOK;
+}
+
+uint32_t TTavAssembler::pushMem(PInstruction row, POperand op)
+{
+    const uint32_t P = ptrSize;
+    if (op->size == 0) op->size = P;
+    const uint32_t s = op->size;
+    const uint32_t rem = s % P;
+    const bool esp = espBased(op);
+    uint32_t pushed = 0;  // bytes the sequence has pushed so far
+    auto at = [&](int64_t ofs, uint32_t size) {
+        TOperand t = *op;
+        t.hint = otMem;
+        t.size = size;
+        t.displacement = int32_t(op->displacement + ofs + (esp ? pushed : 0));
+        return t;
+    };
+    uint32_t r;
+    if (rem) {
+        if (rem != 2 && usesAcc(op)) return asmUsageNotSupported;  // the sequence overwrites eax
+        TOperand a = regOp(acc()), al = regOp(REG_AL), ax = regOp(REG_AX);
+        switch (rem) {
+        case 1: {
+            if ((r = inner("xor", &a, &a))) return r;
+            TOperand src = at(s - 1, 1);
+            if ((r = inner("mov", &al, &src))) return r;
+            if ((r = inner("push", &a))) return r;
+            pushed += P;
+            break;
+        }
+        case 2: {
+            static const uint8_t zeroWord[4] = {0x66, 0x68, 0x00, 0x00};
+            addBytes(zeroWord, 4);
+            pushed += 2;
+            TOperand src = at(s - 2, 2);
+            addByte(0x66);
+            addByte(B(row->opcode2, 4));
+            if ((r = emitModRM(row->opcode_r, &src))) return r;
+            pushed += 2;
+            break;
+        }
+        case 3: {
+            if ((r = inner("xor", &a, &a))) return r;
+            if ((r = inner("push", &a))) return r;
+            pushed += P;
+            TOperand src = at(s - 1, 1);
+            if ((r = inner("mov", &al, &src))) return r;
+            TOperand top2 = stackOp(2, 1);
+            if ((r = inner("mov", &top2, &al))) return r;
+            TOperand srcw = at(s - 3, 2);
+            if ((r = inner("mov", &ax, &srcw))) return r;
+            TOperand top = stackOp(0, 2);
+            if ((r = inner("mov", &top, &ax))) return r;
+            break;
+        }
+        default: Log->FatalError("Unexpected error");
+        }
+    }
+    for (int64_t w = int64_t(s) - rem - P; w >= 0; w -= P) {
+        TOperand t = at(w, P);
+        addByte(B(row->opcode2, 4));
+        if ((r = emitModRM(row->opcode_r, &t))) return r;
+        pushed += P;
+    }
+    return asmOK;
+}
+
+// Pops as many bytes as pushMem pushes, lowest word first. An ESP-based
+// destination addresses the stack as it is after the whole sequence (for one
+// word that is what the processor does).
+uint32_t TTavAssembler::popMem(PInstruction row, POperand op)
+{
+    const uint32_t P = ptrSize;
+    if (op->size == 0) op->size = P;
+    const uint32_t s = op->size;
+    const uint32_t rem = s % P;
+    if (rem > 3) Log->FatalError("Unexpected error");
+    const uint32_t total = s - rem + (rem ? P : 0);
+    const bool esp = espBased(op);
+    uint32_t popped = 0;  // including the pop being encoded
+    auto at = [&](int64_t ofs, uint32_t size) {
+        TOperand t = *op;
+        t.hint = otMem;
+        t.size = size;
+        t.displacement = int32_t(op->displacement + ofs + (esp ? int64_t(total) - popped : 0));
+        return t;
+    };
+    if (rem && usesAcc(op)) return asmUsageNotSupported;  // the remainder passes through eax
+    uint32_t r;
+    for (uint32_t w = 0; w < s - rem; w += P) {
+        popped += P;
+        TOperand t = at(w, P);
+        addByte(B(row->opcode2, 4));
+        if ((r = emitModRM(row->opcode_r, &t))) return r;
+    }
+    if (rem) {
+        TOperand a = regOp(acc()), al = regOp(REG_AL), ax = regOp(REG_AX);
+        if ((r = inner("pop", &a))) return r;
+        popped += P;
+        if (rem == 1) {
+            TOperand dst = at(s - 1, 1);
+            if ((r = inner("mov", &dst, &al))) return r;
+        } else {
+            TOperand dst = at(s - rem, 2);
+            if ((r = inner("mov", &dst, &ax))) return r;
+            if (rem == 3) {
+                TOperand sixteen = immOp(16, 4);
+                if ((r = inner("shr", &a, &sixteen))) return r;
+                TOperand hi = at(s - 1, 1);
+                if ((r = inner("mov", &hi, &al))) return r;
+            }
+        }
+    }
+    return asmOK;
+}
+
+uint32_t TTavAssembler::pushMemRef(POperand op)
+{
+    uint32_t r;
+    if (op->reg_count == 1 && op->scale <= 1) {
+        TOperand base = regOp(op->reg_base);
+        if ((r = inner("push", &base))) return r;
+        TOperand top = stackOp(0, 4);
+        int64_t d = op->displacement;
+        TOperand amount = immOp(d < 0 ? -d : d, 4);
+        return inner(d < 0 ? "sub" : "add", &top, &amount);
+    }
+    TOperand t = *op;
+    t.hint = otMem;
+    t.size = ptrSize;
+    TOperand a = regOp(acc());
+    if ((r = inner("lea", &a, &t))) return r;
+    return inner("push", &a);
+}
+
+uint32_t TTavAssembler::moveThroughStack(POperand dst, POperand src)
+{
+    if (src->size == 0) src->size = dst->size;
+    if (dst->hint == otMem && dst->size == 0) dst->size = src->size;
+    if (src->size == 0) src->size = dst->size = ptrSize;
+    if (src->size != dst->size) return asmSizeMismatch;
+    uint32_t r = inner("push", src);
+    if (r) return r;
+    return inner("pop", dst);
+}
+
+uint32_t TTavAssembler::movVarImm(POperand var, POperand imm)
+{
+    uint32_t vs = var->size;
+    uint32_t d = uint32_t(var->displacement);
+    if (vs == 8) {  // two dword stores, the low one first
+        for (uint32_t half = 0; half < 2; ++half) {
+            addByte(0xC7);
+            varModRM(0);
+            placeholder(ftVar, var, 0, var->data, addrSize(), d + 4 * half);
+            addBytes(uint32_t(uint64_t(imm->value) >> (32 * half)), 4);
+        }
+        return asmOK;
+    }
+    if (vs != 1 && vs != 2 && vs != 4) return asmSizeMismatch;
+    addPrefixFor(vs);
+    addByte(vs == 1 ? 0xC6 : 0xC7);
+    varModRM(0);
+    placeholder(ftVar, var, 0, var->data, addrSize(), d);
+    addBytes(uint32_t(imm->value), vs);
+    return asmOK;
+}
+
+uint32_t TTavAssembler::movVarReg(POperand var, POperand reg)
+{
+    uint32_t vs = var->size;
+    uint32_t rs = regClass(reg->reg_base);
+    uint8_t n = regNum(reg->reg_base);
+    if (rs < vs) return asmSizeMismatch;
+    if (rs > vs) {
+        // Store the part of the register that fits the variable.
+        if (vs == 1 && n >= 4) return asmSizeMismatch;  // no byte form of esp..edi
+        if (vs != 1 && vs != 2) return asmSizeMismatch;
+        rs = vs;
+    }
+    addPrefixFor(rs);
+    if (n == 0) {
+        addByte(rs == 1 ? 0xA2 : 0xA3);
+    } else {
+        addByte(rs == 1 ? 0x88 : 0x89);
+        varModRM(n);
+    }
+    placeholder(ftVar, var, 0, var->data, addrSize(), uint32_t(var->displacement));
+    return asmOK;
+}
+
+uint32_t TTavAssembler::movRegVar(POperand reg, POperand var)
+{
+    uint32_t rs = regClass(reg->reg_base);
+    uint8_t n = regNum(reg->reg_base);
+    if (var->size < rs) return asmSizeMismatch;
+    addPrefixFor(rs);
+    if (n == 0) {
+        addByte(rs == 1 ? 0xA0 : 0xA1);
+    } else {
+        addByte(rs == 1 ? 0x8A : 0x8B);
+        varModRM(n);
+    }
+    placeholder(ftVar, var, 0, var->data, addrSize(), uint32_t(var->displacement));
+    return asmOK;
+}
+
+uint32_t TTavAssembler::movMemImm(POperand mem, POperand imm)
+{
+    if (mem->size == 0) mem->size = 4;
+    uint32_t s = mem->size;
+    uint32_t r;
+    if (s == 8) {  // two dword stores, the low one first
+        for (uint32_t half = 0; half < 2; ++half) {
+            TOperand t = *mem;
+            t.size = 4;
+            t.displacement = mem->displacement + int32_t(4 * half);
+            addByte(0xC7);
+            if ((r = emitModRM(0, &t))) return r;
+            addBytes(uint32_t(uint64_t(imm->value) >> (32 * half)), 4);
+        }
+        return asmOK;
+    }
+    if (s != 1 && s != 2 && s != 4) return asmSizeMismatch;
+    addPrefixFor(s);
+    addByte(s == 1 ? 0xC6 : 0xC7);
+    if ((r = emitModRM(0, mem))) return r;
+    addBytes(uint32_t(imm->value), s);
+    return asmOK;
+}
+
+uint32_t TTavAssembler::doMOV(POperand p1, POperand p2)
+{
+    switch (p1->hint) {
+    case otSegment: {
+        if (p1->seg == SEG_CS || p1->seg > SEG_GS) return asmOperand1Invalid;  // cs is loaded by far jumps only
+        if (!isReg(p2) || regClass(p2->reg_base) == 1) return asmUsageNotSupported;
+        addPrefixFor(regClass(p2->reg_base));
+        addByte(0x8E);
+        emitModR(p1->seg, regNum(p2->reg_base));
+        return asmOK;
+    }
+    case otVar:
+        switch (p2->hint) {
+        case otImm: return movVarImm(p1, p2);
+        case otLabelRef:
+            if (p1->size != addrSize()) return asmSizeMismatch;
+            addByte(0xC7);
+            varModRM(0);
+            placeholder(ftVar, p1, 0, p1->data, addrSize(), uint32_t(p1->displacement));
+            placeholder(ftLabelAbs, p2, uint32_t(p2->value), nullptr, addrSize(), 0);
+            return asmOK;
+        case otMem: return moveThroughStack(p1, p2);
+        case otRegister: return movVarReg(p1, p2);
+        default: return asmOperand2Invalid;
+        }
+    case otMem:
+        switch (p2->hint) {
+        case otImm: return movMemImm(p1, p2);
+        case otRegister: {
+            uint32_t rs = regClass(p2->reg_base);
+            if (p1->size != 0 && p1->size != rs) return asmSizeMismatch;
+            addPrefixFor(rs);
+            addByte(rs == 1 ? 0x88 : 0x89);
+            return emitModRM(regNum(p2->reg_base), p1);
+        }
+        case otMem: return moveThroughStack(p1, p2);
+        default: return asmOperand2Invalid;
+        }
+    case otRegister: {
+        uint32_t rs = regClass(p1->reg_base);
+        uint8_t n = regNum(p1->reg_base);
+        switch (p2->hint) {
+        case otRegister:
+            if (p2->reg_base == p1->reg_base) {
+                F_keepLast = true;
+                return asmOK;
+            }
+            if (regClass(p2->reg_base) != rs) return inner("movzx", p1, p2);
+            addPrefixFor(rs);
+            addByte(rs == 1 ? 0x8A : 0x8B);
+            emitModR(n, regNum(p2->reg_base));
+            return asmOK;
+        case otMem:
+            if (p2->size == 0) p2->size = rs;
+            if (p2->size != rs) return asmSizeMismatch;
+            addPrefixFor(rs);
+            addByte(rs == 1 ? 0x8A : 0x8B);
+            return emitModRM(n, p2);
+        case otImm:
+            addPrefixFor(rs);
+            addByte(uint8_t((rs == 1 ? 0xB0 : 0xB8) + n));
+            addBytes(uint32_t(p2->value), rs);
+            return asmOK;
+        case otConst:
+        case otVarRef:
+            // An address fills a register of the address size only.
+            if (rs != addrSize()) return asmSizeMismatch;
+            addByte(uint8_t(0xB8 + n));
+            placeholder(p2->hint == otConst ? ftConst : ftVar, p2, 0, p2->data, addrSize(),
+                        uint32_t(p2->displacement));
+            return asmOK;
+        case otVar: return movRegVar(p1, p2);
+        case otMemRef: {
+            TOperand t = *p2;
+            t.hint = otMem;
+            t.size = ptrSize;
+            return inner("lea", p1, &t);
+        }
+        default: return asmUsageNotSupported;
+        }
+    }
+    default: return asmUsageNotSupported;
+    }
+}
