@@ -1,6 +1,65 @@
 #pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
 
+#include "tavik/plugin_api.h"
+
+class TAFile;
+
+// The host lists behind the shared records' list fields.
+struct TFixupList {
+    std::vector<PFixup> items;  // owned by the function
+};
+struct TTextList {
+    std::vector<std::string> items;
+};
+struct TFuncList {
+    std::vector<PFunction> items;  // not owned
+};
+
+// Host-only state of a function record, kept beside it (never in the shared
+// record): where a forward reference was first used.
+struct TFunctionHostInfo {
+    const TAFile* refFile = nullptr;
+    uint32_t refCharPos = 0;  // 1-based byte position
+    uint32_t refLine = 0;
+    uint32_t refColumn = 0;
+};
+
+// Every function, procedure, label and forward reference; index 0 is rtlmain.
 class TFunctionManager {
 public:
     TFunctionManager() = default;
+    ~TFunctionManager();
+    TFunctionManager(const TFunctionManager&) = delete;
+    TFunctionManager& operator=(const TFunctionManager&) = delete;
+
+    PFunction CreateFunction(TLabelType lType, PFunction parent);
+    PFunction getFunc(uint32_t index) const;  // nil when index >= count
+    uint32_t Count() const { return static_cast<uint32_t>(F_List.size()); }
+    static std::string Convention2String(TCallingConvention key);
+
+    // Host-only state of a record of this manager.
+    TFunctionHostInfo& hostInfo(const TFunction* f);
+
+    std::vector<PFunction> F_List;
+
+private:
+    std::vector<TFunctionHostInfo> F_HostInfo;  // by FuncIndex
 };
+
+// TFunction operations. Code appends and addParam do nothing while
+// CompileFlags.peek_mode is set.
+void appendCode(PFunction f, const std::string& str);
+void appendCode(PFunction f, const void* bytes, int32_t len);
+void appendCode(PFunction f, const uint8_t* bytes, int32_t len);
+// Adds a parameter in a stack slot of its size rounded up to ptrSize; with
+// addVar a local variable at the new ParamSize. Returns the new ParamCount.
+uint32_t addParam(PFunction f, PVarType parType, const std::string& parName, bool addVar);
+// Reachability: marks f (and what it depends on) when from is nil or marked,
+// else records f as a dependency of from.
+void setCalled(PFunction f, PFunction from);
+
+// Texts of a record.
+inline const char* funcName(const TFunction* f) { return f->Name ? f->Name : ""; }

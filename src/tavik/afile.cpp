@@ -1,0 +1,316 @@
+#include "afile.h"
+
+#include <fstream>
+#include <iterator>
+
+#include "common.h"
+#include "compiler.h"
+#include "global.h"
+#include "log.h"
+
+namespace {
+
+bool isSkippable(char ch) {
+    auto u = static_cast<unsigned char>(ch);
+    return u >= 1 && u <= 32;
+}
+
+// Keeps peek_mode for the length of a peek, also when a fatal error unwinds.
+class PeekModeScope {
+public:
+    PeekModeScope() : F_Old(CompileFlags.peek_mode) { CompileFlags.peek_mode = 1; }
+    ~PeekModeScope() { CompileFlags.peek_mode = F_Old; }
+
+private:
+    TAVBOOL F_Old;
+};
+
+}  // namespace
+
+TAFile::TAFile() = default;
+
+TAFile* TAFile::Create() {
+    auto* f = new TAFile();
+    if (Compiler) Compiler->addFile(f);
+    return f;
+}
+
+TAFile* TAFile::openFile(const std::string& strFile, TAFile* parent) {
+    TAFile* f = Create();
+    f->loadFile(strFile, parent);
+    return f;
+}
+
+bool TAFile::loadFile(const std::string& strFile, TAFile* par) {
+    F_Parent = par;
+    std::ifstream in(strFile, std::ios::binary);
+    if (!in) return false;
+    std::string data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (in.bad()) return false;
+    F_FileName = strFile;
+    if (data.size() >= 3 && static_cast<unsigned char>(data[0]) == 0xEF &&
+        static_cast<unsigned char>(data[1]) == 0xBB && static_cast<unsigned char>(data[2]) == 0xBF)
+        data.erase(0, 3);
+    F_Buffer = std::move(data);
+    F_FileLength = static_cast<uint32_t>(F_Buffer.size());
+    ++fileCounter;
+    return true;
+}
+
+bool TAFile::loadBuffer(const std::string& name, const std::string& buf, TAFile* par) {
+    F_Parent = par;
+    F_FileName = name;
+    F_Buffer = buf;
+    F_FileLength = static_cast<uint32_t>(F_Buffer.size());
+    return true;
+}
+
+std::string TAFile::shortName() const {
+    size_t p = F_FileName.find_last_of("/\\");
+    return p == std::string::npos ? F_FileName : F_FileName.substr(p + 1);
+}
+
+void TAFile::save() {
+    F_SaveCurLine = CurLine;
+    F_SaveCurChar = CurChar;
+    F_SaveCurLineChar = CurLineChar;
+}
+
+void TAFile::restore() {
+    CurLine = F_SaveCurLine;
+    CurChar = F_SaveCurChar;
+    CurLineChar = F_SaveCurLineChar;
+}
+
+char TAFile::moveNextChar(bool skipControlChars) {
+    for (;;) {
+        // At the end the cursor stays put: every further read answers 0.
+        if (CurChar > F_FileLength) {
+            ++F_TotalLines;
+            return '\0';
+        }
+        ++CurChar;
+        ++CurLineChar;
+        if (CurChar > F_FileLength) {
+            ++F_TotalLines;
+            return '\0';
+        }
+        char ch = charAt(CurChar);
+        if (ch == '/' && charAt(CurChar + 1) == '/') {
+            uint32_t p = CurChar + 2;
+            while (p <= F_FileLength && charAt(p) != '\n') ++p;
+            CurChar = p;
+            CurLineChar = 1;
+            if (CurChar > F_FileLength) {
+                ++F_TotalLines;
+                return '\0';
+            }
+        } else if (ch == '/' && charAt(CurChar + 1) == '*') {
+            uint32_t p = CurChar + 2;
+            CurLineChar += 2;
+            for (;;) {
+                if (p > F_FileLength) break;
+                if (charAt(p) == '*' && charAt(p + 1) == '/') {
+                    p += 2;
+                    CurLineChar += 2;
+                    break;
+                }
+                if (charAt(p) == '\n') {
+                    ++CurLine;
+                    ++F_TotalLines;
+                    CurLineChar = 1;
+                }
+                ++p;
+                ++CurLineChar;
+            }
+            CurChar = p;
+            if (CurChar > F_FileLength) {
+                CurChar = F_FileLength + 1;
+                ++F_TotalLines;
+                return '\0';
+            }
+        }
+        ch = charAt(CurChar);
+        if (ch == '\n') {
+            ++CurLine;
+            CurLineChar = 1;
+            ++F_TotalLines;
+        }
+        if (skipControlChars && isSkippable(ch)) continue;
+        return ch;
+    }
+}
+
+char TAFile::movePrevChar() {
+    if (CurChar == 0) return '\0';  // nothing before the first byte
+    if (curChar() == '\n') {
+        // Undo what passing the line feed counted.
+        if (CurLine > 1) --CurLine;
+        CurLineChar = 0;
+        if (F_TotalLines > 0) --F_TotalLines;
+    }
+    --CurChar;
+    if (CurLineChar > 0) --CurLineChar;
+    return charAt(CurChar);
+}
+
+char TAFile::movePrevCharEx(bool skipControlChars) {
+    for (;;) {
+        if (CurChar == 0) return '\0';
+        --CurChar;
+        if (CurChar == 0) return '\0';
+        char ch = charAt(CurChar);
+        if (skipControlChars && isSkippable(ch)) continue;
+        return ch;
+    }
+}
+
+void TAFile::moveToChar(char c) {
+    for (;;) {
+        char ch = moveNextChar(false);
+        if (ch == c || ch == '\0') return;
+    }
+}
+
+void TAFile::moveBackToChar(char c) {
+    for (;;) {
+        char ch = movePrevChar();
+        if (ch == c || ch == '\0') return;
+    }
+}
+
+void TAFile::recordPeek() {
+    F_LPCurLine = F_TotalLines;
+    F_LPCurChar = CurChar;
+    F_LPCurLineChar = CurLineChar;
+    F_LPLine = CurLine;
+}
+
+char TAFile::peekNextRealChar(bool skipControlChars) {
+    const uint32_t pos = CurChar, col = CurLineChar, line = CurLine, total = F_TotalLines;
+    char ch = moveNextChar(skipControlChars);
+    recordPeek();
+    CurChar = pos;
+    CurLineChar = col;
+    CurLine = line;
+    F_TotalLines = total;
+    return ch;
+}
+
+void TAFile::commitPeekPosition() {
+    F_TotalLines = F_LPCurLine;
+    CurLineChar = F_LPCurLineChar;
+    CurChar = F_LPCurChar;
+    CurLine = F_LPLine;
+}
+
+void TAFile::moveLastPeek() {
+    commitPeekPosition();
+    if (Compiler && Compiler->F_CurToken && Compiler->F_PeekToken)
+        Compiler->F_CurToken->setCurToken(*Compiler->F_PeekToken);
+}
+
+TTavToken TAFile::moveNextToken() { return setNextToken(Compiler->F_CurToken); }
+
+TTavToken TAFile::peekNextToken() {
+    const uint32_t pos = CurChar, col = CurLineChar, line = CurLine, total = F_TotalLines;
+    {
+        // An inner peek (a type name looks at what follows it) leaves the
+        // outer one in peek mode; the outermost peek ends with it off.
+        PeekModeScope peeking;
+        setNextToken(Compiler->F_PeekToken);
+    }
+    recordPeek();
+    CurChar = pos;
+    CurLineChar = col;
+    CurLine = line;
+    F_TotalLines = total;
+    return Compiler->F_PeekToken->F_Type;
+}
+
+TMathOp TAFile::moveNextIfMathOp(bool signed_) {
+    const uint32_t pos = CurChar, col = CurLineChar, line = CurLine, total = F_TotalLines;
+    auto restoreStart = [&] {
+        CurChar = pos;
+        CurLineChar = col;
+        CurLine = line;
+        F_TotalLines = total;
+    };
+    const char first = moveNextChar(true);
+    TCurrentToken* tok = Compiler->F_CurToken;
+    tok->F_Type = ttSymbol;
+    tok->F_String = first ? std::string(1, first) : std::string();
+    // The second character must follow directly; it is taken only when it
+    // belongs to the operator. Only the cursor moves: the current token keeps
+    // the operator's first character.
+    auto takeSecond = [&](char want) {
+        if (peekNextRealChar(false) != want) return false;
+        commitPeekPosition();
+        return true;
+    };
+    switch (first) {
+    case '!':
+        if (moveNextChar(false) == '=') return moNotEqual;
+        restoreStart();
+        return moNone;
+    case '*':
+        if (takeSecond('=')) return signed_ ? moMulByS : moMulByU;
+        return signed_ ? moMulS : moMulU;
+    case '+':
+        if (takeSecond('=')) return moAddBy;
+        if (takeSecond('+')) return moInc;
+        return moAdd;
+    case '-':
+        if (takeSecond('=')) return moSubBy;
+        if (takeSecond('-')) return moDec;
+        return moSub;
+    case '/':
+        return signed_ ? moDivS : moDivU;
+    case '<':
+        if (takeSecond('>')) return moNotEqual;
+        if (takeSecond('<')) return moShiftLeft;
+        if (takeSecond('=')) return signed_ ? moLowerSEqual : moLowerUEqual;
+        return signed_ ? moLowerS : moLowerU;
+    case '=':
+        if (takeSecond('!')) return moNotEqual;
+        if (takeSecond('<')) return signed_ ? moLowerSEqual : moLowerUEqual;
+        if (takeSecond('=')) return moIsEqual;
+        if (takeSecond('>')) return signed_ ? moHigherSEqual : moHigherUEqual;
+        return moAssign;
+    case '>':
+        if (takeSecond('>')) return moShiftRight;
+        if (takeSecond('=')) return signed_ ? moHigherSEqual : moHigherUEqual;
+        return signed_ ? moHigherS : moHigherU;
+    default:
+        recordPeek();
+        restoreStart();
+        return moNone;
+    }
+}
+
+namespace {
+
+const TAFile* hookCurrentFile() { return Compiler ? Compiler->F_CurFile : nullptr; }
+
+bool hookDescribe(const TAFile* file, TLogSource& out) {
+    if (!file) return false;
+    out.fileName = file->F_FileName;
+    out.data = file->F_Buffer.data();
+    out.size = file->F_FileLength;
+    out.line = file->CurLine;
+    out.column = file->CurLineChar;
+    out.charPos = file->CurChar;
+    return true;
+}
+
+std::string hookTokenText() {
+    return Compiler && Compiler->F_CurToken ? Compiler->F_CurToken->getTokenStr() : std::string();
+}
+
+}  // namespace
+
+void InstallReaderLogHooks() {
+    LogHooks.currentFile = hookCurrentFile;
+    LogHooks.describe = hookDescribe;
+    LogHooks.currentTokenText = hookTokenText;
+}

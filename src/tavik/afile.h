@@ -1,0 +1,79 @@
+#pragma once
+#include <cstdint>
+#include <string>
+
+#include "cur_token.h"
+
+// One source text in memory with its cursor: a project or include file, a
+// macro body or a text handed in by a plug-in. Positions are 1-based bytes;
+// position 0 stands before the first byte and FileLength + 1 reads as 0.
+class TAFile {
+public:
+    TAFile();  // a free-standing source; see Create
+    TAFile(const TAFile&) = delete;
+    TAFile& operator=(const TAFile&) = delete;
+
+    // A new empty source registered with the compiler, which owns and frees it.
+    static TAFile* Create();
+    // Create, then loadFile; the source is returned whether or not it loaded.
+    static TAFile* openFile(const std::string& strFile, TAFile* parent);
+
+    bool loadFile(const std::string& strFile, TAFile* par);
+    bool loadBuffer(const std::string& name, const std::string& buf, TAFile* par);
+
+    void save();
+    void restore();
+
+    char moveNextChar(bool skipControlChars);
+    char movePrevChar();
+    char movePrevCharEx(bool skipControlChars);
+    void moveToChar(char c);
+    void moveBackToChar(char c);
+    char peekNextRealChar(bool skipControlChars);
+    void moveLastPeek();
+    TTavToken moveNextToken();
+    TTavToken peekNextToken();
+    TMathOp moveNextIfMathOp(bool signed_);
+    TTavToken setNextToken(TCurrentToken* token);
+
+    // The source whose setNextToken runs innermost; else the compiler's current file.
+    static TAFile* activeReader();
+    // Moves the cursor to the last peek without touching any token.
+    void commitPeekPosition();
+
+    // The byte at a 1-based position; 0 outside the text.
+    char charAt(uint32_t pos) const {
+        return (pos >= 1 && pos <= F_FileLength) ? F_Buffer[pos - 1] : '\0';
+    }
+    char curChar() const { return charAt(CurChar); }
+    // The file-name part of F_FileName, for messages.
+    std::string shortName() const;
+
+    uint32_t F_SaveCurLine = 0;
+    uint32_t F_SaveCurChar = 0;
+    uint32_t F_SaveCurLineChar = 0;
+    uint32_t F_ID = 0;
+    std::string F_Buffer;
+    std::string F_FileName;
+    uint32_t F_FileLength = 0;
+    bool F_Assembled = false;
+    TAFile* F_Parent = nullptr;
+    uint32_t F_LPCurLine = 0;  // F_TotalLines reached by the last peek
+    uint32_t F_LPCurChar = 0;
+    uint32_t F_LPCurLineChar = 0;
+    uint32_t F_LPLine = 1;  // line reached by the last peek
+    uint32_t F_TotalLines = 0;
+    uint32_t CurLine = 1;
+    uint32_t CurChar = 0;
+    uint32_t CurLineChar = 0;
+
+private:
+    void recordPeek();
+};
+
+// Packs up to four bytes of str into a number, the first in the lowest byte.
+uint64_t StrOrd(const std::string& str);
+
+// Points the log's positioned messages and code excerpts at the compiler's
+// current source and token.
+void InstallReaderLogHooks();

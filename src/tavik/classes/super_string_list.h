@@ -1,0 +1,80 @@
+#pragma once
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "exceptions.h"
+
+// Raised for an item index outside the list.
+class EListError : public Exception {
+public:
+    explicit EListError(const std::string& m) : Exception("EListError", m) {}
+};
+
+// Raised when the symbol tables are used against their own rules (a fault of
+// the assembler, not of the source).
+class EInternalError : public Exception {
+public:
+    explicit EInternalError(const std::string& m) : Exception("EInternalError", m) {}
+};
+
+// Key hash of every symbol list: rotate left by 7, add the byte.
+uint32_t HashStringA(std::string_view value);
+
+struct TSSLItem {
+    uint32_t scope = 0;
+    uint32_t hash = 0;       // always HashStringA(text)
+    std::string text;
+    void* item = nullptr;    // not owned
+    uint64_t seq = 0;        // order of addition (for the hash index)
+};
+using PSSLItem = TSSLItem*;
+
+// Append-only list of (scope, hash, text, object) items. Newest-first and
+// oldest-first lookups with a scope limit; a hash index beside the list keeps
+// them from scanning every item while giving the same answers. The list owns
+// the items, never the objects they point to.
+class TSuperStringList {
+public:
+    static constexpr uint32_t ALL_SCOPES = 0xFFFFFFFFu;
+
+    TSuperStringList() = default;
+    ~TSuperStringList();
+    TSuperStringList(const TSuperStringList&) = delete;
+    TSuperStringList& operator=(const TSuperStringList&) = delete;
+
+    uint32_t Count() const { return static_cast<uint32_t>(F_List.size()); }
+    void Add(const std::string& strValue, uint32_t scope_);
+    int32_t Add(const std::string& strValue, void* obj, uint32_t scope_);
+
+    // Newest match's object, nil when none (or when the match holds nil).
+    void* ItemIndexOf(const std::string& strValue, bool caseSensitive, uint32_t scope_) const;
+    // Oldest match's index, -1 when none.
+    int32_t IndexOf(const std::string& strValue, bool caseSensitive, uint32_t scope_) const;
+
+    void Delete(uint32_t index);
+    // Removes every item for which pred holds, in one pass; the rest keep their order.
+    void DeleteIf(const std::function<bool(const TSSLItem&)>& pred);
+
+    const std::string& GetString(uint32_t index) const;
+    void SetString(uint32_t index, const std::string& value);
+    void* GetItem(uint32_t index) const;
+    void SetItem(uint32_t index, void* value);
+    PSSLItem GetSSLItem(uint32_t index) const;
+
+private:
+    void checkIndex(uint32_t index) const;
+    PSSLItem findNewest(std::string_view key, uint32_t scope_) const;
+    PSSLItem findOldest(std::string_view key, uint32_t scope_) const;
+    uint32_t positionOf(const TSSLItem* it) const;  // index in F_List by seq
+    void indexInsert(PSSLItem it);
+    void indexRemove(PSSLItem it);
+
+    std::vector<PSSLItem> F_List;  // index 0 is the oldest
+    // hash -> items of that hash in order of addition
+    std::unordered_map<uint32_t, std::vector<PSSLItem>> F_Index;
+    uint64_t F_NextSeq = 0;
+};

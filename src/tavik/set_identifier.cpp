@@ -1,0 +1,392 @@
+// TCurrentToken::setIdentifier: what a word read by the tokenizer stands for.
+#include <string>
+
+#include "afile.h"
+#include "classes/const_manager.h"
+#include "classes/function_manager.h"
+#include "classes/ident_manager.h"
+#include "classes/macro_manager.h"
+#include "classes/register_manager.h"
+#include "classes/shared_records.h"
+#include "classes/var_manager.h"
+#include "common.h"
+#include "compiler.h"
+#include "cur_token.h"
+#include "global.h"
+#include "log.h"
+#include "token_reader.h"
+
+using namespace tokread;
+
+namespace {
+
+std::string nameOf(const TVarType* t) { return tavString(t->name); }
+
+// "(" token ")" around a built-in's operand; the operand is read into tok.
+void openParen(TAFile* f, TCurrentToken* tok, const char* code) {
+    if (!readSymbol(f, tok, '(')) unexpected(tok, code);
+}
+void closeParen(TAFile* f, TCurrentToken* tok, const char* code) {
+    if (!readSymbol(f, tok, ')')) unexpected(tok, code);
+}
+
+TTavToken setNumber(TCurrentToken* tok, int64_t v) { return tok->setInteger(4, std::to_string(v), v); }
+
+// The type a variable or type token stands for: its cast type first.
+PVarType tokenType(const TCurrentToken* tok) {
+    if (tok->F_CastType) return tok->F_CastType;
+    if (tok->F_IdentType == itGlobalVar || tok->F_IdentType == itLocalVar) {
+        auto* v = static_cast<PVar>(tok->F_Pointer);
+        return v ? v->type_ : nullptr;
+    }
+    if (tok->F_IdentType == itType) return static_cast<PVarType>(tok->F_Pointer);
+    return nullptr;
+}
+
+// isptrtype / issignedtype: (variable or type)
+TTavToken typeTest(TAFile* f, TCurrentToken* tok, bool pointer) {
+    openParen(f, tok, "6745");
+    if (f->setNextToken(tok) != ttIdent ||
+        (tok->F_IdentType != itGlobalVar && tok->F_IdentType != itLocalVar && tok->F_IdentType != itType))
+        unexpected(tok, "75122");
+    PVarType t = tokenType(tok);
+    closeParen(f, tok, "6745");
+    const bool yes = t && (pointer ? t->isPointer != 0 : t->signed_ != 0);
+    return setNumber(tok, yes ? 1 : 0);
+}
+
+TTavToken keyword(TAFile* f, TCurrentToken* tok, TKeyword key) {
+    switch (key) {
+    case keySizeOf: {
+        TTavToken t = f->setNextToken(tok);
+        if (t != ttIdent && t != ttAnsiString && t != ttWideString) unexpected(tok, "643434");
+        return setNumber(tok, tok->F_ByteCount);
+    }
+    case keyOrd: {
+        openParen(f, tok, "6745");
+        TTavToken t = f->setNextToken(tok);
+        if (t != ttAnsiString && t != ttRegister) unexpected(tok, "542");
+        const int64_t v = t == ttRegister ? tok->F_Integer : static_cast<int64_t>(StrOrd(tok->F_String));
+        closeParen(f, tok, "6746");
+        return setNumber(tok, v);
+    }
+    case keyCastType: {
+        openParen(f, tok, "6745");
+        TTavToken t = f->setNextToken(tok);
+        if (t != ttIdent && t != ttRegister) unexpected(tok, "543");
+        PVarType ty = tok->F_CastType;
+        if (!ty && t == ttIdent && (tok->F_IdentType == itGlobalVar || tok->F_IdentType == itLocalVar))
+            ty = tokenType(tok);
+        if (!ty && t == ttRegister && RegMan && tok->F_Register < REG_STATE_COUNT)
+            ty = RegMan->Registers[tok->F_Register].assume;
+        closeParen(f, tok, "6746");
+        if (!ty && VarMan) ty = VarMan->F_UIntType;
+        tok->setNull();
+        tok->F_Type = ttIdent;
+        tok->F_IdentType = itType;
+        tok->F_Pointer = ty;
+        if (ty) {
+            tok->F_ByteCount = static_cast<int32_t>(ty->size);
+            tok->F_BitCount = tok->F_ByteCount * 8;
+            tok->F_String = nameOf(ty);
+        }
+        return tok->F_Type;
+    }
+    case keyIsPtrType:
+        return typeTest(f, tok, true);
+    case keyIsSignedType:
+        return typeTest(f, tok, false);
+    case keyTokenText: {
+        openParen(f, tok, "6745");
+        TTavToken t = f->setNextToken(tok);
+        const std::string text = tok->F_String;
+        closeParen(f, tok, "6746");
+        return tok->setText(text, (t == ttAnsiString || t == ttWideString) ? t : ttAnsiString);
+    }
+    case keyTokenType: {
+        openParen(f, tok, "6747");
+        const TTavToken t = f->setNextToken(tok);
+        closeParen(f, tok, "6748");
+        return setNumber(tok, t);
+    }
+    default:
+        tok->F_IdentType = itReservedKeyword;
+        return tok->F_Type;
+    }
+}
+
+// "st", "mm", "xmm" alone or with a number 0 to 7; exactly in lower case.
+bool fpuRegister(TCurrentToken* tok, const std::string& str) {
+    if (str == "st" || str == "mm") {
+        tok->setType(ttSTreg, 0, str, 0);
+        return true;
+    }
+    if (str == "xmm") {
+        tok->setType(ttXMMreg, 0, str, 0);
+        return true;
+    }
+    size_t prefix = 0;
+    TTavToken kind = ttSTreg;
+    if (str.size() > 2 && (str.compare(0, 2, "st") == 0 || str.compare(0, 2, "mm") == 0)) prefix = 2;
+    if (str.size() > 3 && str.compare(0, 3, "xmm") == 0) {
+        prefix = 3;
+        kind = ttXMMreg;
+    }
+    if (prefix == 0) return false;
+    int64_t n = 0;
+    for (size_t i = prefix; i < str.size(); ++i) {
+        if (!isDigit(str[i])) return false;
+        n = n * 10 + (str[i] - '0');
+        if (n > 7) return false;
+    }
+    tok->setType(kind, 0, str, n);
+    return true;
+}
+
+// Method of a field chain: the token names the method's function.
+void setMethod(TCurrentToken* tok, const TVarField* field) {
+    auto* fn = static_cast<PFunction>(field->func);
+    tok->F_Pointer = fn;
+    tok->F_Type = ttIdent;
+    tok->F_IdentType = (fn && fn->Type_ == ltFunc) ? itFuncThis : itProcThis;
+}
+
+// A register with an assumed record type followed by ".field...".
+TTavToken registerChain(TAFile* f, TCurrentToken* tok, TRegister r, PVarType assumed) {
+    std::string text = regToStr(r);
+    uint32_t offset = 0;
+    int32_t byteCount = 0;
+    PVarType cur = assumed;
+    const TVarField* method = nullptr;
+    tok->setNull();
+    while (f->peekNextRealChar(true) == '.') {
+        f->commitPeekPosition();
+        std::string word;
+        char first;
+        if (!readRawWord(f, word, first)) unexpectedChar(tok, first, "3244");
+        text += "." + word;
+        const TVarField* fld = cur ? findField(cur, word) : nullptr;
+        if (!fld) {
+            tok->setNull();
+            tok->F_Type = ttIdent;
+            tok->F_String = word;
+            unexpected(tok, "12422");
+        }
+        if (fld->ft == vftFunc) {
+            method = fld;
+            break;
+        }
+        offset += fld->variable.address;
+        cur = fld->variable.type_;
+        byteCount = cur ? static_cast<int32_t>(cur->size) : 0;
+    }
+    tok->setNull();
+    tok->F_ByteCount = byteCount;
+    tok->F_BitCount = byteCount * 8;
+    tok->F_Pointer = nullptr;
+    tok->F_Count = 1;
+    tok->F_Extra.Displacement = static_cast<int32_t>(offset);
+    tok->F_Type = ttBaseExp;
+    tok->F_Register = r;
+    tok->F_IdentType = itNone;
+    tok->F_String = text;
+    if (method) {
+        tok->newOperand()->setRegister(r);
+        setMethod(tok, method);
+    }
+    return tok->F_Type;
+}
+
+// A variable, with an optional chain of record fields.
+TTavToken variable(TAFile* f, TCurrentToken* tok, PVar v, TIdentType kind, const std::string& text) {
+    if (f->peekNextRealChar(true) != '.') {
+        tok->F_ByteCount = v->type_ ? static_cast<int32_t>(v->type_->size) : 0;
+        tok->F_BitCount = tok->F_ByteCount * 8;
+        tok->F_Extra.Displacement = 0;
+        tok->F_Pointer = v;
+        return tok->F_Type;
+    }
+    uint32_t offset = 0;
+    int32_t byteCount = tok->F_ByteCount;
+    std::string lastName = text;
+    const TVar* rec = v;
+    const TVarField* method = nullptr;
+    while (f->peekNextRealChar(true) == '.') {
+        f->commitPeekPosition();
+        std::string word;
+        char first;
+        if (!readRawWord(f, word, first)) unexpectedChar(tok, first, "324");
+        const TVarField* fld = rec->type_ ? findField(rec->type_, word) : nullptr;
+        if (!fld) {
+            tok->setNull();
+            tok->F_Type = ttIdent;
+            tok->F_String = word;
+            unexpected(tok, "12412");
+        }
+        if (fld->ft == vftFunc) {
+            method = fld;
+            break;
+        }
+        lastName = word;
+        offset += fld->variable.address;
+        rec = &fld->variable;
+        byteCount = rec->type_ ? static_cast<int32_t>(rec->type_->size) : 0;
+    }
+    tok->setNull();
+    tok->F_Type = ttIdent;
+    tok->F_String = lastName;
+    tok->F_ByteCount = byteCount;
+    tok->F_BitCount = byteCount * 8;
+    tok->F_Pointer = v;
+    tok->F_Extra.Displacement = static_cast<int32_t>(offset);
+    tok->F_IdentType = kind;
+    if (method) {
+        // The object of the call is the outer variable at the summed offset
+        // of the fields before the method.
+        v->active = 1;
+        POperand op = tok->newOperand();
+        if (v->mode == vmLocal) {
+            if (CompileFlags.stackframe_on) {
+                op->setMemory(0, static_cast<int32_t>(v->address + ptrSize + offset), 0, {REG_EBP});
+            } else {
+                const uint32_t localOffset = Compiler && Compiler->F_CurFunc ? Compiler->F_CurFunc->LocalOffset : 0;
+                op->setMemory(0, static_cast<int32_t>(v->address + localOffset + offset), 0, {REG_ESP});
+            }
+            op->hint = otMemRef;
+        } else {
+            op->setPointer(otVarRef, Compiler ? Compiler->F_CurFunc : nullptr, v);
+            op->displacement = static_cast<int32_t>(offset);
+        }
+        setMethod(tok, method);
+    }
+    return tok->F_Type;
+}
+
+// A type name, "name*" for its pointer type; before a memory expression it
+// sizes that expression.
+TTavToken typeName(TAFile* f, TCurrentToken* tok, PVarType t, const std::string& word) {
+    if (f->peekNextRealChar(false) == '*') {
+        f->commitPeekPosition();
+        const std::string name = word + "*";
+        PIdent id = Idents->findIdent(name);
+        if (id && id->type_ == itType) {
+            t = static_cast<PVarType>(id->ptr);
+        } else {
+            const uint32_t bits = 8 * ptrSize;
+            const uint64_t upper = bits >= 64 ? ~uint64_t(0) : (uint64_t(1) << bits) - 1;
+            t = VarMan->addType(name, ptrSize, int64_t(0), static_cast<int64_t>(upper), true, true);
+        }
+        tok->F_String = name;
+        tok->F_Type = ttIdent;
+        tok->F_IdentType = itType;
+    }
+    // The look-ahead fills the compiler's peek token, which may be this very
+    // token (when the type is itself being peeked): keep both intact.
+    TCurrentToken saved;
+    saved.setCurToken(*Compiler->F_PeekToken);
+    TCurrentToken self;
+    self.setCurToken(*tok);
+    const bool memory = f->peekNextToken() == ttBaseExp;
+    TCurrentToken mem;
+    if (memory) {
+        mem.setCurToken(*Compiler->F_PeekToken);
+        f->commitPeekPosition();
+    }
+    Compiler->F_PeekToken->setCurToken(saved);
+    tok->setCurToken(memory ? mem : self);
+    tok->F_Pointer = t;
+    tok->F_ByteCount = static_cast<int32_t>(t->size);
+    tok->F_BitCount = tok->F_ByteCount * 8;
+    return tok->F_Type;
+}
+
+TTavToken constant(TCurrentToken* tok, const TConst* c) {
+    switch (c->type_) {
+    case ctAnsiString:
+        tok->setText(tavString(c->str), ttAnsiString);
+        break;
+    case ctWideString:
+        tok->setText(tavString(c->str), ttWideString);
+        break;
+    case ctValue:
+        tok->setInteger(4, std::to_string(c->int_), c->int_);
+        break;
+    case ctFloat: {
+        const long double v = fromTavExt(c->ext);
+        tok->setFloat(TConstManager::floatText(v), v);
+        break;
+    }
+    default:
+        unexpected(tok, "652222");
+    }
+    tok->F_IdentType = itNone;
+    return tok->F_Type;
+}
+
+}  // namespace
+
+TTavToken TCurrentToken::setIdentifier(const std::string& str) {
+    static TAFile noSource;  // a word resolved outside any reading sees the end of the text
+    TAFile* f = TAFile::activeReader();
+    if (!f) f = &noSource;
+    setNull();
+    F_Type = ttIdent;
+    F_String = str;
+    F_ByteCount = static_cast<int32_t>(str.size() + 1);
+    F_BitCount = F_ByteCount * 8;
+    F_Keyword = findKeyword(str);
+    if (F_Keyword != keyNone) return keyword(f, this, F_Keyword);
+
+    const TRegister r = strToReg(str);
+    if (r != REG_NONE) {
+        PVarType assumed = (RegMan && r < REG_STATE_COUNT) ? RegMan->Registers[r].assume : nullptr;
+        if (!assumed || f->peekNextRealChar(false) != '.') return setRegister(r, str);
+        return registerChain(f, this, r, assumed);
+    }
+    const TSegment s = strToSeg(str);
+    if (s != SEG_NONE) return setSegment(s, str);
+    if (fpuRegister(this, str)) return F_Type;
+
+    PIdent id = Idents ? Idents->findIdent(str) : nullptr;
+    if (!id) {
+        F_IdentType = itNone;
+        return F_Type;
+    }
+    F_IdentType = id->type_;
+    F_String = lowerAscii(str);
+    switch (id->type_) {
+    case itReservedKeyword:
+        return F_Type;
+    case itConst:
+        return constant(this, static_cast<const TConst*>(id->ptr));
+    case itType:
+        return typeName(f, this, static_cast<PVarType>(id->ptr), F_String);
+    case itGlobalVar:
+    case itLocalVar:
+        return variable(f, this, static_cast<PVar>(id->ptr), id->type_, F_String);
+    case itFunc:
+    case itProc:
+    case itLabel:
+        F_Pointer = id->ptr;
+        return F_Type;
+    case itDefine:
+        setCurToken(*static_cast<const TCurrentToken*>(id->ptr));
+        return F_Type;
+    case itMacro: {
+        auto* mac = static_cast<TMacro*>(id->ptr);
+        if (CompileFlags.peek_mode) {
+            F_Pointer = mac;
+            return F_Type;
+        }
+        if (!MacroCallHandler) fatal("[000091] Macro calls are not supported yet");
+        MacroCallHandler(mac);
+        if (mac->result)
+            setCurToken(*mac->result);
+        else
+            setSymbol(';');
+        return F_Type;
+    }
+    default:
+        fatal("[000090] Unknown ident type");
+    }
+}

@@ -1,0 +1,378 @@
+// TAFile::setNextToken: one token from the cursor of a source.
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
+#include <vector>
+
+#include "afile.h"
+#include "classes/macro_manager.h"
+#include "common.h"
+#include "compiler.h"
+#include "exceptions.h"
+#include "global.h"
+#include "log.h"
+#include "token_reader.h"
+
+using namespace tokread;
+
+namespace {
+
+// Nesting bounds: a token may read further tokens (casts, memory
+// expressions, built-ins, type look-ahead), and a bracket peeks before it
+// reads, which doubles the work per level.
+constexpr int MAX_TOKEN_DEPTH = 64;
+constexpr int MAX_BRACKET_DEPTH = 8;
+
+TAFile* g_ActiveReader = nullptr;
+int g_TokenDepth = 0;
+int g_BracketDepth = 0;
+
+class DepthScope {
+public:
+    DepthScope(int& counter, int limit) : F_Counter(counter) {
+        if (F_Counter >= limit) fatal("[1139] Expression nested too deeply");
+        ++F_Counter;
+    }
+    ~DepthScope() { --F_Counter; }
+
+private:
+    int& F_Counter;
+};
+
+class ReaderScope {
+public:
+    explicit ReaderScope(TAFile* f) : F_Old(g_ActiveReader) { g_ActiveReader = f; }
+    ~ReaderScope() { g_ActiveReader = F_Old; }
+
+private:
+    TAFile* F_Old;
+};
+
+}  // namespace
+
+namespace tokread {
+
+bool readSymbol(TAFile* f, TCurrentToken* tok, char s) {
+    return f->setNextToken(tok) == ttSymbol && tok->F_String.size() == 1 && tok->F_String[0] == s;
+}
+
+bool readChar(TAFile* f, TCurrentToken* /*tok*/, char c, char& got) {
+    got = f->moveNextChar(true);
+    return got == c;
+}
+
+void unexpected(TCurrentToken* tok, const std::string& code) {
+    if (Compiler && Compiler->F_CurToken && tok != Compiler->F_CurToken) Compiler->F_CurToken->setCurToken(*tok);
+    if (!Log) throw EAbort();
+    Log->FatalUnexpectedToken(code);
+}
+
+void unexpectedChar(TCurrentToken* tok, char c, const std::string& code) {
+    if (c == '\0')
+        tok->setNull();
+    else
+        tok->setSymbol(c);
+    unexpected(tok, code);
+}
+
+void fatal(const std::string& text) {
+    if (!Log) throw EAbort();
+    Log->FatalError(text, true);
+}
+
+bool readRawWord(TAFile* f, std::string& word, char& first) {
+    first = f->moveNextChar(true);
+    if (!isLetter(first)) {
+        if (first != '\0') f->movePrevChar();
+        return false;
+    }
+    word.assign(1, first);
+    for (;;) {
+        char c = f->moveNextChar(false);
+        if (isLetter(c) || isDigit(c)) {
+            word += c;
+            continue;
+        }
+        f->movePrevChar();
+        return true;
+    }
+}
+
+}  // namespace tokread
+
+TAFile* TAFile::activeReader() {
+    if (g_ActiveReader) return g_ActiveReader;
+    return Compiler ? Compiler->F_CurFile : nullptr;
+}
+
+uint64_t StrOrd(const std::string& str) {
+    uint32_t v = 0;
+    for (size_t i = 0; i < str.size() && i < 4; ++i)
+        v |= static_cast<uint32_t>(static_cast<unsigned char>(str[i])) << (8 * i);
+    return v;
+}
+
+namespace {
+
+// The digits of a number after its first character (a digit, or "-" already
+// in text); the character that ends it is given back.
+TTavToken readDecimal(TAFile* f, TCurrentToken* tok, std::string text) {
+    char c;
+    while (isDigit(c = f->moveNextChar(false))) text += c;
+    bool isFloat = false;
+    if (c == '.') {
+        isFloat = true;
+        text += c;
+        while (isDigit(c = f->moveNextChar(false))) text += c;
+    }
+    f->movePrevChar();
+    if (isFloat) {
+        errno = 0;
+        long double v = std::strtold(text.c_str(), nullptr);
+        if (!std::isfinite(v)) fatal("[2498] Number out of range: " + text);
+        return tok->setFloat(text, v);
+    }
+    int64_t v = 0;
+    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
+    if (ec != std::errc() || end != text.data() + text.size()) fatal("[2498] Number out of range: " + text);
+    return tok->setInteger(static_cast<int32_t>(ptrSize), text, v);
+}
+
+TTavToken readHex(TAFile* f, TCurrentToken* tok) {
+    std::string digits;
+    char c;
+    while (isHexDigit(c = f->moveNextChar(false))) digits += c;
+    f->movePrevChar();
+    std::string text = "0x" + digits;
+    if (digits.empty() || digits.size() > 16) fatal("[2497] Invalid hexadecimal number " + text);
+    uint64_t v = 0;
+    std::from_chars(digits.data(), digits.data() + digits.size(), v, 16);
+    return tok->setInteger(static_cast<int32_t>(ptrSize), text, static_cast<int64_t>(v));
+}
+
+TTavToken readLiteral(TAFile* f, TCurrentToken* tok, char quote) {
+    std::string s;
+    for (;;) {
+        char c = f->moveNextChar(false);
+        if (c == '\0' || c == quote) break;
+        if (c == '\\') {
+            c = f->moveNextChar(false);
+            if (c == '\0') break;
+            if (c == 'n') c = '\n';
+            else if (c == 'r') c = '\r';
+            else if (c == 't') c = '\t';
+        }
+        s += c;
+    }
+    return tok->setText(s, quote == '\'' ? ttAnsiString : ttWideString);
+}
+
+// One operand of a dollar form, read as a token of one of two kinds.
+void expectKinds(TAFile* f, TCurrentToken* tok, TTavToken a, TTavToken b, const char* code) {
+    TTavToken t = f->setNextToken(tok);
+    if (t != a && t != b) unexpected(tok, code);
+}
+
+void expectSep(TAFile* f, TCurrentToken* tok, char c, const char* code) {
+    char got;
+    if (!readChar(f, tok, c, got)) unexpectedChar(tok, got, code);
+}
+
+TTavToken dollarForm(TAFile* f, TCurrentToken* tok) {
+    if (!isLetter(f->peekNextRealChar(false))) return tok->setSymbol('$');
+    if (f->peekNextToken() != ttIdent) return tok->setSymbol('$');
+    const std::string w = lowerAscii(Compiler->F_PeekToken->F_String);
+    TMacro* mac = MacMan ? MacMan->F_CurMacro : nullptr;
+    const uint32_t curpars = MacMan ? MacMan->curpars : 0;
+
+    if (w == "argc") {
+        f->commitPeekPosition();
+        return tok->setInteger(4, std::to_string(curpars), curpars);
+    }
+    if (w == "arg") {
+        f->commitPeekPosition();
+        expectSep(f, tok, '[', "346163");
+        if (f->setNextToken(tok) != ttNumber) unexpected(tok, "5353");
+        const int64_t n = tok->F_Integer;
+        expectSep(f, tok, ']', "346164");
+        // Only arguments bound by the call being expanded can be read.
+        uint32_t bound = curpars;
+        if (!mac || mac->params.Count() < bound) bound = mac ? mac->params.Count() : 0;
+        if (n < 0 || n >= static_cast<int64_t>(bound))
+            fatal("[53341] Arg " + std::to_string(n) + " out of bounds [" + std::to_string(bound) + "]");
+        const auto i = static_cast<uint32_t>(n);
+        if (auto* bt = static_cast<TCurrentToken*>(mac->params.GetItem(i))) {
+            tok->setCurToken(*bt);
+            tok->F_DefName = "$arg[" + std::to_string(n) + "]";
+            return tok->F_Type;
+        }
+        return tok->setText("$" + mac->params.GetString(i) + " missing parameter", ttAnsiString);
+    }
+    if (w == "substr") {
+        f->commitPeekPosition();
+        expectSep(f, tok, '(', "346163");
+        expectKinds(f, tok, ttAnsiString, ttWideString, "5353");
+        const std::string s = tok->F_String;
+        const TTavToken k = tok->F_Type;
+        expectSep(f, tok, ',', "346164");
+        if (f->setNextToken(tok) != ttNumber) unexpected(tok, "5353");
+        const int64_t from = tok->F_Integer;
+        expectSep(f, tok, ',', "346164");
+        if (f->setNextToken(tok) != ttNumber) unexpected(tok, "5353");
+        const int64_t count = tok->F_Integer;
+        expectSep(f, tok, ')', "346167");
+        std::string r;
+        const uint64_t start = from < 1 ? 0 : static_cast<uint64_t>(from) - 1;
+        if (count > 0 && start < s.size()) r = s.substr(start, static_cast<uint64_t>(count));
+        return tok->setText(r, k);
+    }
+    if (w == "strindex") {
+        f->commitPeekPosition();
+        expectSep(f, tok, '(', "346163");
+        expectKinds(f, tok, ttAnsiString, ttWideString, "5353");
+        const std::string s1 = tok->F_String;
+        expectSep(f, tok, ',', "346164");
+        expectKinds(f, tok, ttAnsiString, ttWideString, "5353");
+        const std::string s2 = tok->F_String;
+        expectSep(f, tok, ')', "346167");
+        size_t p = s2.empty() ? std::string::npos : s1.find(s2);
+        const int64_t v = p == std::string::npos ? 0 : static_cast<int64_t>(p) + 1;
+        return tok->setInteger(4, std::to_string(v), v);
+    }
+    const int idx = mac ? mac->indexOfParam(w) : -1;
+    if (idx < 0) return tok->setSymbol('$');
+    f->commitPeekPosition();
+    const auto i = static_cast<uint32_t>(idx);
+    if (auto* bt = static_cast<TCurrentToken*>(mac->params.GetItem(i))) {
+        tok->setCurToken(*bt);
+        tok->F_DefName = "$" + w;
+        return tok->F_Type;
+    }
+    return tok->setText("$" + mac->params.GetString(i) + " missing parameter", ttAnsiString);
+}
+
+// The character after an item (blanks and comments skipped) when it is c;
+// consumed then.
+bool nextCharIs(TAFile* f, char c) {
+    if (f->peekNextRealChar(true) != c) return false;
+    f->commitPeekPosition();
+    return true;
+}
+
+// "[" already read: a cast "[type] x" or a memory expression up to "]".
+TTavToken bracket(TAFile* f, TCurrentToken* tok) {
+    DepthScope nest(g_BracketDepth, MAX_BRACKET_DEPTH);
+    if (f->peekNextToken() == ttIdent && Compiler->F_PeekToken->F_IdentType == itType) {
+        auto* castType = static_cast<PVarType>(Compiler->F_PeekToken->F_Pointer);
+        f->commitPeekPosition();
+        if (!readSymbol(f, tok, ']')) unexpected(tok, "5643");
+        TTavToken t = f->setNextToken(tok);
+        if (t != ttIdent && t != ttRegister && t != ttNumber) unexpected(tok, "6545");
+        tok->F_CastType = castType;
+        return tok->F_Type;
+    }
+
+    // Items joined by "+" or "-": registers (at most two, one of them scaled,
+    // which is the index) and numbers, whose sum is the displacement.
+    struct Reg {
+        TRegister reg;
+        int64_t scale;  // 0: not scaled
+    };
+    std::vector<Reg> regs;
+    uint64_t disp = 0;  // wraps like the 32-bit displacement it becomes
+    bool negative = false;
+    bool first = true;
+    auto addReg = [&](TRegister r, int64_t scale) {
+        if (negative) unexpected(tok, "2496");  // a register cannot be subtracted
+        if (regs.size() >= 2) unexpected(tok, "1133");
+        if (scale != 0 && !regs.empty() && regs[0].scale != 0) unexpected(tok, "1135");
+        regs.push_back({r, scale});
+    };
+    for (;;) {
+        TTavToken t = f->setNextToken(tok);
+        if (t == ttRegister) {
+            const TRegister r = tok->F_Register;
+            int64_t scale = 0;
+            if (nextCharIs(f, '*')) {
+                if (f->setNextToken(tok) != ttNumber) unexpected(tok, "4655");
+                scale = tok->F_Integer;
+                if (scale == 0) scale = 1;  // "*0" is still a scaled register, read as no scale
+            }
+            addReg(r, scale);
+        } else if (t == ttNumber) {
+            uint64_t v = static_cast<uint64_t>(tok->F_Integer);
+            bool regFollowed = false;
+            while (nextCharIs(f, '*')) {
+                TTavToken t2 = f->setNextToken(tok);
+                if (t2 == ttNumber) {
+                    v *= static_cast<uint64_t>(tok->F_Integer);
+                } else if (t2 == ttRegister) {
+                    addReg(tok->F_Register, v == 0 ? 1 : static_cast<int64_t>(v));
+                    regFollowed = true;
+                    break;
+                } else {
+                    unexpected(tok, "4655");
+                }
+            }
+            if (!regFollowed) disp = negative ? disp - v : disp + v;
+        } else {
+            unexpected(tok, "1134");
+        }
+        const char op = f->moveNextChar(true);
+        if (op == ']') break;
+        if (op == '+' || op == '-') {
+            negative = op == '-';
+            first = false;
+            continue;
+        }
+        unexpectedChar(tok, op, first ? "2494" : "2495");
+    }
+    if (regs.empty()) unexpected(tok, "2494");  // a number alone is no memory expression
+    if (regs.size() == 2 && regs[0].scale != 0) std::swap(regs[0], regs[1]);
+    const Reg& r1 = regs[0];
+    const TRegister r2 = regs.size() > 1 ? regs[1].reg : REG_AL;
+    const int64_t scale = regs.size() > 1 ? regs[1].scale : r1.scale;
+    const int32_t scale32 = (scale < 0 || scale > INT32_MAX) ? INT32_MAX : static_cast<int32_t>(scale);
+    return tok->setBaseExp(0, static_cast<int32_t>(regs.size()), r1.reg, r2,
+                           static_cast<int32_t>(static_cast<uint32_t>(disp)), scale32);
+}
+
+}  // namespace
+
+TTavToken TAFile::setNextToken(TCurrentToken* token) {
+    DepthScope depth(g_TokenDepth, MAX_TOKEN_DEPTH);
+    ReaderScope reading(this);
+    const char ch = moveNextChar(true);
+    if (ch == '\0') {
+        token->setNull();
+        return token->F_Type;
+    }
+    if (ch == '\'' || ch == '"') return readLiteral(this, token, ch);
+    if (ch == '$') return dollarForm(this, token);
+    if (ch == '-') {
+        if (!isDigit(peekNextRealChar(false))) return token->setSymbol('-');
+        return readDecimal(this, token, "-");
+    }
+    if (isDigit(ch)) {
+        if (ch == '0' && peekNextRealChar(false) == 'x') {
+            commitPeekPosition();
+            return readHex(this, token);
+        }
+        return readDecimal(this, token, std::string(1, ch));
+    }
+    if (isLetter(ch)) {
+        std::string word(1, ch);
+        for (;;) {
+            char c = moveNextChar(false);
+            if (isLetter(c) || isDigit(c)) {
+                word += c;
+                continue;
+            }
+            movePrevChar();
+            break;
+        }
+        return token->setIdentifier(word);
+    }
+    if (ch == '[') return bracket(this, token);
+    return token->setSymbol(ch);
+}

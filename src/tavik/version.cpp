@@ -1,0 +1,5 @@
+#include "version.h"
+
+#include "platform/platform.h"
+
+std::string GetVersion(const std::string& sFileName) { return platform::FileVersion(sFileName); }
