@@ -135,7 +135,9 @@ TEST_F(PluginEnv, BuildWritesTheBufferUnderTheBuildersExtension) {
         EXPECT_EQ(readFile(dir / c.file), c.bytes);
         EXPECT_EQ(fWriter, nullptr);
         EXPECT_EQ(Plugins->F_strFile, (dir / "out").string());
-        if (c.bytes == kImage) EXPECT_EQ(out, "PlugSys: complete: first 1 replace 3 len 15 buf TW\n");
+        if (c.bytes == kImage) {
+            EXPECT_EQ(out, "PlugSys: complete: first 1 replace 3 len 15 buf TW\n");
+        }
         fs::remove(dir / c.file);
     }
 }
