@@ -63,6 +63,8 @@ public:
     void SetString(uint32_t index, const std::string& value);
     void* GetItem(uint32_t index) const;
     void SetItem(uint32_t index, void* value);
+    // For reading the scope and rebinding item; the text changes only
+    // through SetString, which keeps the index right.
     PSSLItem GetSSLItem(uint32_t index) const;
 
 private:

@@ -22,8 +22,8 @@ public:
     PVarType addType(const std::string& strName, uint32_t intSize, long double lower, long double upper,
                      bool dyanamicSize, bool isPtr);
     // Integer bounds of any integral type pick the integer form.
-    template <std::integral I>
-    PVarType addType(const std::string& strName, uint32_t intSize, I lower, I upper, bool dyanamicSize, bool isPtr)
+    template <std::integral L, std::integral U>
+    PVarType addType(const std::string& strName, uint32_t intSize, L lower, U upper, bool dyanamicSize, bool isPtr)
     {
         return addType(strName, intSize, static_cast<int64_t>(lower), static_cast<int64_t>(upper), dyanamicSize,
                        isPtr);
