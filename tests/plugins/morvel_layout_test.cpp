@@ -290,7 +290,7 @@ void randomProgram(TestHost& h, uint32_t seed, bool wellFormed)
             uint32_t kind = pick(5);
             uint32_t at = uint32_t(p.code.size());
             if (kind <= 2) {
-                p.fx.emplace_back(ftJmp, at, uint16_t(pick(18) == 17 ? jtJECXZ : pick(17)));
+                p.fx.emplace_back(ftJmp, at, uint16_t(pick(18) == 17 ? uint32_t(jtJECXZ) : pick(17)));
                 for (int b = 0; b < 7; ++b) p.code.push_back(0x90);
             } else if (kind == 3) {
                 p.fx.emplace_back(ftLocals, at, jtJMP);

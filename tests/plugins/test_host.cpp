@@ -305,12 +305,14 @@ int TestHost::builderId(const std::string& name) const
 
 bool TestHost::start(const std::string& builder)
 {
+    current = this;
     int id = builderId(builder);
     return builderCallbacks[id](teStart, uint32_t(id)) != 0;
 }
 
 bool TestHost::complete(const std::string& builder)
 {
+    current = this;
     int id = builderId(builder);
     out.clear();
     ext = u"bin";
