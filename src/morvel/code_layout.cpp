@@ -4,14 +4,16 @@
 //
 // Each removal moves the later functions, the labels behind it in the same
 // function and that function's later fixups. Instead of walking every record
-// per removal, later functions carry one running count of removed bytes, and
-// a function's own labels and fixups are moved once, when the function is
-// done, by the bytes removed before them. That gives the same addresses as
+// per removal, later functions carry one running count of removed bytes, a
+// function's own labels and fixups are moved once, when the function is done,
+// by the bytes removed before them, and its code is closed up in one sweep
+// with a single removal at its end. That gives the same addresses as
 // moving everything at every removal as long as no label or fixup sits inside
 // a placeholder and the placeholders come in code order without overlapping;
 // a function that breaks this is laid out by moving its records at every
 // removal instead.
 #include <algorithm>
+#include <cstring>
 #include <unordered_map>
 #include <vector>
 
@@ -46,6 +48,10 @@ private:
     PFunction fn_ = nullptr;
     bool direct_ = false;            // records moved at every removal
     std::vector<Removal> removals_;  // in code order (deferred moving only)
+    // Bytes to cut, by original offset, in code order: the buffer is closed
+    // up once at the end of the function rather than at every removal.
+    std::vector<std::pair<uint32_t, uint32_t>> cuts_;
+    uint32_t currentPlaceholder_ = 0;  // where the placeholder being rewritten starts now
     uint32_t removedHere_ = 0;
 
     void layoutFunction(uint32_t index);
@@ -54,7 +60,8 @@ private:
     uint32_t currentAddress(uint32_t index) const;
     uint32_t currentAddress(PFunction f) const;
     uint32_t currentPosition(PFixup fx, uint32_t original) const;
-    void remove(uint32_t index, uint32_t original, uint32_t at, uint32_t start0, uint32_t count);
+    void remove(uint32_t index, uint32_t original, uint32_t at, uint32_t cutOffset, uint32_t count);
+    void compact();
     uint8_t* code() const { return reinterpret_cast<uint8_t*>(fn_->Buffer); }
 };
 
@@ -140,11 +147,15 @@ bool CodeLayout::placeholdersInOrder(uint32_t index, const std::vector<PFixup>& 
     return true;
 }
 
-void CodeLayout::remove(uint32_t index, uint32_t original, uint32_t at, uint32_t start0, uint32_t count)
+void CodeLayout::remove(uint32_t index, uint32_t original, uint32_t at, uint32_t cutOffset, uint32_t count)
 {
-    uint32_t before = fn_->BufLen;
-    host.func_rem(fn_, start0 + 1, count);
-    if (fn_->BufLen != before - count) fatal("Code of " + funcName(fn_) + " could not be shortened");
+    if (direct_) {
+        uint32_t before = fn_->BufLen;
+        host.func_rem(fn_, currentPlaceholder_ + cutOffset + 1, count);
+        if (fn_->BufLen != before - count) fatal("Code of " + funcName(fn_) + " could not be shortened");
+    } else {
+        cuts_.push_back({original + cutOffset, count});
+    }
     size_ -= count;
     removed_ += count;
     removedHere_ += count;
@@ -164,6 +175,24 @@ void CodeLayout::remove(uint32_t index, uint32_t original, uint32_t at, uint32_t
     }
 }
 
+void CodeLayout::compact()
+{
+    if (cuts_.empty()) return;
+    uint8_t* b = code();
+    uint32_t len = fn_->BufLen;
+    uint32_t w = cuts_[0].first, r = w;
+    for (size_t i = 0; i < cuts_.size(); ++i) {
+        uint32_t keep = cuts_[i].first - r;
+        std::memmove(b + w, b + r, keep);
+        w += keep;
+        r = cuts_[i].first + cuts_[i].second;
+    }
+    std::memmove(b + w, b + r, len - r);
+    w += len - r;
+    host.func_rem(fn_, w + 1, len - w);
+    if (fn_->BufLen != w) fatal("Code of " + funcName(fn_) + " could not be shortened");
+}
+
 void CodeLayout::layoutFunction(uint32_t index)
 {
     fn_ = funcs_[index];
@@ -172,6 +201,7 @@ void CodeLayout::layoutFunction(uint32_t index)
         pending_[index] = 0;
     }
     removals_.clear();
+    cuts_.clear();
     removedHere_ = 0;
 
     uint32_t count = host.Fixup_Count(fn_);
@@ -187,21 +217,25 @@ void CodeLayout::layoutFunction(uint32_t index)
     for (uint32_t k = 0; k < count; ++k) {
         PFixup fx = fixups[k];
         if (fx->hint != ftLocals && fx->hint != ftJmp) continue;
+        // Where the placeholder is now, and where its bytes are in the buffer
+        // (not yet closed up when the moving is deferred).
         uint32_t pos = currentPosition(fx, original[k]);
+        uint32_t inBuffer = direct_ ? pos : original[k];
         uint32_t need = fx->hint == ftJmp ? kJmpPlaceholder : kLocalsPlaceholder;
-        if (uint64_t(pos) + need > fn_->BufLen)
+        if (uint64_t(inBuffer) + need > fn_->BufLen)
             fatal("Placeholder outside the code of " + funcName(fn_));
+        currentPlaceholder_ = pos;
+        uint8_t* c = code() + inBuffer;
         if (fx->hint == ftLocals) {
             if (fn_->LocalCount > 0) {
                 uint32_t frame = alignUp(fn_->LocalSize, 4);
-                uint8_t* c = code() + pos;
                 c[0] = 0x81;
                 c[1] = 0xEC;
                 for (int b = 0; b < 4; ++b) c[2 + b] = uint8_t(frame >> (8 * b));
             } else {
                 fx->position = pos;
                 settled[k] = 1;
-                remove(index, original[k], pos, pos, kLocalsPlaceholder);
+                remove(index, original[k], pos, 0, kLocalsPlaceholder);
             }
             continue;
         }
@@ -213,34 +247,34 @@ void CodeLayout::layoutFunction(uint32_t index)
         if (target->Parent) t += currentAddress(target->Parent);
         int32_t d = int32_t(t - (fn_->Address + pos + 1));
         bool near = int64_t(d) - 2 < -128 || int64_t(d) + 2 > 127;
-        uint8_t* c = code() + pos;
-        uint32_t at = pos, start0, cut;
+        uint32_t at = pos, cutOffset, cut;
         if (near) {
             if (cc == jtJECXZ) fatal("Target of jecxz out of range in " + funcName(fn_));
             fx->hint = ftJmpFar;
             if (cc == 16) {
-                c[0] = 0xE9;
-                start0 = pos + 1;
+                c[0] = 0xE9;  // e9 rel32
+                cutOffset = 1;
                 cut = 2;
             } else {
-                c[0] = 0x0F;
+                c[0] = 0x0F;  // 0f 8x rel32; the fixup moves to the 8x byte
                 c[1] = uint8_t(0x80 + cc);
-                start0 = pos + 2;
+                cutOffset = 2;
                 cut = 1;
                 at = pos + 1;
             }
         } else {
             fx->hint = ftJmpShort;
             c[0] = cc == 16 ? 0xEB : uint8_t(0x70 + cc);
-            start0 = pos + 2;
+            cutOffset = 2;
             cut = 5;
         }
         fx->position = at;
         settled[k] = 1;
-        remove(index, original[k], at, start0, cut);
+        remove(index, original[k], at, cutOffset, cut);
     }
 
     if (!direct_) {
+        compact();
         for (uint32_t k = 0; k < count; ++k)
             if (!settled[k]) fixups[k]->position = original[k] - removedBefore(original[k]);
         for (uint32_t li : labelsOf_[index]) {
