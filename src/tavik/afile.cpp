@@ -1,10 +1,11 @@
 #include "afile.h"
 
-#include <fstream>
-#include <iterator>
+#include <cstdio>
+#include <filesystem>
 
 #include "common.h"
 #include "compiler.h"
+#include "exceptions.h"
 #include "global.h"
 #include "log.h"
 
@@ -43,10 +44,19 @@ TAFile* TAFile::openFile(const std::string& strFile, TAFile* parent) {
 
 bool TAFile::loadFile(const std::string& strFile, TAFile* par) {
     F_Parent = par;
-    std::ifstream in(strFile, std::ios::binary);
+    // Only a regular file is a source; a folder or a device "does not exist".
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(strFile, ec)) return false;
+    std::FILE* in = std::fopen(strFile.c_str(), "rb");
     if (!in) return false;
-    std::string data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) return false;
+    std::string data;
+    char chunk[65536];
+    size_t n;
+    while ((n = std::fread(chunk, 1, sizeof chunk, in)) > 0) data.append(chunk, n);
+    const bool failed = std::ferror(in) != 0;
+    std::fclose(in);
+    if (failed) throw EInOutError("Read error in " + strFile);
+    if (data.size() > 0xFFFFFFFEu) throw EInOutError("File too large: " + strFile);
     F_FileName = strFile;
     if (data.size() >= 3 && static_cast<unsigned char>(data[0]) == 0xEF &&
         static_cast<unsigned char>(data[1]) == 0xBB && static_cast<unsigned char>(data[2]) == 0xBF)
@@ -58,6 +68,7 @@ bool TAFile::loadFile(const std::string& strFile, TAFile* par) {
 }
 
 bool TAFile::loadBuffer(const std::string& name, const std::string& buf, TAFile* par) {
+    if (buf.size() > 0xFFFFFFFEu) throw EInOutError("Text too large: " + name);  // positions are 32-bit
     F_Parent = par;
     F_FileName = name;
     F_Buffer = buf;

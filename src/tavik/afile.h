@@ -13,7 +13,8 @@ public:
     TAFile(const TAFile&) = delete;
     TAFile& operator=(const TAFile&) = delete;
 
-    // A new empty source registered with the compiler, which owns and frees it.
+    // A new empty source registered with the compiler, which owns and frees
+    // it (without a compiler the caller owns it).
     static TAFile* Create();
     // Create, then loadFile; the source is returned whether or not it loaded.
     static TAFile* openFile(const std::string& strFile, TAFile* parent);

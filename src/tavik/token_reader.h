@@ -16,7 +16,7 @@ inline bool isHexDigit(char c) { return isDigit(c) || (c >= 'A' && c <= 'F') || 
 // Reads one token; true when it is the symbol s.
 bool readSymbol(TAFile* f, TCurrentToken* tok, char s);
 // Reads the next character (blanks and comments skipped); true when it is c.
-bool readChar(TAFile* f, TCurrentToken* tok, char c, char& got);
+bool readChar(TAFile* f, char c, char& got);
 
 // "[code] Unexpected ..." describing tok (made the compiler's current token).
 [[noreturn]] void unexpected(TCurrentToken* tok, const std::string& code);

@@ -56,7 +56,7 @@ bool readSymbol(TAFile* f, TCurrentToken* tok, char s) {
     return f->setNextToken(tok) == ttSymbol && tok->F_String.size() == 1 && tok->F_String[0] == s;
 }
 
-bool readChar(TAFile* f, TCurrentToken* /*tok*/, char c, char& got) {
+bool readChar(TAFile* f, char c, char& got) {
     got = f->moveNextChar(true);
     return got == c;
 }
@@ -175,7 +175,7 @@ void expectKinds(TAFile* f, TCurrentToken* tok, TTavToken a, TTavToken b, const 
 
 void expectSep(TAFile* f, TCurrentToken* tok, char c, const char* code) {
     char got;
-    if (!readChar(f, tok, c, got)) unexpectedChar(tok, got, code);
+    if (!readChar(f, c, got)) unexpectedChar(tok, got, code);
 }
 
 TTavToken dollarForm(TAFile* f, TCurrentToken* tok) {
@@ -294,9 +294,11 @@ TTavToken bracket(TAFile* f, TCurrentToken* tok) {
             const TRegister r = tok->F_Register;
             int64_t scale = 0;
             if (nextCharIs(f, '*')) {
+                const std::string name = tok->F_String;
                 if (f->setNextToken(tok) != ttNumber) unexpected(tok, "4655");
                 scale = tok->F_Integer;
-                if (scale == 0) scale = 1;  // "*0" is still a scaled register, read as no scale
+                if (scale == 0) unexpected(tok, "4655");  // an index scaled by nothing
+                tok->setRegister(r, name);  // what a message about it names
             }
             addReg(r, scale);
         } else if (t == ttNumber) {
@@ -307,7 +309,8 @@ TTavToken bracket(TAFile* f, TCurrentToken* tok) {
                 if (t2 == ttNumber) {
                     v *= static_cast<uint64_t>(tok->F_Integer);
                 } else if (t2 == ttRegister) {
-                    addReg(tok->F_Register, v == 0 ? 1 : static_cast<int64_t>(v));
+                    if (v == 0) unexpected(tok, "4655");
+                    addReg(tok->F_Register, static_cast<int64_t>(v));
                     regFollowed = true;
                     break;
                 } else {

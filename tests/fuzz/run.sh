@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# A short, bounded fuzzing run of every fuzz target in <build-dir>; exits
+# non-zero when one of them finds a crash, a sanitizer report or a hang.
+# Usage: tests/fuzz/run.sh <build-dir> [seconds per target]
+set -euo pipefail
+build=${1:?usage: run.sh <build-dir> [seconds]}
+seconds=${2:-25}
+here=$(cd "$(dirname "$0")" && pwd)
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+mkdir -p "$build/fuzz-artifacts"
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1}:abort_on_error=0
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+
+status=0
+for name in tokenizer_fuzzer; do
+  bin="$build/bin/$name"
+  [ -x "$bin" ] || { echo "fuzz: $bin is missing" >&2; exit 1; }
+  mkdir -p "$work/$name"
+  echo "fuzz: $name for ${seconds}s"
+  if ! "$bin" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -max_len=4096 \
+       -print_final_stats=1 -artifact_prefix="$build/fuzz-artifacts/$name-" \
+       "$work/$name" "$here/corpus" 2>"$work/$name.log"; then
+    tail -n 60 "$work/$name.log" >&2
+    echo "fuzz: $name found a problem (artifacts in $build/fuzz-artifacts)" >&2
+    status=1
+  else
+    grep -E "^stat::number_of_executed_units|Done " "$work/$name.log" || true
+  fi
+done
+exit $status
