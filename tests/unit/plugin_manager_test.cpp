@@ -152,6 +152,8 @@ TEST_F(PluginEnv, FatalMessageDuringTheBuildLeavesNoFile) {
         // Part of the image was on disk already; it goes again.
         {"fatal_committed", "PlugSys: fatal plug-in, builder 2\n"},
         {"fatal_wide", "PlugSys: stopped in the build \u00e9\u20ac\U0001F600\n"},
+        // A foreign exception ends the build the same way, not the process.
+        {"throws_int", "PlugSys: builder THROWS_INT raised an exception the assembler does not know\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.builder);

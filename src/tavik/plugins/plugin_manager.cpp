@@ -10,6 +10,24 @@
 #include "platform/platform.h"
 #include "plugins/plugin_interface.h"
 
+namespace {
+
+// Calls into a plug-in. Our own failures pass through; anything else a
+// plug-in throws is no exception the program knows, and ends the build with
+// a message instead of ending the process.
+template <class F>
+auto CallPlugin(const std::string& who, F&& call) {
+    try {
+        return call();
+    } catch (const std::exception&) {
+        throw;
+    } catch (...) {
+        Log->FatalError("PlugSys: " + who + " raised an exception the assembler does not know", true);
+    }
+}
+
+}  // namespace
+
 TPluginManager::TPluginManager() = default;
 
 // The libraries stay loaded: code of theirs may still be referenced.
@@ -42,7 +60,7 @@ void TPluginManager::loadPlugin(const std::string& pluginDir, const std::string&
     plugin->loadProcAddresses();
     const uint32_t start = platform::TickCount();
     // The entry registers its builders through the table while it runs.
-    plugin->setPluginName(plugin->DLLEntry(&funcTable));
+    plugin->setPluginName(CallPlugin(name, [&] { return plugin->DLLEntry(&funcTable); }));
     plugin->F_msTaken += platform::TickCount() - start;
     F_PlugList.push_back(std::move(plugin));
     Log->Message("PlugSys: " + F_PlugList.back()->F_Name + " plugin was loaded!", colPlugin);
@@ -68,7 +86,7 @@ bool TPluginManager::selectBuilder(const std::string& strName) {
 
 bool TPluginManager::builderStartTrigger() {
     if (!F_CurBuilder) return false;
-    return F_CurBuilder(teStart, static_cast<uint32_t>(F_CurBuilderID)) != 0;
+    return CallPlugin(curBuilderName(), [&] { return F_CurBuilder(teStart, uint32_t(F_CurBuilderID)); }) != 0;
 }
 
 void TPluginManager::setFileExt(const std::string& ext) {
@@ -102,7 +120,7 @@ bool TPluginManager::callBuilder(const std::string& strFile) {
     try {
         fWriter = new TFileWriter(strFile);
         accessible = true;
-        answer = F_CurBuilder(teComplete, static_cast<uint32_t>(F_CurBuilderID)) != 0;
+        answer = CallPlugin(curBuilderName(), [&] { return F_CurBuilder(teComplete, uint32_t(F_CurBuilderID)); }) != 0;
         fWriter->file_out = F_strFile + "." + F_strExt;
         commitOutput();
     } catch (...) {

@@ -52,6 +52,7 @@ private:
         TRBCallback cb;
     };
     static std::string upperName(const std::string& s);
+    std::string curBuilderName() const { return "builder " + F_Builders[size_t(F_CurBuilderID)].name; }
     void loadPlugin(const std::string& pluginDir, const std::string& name);
 
     std::vector<TBuilder> F_Builders;
