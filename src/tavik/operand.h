@@ -3,6 +3,30 @@
 #include <initializer_list>
 #include <string>
 
+// glibc's <sys/ucontext.h> (reached through <csignal> under _GNU_SOURCE)
+// declares REG_RAX .. REG_RDI at global scope. When it has not been seen yet,
+// it is read here with those names moved aside, so the register names below
+// stay ours whatever is included later.
+#if defined(__linux__) && !defined(REG_RAX)
+#  define REG_RAX tavik_ucontext_REG_RAX
+#  define REG_RCX tavik_ucontext_REG_RCX
+#  define REG_RDX tavik_ucontext_REG_RDX
+#  define REG_RBX tavik_ucontext_REG_RBX
+#  define REG_RSP tavik_ucontext_REG_RSP
+#  define REG_RBP tavik_ucontext_REG_RBP
+#  define REG_RSI tavik_ucontext_REG_RSI
+#  define REG_RDI tavik_ucontext_REG_RDI
+#  include <csignal>
+#  undef REG_RAX
+#  undef REG_RCX
+#  undef REG_RDX
+#  undef REG_RBX
+#  undef REG_RSP
+#  undef REG_RBP
+#  undef REG_RSI
+#  undef REG_RDI
+#endif
+
 // General registers in encoding order: the hardware number is the value
 // mod 8, the width class the value div 8.
 enum TRegister : uint8_t {

@@ -39,6 +39,7 @@ public:
     static std::string floatText(long double v);
 
 private:
-    PConst pool(const std::string& strName, const std::string& key, TConstType tt, int32_t& index);
+    // The record of kind tt and value text, and its index; created when absent.
+    PConst pool(const std::string& strName, const std::string& text, TConstType tt, int32_t& index, bool& created);
     TSuperStringList F_List;  // key: kind and value text
 };

@@ -14,6 +14,13 @@ public:
     explicit EListError(const std::string& m) : Exception("EListError", m) {}
 };
 
+// Raised when the symbol tables are used against their own rules (a fault of
+// the assembler, not of the source).
+class EInternalError : public Exception {
+public:
+    explicit EInternalError(const std::string& m) : Exception("EInternalError", m) {}
+};
+
 // Key hash of every symbol list: rotate left by 7, add the byte.
 uint32_t HashStringA(std::string_view value);
 
@@ -56,6 +63,8 @@ public:
     void SetString(uint32_t index, const std::string& value);
     void* GetItem(uint32_t index) const;
     void SetItem(uint32_t index, void* value);
+    // For reading the scope and rebinding item; the text changes only
+    // through SetString, which keeps the index right.
     PSSLItem GetSSLItem(uint32_t index) const;
 
 private:

@@ -22,8 +22,8 @@ public:
     PVarType addType(const std::string& strName, uint32_t intSize, long double lower, long double upper,
                      bool dyanamicSize, bool isPtr);
     // Integer bounds of any integral type pick the integer form.
-    template <std::integral I>
-    PVarType addType(const std::string& strName, uint32_t intSize, I lower, I upper, bool dyanamicSize, bool isPtr)
+    template <std::integral L, std::integral U>
+    PVarType addType(const std::string& strName, uint32_t intSize, L lower, U upper, bool dyanamicSize, bool isPtr)
     {
         return addType(strName, intSize, static_cast<int64_t>(lower), static_cast<int64_t>(upper), dyanamicSize,
                        isPtr);
@@ -37,7 +37,8 @@ public:
 
     // Appends a member to a structured type (fieldcount follows). For a data
     // member the embedded variable gets name, type, multiplier and offset
-    // (address); its content stays empty.
+    // (address); its content stays empty. Pointers to earlier members of t may
+    // move.
     TVarField* addField(PVarType t, TFieldType ft, const std::string& name, PVarType fieldType, uint32_t mult,
                         uint32_t offset, PFunction func);
 

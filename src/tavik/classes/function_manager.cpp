@@ -1,0 +1,127 @@
+#include "classes/function_manager.h"
+
+#include "classes/import_manager.h"
+#include "classes/shared_records.h"
+#include "classes/super_string_list.h"
+#include "classes/var_manager.h"
+#include "common.h"
+#include "global.h"
+
+TFunctionManager::~TFunctionManager()
+{
+    for (PFunction f : F_List) {
+        for (PFixup x : f->FixupList->items) delete x;
+        delete f->FixupList;
+        delete f->UsesList;
+        delete f->DependFuncs;
+        for (uint32_t i = 0; i < tavCount(f->Params); ++i) tavFree(f->Params[i].name);
+        tavArrayFree(f->Params);
+        tavFree(f->Buffer);
+        tavFree(f->Name);
+        tavFree(f->ImportName);
+        delete f;
+    }
+}
+
+PFunction TFunctionManager::CreateFunction(TLabelType lType, PFunction parent)
+{
+    auto* f = new TFunction{};
+    f->Parent = parent;
+    f->Address = 0xFFFFFFFFu;
+    f->DLLIndex = -1;
+    f->Type_ = lType;
+    f->CallConvention = ccStdcall;
+    f->FixupList = new TFixupList;
+    f->UsesList = new TTextList;
+    f->DependFuncs = new TFuncList;
+    f->FuncIndex = static_cast<uint32_t>(F_List.size());
+    F_List.push_back(f);
+    F_HostInfo.emplace_back();
+    return f;
+}
+
+PFunction TFunctionManager::getFunc(uint32_t index) const { return index < F_List.size() ? F_List[index] : nullptr; }
+
+std::string TFunctionManager::Convention2String(TCallingConvention key) { return key == ccStdcall ? "stdcall" : ""; }
+
+TFunctionHostInfo& TFunctionManager::hostInfo(const TFunction* f)
+{
+    if (!f || f->FuncIndex >= F_List.size() || F_List[f->FuncIndex] != f)
+        throw EInternalError("Function record not held by the function manager");
+    return F_HostInfo[f->FuncIndex];
+}
+
+void appendCode(PFunction f, const void* bytes, int32_t len)
+{
+    if (CompileFlags.peek_mode || !f || len <= 0) return;
+    tavAppend(f->Buffer, bytes, static_cast<size_t>(len));
+    f->BufLen = tav_strlen(f->Buffer);
+}
+
+void appendCode(PFunction f, const uint8_t* bytes, int32_t len)
+{
+    appendCode(f, static_cast<const void*>(bytes), len);
+}
+
+void appendCode(PFunction f, const std::string& str)
+{
+    if (str.size() > 0x7FFFFFFFu) throw std::length_error("code longer than 2 GiB");
+    appendCode(f, str.data(), static_cast<int32_t>(str.size()));
+}
+
+uint32_t addParam(PFunction f, PVarType parType, const std::string& parName, bool addVar)
+{
+    if (CompileFlags.peek_mode) return f->ParamCount;
+    // every parameter takes whole stack slots, as the caller pushes it
+    const uint32_t size = parType ? parType->size : 0;
+    const uint32_t word = ptrSize ? ptrSize : 4;
+    const uint32_t slot = (size + word - 1) / word * word;
+    f->ParamCount += 1;
+    f->ParamSize += slot;
+    TFuncParam p{};
+    p.type_ = parType;
+    TFuncParam* added = tavArrayAppend(f->Params, p);
+    tavAssign(added->name, parName);
+    if (addVar && VarMan) VarMan->addVar(vmLocal, parName, parType, 1, f->ParamSize);
+    return f->ParamCount;
+}
+
+namespace {
+// Depth-first marking in the order the dependencies were recorded, with an
+// explicit stack so long dependency chains cannot exhaust the call stack.
+void markReachable(PFunction root)
+{
+    struct Frame {
+        PFunction f;
+        size_t next;
+    };
+    std::vector<Frame> stack;
+    auto enter = [&stack](PFunction f) {
+        if (!f || f->IsCalled) return;
+        if (f->DLLIndex != -1 && Imports) Imports->addImportRef(static_cast<uint32_t>(f->DLLIndex), f);
+        f->IsCalled = 1;
+        stack.push_back({f, 0});
+    };
+    enter(root);
+    while (!stack.empty()) {
+        Frame& top = stack.back();
+        const auto& deps = top.f->DependFuncs->items;
+        if (top.next >= deps.size()) {
+            stack.pop_back();
+            continue;
+        }
+        PFunction d = deps[top.next++];
+        enter(d);  // may grow the stack: top is not used after this
+    }
+}
+}  // namespace
+
+void setCalled(PFunction f, PFunction from)
+{
+    if (!f) return;
+    if (from && !from->IsCalled) {
+        from->DependFuncs->items.push_back(f);
+        return;
+    }
+    markReachable(f);
+}

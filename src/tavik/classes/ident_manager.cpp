@@ -1,0 +1,53 @@
+#include "classes/ident_manager.h"
+
+std::string lowerAscii(std::string_view s)
+{
+    std::string r(s);
+    for (char& c : r)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+    return r;
+}
+
+TIdentManager::~TIdentManager()
+{
+    for (uint32_t i = 0; i < F_List.Count(); ++i) delete static_cast<PIdent>(F_List.GetItem(i));
+}
+
+uint32_t TIdentManager::upScope()
+{
+    if (F_CurrentScope == 0xFFFFFFFEu) throw EInternalError("Too many nested scopes");
+    return ++F_CurrentScope;
+}
+
+void TIdentManager::deleteScope(uint32_t sc)
+{
+    if (F_CurrentScope == 0) throw EInternalError("The global scope cannot be left");
+    if (sc == CURRENT_SCOPE) sc = F_CurrentScope;
+    // Scopes never decrease along the list (an item's scope is the current one
+    // when it is added, and closing a scope removes everything at or above
+    // it), so the identifiers to remove are exactly the tail.
+    while (F_List.Count() > 0) {
+        uint32_t last = F_List.Count() - 1;
+        PSSLItem it = F_List.GetSSLItem(last);
+        if (it->scope < sc) break;
+        delete static_cast<PIdent>(it->item);
+        F_List.Delete(last);
+    }
+    --F_CurrentScope;
+}
+
+int32_t TIdentManager::addIdent(TIdentType ty, const std::string& strName, void* data)
+{
+    auto* id = new TIdent{ty, F_CurrentScope, strName, data};
+    return F_List.Add(lowerAscii(strName), id, F_CurrentScope);
+}
+
+PIdent TIdentManager::findIdent(const std::string& strName, uint32_t scope_) const
+{
+    return static_cast<PIdent>(F_List.ItemIndexOf(lowerAscii(strName), true, scope_));
+}
+
+PIdent TIdentManager::getIdent(uint32_t index) const
+{
+    return index < F_List.Count() ? static_cast<PIdent>(F_List.GetItem(index)) : nullptr;
+}
