@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <regex>
 #include <set>
 #include <sstream>
@@ -93,8 +94,12 @@ Result wine(const std::string& image, const std::string& debug = "-all")
     // one another must not reach a server that is shutting down.
     run(env + "wineserver -p10 >/dev/null 2>&1");
     fs::path p(image);
+    // The program's output goes to a file, not to our pipe: wine's service
+    // processes inherit the descriptors of the run that starts them and would
+    // hold a pipe open long after the program ended.
+    std::string outFile = image + ".out";
     std::string cmd = "cd '" + p.parent_path().string() + "' && " + env + "WINEDEBUG=" + debug + " timeout 60 wine '" +
-                      p.filename().string() + "' 2>&1";
+                      p.filename().string() + "' >'" + outFile + "' 2>&1 </dev/null";
     // A wine process killed from outside (137: SIGKILL, which no image here
     // can cause: a crash inside the program ends with its exception code) is
     // the wine server going away under load; such a run is repeated.
@@ -104,6 +109,8 @@ Result wine(const std::string& image, const std::string& debug = "-all")
         run(env + "wineserver -p10 >/dev/null 2>&1");
         r = run(cmd);
     }
+    std::ifstream in(outFile, std::ios::binary);
+    r.out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     return r;
 }
 
