@@ -50,7 +50,7 @@ public:
     // The file-name part of F_FileName, for messages.
     std::string shortName() const;
 
-    uint32_t F_SaveCurLine = 0;
+    uint32_t F_SaveCurLine = 1;  // restore before any save returns to the start
     uint32_t F_SaveCurChar = 0;
     uint32_t F_SaveCurLineChar = 0;
     uint32_t F_ID = 0;

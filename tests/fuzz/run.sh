@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
 # A short, bounded fuzzing run of every fuzz target in <build-dir>; exits
 # non-zero when one of them finds a crash, a sanitizer report or a hang.
-# Usage: tests/fuzz/run.sh <build-dir> [seconds per target]
+# Usage: tests/fuzz/run.sh <build-dir> [seconds in all, shared by the targets]
 set -euo pipefail
 build=${1:?usage: run.sh <build-dir> [seconds]}
-seconds=${2:-25}
+total=${2:-26}
+targets=(tokenizer_fuzzer reader_fuzzer)
+seconds=$(( total / ${#targets[@]} ))
+[ "$seconds" -ge 1 ] || seconds=1
 here=$(cd "$(dirname "$0")" && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -13,14 +16,16 @@ export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1}:abort_on_error=0
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
 status=0
-for name in tokenizer_fuzzer; do
+for name in "${targets[@]}"; do
   bin="$build/bin/$name"
   [ -x "$bin" ] || { echo "fuzz: $bin is missing" >&2; exit 1; }
   mkdir -p "$work/$name"
+  seeds="$here/corpus"
+  [ -d "$here/corpus_$name" ] && seeds="$here/corpus_$name"
   echo "fuzz: $name for ${seconds}s"
   if ! "$bin" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -max_len=4096 \
        -print_final_stats=1 -artifact_prefix="$build/fuzz-artifacts/$name-" \
-       "$work/$name" "$here/corpus" 2>"$work/$name.log"; then
+       "$work/$name" "$seeds" 2>"$work/$name.log"; then
     tail -n 60 "$work/$name.log" >&2
     echo "fuzz: $name found a problem (artifacts in $build/fuzz-artifacts)" >&2
     status=1
