@@ -298,7 +298,70 @@ static_assert(offsetof(TImports, funcs) == 4 && offsetof(TImports, refs) == 8 &&
 #endif
 
 /* ==== Plug-in service table ====
- * TPluginInterface (the services handed to plug-ins) with its callback and
- * entry types is added below this line by the plug-in host. */
+ * The 30 services the host hands to a plug-in's entry, in their fixed slot
+ * order, with the builder callback and the entry types. Every service, the
+ * entry and the callbacks use TAV_CALL; a TAVBOOL argument takes a whole
+ * argument slot. Indices are 0-based; output positions are 1-based. */
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#ifndef __cplusplus
+#  include <uchar.h>   /* char16_t */
+#endif
+
+typedef enum TTriggerEvent { teStart = 0, teComplete = 1 } TTriggerEvent;
+
+/* A builder's callback: evt, and the id the registry gave the builder. */
+typedef TAVBOOL (TAV_CALL *TRBCallback)(TTriggerEvent evt, uint32_t id);
+
+typedef struct TPluginInterface {
+    /*  0 */ void (TAV_CALL *Log_MessageA)(const char* msg, TAVBOOL fatal);
+    /*  1 */ void (TAV_CALL *Log_MessageW)(const char16_t* msg, TAVBOOL fatal);
+    /*  2 */ int32_t (TAV_CALL *RegisterBuilder)(const char* name, TRBCallback cb);
+    /*  3 */ void (TAV_CALL *File_Commit)(void);
+    /*  4 */ uint32_t (TAV_CALL *File_AddBytes)(const void* bytes, uint32_t len);
+    /*  5 */ uint32_t (TAV_CALL *File_Len)(void);
+    /*  6 */ uint32_t (TAV_CALL *File_ReplaceBytes)(uint32_t pos, const void* bytes, uint32_t len);
+    /*  7 */ uint8_t* (TAV_CALL *Code_Get)(uint32_t i, uint32_t* len);
+    /*  8 */ uint32_t (TAV_CALL *Code_Count)(void);
+    /*  9 */ PConst (TAV_CALL *Const_Get)(uint32_t i);
+    /* 10 */ uint32_t (TAV_CALL *Const_Count)(void);
+    /* 11 */ PFixup (TAV_CALL *Fixup_Get)(PFunction fn, uint32_t i);
+    /* 12 */ uint32_t (TAV_CALL *Fixup_Count)(PFunction fn);
+    /* 13 */ PFunction (TAV_CALL *Func_Get)(uint32_t i);
+    /* 14 */ uint32_t (TAV_CALL *Func_Count)(void);
+    /* 15 */ uint32_t (TAV_CALL *File_WriteCode)(uint32_t i);
+    /* 16 */ PFunction (TAV_CALL *import_get)(uint32_t ilib, uint32_t i);
+    /* 17 */ uint32_t (TAV_CALL *import_count)(uint32_t ilib);
+    /* 18 */ uint32_t (TAV_CALL *ilib_count)(void);
+    /* 19 */ const char* (TAV_CALL *ilib_name)(uint32_t ilib);
+    /* 20 */ void (TAV_CALL *fixup_add)(TFixupType ft, PFunction func, uint32_t index, uint32_t pos,
+                                        uint8_t size, uint32_t ofs);
+    /* 21 */ void (TAV_CALL *func_emit)(PFunction fn, const void* p, uint32_t len);
+    /* 22 */ void (TAV_CALL *func_rem)(PFunction fn, uint32_t start, uint32_t len);
+    /* 23 */ TAVBOOL (TAV_CALL *func_execute)(const char* c, uint32_t len);
+    /* 24 */ PVar (TAV_CALL *Var_Get)(uint32_t i);
+    /* 25 */ uint32_t (TAV_CALL *Var_Count)(void);
+    /* 26 */ void (TAV_CALL *set_fileext)(const char16_t* s);
+    /* 27 */ uint8_t* (TAV_CALL *file_getbuf)(void);
+    /* 28 */ uint32_t (TAV_CALL *file_writeresources)(uint32_t rva);
+    /* 29 */ TCompilerFlags* (TAV_CALL *get_flags)(void);
+} TPluginInterface;
+
+/* "onEntry": receives the service table, returns the display name. */
+typedef const char* (TAV_CALL *TDLLEntry)(const TPluginInterface* funcTable);
+/* "onExit": optional, looked up and never called. */
+typedef void (TAV_CALL *TDLLExit)(void);
+
+#ifdef __cplusplus
+}
+#endif
+
+#ifdef __cplusplus
+static_assert(sizeof(TPluginInterface) == 30 * sizeof(void (*)(void)), "30 service slots");
+static_assert(offsetof(TPluginInterface, get_flags) == 29 * sizeof(void (*)(void)), "slot order");
+#endif
 
 #endif

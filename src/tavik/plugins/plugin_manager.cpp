@@ -1,4 +1,140 @@
 #include "plugins/plugin_manager.h"
 
-void TPluginManager::initPlugins(const std::string&) {}
-bool TPluginManager::callBuilder(const std::string&) { return false; }
+#include <cstdio>
+
+#include "common.h"
+#include "exceptions.h"
+#include "filetypes/file_writer.h"
+#include "global.h"
+#include "log.h"
+#include "platform/platform.h"
+#include "plugins/plugin_interface.h"
+
+namespace {
+
+// Calls into a plug-in. Our own failures pass through; anything else a
+// plug-in throws is no exception the program knows, and ends the build with
+// a message instead of ending the process.
+template <class F>
+auto CallPlugin(const std::string& who, F&& call) {
+    try {
+        return call();
+    } catch (const std::exception&) {
+        throw;
+    } catch (...) {
+        Log->FatalError("PlugSys: " + who + " raised an exception the assembler does not know", true);
+    }
+}
+
+}  // namespace
+
+TPluginManager::TPluginManager() = default;
+
+// The libraries stay loaded: code of theirs may still be referenced.
+TPluginManager::~TPluginManager() = default;
+
+std::string TPluginManager::upperName(const std::string& s) {
+    std::string r = s;
+    for (char& c : r)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    return r;
+}
+
+void TPluginManager::initPlugins(const std::string& pluginDir) {
+    for (const std::string& name : platform::ListFolder(pluginDir, ".dll")) loadPlugin(pluginDir, name);
+}
+
+void TPluginManager::loadPlugin(const std::string& pluginDir, const std::string& name) {
+    void* handle = platform::OpenLibrary(pluginDir + name);
+    if (!handle) {
+        Log->Error("PlugSys: " + name + " skipped - not a valid plugin");
+        return;
+    }
+    auto entry = reinterpret_cast<TDLLEntry>(platform::LibrarySymbol(handle, "onEntry"));
+    if (!entry) {
+        Log->Error("PlugSys: " + name + " skipped - plugin does not have entry function \"onEntry\"");
+        return;
+    }
+    auto plugin = std::make_unique<TPlugin>(handle);
+    plugin->DLLEntry = entry;
+    plugin->loadProcAddresses();
+    const uint32_t start = platform::TickCount();
+    // The entry registers its builders through the table while it runs.
+    plugin->setPluginName(CallPlugin(name, [&] { return plugin->DLLEntry(&funcTable); }));
+    plugin->F_msTaken += platform::TickCount() - start;
+    F_PlugList.push_back(std::move(plugin));
+    Log->Message("PlugSys: " + F_PlugList.back()->F_Name + " plugin was loaded!", colPlugin);
+}
+
+int32_t TPluginManager::registerBuilder(const std::string& strName, TRBCallback rb) {
+    if (!rb) return -1;  // nothing to call
+    std::string key = upperName(strName);
+    if (F_BuilderIndex.count(key)) return -1;
+    const auto id = static_cast<int32_t>(F_Builders.size());
+    F_Builders.push_back({key, rb});
+    F_BuilderIndex.emplace(std::move(key), id);
+    return id;
+}
+
+bool TPluginManager::selectBuilder(const std::string& strName) {
+    auto it = F_BuilderIndex.find(upperName(strName));
+    if (it == F_BuilderIndex.end()) return false;
+    F_CurBuilderID = it->second;
+    F_CurBuilder = F_Builders[static_cast<size_t>(it->second)].cb;
+    return true;
+}
+
+bool TPluginManager::builderStartTrigger() {
+    if (!F_CurBuilder) return false;
+    return CallPlugin(curBuilderName(), [&] { return F_CurBuilder(teStart, uint32_t(F_CurBuilderID)); }) != 0;
+}
+
+void TPluginManager::setFileExt(const std::string& ext) {
+    if (fWriter) F_strExt = ext;
+}
+
+void TPluginManager::commitOutput() {
+    if (!fWriter) return;
+    const std::string name = fWriter->file_out;
+    const bool first = F_CreatedFile.empty();
+    try {
+        fWriter->Commit();
+    } catch (const EFCreateError&) {
+        throw;  // nothing was created
+    } catch (...) {
+        if (first) F_CreatedFile = name;
+        throw;
+    }
+    // Later commits append to the file the first one opened.
+    if (first) F_CreatedFile = name;
+}
+
+bool TPluginManager::callBuilder(const std::string& strFile) {
+    F_strFile = strFile;
+    F_strExt = "bin";
+    if (!F_CurBuilder) return false;
+
+    F_CreatedFile.clear();
+    bool accessible = false;
+    bool answer = false;
+    try {
+        fWriter = new TFileWriter(strFile);
+        accessible = true;
+        answer = CallPlugin(curBuilderName(), [&] { return F_CurBuilder(teComplete, uint32_t(F_CurBuilderID)); }) != 0;
+        fWriter->file_out = F_strFile + "." + F_strExt;
+        commitOutput();
+    } catch (...) {
+        delete fWriter;
+        fWriter = nullptr;
+        // A build that did not finish leaves no file, also when the plug-in
+        // had committed part of it.
+        if (!F_CreatedFile.empty()) std::remove(F_CreatedFile.c_str());
+        F_CreatedFile.clear();
+        if (!accessible) Log->FatalError("Unable to access file \"" + strFile + "\"", true);
+        throw;
+    }
+    delete fWriter;
+    fWriter = nullptr;
+    F_CreatedFile.clear();
+    return answer;
+}

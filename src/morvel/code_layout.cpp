@@ -1,0 +1,296 @@
+// The code block: every reachable function with code gets its offset, then
+// one pass over the fixups fills or removes the locals placeholders and turns
+// each jump placeholder into a short or near jump, moving what follows down.
+//
+// Each removal moves the later functions, the labels behind it in the same
+// function and that function's later fixups. Instead of walking every record
+// per removal, later functions carry one running count of removed bytes, a
+// function's own labels and fixups are moved once, when the function is done,
+// by the bytes removed before them, and its code is closed up in one sweep
+// with a single removal at its end. That gives the same addresses as
+// moving everything at every removal as long as no label or fixup sits inside
+// a placeholder and the placeholders come in code order without overlapping;
+// a function that breaks this is laid out by moving its records at every
+// removal instead.
+#include <algorithm>
+#include <cstring>
+#include <unordered_map>
+#include <vector>
+
+#include "host.h"
+#include "layout.h"
+
+namespace morvel {
+namespace {
+
+constexpr uint32_t kJmpPlaceholder = 7;
+constexpr uint32_t kLocalsPlaceholder = 6;
+
+class CodeLayout {
+public:
+    uint32_t run();
+
+private:
+    struct Removal {
+        uint32_t at;     // original offset where the placeholder starts
+        uint32_t total;  // bytes removed in the function up to and including this one
+    };
+
+    std::vector<PFunction> funcs_;
+    std::unordered_map<PFunction, uint32_t> indexOf_;
+    std::vector<std::vector<uint32_t>> labelsOf_;  // marked labels by parent
+    std::vector<uint32_t> codeless_;               // marked, not labels, no code
+    std::vector<uint8_t> pending_;                 // laid out, Address still lacks removed_
+    uint32_t removed_ = 0;                         // bytes removed in all functions so far
+    uint32_t size_ = 0;
+
+    // The function being laid out.
+    PFunction fn_ = nullptr;
+    bool direct_ = false;            // records moved at every removal
+    std::vector<Removal> removals_;  // in code order (deferred moving only)
+    // Bytes to cut, by original offset, in code order: the buffer is closed
+    // up once at the end of the function rather than at every removal.
+    std::vector<std::pair<uint32_t, uint32_t>> cuts_;
+    uint32_t currentPlaceholder_ = 0;  // where the placeholder being rewritten starts now
+    uint32_t removedHere_ = 0;
+
+    void layoutFunction(uint32_t index);
+    bool placeholdersInOrder(uint32_t index, const std::vector<PFixup>& fixups);
+    uint32_t removedBefore(uint32_t offset) const;
+    uint32_t currentAddress(uint32_t index) const;
+    uint32_t currentAddress(PFunction f) const;
+    uint32_t currentPosition(PFixup fx, uint32_t original) const;
+    void remove(uint32_t index, uint32_t original, uint32_t at, uint32_t cutOffset, uint32_t count);
+    void compact();
+    uint8_t* code() const { return reinterpret_cast<uint8_t*>(fn_->Buffer); }
+};
+
+uint32_t CodeLayout::run()
+{
+    uint32_t n = host.Func_Count();
+    funcs_.resize(n);
+    labelsOf_.resize(n);
+    pending_.assign(n, 0);
+    for (uint32_t i = 0; i < n; ++i) {
+        funcs_[i] = host.Func_Get(i);
+        indexOf_.emplace(funcs_[i], i);
+    }
+    for (uint32_t i = 0; i < n; ++i) {
+        PFunction f = funcs_[i];
+        if (hasCode(f)) {
+            f->Address = size_;
+            size_ += f->BufLen;
+            pending_[i] = 1;
+        } else if (isReachable(f)) {
+            codeless_.push_back(i);
+        } else if (isLabel(f) && f->IsCalled && f->Parent) {
+            auto it = indexOf_.find(f->Parent);
+            if (it != indexOf_.end()) labelsOf_[it->second].push_back(i);
+        }
+    }
+    for (uint32_t i = 0; i < n; ++i)
+        if (isReachable(funcs_[i])) layoutFunction(i);
+    for (uint32_t i = 0; i < n; ++i)
+        if (pending_[i]) funcs_[i]->Address -= removed_;
+    return size_;
+}
+
+uint32_t CodeLayout::removedBefore(uint32_t offset) const
+{
+    auto it = std::lower_bound(removals_.begin(), removals_.end(), offset,
+                               [](const Removal& r, uint32_t v) { return r.at < v; });
+    return it == removals_.begin() ? 0 : std::prev(it)->total;
+}
+
+uint32_t CodeLayout::currentAddress(uint32_t index) const
+{
+    PFunction f = funcs_[index];
+    if (isLabel(f) && f->IsCalled && f->Parent == fn_ && !direct_)
+        return f->Address - removedBefore(f->Address);
+    return pending_[index] ? f->Address - removed_ : f->Address;
+}
+
+uint32_t CodeLayout::currentAddress(PFunction f) const
+{
+    auto it = indexOf_.find(f);
+    return it == indexOf_.end() ? f->Address : currentAddress(it->second);
+}
+
+uint32_t CodeLayout::currentPosition(PFixup fx, uint32_t original) const
+{
+    return direct_ ? fx->position : original - removedBefore(original);
+}
+
+bool CodeLayout::placeholdersInOrder(uint32_t index, const std::vector<PFixup>& fixups)
+{
+    // The placeholders that lose bytes, in list order, must be in code order
+    // and apart; no other fixup and no label of the function may sit inside.
+    std::vector<std::pair<uint32_t, uint32_t>> spans;
+    for (PFixup fx : fixups) {
+        uint32_t len = fx->hint == ftJmp ? kJmpPlaceholder
+                       : (fx->hint == ftLocals && fn_->LocalCount == 0) ? kLocalsPlaceholder : 0;
+        if (!len) continue;
+        if (!spans.empty() && uint64_t(spans.back().first) + spans.back().second > fx->position) return false;
+        spans.emplace_back(fx->position, len);
+    }
+    auto inside = [&](uint32_t v) {
+        auto it = std::upper_bound(spans.begin(), spans.end(), v,
+                                   [](uint32_t x, const std::pair<uint32_t, uint32_t>& s) { return x < s.first; });
+        if (it == spans.begin()) return false;
+        --it;
+        return v > it->first && uint64_t(v) < uint64_t(it->first) + it->second;
+    };
+    for (PFixup fx : fixups)
+        if (inside(fx->position)) return false;
+    for (uint32_t li : labelsOf_[index])
+        if (inside(funcs_[li]->Address)) return false;
+    return true;
+}
+
+void CodeLayout::remove(uint32_t index, uint32_t original, uint32_t at, uint32_t cutOffset, uint32_t count)
+{
+    if (direct_) {
+        uint32_t before = fn_->BufLen;
+        host.func_rem(fn_, currentPlaceholder_ + cutOffset + 1, count);
+        if (fn_->BufLen != before - count) fatal("Code of " + funcName(fn_) + " could not be shortened");
+    } else {
+        cuts_.push_back({original + cutOffset, count});
+    }
+    size_ -= count;
+    removed_ += count;
+    removedHere_ += count;
+    // Marked functions without code hold no place in the block; they move
+    // like a later function whenever their address lies above this one's.
+    for (uint32_t ci : codeless_)
+        if (funcs_[ci]->Address > fn_->Address) funcs_[ci]->Address -= count;
+    if (direct_) {
+        for (uint32_t li : labelsOf_[index])
+            if (funcs_[li]->Address > at) funcs_[li]->Address -= count;
+        for (uint32_t k = 0, n = host.Fixup_Count(fn_); k < n; ++k) {
+            PFixup other = host.Fixup_Get(fn_, k);
+            if (other->position > at) other->position -= count;
+        }
+    } else {
+        removals_.push_back({original, removedHere_});
+    }
+}
+
+void CodeLayout::compact()
+{
+    if (cuts_.empty()) return;
+    uint8_t* b = code();
+    uint32_t len = fn_->BufLen;
+    uint32_t w = cuts_[0].first, r = w;
+    for (size_t i = 0; i < cuts_.size(); ++i) {
+        uint32_t keep = cuts_[i].first - r;
+        std::memmove(b + w, b + r, keep);
+        w += keep;
+        r = cuts_[i].first + cuts_[i].second;
+    }
+    std::memmove(b + w, b + r, len - r);
+    w += len - r;
+    host.func_rem(fn_, w + 1, len - w);
+    if (fn_->BufLen != w) fatal("Code of " + funcName(fn_) + " could not be shortened");
+}
+
+void CodeLayout::layoutFunction(uint32_t index)
+{
+    fn_ = funcs_[index];
+    if (pending_[index]) {
+        fn_->Address -= removed_;
+        pending_[index] = 0;
+    }
+    removals_.clear();
+    cuts_.clear();
+    removedHere_ = 0;
+
+    uint32_t count = host.Fixup_Count(fn_);
+    std::vector<PFixup> fixups(count);
+    std::vector<uint32_t> original(count);
+    for (uint32_t k = 0; k < count; ++k) {
+        fixups[k] = host.Fixup_Get(fn_, k);
+        original[k] = fixups[k]->position;
+    }
+    direct_ = !placeholdersInOrder(index, fixups);
+    std::vector<uint8_t> settled(count, 0);
+
+    for (uint32_t k = 0; k < count; ++k) {
+        PFixup fx = fixups[k];
+        if (fx->hint != ftLocals && fx->hint != ftJmp) continue;
+        // Where the placeholder is now, and where its bytes are in the buffer
+        // (not yet closed up when the moving is deferred).
+        uint32_t pos = currentPosition(fx, original[k]);
+        uint32_t inBuffer = direct_ ? pos : original[k];
+        uint32_t need = fx->hint == ftJmp ? kJmpPlaceholder : kLocalsPlaceholder;
+        if (uint64_t(inBuffer) + need > fn_->BufLen)
+            fatal("Placeholder outside the code of " + funcName(fn_));
+        currentPlaceholder_ = pos;
+        uint8_t* c = code() + inBuffer;
+        if (fx->hint == ftLocals) {
+            if (fn_->LocalCount > 0) {
+                uint32_t frame = alignUp(fn_->LocalSize, 4);
+                c[0] = 0x81;
+                c[1] = 0xEC;
+                for (int b = 0; b < 4; ++b) c[2 + b] = uint8_t(frame >> (8 * b));
+            } else {
+                fx->position = pos;
+                settled[k] = 1;
+                remove(index, original[k], pos, 0, kLocalsPlaceholder);
+            }
+            continue;
+        }
+        uint32_t cc = fx->jmp;
+        if (cc > 16 && cc != jtJECXZ) fatal("Unknown jump condition in " + funcName(fn_));
+        PFunction target = host.Func_Get(fx->index);
+        if (!target) fatal("Jump target of " + funcName(fn_) + " does not exist");
+        uint32_t t = currentAddress(fx->index);
+        if (target->Parent) t += currentAddress(target->Parent);
+        int32_t d = int32_t(t - (fn_->Address + pos + 1));
+        bool near = int64_t(d) - 2 < -128 || int64_t(d) + 2 > 127;
+        uint32_t at = pos, cutOffset, cut;
+        if (near) {
+            if (cc == jtJECXZ) fatal("Target of jecxz out of range in " + funcName(fn_));
+            fx->hint = ftJmpFar;
+            if (cc == 16) {
+                c[0] = 0xE9;  // e9 rel32
+                cutOffset = 1;
+                cut = 2;
+            } else {
+                c[0] = 0x0F;  // 0f 8x rel32; the fixup moves to the 8x byte
+                c[1] = uint8_t(0x80 + cc);
+                cutOffset = 2;
+                cut = 1;
+                at = pos + 1;
+            }
+        } else {
+            fx->hint = ftJmpShort;
+            c[0] = cc == 16 ? 0xEB : uint8_t(0x70 + cc);
+            cutOffset = 2;
+            cut = 5;
+        }
+        fx->position = at;
+        settled[k] = 1;
+        remove(index, original[k], at, cutOffset, cut);
+    }
+
+    if (!direct_) {
+        compact();
+        for (uint32_t k = 0; k < count; ++k)
+            if (!settled[k]) fixups[k]->position = original[k] - removedBefore(original[k]);
+        for (uint32_t li : labelsOf_[index]) {
+            PFunction l = funcs_[li];
+            l->Address -= removedBefore(l->Address);
+        }
+    }
+    fn_ = nullptr;
+}
+
+}  // namespace
+
+uint32_t layoutCode()
+{
+    CodeLayout layout;
+    return layout.run();
+}
+
+}  // namespace morvel

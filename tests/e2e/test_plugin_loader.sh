@@ -1,0 +1,63 @@
+#!/usr/bin/env bash
+# The program loads the plug-ins beside it: the "PlugSys: " lines in their
+# order and colours, skipped files, and the shipped folder holding Morvel only.
+set -uo pipefail
+bin=${TAVIK_BIN_DIR:?}
+build=${TAVIK_BUILD_DIR:?}
+testlib=$build/tests/plugins/lib
+[ -f "$testlib/writer.dll" ] || { echo "test plug-ins not built"; exit 1; }
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cd "$work"
+fails=0
+fail() { echo "FAIL: $*"; fails=$((fails + 1)); }
+
+mkdir -p exe/plugins sub
+cp "$bin/tavik" exe/tavik
+cp "$testlib/writer.dll" exe/plugins/a_writer.dll
+cp "$testlib/noentry.dll" exe/plugins/b_noentry.dll
+cp "$testlib/notlib.dll" exe/plugins/c_notlib.dll
+cp "$testlib/twice.dll" exe/plugins/d_twice.dll
+cp "$bin/plugins/morvel.dll" exe/plugins/morvel.dll
+printf 'program pe32_cui "x";\n' >sub/p.tav
+
+exe/tavik sub/p.tav -nopause </dev/null >run.out 2>run.err
+cat >expected.out <<'OUT'
+PlugSys: writer ids: 0 1 2 3
+PlugSys: Test Writer plugin was loaded!
+PlugSys: b_noentry.dll skipped - plugin does not have entry function "onEntry"
+PlugSys: c_notlib.dll skipped - not a valid plugin
+PlugSys: twice ids: 4 -1 -1 -1
+PlugSys: Twice plugin was loaded!
+PlugSys: Tavik Linker plugin was loaded!
+OUT
+# Loaded right after the banner, before the project is read.
+sed -n '7,13p' run.out | diff expected.out - || fail "plug-in lines and their order"
+[ "$(grep -c '^PlugSys: ' run.out)" = 7 ] || fail "PlugSys lines reported more than once"
+grep -q $'\e' run.out && fail "escape codes while redirected"
+
+# On a terminal: 10 for a loaded plug-in, 12 for a skipped file, 6 for a
+# plug-in's own message.
+if command -v script >/dev/null; then
+  script -qec "exe/tavik sub/p.tav -nopause </dev/null" /dev/null </dev/null >tty.out 2>&1
+  grep -qF $'\e[0;33mPlugSys: writer ids: 0 1 2 3' tty.out || fail "tty: plug-in message not in colour 6"
+  grep -qF $'\e[0;92mPlugSys: Test Writer plugin was loaded!' tty.out || fail "tty: loaded line not in colour 10"
+  grep -qF $'\e[0;91mPlugSys: b_noentry.dll skipped' tty.out || fail "tty: skipped line not in colour 12"
+  grep -qF $'\e[0;91mPlugSys: c_notlib.dll skipped' tty.out || fail "tty: skipped line not in colour 12"
+else
+  echo "script(1) missing: terminal colours not checked"
+fi
+
+# No plugins folder: nothing loaded, nothing said.
+rm -rf exe/plugins
+exe/tavik sub/p.tav -nopause </dev/null >none.out 2>&1
+grep -q 'PlugSys' none.out && fail "messages without a plugins folder"
+
+# The shipped program: Morvel alone, under its display name.
+ls "$bin/plugins" >shipped.txt
+[ "$(cat shipped.txt)" = "morvel.dll" ] || fail "bin/plugins holds more than morvel.dll: $(tr '\n' ' ' <shipped.txt)"
+"$bin/tavik" sub/p.tav -nopause </dev/null >shipped.out 2>&1
+[ "$(grep '^PlugSys: ' shipped.out)" = "PlugSys: Tavik Linker plugin was loaded!" ] || fail "shipped plug-ins"
+
+[ "$fails" = 0 ] || { echo "$fails failure(s)"; exit 1; }
+echo "all plug-in loader checks passed"
