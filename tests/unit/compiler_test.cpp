@@ -335,6 +335,18 @@ TEST_F(CompilerEnv, LocalVariablesFollowTheFrameAndThePushDepth) {
     // [esp-8], then [esp-8+4] after the push, then [esp-8] again.
     EXPECT_EQ(hex(code(0)), "8b 44 24 f8 50 8b 44 24 fc 5a 8b 44 24 f8 c3");
     EXPECT_EQ(fn(0)->LocalOffset, 0u);
+
+    // Pushing an address moves the stack by a word, whatever the size of
+    // what it points to.
+    TearDown();
+    SetUp();
+    CompileFlags.stackframe_on = 0;
+    PVarType byte = static_cast<PVarType>(Idents->findIdent("byte")->ptr);
+    VarMan->addVar(vmLocal, "flag", byte, 1, uint32_t(-5));
+    body("push @flag; mov al, flag;");
+    // push esp; sub dword [esp], 5 stands for the address esp-5; then [esp-5+4].
+    EXPECT_EQ(hex(code(0)), "54 81 2c 24 05 00 00 00 8a 44 24 ff c3");
+    EXPECT_EQ(fn(0)->LocalOffset, 4u);
 }
 
 // ---- the epilogue and the instruction services ----
