@@ -82,6 +82,7 @@ void TCompiler::LoadProject(const std::string& projFile) {
 
 int32_t TCompiler::Compile() {
     if (!F_CurFile) throw EInternalError("Compile without a loaded project");
+    if (!Plugins) throw EInternalError("Compile without the plug-in manager");
     DefMan->addDefine("MMX_SUPPORT", int64_t(1));
 
     PFunction main = FuncMan->CreateFunction(ltProc, nullptr);
