@@ -22,8 +22,8 @@ if [ $rc = 0 ]; then
   ls -l "$out"
   exit 0
 fi
-if grep -q "^Compiling is not available yet" "$out/tavik.out"; then
-  echo "example.sh: Tavik stopped where this version ends: it does not compile programs yet."
+if grep -q "is not supported yet" "$out/tavik.out"; then
+  echo "example.sh: Tavik stopped where this version ends: a statement it does not compile yet."
   exit 0
 fi
 echo "example.sh: tavik failed with exit code $rc" >&2

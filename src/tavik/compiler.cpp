@@ -1,11 +1,61 @@
 #include "compiler.h"
 
 #include <algorithm>
+#include <memory>
 
 #include "afile.h"
+#include "classes/const_manager.h"
+#include "classes/define_manager.h"
+#include "classes/function_manager.h"
+#include "classes/ident_manager.h"
+#include "classes/shared_records.h"
+#include "classes/super_string_list.h"
 #include "common.h"
 #include "global.h"
+#include "handlers/handlers.h"
 #include "log.h"
+#include "platform/platform.h"
+#include "plugins/plugin_manager.h"
+#include "settings.h"
+
+namespace {
+
+bool isWordStart(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_'; }
+
+std::string upperAscii(std::string s) {
+    for (char& c : s)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    return s;
+}
+
+// Bytes a push or pop of the operand moves the stack by: a segment
+// register or an address takes a word, a variable whole words.
+uint32_t stackBytes(const TOperand* op) {
+    switch (op->hint) {
+    case otSegment:
+    case otMemRef:
+    case otVarRef:
+    case otLabel:
+    case otLabelRef:
+    case otConst:
+        return ptrSize;
+    case otVar:
+        return (op->size + ptrSize - 1) / ptrSize * ptrSize;
+    default:
+        return op->size;
+    }
+}
+
+// Keeps the loop depth right however a loop is left.
+struct DepthScope {
+    explicit DepthScope(uint32_t& d) : depth(d) { ++depth; }
+    ~DepthScope() { --depth; }
+    uint32_t& depth;
+};
+
+const char* const kStandardInclude = "tavik.tav";
+
+}  // namespace
 
 TCompiler::TCompiler() { CompileFlags.stackframe_on = 1; }
 
@@ -21,10 +71,65 @@ void TCompiler::InitCompiler() {
     InstallReaderLogHooks();
 }
 
-void TCompiler::LoadProject(const std::string& fileName) { F_ProjectFile = fileName; }
+void TCompiler::LoadProject(const std::string& projFile) {
+    F_ProjectFile = projFile;
+    Settings->SetCompilerPath(strTAVIK_PATH);
+    Settings->SetProjectPath(platform::ExtractFilePath(platform::FullPath(projFile)));
+    TAFile* f = TAFile::Create();
+    if (!f->loadFile(projFile, nullptr)) Log->FatalError(projFile + " does not exist", true);
+    F_CurFile = f;
+}
 
-bool TCompiler::Compile() {
-    Log->FatalError("Compiling is not available yet: " + F_ProjectFile, false);
+int32_t TCompiler::Compile() {
+    if (!F_CurFile) throw EInternalError("Compile without a loaded project");
+    if (!Plugins) throw EInternalError("Compile without the plug-in manager");
+    DefMan->addDefine("MMX_SUPPORT", int64_t(1));
+
+    PFunction main = FuncMan->CreateFunction(ltProc, nullptr);
+    F_CurFunc = main;
+    tavAssign(main->Name, "rtlmain");
+    tavAssign(main->ImportName, "rtlmain");
+    setCalled(main, nullptr);
+    Idents->addIdent(itProc, "rtlmain", main);
+
+    readHeader();
+
+    handle_DIRECTIVE_doinclude(kStandardInclude, true);
+    Plugins->builderStartTrigger();
+    HandleDeclarations(-1);
+
+    // The main body must not run on into the code laid out after it.
+    if (!lastWasRet(main)) {
+        appendCode(main, "\xC3");
+        clearLastRet(main);
+    }
+
+    Consts->clearInactive();
+    checkLabelsDefined();
+    return 0;
+}
+
+void TCompiler::readHeader() {
+    if (ExpectKeyword({keyProgram}) == keyNone) Log->FatalError("[0000] Expected keyword \"program\"");
+    if (ExpectToken({ttIdent}) == ttNone) Log->FatalError("[0001] Expected identifier");
+    const std::string name = F_CurToken->F_String;
+    if (!Plugins->selectBuilder(name)) {
+        std::string msg = "Unknown application type " + upperAscii(name) + ", installed: ";
+        for (uint32_t i = 0; i < Plugins->builderCount(); ++i) msg += Plugins->builderName(i) + ", ";
+        msg.resize(msg.size() - 2);
+        Log->FatalError("[0002] " + msg);
+    }
+    if (ExpectToken({ttAnsiString}) == ttNone) Log->FatalUnexpectedToken("1311");
+    if (!ExpectSymbol(";")) Log->FatalUnexpectedToken("1312");
+}
+
+void TCompiler::checkLabelsDefined() {
+    for (PFunction f : FuncMan->F_List) {
+        if (f->Type_ != ltRef) continue;
+        const TFunctionHostInfo& at = FuncMan->hostInfo(f);
+        Log->FatalError("[00012] Label " + std::string(funcName(f)) + " does not exist!", true, at.refCharPos,
+                        at.refLine, at.refColumn, at.refFile);
+    }
 }
 
 uint32_t TCompiler::GetTotalLines() const {
@@ -34,6 +139,492 @@ uint32_t TCompiler::GetTotalLines() const {
 }
 
 void TCompiler::addFile(TAFile* file) { F_ListFiles.push_back(file); }
+
+// ---- the statement loop ----
+
+void TCompiler::HandleDeclarations(int32_t funcIndex) {
+    DepthScope depth(F_LoopDepth);
+    PFunction saved = F_CurFunc;
+    if (funcIndex >= 0) {
+        PFunction fn = FuncMan->getFunc(static_cast<uint32_t>(funcIndex));
+        if (!fn) throw EInternalError("Statement loop for a function that does not exist");
+        F_CurFunc = fn;
+    }
+
+    for (bool running = true; running;) {
+        TCurrentToken* tk = F_CurToken;
+        const TTavToken t = F_CurFile->moveNextToken();
+        switch (t) {
+        case ttEOF:
+            if (F_CurFile->F_Parent) F_CurFile = F_CurFile->F_Parent;
+            else running = false;
+            break;
+        case ttSymbol: {
+            const std::string sym = tk->F_String;
+            if (sym == ";") break;
+            if (!sym.empty() && (sym[0] == '#' || sym[0] == '$')) {
+                if (!isWordStart(F_CurFile->peekNextRealChar(true)))
+                    Log->FatalError("[9902] Unexpected symbol \"" + sym + "\"");
+                if (F_CurFile->moveNextToken() != ttIdent)
+                    Log->FatalError("Unknown directive: " + sym + tk->F_String);
+                const std::string word = sym + lowerAscii(tk->F_String);
+                if (!handle_DIRECTIVE()) break;
+                sectionClosed(word);
+                running = false;
+                break;
+            }
+            if (sym == "}") {
+                if (F_LoopDepth == 1) Log->FatalError("[9900] Unexpected symbol \"}\"");
+                running = false;
+                break;
+            }
+            Log->FatalError("[9900] Unexpected symbol \"" + sym + "\"");
+        }
+        case ttSegment:
+            handle_SEGMENT();
+            break;
+        case ttRegister:
+            handle_REGISTER();
+            break;
+        case ttBaseExp:
+            handle_BASEEXP();
+            break;
+        case ttNumber:
+        case ttFloat:
+            if (!tk->F_DefName.empty() && tk->F_DefName[0] == '$') {
+                tk->F_String = tk->F_DefName.substr(1);
+                handle_DIRECTIVE_macrovar();
+            }
+            break;
+        case ttIdent:
+            if (tk->F_Keyword != keyNone) {
+                dispatchKeyword();
+                break;
+            }
+            switch (tk->F_IdentType) {
+            case itNone:
+                if (F_CurFile->peekNextRealChar(true) == ':') defineLabel();
+                else instructionLine();
+                break;
+            case itLabel: {
+                auto* lbl = static_cast<PFunction>(tk->F_Pointer);
+                if (!lbl || lbl->Type_ != ltRef) Log->FatalReservedToken("3001");
+                if (!ExpectSymbol(":")) Log->FatalUnexpectedToken("1212");
+                placeLabel(lbl, F_CurFunc);
+                break;
+            }
+            case itFunc:
+            case itProc:
+                handle_FUNCCALL(true, nullptr);
+                break;
+            case itFuncThis:
+            case itProcThis:
+                handle_FUNCCALL(true, tk->F_Operand);
+                break;
+            case itMacro:
+                handle_MACROCALL(nullptr);
+                break;
+            case itType:
+                handle_VARTYPE();
+                break;
+            case itGlobalVar:
+            case itLocalVar:
+                handle_VAR();
+                break;
+            default:
+                Log->FatalReservedToken("3002");
+            }
+            break;
+        default:
+            Log->FatalError("[12000] Unexpected " + tk->getTokenStr());
+        }
+    }
+
+    if (funcIndex >= 0) {
+        Idents->deleteScope();
+        F_CurFunc = saved;
+    }
+}
+
+void TCompiler::sectionClosed(const std::string& directive) const {
+    // Only a nested body ends at a closing directive; at the outermost level
+    // it would drop the rest of the project.
+    if (F_LoopDepth <= 1) Log->FatalError("Unexpected directive " + directive + " outside of a section");
+}
+
+void TCompiler::dispatchKeyword() {
+    switch (F_CurToken->F_Keyword) {
+    case keyProgram:
+        Log->FatalError("[10000] Unexpected " + F_CurToken->getTokenStr());
+    case keyConst: handle_CONST(); break;
+    case keyImports: handle_IMPORTS(); break;
+    case keyProcedure:
+    case keyFunction: {
+        const bool isFunc = F_CurToken->F_Keyword == keyFunction;
+        if (F_CurFile->peekNextRealChar(true) == '*') handle_FUNCDECL(-1, false);
+        else handle_PROCEDURE(isFunc);
+        break;
+    }
+    case keyIf: handle_IF(); break;
+    case keyRepeat: handle_REPEAT(); break;
+    case keyWhile: handle_WHILE(); break;
+    case keyContinue: handle_CONTINUE(); break;
+    case keyBreak: handle_BREAK(); break;
+    case keyBlock: handle_BLOCK(); break;
+    case keyReturn: handle_RETURN(); break;
+    case keyUses: handle_USES(); break;
+    case keyInline: handle_INLINE(); break;
+    case keyType: handle_TYPE(); break;
+    case keyEnum: handle_ENUM(); break;
+    case keyExports: handle_EXPORTS(); break;
+    case keyEntry: handle_ENTRY(); break;
+    case keyExitIf: handle_EXITIF(); break;
+    default:
+        Log->FatalError("[11000] Unexpected " + F_CurToken->getTokenStr());
+    }
+}
+
+void TCompiler::defineLabel() {
+    const std::string name = F_CurToken->F_String;
+    F_CurFile->commitPeekPosition();  // the ":"
+    PFunction lbl = FuncMan->CreateFunction(ltLabel, F_CurFunc);
+    tavAssign(lbl->Name, name);
+    placeLabel(lbl, F_CurFunc);
+    Idents->addIdent(itLabel, name, lbl);
+}
+
+void TCompiler::placeLabel(PFunction lbl, PFunction fn) {
+    lbl->Type_ = ltLabel;
+    lbl->Address = fn ? fn->BufLen : 0;
+    lbl->Parent = fn;
+    lbl->BufLen = 0;
+    lbl->ParamCount = 0;
+    lbl->ParamSize = 0;
+    tavAssign(lbl->ImportName, funcName(lbl));
+    FuncMan->hostInfo(lbl) = TFunctionHostInfo{};
+    // Code after a label is reached by jumps: a ret before it ends nothing.
+    clearLastRet(fn);
+}
+
+PFunction TCompiler::addLabelRef(const std::string& name) {
+    PFunction lbl = FuncMan->CreateFunction(ltRef, nullptr);
+    tavAssign(lbl->Name, name);
+    tavAssign(lbl->ImportName, name);
+    TFunctionHostInfo& at = FuncMan->hostInfo(lbl);
+    at.refFile = F_CurFile;
+    at.refCharPos = F_CurFile ? F_CurFile->CurChar : 0;
+    at.refLine = F_CurFile ? F_CurFile->CurLine : 0;
+    at.refColumn = F_CurFile ? F_CurFile->CurLineChar : 0;
+    Idents->addIdent(itLabel, name, lbl);
+    return lbl;
+}
+
+bool TCompiler::lastWasRet(const TFunction* fn) const {
+    return fn && fn->FuncIndex < F_LastRet.size() && F_LastRet[fn->FuncIndex];
+}
+
+void TCompiler::clearLastRet(const TFunction* fn) {
+    if (fn && fn->FuncIndex < F_LastRet.size()) F_LastRet[fn->FuncIndex] = 0;
+}
+
+// ---- instructions ----
+
+void TCompiler::instructionLine() {
+    const PInstruction row = TTavAssembler::opcodeLookup(lowerAscii(F_CurToken->F_String));
+    if (!row) Log->FatalError("[9000] Unexpected " + F_CurToken->getTokenStr());
+    if (row->group == igRET) retTriggered(F_CurFunc);
+
+    if (row->maxpar == 0) {
+        const uint32_t code = F_Assembler.assemble(row);
+        if (code != asmOK) {
+            F_Assembler.popCode();
+            Log->FatalError("[9998] " + TTavAssembler::errorCodeToString(code));
+        }
+        appendInstruction(F_CurFunc, row);
+        return;
+    }
+
+    const bool lblRef = row->group == igCALL || row->group == igGOTO;
+    std::unique_ptr<TOperand> op1(moveNextOperand(true, lblRef)), op2, op3;
+    if (F_CurFile->peekNextRealChar(true) == ',') {
+        op2.reset(moveNextOperand(false, false));
+        if (F_CurFile->peekNextRealChar(true) == ',') op3.reset(moveNextOperand(false, false));
+    }
+    const uint32_t code = F_Assembler.assemble(row, op1.get(), op2.get(), op3.get());
+    trackPushDepth(F_CurFunc, row, op1.get());
+    if (code != asmOK) {
+        F_Assembler.popCode();
+        Log->FatalError("[9999] " + TTavAssembler::errorCodeToString(code));
+    }
+    appendInstruction(F_CurFunc, row);
+}
+
+void TCompiler::appendInstruction(PFunction fn, PInstruction row) {
+    const std::string code = F_Assembler.popCode();
+    if (code.empty() || CompileFlags.peek_mode || !fn) return;  // nothing emitted: the mark stays
+    appendCode(fn, code);
+    if (fn->FuncIndex >= F_LastRet.size()) F_LastRet.resize(size_t(fn->FuncIndex) + 1, 0);
+    F_LastRet[fn->FuncIndex] = row->group == igRET ? 1 : 0;
+}
+
+void TCompiler::trackPushDepth(PFunction fn, PInstruction row, const TOperand* op1) {
+    if (!fn || CompileFlags.peek_mode) return;
+    // Unsigned wrap-around keeps the depth exact even below the body's start.
+    switch (row->group) {
+    case igPUSH:
+        if (op1) fn->LocalOffset += stackBytes(op1);
+        break;
+    case igPOP:
+        if (op1) fn->LocalOffset -= stackBytes(op1);
+        break;
+    case igCALL:
+        // A called procedure of ours removes its own parameters; through a
+        // register, memory or pointer variable the size is not known here.
+        if (op1 && op1->hint == otLabel && op1->ptr) {
+            const TFunction* callee = FuncMan->getFunc(static_cast<uint32_t>(op1->value));
+            if (callee) fn->LocalOffset -= callee->ParamSize;
+        }
+        break;
+    default:
+        break;
+    }
+}
+
+void TCompiler::retTriggered(PFunction func) {
+    if (!func) return;
+    // The epilogue belongs to this one exit: code after it keeps its depth.
+    const uint32_t depth = func->LocalOffset;
+    TOperand reg;
+    const std::vector<std::string>& uses = func->UsesList->items;
+    for (auto it = uses.rbegin(); it != uses.rend(); ++it) {
+        const TRegister r = strToReg(*it);
+        if (r == REG_NONE) throw EInternalError("Saved register " + *it + " is no register");
+        reg.setRegister(r);
+        execInstruction(func, "pop", &reg);
+    }
+    if (func->LocalSize != 0) {
+        // The same aligned size that the prologue reserves.
+        TOperand esp, imm;
+        esp.setRegister(REG_ESP);
+        imm.setImm(static_cast<int32_t>((func->LocalSize + 3u) & ~3u), ptrSize);
+        execInstruction(func, "add", &esp, &imm);
+    }
+    if (CompileFlags.stackframe_on && func->FuncIndex != 0) {
+        appendCode(func, "\xC9");
+        clearLastRet(func);
+    }
+    func->LocalOffset = depth;
+}
+
+uint32_t TCompiler::execInstruction(PFunction fn, const std::string& strName, POperand op1, POperand op2,
+                                    POperand op3) {
+    const PInstruction row = TTavAssembler::opcodeLookup(strName);
+    if (!row) throw EInternalError("Instruction " + strName + " does not exist");
+    if (row->group == igRET) retTriggered(fn);
+    const uint32_t code = F_Assembler.assemble(row, op1, op2, op3);
+    if (code != asmOK) {
+        F_Assembler.popCode();
+        Log->FatalError("[124412] " + TTavAssembler::errorCodeToString(code));
+    }
+    trackPushDepth(fn, row, op1);
+    appendInstruction(fn, row);
+    return 0;
+}
+
+std::string TCompiler::buildInstruction(PFunction fn, const std::string& strName, POperand op1, POperand op2,
+                                        POperand op3) {
+    const PInstruction row = TTavAssembler::opcodeLookup(strName);
+    if (!row) return std::string();
+    if (row->group == igRET) retTriggered(fn);
+    const uint32_t code = F_Assembler.assemble(row, op1, op2, op3);
+    if (code != asmOK) {
+        F_Assembler.popCode();
+        return std::string();
+    }
+    trackPushDepth(fn, row, op1);
+    return F_Assembler.popCode();
+}
+
+// ---- operands ----
+
+void TCompiler::baseExpMemory(POperand op, const TCurrentToken* tk) const {
+    if (tk->F_Count < 1 || tk->F_Count > 2) Log->FatalError("Invalid expression");
+    const TRegister regs[2] = {tk->F_Register, tk->F_Extra.Register_2};
+    op->setMemory(static_cast<uint32_t>(tk->F_ByteCount), tk->F_Extra.Displacement,
+                  static_cast<uint8_t>(tk->F_Extra.Scale), regs, static_cast<size_t>(tk->F_Count));
+}
+
+void TCompiler::localMemory(POperand op, const TVar* v, int32_t fieldOffset, int32_t byteCount) const {
+    const uint32_t base = CompileFlags.stackframe_on ? ptrSize : (F_CurFunc ? F_CurFunc->LocalOffset : 0);
+    const auto disp = static_cast<int32_t>(v->address + base + static_cast<uint32_t>(fieldOffset));
+    op->setMemory(static_cast<uint32_t>(byteCount), disp, 0, {CompileFlags.stackframe_on ? REG_EBP : REG_ESP});
+}
+
+void TCompiler::globalIndex(POperand op, const TVar* v) {
+    F_CurFile->commitPeekPosition();  // the "["
+    if (ExpectToken({ttNumber}) == ttNone) Log->FatalUnexpectedToken("65412");
+    const int64_t n = F_CurToken->F_Integer;
+    if (!ExpectSymbol("]")) Log->FatalUnexpectedToken("2344");
+    const uint64_t elemSize = v->type_ ? v->type_->size : 0;
+    if (n >= 0 && v->multiplier != 1 && uint64_t(n) < v->multiplier) {
+        // An element of an array.
+        op->displacement = static_cast<int32_t>(static_cast<uint32_t>(op->displacement) +
+                                                static_cast<uint32_t>(uint64_t(n) * elemSize));
+        return;
+    }
+    // A byte inside one element.
+    if (n < 0 || uint64_t(n) >= elemSize) Log->FatalError("[6523] offset invalid");
+    op->size = 1;
+    op->displacement = static_cast<int32_t>(static_cast<uint32_t>(op->displacement) + static_cast<uint32_t>(n));
+}
+
+POperand TCompiler::moveNextOperand(bool first, bool regLblRef) {
+    if (!first && !ExpectSymbol(",")) Log->FatalUnexpectedToken("3123");
+    const TTavToken t = ExpectToken({ttSymbol, ttRegister, ttSegment, ttNumber, ttIdent, ttBaseExp, ttSTreg,
+                                     ttXMMreg, ttAnsiString, ttWideString});
+    TCurrentToken* tk = F_CurToken;
+    auto op = std::make_unique<TOperand>();
+    switch (t) {
+    case ttRegister:
+        op->setRegister(tk->F_Register);
+        break;
+    case ttSegment:
+        op->setSegment(tk->F_Segment);
+        break;
+    case ttSTreg:
+        op->setIntType(otST, tk->F_Integer);
+        break;
+    case ttXMMreg:
+        op->setIntType(otXMM, tk->F_Integer);
+        break;
+    case ttNumber: {
+        const int64_t v = tk->F_Integer;
+        if (F_CurFile->peekNextRealChar(true) != ':') {
+            op->setImm(static_cast<int32_t>(static_cast<uint32_t>(v)), 4);
+            break;
+        }
+        // segment:offset; the offset cannot be a far form again.
+        if (F_InFarForm) Log->FatalUnexpectedToken("3434");
+        F_CurFile->commitPeekPosition();
+        F_InFarForm = true;
+        std::unique_ptr<TOperand> target(moveNextOperand(true, true));
+        F_InFarForm = false;
+        if (target->hint != otLabel && target->hint != otImm) Log->FatalUnexpectedToken("3434");
+        target->hint = otSegLabel;
+        target->segstart = static_cast<uint32_t>(v);
+        return target.release();
+    }
+    case ttBaseExp:
+        baseExpMemory(op.get(), tk);
+        break;
+    case ttAnsiString:
+    case ttWideString: {
+        PConst c = Consts->addConstItem("", tk->F_String, t == ttAnsiString ? ctAnsiString : ctWideString);
+        c->active = 1;
+        op->setPointer(otConst, F_CurFunc, c);
+        break;
+    }
+    case ttSymbol: {
+        if (tk->F_String != "@") Log->FatalUnexpectedToken("3321");
+        if (F_CurFile->peekNextToken() == ttBaseExp) {
+            F_CurFile->moveLastPeek();
+            baseExpMemory(op.get(), tk);
+            op->hint = otMemRef;
+            break;
+        }
+        const TIdentType k = ExpectIdentType({itGlobalVar, itLocalVar, itProc, itFunc, itLabel});
+        if (k == itNone || tk->F_Keyword != keyNone)
+            Log->FatalError("[3333] Invalid pointer reference @" + tk->F_String);
+        if (k == itGlobalVar) {
+            auto* v = static_cast<PVar>(tk->F_Pointer);
+            v->active = 1;
+            op->setPointer(otVarRef, F_CurFunc, v);
+            op->displacement = tk->F_Extra.Displacement;  // a field's own address
+        } else if (k == itLocalVar) {
+            auto* v = static_cast<PVar>(tk->F_Pointer);
+            v->active = 1;
+            localMemory(op.get(), v, tk->F_Extra.Displacement, tk->F_ByteCount);
+            op->hint = otMemRef;
+        } else {
+            auto* target = static_cast<PFunction>(tk->F_Pointer);
+            setCalled(target, F_CurFunc);
+            op->setLabel(F_CurFunc, target->FuncIndex);
+            op->hint = otLabelRef;
+        }
+        break;
+    }
+    case ttIdent: {
+        if (tk->F_Keyword != keyNone) Log->FatalUnexpectedToken("1200");
+        switch (tk->F_IdentType) {
+        case itNone: {
+            if (!regLblRef) Log->FatalUnexpectedToken("1111");
+            PFunction lbl = addLabelRef(tk->F_String);
+            setCalled(lbl, F_CurFunc);
+            op->setLabel(F_CurFunc, lbl->FuncIndex);
+            break;
+        }
+        case itFunc:
+        case itProc:
+        case itLabel: {
+            auto* target = static_cast<PFunction>(tk->F_Pointer);
+            setCalled(target, F_CurFunc);
+            op->setLabel(F_CurFunc, target->FuncIndex);
+            break;
+        }
+        case itConst: {
+            auto* c = static_cast<PConst>(tk->F_Pointer);
+            if (c->type_ == ctValue) {
+                op->setImm(static_cast<int32_t>(static_cast<uint32_t>(c->int_)), ptrSize);
+            } else {
+                c->active = 1;
+                op->setPointer(otConst, F_CurFunc, c);
+            }
+            break;
+        }
+        case itGlobalVar: {
+            auto* v = static_cast<PVar>(tk->F_Pointer);
+            v->active = 1;
+            op->setPointer(otVar, F_CurFunc, v);
+            op->size = static_cast<uint32_t>(tk->F_ByteCount);
+            op->displacement = tk->F_Extra.Displacement;
+            if (F_CurFile->peekNextRealChar(true) == '[') globalIndex(op.get(), v);
+            break;
+        }
+        case itLocalVar: {
+            auto* v = static_cast<PVar>(tk->F_Pointer);
+            v->active = 1;
+            localMemory(op.get(), v, tk->F_Extra.Displacement, tk->F_ByteCount);
+            break;
+        }
+        case itGlobalVarPtr: {
+            auto* v = static_cast<PVar>(tk->F_Pointer);
+            v->active = 1;
+            op->setPointer(otVarRef, F_CurFunc, v);
+            break;
+        }
+        case itLocalVarPtr: {
+            auto* v = static_cast<PVar>(tk->F_Pointer);
+            v->active = 1;
+            localMemory(op.get(), v, tk->F_Extra.Displacement, tk->F_ByteCount);
+            op->hint = otMemRef;
+            break;
+        }
+        case itBaseExpPtr:
+            baseExpMemory(op.get(), tk);
+            op->hint = otMemRef;
+            break;
+        default:
+            Log->FatalUnexpectedToken("1200");
+        }
+        break;
+    }
+    default:
+        Log->FatalUnexpectedToken("1201");
+    }
+    return op.release();
+}
+
+// ---- one-token checks ----
 
 bool TCompiler::ExpectSymbol(const std::string& expected) {
     return F_CurFile->moveNextToken() == ttSymbol && F_CurToken->F_String == expected;

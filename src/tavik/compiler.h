@@ -5,13 +5,15 @@
 #include <vector>
 
 #include "cur_token.h"
+#include "operand.h"
+#include "tav_assembler.h"
+#include "tavik/plugin_api.h"
 
 class TAFile;
-struct TFunction;
 
-// The compile driver. Until the statement loop exists it only holds the
-// project name and refuses to compile; the front end already reads through
-// its current file and tokens.
+// The compile driver: loads the project, reads its header, runs the
+// statement loop over the project and every source nested in it, and owns
+// the one instruction encoder.
 class TCompiler {
 public:
     TCompiler();
@@ -20,12 +22,41 @@ public:
     TCompiler& operator=(const TCompiler&) = delete;
 
     void InitCompiler();
-    void LoadProject(const std::string& fileName);
-    bool Compile();
+    void LoadProject(const std::string& projFile);
+    int32_t Compile();
     uint32_t GetTotalLines() const;
 
     // Takes ownership of a source buffer (every TAFile::Create lands here).
     void addFile(TAFile* file);
+
+    // The statement loop; funcIndex >= 0 compiles into that function and
+    // closes the current identifier scope at the end (-1 keeps the current one).
+    void HandleDeclarations(int32_t funcIndex);
+
+    // The next operand of an instruction as a new record the caller owns.
+    // first false: a "," comes first. regLblRef: an undeclared name becomes
+    // a forward label reference.
+    POperand moveNextOperand(bool first, bool regLblRef);
+
+    // The epilogue of func: pops of its uses, release of its locals, leave.
+    void retTriggered(PFunction func);
+    // Encodes one instruction into fn; the caller keeps the operands.
+    uint32_t execInstruction(PFunction fn, const std::string& strName, POperand op1 = nullptr,
+                             POperand op2 = nullptr, POperand op3 = nullptr);
+    // Encodes one instruction and returns its bytes (empty on any error).
+    std::string buildInstruction(PFunction fn, const std::string& strName, POperand op1 = nullptr,
+                                 POperand op2 = nullptr, POperand op3 = nullptr);
+
+    // Whether the last instruction compiled into fn was a ret, with no label
+    // placed after it. Procedure ends and block bodies consult and clear it.
+    bool lastWasRet(const TFunction* fn) const;
+    void clearLastRet(const TFunction* fn);
+    // Places a label record (new or a forward reference) at the current end
+    // of fn's code.
+    void placeLabel(PFunction lbl, PFunction fn);
+    // Creates a forward label reference for name, first used at the current
+    // position of the current file, and declares it at the current scope.
+    PFunction addLabelRef(const std::string& name);
 
     // Each reads exactly one token from the current file into F_CurToken.
     bool ExpectSymbol(const std::string& expected);
@@ -34,6 +65,14 @@ public:
     bool ExpectFreeIdent();
     TKeyword ExpectKeyword(std::initializer_list<TKeyword> keys);
 
+    // A directive (as written, e.g. "#end") ended the current loop: an error
+    // unless the loop compiles a nested body or section.
+    void sectionClosed(const std::string& directive) const;
+
+    TTavAssembler& Assembler() { return F_Assembler; }
+    // Nesting depth of the statement loop (1 = the outermost loop).
+    uint32_t loopDepth() const { return F_LoopDepth; }
+
     std::vector<TAFile*> F_ListFiles;  // owned; the macro "master" body first
     TAFile* F_CurFile = nullptr;
     TFunction* F_CurFunc = nullptr;
@@ -41,5 +80,21 @@ public:
     TCurrentToken* F_PeekToken = nullptr;
 
 private:
+    void readHeader();
+    void instructionLine();
+    void defineLabel();
+    void dispatchKeyword();
+    // Bytes of an encoded instruction go to fn; the mark follows the row.
+    void appendInstruction(PFunction fn, PInstruction row);
+    void trackPushDepth(PFunction fn, PInstruction row, const TOperand* op1);
+    void localMemory(POperand op, const TVar* v, int32_t fieldOffset, int32_t byteCount) const;
+    void baseExpMemory(POperand op, const TCurrentToken* tok) const;
+    void globalIndex(POperand op, const TVar* v);
+    void checkLabelsDefined();
+
+    TTavAssembler F_Assembler;
     std::string F_ProjectFile;
+    std::vector<uint8_t> F_LastRet;  // by FuncIndex
+    uint32_t F_LoopDepth = 0;
+    bool F_InFarForm = false;  // reading the offset of segment:offset
 };
