@@ -142,3 +142,25 @@ TEST_F(CallNoFrame, FunctionPointerCallsKeepTheDepth) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(Call, MacroExpandedWhileArgumentsAreReadKeepsTheList) {
+    ok("procedure g(dword v) { }\n"
+       "procedure f(dword a, b, c) { }\n"
+       "inline function pre() { g(9); #return eax; }\n"
+       "f(1, pre(), 3);\n");
+    // g's call runs first, then f gets 1, eax, 3
+    EXPECT_EQ(hex(main()), "6A 09 E8 00 00 00 00 6A 03 50 6A 01 E8 00 00 00 00 C3");
+    EXPECT_EQ(fixups(main()),
+              (std::vector<Fix>{{ftLabel, 3, func("g")->FuncIndex}, {ftLabel, 13, func("f")->FuncIndex}}));
+}
+
+TEST_F(Call, FunctionPointerAssignment) {
+    ok("procedure* fp(dword x);\nfp = eax;\nprocedure p { procedure* lf(); lf = ecx; lf(); }\n");
+    EXPECT_EQ(hex(main()), "A3 00 00 00 00 C3");
+    EXPECT_EQ(main()->FixupList->items[0]->data, var("fp$"));
+    EXPECT_EQ(code("p"), kPrologue + " 89 4D FC FF 55 FC 83 C4 04 C9 C3");
+}
+
+}  // namespace
