@@ -105,22 +105,15 @@ protected:
         return out;
     }
 
-    // Compiles the lines as the body of a function of its own (as a
-    // procedure's statement loop runs it); returns that function.
-    PFunction inFunction(const std::string& lines, std::string* message = nullptr) {
-        PFunction main = FuncMan->CreateFunction(ltProc, nullptr);
-        PFunction f = FuncMan->CreateFunction(ltProc, nullptr);
-        tavAssign(f->Name, "p");
-        TAFile* file = TAFile::Create();
-        file->loadBuffer("body.tav", lines, nullptr);
-        Compiler->F_CurFile = file;
-        Compiler->F_CurFunc = main;
-        Idents->upScope();
+    // Compiles the lines as the body of procedure p; returns p.
+    PFunction inProcedure(const std::string& lines, std::string* message = nullptr) {
         bool aborted = false;
-        const std::string out = run([&] { Compiler->HandleDeclarations(int32_t(f->FuncIndex)); }, &aborted);
+        const std::string out = compile("procedure p() {\n" + lines + "\n}\n", &aborted);
         if (message) *message = out;
         else EXPECT_FALSE(aborted) << out;
-        return f;
+        for (PFunction f : FuncMan->F_List)
+            if (tavString(f->Name) == "p") return f;
+        return nullptr;
     }
 
     static PIdent ident(const char* name) { return Idents->findIdent(name); }
@@ -308,7 +301,8 @@ TEST_F(DataEnv, LocalsTakeFrameSlots) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.lines);
         reset();
-        PFunction f = inFunction(c.lines);
+        PFunction f = inProcedure(c.lines);
+        ASSERT_NE(f, nullptr);
         EXPECT_EQ(f->LocalSize, c.size);
         EXPECT_EQ(f->LocalCount, c.count);
         EXPECT_EQ(f->LocalSize % 4, 0u);
@@ -328,12 +322,15 @@ TEST_F(DataEnv, LocalsTakeFrameSlots) {
 
 // Each local lies inside the room the frame reserves, below the ones before it.
 TEST_F(DataEnv, LocalsAreAddressedInsideTheFrame) {
-    PFunction f = inFunction("byte c; dword d; word w;\nmov al, c; mov d, 1; mov w, bx; mov eax, [ebp-12];");
+    PFunction f = inProcedure("byte c; dword d; word w;\nmov al, c; mov d, 1; mov w, bx; mov eax, [ebp-12];");
+    ASSERT_NE(f, nullptr);
     EXPECT_EQ(code(f),
+              "55 8b ec 90 90 90 90 90 90 "  // frame and the room of the locals
               "8a 45 ff "              // mov al, [ebp-1]
               "c7 45 f8 01 00 00 00 "  // mov dword [ebp-8], 1
               "66 89 5d f6 "           // mov [ebp-14], bx
-              "8b 45 f4");
+              "8b 45 f4 "
+              "83 c4 0c c9 c3");  // the same 12 bytes released before leave
     EXPECT_EQ(f->LocalSize, 12u);
 }
 
@@ -342,7 +339,7 @@ TEST_F(DataEnv, LocalFailures) {
         const char* lines;
         const char* message;
     } cases[] = {
-        {"dword y = 1;", "[1,9]: [4891] Local variables can not be initialized in [body.tav]\nCode: \ndword y = 1;"},
+        {"dword y = 1;", "[3,10]: [4891] Local variables can not be initialized in [project.tav]\nCode: \ndword y = 1;"},
         {"dword a, b[] = [1];", "[4891] Local variables can not be initialized"},
         // A frame beyond the signed 32-bit displacements is refused before any room is taken.
         {"byte a[0x7FFFFFFD];", "[5324] Local variables too large"},
@@ -351,7 +348,7 @@ TEST_F(DataEnv, LocalFailures) {
         SCOPED_TRACE(c.lines);
         reset();
         std::string out;
-        inFunction(c.lines, &out);
+        inProcedure(c.lines, &out);
         EXPECT_NE(out.find(c.message), std::string::npos) << out;
     }
 }
