@@ -441,6 +441,44 @@ TEST_F(DataEnv, BlockMemberNamesAreLowerCasedAndFreedAfterwards) {
     EXPECT_EQ(var("xy")->mode, vmGlobal);
 }
 
+TEST_F(DataEnv, BlockMethodsAreMembersNamedAfterTheBlock) {
+    compile("block Point { dword x; procedure Move(dword dist); function get(): dword; }\n"
+            "procedure Point.move(dword dist) { }\n");
+    PVarType p = type("point");
+    ASSERT_NE(p, nullptr);
+    EXPECT_EQ(p->size, 4u);
+    EXPECT_EQ(p->largestfield, 4u);
+    ASSERT_EQ(p->fieldcount, 3u);
+    const TVarField& move = p->fields[1];
+    const TVarField& get = p->fields[2];
+    EXPECT_EQ(move.ft, vftFunc);
+    EXPECT_EQ(tavString(move.variable.name), "move");
+    EXPECT_EQ(move.variable.type_, nullptr);
+    EXPECT_EQ(move.variable.address, 0u);
+    ASSERT_NE(move.func, nullptr);
+    EXPECT_EQ(move.func->Type_, ltProc);
+    // The definition took the declared method: "this" and dist.
+    EXPECT_FALSE(move.func->DeclareOnly);
+    EXPECT_EQ(move.func->ParamCount, 2u);
+    EXPECT_EQ(get.ft, vftFunc);
+    ASSERT_NE(get.func, nullptr);
+    EXPECT_EQ(get.func->Type_, ltFunc);
+    EXPECT_EQ(get.func->RetVarType, type("dword"));
+    EXPECT_TRUE(get.func->DeclareOnly);
+    EXPECT_EQ(tavString(get.func->Name), "Point$get");
+    EXPECT_EQ(tavString(get.func->ImportName), "Point$get");
+    EXPECT_EQ(get.func->ParamCount, 0u);
+    EXPECT_EQ(ident("get"), nullptr);
+
+    // A block of methods alone still has room for a pointer.
+    reset();
+    compile("block M { procedure run(); }");
+    ASSERT_NE(type("m"), nullptr);
+    EXPECT_EQ(type("m")->size, 4u);
+    ASSERT_EQ(type("m")->fieldcount, 2u);
+    EXPECT_EQ(type("m")->fields[1].variable.type_, VarMan->F_PtrType);
+}
+
 TEST_F(DataEnv, BlockFailures) {
     expectFailures(this,
                    {
@@ -465,6 +503,10 @@ TEST_F(DataEnv, BlockFailures) {
                        {"block B { union { dword a[]; } }", "[7558] Unexpected symbol ]"},
                        {"block B { union { dword a[2 } }", "[425634] Unexpected symbol }"},
                        {"block B { union { dword a } }", "[5845] Unexpected symbol }"},
+                       // Methods and data share one set of member names.
+                       {"block B { procedure m(); procedure M(); }", "m redeclared"},
+                       {"block B { dword m; function m(): dword; }", "m redeclared"},
+                       {"block B { procedure m(); dword m; }", "[586483] Unexpected"},
                        // Sizes that do not fit are refused, not wrapped.
                        {"block B { dword a[0x20000000]; }", "[60008] Array size out of range"},
                        {"block B { byte a[65536][65536]; }", "[60008] Array size out of range"},
