@@ -125,6 +125,10 @@ protected:
         PIdent id = ident(name);
         return id && id->type_ == itType ? static_cast<PVarType>(id->ptr) : nullptr;
     }
+    static PConst constant(const char* name) {
+        PIdent id = ident(name);
+        return id && id->type_ == itConst ? static_cast<PConst>(id->ptr) : nullptr;
+    }
     static std::string content(const TVar* v) { return hex(v->content, tavCount(v->content)); }
     static std::string code(const TFunction* f) {
         return enctest::hexBytes(std::string(f->Buffer ? f->Buffer : "", f->BufLen));
@@ -511,6 +515,139 @@ TEST_F(DataEnv, BlockFailures) {
                        {"block B { dword a[0x20000000]; }", "[60008] Array size out of range"},
                        {"block B { byte a[65536][65536]; }", "[60008] Array size out of range"},
                        {"block B { byte a[0x40000000]; byte c[0x40000000]; }", "[60009] Block too large"},
+                   },
+                   [&](const std::string& l) {
+                       reset();
+                       return failure(l);
+                   });
+}
+
+// ---- const ----
+// Constants that no instruction refers to leave the pool when compilation
+// ends, so values are read back through the code that uses them.
+
+TEST_F(DataEnv, ConstantValuesReachTheCode) {
+    struct Case {
+        const char* lines;
+        const char* bytes;
+    } cases[] = {
+        {"const N = 1 + 2;\nmov eax, N;", "b8 03 00 00 00 c3"},
+        {"const F = 2.5;\nmov eax, f;", "b8 02 00 00 00 c3"},
+        {"const G = 3.5;\nmov eax, G;", "b8 04 00 00 00 c3"},
+        {"const Neg = -5;\nmov eax, neg;", "b8 fb ff ff ff c3"},
+        {"const Big = 0xFFFFFFFF;\nmov eax, BIG;", "b8 ff ff ff ff c3"},
+        {"const N = 3; const M = N * 2 + 1;\nmov eax, m;", "b8 07 00 00 00 c3"},
+        // The same name again is its value, not a new constant.
+        {"const N = 3;\nconst M = N;\nmov eax, M;", "b8 03 00 00 00 c3"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.lines);
+        reset();
+        compile(c.lines);
+        EXPECT_EQ(code(FuncMan->getFunc(0)), c.bytes);
+    }
+}
+
+TEST_F(DataEnv, StringConstantsArePooled) {
+    struct Case {
+        const char* lines;
+        TConstType kind;
+        const char* text;
+    } cases[] = {
+        {"const S = 'txt';\nmov eax, S;", ctAnsiString, "txt"},
+        {"const W = \"wide\";\nmov eax, w;", ctWideString, "wide"},
+        {"const S = 'a b';\nconst T = 'a b';\nmov eax, S; mov ebx, T;", ctAnsiString, "a b"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.lines);
+        reset();
+        compile(c.lines);
+        // One record for one value, the one the code refers to.
+        ASSERT_EQ(Consts->Count(), 1u);
+        PConst k = Consts->getConst(0);
+        EXPECT_EQ(k->type_, c.kind);
+        EXPECT_EQ(tavString(k->str), c.text);
+        EXPECT_TRUE(k->active);
+    }
+}
+
+TEST_F(DataEnv, ConstantsInDeclarations) {
+    compile("const N = 3;\ndword a[N], b[N][2];\nenum E: byte { X = N }\n");
+    EXPECT_EQ(var("a")->multiplier, 3u);
+    EXPECT_EQ(var("b")->multiplier, 6u);
+}
+
+TEST_F(DataEnv, ConstantFailures) {
+    expectFailures(this,
+                   {
+                       {"const 5 = 1;", "[2,8]: Unexpected number 5 in"},
+                       {"const if = 1;", "[2,9]: Unexpected reserved keyword if"},
+                       {"const A 1;", "[2,10]: Unexpected number 1 in"},
+                       // A constant's name reads as its value.
+                       {"const A = 1;\nconst A = 2;", "[3,8]: Unexpected number 1 in"},
+                       {"const X = abc;", "[5311] Unexpected ident abc"},
+                       {"const X = eax;", "[5311] Unexpected register eax"},
+                       {"const X = ;", "[5311] Unexpected symbol ;"},
+                       {"const X = 1", "]: Unexpected EOF in"},
+                       {"const X = 1 2;", "]: Unexpected number 2 in"},
+                   },
+                   [&](const std::string& l) {
+                       reset();
+                       return failure(l);
+                   });
+}
+
+// ---- enum ----
+
+TEST_F(DataEnv, EnumerationsCountOn) {
+    struct Case {
+        const char* lines;
+        const char* bytes;
+    } cases[] = {
+        {"enum E: byte { A, B, C }\nmov al, a; mov al, b; mov al, c;", "b0 00 b0 01 b0 02"},
+        {"enum E: sbyte { A = -1, B }\nmov al, a; mov al, b;", "b0 ff b0 00"},
+        {"enum E: byte { A = 253, B, C }\nmov al, b; mov al, c;", "b0 fe b0 ff"},
+        {"enum E: dword { A = 1 shl 4, B, C = 2 }\nmov eax, a; mov eax, b; mov eax, c;",
+         "b8 10 00 00 00 b8 11 00 00 00 b8 02 00 00 00"},
+        {"enum E: qword { A = -1 }\nmov eax, a;", "b8 ff ff ff ff"},
+        {"enum E: int64 { A = -9223372036854775807, B }\nmov eax, b;", "b8 02 00 00 00"},
+        {"const N = 40;\nenum E: word { A = N + 2, B }\nmov ax, b;", "66 b8 2b 00"},
+        {"enum E: byte {\n  A = 1,\n  B\n}\nmov al, b;", "b0 02"},
+        {"enum E: byte { }", ""},
+        // The enumeration's own name is not declared.
+        {"enum E: byte { A }\ndword e;\nmov eax, e;", "a1 00 00 00 00"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.lines);
+        reset();
+        compile(c.lines);
+        const std::string want = *c.bytes ? std::string(c.bytes) + " c3" : "c3";
+        EXPECT_EQ(code(FuncMan->getFunc(0)), want);
+    }
+}
+
+TEST_F(DataEnv, EnumerationFailures) {
+    expectFailures(this,
+                   {
+                       {"enum dword: byte { }", "[352] Reserved data type dword"},
+                       {"enum E byte { }", "[43] Unexpected data type byte"},
+                       {"enum E: foo { }", "[243] Unexpected ident foo"},
+                       {"enum E: byte ( }", "[12] Unexpected symbol ("},
+                       {"enum E: byte { A = 254, B, C }", "[2,29]: [324] Value is out of bounds in [project.tav]\n"
+                                                          "Code: \nenum E: byte { A = 254, B, C }"},
+                       {"enum E: dword { A = -1 }", "[324] Value is out of bounds"},
+                       {"enum E: sbyte { A = 128 }", "[324] Value is out of bounds"},
+                       {"enum E: sbyte { A = -129 }", "[324] Value is out of bounds"},
+                       {"enum E: byte { A = 1, }", "symbol } redeclared"},
+                       {"enum E: byte { A, A }", "redeclared"},
+                       {"enum E: byte { A = x }", "[53421] Unexpected ident x"},
+                       {"enum E: byte { A = 'a' }", "[53421] Unexpected ansi string 'a'"},
+                       {"enum E: byte { A B }", "[654] Unexpected ident B"},
+                       {"enum E: byte { A = 1; }", "[654] Unexpected symbol ;"},
+                       {"enum E: byte { A", "[654] Unexpected EOF"},
+                       // Counting on past the end of 64 bits does not wrap.
+                       {"enum E: int64 { A = 9223372036854775807, B }", "[324] Value is out of bounds"},
+                       {"enum E: qword { A = -1, B }", "[324] Value is out of bounds"},
                    },
                    [&](const std::string& l) {
                        reset();
