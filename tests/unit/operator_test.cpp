@@ -164,6 +164,7 @@ TEST_F(OperatorEnv, StatementsMatchTheGnuAssembler) {
         {"eax = 1", "mov eax, 1"},
         {"ecx = ebx", "mov ecx, ebx"},
         {"edx = [esi+8]", "mov edx, [esi+8]"},
+        {"dx = word [esi+2]", "mov dx, word ptr [esi+2]"},
         {"ebx = vd", "mov ebx, dword ptr ds:0"},
         {"eax += 5", "add eax, 5"},
         {"ebx -= ecx", "sub ebx, ecx"},
@@ -436,12 +437,12 @@ TEST_F(OperatorEnv, FailuresCarryTheirCodes) {
         {"al *= bl;", "[65156] Operand 1 is invalid"},
         {"[esi] *= 2;", "[65156] Instruction usage is not supported!"},
         {"ds = 5;", "[45422] Instruction usage is not supported!"},
-        {"ds += 1;", "[64211] Unexpected "},
-        {"ebx as vd;", "[67453] Unexpected "},
-        {"ebx as eax;", "[67452] Unexpected "},
-        {"ebx as 1;", "[67454] Unexpected "},
-        {"ebx as 'x';", "[67452] Unexpected "},
-        {"ebx as point nop;", "]: 7645 in ["},
+        {"ds += 1;", "[64211] Unexpected segment ds"},
+        {"ebx as vd;", "[67453] Unexpected global variable vd"},
+        {"ebx as eax;", "[67452] Unexpected register eax"},
+        {"ebx as 1;", "[67454] Unexpected number 1"},
+        {"ebx as 'x';", "[67452] Unexpected ansi string 'x'"},
+        {"ebx as point nop;", "]: 7645 in ["},  // the whole text,
         {"ebx = vd as point", "]: 7645 in ["},
     };
     for (const Case& c : cases) {
@@ -452,6 +453,7 @@ TEST_F(OperatorEnv, FailuresCarryTheirCodes) {
         declareFunc(ltProc, "p");
         const std::string out = failure(c.lines);
         EXPECT_NE(out.find(c.message), std::string::npos) << out;
+        EXPECT_NE(out.find("Code: \n" + std::string(c.lines)), std::string::npos) << out;  // the source line
     }
 }
 
