@@ -284,7 +284,66 @@ TEST_F(MacroEnv, ExpansionRestoresWhatItChanges) {
     EXPECT_EQ(MacMan->F_List[1]->params.Count(), 0u);  // the uncounted bindings are gone
 }
 
+// A function macro stands for its #return token wherever a token is read.
+TEST_F(MacroEnv, FunctionMacrosGiveTheirResult) {
+    struct Case {
+        const char* src;
+        const char* plain;
+    } cases[] = {
+        {"inline function five() { #return 5; }\nmov eax, five();", "mov eax, 5;"},
+        {"inline function five() { #return 5; }\nmov eax, five;", "mov eax, 5;"},
+        {"inline function reg() { #return ecx; }\ninline procedure clear($r) { xor $r, $r; }\nclear(reg());",
+         "xor ecx, ecx;"},
+        {"inline function five() { #return 5; }\n#if five() == 5: nop; #end", "nop;"},
+        {"inline op function inc1($x) { #n = $x + 1; #return $n; }\nmov eax, inc1 4;", "mov eax, 5;"},
+        // The body runs up to its #return, also from inside a section.
+        {"inline function f($x) { nop;\n #if $x == 1: #return ebx; #end\n #return ecx; }\n"
+         "inc f(1); inc f(2);",
+         "nop; inc ebx; nop; inc ecx;"},
+        // Without a #return the result is the one of the last expansion.
+        {"inline function g($x) { #if $x == 1: #return 7; #end }\npush g(1); push g(2);", "push 7; push 7;"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.src);
+        const std::string want = mainCode(c.plain);
+        TearDown();
+        SetUp();
+        EXPECT_EQ(mainCode(c.src), want);
+        TearDown();
+        SetUp();
+    }
+}
+
 // ---- self-expansion ----
+
+// A macro may expand itself: the inner expansion has bindings, variables and
+// a reading place of its own, and the outer one goes on where it stood.
+TEST_F(MacroEnv, RecursionKeepsEachLevelApart) {
+    struct Case {
+        const char* src;
+        const char* plain;
+    } cases[] = {
+        {"inline procedure down($n) { push $n;\n #if $n > 0: #k = $n - 1; down($k); #end\n push $n; }\ndown(2);",
+         "push 2; push 1; push 0; push 0; push 1; push 2;"},
+        {"inline function mul($a, $b) { #v = $a * $b; #return $v; }\n"
+         "inline function fact($n) {\n #if $n <= 1: #return 1; #end\n"
+         " #m = $n - 1; #return mul($n, fact($m)); }\nmov eax, fact(5);",
+         "mov eax, 120;"},
+        // Uncounted arguments beyond the named ones belong to their level too.
+        {"inline procedure tail($n, ;) { push $argc;\n #if $n > 0: #k = $n - 1; tail($k, 8, 9); #end\n"
+         " push $arg[1]; }\ntail(1, 5);",
+         "push 2; push 3; push 8; push 5;"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.src);
+        const std::string want = mainCode(c.plain);
+        TearDown();
+        SetUp();
+        EXPECT_EQ(mainCode(c.src), want);
+        TearDown();
+        SetUp();
+    }
+}
 
 TEST_F(MacroEnv, RunawayRecursionEndsAtAFixedDepth) {
     struct Case {
