@@ -82,6 +82,21 @@ protected:
         return enctest::hexBytes(f ? std::string(f->Buffer ? f->Buffer : "", f->BufLen) : std::string());
     }
 
+    // The code of the function named name (rtlmain's by default).
+    static std::string codeOf(const std::string& name) {
+        for (PFunction f : FuncMan->F_List)
+            if (name == funcName(f)) return enctest::hexBytes(std::string(f->Buffer ? f->Buffer : "", f->BufLen));
+        return "<none>";
+    }
+
+    // The code of func after a compilation that must succeed.
+    std::string funcCode(const std::string& lines, const std::string& func) {
+        bool aborted;
+        const std::string out = compile(lines, &aborted);
+        EXPECT_FALSE(aborted) << out;
+        return codeOf(func);
+    }
+
     // The message of a compilation that must fail.
     std::string failure(const std::string& lines) {
         bool aborted;
@@ -189,24 +204,70 @@ TEST_F(MacroEnv, BracesCountAlsoInsideQuotes) {
     EXPECT_NE(out.find("[12000] Unexpected"), std::string::npos) << out;
 }
 
-TEST_F(MacroEnv, AddressArgumentsOfVariablesAndMemory) {
-    // A global, declared as the data statements would.
-    PVar buffer = VarMan->addVar(vmGlobal, "buffer", VarMan->F_UIntType, 1, 0);
-    EXPECT_EQ(mainCode("inline procedure m($p) { push $p; }\nm(@buffer); m(@[ebx+4]);"),
-              "68 00 00 00 00 "  // push offset buffer
-              "53 81 04 24 04 00 00 00 c3");  // push ebx; add dword [esp], 4
-    PFunction main = FuncMan->getFunc(0);
-    ASSERT_EQ(FixMan->Count(main), 1u);
-    EXPECT_EQ(FixMan->getFixup(main, 0)->data, buffer);
-    EXPECT_TRUE(buffer->active);
+// Calls inside a procedure compile into it; "@" passes an address as the
+// same operand that the instruction would take written out.
+TEST_F(MacroEnv, CallsInProceduresAndAddressArguments) {
+    const std::string decl =
+        "dword buffer;\nblock pair { dword x; dword y; }\npair rec;\n"
+        "inline procedure m($p) { push $p; }\ninline procedure clear($r) { xor $r, $r; }\n";
+    struct Case {
+        std::string src;
+        std::string plain;
+        const char* func;
+    } cases[] = {
+        {decl + "m(@buffer); m(@[ebx+4]); m(@BUFFER);", decl + "push @buffer; push @[ebx+4]; push @buffer;", "rtlmain"},
+        {decl + "m(@rec.y);", decl + "push @rec.y;", "rtlmain"},
+        {decl + "procedure p() { dword loc; clear(eax); m(@loc); m(@rec); }",
+         decl + "procedure p() { dword loc; xor eax, eax; push @loc; push @rec; }", "p"},
+        {decl + "procedure p(dword a) { m(a); m(@a); }", decl + "procedure p(dword a) { push a; push @a; }", "p"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.src);
+        const std::string want = funcCode(c.plain, c.func);
+        TearDown();
+        SetUp();
+        EXPECT_EQ(funcCode(c.src, c.func), want);
+        TearDown();
+        SetUp();
+    }
 }
 
 TEST_F(MacroEnv, AddressArgumentsAreBoundAsPointerTokens) {
-    VarMan->addVar(vmGlobal, "Buffer", VarMan->F_UIntType, 1, 0);
     // The binding seen from inside the body: kind, text and size.
-    EXPECT_EQ(mainCode("inline procedure m($p) { push tokentype($p); push sizeof $p; }\n"
+    EXPECT_EQ(mainCode("dword Buffer;\ninline procedure m($p) { push tokentype($p); push sizeof $p; }\n"
                        "m(@buffer); m(@[esi]); m(@BUFFER);"),
               "6a 64 6a 04 6a 64 6a 04 6a 64 6a 04 c3");
+}
+
+// Register assumptions made in a body end with it; those from before hold again.
+TEST_F(MacroEnv, RegisterAssumptionsEndWithTheExpansion) {
+    const std::string decl = "block P { dword x; dword y; }\n"
+                             "inline procedure set() { ebx as P; mov eax, ebx.y; }\n"
+                             "inline procedure drop() { ebx as 0; }\n";
+    EXPECT_EQ(mainCode(decl + "set();"), "8b 43 04 c3");
+    EXPECT_EQ(RegMan->Registers[REG_EBX].assume, nullptr);
+    TearDown();
+    SetUp();
+    EXPECT_EQ(mainCode(decl + "esi as P; drop(); set(); mov ecx, esi.y;"), "8b 43 04 8b 4e 04 c3");
+    ASSERT_NE(RegMan->Registers[REG_ESI].assume, nullptr);
+    EXPECT_EQ(RegMan->Registers[REG_EBX].assume, nullptr);
+    TearDown();
+    SetUp();
+    const std::string out = failure(decl + "set(); mov eax, ebx.y;");
+    EXPECT_NE(out.find("[5,"), std::string::npos) << out;
+    EXPECT_NE(out.find("in [project.tav]"), std::string::npos) << out;
+}
+
+// A macro declared in a procedure is known there only.
+TEST_F(MacroEnv, MacroNamesFollowTheirScope) {
+    const std::string want = funcCode("procedure p() { nop; nop; }", "p");
+    TearDown();
+    SetUp();
+    EXPECT_EQ(funcCode("procedure p() { inline procedure two() { nop; nop; } two(); }", "p"), want);
+    TearDown();
+    SetUp();
+    const std::string out = failure("procedure p() { inline procedure two() { nop; } two(); }\ntwo();");
+    EXPECT_NE(out.find("[9000] Unexpected ident two"), std::string::npos) << out;
 }
 
 TEST_F(MacroEnv, ExpansionRestoresWhatItChanges) {
@@ -223,7 +284,66 @@ TEST_F(MacroEnv, ExpansionRestoresWhatItChanges) {
     EXPECT_EQ(MacMan->F_List[1]->params.Count(), 0u);  // the uncounted bindings are gone
 }
 
+// A function macro stands for its #return token wherever a token is read.
+TEST_F(MacroEnv, FunctionMacrosGiveTheirResult) {
+    struct Case {
+        const char* src;
+        const char* plain;
+    } cases[] = {
+        {"inline function five() { #return 5; }\nmov eax, five();", "mov eax, 5;"},
+        {"inline function five() { #return 5; }\nmov eax, five;", "mov eax, 5;"},
+        {"inline function reg() { #return ecx; }\ninline procedure clear($r) { xor $r, $r; }\nclear(reg());",
+         "xor ecx, ecx;"},
+        {"inline function five() { #return 5; }\n#if five() == 5: nop; #end", "nop;"},
+        {"inline op function inc1($x) { #n = $x + 1; #return $n; }\nmov eax, inc1 4;", "mov eax, 5;"},
+        // The body runs up to its #return, also from inside a section.
+        {"inline function f($x) { nop;\n #if $x == 1: #return ebx; #end\n #return ecx; }\n"
+         "inc f(1); inc f(2);",
+         "nop; inc ebx; nop; inc ecx;"},
+        // Without a #return the result is the one of the last expansion.
+        {"inline function g($x) { #if $x == 1: #return 7; #end }\npush g(1); push g(2);", "push 7; push 7;"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.src);
+        const std::string want = mainCode(c.plain);
+        TearDown();
+        SetUp();
+        EXPECT_EQ(mainCode(c.src), want);
+        TearDown();
+        SetUp();
+    }
+}
+
 // ---- self-expansion ----
+
+// A macro may expand itself: the inner expansion has bindings, variables and
+// a reading place of its own, and the outer one goes on where it stood.
+TEST_F(MacroEnv, RecursionKeepsEachLevelApart) {
+    struct Case {
+        const char* src;
+        const char* plain;
+    } cases[] = {
+        {"inline procedure down($n) { push $n;\n #if $n > 0: #k = $n - 1; down($k); #end\n push $n; }\ndown(2);",
+         "push 2; push 1; push 0; push 0; push 1; push 2;"},
+        {"inline function mul($a, $b) { #v = $a * $b; #return $v; }\n"
+         "inline function fact($n) {\n #if $n <= 1: #return 1; #end\n"
+         " #m = $n - 1; #return mul($n, fact($m)); }\nmov eax, fact(5);",
+         "mov eax, 120;"},
+        // Uncounted arguments beyond the named ones belong to their level too.
+        {"inline procedure tail($n, ;) { push $argc;\n #if $n > 0: #k = $n - 1; tail($k, 8, 9); #end\n"
+         " push $arg[1]; }\ntail(1, 5);",
+         "push 2; push 3; push 8; push 5;"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.src);
+        const std::string want = mainCode(c.plain);
+        TearDown();
+        SetUp();
+        EXPECT_EQ(mainCode(c.src), want);
+        TearDown();
+        SetUp();
+    }
+}
 
 TEST_F(MacroEnv, RunawayRecursionEndsAtAFixedDepth) {
     struct Case {
