@@ -164,3 +164,12 @@ TEST_F(Call, FunctionPointerAssignment) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(Call, StackOperandsInFrameModeAreCorrectedToo) {
+    ok("procedure k(dword a, b, c, d) { }\nprocedure q { k([esp], [esp], 1, 2); }\n");
+    EXPECT_EQ(code("q"), kPrologue + " 6A 02 6A 01 FF 74 24 08 FF 74 24 0C E8 00 00 00 00 C9 C3");
+}
+
+}  // namespace
