@@ -173,3 +173,16 @@ TEST_F(Call, StackOperandsInFrameModeAreCorrectedToo) {
 }
 
 }  // namespace
+
+namespace {
+
+// Bytes as the GNU assembler gives them for the same lines.
+TEST_F(Call, CallThroughMemory) {
+    ok("call [ebx+8];\ncall [esp+0x100];\n");
+    EXPECT_EQ(hex(main()), "FF 53 08 FF 94 24 00 01 00 00 C3");
+    TearDown();
+    SetUp();
+    fails("call byte [ebx];", "[9999]");
+}
+
+}  // namespace
