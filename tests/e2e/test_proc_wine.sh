@@ -15,6 +15,10 @@ if [ ! -d "$WINEPREFIX" ]; then
   mkdir -p "$(dirname "$WINEPREFIX")"
   timeout 300 wine wineboot -i </dev/null >/dev/null 2>&1 || true
 fi
+# A server that stays between the runs: one that is shutting down as the
+# next program starts takes that program with it. It leaves by itself a
+# while after the last program (an already running one is kept as it is).
+wineserver -p30 </dev/null >/dev/null 2>&1 || true
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"
