@@ -670,7 +670,9 @@ TEST_F(DataEnv, EveryPrefixOfDeclarationsEndsCleanly) {
         reset();
         bool aborted = false;
         const std::string out = compile(text.substr(0, n), &aborted);
-        if (aborted) EXPECT_NE(out.find("in [project.tav]"), std::string::npos) << out;
+        if (aborted) {
+            EXPECT_NE(out.find("in [project.tav]"), std::string::npos) << out;
+        }
     }
 }
 
