@@ -18,6 +18,7 @@
 #include "../encoder/diff_harness.h"
 #include "afile.h"
 #include "classes/const_manager.h"
+#include "classes/define_manager.h"
 #include "classes/fixup_manager.h"
 #include "classes/function_manager.h"
 #include "classes/ident_manager.h"
@@ -134,6 +135,7 @@ TEST_F(CompilerEnv, InstructionLinesCompileIntoRtlmain) {
         {"mov eax, 1; retn;", "b8 01 00 00 00 c3"},
         // The closing ret goes by the last instruction, not the last byte.
         {"xor eax, eax; inc ebx;", "33 c0 43 c3"},
+        {"add eax, ebx;", "03 c3 c3"},
         {"", "c3"},
         {"5; ;; nop;", "90 c3"},  // a bare number is skipped
         {"push 5; push eax; pop ecx;", "6a 05 50 59 c3"},
@@ -231,6 +233,18 @@ TEST_F(CompilerEnv, LabelsBackwardForwardAndConditional) {
     EXPECT_EQ(fn(back->index)->Address, 0u);
     // jmp is the last instruction: rtlmain gets its ret.
     EXPECT_EQ(uint8_t(code(0).back()), 0xC3);
+}
+
+TEST_F(CompilerEnv, FarJumpToALabel) {
+    body("jmp 0x10:far_lbl;\nfar_lbl:");
+    EXPECT_EQ(hex(code(0)), "ea 00 00 00 00 10 00 c3");
+    PFunction main = fn(0);
+    ASSERT_EQ(FixMan->Count(main), 1u);
+    PFixup fx = FixMan->getFixup(main, 0);
+    EXPECT_EQ(fx->hint, ftRelative);
+    EXPECT_EQ(fx->position, 1u);
+    EXPECT_EQ(std::string(funcName(fn(fx->index))), "far_lbl");
+    EXPECT_EQ(fn(fx->index)->Address, 7u);
 }
 
 TEST_F(CompilerEnv, ALabelAfterTheLastRetKeepsTheClosingRet) {
@@ -334,6 +348,18 @@ TEST_F(CompilerEnv, LocalVariablesFollowTheFrameAndThePushDepth) {
     // [esp-8], then [esp-8+4] after the push, then [esp-8] again.
     EXPECT_EQ(hex(code(0)), "8b 44 24 f8 50 8b 44 24 fc 5a 8b 44 24 f8 c3");
     EXPECT_EQ(fn(0)->LocalOffset, 0u);
+
+    // Pushing an address moves the stack by a word, whatever the size of
+    // what it points to.
+    TearDown();
+    SetUp();
+    CompileFlags.stackframe_on = 0;
+    PVarType byte = static_cast<PVarType>(Idents->findIdent("byte")->ptr);
+    VarMan->addVar(vmLocal, "flag", byte, 1, uint32_t(-5));
+    body("push @flag; mov al, flag;");
+    // push esp; sub dword [esp], 5 stands for the address esp-5; then [esp-5+4].
+    EXPECT_EQ(hex(code(0)), "54 81 2c 24 05 00 00 00 8a 44 24 ff c3");
+    EXPECT_EQ(fn(0)->LocalOffset, 4u);
 }
 
 // ---- the epilogue and the instruction services ----
@@ -407,9 +433,7 @@ TEST_F(CompilerEnv, StatementErrors) {
         {"push @ebx;", "[3333] Invalid pointer reference @ebx"},
         {"push @5;", "[3333] Invalid pointer reference @5"},
         {"jmp 5:eax;", "[3434] Unexpected register eax"},
-        {"if eax == 1 { }", "The if statement is not supported yet"},
-        {"eax = 1;", "A register statement is not supported yet"},
-        {"#raise 'directive reached'", "directive reached"},
+        {"jmp 5:6:7;", "[3434] Unexpected number 6"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.lines);
@@ -457,6 +481,12 @@ TEST_F(CompilerEnv, HeaderSelectsTheBuilderInAnyCase) {
     body("");
     EXPECT_EQ(Plugins->curBuilderID(), 0);
     EXPECT_EQ(g_starts, 1);
+    ASSERT_NE(DefMan->getDefine("MMX_SUPPORT"), nullptr);
+    EXPECT_EQ(DefMan->getDefine("MMX_SUPPORT")->F_Integer, 1);
+    PIdent main = Idents->findIdent("RTLMAIN");
+    ASSERT_NE(main, nullptr);
+    EXPECT_EQ(main->type_, itProc);
+    EXPECT_EQ(main->ptr, fn(0));
     TearDown();
     SetUp();
     compile("PROGRAM OtHeR 'any text at all';");
@@ -519,21 +549,31 @@ TEST_F(CompilerEnv, SourcesNestAndReturnToTheirParents) {
     EXPECT_EQ(hex(code(0)), "cc cc fc fd 90 90 c3");
     EXPECT_EQ(fileCounter, 2u);  // the project and its include; injected text is no file
     EXPECT_EQ(Compiler->F_ListFiles.size(), 4u);  // with the macro master and the plug-in buffer
-    uint32_t lines = 0;
-    for (const TAFile* f : Compiler->F_ListFiles) lines += f->F_TotalLines;
-    EXPECT_EQ(Compiler->GetTotalLines(), lines);
-    EXPECT_GE(lines, 2u + 4u + 4u);
+    // Each source counts its line feeds and its reads at the end: the text
+    // once; the include once; the project twice, since the loop that the
+    // builder's text started ran to its end and the outer loop then met it.
+    std::map<std::string, uint32_t> lines;
+    for (const TAFile* f : Compiler->F_ListFiles)
+        lines[std::filesystem::path(f->F_FileName).filename().string()] = f->F_TotalLines;
+    EXPECT_EQ(lines["plugin buffer"], 1u + 1u);
+    EXPECT_EQ(lines["tavik.tav"], 4u + 1u);
+    EXPECT_EQ(lines["project.tav"], 4u + 2u);
+    EXPECT_EQ(Compiler->GetTotalLines(), 13u);
     EXPECT_EQ(Compiler->F_CurFile->F_FileName, (dir / "project.tav").string());
     EXPECT_EQ(Compiler->F_CurFile->F_Parent, nullptr);
 }
 
-TEST_F(CompilerEnv, LineCountsOfEachSource) {
-    write("tavik.tav", "nop;\nnop;\n");
-    body("nop;\nnop;\nnop;\n");
-    std::map<std::string, uint32_t> byName;
-    for (const TAFile* f : Compiler->F_ListFiles) byName[std::filesystem::path(f->F_FileName).filename().string()] = f->F_TotalLines;
-    // Each source counts its own lines only.
-    EXPECT_EQ(byName["tavik.tav"], byName["project.tav"] - 2);
+// The shipped standard include compiles before the project and gives it
+// the console constants.
+TEST_F(CompilerEnv, ShippedStandardInclude) {
+    strTAVIK_PATH = std::string(TAVIK_BIN_DIR) + "/";
+    bool aborted = false;
+    const std::string out = compile("program test 'x';\npush STD_OUTPUT_HANDLE; push GENERIC_READ;", &aborted);
+    if (aborted && out.find("is not supported yet") != std::string::npos)
+        GTEST_SKIP() << "the standard include uses statements not compiled yet:\n" << out;
+    ASSERT_FALSE(aborted) << out;
+    EXPECT_EQ(out.find("[0010]"), std::string::npos) << out;
+    EXPECT_EQ(hex(code(0)), "6a f5 68 00 00 00 80 c3");
 }
 
 }  // namespace
