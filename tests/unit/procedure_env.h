@@ -28,8 +28,16 @@
 #include "log.h"
 #include "plugins/plugin_manager.h"
 
+#include <functional>
+
 namespace proc_test {
-inline TAVBOOL TAV_CALL quietBuilder(TTriggerEvent, uint32_t) { return 1; }
+// Runs at the start event, when rtlmain exists: records that a test wants
+// in place before the source is compiled.
+inline std::function<void()> onStart;
+inline TAVBOOL TAV_CALL quietBuilder(TTriggerEvent evt, uint32_t) {
+    if (evt == teStart && onStart) onStart();
+    return 1;
+}
 }  // namespace proc_test
 
 class ProcEnv : public ::testing::Test {
@@ -56,6 +64,7 @@ protected:
     }
 
     void TearDown() override {
+        proc_test::onStart = nullptr;
         DeinitTavik();
         CompileFlags.cpu_bits = 0;
         CompileFlags.entry_funcid = 0;
