@@ -445,6 +445,16 @@ TEST_F(CompilerEnv, StatementErrors) {
     }
 }
 
+// A closing directive outside any section is an error, never a quiet end
+// of the project.
+TEST_F(CompilerEnv, ClosingDirectiveAtTheOutermostLevel) {
+    compile("program test 'x';");
+    ::testing::internal::CaptureStdout();
+    EXPECT_THROW(Compiler->sectionClosed("#end"), EAbort);
+    const std::string out = ::testing::internal::GetCapturedStdout();
+    EXPECT_NE(out.find("Unexpected directive #end outside of a section"), std::string::npos) << out;
+}
+
 TEST_F(CompilerEnv, PositionedMessageWithItsCodeLine) {
     const std::string out = failure("program test 'x';\nnop;\n   foo eax, 1;   \n");
     EXPECT_NE(out.find("[3,7]: [9000] Unexpected ident foo in [project.tav]\nCode: \nfoo eax, 1;\n"),
