@@ -164,3 +164,25 @@ TEST_F(Call, FunctionPointerAssignment) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(Call, StackOperandsInFrameModeAreCorrectedToo) {
+    ok("procedure k(dword a, b, c, d) { }\nprocedure q { k([esp], [esp], 1, 2); }\n");
+    EXPECT_EQ(code("q"), kPrologue + " 6A 02 6A 01 FF 74 24 08 FF 74 24 0C E8 00 00 00 00 C9 C3");
+}
+
+}  // namespace
+
+namespace {
+
+// Bytes as the GNU assembler gives them for the same lines.
+TEST_F(Call, CallThroughMemory) {
+    ok("call [ebx+8];\ncall [esp+0x100];\n");
+    EXPECT_EQ(hex(main()), "FF 53 08 FF 94 24 00 01 00 00 C3");
+    TearDown();
+    SetUp();
+    fails("call byte [ebx];", "[9999]");
+}
+
+}  // namespace

@@ -448,3 +448,28 @@ TEST_F(Proc, ParametersWiderThanAWordStartAtTheirSlot) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(Proc, MethodOfADeclaredBlock) {
+    ok("block Point { dword x; procedure Move(dword dist); }\n"
+       "procedure Point:Move(dword dist) { mov eax, this; mov ecx, dist; add [eax], ecx; }\n"
+       "Point pt;\n"
+       "pt.Move(3);\n");
+    PFunction mv = func("Move");
+    ASSERT_TRUE(mv);
+    EXPECT_EQ(mv->ParamCount, 2u);
+    EXPECT_EQ(hex(mv), kPrologue + " 8B 45 08 8B 4D 0C 01 08 C9 C2 08 00");
+    // 3, then the object's address, then the call
+    EXPECT_EQ(hex(main()), "6A 03 68 00 00 00 00 E8 00 00 00 00 C3");
+    EXPECT_EQ(main()->FixupList->items[0]->data, var("pt"));
+}
+
+TEST_F(ProcMethod, ObjectOnTheStackWithoutFrameFollowsThePushes) {
+    CompileFlags.stackframe_on = 0;
+    ok("procedure TObj.m(dword x) { }\nprocedure q(TObj t) { t.m(5); }\n");
+    // t's address is pushed after 5: push esp, then add the slot's distance
+    EXPECT_EQ(code("q"), "90 90 90 90 90 90 6A 05 54 81 04 24 08 00 00 00 E8 00 00 00 00 C2 08 00");
+}
+
+}  // namespace
