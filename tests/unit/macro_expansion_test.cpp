@@ -237,6 +237,14 @@ TEST_F(MacroEnv, AddressArgumentsAreBoundAsPointerTokens) {
     EXPECT_EQ(mainCode("dword Buffer;\ninline procedure m($p) { push tokentype($p); push sizeof $p; }\n"
                        "m(@buffer); m(@[esi]); m(@BUFFER);"),
               "6a 64 6a 04 6a 64 6a 04 6a 64 6a 04 c3");
+    TearDown();
+    SetUp();
+    bool aborted;
+    const std::string out =
+        compile("dword Buffer;\ninline procedure m($p) { #echo $p\n }\nm(@buffer); m(@[esi+8]);", &aborted);
+    ASSERT_FALSE(aborted) << out;
+    EXPECT_NE(out.find("\n@buffer\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("\n@"), out.rfind("\n@")) << out;
 }
 
 // Register assumptions made in a body end with it; those from before hold again.
