@@ -82,6 +82,7 @@ void TCompiler::LoadProject(const std::string& projFile) {
 
 int32_t TCompiler::Compile() {
     if (!F_CurFile) throw EInternalError("Compile without a loaded project");
+    if (!Plugins) throw EInternalError("Compile without the plug-in manager");
     DefMan->addDefine("MMX_SUPPORT", int64_t(1));
 
     PFunction main = FuncMan->CreateFunction(ltProc, nullptr);
@@ -499,9 +500,12 @@ POperand TCompiler::moveNextOperand(bool first, bool regLblRef) {
             op->setImm(static_cast<int32_t>(static_cast<uint32_t>(v)), 4);
             break;
         }
-        // segment:offset
+        // segment:offset; the offset cannot be a far form again.
+        if (F_InFarForm) Log->FatalUnexpectedToken("3434");
         F_CurFile->commitPeekPosition();
+        F_InFarForm = true;
         std::unique_ptr<TOperand> target(moveNextOperand(true, true));
+        F_InFarForm = false;
         if (target->hint != otLabel && target->hint != otImm) Log->FatalUnexpectedToken("3434");
         target->hint = otSegLabel;
         target->segstart = static_cast<uint32_t>(v);

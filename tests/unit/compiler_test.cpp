@@ -18,6 +18,7 @@
 #include "../encoder/diff_harness.h"
 #include "afile.h"
 #include "classes/const_manager.h"
+#include "classes/define_manager.h"
 #include "classes/fixup_manager.h"
 #include "classes/function_manager.h"
 #include "classes/ident_manager.h"
@@ -432,6 +433,7 @@ TEST_F(CompilerEnv, StatementErrors) {
         {"push @ebx;", "[3333] Invalid pointer reference @ebx"},
         {"push @5;", "[3333] Invalid pointer reference @5"},
         {"jmp 5:eax;", "[3434] Unexpected register eax"},
+        {"jmp 5:6:7;", "[3434] Unexpected number 6"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.lines);
@@ -479,6 +481,12 @@ TEST_F(CompilerEnv, HeaderSelectsTheBuilderInAnyCase) {
     body("");
     EXPECT_EQ(Plugins->curBuilderID(), 0);
     EXPECT_EQ(g_starts, 1);
+    ASSERT_NE(DefMan->getDefine("MMX_SUPPORT"), nullptr);
+    EXPECT_EQ(DefMan->getDefine("MMX_SUPPORT")->F_Integer, 1);
+    PIdent main = Idents->findIdent("RTLMAIN");
+    ASSERT_NE(main, nullptr);
+    EXPECT_EQ(main->type_, itProc);
+    EXPECT_EQ(main->ptr, fn(0));
     TearDown();
     SetUp();
     compile("PROGRAM OtHeR 'any text at all';");
