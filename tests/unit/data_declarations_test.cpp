@@ -105,22 +105,15 @@ protected:
         return out;
     }
 
-    // Compiles the lines as the body of a function of its own (as a
-    // procedure's statement loop runs it); returns that function.
-    PFunction inFunction(const std::string& lines, std::string* message = nullptr) {
-        PFunction main = FuncMan->CreateFunction(ltProc, nullptr);
-        PFunction f = FuncMan->CreateFunction(ltProc, nullptr);
-        tavAssign(f->Name, "p");
-        TAFile* file = TAFile::Create();
-        file->loadBuffer("body.tav", lines, nullptr);
-        Compiler->F_CurFile = file;
-        Compiler->F_CurFunc = main;
-        Idents->upScope();
+    // Compiles the lines as the body of procedure p; returns p.
+    PFunction inProcedure(const std::string& lines, std::string* message = nullptr) {
         bool aborted = false;
-        const std::string out = run([&] { Compiler->HandleDeclarations(int32_t(f->FuncIndex)); }, &aborted);
+        const std::string out = compile("procedure p() {\n" + lines + "\n}\n", &aborted);
         if (message) *message = out;
         else EXPECT_FALSE(aborted) << out;
-        return f;
+        for (PFunction f : FuncMan->F_List)
+            if (tavString(f->Name) == "p") return f;
+        return nullptr;
     }
 
     static PIdent ident(const char* name) { return Idents->findIdent(name); }
@@ -131,6 +124,10 @@ protected:
     static PVarType type(const char* name) {
         PIdent id = ident(name);
         return id && id->type_ == itType ? static_cast<PVarType>(id->ptr) : nullptr;
+    }
+    static PConst constant(const char* name) {
+        PIdent id = ident(name);
+        return id && id->type_ == itConst ? static_cast<PConst>(id->ptr) : nullptr;
     }
     static std::string content(const TVar* v) { return hex(v->content, tavCount(v->content)); }
     static std::string code(const TFunction* f) {
@@ -308,7 +305,8 @@ TEST_F(DataEnv, LocalsTakeFrameSlots) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.lines);
         reset();
-        PFunction f = inFunction(c.lines);
+        PFunction f = inProcedure(c.lines);
+        ASSERT_NE(f, nullptr);
         EXPECT_EQ(f->LocalSize, c.size);
         EXPECT_EQ(f->LocalCount, c.count);
         EXPECT_EQ(f->LocalSize % 4, 0u);
@@ -328,12 +326,15 @@ TEST_F(DataEnv, LocalsTakeFrameSlots) {
 
 // Each local lies inside the room the frame reserves, below the ones before it.
 TEST_F(DataEnv, LocalsAreAddressedInsideTheFrame) {
-    PFunction f = inFunction("byte c; dword d; word w;\nmov al, c; mov d, 1; mov w, bx; mov eax, [ebp-12];");
+    PFunction f = inProcedure("byte c; dword d; word w;\nmov al, c; mov d, 1; mov w, bx; mov eax, [ebp-12];");
+    ASSERT_NE(f, nullptr);
     EXPECT_EQ(code(f),
+              "55 8b ec 90 90 90 90 90 90 "  // frame and the room of the locals
               "8a 45 ff "              // mov al, [ebp-1]
               "c7 45 f8 01 00 00 00 "  // mov dword [ebp-8], 1
               "66 89 5d f6 "           // mov [ebp-14], bx
-              "8b 45 f4");
+              "8b 45 f4 "
+              "83 c4 0c c9 c3");  // the same 12 bytes released before leave
     EXPECT_EQ(f->LocalSize, 12u);
 }
 
@@ -342,7 +343,7 @@ TEST_F(DataEnv, LocalFailures) {
         const char* lines;
         const char* message;
     } cases[] = {
-        {"dword y = 1;", "[1,9]: [4891] Local variables can not be initialized in [body.tav]\nCode: \ndword y = 1;"},
+        {"dword y = 1;", "[3,10]: [4891] Local variables can not be initialized in [project.tav]\nCode: \ndword y = 1;"},
         {"dword a, b[] = [1];", "[4891] Local variables can not be initialized"},
         // A frame beyond the signed 32-bit displacements is refused before any room is taken.
         {"byte a[0x7FFFFFFD];", "[5324] Local variables too large"},
@@ -351,7 +352,7 @@ TEST_F(DataEnv, LocalFailures) {
         SCOPED_TRACE(c.lines);
         reset();
         std::string out;
-        inFunction(c.lines, &out);
+        inProcedure(c.lines, &out);
         EXPECT_NE(out.find(c.message), std::string::npos) << out;
     }
 }
@@ -444,6 +445,44 @@ TEST_F(DataEnv, BlockMemberNamesAreLowerCasedAndFreedAfterwards) {
     EXPECT_EQ(var("xy")->mode, vmGlobal);
 }
 
+TEST_F(DataEnv, BlockMethodsAreMembersNamedAfterTheBlock) {
+    compile("block Point { dword x; procedure Move(dword dist); function get(): dword; }\n"
+            "procedure Point.move(dword dist) { }\n");
+    PVarType p = type("point");
+    ASSERT_NE(p, nullptr);
+    EXPECT_EQ(p->size, 4u);
+    EXPECT_EQ(p->largestfield, 4u);
+    ASSERT_EQ(p->fieldcount, 3u);
+    const TVarField& move = p->fields[1];
+    const TVarField& get = p->fields[2];
+    EXPECT_EQ(move.ft, vftFunc);
+    EXPECT_EQ(tavString(move.variable.name), "move");
+    EXPECT_EQ(move.variable.type_, nullptr);
+    EXPECT_EQ(move.variable.address, 0u);
+    ASSERT_NE(move.func, nullptr);
+    EXPECT_EQ(move.func->Type_, ltProc);
+    // The definition took the declared method: "this" and dist.
+    EXPECT_FALSE(move.func->DeclareOnly);
+    EXPECT_EQ(move.func->ParamCount, 2u);
+    EXPECT_EQ(get.ft, vftFunc);
+    ASSERT_NE(get.func, nullptr);
+    EXPECT_EQ(get.func->Type_, ltFunc);
+    EXPECT_EQ(get.func->RetVarType, type("dword"));
+    EXPECT_TRUE(get.func->DeclareOnly);
+    EXPECT_EQ(tavString(get.func->Name), "Point$get");
+    EXPECT_EQ(tavString(get.func->ImportName), "Point$get");
+    EXPECT_EQ(get.func->ParamCount, 0u);
+    EXPECT_EQ(ident("get"), nullptr);
+
+    // A block of methods alone still has room for a pointer.
+    reset();
+    compile("block M { procedure run(); }");
+    ASSERT_NE(type("m"), nullptr);
+    EXPECT_EQ(type("m")->size, 4u);
+    ASSERT_EQ(type("m")->fieldcount, 2u);
+    EXPECT_EQ(type("m")->fields[1].variable.type_, VarMan->F_PtrType);
+}
+
 TEST_F(DataEnv, BlockFailures) {
     expectFailures(this,
                    {
@@ -468,10 +507,147 @@ TEST_F(DataEnv, BlockFailures) {
                        {"block B { union { dword a[]; } }", "[7558] Unexpected symbol ]"},
                        {"block B { union { dword a[2 } }", "[425634] Unexpected symbol }"},
                        {"block B { union { dword a } }", "[5845] Unexpected symbol }"},
+                       // Methods and data share one set of member names.
+                       {"block B { procedure m(); procedure M(); }", "m redeclared"},
+                       {"block B { dword m; function m(): dword; }", "m redeclared"},
+                       {"block B { procedure m(); dword m; }", "[586483] Unexpected"},
                        // Sizes that do not fit are refused, not wrapped.
                        {"block B { dword a[0x20000000]; }", "[60008] Array size out of range"},
                        {"block B { byte a[65536][65536]; }", "[60008] Array size out of range"},
                        {"block B { byte a[0x40000000]; byte c[0x40000000]; }", "[60009] Block too large"},
+                   },
+                   [&](const std::string& l) {
+                       reset();
+                       return failure(l);
+                   });
+}
+
+// ---- const ----
+// Constants that no instruction refers to leave the pool when compilation
+// ends, so values are read back through the code that uses them.
+
+TEST_F(DataEnv, ConstantValuesReachTheCode) {
+    struct Case {
+        const char* lines;
+        const char* bytes;
+    } cases[] = {
+        {"const N = 1 + 2;\nmov eax, N;", "b8 03 00 00 00 c3"},
+        {"const F = 2.5;\nmov eax, f;", "b8 02 00 00 00 c3"},
+        {"const G = 3.5;\nmov eax, G;", "b8 04 00 00 00 c3"},
+        {"const Neg = -5;\nmov eax, neg;", "b8 fb ff ff ff c3"},
+        {"const Big = 0xFFFFFFFF;\nmov eax, BIG;", "b8 ff ff ff ff c3"},
+        {"const N = 3; const M = N * 2 + 1;\nmov eax, m;", "b8 07 00 00 00 c3"},
+        // The same name again is its value, not a new constant.
+        {"const N = 3;\nconst M = N;\nmov eax, M;", "b8 03 00 00 00 c3"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.lines);
+        reset();
+        compile(c.lines);
+        EXPECT_EQ(code(FuncMan->getFunc(0)), c.bytes);
+    }
+}
+
+TEST_F(DataEnv, StringConstantsArePooled) {
+    struct Case {
+        const char* lines;
+        TConstType kind;
+        const char* text;
+    } cases[] = {
+        {"const S = 'txt';\nmov eax, S;", ctAnsiString, "txt"},
+        {"const W = \"wide\";\nmov eax, w;", ctWideString, "wide"},
+        {"const S = 'a b';\nconst T = 'a b';\nmov eax, S; mov ebx, T;", ctAnsiString, "a b"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.lines);
+        reset();
+        compile(c.lines);
+        // One record for one value, the one the code refers to.
+        ASSERT_EQ(Consts->Count(), 1u);
+        PConst k = Consts->getConst(0);
+        EXPECT_EQ(k->type_, c.kind);
+        EXPECT_EQ(tavString(k->str), c.text);
+        EXPECT_TRUE(k->active);
+    }
+}
+
+TEST_F(DataEnv, ConstantsInDeclarations) {
+    compile("const N = 3;\ndword a[N], b[N][2];\nenum E: byte { X = N }\n");
+    EXPECT_EQ(var("a")->multiplier, 3u);
+    EXPECT_EQ(var("b")->multiplier, 6u);
+}
+
+TEST_F(DataEnv, ConstantFailures) {
+    expectFailures(this,
+                   {
+                       {"const 5 = 1;", "[2,8]: Unexpected number 5 in"},
+                       {"const if = 1;", "[2,9]: Unexpected reserved keyword if"},
+                       {"const A 1;", "[2,10]: Unexpected number 1 in"},
+                       // A constant's name reads as its value.
+                       {"const A = 1;\nconst A = 2;", "[3,8]: Unexpected number 1 in"},
+                       {"const X = abc;", "[5311] Unexpected ident abc"},
+                       {"const X = eax;", "[5311] Unexpected register eax"},
+                       {"const X = ;", "[5311] Unexpected symbol ;"},
+                       {"const X = 1", "]: Unexpected EOF in"},
+                       {"const X = 1 2;", "]: Unexpected number 2 in"},
+                   },
+                   [&](const std::string& l) {
+                       reset();
+                       return failure(l);
+                   });
+}
+
+// ---- enum ----
+
+TEST_F(DataEnv, EnumerationsCountOn) {
+    struct Case {
+        const char* lines;
+        const char* bytes;
+    } cases[] = {
+        {"enum E: byte { A, B, C }\nmov al, a; mov al, b; mov al, c;", "b0 00 b0 01 b0 02"},
+        {"enum E: sbyte { A = -1, B }\nmov al, a; mov al, b;", "b0 ff b0 00"},
+        {"enum E: byte { A = 253, B, C }\nmov al, b; mov al, c;", "b0 fe b0 ff"},
+        {"enum E: dword { A = 1 shl 4, B, C = 2 }\nmov eax, a; mov eax, b; mov eax, c;",
+         "b8 10 00 00 00 b8 11 00 00 00 b8 02 00 00 00"},
+        {"enum E: qword { A = -1 }\nmov eax, a;", "b8 ff ff ff ff"},
+        {"enum E: int64 { A = -9223372036854775807, B }\nmov eax, b;", "b8 02 00 00 00"},
+        {"const N = 40;\nenum E: word { A = N + 2, B }\nmov ax, b;", "66 b8 2b 00"},
+        {"enum E: byte {\n  A = 1,\n  B\n}\nmov al, b;", "b0 02"},
+        {"enum E: byte { }", ""},
+        // The enumeration's own name is not declared.
+        {"enum E: byte { A }\ndword e;\nmov eax, e;", "a1 00 00 00 00"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.lines);
+        reset();
+        compile(c.lines);
+        const std::string want = *c.bytes ? std::string(c.bytes) + " c3" : "c3";
+        EXPECT_EQ(code(FuncMan->getFunc(0)), want);
+    }
+}
+
+TEST_F(DataEnv, EnumerationFailures) {
+    expectFailures(this,
+                   {
+                       {"enum dword: byte { }", "[352] Reserved data type dword"},
+                       {"enum E byte { }", "[43] Unexpected data type byte"},
+                       {"enum E: foo { }", "[243] Unexpected ident foo"},
+                       {"enum E: byte ( }", "[12] Unexpected symbol ("},
+                       {"enum E: byte { A = 254, B, C }", "[2,29]: [324] Value is out of bounds in [project.tav]\n"
+                                                          "Code: \nenum E: byte { A = 254, B, C }"},
+                       {"enum E: dword { A = -1 }", "[324] Value is out of bounds"},
+                       {"enum E: sbyte { A = 128 }", "[324] Value is out of bounds"},
+                       {"enum E: sbyte { A = -129 }", "[324] Value is out of bounds"},
+                       {"enum E: byte { A = 1, }", "symbol } redeclared"},
+                       {"enum E: byte { A, A }", "redeclared"},
+                       {"enum E: byte { A = x }", "[53421] Unexpected ident x"},
+                       {"enum E: byte { A = 'a' }", "[53421] Unexpected ansi string 'a'"},
+                       {"enum E: byte { A B }", "[654] Unexpected ident B"},
+                       {"enum E: byte { A = 1; }", "[654] Unexpected symbol ;"},
+                       {"enum E: byte { A", "[654] Unexpected EOF"},
+                       // Counting on past the end of 64 bits does not wrap.
+                       {"enum E: int64 { A = 9223372036854775807, B }", "[324] Value is out of bounds"},
+                       {"enum E: qword { A = -1, B }", "[324] Value is out of bounds"},
                    },
                    [&](const std::string& l) {
                        reset();

@@ -164,6 +164,7 @@ TEST_F(OperatorEnv, StatementsMatchTheGnuAssembler) {
         {"eax = 1", "mov eax, 1"},
         {"ecx = ebx", "mov ecx, ebx"},
         {"edx = [esi+8]", "mov edx, [esi+8]"},
+        {"dx = word [esi+2]", "mov dx, word ptr [esi+2]"},
         {"ebx = vd", "mov ebx, dword ptr ds:0"},
         {"eax += 5", "add eax, 5"},
         {"ebx -= ecx", "sub ebx, ecx"},
@@ -273,6 +274,93 @@ TEST_F(OperatorEnv, LocalTargetsAgreeWithInstructionOperandsInAnyWordSize) {
     EXPECT_EQ(hex(mainCode()), "c7 45 00 07 00 00 00 c7 45 00 07 00 00 00");
 }
 
+// Variables declared in the source, globals and a procedure's parameter
+// and local.
+TEST_F(OperatorEnv, DeclaredVariablesAsTargets) {
+    body("dword total;\nprocedure q(dword a) { dword loc; loc = 5; a += 1; total = a; }\ntotal -= 3;");
+    PFunction q = nullptr;
+    for (PFunction f : FuncMan->F_List)
+        if (std::string(funcName(f)) == "q") q = f;
+    ASSERT_TRUE(q);
+    const std::string c(q->Buffer ? q->Buffer : "", q->BufLen);
+    // mov dword [ebp-4],5; add dword [ebp+8],1
+    EXPECT_NE(hex(c).find("c7 45 fc 05 00 00 00 81 45 08 01 00 00 00"), std::string::npos) << hex(c);
+    // sub dword [total],3
+    EXPECT_EQ(hex(mainCode()), "83 2d 00 00 00 00 03");
+}
+
+// ---- calls on the right ----
+
+TEST_F(OperatorEnv, CallResultsAreTakenFromTheAccumulator) {
+    struct Case {
+        const char* lines;
+        const char* after;  // the bytes after the call's E8 and its four bytes
+    } cases[] = {
+        {"vd = f();", "a3 00 00 00 00"},
+        {"vw = f();", "66 a3 00 00 00 00"},
+        {"vb = f();", "a2 00 00 00 00"},
+        {"eax = f();", ""},  // mov eax, eax: the encoder leaves it out
+        {"ebx = f();", "8b d8"},
+        {"bx = f();", "66 8b d8"},
+        {"dl = f();", "8a d0"},
+        {"[esi+8] = f();", "89 46 08"},
+        {"dword [esi] = f();", "89 06"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.lines);
+        restart();
+        VarMan->addVar(vmGlobal, "vd", type("dword"), 1, 0);
+        VarMan->addVar(vmGlobal, "vw", type("word"), 1, 0);
+        VarMan->addVar(vmGlobal, "vb", type("byte"), 1, 0);
+        body(std::string("function f() { eax = 1; }\n") + c.lines);
+        const std::string code = hex(mainCode());
+        ASSERT_EQ(code.substr(0, 2), "e8") << code;
+        EXPECT_EQ(code.size() > 15 ? code.substr(15) : std::string(), c.after) << code;
+    }
+}
+
+TEST_F(OperatorEnv, CallResultFailures) {
+    struct Case {
+        const char* lines;
+        const char* message;
+    } cases[] = {
+        {"ext = f();", "[45177] Unknown error"},          // 10 bytes: no accumulator
+        {"byte [esi] = f();", "[65156] "},                // EAX into one byte
+        {"vd = p();", "[4236] Procedures do not return values"},
+        {"ecx = p();", "[423] Procedures do not return values"},
+        {"[edi] = p();", "[4234] Procedures do not return values"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.lines);
+        restart();
+        VarMan->addVar(vmGlobal, "vd", type("dword"), 1, 0);
+        VarMan->addVar(vmGlobal, "ext", type("extended"), 1, 0);
+        const std::string out = failure(std::string("function f() { eax = 1; }\nprocedure p() { }\n") + c.lines);
+        EXPECT_NE(out.find(c.message), std::string::npos) << out;
+    }
+}
+
+TEST_F(OperatorEnv, CallOnTheRightClearsTheRegistersType) {
+    pointType();
+    body("function f() { eax = 1; }\nebx as point;\nebx = f();\nesi as point;\nesi = f() as point;");
+    EXPECT_EQ(RegMan->Registers[REG_EBX].assume, nullptr);
+    EXPECT_EQ(RegMan->Registers[REG_ESI].assume, type("point"));
+}
+
+// The call handler hands "fp = value;" over for a function pointer's variable.
+TEST_F(OperatorEnv, FunctionPointerIsAssigned) {
+    body("procedure* fp(dword x);\nfp = eax;\nfp = 0;");
+    PVar v = nullptr;
+    for (PVar x : VarMan->F_Vars)
+        if (std::string(x->name) == "fp$") v = x;
+    ASSERT_TRUE(v);
+    EXPECT_TRUE(v->active);
+    EXPECT_EQ(hex(mainCode()), "a3 00 00 00 00 c7 05 00 00 00 00 00 00 00 00");
+    ASSERT_EQ(FixMan->Count(main()), 2u);
+    EXPECT_EQ(FixMan->getFixup(main(), 0)->data, v);
+    EXPECT_EQ(FixMan->getFixup(main(), 1)->data, v);
+}
+
 // ---- register assumptions ----
 
 TEST_F(OperatorEnv, RegisterAssumptionsFollowTheStatements) {
@@ -349,12 +437,12 @@ TEST_F(OperatorEnv, FailuresCarryTheirCodes) {
         {"al *= bl;", "[65156] Operand 1 is invalid"},
         {"[esi] *= 2;", "[65156] Instruction usage is not supported!"},
         {"ds = 5;", "[45422] Instruction usage is not supported!"},
-        {"ds += 1;", "[64211] Unexpected "},
-        {"ebx as vd;", "[67453] Unexpected "},
-        {"ebx as eax;", "[67452] Unexpected "},
-        {"ebx as 1;", "[67454] Unexpected "},
-        {"ebx as 'x';", "[67452] Unexpected "},
-        {"ebx as point nop;", "]: 7645 in ["},
+        {"ds += 1;", "[64211] Unexpected segment ds"},
+        {"ebx as vd;", "[67453] Unexpected global variable vd"},
+        {"ebx as eax;", "[67452] Unexpected register eax"},
+        {"ebx as 1;", "[67454] Unexpected number 1"},
+        {"ebx as 'x';", "[67452] Unexpected ansi string 'x'"},
+        {"ebx as point nop;", "]: 7645 in ["},  // the whole text,
         {"ebx = vd as point", "]: 7645 in ["},
     };
     for (const Case& c : cases) {
@@ -365,6 +453,7 @@ TEST_F(OperatorEnv, FailuresCarryTheirCodes) {
         declareFunc(ltProc, "p");
         const std::string out = failure(c.lines);
         EXPECT_NE(out.find(c.message), std::string::npos) << out;
+        EXPECT_NE(out.find("Code: \n" + std::string(c.lines)), std::string::npos) << out;  // the source line
     }
 }
 

@@ -409,3 +409,67 @@ TEST_F(ProcNoFrame, LocalsAreRefused) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(Proc, LocalsWithUses) {
+    ok("procedure p(dword a) { dword x; uses ebx; mov x, eax; mov ebx, a; }");
+    PFunction p = func("p");
+    EXPECT_EQ(p->LocalCount, 1u);
+    EXPECT_EQ(p->LocalSize, 4u);
+    // ebx comes back before the locals are released
+    EXPECT_EQ(hex(p), kPrologue + " 53 89 45 FC 8B 5D 08 5B 83 C4 04 C9 C2 04 00");
+}
+
+TEST_F(Proc, FrameOffFromSource) {
+    ok("#set frame 0;\nprocedure p(dword a) { uses ebx; mov eax, a; }\n");
+    EXPECT_EQ(code("p"), kNops + " 53 8B 44 24 08 5B C2 04 00");
+    TearDown();
+    SetUp();
+    fails("#set frame 0;\nprocedure p(dword a) { dword x; mov x, eax; }\n",
+          "[6390] Local variables of p need the stack frame");
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(Proc, ParametersWiderThanAWordStartAtTheirSlot) {
+    ok("qword gq;\nprocedure p(qword q; dword d) { push q; mov eax, d; }\np(gq, 1);\n");
+    EXPECT_EQ(code("p"), kPrologue + " FF 75 0C FF 75 08 8B 45 10 C9 C2 0C 00");
+    EXPECT_EQ(var("q")->address, 4u);
+    EXPECT_EQ(var("d")->address, 12u);
+    // the caller pushes the high word first, so the low one is at the slot's start
+    EXPECT_EQ(hex(main()), "6A 01 FF 35 00 00 00 00 FF 35 00 00 00 00 E8 00 00 00 00 C3");
+    auto& fx = main()->FixupList->items;
+    ASSERT_EQ(fx.size(), 3u);
+    EXPECT_EQ(fx[0]->offset, 4u);
+    EXPECT_EQ(fx[1]->offset, 0u);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(Proc, MethodOfADeclaredBlock) {
+    ok("block Point { dword x; procedure Move(dword dist); }\n"
+       "procedure Point:Move(dword dist) { mov eax, this; mov ecx, dist; add [eax], ecx; }\n"
+       "Point pt;\n"
+       "pt.Move(3);\n");
+    PFunction mv = func("Move");
+    ASSERT_TRUE(mv);
+    EXPECT_EQ(mv->ParamCount, 2u);
+    EXPECT_EQ(hex(mv), kPrologue + " 8B 45 08 8B 4D 0C 01 08 C9 C2 08 00");
+    // 3, then the object's address, then the call
+    EXPECT_EQ(hex(main()), "6A 03 68 00 00 00 00 E8 00 00 00 00 C3");
+    EXPECT_EQ(main()->FixupList->items[0]->data, var("pt"));
+}
+
+TEST_F(ProcMethod, ObjectOnTheStackWithoutFrameFollowsThePushes) {
+    CompileFlags.stackframe_on = 0;
+    ok("procedure TObj.m(dword x) { }\nprocedure q(TObj t) { t.m(5); }\n");
+    // t's address is pushed after 5: push esp, then add the slot's distance
+    EXPECT_EQ(code("q"), "90 90 90 90 90 90 6A 05 54 81 04 24 08 00 00 00 E8 00 00 00 00 C2 08 00");
+}
+
+}  // namespace

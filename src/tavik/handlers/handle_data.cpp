@@ -4,6 +4,7 @@
 // in the current function's frame.
 #include <cfloat>
 #include <cmath>
+#include <cstdint>
 #include <algorithm>
 #include <cstring>
 #include <string>
@@ -304,7 +305,8 @@ void handle_ENUM() {
     if (!Compiler->ExpectSymbol("{")) Log->FatalUnexpectedToken("12");
 
     // An item without a value follows the previous one; the first starts at 0.
-    uint64_t value = uint64_t(-1);
+    uint64_t value = 0;
+    bool first = true;
     if (src()->peekNextRealChar(true) != '}') {
         for (;;) {
             if (!Compiler->ExpectFreeIdent()) Log->FatalRedeclared();
@@ -314,9 +316,13 @@ void handle_ENUM() {
                 handle_MACROVAR_tokens();
                 if (tok()->F_Type != ttNumber) Log->FatalUnexpectedToken("53421");
                 value = static_cast<uint64_t>(tok()->F_Integer);
-            } else {
+            } else if (!first) {
+                // Counting on past the 64-bit end would wrap to the other end of the range.
+                if (value == (tp->signed_ ? uint64_t(INT64_MAX) : UINT64_MAX))
+                    Log->FatalError("[324] Value is out of bounds", true);
                 value += 1;
             }
+            first = false;
             const bool out = tp->signed_ ? (int64_t(value) < tp->int_lower || int64_t(value) > tp->int_upper)
                                          : (value < uint64_t(tp->int_lower) || value > uint64_t(tp->int_upper));
             if (out) Log->FatalError("[324] Value is out of bounds", true);
