@@ -28,6 +28,24 @@ std::string upperAscii(std::string s) {
     return s;
 }
 
+// Bytes a push or pop of the operand moves the stack by: a segment
+// register or an address takes a word, a variable whole words.
+uint32_t stackBytes(const TOperand* op) {
+    switch (op->hint) {
+    case otSegment:
+    case otMemRef:
+    case otVarRef:
+    case otLabel:
+    case otLabelRef:
+    case otConst:
+        return ptrSize;
+    case otVar:
+        return (op->size + ptrSize - 1) / ptrSize * ptrSize;
+    default:
+        return op->size;
+    }
+}
+
 // Keeps the loop depth right however a loop is left.
 struct DepthScope {
     explicit DepthScope(uint32_t& d) : depth(d) { ++depth; }
@@ -350,10 +368,10 @@ void TCompiler::trackPushDepth(PFunction fn, PInstruction row, const TOperand* o
     // Unsigned wrap-around keeps the depth exact even below the body's start.
     switch (row->group) {
     case igPUSH:
-        if (op1) fn->LocalOffset += op1->size;
+        if (op1) fn->LocalOffset += stackBytes(op1);
         break;
     case igPOP:
-        if (op1) fn->LocalOffset -= op1->size;
+        if (op1) fn->LocalOffset -= stackBytes(op1);
         break;
     case igCALL:
         // A called procedure of ours removes its own parameters; through a
@@ -481,9 +499,12 @@ POperand TCompiler::moveNextOperand(bool first, bool regLblRef) {
             op->setImm(static_cast<int32_t>(static_cast<uint32_t>(v)), 4);
             break;
         }
-        // segment:offset
+        // segment:offset; the offset cannot be a far form again.
+        if (F_InFarForm) Log->FatalUnexpectedToken("3434");
         F_CurFile->commitPeekPosition();
+        F_InFarForm = true;
         std::unique_ptr<TOperand> target(moveNextOperand(true, true));
+        F_InFarForm = false;
         if (target->hint != otLabel && target->hint != otImm) Log->FatalUnexpectedToken("3434");
         target->hint = otSegLabel;
         target->segstart = static_cast<uint32_t>(v);

@@ -92,4 +92,5 @@ private:
     std::string F_ProjectFile;
     std::vector<uint8_t> F_LastRet;  // by FuncIndex
     uint32_t F_LoopDepth = 0;
+    bool F_InFarForm = false;  // reading the offset of segment:offset
 };

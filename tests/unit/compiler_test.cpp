@@ -18,6 +18,7 @@
 #include "../encoder/diff_harness.h"
 #include "afile.h"
 #include "classes/const_manager.h"
+#include "classes/define_manager.h"
 #include "classes/fixup_manager.h"
 #include "classes/function_manager.h"
 #include "classes/ident_manager.h"
@@ -234,6 +235,18 @@ TEST_F(CompilerEnv, LabelsBackwardForwardAndConditional) {
     EXPECT_EQ(uint8_t(code(0).back()), 0xC3);
 }
 
+TEST_F(CompilerEnv, FarJumpToALabel) {
+    body("jmp 0x10:far_lbl;\nfar_lbl:");
+    EXPECT_EQ(hex(code(0)), "ea 00 00 00 00 10 00 c3");
+    PFunction main = fn(0);
+    ASSERT_EQ(FixMan->Count(main), 1u);
+    PFixup fx = FixMan->getFixup(main, 0);
+    EXPECT_EQ(fx->hint, ftRelative);
+    EXPECT_EQ(fx->position, 1u);
+    EXPECT_EQ(std::string(funcName(fn(fx->index))), "far_lbl");
+    EXPECT_EQ(fn(fx->index)->Address, 7u);
+}
+
 TEST_F(CompilerEnv, ALabelAfterTheLastRetKeepsTheClosingRet) {
     body("jmp out; ret 4;\nout:");
     EXPECT_EQ(hex(code(0)), "90 90 90 90 90 90 90 c2 04 00 c3");
@@ -335,6 +348,18 @@ TEST_F(CompilerEnv, LocalVariablesFollowTheFrameAndThePushDepth) {
     // [esp-8], then [esp-8+4] after the push, then [esp-8] again.
     EXPECT_EQ(hex(code(0)), "8b 44 24 f8 50 8b 44 24 fc 5a 8b 44 24 f8 c3");
     EXPECT_EQ(fn(0)->LocalOffset, 0u);
+
+    // Pushing an address moves the stack by a word, whatever the size of
+    // what it points to.
+    TearDown();
+    SetUp();
+    CompileFlags.stackframe_on = 0;
+    PVarType byte = static_cast<PVarType>(Idents->findIdent("byte")->ptr);
+    VarMan->addVar(vmLocal, "flag", byte, 1, uint32_t(-5));
+    body("push @flag; mov al, flag;");
+    // push esp; sub dword [esp], 5 stands for the address esp-5; then [esp-5+4].
+    EXPECT_EQ(hex(code(0)), "54 81 2c 24 05 00 00 00 8a 44 24 ff c3");
+    EXPECT_EQ(fn(0)->LocalOffset, 4u);
 }
 
 // ---- the epilogue and the instruction services ----
@@ -408,9 +433,7 @@ TEST_F(CompilerEnv, StatementErrors) {
         {"push @ebx;", "[3333] Invalid pointer reference @ebx"},
         {"push @5;", "[3333] Invalid pointer reference @5"},
         {"jmp 5:eax;", "[3434] Unexpected register eax"},
-        {"if eax == 1 { }", "The if statement is not supported yet"},
-        {"eax = 1;", "A register statement is not supported yet"},
-        {"#define X;", "The directive #define is not supported yet"},
+        {"jmp 5:6:7;", "[3434] Unexpected number 6"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.lines);
@@ -458,6 +481,12 @@ TEST_F(CompilerEnv, HeaderSelectsTheBuilderInAnyCase) {
     body("");
     EXPECT_EQ(Plugins->curBuilderID(), 0);
     EXPECT_EQ(g_starts, 1);
+    ASSERT_NE(DefMan->getDefine("MMX_SUPPORT"), nullptr);
+    EXPECT_EQ(DefMan->getDefine("MMX_SUPPORT")->F_Integer, 1);
+    PIdent main = Idents->findIdent("RTLMAIN");
+    ASSERT_NE(main, nullptr);
+    EXPECT_EQ(main->type_, itProc);
+    EXPECT_EQ(main->ptr, fn(0));
     TearDown();
     SetUp();
     compile("PROGRAM OtHeR 'any text at all';");
