@@ -150,6 +150,10 @@ TEST_F(MacroEnv, CallsCompileTheirBodyInPlace) {
          "push 0; push 4;"},
         // Comments in the body are skipped, also ones holding braces.
         {"inline procedure c() {\n  // a note { with a brace\n  cld; /* } */ std;\n}\nc();", "cld; std;"},
+        // A block inside the body stays whole; its labels are made afresh per call.
+        {"inline procedure abs($r) { if ($r < 0) { neg $r; } else { nop; } }\nabs(eax); abs(ecx);",
+         "if (eax < 0) { neg eax; } else { nop; } if (ecx < 0) { neg ecx; } else { nop; }"},
+        {"inline function five() { #return 5; }\nif (eax == five()) { nop; }", "if (eax == 5) { nop; }"},
         // Labels of the body belong to the calling function.
         {"inline procedure spin() { again: dec ecx; jnz again; }\nnop; spin();", "nop; again: dec ecx; jnz again;"},
     };
