@@ -21,6 +21,8 @@ if command -v wine >/dev/null; then
   mkdir -p "$(dirname "$WINEPREFIX")"
   [ -d "$WINEPREFIX" ] || timeout 300 wine wineboot -i >/dev/null 2>&1 || true
   wineserver -p || true
+  # Start the prefix's service processes now, with no test's pipes to inherit.
+  timeout 120 wine wineboot >/dev/null 2>&1 </dev/null || true
   trap 'wineserver -k 2>/dev/null || true' EXIT
 fi
 

@@ -1,6 +1,6 @@
 #pragma once
 // The host as the plug-in sees it: the services copied from the table that
-// onEntry received, and the log helpers every builder step uses.
+// onEntry received, and the log helpers the builders use.
 #include <string>
 
 #include "tavik/plugin_api.h"

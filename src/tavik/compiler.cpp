@@ -82,6 +82,7 @@ void TCompiler::LoadProject(const std::string& projFile) {
 
 int32_t TCompiler::Compile() {
     if (!F_CurFile) throw EInternalError("Compile without a loaded project");
+    if (!Plugins) throw EInternalError("Compile without the plug-in manager");
     DefMan->addDefine("MMX_SUPPORT", int64_t(1));
 
     PFunction main = FuncMan->CreateFunction(ltProc, nullptr);
@@ -166,12 +167,9 @@ void TCompiler::HandleDeclarations(int32_t funcIndex) {
                     Log->FatalError("[9902] Unexpected symbol \"" + sym + "\"");
                 if (F_CurFile->moveNextToken() != ttIdent)
                     Log->FatalError("Unknown directive: " + sym + tk->F_String);
-                const std::string word = lowerAscii(tk->F_String);
+                const std::string word = sym + lowerAscii(tk->F_String);
                 if (!handle_DIRECTIVE()) break;
-                // Only a nested body ends at a closing directive; at the
-                // outermost level it would drop the rest of the project.
-                if (F_LoopDepth == 1)
-                    Log->FatalError("Unexpected directive " + sym + word + " outside of a section");
+                sectionClosed(word);
                 running = false;
                 break;
             }
@@ -246,6 +244,12 @@ void TCompiler::HandleDeclarations(int32_t funcIndex) {
         Idents->deleteScope();
         F_CurFunc = saved;
     }
+}
+
+void TCompiler::sectionClosed(const std::string& directive) const {
+    // Only a nested body ends at a closing directive; at the outermost level
+    // it would drop the rest of the project.
+    if (F_LoopDepth <= 1) Log->FatalError("Unexpected directive " + directive + " outside of a section");
 }
 
 void TCompiler::dispatchKeyword() {

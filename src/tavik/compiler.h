@@ -65,6 +65,10 @@ public:
     bool ExpectFreeIdent();
     TKeyword ExpectKeyword(std::initializer_list<TKeyword> keys);
 
+    // A directive (as written, e.g. "#end") ended the current loop: an error
+    // unless the loop compiles a nested body or section.
+    void sectionClosed(const std::string& directive) const;
+
     TTavAssembler& Assembler() { return F_Assembler; }
     // Nesting depth of the statement loop (1 = the outermost loop).
     uint32_t loopDepth() const { return F_LoopDepth; }

@@ -218,7 +218,8 @@ constexpr bool wellFormed() {
         if (len < minMnemonicLength || len > maxMnemonicLength) return false;
         if (sorted[i].group >= ig__TOTAL) return false;
         if (sorted[i].group == igSSE && sorted[i].flags == 0) return false;
-        for (size_t j = i + 1; j < instructionCount; ++j)
+        // rows are grouped by length: a duplicate can only stand in the same group
+        for (size_t j = i + 1; j < instructionCount && sorted[j].name.size() == len; ++j)
             if (sorted[j].name == sorted[i].name) return false;
     }
     return true;

@@ -362,6 +362,28 @@ TEST_F(CompilerEnv, LocalVariablesFollowTheFrameAndThePushDepth) {
     EXPECT_EQ(fn(0)->LocalOffset, 4u);
 }
 
+// A body compiled for a function index goes into that function, and its
+// scope closes with it.
+TEST_F(CompilerEnv, BodyOfAFunctionCompilesIntoItAndClosesItsScope) {
+    body("nop;");
+    PFunction main = fn(0);
+    PFunction p = FuncMan->CreateFunction(ltProc, nullptr);
+    TAFile* src = TAFile::Create();
+    src->loadBuffer("body", "nop; inner: nop; jmp inner;", nullptr);
+    Compiler->F_CurFile = src;
+    const uint32_t scope = Idents->upScope();
+    Compiler->HandleDeclarations(int32_t(p->FuncIndex));
+    EXPECT_EQ(Compiler->F_CurFunc, main);
+    EXPECT_EQ(Idents->F_CurrentScope, scope - 1);
+    EXPECT_EQ(Idents->findIdent("inner"), nullptr);
+    EXPECT_EQ(hex(code(p->FuncIndex)), "90 90 90 90 90 90 90 90 90");
+    ASSERT_EQ(FixMan->Count(p), 1u);
+    PFunction inner = fn(FixMan->getFixup(p, 0)->index);
+    EXPECT_EQ(inner->Parent, p);
+    EXPECT_EQ(inner->Address, 1u);
+    EXPECT_EQ(hex(code(0)), "90 c3");
+}
+
 // ---- the epilogue and the instruction services ----
 
 TEST_F(CompilerEnv, EpilogueRestoresUsesThenLocalsThenLeave) {
@@ -443,6 +465,16 @@ TEST_F(CompilerEnv, StatementErrors) {
         EXPECT_NE(out.find(c.message), std::string::npos) << out;
         EXPECT_EQ(out.find("Compile OK"), std::string::npos);
     }
+}
+
+// A closing directive outside any section is an error, never a quiet end
+// of the project.
+TEST_F(CompilerEnv, ClosingDirectiveAtTheOutermostLevel) {
+    compile("program test 'x';");
+    ::testing::internal::CaptureStdout();
+    EXPECT_THROW(Compiler->sectionClosed("#end"), EAbort);
+    const std::string out = ::testing::internal::GetCapturedStdout();
+    EXPECT_NE(out.find("Unexpected directive #end outside of a section"), std::string::npos) << out;
 }
 
 TEST_F(CompilerEnv, PositionedMessageWithItsCodeLine) {

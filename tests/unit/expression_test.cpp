@@ -95,6 +95,8 @@ TEST_F(ExpressionEnv, ResultIsANumberTokenWithItsFraction) {
 TEST_F(ExpressionEnv, ValuesNotEvaluated) {
     EXPECT_EQ(value("'(2+3)'"), "(2+3)");
     EXPECT_EQ(value("name"), "name");
+    // Only the symbol "(" opens a value; a string holding it stays a string.
+    EXPECT_EQ(value("'('"), "(");
     // "1 AND 1": upper-case words are no operators; the value ends at the first 1.
     EXPECT_NE(failure("#x = 1 AND 1;").find("[435] Unexpected"), std::string::npos);
     // "-3" is a number, not an operator: the value is 8 and "-3" is left over.
@@ -103,6 +105,12 @@ TEST_F(ExpressionEnv, ValuesNotEvaluated) {
     EXPECT_NE(failure("#x = +4;").find("[435] Unexpected number 4"), std::string::npos);
     // A sign apart from its digits does not start a value.
     EXPECT_NE(failure("#x = - 5;").find("[435] Unexpected number 5"), std::string::npos);
+}
+
+// Defined names and variables stand for their numbers.
+TEST_F(ExpressionEnv, NamedNumbersTakePart) {
+    EXPECT_EQ(echoes("#define N 5;\n#define F 0.5;\n#a = N * 2 + F;\n#b = $a shl N;\n#echo $a\n#echo $b\n"),
+              (std::vector<std::string>{"10", "320"}));
 }
 
 TEST_F(ExpressionEnv, SyntaxErrorsWithTheirCodes) {

@@ -150,6 +150,10 @@ TEST_F(MacroEnv, CallsCompileTheirBodyInPlace) {
          "push 0; push 4;"},
         // Comments in the body are skipped, also ones holding braces.
         {"inline procedure c() {\n  // a note { with a brace\n  cld; /* } */ std;\n}\nc();", "cld; std;"},
+        // A block inside the body stays whole; its labels are made afresh per call.
+        {"inline procedure abs($r) { if ($r < 0) { neg $r; } else { nop; } }\nabs(eax); abs(ecx);",
+         "if (eax < 0) { neg eax; } else { nop; } if (ecx < 0) { neg ecx; } else { nop; }"},
+        {"inline function five() { #return 5; }\nif (eax == five()) { nop; }", "if (eax == 5) { nop; }"},
         // Labels of the body belong to the calling function.
         {"inline procedure spin() { again: dec ecx; jnz again; }\nnop; spin();", "nop; again: dec ecx; jnz again;"},
     };
@@ -237,6 +241,14 @@ TEST_F(MacroEnv, AddressArgumentsAreBoundAsPointerTokens) {
     EXPECT_EQ(mainCode("dword Buffer;\ninline procedure m($p) { push tokentype($p); push sizeof $p; }\n"
                        "m(@buffer); m(@[esi]); m(@BUFFER);"),
               "6a 64 6a 04 6a 64 6a 04 6a 64 6a 04 c3");
+    TearDown();
+    SetUp();
+    bool aborted;
+    const std::string out =
+        compile("dword Buffer;\ninline procedure m($p) { #echo $p\n }\nm(@buffer); m(@[esi+8]);", &aborted);
+    ASSERT_FALSE(aborted) << out;
+    EXPECT_NE(out.find("\n@buffer\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("\n@"), out.rfind("\n@")) << out;
 }
 
 // Register assumptions made in a body end with it; those from before hold again.
@@ -433,6 +445,30 @@ TEST_F(MacroEnv, CallErrors) {
         SCOPED_TRACE(c.src);
         const std::string out = failure(c.src);
         EXPECT_NE(out.find(c.message), std::string::npos) << out;
+        TearDown();
+        SetUp();
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// Every cut of a text full of macros either compiles or ends in a message:
+// no crash, no internal error, nothing left bound.
+TEST_F(MacroEnv, EveryCutOfTheSourceEndsCleanly) {
+    const std::string text =
+        "dword buf;\ninline op procedure clr($r) { xor $r, $r; }\n"
+        "inline function twice($x, ;) {\n #v = $x * 2; #return $v; }\n"
+        "inline procedure all(;) { push $argc; clr eax; }\n"
+        "inline procedure deep($n) { #if $n > 0: #k = $n - 1; deep($k); #end nop; }\n"
+        "all(@buf, @[ebx+4], twice(3, 4)); deep(2); mov ecx, twice(5);\n";
+    for (size_t n = 0; n <= text.size(); ++n) {
+        SCOPED_TRACE(text.substr(0, n));
+        bool aborted;
+        compile(text.substr(0, n), &aborted);
+        EXPECT_EQ(MacMan->F_CurMacro, MacMan->F_Master);
+        EXPECT_EQ(MacMan->curpars, 0u);
         TearDown();
         SetUp();
     }

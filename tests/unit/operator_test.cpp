@@ -436,6 +436,7 @@ TEST_F(OperatorEnv, FailuresCarryTheirCodes) {
         {"eax = xmm0;", "[65156] Instruction usage is not supported!"},
         {"al *= bl;", "[65156] Operand 1 is invalid"},
         {"[esi] *= 2;", "[65156] Instruction usage is not supported!"},
+        {"[ebx+esi*258] = eax;", "[65156] Invalid operand(s)"},  // no wrap-around into *2
         {"ds = 5;", "[45422] Instruction usage is not supported!"},
         {"ds += 1;", "[64211] Unexpected segment ds"},
         {"ebx as vd;", "[67453] Unexpected global variable vd"},

@@ -315,7 +315,7 @@ bool handle_DIRECTIVE_return() {
 
 // A #return inside a section ends the loop that holds the directive, too.
 bool propagateReturn() {
-    if (Compiler->loopDepth() <= 1) Log->FatalError("Unexpected directive #return outside of a section");
+    Compiler->sectionClosed("#return");
     setCloser(Closer::return_);
     return true;
 }

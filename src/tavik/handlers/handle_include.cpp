@@ -35,9 +35,10 @@ void handle_DIRECTIVE_doinclude(const std::string& s, bool _tryonly) {
     }
 
     if (!found) {
-        const std::string what = "Include file not found \"" + s + "\"";
-        if (_tryonly) Log->Warning("[0010] " + what);
-        else Log->FatalError((incl.empty() ? "[1448] Included file not found \"" : "[1447] Included file not found \"") + s + "\"");
+        const std::string name = "\"" + s + "\"";
+        if (_tryonly) Log->Warning("[0010] Include file not found " + name);
+        else if (incl.empty()) Log->FatalError("[1448] Included file not found " + name);
+        else Log->FatalError("[1447] Included file not found " + name);
     }
     DefMan->addDefine(s, nullptr);
 }

@@ -72,8 +72,12 @@ OperandPtr baseExpOperand(const TCurrentToken* tk) {
     if (tk->F_Count < 1 || tk->F_Count > 2) Log->FatalError("Invalid expression");
     auto op = std::make_unique<TOperand>();
     const TRegister regs[2] = {tk->F_Register, tk->F_Extra.Register_2};
-    op->setMemory(static_cast<uint32_t>(tk->F_ByteCount), tk->F_Extra.Displacement,
-                  static_cast<uint8_t>(tk->F_Extra.Scale), regs, static_cast<size_t>(tk->F_Count));
+    // A scale that does not fit the operand's byte must not wrap into a
+    // valid one (258 would read as 2): 255 is one the encoder refuses.
+    const int32_t sc = tk->F_Extra.Scale;
+    const auto scale = static_cast<uint8_t>(sc < 0 || sc > 255 ? 255 : sc);
+    op->setMemory(static_cast<uint32_t>(tk->F_ByteCount), tk->F_Extra.Displacement, scale, regs,
+                  static_cast<size_t>(tk->F_Count));
     return op;
 }
 
