@@ -80,6 +80,12 @@ uint32_t TTavAssembler::doCALL(POperand p1)
         placeholder(ftVar, p1, 0, p1->data, addrSize(), uint32_t(p1->displacement));
         return asmOK;
     }
+    if (p1->hint == otMem) {
+        // Through a word in memory: a function pointer in a frame slot.
+        if (p1->size != 0 && p1->size != ptrSize) return asmSizeMismatch;
+        addByte(0xFF);
+        return emitModRM(2, p1);
+    }
     return asmUsageNotSupported;
 }
 

@@ -82,7 +82,10 @@ uint32_t addParam(PFunction f, PVarType parType, const std::string& parName, boo
     p.type_ = parType;
     TFuncParam* added = tavArrayAppend(f->Params, p);
     tavAssign(added->name, parName);
-    if (addVar && VarMan) VarMan->addVar(vmLocal, parName, parType, 1, f->ParamSize);
+    // The frame addresses a parameter at its address plus one word, so the
+    // address is the slot's start plus a word (for a one-word slot: the
+    // block size up to and including it).
+    if (addVar && VarMan) VarMan->addVar(vmLocal, parName, parType, 1, f->ParamSize - slot + word);
     return f->ParamCount;
 }
 

@@ -1,12 +1,198 @@
 #include "handlers/handlers.h"
 
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "afile.h"
+#include "classes/function_manager.h"
+#include "classes/shared_records.h"
+#include "common.h"
+#include "compiler.h"
 #include "global.h"
 #include "log.h"
 
-void handle_FUNCCALL(bool, POperand) {
-    Log->FatalError("A function call is not supported yet");
+namespace {
+
+// The arguments of one call statement in source order; a nested call stands
+// as EAX (its result), its label, then its own arguments. Each statement has
+// its own list, so a call compiled while the arguments are read (a macro)
+// cannot disturb it.
+using ArgList = std::vector<std::unique_ptr<TOperand>>;
+
+TAFile* src() { return Compiler->F_CurFile; }
+TCurrentToken* tok() { return Compiler->F_CurToken; }
+
+PFunction callTarget(const TOperand* op) {
+    if (op->hint != otLabel) return nullptr;
+    PFunction t = FuncMan->getFunc(static_cast<uint32_t>(op->value));
+    return t && (t->Type_ == ltFunc || t->Type_ == ltProc) ? t : nullptr;
+}
+
+bool espBased(const TOperand* op) {
+    return (op->hint == otMem || op->hint == otMemRef) && op->reg_count >= 1 && op->reg_base == REG_ESP;
+}
+
+// Bytes that pushing op puts on the stack.
+uint32_t stackBytes(const TOperand* op) {
+    const uint32_t word = ptrSize ? ptrSize : 4;
+    switch (op->hint) {
+    case otRegister:
+        return op->size ? op->size : word;
+    case otMem:
+    case otVar:
+        return op->size ? (op->size + word - 1) / word * word : word;
+    default:
+        return word;
+    }
+}
+
+uint32_t handle_GetParams(ArgList& args);
+
+// One argument; a function named as an argument is called in place.
+void readArgument(ArgList& args) {
+    std::unique_ptr<TOperand> op(Compiler->moveNextOperand(true, false));
+    PFunction target = callTarget(op.get());
+    if (!target) {
+        args.push_back(std::move(op));
+        return;
+    }
+    if (target->Type_ == ltProc)
+        Log->FatalError("[31354] \"" + std::string(funcName(target)) + "\" is a procedure");
+    auto result = std::make_unique<TOperand>();
+    result->setRegister(REG_EAX);
+    args.push_back(std::move(result));
+    args.push_back(std::move(op));
+    const uint32_t expected = target->ParamCount;
+    const uint32_t n = handle_GetParams(args);
+    if (n > expected) Log->FatalError("[6355] Too many parameters");
+    if (n < expected) Log->FatalError("[6355] Not enough parameters");
+}
+
+// "( arg, ... )" when it follows; the number of arguments of this level.
+uint32_t handle_GetParams(ArgList& args) {
+    if (src()->peekNextRealChar(true) != '(') return 0;
+    src()->commitPeekPosition();
+    if (src()->peekNextRealChar(true) == ')') {
+        src()->commitPeekPosition();
+        return 0;
+    }
+    for (uint32_t count = 1;; ++count) {
+        readArgument(args);
+        if (src()->moveNextToken() != ttSymbol) Log->FatalUnexpectedToken("1127");
+        if (tok()->F_String == ")") return count;
+        if (tok()->F_String != ",") Log->FatalUnexpectedToken("1127");
+    }
+}
+
+// Pushes op. An operand addressed through ESP was built before the pushes
+// of this statement: it is moved by what they added to the stack.
+void pushArgument(PFunction cur, const TOperand* op, uint32_t depth) {
+    TOperand arg = *op;
+    if (espBased(&arg)) arg.displacement = static_cast<int32_t>(static_cast<uint32_t>(arg.displacement) + depth);
+    // An address is one word, whatever it points to.
+    if (arg.hint == otMemRef || arg.hint == otVarRef || arg.hint == otLabelRef || arg.hint == otConst)
+        arg.size = ptrSize;
+    Compiler->execInstruction(cur, "push", &arg);
+}
+
+}  // namespace
+
+void handle_FUNCCALL(bool first, POperand thisPar) {
+    if (!first) return;
+    PFunction cur = Compiler->F_CurFunc;
+    auto* f = static_cast<PFunction>(tok()->F_Pointer);
+    if (!f) throw EInternalError("Call without a function");
+    setCalled(f, cur);
+
+    // "fp = value;" assigns the pointer variable.
+    if (f->CallData && src()->peekNextRealChar(true) == '=') {
+        PVar v = f->CallData;
+        TCurrentToken* t = tok();
+        t->setNull();
+        t->F_Type = ttIdent;
+        t->F_IdentType = v->mode == vmGlobal ? itGlobalVar : itLocalVar;
+        t->F_Pointer = v;
+        t->F_ByteCount = v->type_ ? static_cast<int32_t>(v->type_->size) : 0;
+        t->F_BitCount = 8 * t->F_ByteCount;
+        t->F_Operand = nullptr;
+        handle_VAR();
+        return;
+    }
+
+    // The object stays the token's; a copy is pushed (the token may be
+    // overwritten while the arguments are read).
+    std::unique_ptr<TOperand> self;
+    if (thisPar) self = std::make_unique<TOperand>(*thisPar);
+
+    ArgList args;
+    const uint32_t n = handle_GetParams(args) + (self ? 1 : 0);
+    if (n > f->ParamCount) Log->FatalError("[6311] Too many parameters");
+    if (n < f->ParamCount) Log->FatalError("[6312] Not enough parameters");
+
+    // Every callee removes its own parameters: after the call the stack is
+    // where it was before the first push.
+    const uint32_t base = cur->LocalOffset;
+    uint32_t depth = 0;
+    for (auto it = args.rbegin(); it != args.rend(); ++it) {
+        TOperand* op = it->get();
+        if (PFunction nested = callTarget(op)) {
+            setCalled(nested, f);
+            Compiler->execInstruction(cur, "call", op);
+            depth -= nested->ParamSize;
+        } else {
+            pushArgument(cur, op, depth);
+            depth += stackBytes(op);
+        }
+        it->reset();
+    }
+    args.clear();
+    if (self) pushArgument(cur, self.get(), depth);
+
+    TOperand target;
+    if (f->CallData && f->CallData->mode == vmGlobal) {
+        f->CallData->active = 1;
+        target.setPointer(otVar, cur, f->CallData);
+        target.size = ptrSize;
+    } else if (f->CallData) {
+        const PVar v = f->CallData;
+        v->active = 1;
+        if (CompileFlags.stackframe_on)
+            target.setMemory(ptrSize, static_cast<int32_t>(v->address + ptrSize), 0, {REG_EBP});
+        else
+            target.setMemory(ptrSize, static_cast<int32_t>(v->address + cur->LocalOffset), 0, {REG_ESP});
+    } else {
+        target.setLabel(cur, f->FuncIndex);
+    }
+    Compiler->execInstruction(cur, "call", &target);
+    cur->LocalOffset = base;
 }
 
 void handle_RETURN() {
-    Log->FatalError("The return statement is not supported yet");
+    PFunction cur = Compiler->F_CurFunc;
+    const TTavToken t = src()->peekNextToken();
+    const TCurrentToken* pk = Compiler->F_PeekToken;
+    if (t == ttIdent && pk->F_Keyword == keyNone && pk->F_IdentType == itProc)
+        Log->FatalError("Procedures do not return values");
+    if (t == ttIdent && pk->F_Keyword == keyNone && pk->F_IdentType == itFunc) {
+        src()->moveLastPeek();
+        handle_FUNCCALL(true, nullptr);  // the result is in EAX
+    } else {
+        std::unique_ptr<TOperand> op(Compiler->moveNextOperand(true, true));
+        TRegister reg;
+        switch (op->size) {
+        case 1: reg = REG_AL; break;
+        case 2: reg = REG_AX; break;
+        case 4: reg = REG_EAX; break;
+        case 8: reg = REG_RAX; break;
+        default: Log->FatalError("[32423] Return operand invalid size");
+        }
+        TOperand dst;
+        dst.setRegister(reg);
+        Compiler->execInstruction(cur, "mov", &dst, op.get());
+    }
+    TOperand imm;
+    imm.setImm(static_cast<int32_t>(cur->ParamSize), 4);
+    Compiler->execInstruction(cur, "ret", &imm);
+    if (!Compiler->ExpectSymbol(";")) Log->FatalUnexpectedToken("7532");
 }

@@ -1,8 +1,230 @@
-#include "handlers/handlers.h"
+// Compile-time expressions: the value of "#name = ...", "const" and "enum"
+// items. Values are 80-bit extended; the bitwise operators work on integers,
+// their right operands read by a 32-bit integer family of rules.
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <string>
 
+#include "afile.h"
+#include "compiler.h"
+#include "cur_token.h"
+#include "exceptions.h"
 #include "global.h"
+#include "handlers/handlers.h"
 #include "log.h"
 
+static_assert(std::numeric_limits<long double>::digits == 64, "80-bit extended arithmetic needed");
+
+namespace {
+
+using Ext = long double;
+
+// Parentheses nest by recursion; past this the value is rejected.
+constexpr int MAX_EXPR_DEPTH = 200;
+int g_Depth = 0;
+
+class NestScope {
+public:
+    NestScope() {
+        if (g_Depth >= MAX_EXPR_DEPTH) Log->FatalError("[767] Expression nested too deeply");
+        ++g_Depth;
+    }
+    ~NestScope() { --g_Depth; }
+    NestScope(const NestScope&) = delete;
+    NestScope& operator=(const NestScope&) = delete;
+};
+
+// ---- arithmetic with the runtime's exceptions ----
+
+[[noreturn]] void invalidOp() { throw EInvalidOp("Invalid floating point operation"); }
+
+Ext checked(Ext r) {
+    if (std::isnan(r)) invalidOp();
+    if (std::isinf(r)) throw EOverflow("Floating point overflow");
+    return r;
+}
+
+Ext extDiv(Ext a, Ext b) {
+    if (b == 0) {
+        if (a == 0) invalidOp();
+        throw EZeroDivide("Floating point division by zero");
+    }
+    return checked(a / b);
+}
+
+// To nearest, ties to even; a value outside the signed 64-bit range fails.
+int64_t rounded(Ext v) {
+    constexpr Ext two63 = 9223372036854775808.0L;
+    const Ext r = std::nearbyint(v);
+    if (!(r >= -two63 && r < two63)) invalidOp();
+    return static_cast<int64_t>(r);
+}
+
+[[noreturn]] void divByZero() { throw EDivByZero("Division by zero"); }
+
+int64_t mod64(int64_t a, int64_t b) {
+    if (b == 0) divByZero();
+    if (b == -1) return 0;  // the smallest value would overflow the quotient
+    return a % b;
+}
+
+uint64_t shift64(int64_t v, int32_t count, bool left) {
+    const uint32_t n = static_cast<uint32_t>(count) & 0xFFu;
+    if (n >= 64) return 0;
+    const auto u = static_cast<uint64_t>(v);
+    return left ? u << n : u >> n;
+}
+
+int32_t mod32(int32_t a, int32_t b) {
+    if (b == 0) divByZero();
+    if (b == -1) return 0;
+    return a % b;
+}
+
+int32_t div32(int32_t a, int32_t b) {
+    if (b == 0) divByZero();
+    if (a == std::numeric_limits<int32_t>::min() && b == -1) throw EIntOverflow("Arithmetic overflow");
+    return a / b;
+}
+
+int32_t low32(int64_t v) { return static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(v))); }
+
+Ext fromInt(int64_t v) { return static_cast<Ext>(v); }
+
+// ---- reading ----
+
+TAFile* src() { return Compiler->F_CurFile; }
+TCurrentToken* cur() { return Compiler->F_CurToken; }
+
+// The next token when it is one of ops (a symbol or a word in lower case),
+// consumed; an empty text (nothing read) otherwise.
+std::string nextOperator(std::initializer_list<const char*> ops) {
+    const TTavToken t = src()->peekNextToken();
+    if (t != ttSymbol && t != ttIdent) return std::string();
+    const std::string& text = Compiler->F_PeekToken->F_String;
+    for (const char* op : ops) {
+        if (text == op) {
+            std::string found = text;
+            src()->moveLastPeek();
+            return found;
+        }
+    }
+    return std::string();
+}
+
+Ext evalExpression();
+Ext evalTerm();
+Ext evalFactor();
+int32_t evalTermInt();
+int32_t evalFactorInt();
+
+Ext evalExpression() {
+    NestScope nest;
+    Ext left;
+    const char c = src()->peekNextRealChar(true);
+    if (c == '+') {
+        src()->commitPeekPosition();
+        left = evalTerm();
+    } else if (c == '-') {
+        src()->commitPeekPosition();
+        left = -evalTerm();
+    } else {
+        left = evalTerm();
+    }
+    for (;;) {
+        const std::string op = nextOperator({"or", "xor", "-", "+"});
+        if (op.empty()) return left;
+        if (op == "or" || op == "xor") {
+            const int64_t l = rounded(left), r = evalTermInt();
+            left = fromInt(op == "or" ? (l | r) : (l ^ r));
+        } else {
+            const Ext r = evalTerm();
+            left = checked(op == "-" ? left - r : left + r);
+        }
+    }
+}
+
+Ext evalTerm() {
+    Ext left = evalFactor();
+    for (;;) {
+        const std::string op = nextOperator({"and", "shl", "shr", "mod", "/", "*"});
+        if (op.empty()) return left;
+        if (op == "/" || op == "*") {
+            const Ext r = evalFactor();
+            left = op == "/" ? extDiv(left, r) : checked(left * r);
+            continue;
+        }
+        const int64_t l = rounded(left);
+        const int32_t r = evalFactorInt();
+        if (op == "and") left = fromInt(l & r);
+        else if (op == "mod") left = fromInt(mod64(l, r));
+        else left = fromInt(static_cast<int64_t>(shift64(l, r, op == "shl")));
+    }
+}
+
+int32_t evalTermInt() {
+    int32_t left = evalFactorInt();
+    for (;;) {
+        const std::string op = nextOperator({"and", "shl", "shr", "mod", "/", "*"});
+        if (op.empty()) return left;
+        const int32_t r = evalFactorInt();
+        const auto ul = static_cast<uint32_t>(left), ur = static_cast<uint32_t>(r);
+        if (op == "and") left = static_cast<int32_t>(ul & ur);
+        else if (op == "shl") left = static_cast<int32_t>(ul << (ur & 31u));
+        else if (op == "shr") left = static_cast<int32_t>(ul >> (ur & 31u));
+        else if (op == "mod") left = mod32(left, r);
+        else if (op == "/") left = div32(left, r);
+        else left = static_cast<int32_t>(ul * ur);
+    }
+}
+
+Ext evalFactor() {
+    switch (Compiler->ExpectToken({ttNumber, ttSymbol, ttFloat})) {
+    case ttNumber:
+        return fromInt(cur()->F_Integer);
+    case ttFloat:
+        return cur()->F_Extended;
+    case ttSymbol: {
+        if (cur()->F_String != "(") Log->FatalUnexpectedToken("723");
+        const Ext v = evalExpression();
+        if (!Compiler->ExpectSymbol(")")) Log->FatalUnexpectedToken("756");
+        return v;
+    }
+    default:
+        Log->FatalUnexpectedToken("765");
+    }
+}
+
+int32_t evalFactorInt() {
+    switch (Compiler->ExpectToken({ttNumber, ttSymbol})) {
+    case ttNumber:
+        return low32(cur()->F_Integer);
+    case ttSymbol: {
+        if (cur()->F_String != "(") Log->FatalUnexpectedToken("983");
+        const int32_t v = low32(rounded(evalExpression()));
+        if (!Compiler->ExpectSymbol(")")) Log->FatalUnexpectedToken("876");
+        return v;
+    }
+    default:
+        Log->FatalUnexpectedToken("865");
+    }
+}
+
+}  // namespace
+
 void handle_MACROVAR_tokens() {
-    Log->FatalError("A compile-time expression is not supported yet");
+    const TTavToken t = src()->peekNextToken();
+    const bool numeric = t == ttNumber || t == ttFloat || (t == ttSymbol && Compiler->F_PeekToken->F_String == "(");
+    if (!numeric) {
+        src()->moveLastPeek();
+        return;
+    }
+    const Ext v = evalExpression();
+    const int64_t r = rounded(v);
+    TCurrentToken* tk = cur();
+    tk->F_Type = ttNumber;
+    tk->F_Integer = r;
+    tk->F_Extended = v;
+    tk->F_String = std::to_string(r);
 }

@@ -1,0 +1,95 @@
+#!/usr/bin/env bash
+# Control statements through the whole program: tavik compiles them, the
+# console builder links them, objdump reads the jumps back and wine runs
+# the programs.
+set -uo pipefail
+bin=${TAVIK_BIN_DIR:?}
+tavik=$bin/tavik
+command -v objdump >/dev/null || { echo "objdump is not installed"; exit 77; }
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cd "$work"
+fails=0
+fail() { echo "FAIL: $*"; fails=$((fails + 1)); }
+# The projects need nothing of the standard include: an empty one beside them.
+: >tavik.tav
+
+# build NAME: NAME.tav to NAME.exe; tavik's output in NAME.out.
+build() {
+  "$tavik" "$1.tav" -nopause </dev/null >"$1.out" 2>&1
+  rc=$?
+  [ $rc = 0 ] && [ -s "$1.exe" ] || { fail "$1: tavik exit code $rc"; cat "$1.out"; return 1; }
+}
+# The jump instructions of NAME.exe as "opcode mnemonic target" lines.
+jumps() {
+  objdump -d "$1.exe" | awk -F'\t' '$3 ~ /^j/ { split($2, b, " "); op = b[1] == "0f" ? b[1] " " b[2] : b[1];
+    split($3, m, " +"); print op, m[1], m[2] }'
+}
+runs() {
+  command -v wine >/dev/null || return 1
+  export WINEPREFIX=${WINEPREFIX:-${TAVIK_BUILD_DIR:?}/wineprefix} WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  return 0
+}
+
+# Each statement leaves its mark in eax, the exit code.
+{
+  echo "program pe32_cui 'control';"
+  echo "xor eax, eax; xor ebx, ebx; mov ecx, 10;"
+  echo "while (ecx != 0) { add eax, ecx; dec ecx; }                // 55"
+  echo "repeat { inc ebx; if (ebx >= 4) { continue; } inc eax; inc eax; } until (ebx >= 5);  // 61"
+  printf 'if (((eax == 61) or (eax == 0)) and (ebx == 5)) {'
+  for i in $(seq 40); do printf ' nop; nop; nop; nop;'; done
+  echo ' add eax, 100; } elseif (eax == 61) { int3; } else { xor eax, eax; }      // 161'
+  echo "repeat { inc ecx; break if ((ecx == 3) and (ebx == 5)); };"
+  echo "add eax, ecx;                                                 // 164"
+  echo "if (eax > 100) { while (eax != 0) { exitif ((ecx == 3) or (ecx == 4)); xor eax, eax; } add eax, 1000; }"
+  echo "retn;"
+} >marks.tav
+if build marks; then
+  jumps marks >marks.jumps
+  # Every placeholder became a jump: nothing is left of its seven nops.
+  objdump -d marks.exe | grep -c $'\tnop' | grep -qx 160 || fail "marks: nops other than the body's 160"
+  # Short where the target is near, near across the long body.
+  [ "$(grep -c '^0f 85 jne' marks.jumps)" = 2 ] || fail "marks: not two near jne across the long body"
+  [ "$(grep -vc '^0f' marks.jumps)" = 17 ] || fail "marks: not 17 short jumps"
+  grep -q '^74 je' marks.jumps && grep -q '^72 jb' marks.jumps && grep -q '^eb jmp' marks.jumps \
+    || fail "marks: short forms missing"
+  # Each jump lands on an instruction of the code.
+  objdump -d marks.exe | awk -F'\t' '/^ +[0-9a-f]+:/ { sub(/:/, "", $1); gsub(/ /, "", $1); print $1 }' >marks.addr
+  awk '{ sub(/^0x/, "", $NF); print $NF }' marks.jumps | while read -r t; do
+    grep -qx "$t" marks.addr || echo "$t"
+  done >marks.bad
+  [ -s marks.bad ] && fail "marks: jumps into the middle of an instruction: $(tr '\n' ' ' <marks.bad)"
+  if runs; then
+    timeout 60 wine marks.exe </dev/null >marks.run 2>&1
+    rc=$?
+    [ $rc = 164 ] || fail "marks: exit code $rc under wine, expected 164"
+  fi
+fi
+
+# A counting loop with every comparison of a while condition.
+{
+  echo "program pe32_cui 'loops';"
+  echo "xor eax, eax; mov ecx, 0;"
+  echo "while (ecx < 10) { inc ecx; if (ecx == 5) { continue; } inc eax; }   // 9"
+  echo "while (ecx <= 20) { inc ecx; if ((ecx > 15) and (ecx =< 17)) { add eax, 10; } }   // +20"
+  echo "repeat { dec ecx; if (ecx => 100) { break; } } until (ecx == 3);"
+  echo "add eax, ecx;   // +3 = 32"
+  echo "retn;"
+} >loops.tav
+if build loops && runs; then
+  timeout 60 wine loops.exe </dev/null >loops.run 2>&1
+  rc=$?
+  [ $rc = 32 ] || fail "loops: exit code $rc under wine, expected 32"
+fi
+
+# A failed condition: the message with its position, exit 1, no image.
+printf "program pe32_cui 'bad';\nnop;\n  if (eax = 1) { }\n" >bad.tav
+"$tavik" bad.tav -nopause </dev/null >bad.out 2>&1
+rc=$?
+[ $rc = 1 ] || fail "bad: exit code $rc"
+grep -qF '[3,' bad.out && grep -qF '[1161] Unsupported operator "="' bad.out || fail "bad: message"
+[ -e bad.exe ] && fail "bad: image written"
+
+[ $fails = 0 ] || exit 1
+echo "control statements: all checks passed"

@@ -1,0 +1,62 @@
+#!/usr/bin/env bash
+# Directives and compile-time arithmetic through the program: #echo lines on
+# standard output, and arithmetic faults that end the build as the runtime's
+# exceptions ("Name: message", exit code 1, no output file).
+set -uo pipefail
+bin=${TAVIK_BIN_DIR:?}
+tavik=$bin/tavik
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cd "$work"
+fails=0
+fail() { echo "FAIL: $*"; fails=$((fails + 1)); }
+# A standard include beside the projects comes first: these builds hold
+# nothing but their own lines.
+: >tavik.tav
+
+# build NAME TEXT: compiles NAME.tav holding the header and TEXT.
+build() {
+  local name=$1
+  printf "program pe32_cui 'x';\n%s\n" "$2" >"$name.tav"
+  "$tavik" "$name.tav" -nopause </dev/null >"$name.out" 2>"$name.err"
+  rc=$?
+}
+has() { grep -qxF -- "$2" "$1.out" || fail "$1: no line '$2'"; }
+
+build echo '#set bits 32;
+#echo bits
+#x = (2+3)*4;
+#echo $x
+#if $x == 20: #echo twenty #else #echo other #end
+#repeat 2: #echo again #end
+nop;'
+[ "$rc" = 0 ] || fail "echo: exit code $rc"
+has echo "32"
+has echo "20"
+has echo "twenty"
+[ "$(grep -cxF again echo.out)" = 2 ] || fail "echo: #repeat 2 did not echo twice"
+grep -q '^Compile OK' echo.out || fail "echo: no Compile OK"
+
+while IFS='|' read -r name expr line; do
+  build "$name" "#x = $expr;"
+  [ "$rc" = 1 ] || fail "$name: exit code $rc, expected 1"
+  has "$name" "$line"
+  grep -q 'Compile OK' "$name.out" && fail "$name: reported Compile OK"
+  [ -e "$name.exe" ] && fail "$name: an output file was written"
+done <<'CASES'
+zerodiv|1 / 0|EZeroDivide: Floating point division by zero
+invalid|0 / 0|EInvalidOp: Invalid floating point operation
+intdiv|0 or 5 / 0|EDivByZero: Division by zero
+modzero|7 mod 0|EDivByZero: Division by zero
+intmin|0 or -2147483648 / -1|EIntOverflow: Arithmetic overflow
+range|9223372036854775807 * 4|EInvalidOp: Invalid floating point operation
+CASES
+
+build raise "nop;
+#raise 'Stopped by the source'"
+[ "$rc" = 1 ] || fail "raise: exit code $rc, expected 1"
+grep -q '^\[3,[0-9]*\]: Stopped by the source in \[raise.tav\]$' raise.out || fail "raise: no positioned message"
+grep -q '^Code:' raise.out && fail "raise: the code line was shown"
+
+[ "$fails" = 0 ] || exit 1
+echo "directive end-to-end checks passed"

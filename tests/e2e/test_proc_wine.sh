@@ -1,0 +1,135 @@
+#!/usr/bin/env bash
+# Programs built from procedures, imports, calls and return, run under wine:
+# their output and exit codes, and their import and export tables.
+set -uo pipefail
+bin=${TAVIK_BIN_DIR:?}
+tavik=$bin/tavik
+if ! command -v wine >/dev/null; then
+  echo "wine is not installed: skipped"
+  exit 77
+fi
+export WINEPREFIX=${WINEPREFIX:-${TAVIK_BUILD_DIR:?}/wineprefix}
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+# A new prefix is made once, before any program runs in it.
+if [ ! -d "$WINEPREFIX" ]; then
+  mkdir -p "$(dirname "$WINEPREFIX")"
+  timeout 300 wine wineboot -i </dev/null >/dev/null 2>&1 || true
+fi
+# A server that stays between the runs: one that is shutting down as the
+# next program starts takes that program with it. It leaves by itself a
+# while after the last program (an already running one is kept as it is).
+wineserver -p30 </dev/null >/dev/null 2>&1 || true
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cd "$work"
+fails=0
+fail() { echo "FAIL: $*"; fails=$((fails + 1)); }
+
+# build NAME: assembles NAME.tav; the listing in NAME.log.
+build() {
+  "$tavik" "$1.tav" -nopause </dev/null >"$1.log" 2>&1 || { fail "$1: build failed"; cat "$1.log"; return 1; }
+}
+# runexe NAME: runs NAME.exe; its output in NAME.out, exit code in $rc.
+# Wine's service processes inherit the output, so it goes to a file.
+# A run killed from outside (137: wine's processes are torn down when the
+# shared server goes while it starts) is repeated once; a program of ours
+# never ends that way.
+runexe() {
+  local try
+  for try in 1 2; do
+    timeout 60 wine "$1.exe" </dev/null >"$1.out" 2>"$1.err"
+    rc=$?
+    [ "$rc" = 137 ] || break
+  done
+}
+
+cat >hello.tav <<'TAV'
+program pe32_cui 'hello';
+imports('kernel32.dll') {
+  function GetStdHandle(dword which): dword;
+  procedure WriteFile(dword h, buf, len, written, overlapped);
+  procedure ExitProcess(dword code);
+}
+dword written;
+procedure say(dword h) {
+  WriteFile(h, 'hello, world', 12, @written, 0);
+}
+entry procedure main() {
+  say(GetStdHandle(STD_OUTPUT_HANDLE));
+  ExitProcess(3);
+}
+TAV
+if build hello; then
+  runexe hello
+  [ "$rc" = 3 ] || fail "hello: exit code $rc, expected 3"
+  [ "$(cat hello.out)" = "hello, world" ] || fail "hello: output '$(cat hello.out)'"
+fi
+
+# Nested calls, a result through return, a frame-off function with uses,
+# locals, function pointers global and local, an import under a second name.
+cat >calls.tav <<'TAV'
+program pe32_cui 'calls';
+imports('kernel32.dll') {
+  function GetStdHandle(dword which): dword;
+  procedure WriteFile(dword h, buf, len, written, overlapped);
+  procedure ExitProcess(dword code);
+  procedure Pause = Sleep(dword ms);
+}
+dword written;
+dword out;
+procedure* fp(dword len, text);
+function add2(dword a, b) { mov eax, a; add eax, b; }
+function r40 { return 40; }
+#set frame 0;
+function nf(dword a, b) { uses ebx; mov ebx, a; add ebx, b; mov eax, ebx; }
+#set frame 1;
+procedure say(dword len, text) { WriteFile(out, text, len, @written, 0); }
+procedure quit(dword c) { say(4, 'quit'); ExitProcess(c); }
+procedure viaLocal(dword c) {
+  dword k;
+  procedure* lf(dword x);
+  uses esi;
+  mov k, 0;
+  push @quit;
+  pop eax;
+  lf = eax;
+  mov esi, c;
+  lf(esi);
+}
+entry procedure main() {
+  GetStdHandle(STD_OUTPUT_HANDLE);
+  mov out, eax;
+  say(6, 'start ');
+  Pause(1);
+  fp = @say;
+  fp(4, 'ptr ');
+  viaLocal(add2(r40, nf(1, 1)));
+}
+TAV
+if build calls; then
+  runexe calls
+  [ "$rc" = 42 ] || fail "calls: exit code $rc, expected 42"
+  [ "$(cat calls.out)" = "start ptr quit" ] || fail "calls: output '$(cat calls.out)'"
+  objdump -p calls.exe >calls.p 2>&1 || fail "calls: objdump -p failed"
+  grep -qw Sleep calls.p || fail "calls: Sleep is not imported"
+  grep -qw Pause calls.p && fail "calls: the local name Pause reached the import table"
+  # the local function pointer is called through its frame slot
+  objdump -d calls.exe | grep -qE 'ff 55 f8[[:space:]]+call[[:space:]]+\*-0x8\(%ebp\)' || fail "calls: no call through the frame slot"
+fi
+
+# Exports: marked functions reach the export table although nothing calls them.
+cat >lib.tav <<'TAV'
+program pe32_dll 'lib';
+function alpha(dword a) { mov eax, a; }
+function beta { return 2; }
+procedure unused { nop; }
+exports alpha, beta;
+TAV
+if build lib; then
+  objdump -p lib.dll >lib.p 2>&1 || fail "lib: objdump -p failed"
+  names=$(sed -n '/Ordinal\/Name Pointer/,/^$/p' lib.p | sed -n 's/^[[:space:]]*\[ *[0-9]*\] //p' | tr '\n' ' ')
+  [ "$names" = "alpha beta " ] || fail "lib: exported names '$names', expected 'alpha beta '"
+fi
+
+[ "$fails" = 0 ] || exit 1
+echo "all passed"

@@ -1,0 +1,188 @@
+// Calls, argument lists and return, compiled from source text.
+#include "procedure_env.h"
+
+namespace {
+
+using Call = ProcEnv;
+
+const std::string kPrologue = "55 8B EC 90 90 90 90 90 90";
+
+const char* kDecls =
+    "function g(dword x, y) { mov eax, x; }\n"
+    "function h { mov eax, 7; }\n"
+    "procedure f(dword a, b, c) { }\n"
+    "procedure p { }\n"
+    "procedure none { }\n";
+
+TEST_F(Call, NestedCallsArePushedInPlace) {
+    ok(std::string(kDecls) + "f(1, g(2, 3), 4);\nf(h, 5, h());\n");
+    const uint32_t g = func("g")->FuncIndex, f = func("f")->FuncIndex, h = func("h")->FuncIndex;
+    EXPECT_EQ(hex(main()),
+              "6A 04 6A 03 6A 02 E8 00 00 00 00 50 6A 01 E8 00 00 00 00 "
+              "E8 00 00 00 00 50 6A 05 E8 00 00 00 00 50 E8 00 00 00 00 C3");
+    EXPECT_EQ(fixups(main()), (std::vector<Fix>{{ftLabel, 7, g},
+                                                {ftLabel, 15, f},
+                                                {ftLabel, 20, h},
+                                                {ftLabel, 28, h},
+                                                {ftLabel, 34, f}}));
+    EXPECT_EQ(main()->LocalOffset, 0u);
+}
+
+TEST_F(Call, EmptyArgumentLists) {
+    ok(std::string(kDecls) + "none;\nnone();\nnone ( );\n");
+    EXPECT_EQ(hex(main()), "E8 00 00 00 00 E8 00 00 00 00 E8 00 00 00 00 C3");
+}
+
+TEST_F(Call, ArgumentKinds) {
+    ok("procedure k(dword a, b, c, d) { }\n"
+       "procedure q(dword v) { k(v, eax, @v, 'text'); }\n");
+    // 'text' by address, @v (a frame slot) through push ebp / add, eax, then v
+    EXPECT_EQ(code("q"), kPrologue +
+                             " 68 00 00 00 00 55 81 04 24 08 00 00 00 50 FF 75 08 E8 00 00 00 00 C9 C2 04 00");
+    auto fx = fixups(func("q"));
+    ASSERT_EQ(fx.size(), 3u);
+    EXPECT_EQ(fx[1].hint, ftConst);
+    EXPECT_EQ(fx[1].position, 10u);
+}
+
+TEST_F(Call, CountErrors) {
+    struct Case {
+        const char* call;
+        const char* text;
+    } cases[] = {
+        {"f(1, 2, 3, 4);", "[6311] Too many parameters"},
+        {"f(1);", "[6312] Not enough parameters"},
+        {"f;", "[6312] Not enough parameters"},
+        {"none(1);", "[6311] Too many parameters"},
+        {"f(1, g(2, 3, 4), 5);", "[6355] Too many parameters"},
+        {"f(1, g(2), 5);", "[6355] Not enough parameters"},
+        {"f(1, g, 5);", "[6355] Not enough parameters"},
+        {"f(1, p, 5);", "[31354] \"p\" is a procedure"},
+        {"f(1 2, 3);", "[1127] Unexpected"},
+        {"f(1, 2, 3;", "[1127] Unexpected"},
+        {"f(1, undefined, 3);", "[1111] Unexpected"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.call);
+        TearDown();
+        SetUp();
+        fails(std::string(kDecls) + c.call, c.text);
+        // nothing of the failed call reached the code
+        EXPECT_EQ(main()->BufLen, 0u);
+    }
+}
+
+TEST_F(Call, Return) {
+    ok("procedure r(dword a, b) { return ebx; }\n"
+       "procedure s { return bl; }\n"
+       "procedure t { return cx; }\n"
+       "function u(dword a) { return 5; }\n"
+       "function v(dword a) { return u(a); }\n"
+       "return 3;\n");
+    EXPECT_EQ(code("r"), kPrologue + " 8B C3 C9 C2 08 00");
+    EXPECT_EQ(code("s"), kPrologue + " 8A C3 C9 C3");
+    EXPECT_EQ(code("t"), kPrologue + " 66 8B C1 C9 C3");
+    EXPECT_EQ(code("u"), kPrologue + " B8 05 00 00 00 C9 C2 04 00");
+    // the call form ends with the epilogue and ret as well
+    EXPECT_EQ(code("v"), kPrologue + " FF 75 08 E8 00 00 00 00 C9 C2 04 00");
+    // at the top level no leave
+    EXPECT_EQ(hex(main()), "B8 03 00 00 00 C3");
+}
+
+TEST_F(Call, ReturnErrors) {
+    struct Case {
+        const char* src;
+        const char* text;
+    } cases[] = {
+        {"procedure p { } function q { return p(); }", "Procedures do not return values"},
+        {"procedure q { return [eax]; }", "[32423] Return operand invalid size"},
+        {"procedure q { return eax nop; }", "[7532] Unexpected"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.src);
+        TearDown();
+        SetUp();
+        fails(c.src, c.text);
+    }
+    TearDown();
+    SetUp();
+    fails(cases[0].src, cases[0].text);
+    EXPECT_EQ(code("q"), kPrologue);  // nothing emitted for the call
+}
+
+// Without the frame, arguments addressed through ESP follow what the
+// statement pushed before them.
+class CallNoFrame : public ProcEnv {
+protected:
+    void SetUp() override {
+        ProcEnv::SetUp();
+        CompileFlags.stackframe_on = 0;
+    }
+};
+
+TEST_F(CallNoFrame, EspArgumentsAreCorrectedByWhatWasPushed) {
+    ok("procedure f(dword x, y) { }\n"
+       "function h(dword v) { mov eax, v; }\n"
+       "procedure g(dword a, b) { f(a, b); f(a, h(b)); f([esp+4], @b); }\n");
+    // the same slot, b then a, both [esp+8] when pushed; after a nested
+    // call the stack is back: only the pushed result counts
+    EXPECT_EQ(code("g"),
+              "90 90 90 90 90 90 "
+              "FF 74 24 08 FF 74 24 08 E8 00 00 00 00 "
+              "FF 74 24 08 E8 00 00 00 00 50 FF 74 24 08 E8 00 00 00 00 "
+              "54 81 04 24 08 00 00 00 FF 74 24 08 E8 00 00 00 00 "
+              "C2 08 00");
+    EXPECT_EQ(func("g")->LocalOffset, 0u);
+}
+
+TEST_F(CallNoFrame, FunctionPointerCallsKeepTheDepth) {
+    ok("procedure* fp(dword x);\n"
+       "procedure g(dword a) { fp(a); mov eax, a; }\n");
+    EXPECT_EQ(code("g"), "90 90 90 90 90 90 FF 74 24 04 FF 15 00 00 00 00 8B 44 24 04 C2 04 00");
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(Call, MacroExpandedWhileArgumentsAreReadKeepsTheList) {
+    ok("procedure g(dword v) { }\n"
+       "procedure f(dword a, b, c) { }\n"
+       "inline function pre() { g(9); #return eax; }\n"
+       "f(1, pre(), 3);\n");
+    // g's call runs first, then f gets 1, eax, 3
+    EXPECT_EQ(hex(main()), "6A 09 E8 00 00 00 00 6A 03 50 6A 01 E8 00 00 00 00 C3");
+    EXPECT_EQ(fixups(main()),
+              (std::vector<Fix>{{ftLabel, 3, func("g")->FuncIndex}, {ftLabel, 13, func("f")->FuncIndex}}));
+}
+
+TEST_F(Call, FunctionPointerAssignment) {
+    ok("procedure* fp(dword x);\nfp = eax;\nprocedure p { procedure* lf(); lf = ecx; lf(); }\n");
+    EXPECT_EQ(hex(main()), "A3 00 00 00 00 C3");
+    EXPECT_EQ(main()->FixupList->items[0]->data, var("fp$"));
+    EXPECT_EQ(code("p"), kPrologue + " 89 4D FC FF 55 FC 83 C4 04 C9 C3");
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(Call, StackOperandsInFrameModeAreCorrectedToo) {
+    ok("procedure k(dword a, b, c, d) { }\nprocedure q { k([esp], [esp], 1, 2); }\n");
+    EXPECT_EQ(code("q"), kPrologue + " 6A 02 6A 01 FF 74 24 08 FF 74 24 0C E8 00 00 00 00 C9 C3");
+}
+
+}  // namespace
+
+namespace {
+
+// Bytes as the GNU assembler gives them for the same lines.
+TEST_F(Call, CallThroughMemory) {
+    ok("call [ebx+8];\ncall [esp+0x100];\n");
+    EXPECT_EQ(hex(main()), "FF 53 08 FF 94 24 00 01 00 00 C3");
+    TearDown();
+    SetUp();
+    fails("call byte [ebx];", "[9999]");
+}
+
+}  // namespace

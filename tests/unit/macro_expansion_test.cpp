@@ -1,0 +1,477 @@
+// Inline macros compiled from source text: declarations, calls with their
+// arguments, nesting, and every message of both statements.
+#include "sys_regs_shim.h"
+// clang-format off
+#include <gtest/gtest.h>
+// clang-format on
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "../encoder/diff_harness.h"
+#include "afile.h"
+#include "classes/fixup_manager.h"
+#include "classes/function_manager.h"
+#include "classes/macro_manager.h"
+#include "classes/register_manager.h"
+#include "classes/var_manager.h"
+#include "common.h"
+#include "compiler.h"
+#include "driver.h"
+#include "exceptions.h"
+#include "global.h"
+#include "log.h"
+#include "plugins/plugin_manager.h"
+
+namespace {
+
+TAVBOOL TAV_CALL testBuilder(TTriggerEvent, uint32_t) { return 1; }
+
+class MacroEnv : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ::testing::internal::CaptureStdout();
+        InitTavik();
+        std::fflush(stdout);
+        ::testing::internal::GetCapturedStdout();
+        CompileFlags.cpu_bits = 32;
+        char tmpl[] = "/tmp/tavik_mac_XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        dir = tmpl;
+        strTAVIK_PATH = dir.string() + "/";
+        Plugins->registerBuilder("test", testBuilder);
+    }
+
+    void TearDown() override {
+        DeinitTavik();
+        CompileFlags.cpu_bits = 0;
+        CompileFlags.stackframe_on = 1;
+        std::error_code ec;
+        std::filesystem::remove_all(dir, ec);
+    }
+
+    // Compiles the lines after a header; the printed text.
+    std::string compile(const std::string& lines, bool* aborted) {
+        std::ofstream(dir / "project.tav", std::ios::binary) << "program test 'x';\n" << lines;
+        ::testing::internal::CaptureStdout();
+        *aborted = false;
+        try {
+            Compiler->LoadProject((dir / "project.tav").string());
+            Compiler->Compile();
+        } catch (const EAbort&) {
+            *aborted = true;
+        } catch (...) {
+            std::fflush(stdout);
+            ::testing::internal::GetCapturedStdout();
+            throw;
+        }
+        std::fflush(stdout);
+        return ::testing::internal::GetCapturedStdout();
+    }
+
+    // rtlmain's code after a compilation that must succeed.
+    std::string mainCode(const std::string& lines) {
+        bool aborted;
+        const std::string out = compile(lines, &aborted);
+        EXPECT_FALSE(aborted) << out;
+        PFunction f = FuncMan->getFunc(0);
+        return enctest::hexBytes(f ? std::string(f->Buffer ? f->Buffer : "", f->BufLen) : std::string());
+    }
+
+    // The code of the function named name (rtlmain's by default).
+    static std::string codeOf(const std::string& name) {
+        for (PFunction f : FuncMan->F_List)
+            if (name == funcName(f)) return enctest::hexBytes(std::string(f->Buffer ? f->Buffer : "", f->BufLen));
+        return "<none>";
+    }
+
+    // The code of func after a compilation that must succeed.
+    std::string funcCode(const std::string& lines, const std::string& func) {
+        bool aborted;
+        const std::string out = compile(lines, &aborted);
+        EXPECT_FALSE(aborted) << out;
+        return codeOf(func);
+    }
+
+    // The message of a compilation that must fail.
+    std::string failure(const std::string& lines) {
+        bool aborted;
+        const std::string out = compile(lines, &aborted);
+        EXPECT_TRUE(aborted) << out;
+        return out;
+    }
+
+    std::filesystem::path dir;
+};
+
+// ---- expansion ----
+
+// Each call compiles to the same code as its body written out in its place.
+TEST_F(MacroEnv, CallsCompileTheirBodyInPlace) {
+    struct Case {
+        const char* src;
+        const char* plain;
+    } cases[] = {
+        {"inline procedure clear($r) { xor $r, $r; }\nclear(eax);", "xor eax, eax;"},
+        {"inline procedure clear($r) { xor $r, $r; }\nnop; clear(ebx); nop; clear(ecx);",
+         "nop; xor ebx, ebx; nop; xor ecx, ecx;"},
+        // Names of macros ignore case, parameter names too.
+        {"inline procedure Clear($R) { xor $r, $R; }\nCLEAR(edx);", "xor edx, edx;"},
+        {"inline op procedure clear($r) { xor $r, $r; }\nclear eax;", "xor eax, eax;"},
+        {"inline OP procedure mv($a, $b) { mov $a, $b; }\nmv ecx, 7;", "mov ecx, 7;"},
+        {"inline procedure none() { nop; }\nnone();", "nop;"},
+        // Without parentheses a macro of no or uncounted parameters takes no arguments.
+        {"inline procedure none() { nop; }\nnone; none ;", "nop; nop;"},
+        {"inline op procedure none() { nop; }\nnone;", "nop;"},
+        {"inline procedure mv($a, $b) { mov $a, $b; }\nmv( eax , // the target\n 1 );", "mov eax, 1;"},
+        // Uncounted arguments: $argc is the number given.
+        {"inline procedure show(;) { push $argc; }\nshow(1, 2, 3);", "push 3;"},
+        {"inline procedure show(;) { push $argc; }\nshow();", "push 0;"},
+        {"inline procedure show(;) { push $argc; }\nshow;", "push 0;"},
+        {"inline procedure show(;) { push $arg[2]; push $arg[0]; }\nshow(ebx, ecx, 9);", "push 9; push ebx;"},
+        {"inline procedure pair($a, ;) { push $argc; push $a; push $arg[1]; }\npair(5, 6, 7);",
+         "push 3; push 5; push 6;"},
+        {"inline procedure pair($a, ;) { push $argc; push $a; }\npair(eax);", "push 1; push eax;"},
+        // A body may use other macros and hand its parameters on.
+        {"inline procedure inner($x) { inc $x; }\n"
+         "inline procedure outer($y) { inner($y); dec $y; }\nouter(ecx);",
+         "inc ecx; dec ecx;"},
+        // An argument may itself be a call: it expands while being read, and
+        // "()" is an empty list also where no ";" follows it.
+        {"inline procedure none() { nop; }\ninline procedure count(;) { push $argc; }\ncount(none(), none());",
+         "nop; nop; push 2;"},
+        // After a nested call the caller's $argc is its own again.
+        {"inline procedure one($x) { push $x; }\n"
+         "inline procedure many(;) { one(0); push $argc; }\nmany(1, 2, 3, 4);",
+         "push 0; push 4;"},
+        // Comments in the body are skipped, also ones holding braces.
+        {"inline procedure c() {\n  // a note { with a brace\n  cld; /* } */ std;\n}\nc();", "cld; std;"},
+        // A block inside the body stays whole; its labels are made afresh per call.
+        {"inline procedure abs($r) { if ($r < 0) { neg $r; } else { nop; } }\nabs(eax); abs(ecx);",
+         "if (eax < 0) { neg eax; } else { nop; } if (ecx < 0) { neg ecx; } else { nop; }"},
+        {"inline function five() { #return 5; }\nif (eax == five()) { nop; }", "if (eax == 5) { nop; }"},
+        // Labels of the body belong to the calling function.
+        {"inline procedure spin() { again: dec ecx; jnz again; }\nnop; spin();", "nop; again: dec ecx; jnz again;"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.src);
+        const std::string want = mainCode(c.plain);
+        TearDown();
+        SetUp();
+        EXPECT_EQ(mainCode(c.src), want);
+        TearDown();
+        SetUp();
+    }
+    // And one written out in bytes.
+    EXPECT_EQ(mainCode("inline procedure clear($r) { xor $r, $r; }\nclear(eax); clear(ebx);"), "33 c0 33 db c3");
+}
+
+TEST_F(MacroEnv, DeclarationKeepsTheBodyTextUncompiled) {
+    bool aborted;
+    const std::string out = compile(
+        "inline procedure a() { x { y } z }\n"
+        "inline op function b($p, $Q) {}\n"
+        "inline procedure u($p, ;) { }\n",
+        &aborted);
+    ASSERT_FALSE(aborted) << out;
+    ASSERT_EQ(MacMan->F_List.size(), 3u);
+    const TMacro* a = MacMan->F_List[0];
+    // From the "{" up to the matching "}".
+    EXPECT_EQ(a->code->F_Buffer, "{ x { y } z ");
+    EXPECT_EQ(a->code->F_FileName, "a");
+    EXPECT_EQ(a->code->F_Parent, nullptr);
+    EXPECT_EQ(a->type_, mtProc);
+    EXPECT_TRUE(a->parens_req);
+    EXPECT_EQ(a->paramcount, 0u);
+    const TMacro* b = MacMan->F_List[1];
+    EXPECT_EQ(b->type_, mtFunc);
+    EXPECT_FALSE(b->parens_req);
+    EXPECT_EQ(b->code->F_Buffer, "{");
+    ASSERT_EQ(b->paramcount, 2u);
+    EXPECT_EQ(b->params.GetString(1), "q");
+    const TMacro* u = MacMan->F_List[2];
+    EXPECT_EQ(u->paramcount, MACRO_UNCOUNTED);
+    EXPECT_EQ(u->params.Count(), 1u);
+    // Nothing of the bodies was compiled.
+    EXPECT_EQ(enctest::hexBytes(std::string(FuncMan->getFunc(0)->Buffer, FuncMan->getFunc(0)->BufLen)), "c3");
+}
+
+TEST_F(MacroEnv, BracesCountAlsoInsideQuotes) {
+    // The quoted brace closes the body; the rest is left to the caller's text.
+    const std::string out = failure("inline procedure q() { mov al, '}'; }\nq();");
+    ASSERT_EQ(MacMan->F_List.size(), 1u);
+    EXPECT_EQ(MacMan->F_List[0]->code->F_Buffer, "{ mov al, '");
+    EXPECT_NE(out.find("[12000] Unexpected"), std::string::npos) << out;
+}
+
+// Calls inside a procedure compile into it; "@" passes an address as the
+// same operand that the instruction would take written out.
+TEST_F(MacroEnv, CallsInProceduresAndAddressArguments) {
+    const std::string decl =
+        "dword buffer;\nblock pair { dword x; dword y; }\npair rec;\n"
+        "inline procedure m($p) { push $p; }\ninline procedure clear($r) { xor $r, $r; }\n";
+    struct Case {
+        std::string src;
+        std::string plain;
+        const char* func;
+    } cases[] = {
+        {decl + "m(@buffer); m(@[ebx+4]); m(@BUFFER);", decl + "push @buffer; push @[ebx+4]; push @buffer;", "rtlmain"},
+        {decl + "m(@rec.y);", decl + "push @rec.y;", "rtlmain"},
+        {decl + "procedure p() { dword loc; clear(eax); m(@loc); m(@rec); }",
+         decl + "procedure p() { dword loc; xor eax, eax; push @loc; push @rec; }", "p"},
+        {decl + "procedure p(dword a) { m(a); m(@a); }", decl + "procedure p(dword a) { push a; push @a; }", "p"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.src);
+        const std::string want = funcCode(c.plain, c.func);
+        TearDown();
+        SetUp();
+        EXPECT_EQ(funcCode(c.src, c.func), want);
+        TearDown();
+        SetUp();
+    }
+}
+
+TEST_F(MacroEnv, AddressArgumentsAreBoundAsPointerTokens) {
+    // The binding seen from inside the body: kind, text and size.
+    EXPECT_EQ(mainCode("dword Buffer;\ninline procedure m($p) { push tokentype($p); push sizeof $p; }\n"
+                       "m(@buffer); m(@[esi]); m(@BUFFER);"),
+              "6a 64 6a 04 6a 64 6a 04 6a 64 6a 04 c3");
+    TearDown();
+    SetUp();
+    bool aborted;
+    const std::string out =
+        compile("dword Buffer;\ninline procedure m($p) { #echo $p\n }\nm(@buffer); m(@[esi+8]);", &aborted);
+    ASSERT_FALSE(aborted) << out;
+    EXPECT_NE(out.find("\n@buffer\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("\n@"), out.rfind("\n@")) << out;
+}
+
+// Register assumptions made in a body end with it; those from before hold again.
+TEST_F(MacroEnv, RegisterAssumptionsEndWithTheExpansion) {
+    const std::string decl = "block P { dword x; dword y; }\n"
+                             "inline procedure set() { ebx as P; mov eax, ebx.y; }\n"
+                             "inline procedure drop() { ebx as 0; }\n";
+    EXPECT_EQ(mainCode(decl + "set();"), "8b 43 04 c3");
+    EXPECT_EQ(RegMan->Registers[REG_EBX].assume, nullptr);
+    TearDown();
+    SetUp();
+    EXPECT_EQ(mainCode(decl + "esi as P; drop(); set(); mov ecx, esi.y;"), "8b 43 04 8b 4e 04 c3");
+    ASSERT_NE(RegMan->Registers[REG_ESI].assume, nullptr);
+    EXPECT_EQ(RegMan->Registers[REG_EBX].assume, nullptr);
+    TearDown();
+    SetUp();
+    const std::string out = failure(decl + "set(); mov eax, ebx.y;");
+    EXPECT_NE(out.find("[5,"), std::string::npos) << out;
+    EXPECT_NE(out.find("in [project.tav]"), std::string::npos) << out;
+}
+
+// A macro declared in a procedure is known there only.
+TEST_F(MacroEnv, MacroNamesFollowTheirScope) {
+    const std::string want = funcCode("procedure p() { nop; nop; }", "p");
+    TearDown();
+    SetUp();
+    EXPECT_EQ(funcCode("procedure p() { inline procedure two() { nop; nop; } two(); }", "p"), want);
+    TearDown();
+    SetUp();
+    const std::string out = failure("procedure p() { inline procedure two() { nop; } two(); }\ntwo();");
+    EXPECT_NE(out.find("[9000] Unexpected ident two"), std::string::npos) << out;
+}
+
+TEST_F(MacroEnv, ExpansionRestoresWhatItChanges) {
+    bool aborted;
+    const std::string out = compile(
+        "inline procedure s($x) { push $argc; }\n"
+        "inline procedure m(;) { s(1); push $argc; }\nm(1, 2); push 0;",
+        &aborted);
+    ASSERT_FALSE(aborted) << out;
+    EXPECT_EQ(MacMan->F_CurMacro, MacMan->F_Master);
+    EXPECT_EQ(MacMan->curpars, 0u);
+    for (const TMacro* m : MacMan->F_List)
+        for (uint32_t i = 0; i < m->params.Count(); ++i) EXPECT_EQ(m->params.GetItem(i), nullptr);
+    EXPECT_EQ(MacMan->F_List[1]->params.Count(), 0u);  // the uncounted bindings are gone
+}
+
+// A function macro stands for its #return token wherever a token is read.
+TEST_F(MacroEnv, FunctionMacrosGiveTheirResult) {
+    struct Case {
+        const char* src;
+        const char* plain;
+    } cases[] = {
+        {"inline function five() { #return 5; }\nmov eax, five();", "mov eax, 5;"},
+        {"inline function five() { #return 5; }\nmov eax, five;", "mov eax, 5;"},
+        {"inline function reg() { #return ecx; }\ninline procedure clear($r) { xor $r, $r; }\nclear(reg());",
+         "xor ecx, ecx;"},
+        {"inline function five() { #return 5; }\n#if five() == 5: nop; #end", "nop;"},
+        {"inline op function inc1($x) { #n = $x + 1; #return $n; }\nmov eax, inc1 4;", "mov eax, 5;"},
+        // The body runs up to its #return, also from inside a section.
+        {"inline function f($x) { nop;\n #if $x == 1: #return ebx; #end\n #return ecx; }\n"
+         "inc f(1); inc f(2);",
+         "nop; inc ebx; nop; inc ecx;"},
+        // Without a #return the result is the one of the last expansion.
+        {"inline function g($x) { #if $x == 1: #return 7; #end }\npush g(1); push g(2);", "push 7; push 7;"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.src);
+        const std::string want = mainCode(c.plain);
+        TearDown();
+        SetUp();
+        EXPECT_EQ(mainCode(c.src), want);
+        TearDown();
+        SetUp();
+    }
+}
+
+// ---- self-expansion ----
+
+// A macro may expand itself: the inner expansion has bindings, variables and
+// a reading place of its own, and the outer one goes on where it stood.
+TEST_F(MacroEnv, RecursionKeepsEachLevelApart) {
+    struct Case {
+        const char* src;
+        const char* plain;
+    } cases[] = {
+        {"inline procedure down($n) { push $n;\n #if $n > 0: #k = $n - 1; down($k); #end\n push $n; }\ndown(2);",
+         "push 2; push 1; push 0; push 0; push 1; push 2;"},
+        {"inline function mul($a, $b) { #v = $a * $b; #return $v; }\n"
+         "inline function fact($n) {\n #if $n <= 1: #return 1; #end\n"
+         " #m = $n - 1; #return mul($n, fact($m)); }\nmov eax, fact(5);",
+         "mov eax, 120;"},
+        // Uncounted arguments beyond the named ones belong to their level too.
+        {"inline procedure tail($n, ;) { push $argc;\n #if $n > 0: #k = $n - 1; tail($k, 8, 9); #end\n"
+         " push $arg[1]; }\ntail(1, 5);",
+         "push 2; push 3; push 8; push 5;"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.src);
+        const std::string want = mainCode(c.plain);
+        TearDown();
+        SetUp();
+        EXPECT_EQ(mainCode(c.src), want);
+        TearDown();
+        SetUp();
+    }
+}
+
+TEST_F(MacroEnv, RunawayRecursionEndsAtAFixedDepth) {
+    struct Case {
+        const char* src;
+        const char* message;
+    } cases[] = {
+        {"inline procedure r($a) { push $a;\n r($a); }\nr(1);",
+         "[2,3]: [32235] Macro \"r\" nested too deeply: more than 32 calls in [r]"},
+        {"inline procedure r(;) { r(1, 2, 3); }\nr();", "[32235] Macro \"r\" nested too deeply"},
+        // Through another macro, and as an argument of another call.
+        {"inline procedure b() { nop; }\ninline procedure a() { b(); c(); }\n"
+         "inline procedure c() { a(); }\na();",
+         "[32235] Macro \"a\" nested too deeply"},
+        {"inline procedure w($x) { nop; }\ninline procedure v() { w(v()); }\nv();",
+         "[32235] Macro \"v\" nested too deeply"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.src);
+        const std::string out = failure(c.src);
+        EXPECT_NE(out.find(c.message), std::string::npos) << out;
+        TearDown();
+        SetUp();
+    }
+}
+
+// ---- messages ----
+
+TEST_F(MacroEnv, DeclarationErrors) {
+    struct Case {
+        const char* src;
+        const char* message;
+    } cases[] = {
+        {"inline macro m() { }", "[12456] Unexpected ident macro"},
+        {"inline op op procedure m() { }", "[12456] Unexpected ident op"},
+        {"inline procedure eax() { }", "register eax redeclared"},
+        {"inline procedure if() { }", "if redeclared"},
+        // A macro's name is named, not expanded, when it is declared again.
+        {"inline procedure m() { nop; }\ninline function M() { }", "macro m redeclared"},
+        {"inline procedure m { }", "[123442] Unexpected symbol {"},
+        {"inline procedure m($1) { }", "[234] Unexpected number 1"},
+        {"inline procedure m($a, $) { }", "[234] Unexpected symbol )"},
+        {"inline procedure m($a, b) { }", "[1432] Unexpected symbol b"},
+        {"inline procedure m($a,", "[1432] Unexpected EOF"},
+        {"inline op procedure m(;) { }", "[6481] Inline op macros can not have uncounted arguments"},
+        {"inline op procedure m($a, ;) { }", "[6481] Inline op macros can not have uncounted arguments"},
+        {"inline procedure m($a { }", "[123443] Unexpected symbol {"},
+        {"inline procedure m(;;) { }", "[123443] Unexpected symbol ;"},
+        {"inline procedure m() nop;", "[123444] Unexpected ident nop"},
+        {"inline procedure m() { nop; { }\nnop;", "[12300] Unexpected EOF"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.src);
+        const std::string out = failure(c.src);
+        EXPECT_NE(out.find(c.message), std::string::npos) << out;
+        TearDown();
+        SetUp();
+    }
+}
+
+TEST_F(MacroEnv, CallErrors) {
+    VarMan->addVar(vmGlobal, "buffer", VarMan->F_UIntType, 1, 0);
+    const std::string clear = "inline procedure clear($r) { xor $r, $r; }\n";
+    struct Case {
+        std::string src;
+        const char* message;
+    } cases[] = {
+        {clear + "clear eax;", "[312] Unexpected register eax"},
+        {clear + "clear(eax;", "[313] Unexpected symbol ;"},
+        {clear + "clear(eax, ebx);", "[32234] Macro \"clear\" expected 1 params"},
+        {clear + "clear();", "[32234] Macro \"clear\" expected 1 params"},
+        {"inline procedure none() { }\nnone(eax);", "[32234] Macro \"none\" expected 0 params"},
+        {"inline op procedure two($a, $b) { }\ntwo eax;", "[32234] Macro \"two\" expected 2 params"},
+        {clear + "clear(@eax);", "[7521] Unexpected register eax"},
+        {clear + "clear(@5);", "[7521] Unexpected number 5"},
+        {clear + "clear(@clear);", "[7521] Unexpected macro clear"},
+        // A fault in the body is reported where it stands in the body.
+        {"inline procedure bad() {\n  nop;\n  foo eax;\n}\nbad();", "[3,6]: [9000] Unexpected ident foo in [bad]"},
+        {clear + "clear(5);", "in [clear]"},
+        // $arg[n] reaches the arguments given, not more.
+        {"inline procedure show(;) { push $arg[1]; }\nshow(1);", "[53341] Arg 1 out of bounds [1] in [show]"},
+        {"inline procedure pair($a, ;) { push $arg[1]; }\npair(2);", "[53341] Arg 1 out of bounds [1]"},
+        // The argument list stays inside the caller's text.
+        {"inline procedure show(;) { }\nshow(1, 2 nop;", "[313] Unexpected ident nop"},
+        {"inline procedure none() { }\nnone(eax;", "[313] Unexpected symbol ;"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.src);
+        const std::string out = failure(c.src);
+        EXPECT_NE(out.find(c.message), std::string::npos) << out;
+        TearDown();
+        SetUp();
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// Every cut of a text full of macros either compiles or ends in a message:
+// no crash, no internal error, nothing left bound.
+TEST_F(MacroEnv, EveryCutOfTheSourceEndsCleanly) {
+    const std::string text =
+        "dword buf;\ninline op procedure clr($r) { xor $r, $r; }\n"
+        "inline function twice($x, ;) {\n #v = $x * 2; #return $v; }\n"
+        "inline procedure all(;) { push $argc; clr eax; }\n"
+        "inline procedure deep($n) { #if $n > 0: #k = $n - 1; deep($k); #end nop; }\n"
+        "all(@buf, @[ebx+4], twice(3, 4)); deep(2); mov ecx, twice(5);\n";
+    for (size_t n = 0; n <= text.size(); ++n) {
+        SCOPED_TRACE(text.substr(0, n));
+        bool aborted;
+        compile(text.substr(0, n), &aborted);
+        EXPECT_EQ(MacMan->F_CurMacro, MacMan->F_Master);
+        EXPECT_EQ(MacMan->curpars, 0u);
+        TearDown();
+        SetUp();
+    }
+}
+
+}  // namespace

@@ -1,0 +1,475 @@
+// Procedures, functions, methods, declarations, entry, uses, imports and
+// exports, compiled from source text.
+#include "procedure_env.h"
+
+namespace {
+
+using Proc = ProcEnv;
+
+const std::string kNops = "90 90 90 90 90 90";
+const std::string kPrologue = "55 8B EC " + kNops;
+
+TEST_F(Proc, ProcedureWithParametersAndItsCall) {
+    ok("procedure add2(dword a, b) { mov eax, a; add eax, b; }\nadd2(1, 2);\n");
+    PFunction f = func("add2");
+    ASSERT_TRUE(f);
+    EXPECT_EQ(hex(f), kPrologue + " 8B 45 08 03 45 0C C9 C2 08 00");
+    EXPECT_EQ(fixups(f), (std::vector<Fix>{{ftLocals, 3, 0}}));
+    EXPECT_EQ(f->Type_, ltProc);
+    EXPECT_EQ(f->ParamCount, 2u);
+    EXPECT_EQ(f->ParamSize, 8u);
+    EXPECT_EQ(f->DeclareOnly, 0);
+    EXPECT_TRUE(f->IsCalled);
+    EXPECT_EQ(hex(main()), "6A 02 6A 01 E8 00 00 00 00 C3");
+    EXPECT_EQ(fixups(main()), (std::vector<Fix>{{ftLabel, 5, f->FuncIndex}}));
+}
+
+TEST_F(Proc, ParametersTakeWholeWordSlots) {
+    ok("procedure p(byte a; word b) { mov al, a; mov bx, b; }");
+    PFunction f = func("p");
+    EXPECT_EQ(hex(f), kPrologue + " 8A 45 08 66 8B 5D 0C C9 C2 08 00");
+    EXPECT_EQ(f->ParamCount, 2u);
+    EXPECT_EQ(f->ParamSize, 8u);
+}
+
+TEST_F(Proc, BodiesAndTheirClosingRet) {
+    struct Case {
+        const char* src;
+        const char* name;
+        std::string code;
+    } cases[] = {
+        {"procedure p { nop; }", "p", kPrologue + " 90 C9 C3"},
+        {"procedure stdcall p { }", "p", kPrologue + " C9 C3"},
+        {"function f(dword a) { mov eax, a; }", "f", kPrologue + " 8B 45 08 C9 C2 04 00"},
+        // a body ending in ret gets no second one
+        {"procedure p(dword a) { retn; }", "p", kPrologue + " C9 C3"},
+        // code after a label is reached: the closing ret stays
+        {"procedure p { retn; l1: }", "p", kPrologue + " C9 C3 C9 C3"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.src);
+        TearDown();
+        SetUp();
+        ok(c.src);
+        EXPECT_EQ(code(c.name), c.code);
+    }
+    EXPECT_EQ(func("p")->Type_, ltProc);
+}
+
+TEST_F(Proc, FunctionKind) {
+    ok("function f { }");
+    EXPECT_EQ(func("f")->Type_, ltFunc);
+    PIdent id = Idents->findIdent("F");
+    ASSERT_TRUE(id);
+    EXPECT_EQ(id->type_, itFunc);
+}
+
+TEST_F(Proc, NestedDefinitionHasItsOwnCodeAndScope) {
+    ok("procedure outer(dword a) { procedure inner(dword b) { mov eax, b; } inner(a); }\n");
+    EXPECT_EQ(code("inner"), kPrologue + " 8B 45 08 C9 C2 04 00");
+    EXPECT_EQ(code("outer"), kPrologue + " FF 75 08 E8 00 00 00 00 C9 C2 04 00");
+    // the inner name belonged to the outer body's scope
+    EXPECT_EQ(Idents->findIdent("inner"), nullptr);
+    EXPECT_NE(Idents->findIdent("outer"), nullptr);
+    EXPECT_EQ(Idents->findIdent("a"), nullptr);
+}
+
+TEST_F(Proc, RecursionSeesItsOwnName) {
+    ok("procedure r(dword n) { r(n); }");
+    EXPECT_EQ(code("r"), kPrologue + " FF 75 08 E8 00 00 00 00 C9 C2 04 00");
+    EXPECT_EQ(fixups(func("r"))[1], (Fix{ftLabel, 13, func("r")->FuncIndex}));
+}
+
+TEST_F(Proc, PointerParameterTypes) {
+    ok("procedure p(dword a, b; char* s; char* t) { mov eax, s; }");
+    PFunction p = func("p");
+    ASSERT_EQ(p->ParamCount, 4u);
+    EXPECT_EQ(p->Params[0].type_, p->Params[1].type_);
+    PVarType cp = p->Params[2].type_;
+    ASSERT_TRUE(cp);
+    EXPECT_EQ(tavString(cp->name), "char*");
+    EXPECT_TRUE(cp->isPointer);
+    EXPECT_TRUE(cp->dynSize);
+    EXPECT_EQ(cp->size, 4u);
+    EXPECT_EQ(cp->int_upper, 4294967295LL);
+    EXPECT_EQ(p->Params[3].type_, cp);  // found again
+    EXPECT_EQ(code("p"), kPrologue + " 8B 45 10 C9 C2 10 00");
+}
+
+TEST_F(Proc, DefinitionErrors) {
+    struct Case {
+        const char* src;
+        const char* text;
+    } cases[] = {
+        {"procedure p();", "Unexpected"},
+        {"procedure p nop", "[4533] Unexpected"},
+        {"procedure 5 { }", "Unexpected"},
+        {"procedure if { }", "Unexpected"},
+        {"procedure stdcall if { }", "redeclared"},
+        {"procedure p { } procedure p { }", "p redeclared"},
+        {"procedure dword2(dword a; x b) { }", "Unexpected"},
+        {"procedure p(dword 5) { }", "Unexpected"},
+        {"procedure p(dword a: dword b) { }", "Unexpected"},
+        {"procedure p(dword a) nop", "Unexpected"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.src);
+        TearDown();
+        SetUp();
+        fails(c.src, c.text);
+    }
+}
+
+// A block type with a method m and a data member d, as the block statement
+// leaves it: the method declared, without a body.
+class ProcMethod : public ProcEnv {
+protected:
+    void SetUp() override {
+        ProcEnv::SetUp();
+        proc_test::onStart = [this] {
+            T = VarMan->addType("TObj", 8, int64_t(0), int64_t(0), false, false);
+            m = FuncMan->CreateFunction(ltProc, nullptr);
+            tavAssign(m->Name, "m");
+            m->DeclareOnly = 1;
+            VarMan->addField(T, vftType, "d", VarMan->getVarType(6), 1, 0, nullptr);
+            VarMan->addField(T, vftFunc, "m", nullptr, 1, 0, m);
+            VarMan->addVar(vmGlobal, "obj", T, 1, 0);
+        };
+    }
+    PVarType T = nullptr;
+    PFunction m = nullptr;
+};
+
+TEST_F(ProcMethod, DefinitionAddsThisFirst) {
+    for (const char* sep : {".", ":"}) {
+        SCOPED_TRACE(sep);
+        TearDown();
+        SetUp();
+        ok(std::string("procedure TObj") + sep + "m(dword x) { mov eax, this; mov ecx, x; }");
+        EXPECT_EQ(m->ParamCount, 2u);
+        EXPECT_EQ(m->ParamSize, 8u);
+        EXPECT_EQ(m->DeclareOnly, 0);
+        EXPECT_EQ(tavString(m->Params[0].name), "this");
+        EXPECT_EQ(m->Params[0].type_, VarMan->F_PtrType);
+        EXPECT_EQ(hex(m), kPrologue + " 8B 45 08 8B 4D 0C C9 C2 08 00");
+        EXPECT_EQ(Idents->findIdent("this"), nullptr);  // gone with the body's scope
+    }
+}
+
+TEST_F(ProcMethod, CallPushesTheObjectLast) {
+    ok("procedure TObj.m(dword x) { }\nobj.m(5);\n");
+    EXPECT_EQ(hex(main()), "6A 05 68 00 00 00 00 E8 00 00 00 00 C3");
+    auto fx = fixups(main());
+    ASSERT_EQ(fx.size(), 2u);
+    EXPECT_EQ(fx[0].hint, ftVar);
+    EXPECT_EQ(fx[0].position, 3u);
+    EXPECT_EQ(fx[1], (Fix{ftLabel, 8, m->FuncIndex}));
+}
+
+TEST_F(ProcMethod, CallBeforeTheDefinitionHasNoRoomForArguments) {
+    fails("obj.m(5);", "[6311] Too many parameters");
+}
+
+TEST_F(ProcMethod, Errors) {
+    struct Case {
+        const char* src;
+        const char* text;
+    } cases[] = {
+        {"procedure TObj m() { }", "[46645] Unexpected"},
+        {"procedure TObj.5() { }", "[3445334] Unexpected"},
+        {"procedure TObj.zz() { }", "[35353] The var type \"TObj\" does not have a method \"zz\""},
+        {"procedure TObj.d() { }", "[35354] TObj member \"d\" is not a method"},
+        {"procedure TObj.m() { }\nprocedure TObj:m() { }",
+         "[35355] TObj:m has already been declared or is not a valid method"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.src);
+        TearDown();
+        SetUp();
+        fails(c.src, c.text);
+    }
+}
+
+TEST_F(Proc, FunctionPointerAtTheTopLevel) {
+    ok("procedure* fp(dword x);\nfp(1);\n");
+    PFunction f = func("fp");
+    ASSERT_TRUE(f);
+    PVar v = var("fp$");
+    ASSERT_TRUE(v);
+    EXPECT_EQ(f->CallData, v);
+    EXPECT_EQ(v->mode, vmGlobal);
+    EXPECT_EQ(v->address, 0u);
+    EXPECT_EQ(v->type_, VarMan->F_PtrType);
+    EXPECT_TRUE(v->active);
+    EXPECT_EQ(f->ParamCount, 1u);
+    EXPECT_EQ(hex(main()), "6A 01 FF 15 00 00 00 00 C3");
+    auto fx = fixups(main());
+    ASSERT_EQ(fx.size(), 1u);
+    EXPECT_EQ(fx[0].hint, ftVar);
+    EXPECT_EQ(fx[0].position, 4u);
+    EXPECT_EQ(main()->FixupList->items[0]->data, v);
+}
+
+TEST_F(Proc, LocalFunctionPointerIsCalledThroughItsFrameSlot) {
+    ok("procedure p { procedure* lf(dword x); uses ebx; lf(7); }");
+    PFunction p = func("p");
+    PVar v = var("lf$");
+    ASSERT_TRUE(v);
+    EXPECT_EQ(v->mode, vmLocal);
+    EXPECT_EQ(static_cast<int32_t>(v->address), -8);
+    EXPECT_EQ(p->LocalSize, 4u);
+    EXPECT_EQ(p->LocalCount, 1u);
+    // the saved register comes back before the locals are released
+    EXPECT_EQ(hex(p), kPrologue + " 53 6A 07 FF 55 FC 5B 83 C4 04 C9 C3");
+}
+
+TEST_F(Proc, DeclarationsInsideImports) {
+    ok("imports('kernel32.dll') {\n"
+       "  // comment\n"
+       "  procedure Sleep(dword ms);\n"
+       "  procedure Pause = Sleep(dword ms);\n"
+       "  function stdcall GetTickCount(): dword;\n"
+       "  procedure ExitProcess(dword code); stdcall;\n"
+       "}\n"
+       "imports('kernel32.dll') { procedure Beep(dword f, d); }\n"
+       "imports('KERNEL32.dll') { procedure* Other(); }\n"
+       "Pause(5);\n");
+    PFunction sl = func("Sleep"), pa = func("Pause"), gt = func("GetTickCount"), be = func("Beep");
+    ASSERT_TRUE(sl && pa && gt && be);
+    EXPECT_EQ(sl->DLLIndex, 0);
+    EXPECT_EQ(be->DLLIndex, 0);
+    EXPECT_EQ(func("Other")->DLLIndex, 1);
+    EXPECT_EQ(Imports->Count(), 2u);
+    EXPECT_EQ(tavString(pa->ImportName), "Sleep");
+    EXPECT_EQ(tavString(pa->Name), "Pause");
+    EXPECT_EQ(pa->ParamCount, 1u);
+    EXPECT_EQ(pa->ParamSize, 4u);
+    EXPECT_EQ(pa->Type_, ltProc);
+    EXPECT_EQ(gt->Type_, ltFunc);
+    EXPECT_EQ(gt->RetVarType, VarMan->getVarType(6));
+    EXPECT_EQ(be->ParamCount, 2u);
+    // a declaration makes no variables
+    EXPECT_EQ(var("ms"), nullptr);
+    // the last "sleep" identifier names Pause: both names lead to it
+    PIdent id = Idents->findIdent("sleep");
+    ASSERT_TRUE(id);
+    EXPECT_EQ(id->ptr, pa);
+    EXPECT_EQ(Idents->findIdent("pause")->ptr, pa);
+    EXPECT_NE(out.find("Declaration depreciated, correct syntax: procedure stdcall ExitProcess(..."),
+              std::string::npos)
+        << out;
+    // only what is called joins its library's list
+    PImports lib = Imports->getLib(0);
+    ASSERT_EQ(lib->funcs->items.size(), 1u);
+    EXPECT_EQ(lib->funcs->items[0], pa);
+    EXPECT_EQ(hex(main()), "6A 05 E8 00 00 00 00 C3");
+}
+
+TEST_F(Proc, ImportNameKeepsItsCaseWhenAlreadyDeclared) {
+    ok("imports('kernel32.dll') { procedure Sleep(dword ms); procedure Nap = Sleep(dword ms); }");
+    EXPECT_EQ(tavString(func("Nap")->ImportName), "Sleep");
+}
+
+TEST_F(Proc, DeclarationErrors) {
+    struct Case {
+        const char* src;
+        const char* text;
+    } cases[] = {
+        {"procedure* 5();", "Unexpected"},
+        {"procedure* if();", "Unexpected"},
+        {"procedure* stdcall if();", "redeclared"},
+        {"procedure* stdcall dword();", "redeclared"},
+        {"procedure* p(); procedure* p();", "p redeclared"},
+        {"procedure* p = 5;", "Unexpected"},
+        {"function* f();", "Unexpected"},
+        {"function* f(): 5;", "Unexpected"},
+        {"procedure* p() nop", "Unexpected"},
+        {"procedure* p(); stdcall nop", "Unexpected"},
+        {"imports 'a.dll' { }", "Unexpected"},
+        {"imports(a) { }", "Unexpected"},
+        {"imports('a.dll' { }", "Unexpected"},
+        {"imports('a.dll') procedure", "Unexpected"},
+        {"imports('a.dll') { nop; }", "Unexpected"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.src);
+        TearDown();
+        SetUp();
+        fails(c.src, c.text);
+    }
+}
+
+TEST_F(Proc, EntryForms) {
+    ok("nop;\nentry:\nnop;\n");
+    PFunction lbl = FuncMan->getFunc(CompileFlags.entry_funcid);
+    ASSERT_TRUE(lbl);
+    EXPECT_EQ(lbl->Type_, ltLabel);
+    EXPECT_EQ(lbl->Parent, main());
+    EXPECT_EQ(lbl->Address, 1u);
+    EXPECT_TRUE(lbl->IsCalled);
+    EXPECT_EQ(tavString(lbl->Name), "entry");
+
+    TearDown();
+    SetUp();
+    ok("procedure first { }\nprocedure start { }\nentry first;\nentry start;\n");
+    EXPECT_EQ(CompileFlags.entry_funcid, func("start")->FuncIndex);  // the later one wins
+    EXPECT_TRUE(func("start")->IsCalled);
+
+    TearDown();
+    SetUp();
+    ok("entry function main2(dword a) { }\nnop;\n");
+    PFunction m = func("main2");
+    ASSERT_TRUE(m);
+    EXPECT_EQ(m->Type_, ltFunc);
+    EXPECT_EQ(CompileFlags.entry_funcid, m->FuncIndex);
+    EXPECT_TRUE(m->IsCalled);
+    EXPECT_EQ(hex(main()), "90 C3");
+}
+
+TEST_F(Proc, EntryErrors) {
+    struct Case {
+        const char* src;
+        const char* text;
+    } cases[] = {
+        {"entry if", "[64343] Unexpected"},
+        {"entry 5;", "[643534] Unexpected"},
+        {"entry nothing;", "[643534] Unexpected"},
+        {"procedure p { } entry p nop", "[453] Unexpected"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.src);
+        TearDown();
+        SetUp();
+        fails(c.src, c.text);
+    }
+}
+
+TEST_F(Proc, UsesSavesAndEveryRetRestores) {
+    ok("procedure p { uses eax ebx; nop; }\nprocedure q { uses esi, edi; retn; }\n");
+    PFunction p = func("p");
+    EXPECT_EQ(hex(p), kPrologue + " 50 53 90 5B 58 C9 C3");
+    ASSERT_EQ(p->UsesList->items.size(), 2u);
+    EXPECT_EQ(p->UsesList->items[0], "eax");
+    EXPECT_EQ(p->UsesList->items[1], "ebx");
+    EXPECT_EQ(code("q"), kPrologue + " 56 57 5F 5E C9 C3");
+}
+
+TEST_F(Proc, UsesErrors) {
+    fails("procedure p { uses 5; }", "[423] Unexpected");
+    TearDown();
+    SetUp();
+    fails("procedure p { uses eax 5; }", "[421] Unexpected");
+    TearDown();
+    SetUp();
+    fails("procedure p { uses eax, 5; }", "[423] Unexpected");
+}
+
+TEST_F(Proc, ExportsMarkExportedAndCalled) {
+    ok("procedure a { }\nfunction b { }\nprocedure c { }\nexports a, b;\n");
+    EXPECT_TRUE(func("a")->IsExported && func("a")->IsCalled);
+    EXPECT_TRUE(func("b")->IsExported && func("b")->IsCalled);
+    EXPECT_FALSE(func("c")->IsExported || func("c")->IsCalled);
+}
+
+TEST_F(Proc, ExportsErrors) {
+    struct Case {
+        const char* src;
+        const char* text;
+    } cases[] = {
+        {"exports 5;", "[46542] Unexpected"},
+        {"exports nothing;", "[46542] Unexpected"},
+        {"procedure a { } exports a, 5;", "[46543] Unexpected"},
+        {"procedure a { } exports a b;", "[42343] Unexpected"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.src);
+        TearDown();
+        SetUp();
+        fails(c.src, c.text);
+    }
+}
+
+// Without the frame, parameters are reached through ESP and the push depth.
+class ProcNoFrame : public ProcEnv {
+protected:
+    void SetUp() override {
+        ProcEnv::SetUp();
+        CompileFlags.stackframe_on = 0;
+    }
+};
+
+TEST_F(ProcNoFrame, ParametersFollowThePushDepth) {
+    ok("procedure p(dword a) { uses ebx; mov eax, a; }");
+    EXPECT_EQ(code("p"), kNops + " 53 8B 44 24 08 5B C2 04 00");
+    EXPECT_EQ(fixups(func("p")), (std::vector<Fix>{{ftLocals, 0, 0}}));
+}
+
+TEST_F(ProcNoFrame, LocalsAreRefused) {
+    fails("procedure p { procedure* lf(); }", "[6391] Local function pointer lf needs the stack frame");
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(Proc, LocalsWithUses) {
+    ok("procedure p(dword a) { dword x; uses ebx; mov x, eax; mov ebx, a; }");
+    PFunction p = func("p");
+    EXPECT_EQ(p->LocalCount, 1u);
+    EXPECT_EQ(p->LocalSize, 4u);
+    // ebx comes back before the locals are released
+    EXPECT_EQ(hex(p), kPrologue + " 53 89 45 FC 8B 5D 08 5B 83 C4 04 C9 C2 04 00");
+}
+
+TEST_F(Proc, FrameOffFromSource) {
+    ok("#set frame 0;\nprocedure p(dword a) { uses ebx; mov eax, a; }\n");
+    EXPECT_EQ(code("p"), kNops + " 53 8B 44 24 08 5B C2 04 00");
+    TearDown();
+    SetUp();
+    fails("#set frame 0;\nprocedure p(dword a) { dword x; mov x, eax; }\n",
+          "[6390] Local variables of p need the stack frame");
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(Proc, ParametersWiderThanAWordStartAtTheirSlot) {
+    ok("qword gq;\nprocedure p(qword q; dword d) { push q; mov eax, d; }\np(gq, 1);\n");
+    EXPECT_EQ(code("p"), kPrologue + " FF 75 0C FF 75 08 8B 45 10 C9 C2 0C 00");
+    EXPECT_EQ(var("q")->address, 4u);
+    EXPECT_EQ(var("d")->address, 12u);
+    // the caller pushes the high word first, so the low one is at the slot's start
+    EXPECT_EQ(hex(main()), "6A 01 FF 35 00 00 00 00 FF 35 00 00 00 00 E8 00 00 00 00 C3");
+    auto& fx = main()->FixupList->items;
+    ASSERT_EQ(fx.size(), 3u);
+    EXPECT_EQ(fx[0]->offset, 4u);
+    EXPECT_EQ(fx[1]->offset, 0u);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(Proc, MethodOfADeclaredBlock) {
+    ok("block Point { dword x; procedure Move(dword dist); }\n"
+       "procedure Point:Move(dword dist) { mov eax, this; mov ecx, dist; add [eax], ecx; }\n"
+       "Point pt;\n"
+       "pt.Move(3);\n");
+    PFunction mv = func("Move");
+    ASSERT_TRUE(mv);
+    EXPECT_EQ(mv->ParamCount, 2u);
+    EXPECT_EQ(hex(mv), kPrologue + " 8B 45 08 8B 4D 0C 01 08 C9 C2 08 00");
+    // 3, then the object's address, then the call
+    EXPECT_EQ(hex(main()), "6A 03 68 00 00 00 00 E8 00 00 00 00 C3");
+    EXPECT_EQ(main()->FixupList->items[0]->data, var("pt"));
+}
+
+TEST_F(ProcMethod, ObjectOnTheStackWithoutFrameFollowsThePushes) {
+    CompileFlags.stackframe_on = 0;
+    ok("procedure TObj.m(dword x) { }\nprocedure q(TObj t) { t.m(5); }\n");
+    // t's address is pushed after 5: push esp, then add the slot's distance
+    EXPECT_EQ(code("q"), "90 90 90 90 90 90 6A 05 54 81 04 24 08 00 00 00 E8 00 00 00 00 C2 08 00");
+}
+
+}  // namespace
