@@ -28,6 +28,25 @@ TEST_F(Call, NestedCallsArePushedInPlace) {
     EXPECT_EQ(main()->LocalOffset, 0u);
 }
 
+TEST_F(Call, NestedCallThroughAFunctionPointer) {
+    ok(std::string(kDecls) +
+       "function* gp(dword x): dword;\n"
+       "f(1, gp(2), 3);\n"
+       "procedure q { function* lp(dword x): dword; f(1, lp(2), 3); }\n");
+    const uint32_t f = func("f")->FuncIndex;
+    // through the variable, never a direct call of the declaration
+    EXPECT_EQ(hex(main()), "6A 03 6A 02 FF 15 00 00 00 00 50 6A 01 E8 00 00 00 00 C3");
+    auto& fx = main()->FixupList->items;
+    ASSERT_EQ(fx.size(), 2u);
+    EXPECT_EQ(fx[0]->hint, ftVar);
+    EXPECT_EQ(fx[0]->position, 6u);
+    EXPECT_EQ(fx[0]->data, var("gp$"));
+    EXPECT_EQ(fixups(main())[1], (Fix{ftLabel, 14, f}));
+    EXPECT_TRUE(var("gp$")->active);
+    EXPECT_EQ(code("q"), kPrologue + " 6A 03 6A 02 FF 55 FC 50 6A 01 E8 00 00 00 00 83 C4 04 C9 C3");
+    EXPECT_EQ(main()->LocalOffset, 0u);
+}
+
 TEST_F(Call, EmptyArgumentLists) {
     ok(std::string(kDecls) + "none;\nnone();\nnone ( );\n");
     EXPECT_EQ(hex(main()), "E8 00 00 00 00 E8 00 00 00 00 E8 00 00 00 00 C3");
@@ -132,6 +151,17 @@ TEST_F(CallNoFrame, EspArgumentsAreCorrectedByWhatWasPushed) {
               "FF 74 24 08 E8 00 00 00 00 50 FF 74 24 08 E8 00 00 00 00 "
               "54 81 04 24 08 00 00 00 FF 74 24 08 E8 00 00 00 00 "
               "C2 08 00");
+    EXPECT_EQ(func("g")->LocalOffset, 0u);
+}
+
+TEST_F(CallNoFrame, NestedPointerCallRemovesItsArguments) {
+    ok("procedure f(dword x, y, z) { }\n"
+       "function* hp(dword v): dword;\n"
+       "procedure g(dword a) { f(a, hp(a), a); mov eax, a; }\n");
+    // a, a at one more word, the call, eax, then a two words further
+    EXPECT_EQ(code("g"),
+              "90 90 90 90 90 90 FF 74 24 04 FF 74 24 08 FF 15 00 00 00 00 50 FF 74 24 0C "
+              "E8 00 00 00 00 8B 44 24 04 C2 04 00");
     EXPECT_EQ(func("g")->LocalOffset, 0u);
 }
 

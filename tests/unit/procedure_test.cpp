@@ -45,6 +45,8 @@ TEST_F(Proc, BodiesAndTheirClosingRet) {
         {"procedure p(dword a) { retn; }", "p", kPrologue + " C9 C3"},
         // code after a label is reached: the closing ret stays
         {"procedure p { retn; l1: }", "p", kPrologue + " C9 C3 C9 C3"},
+        // the inner body's ret is its own: the outer one still gets one
+        {"procedure p { procedure inner { } }", "p", kPrologue + " C9 C3"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.src);
@@ -101,7 +103,8 @@ TEST_F(Proc, DefinitionErrors) {
         const char* src;
         const char* text;
     } cases[] = {
-        {"procedure p();", "Unexpected"},
+        // a definition needs its body: refused at the ";", not as a missing "("
+        {"procedure p();", "]: Unexpected symbol ;"},
         {"procedure p nop", "[4533] Unexpected"},
         {"procedure 5 { }", "Unexpected"},
         {"procedure if { }", "Unexpected"},
@@ -265,6 +268,22 @@ TEST_F(Proc, DeclarationsInsideImports) {
     EXPECT_EQ(hex(main()), "6A 05 E8 00 00 00 00 C3");
 }
 
+TEST_F(Proc, DeclarationTakesThePlainPointerTypeAndMakesNoVariables) {
+    ok("procedure* d(char* s; dword n);\nprocedure e(char* t) { }\n");
+    PFunction d = func("d");
+    ASSERT_EQ(d->ParamCount, 2u);
+    EXPECT_EQ(d->Params[0].type_, VarMan->F_PtrType);
+    EXPECT_EQ(d->ParamSize, 8u);
+    EXPECT_EQ(d->DLLIndex, -1);
+    EXPECT_EQ(var("s"), nullptr);
+    EXPECT_EQ(var("n"), nullptr);
+    // a definition's "char*" is a type of its own
+    PVarType t = func("e")->Params[0].type_;
+    ASSERT_TRUE(t);
+    EXPECT_NE(t, VarMan->F_PtrType);
+    EXPECT_EQ(tavString(t->name), "char*");
+}
+
 TEST_F(Proc, ImportNameKeepsItsCaseWhenAlreadyDeclared) {
     ok("imports('kernel32.dll') { procedure Sleep(dword ms); procedure Nap = Sleep(dword ms); }");
     EXPECT_EQ(tavString(func("Nap")->ImportName), "Sleep");
@@ -419,6 +438,35 @@ TEST_F(Proc, LocalsWithUses) {
     EXPECT_EQ(p->LocalSize, 4u);
     // ebx comes back before the locals are released
     EXPECT_EQ(hex(p), kPrologue + " 53 89 45 FC 8B 5D 08 5B 83 C4 04 C9 C2 04 00");
+}
+
+TEST_F(Proc, FrameModeStaysForTheWholeBody) {
+    struct Case {
+        const char* src;
+        const char* text;  // empty: compiles
+    } cases[] = {
+        // a local would be stored below the stack pointer
+        {"procedure p { dword x; #set frame 0; mov x, eax; #set frame 1; }",
+         "[6392] The frame mode cannot change inside p"},
+        // prologue without leave, or leave without prologue
+        {"procedure p { #set frame 0; }", "[6392] The frame mode cannot change inside p"},
+        {"#set frame 0;\nprocedure q(dword a) { #set frame 1; mov eax, a; }",
+         "[6392] The frame mode cannot change inside q"},
+        {"#set frame 0;\nprocedure q { #set bits 16; }", "[6392] The frame mode cannot change inside q"},
+        {"procedure p { procedure inner { #set frame 0; } }", "[6392] The frame mode cannot change inside inner"},
+        // the same mode again, or a change between bodies, is fine
+        {"procedure p { #set frame 1; nop; }", ""},
+        {"#set frame 0;\nprocedure q { #set frame 0; nop; }\n#set frame 1;\nprocedure p { }", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.src);
+        TearDown();
+        SetUp();
+        if (*c.text) fails(c.src, c.text);
+        else ok(c.src);
+    }
+    EXPECT_EQ(code("q"), kNops + " 90 C3");
+    EXPECT_EQ(code("p"), kPrologue + " C9 C3");
 }
 
 TEST_F(Proc, FrameOffFromSource) {

@@ -96,6 +96,28 @@ void pushArgument(PFunction cur, const TOperand* op, uint32_t depth) {
     Compiler->execInstruction(cur, "push", &arg);
 }
 
+// Calls f: through its pointer variable when it has one, else by its label.
+void callFunction(PFunction cur, PFunction f) {
+    TOperand target;
+    const PVar v = f->CallData;
+    if (v && v->mode == vmGlobal) {
+        v->active = 1;
+        target.setPointer(otVar, cur, v);
+        target.size = ptrSize;
+    } else if (v) {
+        v->active = 1;
+        if (CompileFlags.stackframe_on)
+            target.setMemory(ptrSize, static_cast<int32_t>(v->address + ptrSize), 0, {REG_EBP});
+        else
+            target.setMemory(ptrSize, static_cast<int32_t>(v->address + cur->LocalOffset), 0, {REG_ESP});
+    } else {
+        target.setLabel(cur, f->FuncIndex);
+    }
+    Compiler->execInstruction(cur, "call", &target);
+    // Only a call by label tells the push depth what the callee removes.
+    if (v) cur->LocalOffset -= f->ParamSize;
+}
+
 }  // namespace
 
 void handle_FUNCCALL(bool first, POperand thisPar) {
@@ -138,7 +160,7 @@ void handle_FUNCCALL(bool first, POperand thisPar) {
         TOperand* op = it->get();
         if (PFunction nested = callTarget(op)) {
             setCalled(nested, f);
-            Compiler->execInstruction(cur, "call", op);
+            callFunction(cur, nested);
             depth -= nested->ParamSize;
         } else {
             pushArgument(cur, op, depth);
@@ -149,22 +171,7 @@ void handle_FUNCCALL(bool first, POperand thisPar) {
     args.clear();
     if (self) pushArgument(cur, self.get(), depth);
 
-    TOperand target;
-    if (f->CallData && f->CallData->mode == vmGlobal) {
-        f->CallData->active = 1;
-        target.setPointer(otVar, cur, f->CallData);
-        target.size = ptrSize;
-    } else if (f->CallData) {
-        const PVar v = f->CallData;
-        v->active = 1;
-        if (CompileFlags.stackframe_on)
-            target.setMemory(ptrSize, static_cast<int32_t>(v->address + ptrSize), 0, {REG_EBP});
-        else
-            target.setMemory(ptrSize, static_cast<int32_t>(v->address + cur->LocalOffset), 0, {REG_ESP});
-    } else {
-        target.setLabel(cur, f->FuncIndex);
-    }
-    Compiler->execInstruction(cur, "call", &target);
+    callFunction(cur, f);
     cur->LocalOffset = base;
 }
 

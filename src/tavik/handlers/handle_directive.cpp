@@ -6,6 +6,7 @@
 #include "afile.h"
 #include "classes/const_manager.h"
 #include "classes/define_manager.h"
+#include "classes/function_manager.h"
 #include "classes/ident_manager.h"
 #include "classes/macro_manager.h"
 #include "classes/shared_records.h"
@@ -103,6 +104,15 @@ uint64_t settingValue(const char* code) {
     return static_cast<uint64_t>(cur()->F_Integer);
 }
 
+// A procedure keeps the frame mode of its prologue: its parameters, locals
+// and epilogue are all addressed by it.
+void setFrameMode(TAVBOOL on) {
+    const PFunction cur = Compiler->F_CurFunc;
+    if (cur && cur->FuncIndex != 0 && CompileFlags.stackframe_on != on)
+        Log->FatalError("[6392] The frame mode cannot change inside " + std::string(funcName(cur)));
+    CompileFlags.stackframe_on = on;
+}
+
 void handle_DIRECTIVE_set() {
     src()->moveNextToken();
     std::string setting;
@@ -114,10 +124,10 @@ void handle_DIRECTIVE_set() {
         const uint64_t v = settingValue("7756");
         if (v > 1) Log->FatalError("[7758] Valid frame modes 0/1");
         if (CompileFlags.cpu_bits == 16) {
-            CompileFlags.stackframe_on = 1;
+            setFrameMode(1);
             DefMan->addDefine("frame", int64_t(1));
         } else {
-            CompileFlags.stackframe_on = static_cast<TAVBOOL>(v);
+            setFrameMode(static_cast<TAVBOOL>(v));
             DefMan->addDefine("frame", static_cast<int64_t>(v));
         }
     } else if (setting == "bits") {
@@ -126,7 +136,7 @@ void handle_DIRECTIVE_set() {
         if (v != 16 && v != 32 && v != 64) Log->FatalError("[7759] Bit mode must be 16, 32 or 64");
         CompileFlags.cpu_bits = static_cast<uint32_t>(v);
         if (v == 16) {
-            CompileFlags.stackframe_on = 1;
+            setFrameMode(1);
             DefMan->addDefine("frame", int64_t(1));
         }
         ptrSize = static_cast<uint32_t>(v / 8);
