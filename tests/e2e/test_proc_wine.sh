@@ -65,8 +65,9 @@ if build hello; then
   [ "$(cat hello.out)" = "hello, world" ] || fail "hello: output '$(cat hello.out)'"
 fi
 
-# Nested calls, a result through return, a frame-off function with uses,
-# locals, function pointers global and local, an import under a second name.
+# Nested calls (one through a function pointer), a result through return, a
+# frame-off function with uses, locals, function pointers global and local, a
+# method, an import under a second name.
 cat >calls.tav <<'TAV'
 program pe32_cui 'calls';
 imports('kernel32.dll') {
@@ -78,6 +79,10 @@ imports('kernel32.dll') {
 dword written;
 dword out;
 procedure* fp(dword len, text);
+function* fadd(dword a, b): dword;
+block Counter { dword n; procedure Add(dword k); }
+procedure Counter.Add(dword k) { mov eax, this; mov ecx, k; add [eax], ecx; }
+Counter cnt;
 function add2(dword a, b) { mov eax, a; add eax, b; }
 function r40 { return 40; }
 #set frame 0;
@@ -103,7 +108,9 @@ entry procedure main() {
   Pause(1);
   fp = @say;
   fp(4, 'ptr ');
-  viaLocal(add2(r40, nf(1, 1)));
+  fadd = @add2;
+  cnt.Add(add2(fadd(r40, 0), nf(1, 1)));
+  viaLocal(cnt.n);
 }
 TAV
 if build calls; then

@@ -216,3 +216,22 @@ TEST_F(Call, CallThroughMemory) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(Call, MethodOnATypedRegister) {
+    ok("block Point { dword x; procedure Move(dword dist); function Get(): dword; }\n"
+       "procedure Point.Move(dword dist) { }\n"
+       "function Point.Get() { mov eax, this; mov eax, [eax]; }\n"
+       "procedure user(dword q) { ebx as Point; ebx.Move(q); ebx.Get(); }\n");
+    PFunction mv = func("Move"), gt = func("Get");
+    ASSERT_TRUE(mv && gt);
+    EXPECT_EQ(code("user"), kPrologue +
+                                " FF 75 08 53 E8 00 00 00 00"  // q, the object, the call
+                                " 53 E8 00 00 00 00"           // a method without arguments
+                                " C9 C2 04 00");
+    EXPECT_EQ(fixups(func("user")),
+              (std::vector<Fix>{{ftLocals, 3, 0}, {ftLabel, 14, mv->FuncIndex}, {ftLabel, 20, gt->FuncIndex}}));
+}
+
+}  // namespace
