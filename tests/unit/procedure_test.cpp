@@ -327,6 +327,7 @@ TEST_F(Proc, EntryForms) {
     EXPECT_EQ(lbl->Address, 1u);
     EXPECT_TRUE(lbl->IsCalled);
     EXPECT_EQ(tavString(lbl->Name), "entry");
+    EXPECT_EQ(tavString(lbl->ImportName), "entry");
 
     TearDown();
     SetUp();
