@@ -454,7 +454,17 @@ void TCompiler::baseExpMemory(POperand op, const TCurrentToken* tk) const {
                   static_cast<uint8_t>(tk->F_Extra.Scale), regs, static_cast<size_t>(tk->F_Count));
 }
 
+void TCompiler::checkOwnFrame(const TVar* v) const {
+    if (!v || v->mode != vmLocal || !F_CurFunc || F_CurFunc->FuncIndex == 0) return;
+    const PIdent id = Idents->getIdent(v->ident);
+    if (!id || id->ptr != v) return;
+    if (id->scope < FuncMan->hostInfo(F_CurFunc).bodyScope)
+        Log->FatalError("[6393] " + std::string(v->name ? v->name : "") +
+                        " is a local of an enclosing procedure, out of reach in " + funcName(F_CurFunc));
+}
+
 void TCompiler::localMemory(POperand op, const TVar* v, int32_t fieldOffset, int32_t byteCount) const {
+    checkOwnFrame(v);
     const uint32_t base = CompileFlags.stackframe_on ? ptrSize : (F_CurFunc ? F_CurFunc->LocalOffset : 0);
     const auto disp = static_cast<int32_t>(v->address + base + static_cast<uint32_t>(fieldOffset));
     op->setMemory(static_cast<uint32_t>(byteCount), disp, 0, {CompileFlags.stackframe_on ? REG_EBP : REG_ESP});

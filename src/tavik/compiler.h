@@ -54,6 +54,9 @@ public:
     // Places a label record (new or a forward reference) at the current end
     // of fn's code.
     void placeLabel(PFunction lbl, PFunction fn);
+    // A local variable is addressed in the frame of the function that owns
+    // it: one of an enclosing procedure is out of reach (fatal).
+    void checkOwnFrame(const TVar* v) const;
     // Creates a forward label reference for name, first used at the current
     // position of the current file, and declares it at the current scope.
     PFunction addLabelRef(const std::string& name);

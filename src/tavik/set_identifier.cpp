@@ -246,6 +246,7 @@ TTavToken variable(TAFile* f, TCurrentToken* tok, PVar v, TIdentType kind, const
         v->active = 1;
         POperand op = tok->newOperand();
         if (v->mode == vmLocal) {
+            if (Compiler) Compiler->checkOwnFrame(v);
             if (CompileFlags.stackframe_on) {
                 op->setMemory(0, static_cast<int32_t>(v->address + ptrSize + offset), 0, {REG_EBP});
             } else {

@@ -76,6 +76,37 @@ TEST_F(Proc, NestedDefinitionHasItsOwnCodeAndScope) {
     EXPECT_EQ(Idents->findIdent("a"), nullptr);
 }
 
+// A nested body has its own frame: the enclosing procedure's locals and
+// parameters are out of its reach, wherever they are named.
+TEST_F(Proc, NestedBodyCannotReachTheEnclosingFrame) {
+    const std::string outer = "procedure outer(dword a) { dword x; procedure* lf(); block B { procedure m(); } B t;\n";
+    const char* inner[] = {
+        "mov x, eax;",  // an instruction operand
+        "mov eax, a;",  // a parameter
+        "push @x;",     // an address
+        "x = 5;",       // an operator statement
+        "lf();",        // a call through the frame slot
+        "lf = eax;",    // the slot assigned
+        "t.m();",       // the object of a method call
+    };
+    for (const char* body : inner) {
+        SCOPED_TRACE(body);
+        TearDown();
+        SetUp();
+        fails(outer + "procedure inner { " + body + " } }",
+              "is a local of an enclosing procedure, out of reach in inner");
+        EXPECT_EQ(code("inner"), kPrologue);  // refused before its code
+    }
+    // the inner body's own names, one shadowing a name of the enclosing body
+    TearDown();
+    SetUp();
+    ok("procedure outer(dword a) { dword x;\n"
+       "  procedure inner(dword x) { dword y; mov eax, x; mov y, eax; }\n"
+       "  mov x, eax; }");
+    EXPECT_EQ(code("inner"), kPrologue + " 8B 45 08 89 45 FC 83 C4 04 C9 C2 04 00");
+    EXPECT_EQ(code("outer"), kPrologue + " 89 45 FC 83 C4 04 C9 C2 04 00");
+}
+
 TEST_F(Proc, RecursionSeesItsOwnName) {
     ok("procedure r(dword n) { r(n); }");
     EXPECT_EQ(code("r"), kPrologue + " FF 75 08 E8 00 00 00 00 C9 C2 04 00");

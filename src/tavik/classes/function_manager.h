@@ -19,12 +19,14 @@ struct TFuncList {
 };
 
 // Host-only state of a function record, kept beside it (never in the shared
-// record): where a forward reference was first used.
+// record): where a forward reference was first used; for a procedure, the
+// identifier scope of its parameters and body.
 struct TFunctionHostInfo {
     const TAFile* refFile = nullptr;
     uint32_t refCharPos = 0;  // 1-based byte position
     uint32_t refLine = 0;
     uint32_t refColumn = 0;
+    uint32_t bodyScope = 0;
 };
 
 // Every function, procedure, label and forward reference; index 0 is rtlmain.

@@ -105,6 +105,7 @@ void callFunction(PFunction cur, PFunction f) {
         target.setPointer(otVar, cur, v);
         target.size = ptrSize;
     } else if (v) {
+        Compiler->checkOwnFrame(v);
         v->active = 1;
         if (CompileFlags.stackframe_on)
             target.setMemory(ptrSize, static_cast<int32_t>(v->address + ptrSize), 0, {REG_EBP});

@@ -55,6 +55,7 @@ OperandPtr variableOperand(const TCurrentToken* tk) {
     const auto member = static_cast<uint32_t>(tk->F_Extra.Displacement);
     const auto size = static_cast<uint32_t>(tk->F_ByteCount);
     if (tk->F_IdentType == itLocalVar) {
+        Compiler->checkOwnFrame(v);
         // The same frame slot that an instruction operand on the variable
         // reaches: above EBP by the word size, or above ESP by the pushes so far.
         const bool frame = CompileFlags.stackframe_on != 0;

@@ -108,7 +108,7 @@ PFunction handle_PROCEDURE(bool isFunc) {
 
     // Parameters and the body's own names live in the body's scope, which
     // the statement loop closes at the "}".
-    Idents->upScope();
+    FuncMan->hostInfo(f).bodyScope = Idents->upScope();
     if (f->DeclareOnly) addParam(f, VarMan->F_PtrType, "this", true);
 
     if (Compiler->ExpectToken({ttSymbol}) == ttNone) Log->FatalUnexpectedToken("4533");
