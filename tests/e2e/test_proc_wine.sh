@@ -124,6 +124,39 @@ if build calls; then
   objdump -d calls.exe | grep -qE 'ff 55 f8[[:space:]]+call[[:space:]]+\*-0x8\(%ebp\)' || fail "calls: no call through the frame slot"
 fi
 
+# Parameters of a byte and a word in whole slots; without the frame,
+# arguments through ESP (a parameter, its address, an explicit [esp+n])
+# follow the pushes before them; "return f(...)" leaves through the epilogue.
+cat >slots.tav <<'TAV'
+program pe32_cui 'slots';
+imports('kernel32.dll') { procedure ExitProcess(dword code); }
+function add2(dword a, b) { mov eax, a; add eax, b; }
+function sub2(dword a, b) { mov eax, a; sub eax, b; }
+function deref(dword p) { mov eax, p; mov eax, [eax]; }
+function bw(byte c; word w; dword d) { movzx eax, c; movzx ecx, w; add eax, ecx; add eax, d; }
+#set frame 0;
+function nofr(dword a, b) {
+  uses ebx;
+  sub2(a, b);
+  mov ebx, eax;
+  deref(@b);
+  add ebx, eax;
+  sub2([esp+8], b);
+  add ebx, eax;
+  mov eax, ebx;
+}
+#set frame 1;
+function viaRet(dword a, b) { return nofr(a, b); }
+entry procedure main() {
+  ExitProcess(add2(viaRet(30, 4), bw(1, 2, 3)));
+}
+TAV
+if build slots; then
+  runexe slots
+  # (30-4) + 4 + (30-4) from nofr, 1+2+3 from bw
+  [ "$rc" = 62 ] || fail "slots: exit code $rc, expected 62"
+fi
+
 # Exports: marked functions reach the export table although nothing calls them.
 cat >lib.tav <<'TAV'
 program pe32_dll 'lib';
