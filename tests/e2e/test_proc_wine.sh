@@ -121,7 +121,9 @@ if build calls; then
   grep -qw Sleep calls.p || fail "calls: Sleep is not imported"
   grep -qw Pause calls.p && fail "calls: the local name Pause reached the import table"
   # the local function pointer is called through its frame slot
-  objdump -d calls.exe | grep -qE 'ff 55 f8[[:space:]]+call[[:space:]]+\*-0x8\(%ebp\)' || fail "calls: no call through the frame slot"
+  # (read from a file: grep -q ending a pipe early would fail it under pipefail)
+  objdump -d calls.exe >calls.d 2>&1 || fail "calls: objdump -d failed"
+  grep -qE 'ff 55 f8[[:space:]]+call[[:space:]]+\*-0x8\(%ebp\)' calls.d || fail "calls: no call through the frame slot"
 fi
 
 # Parameters of a byte and a word in whole slots; without the frame,
