@@ -47,6 +47,28 @@ TEST_F(Call, NestedCallThroughAFunctionPointer) {
     EXPECT_EQ(main()->LocalOffset, 0u);
 }
 
+// Nested calls are read recursively: a clear error, never a stack overflow.
+TEST_F(Call, DeepNestingIsRefused) {
+    auto nested = [](int n) {
+        std::string s = "function f(dword a) { mov eax, a; }\nf(";
+        for (int i = 0; i < n; ++i) s += "f(";
+        s += "1";
+        s += std::string(static_cast<size_t>(n), ')');
+        return s + ");\n";
+    };
+    ok(nested(200));
+    EXPECT_EQ(main()->LocalOffset, 0u);
+    for (int n : {201, 100000}) {
+        TearDown();
+        SetUp();
+        fails(nested(n), "[6356] Calls nested too deeply");
+    }
+    // the depth is given back after a failure
+    TearDown();
+    SetUp();
+    ok(nested(200));
+}
+
 TEST_F(Call, EmptyArgumentLists) {
     ok(std::string(kDecls) + "none;\nnone();\nnone ( );\n");
     EXPECT_EQ(hex(main()), "E8 00 00 00 00 E8 00 00 00 00 E8 00 00 00 00 C3");

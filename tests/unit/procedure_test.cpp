@@ -107,6 +107,22 @@ TEST_F(Proc, NestedBodyCannotReachTheEnclosingFrame) {
     EXPECT_EQ(code("outer"), kPrologue + " 89 45 FC 83 C4 04 C9 C2 04 00");
 }
 
+// Every body is a nested statement loop: a clear error, never a stack overflow.
+TEST_F(Proc, DeepNestingIsRefused) {
+    auto nested = [](int n) {
+        std::string s;
+        for (int i = 0; i < n; ++i) s += "procedure p" + std::to_string(i) + " { ";
+        return s + std::string(static_cast<size_t>(n), '}');
+    };
+    ok(nested(199));
+    EXPECT_EQ(code("p198"), kPrologue + " C9 C3");
+    for (int n : {200, 100000}) {
+        TearDown();
+        SetUp();
+        fails(nested(n), "[6394] Procedures nested too deeply");
+    }
+}
+
 TEST_F(Proc, RecursionSeesItsOwnName) {
     ok("procedure r(dword n) { r(n); }");
     EXPECT_EQ(code("r"), kPrologue + " FF 75 08 E8 00 00 00 00 C9 C2 04 00");

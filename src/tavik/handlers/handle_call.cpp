@@ -23,6 +23,11 @@ using ArgList = std::vector<std::unique_ptr<TOperand>>;
 TAFile* src() { return Compiler->F_CurFile; }
 TCurrentToken* tok() { return Compiler->F_CurToken; }
 
+// Calls standing as arguments are read recursively: past this depth the
+// source is refused before it could exhaust the stack.
+constexpr uint32_t MAX_CALL_NESTING = 200;
+uint32_t g_CallNesting = 0;
+
 PFunction callTarget(const TOperand* op) {
     if (op->hint != otLabel) return nullptr;
     PFunction t = FuncMan->getFunc(static_cast<uint32_t>(op->value));
@@ -64,6 +69,11 @@ void readArgument(ArgList& args) {
     args.push_back(std::move(result));
     args.push_back(std::move(op));
     const uint32_t expected = target->ParamCount;
+    if (g_CallNesting >= MAX_CALL_NESTING) Log->FatalError("[6356] Calls nested too deeply");
+    ++g_CallNesting;
+    struct Leave {
+        ~Leave() { --g_CallNesting; }
+    } leave;
     const uint32_t n = handle_GetParams(args);
     if (n > expected) Log->FatalError("[6355] Too many parameters");
     if (n < expected) Log->FatalError("[6355] Not enough parameters");
