@@ -88,6 +88,20 @@ code oknp 0
 hasnt oknp "Press the [enter] key to exit."
 [ "$(cat sub/prog.build.bat)" = mine ] || fail "oknp: existing batch file rewritten"
 [ -s sub/named.exe ] || fail "oknp: -out name not used beside the source"
+# An output file that cannot be created: the exception's class name and
+# message on a line of their own, exit 1 with or without the pause, nothing
+# after it, no batch file.
+cp sub/prog.tav sub/noout.tav
+for mode in pause nopause; do
+  opts=(-out nodir/x); [ $mode = nopause ] && opts+=(-nopause)
+  run "noout_$mode" sub/noout.tav "${opts[@]}"
+  code "noout_$mode" 1
+  grep -qx 'EFCreateError: Cannot create file "nodir/x.exe". .*' "noout_$mode.out" || fail "noout_$mode: no EFCreateError line"
+  hasnt "noout_$mode" "Build Complete"
+done
+has noout_pause "Press the [enter] key to exit."
+hasnt noout_nopause "Press the [enter] key to exit."
+[ -e sub/noout.build.bat ] && fail "noout: batch file left after a failed build"
 # No extension: the whole name is the output name and the batch file's stem.
 run bare sub/bare -nopause
 code bare 0
