@@ -297,6 +297,18 @@ PY
   fi
 fi
 
+# ---- the bundled example of the README ----
+src=${TAVIK_SOURCE_DIR:-$(dirname "$0")/../..}
+cp "$src/examples/hello.tav" example.tav
+if build example; then
+  objdump -p example.exe 2>/dev/null | grep -q '(Windows CUI)' || fail "example: not a console image"
+  if [ $have_wine = 1 ]; then
+    runexe example
+    [ "$rc" = 0 ] || fail "example: exit code $rc"
+    [ "$(cat example.out)" = "Hello from Tavik" ] || fail "example: output '$(cat example.out)'"
+  fi
+fi
+
 # ---- builds that the linker refuses leave no file ----
 # An entry label in a procedure that nothing calls has no code in the image.
 sed '/^p();$/d' entry.tav >unreached.tav
