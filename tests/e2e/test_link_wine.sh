@@ -318,5 +318,14 @@ rc=$?
 grep -q 'PlugSys: Entry point entry has no code' unreached.log || fail "unreached: message"
 [ "$(ls unreached.*)" = "$(printf 'unreached.log\nunreached.tav')" ] || fail "unreached: left $(ls unreached.*)"
 
+# The raw image builder starts a 16-bit build and then stops with its fatal.
+printf "program raw_image 'x';\n#ifdef RAW_IMAGE: #echo have_RAW_IMAGE #end\n#echo bits\nretn;\n" >raw.tav
+"$tavik" raw.tav -nopause </dev/null >raw.log 2>&1
+rc=$?
+[ "$rc" = 1 ] || fail "raw: exit code $rc, expected 1"
+[ "$(grep -x 'have_RAW_IMAGE\|16' raw.log | tr '\n' ' ')" = "have_RAW_IMAGE 16 " ] || fail "raw: start text"
+grep -q 'PlugSys: Raw image builder is not supported yet' raw.log || fail "raw: message"
+[ "$(ls raw.*)" = "$(printf 'raw.log\nraw.tav')" ] || fail "raw: left $(ls raw.*)"
+
 [ "$fails" = 0 ] || { echo "$fails failure(s)"; exit 1; }
 echo "all link checks passed"
