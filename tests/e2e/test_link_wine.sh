@@ -257,6 +257,34 @@ if build jumps && command -v objdump >/dev/null; then
   fi
 fi
 
+# ---- string constants: ansi as written, wide as UTF-16 ----
+cat >wide.tav <<'TAV'
+program pe32_cui 'wide';
+imports('kernel32.dll') {
+  function lstrlenW(dword s): dword;
+  function lstrlenA(dword s): dword;
+  procedure ExitProcess(dword code);
+}
+lstrlenA('añb');
+mov ebx, eax;
+lstrlenW("añb€😀");
+shl eax, 4;
+add eax, ebx;
+ExitProcess(eax);
+TAV
+if build wide; then
+  pecheck wide.exe <<'PY'
+root = pe.sections[0].get_data()
+assert b'a\xc3\xb1b\0' in root
+assert 'añb€😀'.encode('utf-16-le') + b'\0\0' in root
+PY
+  if [ $have_wine = 1 ]; then
+    runexe wide
+    # 6 UTF-16 units (the last character takes two) and 4 bytes
+    [ "$rc" = $((6 * 16 + 4)) ] || fail "wide: exit code $rc"
+  fi
+fi
+
 # ---- the entry point is a label inside a procedure ----
 cat >entry.tav <<'TAV'
 program pe32_cui 'entry';
