@@ -383,3 +383,28 @@ TEST_F(Tokenizer, DollarFormErrors) {
     for (const Case& c : cases) EXPECT_NE(fatalOf(c.src).find(c.message), std::string::npos) << c.src << "\n"
                                                                                              << fatalOf(c.src);
 }
+
+TEST_F(Tokenizer, DollarWordsAreReadAsWritten) {
+    // Names a parameter shares with a constant, a define, a variable with
+    // fields and a built-in: "$" and the word still find the parameter.
+    PVarType dw = type("dword");
+    PVarType rec = VarMan->addType("trec", 4, 0, 0, false, false);
+    VarMan->addField(rec, vftType, "x", dw, 1, 0, nullptr);
+    VarMan->addVar(vmGlobal, "v", rec, 1, 0);
+    Consts->addConst("n", 3, ctValue);
+    DefMan->addDefine("argc", 9);
+    expanding({"n", "v", "ord", "dword"}, "eax ebx ecx edx", 4);
+    EXPECT_EQ(all("$n $v.x $ord) $DWORD*2 $argc"), (std::vector<Tok>{{ttRegister, "eax"},
+                                                                   {ttRegister, "ebx"},
+                                                                   {ttSymbol, "."},
+                                                                   {ttIdent, "x"},
+                                                                   {ttRegister, "ecx"},
+                                                                   {ttSymbol, ")"},
+                                                                   {ttRegister, "edx"},
+                                                                   {ttSymbol, "*"},
+                                                                   {ttNumber, "2"},
+                                                                   {ttNumber, "4"}}));
+    // A word that names no parameter is read again, resolved as usual.
+    EXPECT_EQ(all("$x n $sizeof dword"),
+              (std::vector<Tok>{{ttSymbol, "$"}, {ttIdent, "x"}, {ttNumber, "3"}, {ttSymbol, "$"}, {ttNumber, "4"}}));
+}
