@@ -408,3 +408,23 @@ TEST_F(Tokenizer, DollarWordsAreReadAsWritten) {
     EXPECT_EQ(all("$x n $sizeof dword"),
               (std::vector<Tok>{{ttSymbol, "$"}, {ttIdent, "x"}, {ttNumber, "3"}, {ttSymbol, "$"}, {ttNumber, "4"}}));
 }
+
+TEST_F(Tokenizer, CommentsBetweenTokens) {
+    struct Case {
+        const char* src;
+        std::vector<Tok> toks;
+        uint32_t endLine;  // line of the cursor at the end of the text
+    } cases[] = {
+        {"mov/* x */ eax// y\n", {{ttIdent, "mov"}, {ttRegister, "eax"}}, 2},
+        {"nop /* never closed\n ret", {{ttIdent, "nop"}}, 2},
+        {"nop // ret", {{ttIdent, "nop"}}, 1},
+        {"'a' /* 'b' */ \"c\"", {{ttAnsiString, "a"}, {ttWideString, "c"}}, 1},
+        {"/* one\n two */ -3 /**/ ;\n// last", {{ttNumber, "-3"}, {ttSymbol, ";"}}, 3},
+        {"push [eax /* base */ + // displacement\n 4]", {{ttIdent, "push"}, {ttBaseExp, "(0) [eax+4]"}}, 2},
+        {"/*/ x */ y", {{ttIdent, "y"}}, 1},  // "/*/" does not close itself
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(all(c.src), c.toks) << c.src;
+        EXPECT_EQ(file()->CurLine, c.endLine) << c.src;
+    }
+}
