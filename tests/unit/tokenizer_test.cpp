@@ -225,6 +225,19 @@ TEST_F(Tokenizer, PeekingATypeLeavesTheCurrentTokenAlone) {
     EXPECT_EQ(cur().F_Type, ttBaseExp);
     EXPECT_EQ(next(), ttIdent);
     EXPECT_EQ(cur().F_String, "nop");
+
+    // Nor do other words and brackets that read further tokens.
+    expanding({"p"}, "ebx", 1);
+    for (const char* text : {"; [dword] 5", "; [dword*] p", "; $arg[0]", "; $substr('ab', 1, 1)",
+                             "; sizeof dword", "; tokentype(eax)"}) {
+        load(text);
+        ASSERT_EQ(next(), ttSymbol) << text;
+        file()->peekNextToken();
+        EXPECT_EQ(cur().F_Type, ttSymbol) << text;
+        EXPECT_EQ(cur().F_String, ";") << text;
+        EXPECT_EQ(cur().F_CastType, nullptr) << text;
+        EXPECT_EQ(file()->CurChar, 1u) << text;
+    }
 }
 
 TEST_F(Tokenizer, Casts) {
