@@ -100,6 +100,18 @@ TEST_F(IncludeTest, EachNameIsIncludedOnce) {
     restart();
     write("upper.tav", "std;");
     EXPECT_EQ(code("#include \"UPPER.Tav\"\n"), "fd c3");
+    // Files and folders are found whatever the case of their names, as
+    // Windows finds them; the name as written is tried first.
+    restart();
+    write("Lib/MyLib.tav", "cld;");
+    write("includes/Std/Extra.TAV", "std;");
+    write("Both.tav", "clc;");
+    write("both.tav", "stc;");
+    EXPECT_EQ(code("#include \"lib/mylib.tav\"\n#include \"std/extra.tav\"\n#include \"BOTH.TAV\"\n"),
+              "fc fd f9 c3");
+    restart();
+    write("Lib/MyLib.tav", "cld;");
+    EXPECT_NE(failure("#include \"lib/mylib.tav/x\"\n").find("[1448]"), std::string::npos);
 }
 
 // A name without a dot is recorded too, yet the same word later in the

@@ -1,5 +1,6 @@
 // #include, #tryinclude and #resource.
 #include <cstdint>
+#include <filesystem>
 #include <string>
 
 #include "afile.h"
@@ -22,6 +23,42 @@ std::string localPath(std::string s) {
     for (char& c : s)
         if (c == '\\') c = platform::PathSeparator;
     return s;
+}
+
+// Include names are lower-cased, as Windows finds files without regard to
+// case; where the file system tells case apart, a part of the name that is
+// not there as written is matched against the folder's entries without
+// regard to ASCII case. The path found, or "" when there is none.
+std::string findFile(const std::string& folder, const std::string& name) {
+    if (platform::FileExists(folder + name)) return folder + name;
+    std::string path = folder;
+    size_t from = 0;
+    while (from <= name.size()) {
+        size_t to = name.find(platform::PathSeparator, from);
+        if (to == std::string::npos) to = name.size();
+        const std::string part = name.substr(from, to - from);
+        const bool last = to == name.size();
+        from = to + 1;
+        if (part.empty() || part == "." || part == "..") {
+            if (!last) path += part + platform::PathSeparator;
+            continue;
+        }
+        std::error_code ec;
+        std::string match;
+        if (std::filesystem::exists(path + part, ec)) {
+            match = part;
+        } else {
+            const std::string want = lowerAscii(part);
+            for (const auto& e : std::filesystem::directory_iterator(path.empty() ? "." : path, ec)) {
+                const std::string n = e.path().filename().string();
+                if (lowerAscii(n) == want && (match.empty() || n < match)) match = n;
+            }
+            if (match.empty()) return std::string();
+        }
+        path += match;
+        if (!last) path += platform::PathSeparator;
+    }
+    return platform::FileExists(path) ? path : std::string();
 }
 
 uint32_t read16(const std::string& b, uint64_t at) {
@@ -99,9 +136,12 @@ void handle_DIRECTIVE_doinclude(const std::string& s, bool _tryonly) {
     const std::string sep(1, platform::PathSeparator);
     const std::string incl = Settings->IncludePath();
     bool found = false;
-    for (const std::string& path : {Settings->ProjectPath() + name, Settings->CompilerPath() + "includes" + sep + name,
-                                    incl.empty() ? incl : incl + name}) {
-        if (path.empty() || !platform::FileExists(path)) continue;
+    const std::string folders[] = {Settings->ProjectPath(), Settings->CompilerPath() + "includes" + sep, incl};
+    for (const std::string& folder : folders) {
+        // The -i folder only when one is set.
+        if (&folder == &folders[2] && folder.empty()) continue;
+        const std::string path = findFile(folder, name);
+        if (path.empty()) continue;
         TAFile* f = TAFile::Create();
         // A file that cannot be read is no source: the search goes on.
         if (!f->loadFile(path, Compiler->F_CurFile)) continue;
