@@ -376,6 +376,33 @@ TEST_F(ResourceTest, DamagedFilesAndLimits) {
     }
 }
 
+// Every cut of a valid file either reads whole entries or stops at the first
+// incomplete one; nothing is read past the end.
+TEST_F(ResourceTest, EveryPrefixOfAFile) {
+    const std::string full = fixture("mixed.res");
+    for (size_t n = 0; n <= full.size(); ++n) {
+        SCOPED_TRACE(n);
+        restart();
+        write("cut.res", full.substr(0, n));
+        const Outcome r = run("#resource 'cut.res';\n");
+        // The leading entry ends at 32, the string table at 146 (148 with
+        // its padding), the last entry at 183 (184); one byte more is not read.
+        if (n <= 1 || n == 32 || n == 33) {
+            EXPECT_TRUE(r.ok()) << r.out;
+            EXPECT_EQ(ResMan->ttl, 0);
+        } else if (n >= 146 && n <= 149) {
+            EXPECT_TRUE(r.ok()) << r.out;
+            EXPECT_EQ(collected().size(), 1u);
+        } else if (n >= 183) {
+            EXPECT_TRUE(r.ok()) << r.out;
+            EXPECT_EQ(collected().size(), 2u);
+        } else {
+            EXPECT_TRUE(r.aborted) << r.out << r.exClass << r.exMessage;
+            EXPECT_TRUE(r.out.find("[437]") != std::string::npos || r.out.find("[438]") != std::string::npos) << r.out;
+        }
+    }
+}
+
 // The section that the plug-in service builds from the collected resources.
 TEST_F(ResourceTest, SectionFromTheCollectedResources) {
     copyFixture("unsorted.res");
