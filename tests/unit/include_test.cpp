@@ -77,6 +77,13 @@ TEST_F(IncludeTest, IncludedTextCompilesInPlace) {
     EXPECT_EQ(Compiler->F_CurFile->F_FileName, (dir / "project.tav").string());
 }
 
+// A defined name stands for its string.
+TEST_F(IncludeTest, NameFromADefine) {
+    write("lib.tav", "cld;");
+    EXPECT_EQ(code("#define LIB \"Lib.tav\";\n#include LIB\nnop;\n"), "fc 90 c3");
+    EXPECT_NE(DefMan->getDefine("lib.tav"), nullptr);
+}
+
 TEST_F(IncludeTest, NestedIncludesReturnToTheirParents) {
     write("a.tav", "cld;\n#include \"b.tav\"\nstd;\n");
     write("b.tav", "#include \"c.tav\"\nclc;\n");
