@@ -213,6 +213,15 @@ TEST_F(IncludeTest, CyclesAndDeepNesting) {
     for (int i = 1; i < depth; ++i) expected += " 90";
     EXPECT_EQ(code("#include \"chain/f0.tav\"\n"), expected + " c3");
     EXPECT_EQ(fileCounter, uint32_t(depth) + 2u);
+
+    // Each file opening a section around the next nests statement loops:
+    // too deep ends in a positioned error in the file where it happened.
+    restart();
+    for (int i = 0; i < 400; ++i)
+        write("sect/s" + std::to_string(i) + ".tav",
+              "#if 1: #include \"sect/s" + std::to_string(i + 1) + ".tav\" #end\n");
+    const std::string deep = failure("#include \"sect/s0.tav\"\n");
+    EXPECT_NE(deep.find("[7655] Sections nested too deeply in [s19"), std::string::npos) << deep;
 }
 
 TEST_F(IncludeTest, IncludeInsideSections) {
