@@ -68,22 +68,31 @@ uint32_t TResourceManager::addResource(int32_t rtType, int32_t id, int32_t langI
     return addr;
 }
 
-uint32_t TResourceManager::addDirectory(uint16_t idEntries) {
-    std::string d;
-    put32(d, 0);  // Characteristics
-    put32(d, 0);  // TimeDateStamp
-    put16(d, 0);  // MajorVersion
-    put16(d, 0);  // MinorVersion
-    put16(d, 0);  // NumberOfNamedEntries
-    put16(d, idEntries);
-    return addBytes(rtDir, d.data(), static_cast<int32_t>(d.size()));
+uint32_t TResourceManager::add(const TImageResourceDirectory& d) {
+    std::string b;
+    put32(b, d.Characteristics);
+    put32(b, d.TimeDateStamp);
+    put16(b, d.MajorVersion);
+    put16(b, d.MinorVersion);
+    put16(b, d.NumberOfNamedEntries);
+    put16(b, d.NumberOfIdEntries);
+    return addBytes(rtDir, b.data(), static_cast<int32_t>(b.size()));
 }
 
-uint32_t TResourceManager::addEntry(uint32_t nameOrId, uint32_t offset) {
-    std::string e;
-    put32(e, nameOrId);
-    put32(e, offset);
-    return addBytes(rtEntry, e.data(), static_cast<int32_t>(e.size()));
+uint32_t TResourceManager::add(const TImageResourceDirectoryEntry& e) {
+    std::string b;
+    put32(b, e.NameRVAorID);
+    put32(b, e.OffsetRVA);
+    return addBytes(rtEntry, b.data(), static_cast<int32_t>(b.size()));
+}
+
+uint32_t TResourceManager::add(const TImageResourceDataEntry& e) {
+    std::string b;
+    put32(b, e.OffsetToData);
+    put32(b, e.Size);
+    put32(b, e.CodePage);
+    put32(b, e.Reserved);
+    return addBytes(rtEntry, b.data(), static_cast<int32_t>(b.size()));
 }
 
 void TResourceManager::patch32(uint32_t at, uint32_t v) {
@@ -95,33 +104,34 @@ std::string TResourceManager::buildRes(uint32_t RVA) {
     // Built afresh on every call, so a second call gives the same section.
     resStr.clear();
     resSize = 0;
-    mainOffset = addDirectory(static_cast<uint16_t>(ttl));
+    TImageResourceDirectory root;
+    root.NumberOfIdEntries = static_cast<uint16_t>(ttl);
+    mainOffset = add(root);
     for (int32_t t = 0; t < MaxTypes; ++t) {
         if (cnt[t] == 0) continue;
         dirof[t] = static_cast<int32_t>(mainOffset);
-        mainOffset = addEntry(static_cast<uint32_t>(t), 0);
+        mainOffset = add(TImageResourceDirectoryEntry{static_cast<uint32_t>(t), 0});
     }
     for (int32_t t = 0; t < MaxTypes; ++t) {
         const int32_t n = cnt[t];
         if (n == 0) continue;
         patch32(static_cast<uint32_t>(dirof[t]) + 4, mainOffset | kSubdirectory);
-        mainOffset = addDirectory(static_cast<uint16_t>(n));
+        TImageResourceDirectory typeDir;
+        typeDir.NumberOfIdEntries = static_cast<uint16_t>(n);
+        mainOffset = add(typeDir);
         const uint32_t first = mainOffset;
         for (int32_t k = 0; k < n; ++k) {
             res[t][k]->entOffset = mainOffset;
             const uint32_t language = first + uint32_t(n) * kEntrySize + uint32_t(k) * kLanguageSize;
-            mainOffset = addEntry(static_cast<uint32_t>(res[t][k]->id), language | kSubdirectory);
+            mainOffset = add(TImageResourceDirectoryEntry{static_cast<uint32_t>(res[t][k]->id), language | kSubdirectory});
         }
         for (int32_t k = 0; k < n; ++k) {
             const PResource r = res[t][k];
-            mainOffset = addDirectory(1);
-            mainOffset = addEntry(static_cast<uint32_t>(r->langID), mainOffset + kEntrySize);
-            std::string d;
-            put32(d, RVA + arResSize + r->dataAddr);
-            put32(d, r->dataSize);
-            put32(d, 0);  // CodePage
-            put32(d, 0);  // Reserved
-            mainOffset = addBytes(rtEntry, d.data(), static_cast<int32_t>(d.size()));
+            TImageResourceDirectory langDir;
+            langDir.NumberOfIdEntries = 1;
+            mainOffset = add(langDir);
+            mainOffset = add(TImageResourceDirectoryEntry{static_cast<uint32_t>(r->langID), mainOffset + kEntrySize});
+            mainOffset = add(TImageResourceDataEntry{RVA + arResSize + r->dataAddr, r->dataSize, 0, 0});
         }
     }
     return resStr + dataStr;

@@ -6,6 +6,28 @@
 // directories alike).
 enum TResType : uint8_t { rtData = 0, rtEntry = 1, rtDir = 2 };
 
+// The records of the PE resource directory, written little-endian.
+struct TImageResourceDirectory {
+    uint32_t Characteristics = 0;
+    uint32_t TimeDateStamp = 0;
+    uint16_t MajorVersion = 0;
+    uint16_t MinorVersion = 0;
+    uint16_t NumberOfNamedEntries = 0;
+    uint16_t NumberOfIdEntries = 0;
+};
+struct TImageResourceDirectoryEntry {
+    uint32_t NameRVAorID = 0;  // always a numeric identifier here
+    uint32_t OffsetRVA = 0;
+};
+struct TImageResourceDataEntry {
+    uint32_t OffsetToData = 0;
+    uint32_t Size = 0;
+    uint32_t CodePage = 0;
+    uint32_t Reserved = 0;
+};
+static_assert(sizeof(TImageResourceDirectory) == 16 && sizeof(TImageResourceDirectoryEntry) == 8 &&
+              sizeof(TImageResourceDataEntry) == 16);
+
 // One collected resource.
 struct TResource {
     int32_t rtType = 0;
@@ -56,7 +78,8 @@ public:
     uint32_t dataSize = 0;
 
 private:
-    uint32_t addDirectory(uint16_t idEntries);
-    uint32_t addEntry(uint32_t nameOrId, uint32_t offset);
+    uint32_t add(const TImageResourceDirectory& d);
+    uint32_t add(const TImageResourceDirectoryEntry& e);
+    uint32_t add(const TImageResourceDataEntry& e);
     void patch32(uint32_t at, uint32_t v);
 };
