@@ -33,8 +33,8 @@ std::string le16(uint32_t v) { return {char(v & 0xFF), char((v >> 8) & 0xFF)}; }
 std::string le32(uint32_t v) { return le16(v & 0xFFFF) + le16(v >> 16); }
 
 // One entry of a compiled resource file: header, data, padding to 4.
-std::string resEntry(uint32_t type, uint32_t id, uint32_t lang, const std::string& data,
-                     uint32_t typeMarker = 0xFFFF, uint32_t nameMarker = 0xFFFF) {
+std::string resEntry(uint32_t type, uint32_t id, uint32_t lang, const std::string& data, uint32_t typeMarker = 0xFFFF,
+                     uint32_t nameMarker = 0xFFFF) {
     std::string e = le32(uint32_t(data.size())) + le32(32) + le16(typeMarker) + le16(type) + le16(nameMarker) +
                     le16(id) + le32(0) + le16(0x1030) + le16(lang) + le32(0) + le32(0) + data;
     while (e.size() % 4) e += '\0';
@@ -114,8 +114,7 @@ TEST_F(IncludeTest, EachNameIsIncludedOnce) {
     write("includes/Std/Extra.TAV", "std;");
     write("Both.tav", "clc;");
     write("both.tav", "stc;");
-    EXPECT_EQ(code("#include \"lib/mylib.tav\"\n#include \"std/extra.tav\"\n#include \"BOTH.TAV\"\n"),
-              "fc fd f9 c3");
+    EXPECT_EQ(code("#include \"lib/mylib.tav\"\n#include \"std/extra.tav\"\n#include \"BOTH.TAV\"\n"), "fc fd f9 c3");
     restart();
     write("Lib/MyLib.tav", "cld;");
     EXPECT_NE(failure("#include \"lib/mylib.tav/x\"\n").find("[1448]"), std::string::npos);
@@ -163,7 +162,8 @@ TEST_F(IncludeTest, MissingFiles) {
         bool includeFolder;
         const char* message;
     } cases[] = {
-        {"nop;\n#include \"gone.tav\"\n", false, "[3,20]: [1448] Included file not found \"gone.tav\" in [project.tav]"},
+        {"nop;\n#include \"gone.tav\"\n", false,
+         "[3,20]: [1448] Included file not found \"gone.tav\" in [project.tav]"},
         {"nop;\n#include \"gone.tav\"\n", true, "[3,20]: [1447] Included file not found \"gone.tav\" in [project.tav]"},
         // A folder of that name is no file.
         {"#include \"folder.tav\"\n", false, "[1448] Included file not found \"folder.tav\""},
@@ -202,7 +202,8 @@ TEST_F(IncludeTest, CyclesAndDeepNesting) {
     // A project that includes itself meets its own header again.
     restart();
     const std::string out = failure("#include \"project.tav\"\n");
-    EXPECT_NE(out.find("[1,7]: [10000] Unexpected reserved keyword program in [project.tav]"), std::string::npos) << out;
+    EXPECT_NE(out.find("[1,7]: [10000] Unexpected reserved keyword program in [project.tav]"), std::string::npos)
+        << out;
 
     restart();
     const int depth = 3000;
@@ -246,7 +247,8 @@ TEST_F(ResourceTest, CompiledResourceFiles) {
         std::vector<Res> resources;
     } cases[] = {
         {"one.res", {{10, 1, 0x409, "hello"}}},
-        {"unsorted.res", {{10, 1, 0x409, "one"}, {10, 2, 0x409, "two"}, {10, 3, 0x409, "three"}, {10, 5, 0x409, "five"}}},
+        {"unsorted.res",
+         {{10, 1, 0x409, "one"}, {10, 2, 0x409, "two"}, {10, 3, 0x409, "three"}, {10, 5, 0x409, "five"}}},
         {"langs.res", {{10, 7, 0x407, "deutsch"}, {10, 7, 0x409, "english"}, {10, 8, 0x409, "eight"}}},
         {"empty.res", {}},
     };
@@ -283,10 +285,16 @@ TEST_F(ResourceTest, EntriesAndPadding) {
     write("order.res", kLeading + resEntry(10, 5, 0, "5") + resEntry(10, 1, 0, "1") + resEntry(10, 3, 0, "3"));
     // The one-character name "0" has the identifier 0.
     write("zero.res", resEntry(10, 0, 0, "z", 0xFFFF, 0x0030));
-    code("#resource 'pad.res';\n#resource 'lead.res';\n#resource 'odd.res';\n#resource 'zero.res';\n"
-         "#resource 'order.res';\n");
-    EXPECT_EQ(collected(), (std::vector<Res>{{3, 2, 9, "fg"}, {10, 1, 9, "abcde"}, {10, 4, 0, "x"}, {10, 0, 0, "z"},
-                                             {10, 5, 0, "5"}, {10, 1, 0, "1"}, {10, 3, 0, "3"}}));
+    code(
+        "#resource 'pad.res';\n#resource 'lead.res';\n#resource 'odd.res';\n#resource 'zero.res';\n"
+        "#resource 'order.res';\n");
+    EXPECT_EQ(collected(), (std::vector<Res>{{3, 2, 9, "fg"},
+                                             {10, 1, 9, "abcde"},
+                                             {10, 4, 0, "x"},
+                                             {10, 0, 0, "z"},
+                                             {10, 5, 0, "5"},
+                                             {10, 1, 0, "1"},
+                                             {10, 3, 0, "3"}}));
     EXPECT_EQ(ResMan->dataStr, "abcdefgxz513");  // no padding in the data block
 }
 
@@ -347,7 +355,8 @@ TEST_F(ResourceTest, NamedResourcesAreRefused) {
         {"named.res", fixture("named.res"),
          "This type of resource name is not supported yet, please ask a developer for details."},
         {"t.res", kLeading + resEntry(10, 1, 0, "x", 0x0030), "This type of resource id is not supported yet"},
-        {"n.res", kLeading + resEntry(10, 1, 0, "x", 0xFFFF, 0x0031), "This type of resource name is not supported yet"},
+        {"n.res", kLeading + resEntry(10, 1, 0, "x", 0xFFFF, 0x0031),
+         "This type of resource name is not supported yet"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.file);
@@ -372,12 +381,16 @@ TEST_F(ResourceTest, DamagedFilesAndLimits) {
         std::string bytes;
         const char* message;
     } cases[] = {
-        {fixture("truncated.res"), "[437] Resource file \"bad.res\" is damaged: the entry at offset 32 has no complete header"},
+        {fixture("truncated.res"),
+         "[437] Resource file \"bad.res\" is damaged: the entry at offset 32 has no complete header"},
         {one.substr(0, 2), "[437] Resource file \"bad.res\" is damaged: the entry at offset 0 has no complete header"},
         {one + "\x01\x02", "[437] Resource file \"bad.res\" is damaged: the entry at offset 72 has no complete header"},
-        {one.substr(0, 68), "[438] Resource file \"bad.res\" is damaged: the data of the entry at offset 32 runs past the end of the file"},
+        {one.substr(0, 68),
+         "[438] Resource file \"bad.res\" is damaged: the data of the entry at offset 32 runs past the end of the "
+         "file"},
         {huge, "[438] Resource file \"bad.res\" is damaged: the data of the entry at offset 32 runs past the end"},
-        {kLeading + resEntry(32, 1, 0, "x"), "[439] Resource type 32 in \"bad.res\" is not supported: type numbers 0 to 31 only"},
+        {kLeading + resEntry(32, 1, 0, "x"),
+         "[439] Resource type 32 in \"bad.res\" is not supported: type numbers 0 to 31 only"},
         {kLeading + resEntry(0xFFFF, 1, 0, "x"), "[439] Resource type 65535 in \"bad.res\""},
         {many, "[440] Too many resources of type 10: 51 at most"},
     };

@@ -27,7 +27,8 @@ std::vector<Leaf> walk(const std::string& sec, uint32_t rva) {
     auto entries = [&](uint32_t dir) {
         std::vector<std::pair<uint32_t, uint32_t>> v;
         EXPECT_EQ(u16(sec, dir + 12), 0u) << "named entries";
-        for (uint32_t i = 0; i < u16(sec, dir + 14); ++i) v.emplace_back(u32(sec, dir + 16 + 8 * i), u32(sec, dir + 20 + 8 * i));
+        for (uint32_t i = 0; i < u16(sec, dir + 14); ++i)
+            v.emplace_back(u32(sec, dir + 16 + 8 * i), u32(sec, dir + 20 + 8 * i));
         return v;
     };
     for (auto [type, tOff] : entries(0)) {
@@ -161,7 +162,7 @@ TEST(ResourceManager, LimitsOfTheTables) {
 TEST(ResourceManager, AddBytesResults) {
     TResourceManager m;
     EXPECT_EQ(m.addBytes(rtData, "abc", 3), 0u);
-    EXPECT_EQ(m.addBytes(rtData, "de", 2), 3u);  // offset of the new bytes
+    EXPECT_EQ(m.addBytes(rtData, "de", 2), 3u);   // offset of the new bytes
     EXPECT_EQ(m.addBytes(rtDir, "0123", 4), 4u);  // length after them
     EXPECT_EQ(m.addBytes(rtEntry, "45", 2), 6u);
     EXPECT_EQ(m.dataStr, "abcde");

@@ -123,7 +123,8 @@ std::string TResourceManager::buildRes(uint32_t RVA) {
         for (int32_t k = 0; k < n; ++k) {
             res[t][k]->entOffset = mainOffset;
             const uint32_t language = first + uint32_t(n) * kEntrySize + uint32_t(k) * kLanguageSize;
-            mainOffset = add(TImageResourceDirectoryEntry{static_cast<uint32_t>(res[t][k]->id), language | kSubdirectory});
+            mainOffset =
+                add(TImageResourceDirectoryEntry{static_cast<uint32_t>(res[t][k]->id), language | kSubdirectory});
         }
         for (int32_t k = 0; k < n; ++k) {
             const PResource r = res[t][k];

@@ -33,8 +33,8 @@ struct TResource {
     int32_t rtType = 0;
     int32_t id = 0;
     int32_t langID = 0;
-    std::string rtName;  // kept, not written: the directory has numeric names only
-    uint32_t dataAddr = 0;   // offset of the data in the data block
+    std::string rtName;     // kept, not written: the directory has numeric names only
+    uint32_t dataAddr = 0;  // offset of the data in the data block
     uint32_t dataSize = 0;
     uint32_t entOffset = 0;  // offset of its identifier entry, set by buildRes
 };
@@ -45,8 +45,8 @@ using PResource = TResource*;
 // followed by the raw data.
 class TResourceManager {
 public:
-    static constexpr int32_t MaxTypes = 32;     // type numbers 0 .. 31
-    static constexpr int32_t MaxPerType = 51;   // resources of one type number
+    static constexpr int32_t MaxTypes = 32;    // type numbers 0 .. 31
+    static constexpr int32_t MaxPerType = 51;  // resources of one type number
 
     TResourceManager() = default;
     ~TResourceManager();

@@ -95,14 +95,14 @@ void loadResources(const std::string& name, const std::string& b) {
         const auto type = static_cast<int32_t>(read16(b, offset + 10));
         if (type >= TResourceManager::MaxTypes)
             Log->FatalError("[439] Resource type " + std::to_string(type) + " in " + quoted +
-                            " is not supported: type numbers 0 to " +
-                            std::to_string(TResourceManager::MaxTypes - 1) + " only");
+                            " is not supported: type numbers 0 to " + std::to_string(TResourceManager::MaxTypes - 1) +
+                            " only");
         if (!ResMan->fits(type))
             Log->FatalError("[440] Too many resources of type " + std::to_string(type) + ": " +
                             std::to_string(TResourceManager::MaxPerType) + " at most");
         ResMan->addResource(type, static_cast<int32_t>(read16(b, offset + 14)),
-                            static_cast<int32_t>(read16(b, offset + 22)), std::string(),
-                            b.data() + offset + kResHeader, static_cast<int32_t>(size));
+                            static_cast<int32_t>(read16(b, offset + 22)), std::string(), b.data() + offset + kResHeader,
+                            static_cast<int32_t>(size));
         offset += kResHeader + ((uint64_t(size) + 3) & ~uint64_t(3));
     }
 }
