@@ -1,6 +1,7 @@
 // #include, #tryinclude and #resource compiled from source text: the search
 // order, the include-once rule, cycles and deep nesting, and compiled
 // resource files read into the resource collector.
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -232,7 +233,26 @@ TEST_F(IncludeTest, IncludeInsideSections) {
     EXPECT_EQ(code("#if 1 == 1: #include \"a.tav\" #else #include \"b.tav\" #end\n"
                    "#repeat 3: #include \"b.tav\" nop; #end\n"),
               "fc fd 90 90 90 c3");
-    EXPECT_EQ(DefMan->getDefine("b.tav") != nullptr, true);
+    EXPECT_NE(DefMan->getDefine("b.tav"), nullptr);
+}
+
+// An include inside a body is recorded at the body's scope: the body's
+// closing takes the record out of sight of the outer level, where the
+// same name is included again.
+TEST_F(IncludeTest, IncludeInsideABody) {
+    write("a.tav", "cld;");
+    EXPECT_EQ(code("procedure p() { #include \"a.tav\" #include \"a.tav\" }\n#include \"a.tav\"\n"
+                   "procedure q() { #include \"a.tav\" }\nentry p;\n"),
+              "fc c3");
+    auto body = [](const char* name) {
+        const PIdent id = Idents->findIdent(name);
+        if (!id) return std::string("none");
+        const auto* f = static_cast<PFunction>(id->ptr);
+        return std::string(f->Buffer ? f->Buffer : "", f->BufLen);
+    };
+    const std::string p = body("p");
+    EXPECT_EQ(std::count(p.begin(), p.end(), '\xFC'), 1);  // once in p
+    EXPECT_EQ(body("q").find('\xFC'), std::string::npos);  // seen from q's scope: skipped
 }
 
 // ---- #resource ----
