@@ -50,6 +50,15 @@ bool TRawBin::build(uint32_t dofs)
     f_constsize = layoutConsts();
     f_datasize = layoutVars(true);
 
+    // A boot image runs from its first byte: an entry point elsewhere would
+    // never be reached.
+    if (F_RT == rtINTEL_BOOT && flags && flags->entry_funcid != 0) {
+        PFunction entry = host.Func_Get(flags->entry_funcid);
+        if (!entry) fatal("Entry point does not exist");
+        if (!startsCode(entry) || targetAddress(entry) != 0)
+            fatal("Entry point " + funcName(entry) + " is not at the start of the boot image");
+    }
+
     uint32_t start = host.File_Len();
     finalFixup(dofs);
     if (host.File_Len() - start != f_codesize) fatal("Code block does not match its layout");

@@ -212,6 +212,14 @@ if build disk0; then
 fi
 refuse disk1 "Size of file exceeds the size of a floppy"
 
+# ---- The BIOS runs the image from its first byte ----
+# An entry point elsewhere would never run.
+printf "program raw_image 'entry';\nprocedure go() { mov ax, 1; hlt; }\nentry go;\n" >entry.tav
+refuse entry "Entry point go is not at the start of the boot image"
+# A label at the first byte is a good entry point.
+printf "program raw_image 'first';\nbegin:\nmov ax, 1;\nhlt;\nentry begin;\n" >first.tav
+build first && { [ "$(hexat first.img 0 4)" = b80100f4 ] || fail "first: code $(hexat first.img 0 4)"; }
+
 # ---- Addresses that do not fit 16 bits ----
 # A constant behind 33,791 bytes of code sits at 0xFFFF, the last address
 # of the segment; one byte more and the reference cannot hold it.
