@@ -852,6 +852,9 @@ TEST(MorvelEntry, FatalMessageThatReturnsStillStopsTheBuild)
     h.flags.entry_funcid = 42;
     EXPECT_FALSE(h.complete("pe32_cui"));
     EXPECT_EQ(lines.back(), "FATAL Entry point does not exist");
+    EXPECT_FALSE(h.complete("raw_image"));
+    EXPECT_EQ(lines.back(), "FATAL Entry point does not exist");
+    h.flags.entry_funcid = 0;
     h.setCode(h.func(0), nops(511));
     EXPECT_FALSE(h.complete("raw_image"));
     EXPECT_EQ(lines.back(), "FATAL Boot program exceeds 510 bytes: the first sector has no boot signature");
