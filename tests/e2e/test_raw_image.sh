@@ -60,8 +60,14 @@ if build boot; then
   [ "$(hexat boot.img 510 2)" = 55aa ] || fail "boot: no boot signature at 510"
   # Nothing but zeros after the first sector.
   cmp -s <(tail -c +513 boot.img) <(head -c $((floppy - 512)) /dev/zero) || fail "boot: padding not zero"
-  listing boot.img 510 >boot.lst
+  # The code, up to the greeting that follows it, decodes as 16-bit code.
+  str=$(lastnum "$(listing boot.img 510 | awk -F'\t' '$3 ~ /^mov si,0x/ { print $3; exit }')")
+  [ -n "$str" ] && [ $((str - 0x7C00)) -gt 0 ] || fail "boot: no greeting address"
+  [ "$(dd if=boot.img bs=1 skip=$((${str:-0} - 0x7C00)) count=20 2>/dev/null | od -An -c | tr -s ' ')" = \
+    "$(printf 'Hello from Tavik!\r\n\0' | od -An -c | tr -s ' ')" ] || fail "boot: greeting not at its address"
+  listing boot.img $((${str:-0x7DFE} - 0x7C00)) >boot.lst
   grep -q '(bad)' boot.lst && fail "boot: undecodable code"
+  grep -qF 'add BYTE PTR [bx+si],al' boot.lst && fail "boot: stray zero bytes in the code"
   if [ -n "$qemu" ]; then
     boot boot
     printf 'Hello from Tavik!\r\n' | cmp -s - boot.serial || fail "boot: serial output $(od -c boot.serial)"
