@@ -28,6 +28,7 @@ constexpr uint32_t kLocalsPlaceholder = 6;
 
 class CodeLayout {
 public:
+    explicit CodeLayout(uint32_t wordSize) : word_(wordSize) {}
     uint32_t run();
 
 private:
@@ -48,6 +49,7 @@ private:
     size_t codelessNext_ = 0;
     std::vector<uint8_t> moving_;                  // codeless, not settled yet
     std::vector<uint8_t> pending_;                 // laid out, Address still lacks removed_
+    uint32_t word_;                                // bytes of a near jump's or the locals' value
     uint32_t removed_ = 0;                         // bytes removed in all functions so far
     uint32_t size_ = 0;
 
@@ -140,7 +142,7 @@ bool CodeLayout::placeholdersInOrder(uint32_t index, const std::vector<PFixup>& 
     std::vector<std::pair<uint32_t, uint32_t>> spans;
     for (PFixup fx : fixups) {
         uint32_t len = fx->hint == ftJmp ? kJmpPlaceholder
-                       : (fx->hint == ftLocals && fn_->LocalCount == 0) ? kLocalsPlaceholder : 0;
+                       : (fx->hint == ftLocals && (fn_->LocalCount == 0 || word_ == 2)) ? kLocalsPlaceholder : 0;
         if (!len) continue;
         if (!spans.empty() && uint64_t(spans.back().first) + spans.back().second > fx->position) return false;
         spans.emplace_back(fx->position, len);
@@ -256,7 +258,14 @@ void CodeLayout::layoutFunction(uint32_t index)
                 uint32_t frame = alignUp(fn_->LocalSize, 4);
                 c[0] = 0x81;
                 c[1] = 0xEC;
-                for (int b = 0; b < 4; ++b) c[2 + b] = uint8_t(frame >> (8 * b));
+                for (uint32_t b = 0; b < word_; ++b) c[2 + b] = uint8_t(frame >> (8 * b));
+                if (word_ == 2) {
+                    // sub sp, imm16: the last two bytes go
+                    if (frame > 0xFFFF) fatal("Locals of " + funcName(fn_) + " exceed 64 KB");
+                    fx->position = pos;
+                    settled[k] = 1;
+                    remove(index, original[k], pos, 4, 2);
+                }
             } else {
                 fx->position = pos;
                 settled[k] = 1;
@@ -277,14 +286,14 @@ void CodeLayout::layoutFunction(uint32_t index)
             if (cc == jtJECXZ) fatal("Target of jecxz out of range in " + funcName(fn_));
             fx->hint = ftJmpFar;
             if (cc == 16) {
-                c[0] = 0xE9;  // e9 rel32
+                c[0] = 0xE9;  // e9 rel32 (rel16)
                 cutOffset = 1;
-                cut = 2;
+                cut = 6 - word_;
             } else {
-                c[0] = 0x0F;  // 0f 8x rel32; the fixup moves to the 8x byte
+                c[0] = 0x0F;  // 0f 8x rel32 (rel16); the fixup moves to the 8x byte
                 c[1] = uint8_t(0x80 + cc);
                 cutOffset = 2;
-                cut = 1;
+                cut = 5 - word_;
                 at = pos + 1;
             }
         } else {
@@ -312,9 +321,9 @@ void CodeLayout::layoutFunction(uint32_t index)
 
 }  // namespace
 
-uint32_t layoutCode()
+uint32_t layoutCode(uint32_t wordSize)
 {
-    CodeLayout layout;
+    CodeLayout layout(wordSize);
     return layout.run();
 }
 

@@ -108,6 +108,40 @@ TEST_F(Fixture, JumpFormsAndTheirBounds)
     }
 }
 
+TEST_F(Fixture, SixteenBitFormsCarrySixteenBitValues)
+{
+    // f: a near jmp, a near je and a locals allocation, then g behind it.
+    h.setCode(h.func(0), {0xC3});
+    PFunction f = h.addFunction(ltProc, "f");
+    f->IsCalled = 1;
+    f->LocalCount = 2;
+    f->LocalSize = 0x123;
+    h.setCode(f, cat({{0x55}, nops(6), nops(7), nops(7), nops(200), {0xC3}}));
+    PFunction l = h.addLabel(f, "l", 21 + 200);
+    PFixup loc = h.addFixup(f, ftLocals, 1, 6, 0);
+    PFixup jmp = h.addFixup(f, ftJmp, 7, 7, l->FuncIndex, 0, 16);
+    PFixup je = h.addFixup(f, ftJmp, 14, 7, l->FuncIndex, 0, 4);
+    PFunction g = h.addFunction(ltProc, "g");
+    g->IsCalled = 1;
+    h.setCode(g, {0xC3});
+
+    h.building = true;
+    // 1 + (1 + 4 + 3 + 4 + 200 + 1) + 1
+    EXPECT_EQ(morvel::layoutCode(2), 215u);
+    auto code = h.code(f);
+    ASSERT_EQ(code.size(), 213u);
+    EXPECT_EQ(std::vector<uint8_t>(code.begin(), code.begin() + 13),
+              (std::vector<uint8_t>{0x55, 0x81, 0xEC, 0x24, 0x01, 0xE9, 0x90, 0x90, 0x0F, 0x84, 0x90, 0x90, 0x90}));
+    EXPECT_EQ(loc->position, 1u);
+    EXPECT_EQ(jmp->position, 5u);
+    EXPECT_EQ(jmp->hint, ftJmpFar);
+    EXPECT_EQ(je->position, 9u);
+    EXPECT_EQ(je->hint, ftJmpFar);
+    EXPECT_EQ(l->Address, 212u);
+    EXPECT_EQ(f->Address, 1u);
+    EXPECT_EQ(g->Address, 214u);
+}
+
 TEST_F(Fixture, UncalledFunctionIsLeftOut)
 {
     h.setCode(h.func(0), {0xC3});
@@ -179,7 +213,8 @@ namespace {
 
 // The layout pass as a direct transcription: every removal walks all
 // records. False when a placeholder does not fit in its function's code.
-bool referenceLayout(TestHost& h)
+// word 2: near jumps and the locals allocation carry 16-bit values.
+bool referenceLayout(TestHost& h, uint32_t word)
 {
     auto shiftCode = [&](PFunction fn, uint32_t at, uint32_t count) {
         for (uint32_t i = 0; i < h.funcCount(); ++i) {
@@ -221,7 +256,12 @@ bool referenceLayout(TestHost& h)
                     uint32_t v = morvel::alignUp(fn->LocalSize, 4);
                     c[0] = 0x81;
                     c[1] = 0xEC;
-                    for (int b = 0; b < 4; ++b) c[2 + b] = uint8_t(v >> (8 * b));
+                    for (uint32_t b = 0; b < word; ++b) c[2 + b] = uint8_t(v >> (8 * b));
+                    if (word == 2) {
+                        rem(fn, pos + 4, 2);
+                        size -= 2;
+                        shiftCode(fn, pos, 2);
+                    }
                 } else {
                     rem(fn, pos, 6);
                     size -= 6;
@@ -238,13 +278,13 @@ bool referenceLayout(TestHost& h)
                     fx->hint = ftJmpFar;
                     if (fx->jmp == 16) {
                         c[0] = 0xE9;
-                        rem(fn, pos + 1, 2);
-                        cut = 2;
+                        cut = 6 - word;
+                        rem(fn, pos + 1, cut);
                     } else {
                         c[0] = 0x0F;
                         c[1] = uint8_t(0x80 + fx->jmp);
-                        rem(fn, pos + 2, 1);
-                        cut = 1;
+                        cut = 5 - word;
+                        rem(fn, pos + 2, cut);
                         fx->position += 1;
                     }
                 } else {
@@ -344,19 +384,20 @@ void randomProgram(TestHost& h, uint32_t seed, bool wellFormed)
 TEST(LayoutEquivalence, SameAddressesPositionsAndBytes)
 {
     int compared = 0;
-    for (uint32_t seed = 1; seed <= 1500; ++seed) {
+    for (uint32_t seed = 1; seed <= 1500; ++seed)
+      for (uint32_t word : {4u, 2u}) {
         bool wellFormed = seed % 3 != 0;
-        SCOPED_TRACE("seed " + std::to_string(seed));
+        SCOPED_TRACE("seed " + std::to_string(seed) + ", word " + std::to_string(word));
         TestHost ref;
         randomProgram(ref, seed, wellFormed);
-        bool refOk = referenceLayout(ref);
+        bool refOk = referenceLayout(ref, word);
 
         TestHost h;
         randomProgram(h, seed, wellFormed);
         morvel::takeServices(h.table());
         bool ok = true;
         try {
-            morvel::layoutCode();
+            morvel::layoutCode(word);
         } catch (const HostAbort&) {
             ok = false;
         }
@@ -379,7 +420,7 @@ TEST(LayoutEquivalence, SameAddressesPositionsAndBytes)
         }
         ++compared;
     }
-    EXPECT_GT(compared, 1000);
+    EXPECT_GT(compared, 2000);
 }
 
 // ---- the cost grows with the program, not with its square ----
