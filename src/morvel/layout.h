@@ -15,8 +15,9 @@ uint32_t alignUp(uint32_t value, uint32_t alignment);
 
 // Addresses for the reachable functions, locals placeholders filled or
 // removed, jump placeholders shrunk to short or near jumps. Returns the size
-// of the code block. Runs once per build.
-uint32_t layoutCode();
+// of the code block. Runs once per build. wordSize 2 lays out 16-bit code:
+// near jumps and the locals allocation then carry 16-bit values.
+uint32_t layoutCode(uint32_t wordSize = 4);
 
 // The constant block: offsets, and its bytes appended to the output.
 uint32_t layoutConsts();

@@ -3,6 +3,7 @@
 
 #include "host.h"
 #include "pe_coff.h"
+#include "raw_image.h"
 
 namespace morvel {
 namespace {
@@ -49,7 +50,9 @@ TAVBOOL TAV_CALL rawBuilderCallback(TTriggerEvent evt, uint32_t)
             execute("#define RAW_IMAGE; #set bits 16;");
         } else if (evt == teComplete) {
             host.set_fileext(u"img");
-            fatal("Raw image builder is not supported yet");
+            TRawBin raw(ftRAW_FLOPPY, rtINTEL_BOOT);
+            message("Building Raw Image!");
+            raw.build(0x7C00);
         }
     } catch (const BuildStopped&) {
         return 0;

@@ -206,11 +206,153 @@ TEST(MorvelEntry, NamesTakenByAnotherPluginKeepTheFirst)
     EXPECT_EQ(h.executed, std::vector<std::string>{"#define WIN32; #set bits 32; #define APPTYPE_GUI;"});
 }
 
-TEST(MorvelEntry, RawImageIsNotSupportedYet)
+// ---- raw boot images ----
+
+namespace {
+
+constexpr size_t kFloppy = 1474560;
+
+uint32_t le(const std::vector<uint8_t>& b, size_t at, int n)
+{
+    uint32_t v = 0;
+    for (int i = n - 1; i >= 0; --i) v = (v << 8) | b.at(at + i);
+    return v;
+}
+
+}  // namespace
+
+TEST(MorvelRaw, SmallProgramFillsTheFloppy)
 {
     Loaded h;
-    EXPECT_THROW(h.complete("raw_image"), HostAbort);
-    EXPECT_EQ(h.messages.back(), "FATAL PlugSys: Raw image builder is not supported yet");
+    h.flags.cpu_bits = 16;
+    std::vector<uint8_t> code = cat({nops(19), {0xC3}});
+    h.setCode(h.func(0), code);
+    ASSERT_TRUE(h.complete("raw_image"));
+    EXPECT_EQ(h.ext, u"img");
+    EXPECT_EQ(h.messages, std::vector<std::string>{"PlugSys: Building Raw Image!"});
+    ASSERT_EQ(h.out.size(), kFloppy);
+    std::vector<uint8_t> want(kFloppy, 0);
+    std::copy(code.begin(), code.end(), want.begin());
+    want[510] = 0x55;
+    want[511] = 0xAA;
+    EXPECT_TRUE(h.out == want);
+}
+
+TEST(MorvelRaw, ReferencesResolveFromTheOrigin)
+{
+    Loaded h;
+    h.flags.cpu_bits = 16;
+    PFunction main = h.func(0);
+    h.setCode(main, cat({nops(98), {0xC3}}));
+    PFunction g = h.addFunction(ltProc, "g");
+    g->IsCalled = 1;
+    h.setCode(g, {0xC3});
+    PFunction l = h.addLabel(main, "l", 50);
+    h.addConst(ctAnsiString, "ab");
+    PConst cd = h.addConst(ctAnsiString, "cd");
+    h.addVar("u", 2, 1, false);
+    PVar w = h.addVar("w", 2, 2, true, {1, 2, 3, 4});
+    // code 100 bytes, constants at 100 (6 bytes), variables at 106
+    h.addDataFixup(main, ftConst, 1, cd)->size = 2;
+    h.addDataFixup(main, ftVar, 4, w, 1)->size = 2;
+    h.addFixup(main, ftLabelAbs, 7, 2, l->FuncIndex);
+    h.addFixup(main, ftLabel, 10, 2, g->FuncIndex);
+    h.addFixup(main, ftRelative, 13, 2, l->FuncIndex, 5);
+    h.addDataFixup(main, ftConst, 20, cd);
+    h.addFixup(main, ftLabel, 30, 4, l->FuncIndex);
+    h.addFixup(main, ftCodeRVA, 16, 2, 0);
+    auto code = h.code(main);
+    code[16] = 0x11;
+    code[17] = 0x22;
+    h.setCode(main, code);
+
+    ASSERT_TRUE(h.complete("raw_image"));
+    EXPECT_EQ(h.messages, (std::vector<std::string>{"PlugSys: Building Raw Image!", "PlugSys: Warning: Unknown fixup type"}));
+    const auto& o = h.out;
+    struct { size_t at; int n; uint32_t want; const char* what; } cases[] = {
+        {1, 2, 0x7C00 + 100 + 3, "16-bit constant"},
+        {3, 1, 0x90, "byte behind it untouched"},
+        {4, 2, 0x7C00 + 100 + 6 + 2 + 1, "16-bit variable + offset"},
+        {7, 2, 0x7C00 + 50, "label address"},
+        {10, 2, 99 - 12, "16-bit call"},
+        {13, 2, 0x7C00 + 50, "far jump target"},
+        {16, 2, 0x2211, "unknown kind left alone"},
+        {20, 4, 0x7C00 + 100 + 3, "32-bit constant"},
+        {30, 4, 50 - 34, "32-bit relative"},
+        {100, 3, 0x006261, "first constant"},
+        {103, 3, 0x006463, "second constant"},
+        {106, 2, 0, "uninitialised variable"},
+        {108, 4, 0x04030201, "initialised variable"},
+        {510, 2, 0xAA55, "boot signature"},
+    };
+    for (auto& c : cases) EXPECT_EQ(le(o, c.at, c.n), c.want) << c.what;
+    EXPECT_EQ(o.size(), kFloppy);
+}
+
+TEST(MorvelRaw, NearJumpsFollowTheBitMode)
+{
+    // A jump over 200 bytes, unconditional and conditional, in 16- and 32-bit code.
+    struct { uint32_t bits; uint16_t cc; std::vector<uint8_t> head; } cases[] = {
+        {16, 16, {0xE9, 200, 0}},
+        {16, 5, {0x0F, 0x85, 200, 0}},
+        {32, 16, {0xE9, 200, 0, 0, 0}},
+        {32, 5, {0x0F, 0x85, 200, 0, 0, 0}},
+    };
+    for (auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.bits) + " bits, condition " + std::to_string(c.cc));
+        Loaded h;
+        h.flags.cpu_bits = c.bits;
+        PFunction main = h.func(0);
+        h.setCode(main, cat({nops(7), nops(200), {0xC3}}));
+        PFunction l = h.addLabel(main, "l", 207);
+        h.addFixup(main, ftJmp, 0, 7, l->FuncIndex, 0, c.cc);
+        ASSERT_TRUE(h.complete("raw_image"));
+        EXPECT_TRUE(std::equal(c.head.begin(), c.head.end(), h.out.begin()));
+        EXPECT_EQ(h.out.at(c.head.size() + 200), 0xC3);
+        EXPECT_EQ(h.out.at(c.head.size() + 201), 0);
+    }
+}
+
+TEST(MorvelRaw, FailuresStopTheBuild)
+{
+    struct Case {
+        const char* what;
+        std::vector<uint8_t> code;
+        bool constRef;
+        const char* message;
+    };
+    auto signedAt509 = [](size_t total) { return cat({nops(509), {0xB8, 0x55, 0xAA}, nops(total - 512)}); };
+    Case cases[] = {
+        {"511 bytes", nops(511), false, "FATAL PlugSys: Boot program exceeds 510 bytes: the first sector has no boot signature"},
+        {"over the floppy", signedAt509(kFloppy - 1), false, "FATAL PlugSys: Size of file exceeds the size of a floppy"},
+        {"constant beyond 64 KB", signedAt509(0x8400), true,
+         "FATAL PlugSys: Address 0x10000 does not fit in 16 bits in rtlmain"},
+    };
+    for (auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Loaded h;
+        h.flags.cpu_bits = 16;
+        h.setCode(h.func(0), c.code);
+        if (c.constRef) h.addDataFixup(h.func(0), ftConst, 0, h.addConst(ctAnsiString, "x"))->size = 2;
+        EXPECT_THROW(h.complete("raw_image"), HostAbort);
+        EXPECT_EQ(h.messages.back(), c.message);
+    }
+    // What just fits: the floppy exactly, the constant at 0xFFFF, and a
+    // longer program that carries the signature itself.
+    struct { size_t total; bool constRef; } fits[] = {{kFloppy - 2, false}, {0x83FF, true}, {600, false}};
+    for (auto& c : fits) {
+        SCOPED_TRACE(c.total);
+        Loaded h;
+        h.flags.cpu_bits = 16;
+        h.setCode(h.func(0), signedAt509(c.total));
+        if (c.constRef) h.addDataFixup(h.func(0), ftConst, 0, h.addConst(ctAnsiString, "x"))->size = 2;
+        ASSERT_TRUE(h.complete("raw_image"));
+        EXPECT_EQ(h.out.size(), kFloppy);
+        EXPECT_EQ(le(h.out, 510, 2), 0xAA55u);
+        size_t end = c.total + (c.constRef ? 2 : 0);
+        EXPECT_EQ(le(h.out, end, 2), 0xAA55u);
+        if (c.constRef) EXPECT_EQ(le(h.out, 0, 2), 0xFFFFu);
+    }
 }
 
 TEST(MorvelPE, ConsoleProgramStructure)
@@ -711,6 +853,11 @@ TEST(MorvelEntry, FatalMessageThatReturnsStillStopsTheBuild)
     EXPECT_FALSE(h.complete("pe32_cui"));
     EXPECT_EQ(lines.back(), "FATAL Entry point does not exist");
     EXPECT_FALSE(h.complete("raw_image"));
+    EXPECT_EQ(lines.back(), "FATAL Entry point does not exist");
+    h.flags.entry_funcid = 0;
+    h.setCode(h.func(0), nops(511));
+    EXPECT_FALSE(h.complete("raw_image"));
+    EXPECT_EQ(lines.back(), "FATAL Boot program exceeds 510 bytes: the first sector has no boot signature");
     // The next load gets the ordinary table back.
     entry()(h.table());
 }

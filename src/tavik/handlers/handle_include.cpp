@@ -1,33 +1,149 @@
-#include "handlers/handlers.h"
+// #include, #tryinclude and #resource.
+#include <cstdint>
+#include <filesystem>
+#include <string>
 
 #include "afile.h"
 #include "classes/define_manager.h"
+#include "classes/ident_manager.h"
+#include "classes/resource_manager.h"
 #include "compiler.h"
+#include "cur_token.h"
+#include "exceptions.h"
 #include "global.h"
+#include "handlers/handlers.h"
 #include "log.h"
 #include "platform/platform.h"
 #include "settings.h"
 
-void handle_DIRECTIVE_include(bool) {
-    Log->FatalError("The include directive is not supported yet");
+namespace {
+
+// Names in source separate folders with "\".
+std::string localPath(std::string s) {
+    for (char& c : s)
+        if (c == '\\') c = platform::PathSeparator;
+    return s;
+}
+
+// Include names are lower-cased, as Windows finds files without regard to
+// case; where the file system tells case apart, a part of the name that is
+// not there as written is matched against the folder's entries without
+// regard to ASCII case. The path found, or "" when there is none.
+std::string findFile(const std::string& folder, const std::string& name) {
+    if (platform::FileExists(folder + name)) return folder + name;
+    std::string path = folder;
+    size_t from = 0;
+    while (from <= name.size()) {
+        size_t to = name.find(platform::PathSeparator, from);
+        if (to == std::string::npos) to = name.size();
+        const std::string part = name.substr(from, to - from);
+        const bool last = to == name.size();
+        from = to + 1;
+        if (part.empty() || part == "." || part == "..") {
+            if (!last) path += part + platform::PathSeparator;
+            continue;
+        }
+        std::error_code ec;
+        std::string match;
+        if (std::filesystem::exists(path + part, ec)) {
+            match = part;
+        } else {
+            const std::string want = lowerAscii(part);
+            for (const auto& e : std::filesystem::directory_iterator(path.empty() ? "." : path, ec)) {
+                const std::string n = e.path().filename().string();
+                if (lowerAscii(n) == want && (match.empty() || n < match)) match = n;
+            }
+            if (match.empty()) return std::string();
+        }
+        path += match;
+        if (!last) path += platform::PathSeparator;
+    }
+    return platform::FileExists(path) ? path : std::string();
+}
+
+uint32_t read16(const std::string& b, uint64_t at) {
+    return static_cast<unsigned char>(b[at]) | static_cast<unsigned char>(b[at + 1]) << 8;
+}
+
+uint32_t read32(const std::string& b, uint64_t at) { return read16(b, at) | read16(b, at + 2) << 16; }
+
+constexpr uint64_t kResHeader = 32;
+
+// Hands every entry of a compiled resource file to the resource collector.
+void loadResources(const std::string& name, const std::string& b) {
+    const uint64_t total = b.size();
+    const std::string quoted = "\"" + name + "\"";
+    for (uint64_t offset = 0; offset + 1 < total;) {
+        if (total - offset < kResHeader)
+            Log->FatalError("[437] Resource file " + quoted + " is damaged: the entry at offset " +
+                            std::to_string(offset) + " has no complete header");
+        const uint32_t size = read32(b, offset);
+        if (size == 0) {
+            offset += kResHeader;
+            continue;
+        }
+        if (size > total - offset - kResHeader)
+            Log->FatalError("[438] Resource file " + quoted + " is damaged: the data of the entry at offset " +
+                            std::to_string(offset) + " runs past the end of the file");
+        if (read16(b, offset + 8) != 0xFFFF)
+            throw Exception("Exception",
+                            "This type of resource id is not supported yet, please ask a developer for details.");
+        const uint32_t nameMarker = read16(b, offset + 12);
+        if (nameMarker != 0xFFFF && nameMarker != 0x0030)
+            throw Exception("Exception",
+                            "This type of resource name is not supported yet, please ask a developer for details.");
+        const auto type = static_cast<int32_t>(read16(b, offset + 10));
+        if (type >= TResourceManager::MaxTypes)
+            Log->FatalError("[439] Resource type " + std::to_string(type) + " in " + quoted +
+                            " is not supported: type numbers 0 to " + std::to_string(TResourceManager::MaxTypes - 1) +
+                            " only");
+        if (!ResMan->fits(type))
+            Log->FatalError("[440] Too many resources of type " + std::to_string(type) + ": " +
+                            std::to_string(TResourceManager::MaxPerType) + " at most");
+        ResMan->addResource(type, static_cast<int32_t>(read16(b, offset + 14)),
+                            static_cast<int32_t>(read16(b, offset + 22)), std::string(), b.data() + offset + kResHeader,
+                            static_cast<int32_t>(size));
+        offset += kResHeader + ((uint64_t(size) + 3) & ~uint64_t(3));
+    }
+}
+
+}  // namespace
+
+void handle_DIRECTIVE_include(bool _tryonly) {
+    if (Compiler->ExpectToken({ttAnsiString, ttWideString}) == ttNone) Log->FatalUnexpectedToken("7767");
+    handle_DIRECTIVE_doinclude(lowerAscii(Compiler->F_CurToken->F_String), _tryonly);
 }
 
 void handle_DIRECTIVE_resource() {
-    Log->FatalError("The resource directive is not supported yet");
+    if (Compiler->ExpectToken({ttAnsiString}) == ttNone) Log->FatalUnexpectedToken("43535");
+    const std::string name = Compiler->F_CurToken->F_String;
+    std::string path = Settings->ProjectPath() + localPath(name);
+    if (!platform::FileExists(path)) {
+        path = localPath(name);
+        if (!platform::FileExists(path)) Log->FatalError("[432] Resource file \"" + name + "\" does not exist");
+    }
+    if (!Compiler->ExpectSymbol(";")) Log->FatalUnexpectedToken("5354");
+    std::string data;
+    if (!platform::ReadFile(path, data)) Log->FatalError("[436] Resource file \"" + name + "\" cannot be read");
+    loadResources(name, data);
 }
 
 void handle_DIRECTIVE_doinclude(const std::string& s, bool _tryonly) {
     // Each name is taken once; a later include of it does nothing.
     if (DefMan->getDefine(s)) return;
 
+    const std::string name = localPath(s);
     const std::string sep(1, platform::PathSeparator);
     const std::string incl = Settings->IncludePath();
     bool found = false;
-    for (const std::string& path :
-         {Settings->ProjectPath() + s, Settings->CompilerPath() + "includes" + sep + s, incl.empty() ? incl : incl + s}) {
-        if (path.empty() || !platform::FileExists(path)) continue;
+    const std::string folders[] = {Settings->ProjectPath(), Settings->CompilerPath() + "includes" + sep, incl};
+    for (const std::string& folder : folders) {
+        // The -i folder only when one is set.
+        if (&folder == &folders[2] && folder.empty()) continue;
+        const std::string path = findFile(folder, name);
+        if (path.empty()) continue;
         TAFile* f = TAFile::Create();
-        // A folder of that name is no source: the search goes on.
+        // A file that cannot be read is no source: the search goes on.
         if (!f->loadFile(path, Compiler->F_CurFile)) continue;
         Compiler->F_CurFile = f;
         found = true;
@@ -35,10 +151,10 @@ void handle_DIRECTIVE_doinclude(const std::string& s, bool _tryonly) {
     }
 
     if (!found) {
-        const std::string name = "\"" + s + "\"";
-        if (_tryonly) Log->Warning("[0010] Include file not found " + name);
-        else if (incl.empty()) Log->FatalError("[1448] Included file not found " + name);
-        else Log->FatalError("[1447] Included file not found " + name);
+        const std::string quoted = "\"" + s + "\"";
+        if (_tryonly) Log->Warning("[0010] Include file not found " + quoted);
+        else if (incl.empty()) Log->FatalError("[1448] Included file not found " + quoted);
+        else Log->FatalError("[1447] Included file not found " + quoted);
     }
-    DefMan->addDefine(s, nullptr);
+    DefMan->addRecord(s);
 }

@@ -1,0 +1,180 @@
+// The raw image builder: code, constants and variables back to back from the
+// load origin, every fixup resolved against it.
+#include "raw_image.h"
+
+#include <string>
+
+#include "byte_buffer.h"
+#include "host.h"
+#include "layout.h"
+#include "pe_support.h"
+
+namespace morvel {
+
+namespace {
+
+constexpr uint32_t kBootSignatureAt = 510;
+constexpr uint32_t kFloppySize = 0x168000;  // 1,474,560 bytes
+
+std::string hex(uint64_t v)
+{
+    static const char digits[] = "0123456789ABCDEF";
+    std::string s;
+    do {
+        s.insert(s.begin(), digits[v & 15]);
+        v >>= 4;
+    } while (v);
+    return s;
+}
+
+}  // namespace
+
+bool TRawBin::alignFileToSize(uint32_t si)
+{
+    uint32_t len = host.File_Len();
+    if (si < len) return false;
+    if (si > len) {
+        std::string zeros(si - len, '\0');
+        host.File_AddBytes(zeros.data(), uint32_t(zeros.size()));
+    }
+    return true;
+}
+
+bool TRawBin::build(uint32_t dofs)
+{
+    const TCompilerFlags* flags = host.get_flags();
+    // 16-bit code takes near jumps and the locals allocation with 16-bit values.
+    wordSize_ = flags && flags->cpu_bits == 16 ? 2 : 4;
+
+    f_codesize = layoutCode(wordSize_);
+    f_constsize = layoutConsts();
+    f_datasize = layoutVars(true);
+
+    // A boot image runs from its first byte: an entry point elsewhere would
+    // never be reached.
+    if (F_RT == rtINTEL_BOOT && flags && flags->entry_funcid != 0) {
+        PFunction entry = host.Func_Get(flags->entry_funcid);
+        if (!entry) fatal("Entry point does not exist");
+        if (!startsCode(entry) || targetAddress(entry) != 0)
+            fatal("Entry point " + funcName(entry) + " is not at the start of the boot image");
+    }
+
+    uint32_t start = host.File_Len();
+    finalFixup(dofs);
+    if (host.File_Len() - start != f_codesize) fatal("Code block does not match its layout");
+    writeConsts();
+    writeVars(true);
+    if (host.File_Len() - start != f_codesize + f_constsize + f_datasize)
+        fatal("Image does not match its layout");
+
+    if (F_RT == rtINTEL_BOOT) {
+        alignFileToSize(start + kBootSignatureAt);
+        static const uint8_t signature[2] = {0x55, 0xAA};
+        host.File_AddBytes(signature, 2);
+        // The BIOS loads the first sector only and boots it only with the
+        // signature at its end; a longer program must carry it there itself.
+        const uint8_t* out = host.file_getbuf() + start;
+        if (out[kBootSignatureAt] != 0x55 || out[kBootSignatureAt + 1] != 0xAA)
+            fatal("Boot program exceeds " + std::to_string(kBootSignatureAt) +
+                  " bytes: the first sector has no boot signature");
+    }
+    if (F_FT == ftRAW_FLOPPY && !alignFileToSize(start + kFloppySize))
+        fatal("Size of file exceeds the size of a floppy");
+    return true;
+}
+
+void TRawBin::finalFixup(uint32_t dofs)
+{
+    const uint32_t constBase = dofs + f_codesize;
+    const uint32_t dataBase = dofs + f_codesize + f_constsize;
+
+    for (uint32_t i = 0, n = host.Func_Count(); i < n; ++i) {
+        PFunction fn = host.Func_Get(i);
+        if (!hasCode(fn)) continue;
+        const uint32_t A = fn->Address;
+        for (uint32_t k = 0, m = host.Fixup_Count(fn); k < m; ++k) {
+            PFixup fx = host.Fixup_Get(fn, k);
+            const uint32_t p = fx->position;
+            const uint32_t s = fx->size;
+            const uint32_t o = fx->offset;
+            auto field = [&](uint32_t at, uint32_t len) -> uint8_t* {
+                if (uint64_t(at) + len > fn->BufLen) fatal("Fixup outside the code of " + funcName(fn));
+                return reinterpret_cast<uint8_t*>(fn->Buffer) + at;
+            };
+            auto target = [&]() -> uint32_t {
+                PFunction t = host.Func_Get(fx->index);
+                if (!t) fatal("Reference from " + funcName(fn) + " to a function that does not exist");
+                if (!inCode(t)) fatal("Reference from " + funcName(fn) + " to " + funcName(t) + ", which has no code");
+                return targetAddress(t);
+            };
+            // A value field is 16 bits wide when the fixup says 2 bytes.
+            auto put = [&](uint32_t at, uint32_t value) {
+                if (s == 2) {
+                    uint8_t* f = field(at, 2);
+                    f[0] = uint8_t(value);
+                    f[1] = uint8_t(value >> 8);
+                } else {
+                    set32(field(at, 4), value);
+                }
+            };
+            // An address in a 16-bit field must fit it.
+            auto putAddress = [&](uint64_t value) {
+                if (s == 2 && value > 0xFFFF)
+                    fatal("Address 0x" + hex(value) + " does not fit in 16 bits in " + funcName(fn));
+                put(p, uint32_t(value));
+            };
+            switch (fx->hint) {
+            case ftLabel:
+                put(p, target() + o - (A + p + s));
+                break;
+            case ftRelative:
+                // A far jump to a label: the label's address from the origin.
+                putAddress(uint64_t(dofs) + target());
+                break;
+            case ftJmp:
+                fatal("Error 1133421");
+            case ftJmpShort: {
+                uint8_t* f = field(p, 2);
+                int32_t d = int32_t(target() - (A + p + 2));
+                if (d < -128 || d > 127) fatal("Short jump out of range in " + funcName(fn));
+                f[1] = uint8_t(d);
+                break;
+            }
+            case ftJmpFar: {
+                uint8_t* f = field(p, 1 + wordSize_);
+                uint32_t d = target() - (A + p + 1 + wordSize_);
+                if (wordSize_ == 2) {
+                    f[1] = uint8_t(d);
+                    f[2] = uint8_t(d >> 8);
+                } else {
+                    set32(f + 1, d);
+                }
+                break;
+            }
+            case ftConst: {
+                auto* c = static_cast<PConst>(fx->data);
+                if (!c) fatal("Constant reference without a constant in " + funcName(fn));
+                putAddress(uint64_t(constBase) + c->address);
+                break;
+            }
+            case ftVar: {
+                auto* v = static_cast<PVar>(fx->data);
+                if (!v || !isGlobalActive(v))
+                    fatal("Reference from " + funcName(fn) + " to a variable that is not in the image");
+                putAddress(uint64_t(dataBase) + v->address + o);
+                break;
+            }
+            case ftLocals:
+                break;
+            case ftLabelAbs:
+                putAddress(uint64_t(dofs) + target() + o);
+                break;
+            default:
+                message("Warning: Unknown fixup type");
+            }
+        }
+        if (host.File_WriteCode(fn->FuncIndex) == 0) fatal("Code of " + funcName(fn) + " not written");
+    }
+}
+
+}  // namespace morvel

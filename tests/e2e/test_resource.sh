@@ -1,0 +1,139 @@
+#!/usr/bin/env bash
+# Include files and compiled resource files through the program: the
+# resource directory of the image read back with pefile, the resources found
+# by Windows' own lookup under wine, and the failures of both directives.
+set -uo pipefail
+bin=${TAVIK_BIN_DIR:?}
+tavik=$bin/tavik
+fixtures=${TAVIK_SOURCE_DIR:?}/tests/fixtures/res
+py=/usr/bin/python3
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cd "$work"
+fails=0
+fail() { echo "FAIL: $*"; fails=$((fails + 1)); }
+cp "$fixtures"/*.res .
+mkdir inc
+
+# The imports come from the -i folder, the helper from the project's folder
+# (and only once, though it is named twice).
+cat >inc/winapi.tav <<'TAV'
+imports('kernel32.dll') {
+  function GetStdHandle(dword which): dword;
+  procedure WriteFile(dword h, buf, len, written, overlapped);
+  procedure ExitProcess(dword code);
+  function FindResourceA(dword module, name, kind): dword;
+  function SizeofResource(dword module, info): dword;
+  function LoadResource(dword module, info): dword;
+  function LockResource(dword data): dword;
+}
+TAV
+cat >say.tav <<'TAV'
+dword written;
+procedure say(dword len, text) {
+  WriteFile(GetStdHandle(-11), text, len, @written, 0);
+}
+TAV
+# Prints the RCDATA resources 8 and 10; the exit code is their total size.
+cat >res.tav <<'TAV'
+program pe32_cui 'res';
+#include "winapi.tav"
+#include "say.tav"
+#tryinclude "say.tav"
+#resource 'langs.res';
+#resource 'mixed.res';
+function show(dword id) {
+  uses ebx, esi;
+  FindResourceA(0, id, 10);
+  mov ebx, eax;
+  SizeofResource(0, ebx);
+  mov esi, eax;
+  LoadResource(0, ebx);
+  LockResource(eax);
+  say(esi, eax);
+  mov eax, esi;
+}
+entry procedure main() {
+  uses edi;
+  show(8);
+  mov edi, eax;
+  show(10);
+  add edi, eax;
+  ExitProcess(edi);
+}
+TAV
+"$tavik" res.tav -i inc -nopause </dev/null >res.log 2>&1 || { fail "res: build failed"; cat res.log; }
+grep -q 'Warning' res.log && fail "res: warnings: $(grep Warning res.log)"
+
+if ! "$py" -c 'import pefile' 2>/dev/null; then
+  echo "pefile is not installed: image checks skipped"
+elif [ -e res.exe ]; then
+  "$py" - res.exe <<'PY' || fail "res: resource directory"
+import sys, pefile
+pe = pefile.PE(sys.argv[1])
+rd = pe.OPTIONAL_HEADER.DATA_DIRECTORY[2]
+root = pe.get_section_by_rva(rd.VirtualAddress)
+assert root is not None and root.Name.rstrip(b"\0") == b".root", root
+assert rd.VirtualAddress == root.VirtualAddress, hex(rd.VirtualAddress)
+got = []
+for t in pe.DIRECTORY_ENTRY_RESOURCE.entries:
+    assert t.name is None
+    for i in t.directory.entries:
+        for l in i.directory.entries:
+            d = l.data.struct
+            assert rd.VirtualAddress + rd.Size >= d.OffsetToData + d.Size
+            got.append((t.id, i.id, l.id, pe.get_data(d.OffsetToData, d.Size)))
+table = "\0\0\x0c\0" + "first string".encode("utf-16-le").decode("latin-1") + "\r\0" + \
+        "second string".encode("utf-16-le").decode("latin-1") + "\0" * 26  # strings 3 to 15 are empty
+want = [(6, 1, 0x409, table.encode("latin-1")),
+        (10, 7, 0x407, b"deutsch"), (10, 7, 0x409, b"english"), (10, 8, 0x409, b"eight"),
+        (10, 10, 0x409, b"ten")]
+assert got == want, got
+# The imports that follow the resources in the same section are intact.
+names = [x.name for e in pe.DIRECTORY_ENTRY_IMPORT for x in e.imports]
+assert b"FindResourceA" in names and b"ExitProcess" in names, names
+PY
+fi
+
+if ! command -v wine >/dev/null; then
+  echo "wine is not installed: run skipped"
+elif [ -e res.exe ]; then
+  export WINEPREFIX=${WINEPREFIX:-${TAVIK_BUILD_DIR:?}/wineprefix}
+  export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  if [ ! -d "$WINEPREFIX" ]; then
+    mkdir -p "$(dirname "$WINEPREFIX")"
+    timeout 300 wine wineboot -i </dev/null >/dev/null 2>&1 || true
+  fi
+  wineserver -p30 </dev/null >/dev/null 2>&1 || true
+  # A run killed from outside (137) is repeated once.
+  for try in 1 2; do
+    timeout 60 wine res.exe </dev/null >res.out 2>res.err
+    rc=$?
+    [ "$rc" = 137 ] || break
+  done
+  [ "$rc" = 8 ] || fail "res: exit code $rc, expected 8"
+  [ "$(cat res.out)" = "eightten" ] || fail "res: output '$(cat res.out)'"
+fi
+
+# Failures: exit code 1, the message, no image.
+# check NAME EXPECTED-LINE TEXT...: builds NAME.tav holding the header and TEXT.
+check() {
+  local name=$1 line=$2
+  shift 2
+  printf "program pe32_cui 'x';\n%s\n" "$*" >"$name.tav"
+  "$tavik" "$name.tav" -nopause </dev/null >"$name.out" 2>&1
+  local rc=$?
+  [ "$rc" = 1 ] || fail "$name: exit code $rc, expected 1"
+  grep -qF -- "$line" "$name.out" || { fail "$name: no line '$line'"; cat "$name.out"; }
+  [ -e "$name.exe" ] && fail "$name: an image was written"
+}
+check noinc '[2,20]: [1448] Included file not found "gone.tav" in [noinc.tav]' '#include "gone.tav"'
+check nores '[2,21]: [432] Resource file "gone.res" does not exist in [nores.tav]' "#resource 'gone.res';"
+check named 'Exception: This type of resource name is not supported yet, please ask a developer for details.' \
+  "#resource 'named.res';"
+check strtype 'Exception: This type of resource id is not supported yet, please ask a developer for details.' \
+  "#resource 'strtype.res';"
+check cut '[2,27]: [437] Resource file "truncated.res" is damaged' "#resource 'truncated.res';"
+
+[ "$fails" = 0 ] || exit 1
+echo "all passed"
