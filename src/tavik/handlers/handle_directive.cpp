@@ -108,7 +108,7 @@ uint64_t settingValue(const char* code) {
 // and epilogue are all addressed by it.
 void setFrameMode(TAVBOOL on) {
     const PFunction cur = Compiler->F_CurFunc;
-    if (cur && cur->FuncIndex != 0 && CompileFlags.stackframe_on != on)
+    if (cur && CompileFlags.stackframe_on != on && FuncMan->hostInfo(cur).bodyScope != 0)
         Log->FatalError("[6392] The frame mode cannot change inside " + std::string(funcName(cur)));
     CompileFlags.stackframe_on = on;
 }
