@@ -55,6 +55,10 @@ struct DepthScope {
 
 const char* const kStandardInclude = "tavik.tav";
 
+// Bodies, sections and macros nest by recursion of the statement loop; past
+// this depth a further one is refused before it could exhaust the stack.
+constexpr uint32_t kMaxLoopDepth = 500;
+
 }  // namespace
 
 TCompiler::TCompiler() { CompileFlags.stackframe_on = 1; }
@@ -143,6 +147,7 @@ void TCompiler::addFile(TAFile* file) { F_ListFiles.push_back(file); }
 // ---- the statement loop ----
 
 void TCompiler::HandleDeclarations(int32_t funcIndex) {
+    if (F_LoopDepth >= kMaxLoopDepth) Log->FatalError("[9903] Statements nested too deeply");
     DepthScope depth(F_LoopDepth);
     PFunction saved = F_CurFunc;
     if (funcIndex >= 0) {
@@ -151,13 +156,18 @@ void TCompiler::HandleDeclarations(int32_t funcIndex) {
         F_CurFunc = fn;
     }
 
+    bool atEnd = false;  // the input ended
     for (bool running = true; running;) {
         TCurrentToken* tk = F_CurToken;
         const TTavToken t = F_CurFile->moveNextToken();
         switch (t) {
         case ttEOF:
-            if (F_CurFile->F_Parent) F_CurFile = F_CurFile->F_Parent;
-            else running = false;
+            if (F_CurFile->F_Parent) {
+                F_CurFile = F_CurFile->F_Parent;
+            } else {
+                running = false;
+                atEnd = true;
+            }
             break;
         case ttSymbol: {
             const std::string sym = tk->F_String;
@@ -174,7 +184,7 @@ void TCompiler::HandleDeclarations(int32_t funcIndex) {
                 break;
             }
             if (sym == "}") {
-                if (F_LoopDepth == 1) Log->FatalError("[9900] Unexpected symbol \"}\"");
+                if (F_LoopDepth == 1 && funcIndex < 0) Log->FatalError("[9900] Unexpected symbol \"}\"");
                 running = false;
                 break;
             }
@@ -241,6 +251,8 @@ void TCompiler::HandleDeclarations(int32_t funcIndex) {
     }
 
     if (funcIndex >= 0) {
+        // A procedure's body ends at its "}", never at the end of the input.
+        if (atEnd) Log->FatalUnexpectedToken("9904");
         Idents->deleteScope();
         F_CurFunc = saved;
     }

@@ -436,7 +436,7 @@ TEST_F(CompilerEnv, BodyOfAFunctionCompilesIntoItAndClosesItsScope) {
     PFunction main = fn(0);
     PFunction p = FuncMan->CreateFunction(ltProc, nullptr);
     TAFile* src = TAFile::Create();
-    src->loadBuffer("body", "nop; inner: nop; jmp inner;", nullptr);
+    src->loadBuffer("body", "nop; inner: nop; jmp inner; }", nullptr);
     Compiler->F_CurFile = src;
     const uint32_t scope = Idents->upScope();
     Compiler->HandleDeclarations(int32_t(p->FuncIndex));
@@ -566,6 +566,9 @@ TEST_F(CompilerEnv, StatementErrors) {
         {"push @5;", "[3333] Invalid pointer reference @5"},
         {"jmp 5:eax;", "[3434] Unexpected register eax"},
         {"jmp 5:6:7;", "[3434] Unexpected number 6"},
+        // A body that the end of the input cuts off is no body.
+        {"procedure p { nop;", "[9904] Unexpected EOF"},
+        {"procedure p { procedure q { nop; }", "[9904] Unexpected EOF"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.lines);
@@ -611,6 +614,35 @@ TEST_F(CompilerEnv, ClosingDirectiveAtTheOutermostLevel) {
         EXPECT_NE(msg.find(c.message), std::string::npos) << msg;
         EXPECT_NE(msg.find("\nCode: \n"), std::string::npos) << msg;
     }
+}
+
+// Deeply nested bodies end with a message at a fixed depth, not a stack
+// overflow; a deep but bounded nesting compiles.
+TEST_F(CompilerEnv, BodiesNestToAFixedDepth) {
+    std::string procs, ifs, mixed;
+    for (int i = 0; i < 100000; ++i) {
+        procs += "procedure p" + std::to_string(i) + " { ";
+        ifs += "if (eax == 1) { ";
+        mixed += i % 2 ? "while (ecx != 0) { " : "procedure q" + std::to_string(i) + " { ";
+    }
+    for (const std::string& text : {procs, ifs, mixed}) {
+        TearDown();
+        SetUp();
+        const std::string out = failure("program test 'x';\n" + text);
+        EXPECT_NE(out.find("[9903] Statements nested too deeply"), std::string::npos) << out.substr(0, 300);
+    }
+    TearDown();
+    SetUp();
+    std::string deep;
+    for (int i = 0; i < 400; ++i) deep += "procedure p" + std::to_string(i) + " { ";
+    deep += "nop;";
+    for (int i = 0; i < 400; ++i) deep += " }";
+    body(deep);
+    PFunction innermost = nullptr;
+    for (PFunction f : FuncMan->F_List)
+        if (std::string(funcName(f)) == "p399") innermost = f;
+    ASSERT_NE(innermost, nullptr);
+    EXPECT_EQ(hex(code(innermost->FuncIndex)), "55 8b ec 90 90 90 90 90 90 90 c9 c3");
 }
 
 // A statement may not begin with a name that stands for no statement: the
