@@ -78,6 +78,8 @@ public:
     TFunction* F_CurFunc = nullptr;
     TCurrentToken* F_CurToken = nullptr;
     TCurrentToken* F_PeekToken = nullptr;
+    // Passes of #repeat sections in this compilation, nested ones included.
+    uint64_t F_RepeatPasses = 0;
 
 private:
     void readHeader();

@@ -530,6 +530,29 @@ TEST_F(CompilerEnv, EachFunctionKeepsItsOwnClosingRet) {
     }
 }
 
+// Each check reads exactly one token, whatever it finds.
+TEST_F(CompilerEnv, ExpectOperationsReadOneTokenEach) {
+    body("");
+    TAFile* src = TAFile::Create();
+    src->loadBuffer("tokens", "; , 5 eax newname rtlmain dword program if ;", nullptr);
+    Compiler->F_CurFile = src;
+    TCompiler& c = *Compiler;
+    EXPECT_TRUE(c.ExpectSymbol(";"));
+    EXPECT_FALSE(c.ExpectSymbol(";"));  // the ","
+    EXPECT_EQ(c.F_CurToken->F_String, ",");
+    EXPECT_EQ(c.ExpectToken({ttRegister, ttIdent}), ttNone);  // the 5
+    EXPECT_EQ(c.F_CurToken->F_Integer, 5);
+    EXPECT_EQ(c.ExpectToken({ttNumber, ttRegister}), ttRegister);
+    EXPECT_TRUE(c.ExpectFreeIdent());                          // newname
+    EXPECT_FALSE(c.ExpectFreeIdent());                         // rtlmain is declared
+    EXPECT_EQ(c.ExpectIdentType({itProc, itType}), itType);    // dword
+    EXPECT_EQ(c.ExpectKeyword({keyIf}), keyNone);              // program
+    EXPECT_EQ(c.F_CurToken->F_Keyword, keyProgram);
+    EXPECT_EQ(c.ExpectKeyword({keyProgram, keyIf}), keyIf);
+    EXPECT_EQ(c.ExpectIdentType({itProc}), itNone);            // the ";"
+    EXPECT_EQ(c.ExpectToken({ttEOF}), ttEOF);
+}
+
 // ---- messages of the statement loop and the header ----
 
 TEST_F(CompilerEnv, StatementErrors) {
