@@ -26,7 +26,7 @@ constexpr uint32_t MAX_SECTION_DEPTH = 200;
 // Passes of one #repeat, and of all of them together (nested sections
 // multiply their counts).
 constexpr int64_t MAX_REPEAT = int64_t(1) << 20;
-constexpr uint64_t MAX_REPEAT_PASSES = uint64_t(1) << 22;
+constexpr uint64_t MAX_REPEAT_PASSES = uint64_t(1) << 21;
 
 // The directive that ended a statement loop, and that loop's depth. A section
 // reads it right after its nested loop returns: a loop that stopped at "}"
