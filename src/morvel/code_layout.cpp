@@ -39,7 +39,14 @@ private:
     std::vector<PFunction> funcs_;
     std::unordered_map<PFunction, uint32_t> indexOf_;
     std::vector<std::vector<uint32_t>> labelsOf_;  // marked labels by parent
-    std::vector<uint32_t> codeless_;               // marked, not labels, no code
+    // Marked, not labels, no code, by their address before the layout. Such
+    // a record moves down with every removal in a function laid out below it;
+    // as the functions come in address order, it stops moving at the first
+    // removal that is not below it, so one sweep in address order settles
+    // each one. Until then its address is the old one less removed_.
+    std::vector<uint32_t> codeless_;
+    size_t codelessNext_ = 0;
+    std::vector<uint8_t> moving_;                  // codeless, not settled yet
     std::vector<uint8_t> pending_;                 // laid out, Address still lacks removed_
     uint32_t removed_ = 0;                         // bytes removed in all functions so far
     uint32_t size_ = 0;
@@ -61,6 +68,7 @@ private:
     uint32_t currentAddress(PFunction f) const;
     uint32_t currentPosition(PFixup fx, uint32_t original) const;
     void remove(uint32_t index, uint32_t original, uint32_t at, uint32_t cutOffset, uint32_t count);
+    void settleCodeless();
     void compact();
     uint8_t* code() const { return reinterpret_cast<uint8_t*>(fn_->Buffer); }
 };
@@ -71,6 +79,7 @@ uint32_t CodeLayout::run()
     funcs_.resize(n);
     labelsOf_.resize(n);
     pending_.assign(n, 0);
+    moving_.assign(n, 0);
     for (uint32_t i = 0; i < n; ++i) {
         funcs_[i] = host.Func_Get(i);
         indexOf_.emplace(funcs_[i], i);
@@ -83,15 +92,18 @@ uint32_t CodeLayout::run()
             pending_[i] = 1;
         } else if (isReachable(f)) {
             codeless_.push_back(i);
+            moving_[i] = 1;
         } else if (isLabel(f) && f->IsCalled && f->Parent) {
             auto it = indexOf_.find(f->Parent);
             if (it != indexOf_.end()) labelsOf_[it->second].push_back(i);
         }
     }
+    std::stable_sort(codeless_.begin(), codeless_.end(),
+                     [&](uint32_t a, uint32_t b) { return funcs_[a]->Address < funcs_[b]->Address; });
     for (uint32_t i = 0; i < n; ++i)
         if (isReachable(funcs_[i])) layoutFunction(i);
     for (uint32_t i = 0; i < n; ++i)
-        if (pending_[i]) funcs_[i]->Address -= removed_;
+        if (pending_[i] || moving_[i]) funcs_[i]->Address -= removed_;
     return size_;
 }
 
@@ -107,7 +119,7 @@ uint32_t CodeLayout::currentAddress(uint32_t index) const
     PFunction f = funcs_[index];
     if (isLabel(f) && f->IsCalled && f->Parent == fn_ && !direct_)
         return f->Address - removedBefore(f->Address);
-    return pending_[index] ? f->Address - removed_ : f->Address;
+    return pending_[index] || moving_[index] ? f->Address - removed_ : f->Address;
 }
 
 uint32_t CodeLayout::currentAddress(PFunction f) const
@@ -156,13 +168,10 @@ void CodeLayout::remove(uint32_t index, uint32_t original, uint32_t at, uint32_t
     } else {
         cuts_.push_back({original + cutOffset, count});
     }
+    settleCodeless();
     size_ -= count;
     removed_ += count;
     removedHere_ += count;
-    // Marked functions without code hold no place in the block; they move
-    // like a later function whenever their address lies above this one's.
-    for (uint32_t ci : codeless_)
-        if (funcs_[ci]->Address > fn_->Address) funcs_[ci]->Address -= count;
     if (direct_) {
         for (uint32_t li : labelsOf_[index])
             if (funcs_[li]->Address > at) funcs_[li]->Address -= count;
@@ -172,6 +181,22 @@ void CodeLayout::remove(uint32_t index, uint32_t original, uint32_t at, uint32_t
         }
     } else {
         removals_.push_back({original, removedHere_});
+    }
+}
+
+// Before a removal in fn_: the codeless records not above fn_ stop moving.
+// One whose address went below zero has wrapped around and stays above
+// everything, so it keeps moving to the end.
+void CodeLayout::settleCodeless()
+{
+    const uint64_t limit = uint64_t(fn_->Address) + removed_;
+    for (; codelessNext_ < codeless_.size(); ++codelessNext_) {
+        PFunction f = funcs_[codeless_[codelessNext_]];
+        if (f->Address > limit) break;
+        if (f->Address >= removed_) {
+            f->Address -= removed_;
+            moving_[codeless_[codelessNext_]] = 0;
+        }
     }
 }
 

@@ -95,6 +95,7 @@ uint32_t TTavAssembler::doALU(PInstruction row, POperand p1, POperand p2)
     if (p1->hint == otVar) {
         if (isImm(p2)) {
             uint32_t vs = p1->size;
+            if (vs == 0) return asmSizeMismatch;  // no width for the immediate
             uint32_t width = (vs == 1 || isImm8(vs, p2->value)) ? 1 : (vs > 4 ? 4 : vs);
             if (width == 3) return asmSizeMismatch;
             addPrefixFor(vs > 4 ? 4 : vs);

@@ -391,6 +391,7 @@ uint32_t TTavAssembler::movVarImm(POperand var, POperand imm)
     uint32_t d = uint32_t(var->displacement);
     if (vs == 8) {  // two dword stores, the low one first
         for (uint32_t half = 0; half < 2; ++half) {
+            addPrefixFor(4);
             addByte(0xC7);
             varModRM(0);
             placeholder(ftVar, var, 0, var->data, addrSize(), d + 4 * half);
@@ -456,6 +457,7 @@ uint32_t TTavAssembler::movMemImm(POperand mem, POperand imm)
             TOperand t = *mem;
             t.size = 4;
             t.displacement = mem->displacement + int32_t(4 * half);
+            addPrefixFor(4);
             addByte(0xC7);
             if ((r = emitModRM(0, &t))) return r;
             addBytes(uint32_t(uint64_t(imm->value) >> (32 * half)), 4);

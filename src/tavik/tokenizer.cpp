@@ -180,17 +180,28 @@ void expectSep(TAFile* f, TCurrentToken* tok, char c, const char* code) {
 
 TTavToken dollarForm(TAFile* f, TCurrentToken* tok) {
     if (!isLetter(f->peekNextRealChar(false))) return tok->setSymbol('$');
-    if (f->peekNextToken() != ttIdent) return tok->setSymbol('$');
-    const std::string w = lowerAscii(Compiler->F_PeekToken->F_String);
+    // The word is taken as written: resolving it could read on (a built-in)
+    // or turn a parameter named like a constant or define into its value.
+    const uint32_t pos = f->CurChar, col = f->CurLineChar, line = f->CurLine, total = f->F_TotalLines;
+    std::string word;
+    char first;
+    readRawWord(f, word, first);
+    const std::string w = lowerAscii(word);
+    // Not a dollar form: "$" alone, and the word is read again next.
+    auto plainDollar = [&] {
+        f->CurChar = pos;
+        f->CurLineChar = col;
+        f->CurLine = line;
+        f->F_TotalLines = total;
+        return tok->setSymbol('$');
+    };
     TMacro* mac = MacMan ? MacMan->F_CurMacro : nullptr;
     const uint32_t curpars = MacMan ? MacMan->curpars : 0;
 
     if (w == "argc") {
-        f->commitPeekPosition();
         return tok->setInteger(4, std::to_string(curpars), curpars);
     }
     if (w == "arg") {
-        f->commitPeekPosition();
         expectSep(f, tok, '[', "346163");
         if (f->setNextToken(tok) != ttNumber) unexpected(tok, "5353");
         const int64_t n = tok->F_Integer;
@@ -209,7 +220,6 @@ TTavToken dollarForm(TAFile* f, TCurrentToken* tok) {
         return tok->setText("$" + mac->params.GetString(i) + " missing parameter", ttAnsiString);
     }
     if (w == "substr") {
-        f->commitPeekPosition();
         expectSep(f, tok, '(', "346163");
         expectKinds(f, tok, ttAnsiString, ttWideString, "5353");
         const std::string s = tok->F_String;
@@ -227,7 +237,6 @@ TTavToken dollarForm(TAFile* f, TCurrentToken* tok) {
         return tok->setText(r, k);
     }
     if (w == "strindex") {
-        f->commitPeekPosition();
         expectSep(f, tok, '(', "346163");
         expectKinds(f, tok, ttAnsiString, ttWideString, "5353");
         const std::string s1 = tok->F_String;
@@ -240,8 +249,7 @@ TTavToken dollarForm(TAFile* f, TCurrentToken* tok) {
         return tok->setInteger(4, std::to_string(v), v);
     }
     const int idx = mac ? mac->indexOfParam(w) : -1;
-    if (idx < 0) return tok->setSymbol('$');
-    f->commitPeekPosition();
+    if (idx < 0) return plainDollar();
     const auto i = static_cast<uint32_t>(idx);
     if (auto* bt = static_cast<TCurrentToken*>(mac->params.GetItem(i))) {
         tok->setCurToken(*bt);

@@ -64,6 +64,50 @@ hasnt badp "Compile OK"
 has badp "Press the [enter] key to exit."
 [ -e sub/bad.build.bat ] && fail "batch file left after a failed build"
 
+# A project that builds, run from the folder above it: the timing lines, the
+# output beside the source, and the batch file, left alone once it is there.
+printf "program pe32_cui 'ok';\nxor eax, eax;\nretn;\n" >sub/prog.tav
+cp sub/prog.tav sub/bare
+secs='[0-9]+(\.[0-9]{0,3}[1-9])? second\(s\)'
+run okp sub/prog.tav
+code okp 0
+grep -qxE "Compile OK - [0-9]+ lines, 2 files, $secs" okp.out || fail "okp: no Compile OK line"
+grep -E '^(Compile OK|Link OK|Build Complete) - ' okp.out | cut -d' ' -f1 | tr '\n' ' ' \
+  | grep -qx 'Compile Link Build ' || fail "okp: timing lines out of order"
+grep -qxE "Link OK - $secs" okp.out || fail "okp: no Link OK line"
+grep -qxE "Build Complete - $secs" okp.out || fail "okp: no Build Complete line"
+[ "$(tail -1 okp.out)" = "Press the [enter] key to exit." ] || fail "okp: no pause prompt at the end"
+[ -s sub/prog.exe ] || fail "okp: no sub/prog.exe"
+[ -e prog.exe ] && fail "okp: output written to the calling folder"
+expected_bat=$(printf '"%s" "sub/prog.tav"' "$(readlink -f "$tavik")")
+[ "$(cat sub/prog.build.bat)" = "$expected_bat" ] || fail "okp: batch file holds '$(cat sub/prog.build.bat)'"
+[ "$(tail -c 1 sub/prog.build.bat | od -An -c | tr -d ' ')" = '"' ] || fail "okp: batch file ends in a line break"
+printf 'mine' >sub/prog.build.bat
+run oknp "$work/sub/prog.tav" -nopause -out named
+code oknp 0
+hasnt oknp "Press the [enter] key to exit."
+[ "$(cat sub/prog.build.bat)" = mine ] || fail "oknp: existing batch file rewritten"
+[ -s sub/named.exe ] || fail "oknp: -out name not used beside the source"
+# An output file that cannot be created: the exception's class name and
+# message on a line of their own, exit 1 with or without the pause, nothing
+# after it, no batch file.
+cp sub/prog.tav sub/noout.tav
+for mode in pause nopause; do
+  opts=(-out nodir/x); [ $mode = nopause ] && opts+=(-nopause)
+  run "noout_$mode" sub/noout.tav "${opts[@]}"
+  code "noout_$mode" 1
+  grep -qx 'EFCreateError: Cannot create file "nodir/x.exe". .*' "noout_$mode.out" || fail "noout_$mode: no EFCreateError line"
+  hasnt "noout_$mode" "Build Complete"
+done
+has noout_pause "Press the [enter] key to exit."
+hasnt noout_nopause "Press the [enter] key to exit."
+[ -e sub/noout.build.bat ] && fail "noout: batch file left after a failed build"
+# No extension: the whole name is the output name and the batch file's stem.
+run bare sub/bare -nopause
+code bare 0
+[ -s sub/bare.exe ] || fail "bare: no sub/bare.exe"
+[ -f sub/bare.build.bat ] || fail "bare: no sub/bare.build.bat"
+
 # -writelog appends a section per run to log.txt beside the executable.
 mkdir exe
 cp "$tavik" exe/tavik

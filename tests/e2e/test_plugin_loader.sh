@@ -59,5 +59,50 @@ ls "$bin/plugins" >shipped.txt
 "$bin/tavik" sub/p.tav -nopause </dev/null >shipped.out 2>&1
 [ "$(grep '^PlugSys: ' shipped.out)" = "PlugSys: Tavik Linker plugin was loaded!" ] || fail "shipped plug-ins"
 
+# Builds through the test plug-ins: the builder's start event, the image it
+# writes, its extension, and no file at all when it ends with a fatal message.
+mkdir -p run/plugins proj
+cp "$bin/tavik" run/tavik
+cp "$testlib/writer.dll" "$testlib/inject.dll" "$testlib/fatal.dll" run/plugins/
+# build NAME BUILDER: proj/NAME.tav under BUILDER; output in NAME.log, exit code in $rc.
+build() {
+  printf "program %s 'x';\n#ifdef INJECTED: #echo seen #end\n#echo bits\nnop;\n" "$2" >"proj/$1.tav"
+  run/tavik "proj/$1.tav" -nopause </dev/null >"$1.log" 2>&1
+  rc=$?
+}
+outputs() { (cd proj && ls | grep -v '\.tav$' | tr '\n' ' '); }
+
+build w test_writer
+[ "$rc" = 0 ] || fail "writer: exit code $rc"
+# "TW", the function count and 0xEE, rtlmain's code (nop, the closing ret),
+# the length before the tail.
+[ "$(od -An -tx1 proj/w.out | tr -s ' \n' ' ')" = " 54 57 01 ee 90 c3 06 00 00 00 " ] || fail "writer: image bytes"
+grep -qx 'PlugSys: start: len 0 add 0 code 0 res 0 replace 0 buf nil' w.log || fail "writer: start event"
+grep -q '^Link OK - ' w.log && grep -q '^Build Complete - ' w.log || fail "writer: no Link OK and Build Complete"
+[ "$(outputs)" = "w.build.bat w.out " ] || fail "writer: files $(outputs)"
+
+build i inject
+[ "$rc" = 0 ] || fail "inject: exit code $rc"
+# The injected defines and #set reach the project from its first line on.
+sed -n '/^PlugSys: Test Writer/,$p' i.log | grep -v Warning | head -3 >i.got
+printf 'PlugSys: Test Writer plugin was loaded!\nseen\n32\n' | diff - i.got >/dev/null || fail "inject: $(cat i.got)"
+grep -qx 'PlugSys: func_execute answered 1' i.log || fail "inject: answer"
+[ -f proj/i.bin ] && [ ! -s proj/i.bin ] || fail "inject: no empty i.bin"
+
+while IFS='|' read -r name builder line; do
+  rm -f proj/*
+  build "$name" "$builder"
+  [ "$rc" = 1 ] || fail "$builder: exit code $rc, expected 1"
+  grep -qF -- "$line" "$name.log" || fail "$builder: no line '$line'"
+  grep -q 'Link OK' "$name.log" && fail "$builder: reported Link OK"
+  [ -z "$(outputs)" ] || fail "$builder: left $(outputs)"
+done <<'CASES'
+fs|fatal_start|PlugSys: stopped at the start in [fs.tav]
+fb|fatal_build|PlugSys: fatal plug-in, builder 1 in [fb.tav]
+fc|fatal_committed|PlugSys: fatal plug-in, builder 2 in [fc.tav]
+fi|throws_int|PlugSys: builder THROWS_INT raised an exception the assembler does not know
+ib|inject_bad|[2,12]: [7717] Unexpected symbol ; in [plugin buffer]
+CASES
+
 [ "$fails" = 0 ] || { echo "$fails failure(s)"; exit 1; }
 echo "all plug-in loader checks passed"

@@ -150,37 +150,23 @@ struct DiffReport {
     std::vector<std::string> failures;
 };
 
-// Encodes every case in the given bit mode and checks it against as/objdump.
-// A case is one instruction (maxInsns 1), or a sequence of up to maxInsns
-// instructions in larger slots; as's text then separates them with ";".
-inline DiffReport runDiffBatch(uint32_t bits, const std::vector<DiffCase>& cases, TTavAssembler& asmb,
-                               uint32_t maxInsns = 1)
+// Checks our bytes of each case (one instruction, or a sequence of up to
+// maxInsns instructions in larger slots) against `as` of its Intel-syntax
+// text; the texts of a sequence are separated with ";".
+inline DiffReport compareWithBinutils(uint32_t bits, const std::vector<std::string>& ours,
+                                      const std::vector<std::string>& texts, uint32_t maxInsns = 1)
 {
     const uint32_t SLOT = maxInsns == 1 ? 16 : 64;
     DiffReport rep;
-    rep.cases = cases.size();
-    const uint32_t savedBits = CompileFlags.cpu_bits, savedPtr = ptrSize;
-    CompileFlags.cpu_bits = bits;
-    ptrSize = bits / 8;
-
-    std::vector<std::string> ours(cases.size());
+    rep.cases = ours.size();
     std::string src = ".intel_syntax noprefix\n";
     if (bits == 16) src += ".code16\n";
-    for (size_t k = 0; k < cases.size(); ++k) {
-        std::vector<TOperand> ops;
-        for (const Opnd& o : cases[k].ops) ops.push_back(o.op);
-        POperand p[3] = {nullptr, nullptr, nullptr};
-        for (size_t i = 0; i < ops.size() && i < 3; ++i) p[i] = &ops[i];
-        uint32_t r = asmb.assemble(TTavAssembler::opcodeLookup(cases[k].mn), p[0], p[1], p[2]);
-        ours[k] = asmb.popCode();
-        if (r) rep.failures.push_back(caseText(cases[k]) + ": refused with " + std::to_string(r));
+    for (size_t k = 0; k < ours.size(); ++k) {
         if (ours[k].empty() || ours[k].size() >= SLOT)
-            rep.failures.push_back(caseText(cases[k]) + ": " + std::to_string(ours[k].size()) + " bytes");
-        src += ".org " + std::to_string(k * SLOT) + ", 0x90\n" + caseText(cases[k]) + "\n";
+            rep.failures.push_back(texts[k] + ": " + std::to_string(ours[k].size()) + " bytes");
+        src += ".org " + std::to_string(k * SLOT) + ", 0x90\n" + texts[k] + "\n";
     }
-    src += ".org " + std::to_string(cases.size() * SLOT) + ", 0x90\n";
-    CompileFlags.cpu_bits = savedBits;
-    ptrSize = savedPtr;
+    src += ".org " + std::to_string(ours.size() * SLOT) + ", 0x90\n";
     if (!rep.failures.empty()) return rep;
 
     namespace fs = std::filesystem;
@@ -205,10 +191,10 @@ inline DiffReport runDiffBatch(uint32_t bits, const std::vector<DiffCase>& cases
         fs::remove_all(dir);
         return rep;
     }
-    const uint32_t half = uint32_t(cases.size()) * SLOT;
+    const uint32_t half = uint32_t(ours.size()) * SLOT;
     text.resize(half, char(0x90));
     std::string bin(half, char(0x90));
-    for (size_t k = 0; k < cases.size(); ++k) bin.replace(k * SLOT, ours[k].size(), ours[k]);
+    for (size_t k = 0; k < ours.size(); ++k) bin.replace(k * SLOT, ours[k].size(), ours[k]);
     bin += text;
     std::ofstream(dir / "c.bin", std::ios::binary) << bin;
     std::string odCmd = std::string("objdump -D -b binary -m ") + (bits == 16 ? "i8086" : "i386") +
@@ -222,10 +208,10 @@ inline DiffReport runDiffBatch(uint32_t bits, const std::vector<DiffCase>& cases
         return rep;
     }
     std::map<uint32_t, Decoded> dec = parseObjdump(od);
-    for (size_t k = 0; k < cases.size(); ++k) {
+    for (size_t k = 0; k < ours.size(); ++k) {
         const std::string& mine = ours[k];
         const uint32_t a = uint32_t(k * SLOT), b = half + uint32_t(k * SLOT);
-        std::string what = caseText(cases[k]) + " [ours " + hexBytes(mine) + "]";
+        std::string what = texts[k] + " [ours " + hexBytes(mine) + "]";
         // Our bytes must decode into whole instructions, exactly filling our length.
         std::string mineText, reason;
         uint32_t pos = a, n = 0;
@@ -270,6 +256,36 @@ inline DiffReport runDiffBatch(uint32_t bits, const std::vector<DiffCase>& cases
                                "'");
     }
     return rep;
+}
+
+// Encodes every case in the given bit mode and checks it against as/objdump.
+inline DiffReport runDiffBatch(uint32_t bits, const std::vector<DiffCase>& cases, TTavAssembler& asmb,
+                               uint32_t maxInsns = 1)
+{
+    const uint32_t savedBits = CompileFlags.cpu_bits, savedPtr = ptrSize;
+    CompileFlags.cpu_bits = bits;
+    ptrSize = bits / 8;
+    std::vector<std::string> ours(cases.size()), texts(cases.size());
+    std::vector<std::string> refused;
+    for (size_t k = 0; k < cases.size(); ++k) {
+        std::vector<TOperand> ops;
+        for (const Opnd& o : cases[k].ops) ops.push_back(o.op);
+        POperand p[3] = {nullptr, nullptr, nullptr};
+        for (size_t i = 0; i < ops.size() && i < 3; ++i) p[i] = &ops[i];
+        uint32_t r = asmb.assemble(TTavAssembler::opcodeLookup(cases[k].mn), p[0], p[1], p[2]);
+        ours[k] = asmb.popCode();
+        texts[k] = caseText(cases[k]);
+        if (r) refused.push_back(texts[k] + ": refused with " + std::to_string(r));
+    }
+    CompileFlags.cpu_bits = savedBits;
+    ptrSize = savedPtr;
+    if (!refused.empty()) {
+        DiffReport rep;
+        rep.cases = cases.size();
+        rep.failures = refused;
+        return rep;
+    }
+    return compareWithBinutils(bits, ours, texts, maxInsns);
 }
 
 }  // namespace enctest

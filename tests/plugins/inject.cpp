@@ -6,7 +6,7 @@
 using namespace test_plugin;
 
 namespace {
-int32_t idInject = -1, idEmpty = -1;
+int32_t idInject = -1, idEmpty = -1, idBad = -1;
 
 TAVBOOL TAV_CALL injectBuilder(TTriggerEvent evt, uint32_t id) {
     if (evt != teStart) return 1;
@@ -17,6 +17,10 @@ TAVBOOL TAV_CALL injectBuilder(TTriggerEvent evt, uint32_t id) {
         r = host->func_execute(text, uint32_t(std::strlen(text) - std::strlen("IGNORED TAIL")));
     } else if (int32_t(id) == idEmpty) {
         r = host->func_execute(nullptr, 0);
+    } else if (int32_t(id) == idBad) {
+        // An error on the second line of the text.
+        const char* text = "#define INJECTED;\n  #define ;";
+        r = host->func_execute(text, uint32_t(std::strlen(text)));
     }
     say("func_execute answered %d", int(r));
     return 1;
@@ -27,5 +31,6 @@ TEST_EXPORT const char* TAV_CALL onEntry(const TPluginInterface* table) {
     host = table;
     idInject = host->RegisterBuilder("inject", injectBuilder);
     idEmpty = host->RegisterBuilder("inject_empty", injectBuilder);
+    idBad = host->RegisterBuilder("inject_bad", injectBuilder);
     return "Inject";
 }

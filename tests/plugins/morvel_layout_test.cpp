@@ -280,7 +280,11 @@ void randomProgram(TestHost& h, uint32_t seed, bool wellFormed)
     // The code: filler runs between placeholders (7-byte jumps, 6-byte
     // locals, 4-byte fields of other kinds).
     for (auto& p : plans) {
-        if (p.f != h.func(0) && pick(10) == 0) continue;  // stays without code
+        if (p.f != h.func(0) && pick(10) == 0) {
+            // Stays without code, at an address that removals below it move.
+            p.f->Address = pick(4) == 0 ? pick(8) : pick(3000);
+            continue;
+        }
         p.f->LocalCount = pick(2);
         p.f->LocalSize = pick(20);
         uint32_t pieces = pick(12);
@@ -376,4 +380,98 @@ TEST(LayoutEquivalence, SameAddressesPositionsAndBytes)
         ++compared;
     }
     EXPECT_GT(compared, 1000);
+}
+
+// ---- the cost grows with the program, not with its square ----
+
+namespace {
+
+// Service calls the layout makes, counted through a copy of the test host's
+// table: a walk over every record per removal, or one removal call per
+// placeholder (each moving the rest of the code), shows up here.
+struct Counted {
+    static inline const TPluginInterface* real = nullptr;
+    static inline uint64_t reads = 0, removals = 0;
+    static PFunction TAV_CALL funcGet(uint32_t i) { ++reads; return real->Func_Get(i); }
+    static PFixup TAV_CALL fixupGet(PFunction f, uint32_t i) { ++reads; return real->Fixup_Get(f, i); }
+    static uint32_t TAV_CALL fixupCount(PFunction f) { ++reads; return real->Fixup_Count(f); }
+    static void TAV_CALL rem(PFunction f, uint32_t start, uint32_t len) { ++removals; real->func_rem(f, start, len); }
+};
+
+// Layout of a program made by make(h, n): the reads and removals it took.
+template <class Make>
+std::pair<uint64_t, uint64_t> cost(Make make, uint32_t n)
+{
+    TestHost h;
+    make(h, n);
+    TPluginInterface t = *h.table();
+    Counted::real = h.table();
+    t.Func_Get = Counted::funcGet;
+    t.Fixup_Get = Counted::fixupGet;
+    t.Fixup_Count = Counted::fixupCount;
+    t.func_rem = Counted::rem;
+    morvel::takeServices(&t);
+    Counted::reads = Counted::removals = 0;
+    h.building = true;
+    morvel::layoutCode();
+    return {Counted::reads, Counted::removals};
+}
+
+// n functions, each losing its locals placeholder and shrinking a short and
+// a near jump, some reachable records without code among them.
+void manyFunctions(TestHost& h, uint32_t n)
+{
+    auto code = cat({nops(9), nops(7), std::vector<uint8_t>(10, 0xCC), nops(7), std::vector<uint8_t>(200, 0xCC), {0xC3}});
+    for (uint32_t i = 0; i < n; ++i) {
+        PFunction f = h.addFunction(ltProc, "f");
+        f->IsCalled = 1;
+        h.setCode(f, code);
+        PFunction a = h.addLabel(f, "a", 26);
+        PFunction b = h.addLabel(f, "b", 233);
+        h.addFixup(f, ftLocals, 3, 6, 0);
+        h.addFixup(f, ftJmp, 9, 7, a->FuncIndex);
+        h.addFixup(f, ftJmp, 26, 7, b->FuncIndex, 0, jtJNE);
+        if (i % 4 == 0) {
+            PFunction empty = h.addFunction(ltProc, "e");
+            empty->IsCalled = 1;
+            empty->Address = 240 * (n - i);
+        }
+    }
+}
+
+// One function holding n jumps to labels all over it.
+void oneLongFunction(TestHost& h, uint32_t n)
+{
+    std::vector<uint8_t> code;
+    std::vector<uint32_t> at;
+    for (uint32_t i = 0; i < n; ++i) {
+        at.push_back(uint32_t(code.size()));
+        code.insert(code.end(), 7, 0x90);
+        code.insert(code.end(), 20, 0xCC);
+    }
+    code.push_back(0xC3);
+    h.setCode(h.func(0), code);
+    for (uint32_t i = 0; i < n; ++i) {
+        PFunction l = h.addLabel(h.func(0), "l", at[(i * 7919u) % n]);
+        h.addFixup(h.func(0), ftJmp, at[i], 7, l->FuncIndex, 0, uint16_t(i % 16));
+    }
+}
+
+}  // namespace
+
+TEST(LayoutCost, ProportionalToTheProgram)
+{
+    auto [reads1, rem1] = cost(manyFunctions, 500);
+    auto [reads4, rem4] = cost(manyFunctions, 2000);
+    // Four times the functions: four times the work, give or take the constant.
+    EXPECT_LE(reads4, 4 * reads1 + 64) << reads1 << " " << reads4;
+    EXPECT_LE(rem4, 4 * rem1 + 4) << rem1 << " " << rem4;
+    // One closing-up per function, not one per placeholder.
+    EXPECT_LE(rem4, 2000u + 1);
+
+    auto [lreads1, lrem1] = cost(oneLongFunction, 1000);
+    auto [lreads4, lrem4] = cost(oneLongFunction, 4000);
+    EXPECT_LE(lreads4, 4 * lreads1 + 64) << lreads1 << " " << lreads4;
+    EXPECT_LE(lrem1, 1u);
+    EXPECT_LE(lrem4, 1u);
 }

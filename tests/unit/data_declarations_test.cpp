@@ -18,6 +18,7 @@
 #include "../encoder/diff_harness.h"
 #include "afile.h"
 #include "classes/const_manager.h"
+#include "classes/fixup_manager.h"
 #include "classes/function_manager.h"
 #include "classes/ident_manager.h"
 #include "classes/shared_records.h"
@@ -569,6 +570,30 @@ TEST_F(DataEnv, StringConstantsArePooled) {
         EXPECT_EQ(tavString(k->str), c.text);
         EXPECT_TRUE(k->active);
     }
+}
+
+// A literal whose text equals a constant of another kind is a constant of its
+// own kind: the string '5' beside the number 5, 'abc' beside "abc".
+TEST_F(DataEnv, EqualTextsOfOtherKindsAreSeparateConstants) {
+    compile("const N = 5;\nconst A = 'abc';\npush '5';\nmov eax, N;\npush \"abc\";\npush A;\npush 'abc';\n");
+    PFunction main = FuncMan->getFunc(0);
+    ASSERT_EQ(FixMan->Count(main), 4u);
+    PConst five = static_cast<PConst>(FixMan->getFixup(main, 0)->data);
+    PConst wide = static_cast<PConst>(FixMan->getFixup(main, 1)->data);
+    PConst ansi = static_cast<PConst>(FixMan->getFixup(main, 2)->data);
+    ASSERT_TRUE(five && wide && ansi);
+    EXPECT_EQ(five->type_, ctAnsiString);
+    EXPECT_EQ(tavString(five->str), "5");
+    EXPECT_EQ(wide->type_, ctWideString);
+    EXPECT_EQ(tavString(wide->str), "abc");
+    EXPECT_EQ(ansi->type_, ctAnsiString);
+    EXPECT_EQ(tavString(ansi->str), "abc");
+    EXPECT_EQ(FixMan->getFixup(main, 3)->data, ansi);  // the literal joins the named string
+    for (uint32_t i = 0; i < 4; ++i) EXPECT_EQ(FixMan->getFixup(main, i)->hint, ftConst);
+    // the number stays an immediate; only the three referred strings remain
+    EXPECT_NE(code(main).find("b8 05 00 00 00"), std::string::npos) << code(main);
+    ASSERT_EQ(Consts->Count(), 3u);
+    for (uint32_t i = 0; i < 3; ++i) EXPECT_TRUE(Consts->getConst(i)->active);
 }
 
 TEST_F(DataEnv, ConstantsInDeclarations) {

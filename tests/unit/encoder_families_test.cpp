@@ -121,14 +121,22 @@ TEST_F(EncoderFamilies, SixteenBitMode)
 {
     setBits(16);
     check({
+        // 66 means the other operand size here: the word rows lose it, the dword rows take it.
         {"cbw", {}, "98"},
-        {"cwde", {}, "66 98"},
         {"movsw", {}, "A5"},
-        {"movsd", {}, "66 A5"},
+        {"scasw", {}, "AF"},
+        {"stosw", {}, "AB"},
         {"lodsw", {}, "AD"},
+        {"cwde", {}, "66 98"},
+        {"movsd", {}, "66 A5"},
+        {"scasd", {}, "66 AF"},
         {"stosd", {}, "66 AB"},
+        {"lodsd", {}, "66 AD"},
         {"pushad", {}, "66 60"},
+        {"popad", {}, "66 61"},
+        {"pushfd", {}, "66 9C"},
         {"popfd", {}, "66 9D"},
+        {"movsb", {}, "A4"},
         {"cpuid", {}, "error 1013"},
         {"add", {R(REG_AX), R(REG_BX)}, "03 C3"},
         {"add", {M(2, 0, 0, {REG_BX}), I(5)}, "81 07 05 00"},
@@ -146,6 +154,9 @@ TEST_F(EncoderFamilies, SixteenBitMode)
         {"sete", {R(REG_AL)}, "0F 94 C0"},
         {"push", {I(5)}, "6A 05"},
         {"push", {I(0x1000)}, "68 00 10"},
+        // A qword destination is two dword stores, each with its 66.
+        {"mov", {M(8, 0, 0, {REG_BX}), I(7)}, "66 C7 07 07 00 00 00 66 C7 47 04 00 00 00 00"},
+        {"mov", {M(4, 0, 0, {REG_BX}), I(7)}, "66 C7 07 07 00 00 00"},
     });
 }
 
@@ -428,6 +439,37 @@ TEST_F(EncoderFamilies, InternalErrorsAreFatal)
     TOperand m = M(5, 0, 0, {REG_EBX});
     EXPECT_NE(fatal([&] { asmb->assemble(TTavAssembler::opcodeLookup("push"), &m); }).find("Unexpected error"),
               std::string::npos);
+}
+
+// The rows that admit mm and xmm alike: an xmm operand gets 66, an mm one none.
+TEST_F(EncoderFamilies, PrefixlessXmmRowsTakeTheirPrefix)
+{
+    const char* const rows[] = {"psubb",   "psubd",   "psubq",   "paddusb", "paddusw", "pcmpeqb",
+                                "pcmpeqd", "pcmpeqw", "pcmpgtb", "pcmpgtd", "pcmpgtw", "phaddsw",
+                                "phsubsw", "pmaddwd", "pmulhuw", "pmuludq", "psubusb", "psubusw"};
+    for (const char* n : rows) {
+        SCOPED_TRACE(n);
+        PInstruction r = TTavAssembler::opcodeLookup(n);
+        ASSERT_NE(r, nullptr);
+        EXPECT_EQ(r->flags, 0x110u);
+        EXPECT_EQ(r->flags2, 0x910u);
+        EXPECT_EQ(TTavAssembler::B(r->opcode1, 1), 0);
+        std::string op = hex(std::string(1, char(TTavAssembler::B(r->opcode1, 3))));
+        if (TTavAssembler::B(r->opcode1, 4)) op += " " + hex(std::string(1, char(TTavAssembler::B(r->opcode1, 4))));
+        EXPECT_EQ(enc(n, {XMM(0), XMM(1)}), "66 0F " + op + " C1");
+        EXPECT_EQ(enc(n, {ST(0), ST(1)}), "0F " + op + " C1");
+        EXPECT_EQ(enc(n, {XMM(2), M(0, 0, 0, {REG_EAX})}), "66 0F " + op + " 10");
+        EXPECT_EQ(enc(n, {XMM(0), ST(1)}), "error 1012");
+    }
+}
+
+TEST_F(EncoderFamilies, SetccInEveryMode)
+{
+    for (uint32_t b : {16u, 32u, 64u}) {
+        setBits(b);
+        EXPECT_EQ(enc("sete", {R(REG_AL)}), "0F 94 C0") << b;
+        EXPECT_EQ(enc("setne", {R(REG_AX)}), "error 1003") << b;
+    }
 }
 
 // A destination wider than a dword gets at most a dword immediate.

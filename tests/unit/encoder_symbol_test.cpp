@@ -171,6 +171,12 @@ TEST_F(EncoderSymbols, ArithmeticOnVariables)
     expect("cmp", {V(w, 2), I(0x1000)}, "66 81 3D 00 00 00 00 00 10", {at3}, w);
     expect("and", {V(b, 1), I(0xF0)}, "80 25 00 00 00 00 F0", {at2}, b);
     expect("add", {V(d, 4, 8), I(1)}, "83 05 00 00 00 00 01", {{ftVar, 2, 4, 8, 16}}, d);
+    // A qword variable takes at most a dword immediate.
+    PVar q = addVar("q", 8);
+    expect("add", {V(q, 8), I(0x1000)}, "81 05 00 00 00 00 00 10 00 00", {at2}, q);
+    expect("sub", {V(q, 8), I(-1)}, "81 2D 00 00 00 00 FF FF FF FF", {at2}, q);
+    // A variable without size gives the immediate no width.
+    expect("add", {V(addVar("none", 0), 0), I(0x1000)}, "error 1001", {});
     expect("add", {V(d, 4), R(REG_EAX)}, "error 10000002", {});
     expect("add", {V(d, 4), M(4, 0, 0, {REG_EBX})}, "error 1001", {});
 }
@@ -212,6 +218,9 @@ TEST_F(EncoderSymbols, SixteenBitVariables)
     expect("add", {V(w, 2), I(5)}, "83 06 00 00 05", {{ftVar, 2, 2, 0, 16}}, w);
     expect("push", {V(w, 2)}, "FF 36 00 00", {{ftVar, 2, 2, 0, 16}}, w);
     expect("pop", {V(w, 2)}, "8F 06 00 00", {{ftVar, 2, 2, 0, 16}}, w);
+    PVar q = addVar("q", 8);
+    expect("mov", {V(q, 8), I(7)}, "66 C7 06 00 00 07 00 00 00 66 C7 06 00 00 00 00 00 00",
+           {{ftVar, 3, 2, 0, 16}, {ftVar, 12, 2, 4, 16}}, q);
     expect("mov", {R(REG_SI), k}, "BE 00 00", {{ftConst, 1, 2, 0, 16}}, c);
     expect("mov", {R(REG_SI), V(w, 2, 0, otVarRef)}, "BE 00 00", {{ftVar, 1, 2, 0, 16}}, w);
     expect("push", {k}, "68 00 00", {{ftConst, 1, 2, 0, 16}}, c);

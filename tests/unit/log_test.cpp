@@ -221,6 +221,26 @@ TEST_F(LogTest, UnopenableLogFileIsReportedOnce) {
     Log = nullptr;
 }
 
+// A log file that opens but cannot take the bytes (a full disk): one report,
+// then the messages go on to the console and closing does not fail.
+TEST_F(LogTest, UnwritableLogFileIsReportedOnce) {
+    if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+    fs::create_symlink("/dev/full", dir / "log.txt");
+    const std::string line(200, 'x');
+    std::string out = Printed([&] {
+        Settings->SetWriteLog(true);
+        for (int i = 0; i < 200; ++i) Log->Message(line);
+        Log->Message("still here");
+        Log->Flush();
+        delete Log;
+        Log = nullptr;
+    });
+    const size_t first = out.find("Log file error");
+    ASSERT_NE(first, std::string::npos);
+    EXPECT_EQ(out.find("Log file error", first + 1), std::string::npos) << out.substr(first);
+    EXPECT_NE(out.find("still here\n"), std::string::npos);
+}
+
 TEST_F(LogTest, MakeLogFileTwiceStartsANewSection) {
     Printed([] {
         Settings->SetWriteLog(true);

@@ -123,6 +123,10 @@ TEST_F(MacroEnv, CallsCompileTheirBodyInPlace) {
         {"inline procedure Clear($R) { xor $r, $R; }\nCLEAR(edx);", "xor edx, edx;"},
         {"inline op procedure clear($r) { xor $r, $r; }\nclear eax;", "xor eax, eax;"},
         {"inline OP procedure mv($a, $b) { mov $a, $b; }\nmv ecx, 7;", "mov ecx, 7;"},
+        // Compile-time variables too, and "$" with a name is that name as
+        // written, also when a constant declared later has it.
+        {"inline procedure m($Reg) { #Count = 2; push $count; xor $reg, $REG; }\nm(ecx);", "push 2; xor ecx, ecx;"},
+        {"inline procedure put($n) { push $n; push n; }\nconst n = 3;\nput(eax);", "push eax; push 3;"},
         {"inline procedure none() { nop; }\nnone();", "nop;"},
         // Without parentheses a macro of no or uncounted parameters takes no arguments.
         {"inline procedure none() { nop; }\nnone; none ;", "nop; nop;"},

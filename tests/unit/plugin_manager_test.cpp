@@ -1,6 +1,7 @@
 #include "plugin_env.h"
 
 #include "afile.h"
+#include "classes/define_manager.h"
 #include "compiler.h"
 #include "plugins/plugin_interface.h"
 
@@ -26,11 +27,11 @@ TEST_F(PluginEnv, LoadsEveryDllInNameOrderAndReportsTheRest) {
 
     EXPECT_EQ(load(folder), (Lines{
                                 "PlugSys: Inject plugin was loaded!",
-                                "PlugSys: writer ids: 2 3 4 5",
+                                "PlugSys: writer ids: 3 4 5 6",
                                 "PlugSys: Test Writer plugin was loaded!",
                                 "PlugSys: b_noentry.dll " + kNoEntry,
                                 "PlugSys: c_text.dll skipped - not a valid plugin",
-                                "PlugSys: twice ids: 6 -1 -1 -1",
+                                "PlugSys: twice ids: 7 -1 -1 -1",
                                 "PlugSys: Twice plugin was loaded!",
                                 "PlugSys: " + longName + " plugin was loaded!",
                                 "PlugSys: h_folder.dll skipped - not a valid plugin",
@@ -53,8 +54,8 @@ TEST_F(PluginEnv, LoadsEveryDllInNameOrderAndReportsTheRest) {
 
     // Ids in registration order over all plug-ins, names upper-cased; the
     // second "twice", the taken "test_writer" and a nil callback got -1.
-    const Lines names{"INJECT",      "INJECT_EMPTY", "TEST_WRITER", "TEST_NOEXT",
-                      "TEST_FALSE",  "TEST_COMMIT",  "TWICE"};
+    const Lines names{"INJECT",     "INJECT_EMPTY", "INJECT_BAD",  "TEST_WRITER",
+                      "TEST_NOEXT", "TEST_FALSE",   "TEST_COMMIT", "TWICE"};
     ASSERT_EQ(Plugins->builderCount(), names.size());
     for (uint32_t i = 0; i < names.size(); ++i) EXPECT_EQ(Plugins->builderName(i), names[i]);
 }
@@ -189,48 +190,59 @@ TEST_F(PluginEnv, FileThatCannotBeCreatedPropagatesAndFreesTheWriter) {
     EXPECT_TRUE(outputs().empty());
 }
 
-// Whether the compiler has its statement loop yet.
-template <class C>
-constexpr bool HasStatementLoop = requires(C& c) { c.HandleDeclarations(int32_t(-1)); };
-
-TEST_F(PluginEnv, InjectedTextBecomesTheCurrentSource) {
+// At the start event the text becomes a source whose parent is the file
+// the compiler is in; the statement loop compiles it, then that parent.
+TEST_F(PluginEnv, InjectedTextCompilesBeforeItsParent) {
     load(pluginFolder({{"inject.dll", "inject.dll"}}));
     struct Case {
         const char* builder;
         const char* text;
-    } cases[] = {{"inject", "#define INJECTED; #set bits 32;"}, {"inject_empty", ""}};
+    } cases[] = {{"inject_empty", ""}, {"inject", "#define INJECTED; #set bits 32;"}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.builder);
+        CompileFlags.cpu_bits = 0;
+        Compiler->F_CurFunc = function("");
         TAFile* include = TAFile::Create();
-        include->loadBuffer("tavik.tav", "", nullptr);
+        include->loadBuffer("tavik.tav", "#set frame 0;", nullptr);
         Compiler->F_CurFile = include;
+        CompileFlags.stackframe_on = 1;
         ASSERT_TRUE(Plugins->selectBuilder(c.builder));
-        bool aborted = false;
-        std::string out = capture([] { Plugins->builderStartTrigger(); }, &aborted);
-        if constexpr (HasStatementLoop<TCompiler>) {
-            // The directives of the text come with their own handlers; until
-            // then the loop stops at the first with a clear message.
-            if (out.find("The directive #define is not supported yet") != std::string::npos) {
-                EXPECT_TRUE(aborted);
-                continue;
-            }
-            EXPECT_FALSE(aborted);
-            EXPECT_NE(out.find("PlugSys: func_execute answered 1"), std::string::npos) << out;
-        } else {
-            // Until the compiler can run it, the text is wrapped, made current
-            // and refused with a clear message at its place.
-            EXPECT_TRUE(aborted);
-            EXPECT_NE(out.find("PlugSys: compiling source text handed in by a plug-in is not supported yet"),
-                      std::string::npos)
-                << out;
-            EXPECT_NE(out.find("in [plugin buffer]"), std::string::npos) << out;
-            TAFile* buffer = Compiler->F_CurFile;
-            ASSERT_EQ(buffer, Compiler->F_ListFiles.back());
-            EXPECT_EQ(buffer->F_FileName, PluginBufferName);
-            EXPECT_EQ(buffer->F_Buffer, c.text);
-            EXPECT_EQ(buffer->F_Parent, include);
-        }
+        std::string out = capture([] { EXPECT_TRUE(Plugins->builderStartTrigger()); });
+        EXPECT_EQ(out, "PlugSys: func_execute answered 1\n");
+        TAFile* buffer = Compiler->F_ListFiles.back();
+        EXPECT_EQ(buffer->F_FileName, PluginBufferName);
+        EXPECT_EQ(buffer->F_Buffer, c.text);
+        EXPECT_EQ(buffer->F_Parent, include);
+        // The parent ran to its end inside the same call.
+        EXPECT_EQ(CompileFlags.stackframe_on, 0);
+        const bool injected = *c.text != 0;
+        EXPECT_EQ(DefMan->getDefine("injected") != nullptr, injected);
+        EXPECT_EQ(CompileFlags.cpu_bits, injected ? 32 : 0);
     }
+    CompileFlags.cpu_bits = 0;
+    CompileFlags.stackframe_on = 1;
+}
+
+TEST_F(PluginEnv, ErrorInInjectedTextNamesThePluginBuffer) {
+    load(pluginFolder({{"inject.dll", "inject.dll"}}));
+    Compiler->F_CurFunc = function("");
+    TAFile* include = TAFile::Create();
+    include->loadBuffer("tavik.tav", "", nullptr);
+    Compiler->F_CurFile = include;
+    ASSERT_TRUE(Plugins->selectBuilder("inject_bad"));
+    bool aborted = false;
+    std::string out = capture([] { Plugins->builderStartTrigger(); }, &aborted);
+    EXPECT_TRUE(aborted);
+    EXPECT_NE(out.find("[2,"), std::string::npos) << out;
+    EXPECT_NE(out.find(" in [plugin buffer]"), std::string::npos) << out;
+    EXPECT_EQ(out.find("func_execute answered"), std::string::npos) << out;
+}
+
+TEST_F(PluginEnv, SourceTextOutsideACompilationIsRefused) {
+    bool aborted = false;
+    std::string out = capture([] { funcTable.func_execute("nop;", 4); }, &aborted);
+    EXPECT_TRUE(aborted);
+    EXPECT_EQ(out, "PlugSys: source text handed in outside a compilation\n");
 }
 
 }  // namespace

@@ -279,6 +279,12 @@ TEST_F(Resolve, FieldNamesAreNeverResolved) {
     EXPECT_EQ(cur().F_Extra.Displacement, 4);
     ASSERT_EQ(one("r.a"), ttIdent);
     EXPECT_EQ(cur().F_Pointer, r);
+    // The same after a register with an assumed type.
+    RegMan->Registers[REG_EBX].assume = rect;
+    ASSERT_EQ(one("ebx.b.x"), ttBaseExp);
+    EXPECT_EQ(cur().F_Extra.Displacement, 8);
+    ASSERT_EQ(one("ebx.a.y"), ttBaseExp);
+    EXPECT_EQ(cur().F_Extra.Displacement, 4);
 }
 
 TEST_F(Resolve, MethodCallsPassTheOuterObject) {
@@ -398,4 +404,38 @@ TEST_F(Resolve, AnInnerPeekKeepsTheOuterPeekMode) {
     EXPECT_THROW(file()->peekNextToken(), EAbort);
     ::testing::internal::GetCapturedStdout();
     EXPECT_EQ(CompileFlags.peek_mode, 0);
+}
+
+TEST_F(Resolve, PeekThenCommitEqualsAPlainRead) {
+    // Words that read on: built-ins, field chains, pointer types, casts.
+    RegMan->Registers[REG_EBX].assume = rect;
+    const char* texts[] = {
+        "r.b.y ;",        "r\n .\n b . x ;", "ebx.b.y ;",          "EBX.clear ;",      "lr.b.len ;",
+        "sizeof dword ;", "ord('AB') ;",     "casttype(r) ;",      "tpoint* x",        "tpoint*\nx",
+        "isptrtype(dword*) ;", "tokentype([eax]) ;", "[dword] r.b ;", "word [ebx+4] ;", "tokentext(r) ;",
+    };
+    for (const char* text : texts) {
+        SCOPED_TRACE(text);
+        TAFile* f = load(text);
+        const TTavToken kind = f->peekNextToken();
+        EXPECT_EQ(f->CurChar, 0u);
+        f->moveLastPeek();
+        TCurrentToken peeked;
+        peeked.setCurToken(cur());
+        const uint32_t pos = f->CurChar, line = f->CurLine, col = f->CurLineChar, total = f->F_TotalLines;
+
+        TAFile* g = load(text);
+        EXPECT_EQ(g->moveNextToken(), kind);
+        EXPECT_EQ(g->CurChar, pos);
+        EXPECT_EQ(g->CurLine, line);
+        EXPECT_EQ(g->CurLineChar, col);
+        EXPECT_EQ(g->F_TotalLines, total);
+        EXPECT_EQ(cur().F_String, peeked.F_String);
+        EXPECT_EQ(cur().F_Pointer, peeked.F_Pointer);
+        EXPECT_EQ(cur().F_ByteCount, peeked.F_ByteCount);
+        EXPECT_EQ(cur().F_Integer, peeked.F_Integer);
+        EXPECT_EQ(cur().F_IdentType, peeked.F_IdentType);
+        EXPECT_EQ(cur().F_CastType, peeked.F_CastType);
+        EXPECT_EQ(cur().F_Extra.Displacement, peeked.F_Extra.Displacement);
+    }
 }

@@ -225,6 +225,19 @@ TEST_F(Tokenizer, PeekingATypeLeavesTheCurrentTokenAlone) {
     EXPECT_EQ(cur().F_Type, ttBaseExp);
     EXPECT_EQ(next(), ttIdent);
     EXPECT_EQ(cur().F_String, "nop");
+
+    // Nor do other words and brackets that read further tokens.
+    expanding({"p"}, "ebx", 1);
+    for (const char* text : {"; [dword] 5", "; [dword*] p", "; $arg[0]", "; $substr('ab', 1, 1)",
+                             "; sizeof dword", "; tokentype(eax)"}) {
+        load(text);
+        ASSERT_EQ(next(), ttSymbol) << text;
+        file()->peekNextToken();
+        EXPECT_EQ(cur().F_Type, ttSymbol) << text;
+        EXPECT_EQ(cur().F_String, ";") << text;
+        EXPECT_EQ(cur().F_CastType, nullptr) << text;
+        EXPECT_EQ(file()->CurChar, 1u) << text;
+    }
 }
 
 TEST_F(Tokenizer, Casts) {
@@ -382,4 +395,49 @@ TEST_F(Tokenizer, DollarFormErrors) {
     };
     for (const Case& c : cases) EXPECT_NE(fatalOf(c.src).find(c.message), std::string::npos) << c.src << "\n"
                                                                                              << fatalOf(c.src);
+}
+
+TEST_F(Tokenizer, DollarWordsAreReadAsWritten) {
+    // Names a parameter shares with a constant, a define, a variable with
+    // fields and a built-in: "$" and the word still find the parameter.
+    PVarType dw = type("dword");
+    PVarType rec = VarMan->addType("trec", 4, 0, 0, false, false);
+    VarMan->addField(rec, vftType, "x", dw, 1, 0, nullptr);
+    VarMan->addVar(vmGlobal, "v", rec, 1, 0);
+    Consts->addConst("n", 3, ctValue);
+    DefMan->addDefine("argc", 9);
+    expanding({"n", "v", "ord", "dword"}, "eax ebx ecx edx", 4);
+    EXPECT_EQ(all("$n $v.x $ord) $DWORD*2 $argc"), (std::vector<Tok>{{ttRegister, "eax"},
+                                                                   {ttRegister, "ebx"},
+                                                                   {ttSymbol, "."},
+                                                                   {ttIdent, "x"},
+                                                                   {ttRegister, "ecx"},
+                                                                   {ttSymbol, ")"},
+                                                                   {ttRegister, "edx"},
+                                                                   {ttSymbol, "*"},
+                                                                   {ttNumber, "2"},
+                                                                   {ttNumber, "4"}}));
+    // A word that names no parameter is read again, resolved as usual.
+    EXPECT_EQ(all("$x n $sizeof dword"),
+              (std::vector<Tok>{{ttSymbol, "$"}, {ttIdent, "x"}, {ttNumber, "3"}, {ttSymbol, "$"}, {ttNumber, "4"}}));
+}
+
+TEST_F(Tokenizer, CommentsBetweenTokens) {
+    struct Case {
+        const char* src;
+        std::vector<Tok> toks;
+        uint32_t endLine;  // line of the cursor at the end of the text
+    } cases[] = {
+        {"mov/* x */ eax// y\n", {{ttIdent, "mov"}, {ttRegister, "eax"}}, 2},
+        {"nop /* never closed\n ret", {{ttIdent, "nop"}}, 2},
+        {"nop // ret", {{ttIdent, "nop"}}, 1},
+        {"'a' /* 'b' */ \"c\"", {{ttAnsiString, "a"}, {ttWideString, "c"}}, 1},
+        {"/* one\n two */ -3 /**/ ;\n// last", {{ttNumber, "-3"}, {ttSymbol, ";"}}, 3},
+        {"push [eax /* base */ + // displacement\n 4]", {{ttIdent, "push"}, {ttBaseExp, "(0) [eax+4]"}}, 2},
+        {"/*/ x */ y", {{ttIdent, "y"}}, 1},  // "/*/" does not close itself
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(all(c.src), c.toks) << c.src;
+        EXPECT_EQ(file()->CurLine, c.endLine) << c.src;
+    }
 }

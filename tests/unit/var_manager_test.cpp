@@ -100,6 +100,7 @@ TEST_F(VarManager, WordSizedTypesFollowTheTarget)
 
 TEST_F(VarManager, VariablesGetZeroedContentAndIdentifiers)
 {
+    EXPECT_EQ(VarMan->getVar(0), nullptr);  // no variable yet
     PVarType dword = VarMan->F_VarTypes[6];
     PVar arr = VarMan->addVar(vmGlobal, "Table", dword, 10, 0);
     ASSERT_EQ(tavCount(arr->content), 40u);
@@ -116,6 +117,7 @@ TEST_F(VarManager, VariablesGetZeroedContentAndIdentifiers)
     EXPECT_EQ(Idents->getIdent(loc->ident)->type_, itLocalVar);
     EXPECT_EQ(loc->address, static_cast<uint32_t>(-8));
     EXPECT_EQ(VarMan->getVar(0), arr);
+    EXPECT_EQ(VarMan->getVar(1), loc);
     EXPECT_EQ(VarMan->getVar(2), nullptr);
     EXPECT_EQ(VarMan->getVar(0xFFFFFFFFu), nullptr);
 }

@@ -51,17 +51,6 @@ std::string Utf16ToUtf8(const char16_t* s) {
 
 namespace {
 
-// The compiler's statement loop, where the compiler has one.
-template <class C>
-bool RunStatementLoop(C& compiler) {
-    if constexpr (requires(C& c) { c.HandleDeclarations(int32_t(-1)); }) {
-        compiler.HandleDeclarations(-1);
-        return true;
-    } else {
-        return false;
-    }
-}
-
 // The resource section for rva, where the resource manager can build one.
 template <class R>
 std::string BuildResources(R& resources, uint32_t rva) {
@@ -184,14 +173,17 @@ void TAV_CALL func_rem(PFunction fn, uint32_t start, uint32_t len) {
     fn->BufLen = fn->BufLen >= len ? fn->BufLen - len : 0;
 }
 
+// The text becomes a source whose parent is the current file; the statement
+// loop runs on through that parent once the text ends, so at the start event
+// the standard include and the project body compile inside this call.
 TAVBOOL TAV_CALL func_execute(const char* c, uint32_t len) {
-    if (!Compiler) Log->FatalError("PlugSys: no compilation to hand source text to", true);
+    if (!Compiler || !Compiler->F_CurFile)
+        Log->FatalError("PlugSys: source text handed in outside a compilation", true);
     std::string text = c ? std::string(c, len) : std::string();
     TAFile* f = TAFile::Create();
     f->loadBuffer(PluginBufferName, text, Compiler->F_CurFile);
     Compiler->F_CurFile = f;
-    if (!RunStatementLoop(*Compiler))
-        Log->FatalError("PlugSys: compiling source text handed in by a plug-in is not supported yet", true);
+    Compiler->HandleDeclarations(-1);
     return 1;
 }
 
