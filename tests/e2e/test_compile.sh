@@ -74,5 +74,73 @@ mnemonic|program pe32_cui 'x';\nnop;\n  frob eax;\n|[3,7]: [9000] Unexpected ide
 label|program pe32_cui 'x';\njmp nowhere;\n|[2,12]: [00012] Label nowhere does not exist! in [label.tav]
 CASES
 
+# The programs below hold nothing but their own code.
+mkdir run && cd run && : >tavik.tav
+
+# The epilogue before every ret: the saved registers come back first, then
+# the locals are released by the size the linker reserved, then leave.
+cat >frame.tav <<'TAV'
+program pe32_cui 'frame';
+procedure p(dword a) {
+  byte flag; dword loc; word w;
+  uses ebx esi;
+  mov ebx, 100; mov esi, 200; mov flag, 1; mov loc, 7; mov w, 9;
+  cmp eax, 12345;
+  jne on;
+  ret 4;
+on:
+  mov eax, a; add eax, loc;
+}
+mov ebx, 5; mov esi, 6;
+p(30);
+add eax, ebx; add eax, esi;
+TAV
+build frame
+[ "$rc" = 0 ] || { fail "frame: exit code $rc"; cat frame.out; }
+objdump -d frame.exe >frame.d 2>&1 || fail "frame: objdump -d failed"
+reserve=$(grep -oE 'sub +\$0x[0-9a-f]+,%esp' frame.d | head -1 | grep -oE '0x[0-9a-f]+')
+[ -n "$reserve" ] || fail "frame: the locals are not reserved"
+# Both exits of p release what the prologue reserved, after the pops.
+[ "$(grep -cE "pop +%esi" frame.d)" = 2 ] || fail "frame: not two exits restoring esi"
+awk -F'\t' '{ print $3 }' frame.d | sed 's/ *$//' | tr -s ' ' |
+  grep -A4 '^pop %esi' | grep -v '^--' >frame.exits
+exit="pop %esi|pop %ebx|add \$$reserve,%esp|leave|ret \$0x4|"
+[ "$(tr '\n' '|' <frame.exits)" = "$exit$exit" ] || { fail "frame: exits"; cat frame.exits; }
+
+# The main body ends with its own ret although its last byte is C3: it
+# must not run on into the procedure laid out after it.
+cat >tail.tav <<'TAV'
+program pe32_cui 'tail';
+procedure after { int3; }
+mov eax, 2; mov ebx, 193; add eax, ebx;
+TAV
+build tail
+[ "$rc" = 0 ] || { fail "tail: exit code $rc"; cat tail.out; }
+[ "$(entry tail 13)" = "b8 02 00 00 00 bb c1 00 00 00 03 c3 c3" ] || fail "tail: code $(entry tail 13)"
+
+# Both run under wine: p keeps the caller's ebx and esi (30 + 7 + 5 + 6),
+# and the main body returns 2 + 193.
+if command -v wine >/dev/null; then
+  export WINEPREFIX=${WINEPREFIX:-${TAVIK_BUILD_DIR:?}/wineprefix}
+  export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  if [ ! -d "$WINEPREFIX" ]; then
+    mkdir -p "$(dirname "$WINEPREFIX")"
+    timeout 300 wine wineboot -i </dev/null >/dev/null 2>&1 || true
+  fi
+  wineserver -p30 </dev/null >/dev/null 2>&1 || true
+  for pair in frame:48 tail:195; do
+    name=${pair%%:*}
+    # A run killed from outside (137) as the shared server goes is repeated once.
+    for try in 1 2; do
+      timeout 60 wine "$name.exe" </dev/null >"$name.run" 2>&1
+      rc=$?
+      [ "$rc" = 137 ] || break
+    done
+    [ "$rc" = "${pair#*:}" ] || fail "$name: exit code $rc under wine, expected ${pair#*:}"
+  done
+else
+  echo "wine is not installed: the programs were not run"
+fi
+
 [ "$fails" = 0 ] || exit 1
 echo "compile end-to-end checks passed"
