@@ -153,6 +153,8 @@ TEST_F(DirectiveTest, ConditionalSections) {
         {"#ifdef else: #echo A #else #echo B #end", {"B"}},
         // Skipped text is never resolved: no built-in runs, no macro expands.
         {"#if 0 == 1: #ord(nonsense) #sizeof 5 #tokentype #end #echo A", {"A"}},
+        // A "#" inside a string of a skipped section still opens a word.
+        {"#if 0 == 1: #echo '#if' #end #echo B #end #echo C", {"C"}},
         // Comments in a skipped section hide what they hold.
         {"#if 0 == 1: // #end\n /* #end */ #echo A #end #echo B", {"B"}},
     };
