@@ -28,21 +28,18 @@ std::string upperAscii(std::string s) {
     return s;
 }
 
-// Bytes a push or pop of the operand moves the stack by: a segment
-// register or an address takes a word, a variable whole words.
+// Bytes a push or pop of the operand moves the stack by: a value in memory
+// whole words (a part word is pushed zero-extended), anything else one word
+// (a 16-bit register is pushed without an operand-size prefix).
 uint32_t stackBytes(const TOperand* op) {
     switch (op->hint) {
-    case otSegment:
-    case otMemRef:
-    case otVarRef:
-    case otLabel:
-    case otLabelRef:
-    case otConst:
-        return ptrSize;
     case otVar:
-        return (op->size + ptrSize - 1) / ptrSize * ptrSize;
+    case otMem: {
+        const uint32_t size = op->size ? op->size : ptrSize;
+        return (size + ptrSize - 1) / ptrSize * ptrSize;
+    }
     default:
-        return op->size;
+        return ptrSize;
     }
 }
 

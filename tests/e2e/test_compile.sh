@@ -118,8 +118,20 @@ build tail
 [ "$rc" = 0 ] || { fail "tail: exit code $rc"; cat tail.out; }
 [ "$(entry tail 13)" = "b8 02 00 00 00 bb c1 00 00 00 03 c3 c3" ] || fail "tail: code $(entry tail 13)"
 
-# Both run under wine: p keeps the caller's ebx and esi (30 + 7 + 5 + 6),
-# and the main body returns 2 + 193.
+# Without the frame a parameter is found past what was pushed since the
+# body began: a 16-bit register and a word of memory take a whole slot each.
+cat >depth.tav <<'TAV'
+program pe32_cui 'depth';
+#set frame 0;
+function nf(dword a) { mov ecx, 1000; push ax; push word [esp]; mov eax, a; add esp, 8; }
+nf(77);
+TAV
+build depth
+[ "$rc" = 0 ] || { fail "depth: exit code $rc"; cat depth.out; }
+objdump -d depth.exe | grep -qE '8b 44 24 0c[[:space:]]+mov +0xc\(%esp\),%eax' || fail "depth: a is not read from esp+12"
+
+# They run under wine: p keeps the caller's ebx and esi (30 + 7 + 5 + 6),
+# the main body returns 2 + 193, and nf its parameter.
 if command -v wine >/dev/null; then
   export WINEPREFIX=${WINEPREFIX:-${TAVIK_BUILD_DIR:?}/wineprefix}
   export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
@@ -128,7 +140,7 @@ if command -v wine >/dev/null; then
     timeout 300 wine wineboot -i </dev/null >/dev/null 2>&1 || true
   fi
   wineserver -p30 </dev/null >/dev/null 2>&1 || true
-  for pair in frame:48 tail:195; do
+  for pair in frame:48 tail:195 depth:77; do
     name=${pair%%:*}
     # A run killed from outside (137) as the shared server goes is repeated once.
     for try in 1 2; do

@@ -429,6 +429,51 @@ TEST_F(CompilerEnv, LocalVariablesFollowTheFrameAndThePushDepth) {
     EXPECT_EQ(fn(0)->LocalOffset, 4u);
 }
 
+// Without the frame, locals are addressed from ESP past what was pushed:
+// the depth counts the bytes each push really moves the stack by.
+TEST_F(CompilerEnv, PushDepthCountsTheBytesPushed) {
+    struct Case {
+        const char* push;
+        uint32_t depth;
+    } cases[] = {
+        {"push eax;", 4},
+        {"push ax;", 4},  // pushed as eax
+        {"push 5;", 4},
+        {"push 0x12345678;", 4},
+        {"push [ebx];", 4},
+        {"push dword [ebx];", 4},
+        {"push word [ebx];", 4},  // zero-extended to a word
+        {"push byte [ebx];", 4},
+        {"push qword [ebx];", 8},
+        {"push flag;", 4},        // a byte variable
+        {"push pair;", 8},
+        {"push @loc;", 4},
+        {"push 'text';", 4},
+        {"here: push @here;", 4},
+        {"push eax; pop ax;", 0},
+        {"push qword [ebx]; pop pair;", 0},
+        {"push flag; pop flag;", 0},
+        {"push ax; push word [ebx]; push flag; push 1;", 16},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.push);
+        TearDown();
+        SetUp();
+        CompileFlags.stackframe_on = 0;
+        auto type = [](const char* name) { return static_cast<PVarType>(Idents->findIdent(name)->ptr); };
+        VarMan->addVar(vmLocal, "loc", type("dword"), 1, uint32_t(-8));
+        VarMan->addVar(vmGlobal, "flag", type("byte"), 1, 0);
+        VarMan->addVar(vmGlobal, "pair", type("qword"), 1, 0);
+        body(std::string(c.push) + "\nmov ecx, loc;");
+        EXPECT_EQ(fn(0)->LocalOffset, c.depth);
+        // mov ecx, [esp - 8 + depth], then the closing ret
+        const int32_t disp = -8 + int32_t(c.depth);
+        const std::string mov = disp == 0 ? "8b 0c 24" : "8b 4c 24 " + hex(std::string(1, char(disp)));
+        const std::string all = hex(code(0));
+        EXPECT_EQ(all.substr(all.size() - mov.size() - 3), mov + " c3");
+    }
+}
+
 // A body compiled for a function index goes into that function, and its
 // scope closes with it.
 TEST_F(CompilerEnv, BodyOfAFunctionCompilesIntoItAndClosesItsScope) {
