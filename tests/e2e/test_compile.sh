@@ -124,7 +124,14 @@ cat >depth.tav <<'TAV'
 program pe32_cui 'depth';
 #set frame 0;
 function nf(dword a) { mov ecx, 1000; push ax; push word [esp]; mov eax, a; add esp, 8; }
-nf(77);
+// The early ret pops ebx for its own exit only: a is still past it after.
+function early(dword a) { uses ebx; mov ebx, 5; cmp eax, 12345; jne go; ret 4; go: mov eax, a; }
+nf(70);
+mov ebx, 1000;
+push eax;
+early(7);
+pop ecx;
+add eax, ecx;
 TAV
 build depth
 [ "$rc" = 0 ] || { fail "depth: exit code $rc"; cat depth.out; }
