@@ -147,10 +147,12 @@ void TCompiler::HandleDeclarations(int32_t funcIndex) {
     if (F_LoopDepth >= kMaxLoopDepth) Log->FatalError("[9903] Statements nested too deeply");
     DepthScope depth(F_LoopDepth);
     PFunction saved = F_CurFunc;
+    const uint32_t savedBody = F_BodyDepth;
     if (funcIndex >= 0) {
         PFunction fn = FuncMan->getFunc(static_cast<uint32_t>(funcIndex));
         if (!fn) throw EInternalError("Statement loop for a function that does not exist");
         F_CurFunc = fn;
+        F_BodyDepth = F_LoopDepth;
     }
 
     bool atEnd = false;  // the input ended
@@ -252,6 +254,7 @@ void TCompiler::HandleDeclarations(int32_t funcIndex) {
         if (atEnd) Log->FatalUnexpectedToken("9904");
         Idents->deleteScope();
         F_CurFunc = saved;
+        F_BodyDepth = savedBody;
     }
 }
 
@@ -259,6 +262,9 @@ void TCompiler::sectionClosed(const std::string& directive) const {
     // Only a nested body ends at a closing directive; at the outermost level
     // it would drop the rest of the project.
     if (F_LoopDepth <= 1) Log->FatalError("Unexpected directive " + directive + " outside of a section");
+    // Nor does a procedure's body end at one: it ends at its "}".
+    if (F_LoopDepth == F_BodyDepth)
+        Log->FatalError("Unexpected directive " + directive + " in the body of " + funcName(F_CurFunc));
 }
 
 void TCompiler::dispatchKeyword() {

@@ -672,6 +672,10 @@ TEST_F(CompilerEnv, ClosingDirectiveAtTheOutermostLevel) {
         // Nor does a source nested in the project end it early.
         {"cld;\n}\n", "nop;", "[2,2]: [9900] Unexpected symbol \"}\" in [tavik.tav]"},
         {"cld; #end\n", "nop;", "Unexpected directive #end outside of a section in [tavik.tav]"},
+        // A procedure's body ends at its "}" only.
+        {"", "procedure p { nop; #end }", "[2,24]: Unexpected directive #end in the body of p in [project.tav]"},
+        {"", "procedure o { procedure p { #else } }", "Unexpected directive #else in the body of p"},
+        {"", "procedure p { #if 1: #return 1; #end }", "Unexpected directive #return in the body of p"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.lines);
