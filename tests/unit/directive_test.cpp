@@ -388,25 +388,4 @@ TEST_F(DirectiveTest, ReturnOutsideAMacro) {
               std::string::npos);
 }
 
-// Files and resources come in through directives not built yet: a clear
-// positioned stop, never a silent skip.
-TEST_F(DirectiveTest, IncludeAndResourceStopTheBuild) {
-    struct Case {
-        const char* lines;
-        const char* message;
-    } cases[] = {
-        {"nop;\n#include 'other.tav'", "[3,9]: The include directive is not supported yet in [project.tav]"},
-        {"nop;\n#tryinclude 'other.tav'", "[3,12]: The include directive is not supported yet in [project.tav]"},
-        {"nop;\n#resource 'res.res'", "[3,10]: The resource directive is not supported yet in [project.tav]"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.lines);
-        restart();
-        write("other.tav", "nop;\n");
-        const std::string out = failure(c.lines);
-        EXPECT_NE(out.find(c.message), std::string::npos) << out;
-        EXPECT_NE(out.find("\nCode: \n"), std::string::npos) << out;
-    }
-}
-
 }  // namespace
