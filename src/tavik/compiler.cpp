@@ -28,21 +28,18 @@ std::string upperAscii(std::string s) {
     return s;
 }
 
-// Bytes a push or pop of the operand moves the stack by: a segment
-// register or an address takes a word, a variable whole words.
+// Bytes a push or pop of the operand moves the stack by: a value in memory
+// whole words (a part word is pushed zero-extended), anything else one word
+// (a 16-bit register is pushed without an operand-size prefix).
 uint32_t stackBytes(const TOperand* op) {
     switch (op->hint) {
-    case otSegment:
-    case otMemRef:
-    case otVarRef:
-    case otLabel:
-    case otLabelRef:
-    case otConst:
-        return ptrSize;
     case otVar:
-        return (op->size + ptrSize - 1) / ptrSize * ptrSize;
+    case otMem: {
+        const uint32_t size = op->size ? op->size : ptrSize;
+        return (size + ptrSize - 1) / ptrSize * ptrSize;
+    }
     default:
-        return op->size;
+        return ptrSize;
     }
 }
 
@@ -54,6 +51,10 @@ struct DepthScope {
 };
 
 const char* const kStandardInclude = "tavik.tav";
+
+// Bodies, sections and macros nest by recursion of the statement loop; past
+// this depth a further one is refused before it could exhaust the stack.
+constexpr uint32_t kMaxLoopDepth = 500;
 
 }  // namespace
 
@@ -143,21 +144,29 @@ void TCompiler::addFile(TAFile* file) { F_ListFiles.push_back(file); }
 // ---- the statement loop ----
 
 void TCompiler::HandleDeclarations(int32_t funcIndex) {
+    if (F_LoopDepth >= kMaxLoopDepth) Log->FatalError("[9903] Statements nested too deeply");
     DepthScope depth(F_LoopDepth);
     PFunction saved = F_CurFunc;
+    const uint32_t savedBody = F_BodyDepth;
     if (funcIndex >= 0) {
         PFunction fn = FuncMan->getFunc(static_cast<uint32_t>(funcIndex));
         if (!fn) throw EInternalError("Statement loop for a function that does not exist");
         F_CurFunc = fn;
+        F_BodyDepth = F_LoopDepth;
     }
 
+    bool atEnd = false;  // the input ended
     for (bool running = true; running;) {
         TCurrentToken* tk = F_CurToken;
         const TTavToken t = F_CurFile->moveNextToken();
         switch (t) {
         case ttEOF:
-            if (F_CurFile->F_Parent) F_CurFile = F_CurFile->F_Parent;
-            else running = false;
+            if (F_CurFile->F_Parent) {
+                F_CurFile = F_CurFile->F_Parent;
+            } else {
+                running = false;
+                atEnd = true;
+            }
             break;
         case ttSymbol: {
             const std::string sym = tk->F_String;
@@ -174,7 +183,7 @@ void TCompiler::HandleDeclarations(int32_t funcIndex) {
                 break;
             }
             if (sym == "}") {
-                if (F_LoopDepth == 1) Log->FatalError("[9900] Unexpected symbol \"}\"");
+                if (F_LoopDepth == 1 && funcIndex < 0) Log->FatalError("[9900] Unexpected symbol \"}\"");
                 running = false;
                 break;
             }
@@ -241,8 +250,11 @@ void TCompiler::HandleDeclarations(int32_t funcIndex) {
     }
 
     if (funcIndex >= 0) {
+        // A procedure's body ends at its "}", never at the end of the input.
+        if (atEnd) Log->FatalUnexpectedToken("9904");
         Idents->deleteScope();
         F_CurFunc = saved;
+        F_BodyDepth = savedBody;
     }
 }
 
@@ -250,6 +262,9 @@ void TCompiler::sectionClosed(const std::string& directive) const {
     // Only a nested body ends at a closing directive; at the outermost level
     // it would drop the rest of the project.
     if (F_LoopDepth <= 1) Log->FatalError("Unexpected directive " + directive + " outside of a section");
+    // Nor does a procedure's body end at one: it ends at its "}".
+    if (F_LoopDepth == F_BodyDepth)
+        Log->FatalError("Unexpected directive " + directive + " in the body of " + funcName(F_CurFunc));
 }
 
 void TCompiler::dispatchKeyword() {

@@ -81,6 +81,8 @@ public:
     TFunction* F_CurFunc = nullptr;
     TCurrentToken* F_CurToken = nullptr;
     TCurrentToken* F_PeekToken = nullptr;
+    // Passes of #repeat sections in this compilation, nested ones included.
+    uint64_t F_RepeatPasses = 0;
 
 private:
     void readHeader();
@@ -99,5 +101,6 @@ private:
     std::string F_ProjectFile;
     std::vector<uint8_t> F_LastRet;  // by FuncIndex
     uint32_t F_LoopDepth = 0;
+    uint32_t F_BodyDepth = 0;  // loop depth of the innermost procedure body
     bool F_InFarForm = false;  // reading the offset of segment:offset
 };

@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -285,6 +286,72 @@ TEST_F(CompilerEnv, StringLiteralsArePooledAndKeptWhenReferred) {
     EXPECT_EQ(FixMan->getFixup(main, 2)->data, w);
 }
 
+// Each kind of operand from source text: its code and what its fixup names.
+TEST_F(CompilerEnv, OperandKinds) {
+    struct Case {
+        const char* lines;
+        const char* bytes;       // the code of rtlmain
+        int fixup;               // kind of its one fixup, -1 for none
+    } cases[] = {
+        {"fld st1;", "d9 c1 c3", -1},
+        {"addps xmm1, xmm2;", "0f 58 ca c3", -1},
+        {"const C = 300;\npush C; push -2;", "68 2c 01 00 00 6a fe c3", -1},
+        // Named strings and floats stand for the pooled constant's address.
+        {"const S = 'abc';\npush S;", "68 00 00 00 00 c3", ftConst},
+        // A constant's value is an integer: a fraction is rounded away.
+        {"const F = 1.5;\npush F;", "6a 02 c3", -1},
+        // The address of a label or a procedure.
+        {"top: push @top;", "68 00 00 00 00 c3", ftLabelAbs},
+        {"call rtlmain;", "e8 00 00 00 00 c3", ftLabel},
+        // A field of a global variable: its offset goes with the fixup.
+        {"block P { dword x; dword y; }\nP pt;\nmov eax, pt.y;", "a1 00 00 00 00 c3", ftVar},
+        {"block P { dword x; dword y; }\nP pt;\npush @pt.y;", "68 00 00 00 00 c3", ftVar},
+        // The address of a memory expression.
+        {"lea eax, [ebx+4]; mov eax, [ebx+ecx*2+8];", "8d 43 04 8b 44 4b 08 c3", -1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.lines);
+        TearDown();
+        SetUp();
+        body(c.lines);
+        EXPECT_EQ(hex(code(0)), c.bytes);
+        PFunction main = fn(0);
+        if (c.fixup < 0) {
+            EXPECT_EQ(FixMan->Count(main), 0u);
+            continue;
+        }
+        ASSERT_EQ(FixMan->Count(main), 1u);
+        PFixup fx = FixMan->getFixup(main, 0);
+        EXPECT_EQ(int(fx->hint), c.fixup);
+        EXPECT_EQ(fx->position, 1u);
+        EXPECT_EQ(fx->parentfunc, main);
+    }
+}
+
+// What the operands refer to is marked used, so it survives to the output.
+TEST_F(CompilerEnv, OperandTargetsAreMarkedUsed) {
+    body("const S = 'abc';\nconst T = 'unused';\nconst W = \"wide\";\nblock P { dword x; dword y; }\nP pt;\n"
+         "done: push S; push W; mov eax, pt.y; push @done;");
+    PFunction main = fn(0);
+    ASSERT_EQ(FixMan->Count(main), 4u);
+    auto* s = static_cast<PConst>(FixMan->getFixup(main, 0)->data);
+    auto* w = static_cast<PConst>(FixMan->getFixup(main, 1)->data);
+    auto* v = static_cast<PVar>(FixMan->getFixup(main, 2)->data);
+    EXPECT_EQ(tavString(s->str), "abc");
+    EXPECT_EQ(s->type_, ctAnsiString);
+    EXPECT_EQ(w->type_, ctWideString);
+    EXPECT_TRUE(s->active && w->active);
+    EXPECT_EQ(Consts->Count(), 2u);
+    // The constant nothing referred to is dropped at the end.
+    for (uint32_t i = 0; i < Consts->Count(); ++i) EXPECT_NE(tavString(Consts->getConst(i)->str), "unused");
+    EXPECT_EQ(std::string(tavString(v->name)), "pt");
+    EXPECT_TRUE(v->active);
+    EXPECT_EQ(FixMan->getFixup(main, 2)->offset, 4u);
+    PFunction done = fn(FixMan->getFixup(main, 3)->index);
+    EXPECT_EQ(std::string(funcName(done)), "done");
+    EXPECT_TRUE(done->IsCalled);
+}
+
 // Variables declared by the test: the statements that declare them are
 // compiled by their own handlers.
 TEST_F(CompilerEnv, GlobalVariablesAndTheIndexForm) {
@@ -362,6 +429,51 @@ TEST_F(CompilerEnv, LocalVariablesFollowTheFrameAndThePushDepth) {
     EXPECT_EQ(fn(0)->LocalOffset, 4u);
 }
 
+// Without the frame, locals are addressed from ESP past what was pushed:
+// the depth counts the bytes each push really moves the stack by.
+TEST_F(CompilerEnv, PushDepthCountsTheBytesPushed) {
+    struct Case {
+        const char* push;
+        uint32_t depth;
+    } cases[] = {
+        {"push eax;", 4},
+        {"push ax;", 4},  // pushed as eax
+        {"push 5;", 4},
+        {"push 0x12345678;", 4},
+        {"push [ebx];", 4},
+        {"push dword [ebx];", 4},
+        {"push word [ebx];", 4},  // zero-extended to a word
+        {"push byte [ebx];", 4},
+        {"push qword [ebx];", 8},
+        {"push flag;", 4},        // a byte variable
+        {"push pair;", 8},
+        {"push @loc;", 4},
+        {"push 'text';", 4},
+        {"here: push @here;", 4},
+        {"push eax; pop ax;", 0},
+        {"push qword [ebx]; pop pair;", 0},
+        {"push flag; pop flag;", 0},
+        {"push ax; push word [ebx]; push flag; push 1;", 16},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.push);
+        TearDown();
+        SetUp();
+        CompileFlags.stackframe_on = 0;
+        auto type = [](const char* name) { return static_cast<PVarType>(Idents->findIdent(name)->ptr); };
+        VarMan->addVar(vmLocal, "loc", type("dword"), 1, uint32_t(-8));
+        VarMan->addVar(vmGlobal, "flag", type("byte"), 1, 0);
+        VarMan->addVar(vmGlobal, "pair", type("qword"), 1, 0);
+        body(std::string(c.push) + "\nmov ecx, loc;");
+        EXPECT_EQ(fn(0)->LocalOffset, c.depth);
+        // mov ecx, [esp - 8 + depth], then the closing ret
+        const int32_t disp = -8 + int32_t(c.depth);
+        const std::string mov = disp == 0 ? "8b 0c 24" : "8b 4c 24 " + hex(std::string(1, char(disp)));
+        const std::string all = hex(code(0));
+        EXPECT_EQ(all.substr(all.size() - mov.size() - 3), mov + " c3");
+    }
+}
+
 // A body compiled for a function index goes into that function, and its
 // scope closes with it.
 TEST_F(CompilerEnv, BodyOfAFunctionCompilesIntoItAndClosesItsScope) {
@@ -369,7 +481,7 @@ TEST_F(CompilerEnv, BodyOfAFunctionCompilesIntoItAndClosesItsScope) {
     PFunction main = fn(0);
     PFunction p = FuncMan->CreateFunction(ltProc, nullptr);
     TAFile* src = TAFile::Create();
-    src->loadBuffer("body", "nop; inner: nop; jmp inner;", nullptr);
+    src->loadBuffer("body", "nop; inner: nop; jmp inner; }", nullptr);
     Compiler->F_CurFile = src;
     const uint32_t scope = Idents->upScope();
     Compiler->HandleDeclarations(int32_t(p->FuncIndex));
@@ -425,6 +537,67 @@ TEST_F(CompilerEnv, EpilogueRestoresUsesThenLocalsThenLeave) {
     EXPECT_NE(out.find("[124412] "), std::string::npos) << out;
 }
 
+// Whether a function already ends in its ret is known per function: one
+// that ended with a ret takes nothing from another, and a label after a ret
+// starts reachable code again.
+TEST_F(CompilerEnv, EachFunctionKeepsItsOwnClosingRet) {
+    auto named = [](const std::string& name) -> PFunction {
+        for (PFunction f : FuncMan->F_List)
+            if (funcName(f) == name) return f;
+        return nullptr;
+    };
+    const std::string frame = "55 8b ec 90 90 90 90 90 90";
+    struct Case {
+        const char* lines;
+        const char* fn;  // the function looked at
+        std::string code;
+    } cases[] = {
+        {"procedure p { retn; }\nprocedure q { nop; }", "q", frame + " 90 c9 c3"},
+        {"procedure p { retn; }\nprocedure q { nop; }", "p", frame + " c9 c3"},
+        {"retn;\nprocedure p { nop; }", "p", frame + " 90 c9 c3"},
+        {"retn;\nprocedure p { nop; }", "rtlmain", "c3"},
+        {"procedure p { retn; }", "rtlmain", "c3"},
+        {"nop;\nprocedure p { retn; }", "rtlmain", "90 c3"},
+        {"procedure outer { procedure inner { retn; } nop; }", "outer", frame + " 90 c9 c3"},
+        {"procedure outer { procedure inner { retn; } nop; }", "inner", frame + " c9 c3"},
+        {"procedure p { nop; retn; }\nretn;", "rtlmain", "c3"},
+        {"procedure p { retn; later: }", "p", frame + " c9 c3 c9 c3"},
+        {"retn; again: nop;", "rtlmain", "c3 90 c3"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.lines) + " / " + c.fn);
+        TearDown();
+        SetUp();
+        body(c.lines);
+        PFunction f = named(c.fn);
+        ASSERT_NE(f, nullptr);
+        EXPECT_EQ(hex(code(f->FuncIndex)), c.code);
+    }
+}
+
+// Each check reads exactly one token, whatever it finds.
+TEST_F(CompilerEnv, ExpectOperationsReadOneTokenEach) {
+    body("");
+    TAFile* src = TAFile::Create();
+    src->loadBuffer("tokens", "; , 5 eax newname rtlmain dword program if ;", nullptr);
+    Compiler->F_CurFile = src;
+    TCompiler& c = *Compiler;
+    EXPECT_TRUE(c.ExpectSymbol(";"));
+    EXPECT_FALSE(c.ExpectSymbol(";"));  // the ","
+    EXPECT_EQ(c.F_CurToken->F_String, ",");
+    EXPECT_EQ(c.ExpectToken({ttRegister, ttIdent}), ttNone);  // the 5
+    EXPECT_EQ(c.F_CurToken->F_Integer, 5);
+    EXPECT_EQ(c.ExpectToken({ttNumber, ttRegister}), ttRegister);
+    EXPECT_TRUE(c.ExpectFreeIdent());                          // newname
+    EXPECT_FALSE(c.ExpectFreeIdent());                         // rtlmain is declared
+    EXPECT_EQ(c.ExpectIdentType({itProc, itType}), itType);    // dword
+    EXPECT_EQ(c.ExpectKeyword({keyIf}), keyNone);              // program
+    EXPECT_EQ(c.F_CurToken->F_Keyword, keyProgram);
+    EXPECT_EQ(c.ExpectKeyword({keyProgram, keyIf}), keyIf);
+    EXPECT_EQ(c.ExpectIdentType({itProc}), itNone);            // the ";"
+    EXPECT_EQ(c.ExpectToken({ttEOF}), ttEOF);
+}
+
 // ---- messages of the statement loop and the header ----
 
 TEST_F(CompilerEnv, StatementErrors) {
@@ -444,6 +617,11 @@ TEST_F(CompilerEnv, StatementErrors) {
         {"l: l: nop;", "[3001] Reserved label l"},
         {"jmp l; l nop;", "[1212] Unexpected ident nop"},
         {"else;", "[11000] Unexpected reserved keyword else"},
+        {"stdcall;", "[11000] Unexpected reserved keyword stdcall"},
+        {"elseif (eax == 1) { }", "[11000] Unexpected reserved keyword elseif"},
+        {"until (eax == 1);", "[11000] Unexpected reserved keyword until"},
+        {"as dword;", "[11000] Unexpected reserved keyword as"},
+        {"union { }", "[11000] Unexpected reserved keyword union"},
         {"program test 'y';", "[10000] Unexpected reserved keyword program"},
         {"'text';", "[12000] Unexpected ansi string 'text'"},
         {"st0;", "[12000] Unexpected"},
@@ -456,6 +634,9 @@ TEST_F(CompilerEnv, StatementErrors) {
         {"push @5;", "[3333] Invalid pointer reference @5"},
         {"jmp 5:eax;", "[3434] Unexpected register eax"},
         {"jmp 5:6:7;", "[3434] Unexpected number 6"},
+        // A body that the end of the input cuts off is no body.
+        {"procedure p { nop;", "[9904] Unexpected EOF"},
+        {"procedure p { procedure q { nop; }", "[9904] Unexpected EOF"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.lines);
@@ -467,14 +648,109 @@ TEST_F(CompilerEnv, StatementErrors) {
     }
 }
 
-// A closing directive outside any section is an error, never a quiet end
-// of the project.
+// A closing directive or "}" outside any body or section is an error, never
+// a quiet end of the project that drops the rest of it.
 TEST_F(CompilerEnv, ClosingDirectiveAtTheOutermostLevel) {
     compile("program test 'x';");
     ::testing::internal::CaptureStdout();
     EXPECT_THROW(Compiler->sectionClosed("#end"), EAbort);
     const std::string out = ::testing::internal::GetCapturedStdout();
     EXPECT_NE(out.find("Unexpected directive #end outside of a section"), std::string::npos) << out;
+
+    struct Case {
+        const char* include;  // the standard include
+        const char* lines;
+        const char* message;
+    } cases[] = {
+        {"", "nop;\n#end\nnop;", "[3,0]: Unexpected directive #end outside of a section in [project.tav]"},
+        {"", "nop;\n#else nop;", "[3,6]: Unexpected directive #else outside of a section in [project.tav]"},
+        {"", "#elseif 1 == 1: nop;", "[2,8]: Unexpected directive #elseif outside of a section in [project.tav]"},
+        {"", "#if 1 == 1: nop; #end #end nop;", "Unexpected directive #end outside of a section"},
+        {"", "$END nop;", "Unexpected directive $end outside of a section"},
+        {"", "nop; } nop;", "[2,7]: [9900] Unexpected symbol \"}\" in [project.tav]"},
+        {"", "procedure p { nop; } } nop;", "[9900] Unexpected symbol \"}\""},
+        // Nor does a source nested in the project end it early.
+        {"cld;\n}\n", "nop;", "[2,2]: [9900] Unexpected symbol \"}\" in [tavik.tav]"},
+        {"cld; #end\n", "nop;", "Unexpected directive #end outside of a section in [tavik.tav]"},
+        // A procedure's body ends at its "}" only.
+        {"", "procedure p { nop; #end }", "[2,24]: Unexpected directive #end in the body of p in [project.tav]"},
+        {"", "procedure o { procedure p { #else } }", "Unexpected directive #else in the body of p"},
+        {"", "procedure p { #if 1: #return 1; #end }", "Unexpected directive #return in the body of p"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.lines);
+        TearDown();
+        SetUp();
+        if (*c.include) write("tavik.tav", c.include);
+        const std::string msg = failure(std::string("program test 'x';\n") + c.lines);
+        EXPECT_NE(msg.find(c.message), std::string::npos) << msg;
+        EXPECT_NE(msg.find("\nCode: \n"), std::string::npos) << msg;
+    }
+}
+
+// Deeply nested bodies end with a message at a fixed depth, not a stack
+// overflow; a deep but bounded nesting compiles.
+TEST_F(CompilerEnv, BodiesNestToAFixedDepth) {
+    std::string procs, ifs, mixed;
+    for (int i = 0; i < 100000; ++i) {
+        procs += "procedure p" + std::to_string(i) + " { ";
+        ifs += "if (eax == 1) { ";
+        mixed += i % 2 ? "while (ecx != 0) { " : "procedure q" + std::to_string(i) + " { ";
+    }
+    for (const std::string& text : {procs, ifs, mixed}) {
+        TearDown();
+        SetUp();
+        const std::string out = failure("program test 'x';\n" + text);
+        EXPECT_NE(out.find("[9903] Statements nested too deeply"), std::string::npos) << out.substr(0, 300);
+    }
+    TearDown();
+    SetUp();
+    std::string deep;
+    for (int i = 0; i < 400; ++i) deep += "procedure p" + std::to_string(i) + " { ";
+    deep += "nop;";
+    for (int i = 0; i < 400; ++i) deep += " }";
+    body(deep);
+    PFunction innermost = nullptr;
+    for (PFunction f : FuncMan->F_List)
+        if (std::string(funcName(f)) == "p399") innermost = f;
+    ASSERT_NE(innermost, nullptr);
+    EXPECT_EQ(hex(code(innermost->FuncIndex)), "55 8b ec 90 90 90 90 90 90 90 c9 c3");
+}
+
+// A statement may not begin with a name that stands for no statement: the
+// members of a block are such names while the block is read.
+TEST_F(CompilerEnv, NameOfNoStatementIsReserved) {
+    Idents->addIdent(itReservedKeyword, "member", nullptr);
+    const std::string out = failure("program test 'x';\nnop;\nmember;");
+    EXPECT_NE(out.find("[3,7]: [3002] Reserved reserved keyword member in [project.tav]"), std::string::npos) << out;
+}
+
+// The checks that the statement loop never lets through from source text:
+// an operand after the first without its ",", and a memory expression whose
+// register count the tokenizer has not bounded.
+TEST_F(CompilerEnv, OperandChecksBehindTheTokenizer) {
+    compile("program test 'x';");
+    TAFile* src = TAFile::Create();
+    src->loadBuffer("operands", "eax ebx", nullptr);
+    Compiler->F_CurFile = src;
+    std::unique_ptr<TOperand> first(Compiler->moveNextOperand(true, false));
+    EXPECT_EQ(first->hint, otRegister);
+    ::testing::internal::CaptureStdout();
+    EXPECT_THROW(Compiler->moveNextOperand(false, false), EAbort);
+    std::string out = ::testing::internal::GetCapturedStdout();
+    EXPECT_NE(out.find("[3123] Unexpected register ebx"), std::string::npos) << out;
+
+    // A define holding a memory expression with no register or with three.
+    for (int32_t count : {0, 3}) {
+        SCOPED_TRACE(count);
+        TearDown();
+        SetUp();
+        TCurrentToken mem;
+        mem.setBaseExp(4, count, REG_EAX, REG_EBX, 8, 1);
+        DefMan->addDefine("mem", &mem);
+        const std::string msg = failure("program test 'x';\nmov eax, mem;\n");
+        EXPECT_NE(msg.find("[2,13]: Invalid expression in [project.tav]"), std::string::npos) << msg;
+    }
 }
 
 TEST_F(CompilerEnv, PositionedMessageWithItsCodeLine) {

@@ -137,6 +137,9 @@ TEST_F(DirectiveTest, ConditionalSections) {
         {"#if dword == dword: #echo A #end #if dword == word: #echo B #else #echo C #end", {"A", "C"}},
         {"#if dword != word: #echo A #end", {"A"}},
         {"#set bits 32;\n#if bits == 32: #echo A #end", {"A"}},
+        // Constant names stand for their values on either side.
+        {"const C = 5;\n#if C == 5: #echo A #end #if 4 < C: #echo B #end #if C != C: #echo C #end", {"A", "B"}},
+        {"const C = 7 / 2;\n#if C == 4: #echo A #end", {"A"}},
         // Nested sections in a skipped one keep their own #end.
         {"#if 0 == 1: #if 1: #echo X #end #ifdef Q: #else #end #repeat 3: #end #echo Y\n#else #echo B #end", {"B"}},
         {"#if 1 == 1: #if 2 == 2: #echo A #else #echo B #end #echo C #else #echo D #end", {"A", "C"}},
@@ -150,6 +153,8 @@ TEST_F(DirectiveTest, ConditionalSections) {
         {"#ifdef else: #echo A #else #echo B #end", {"B"}},
         // Skipped text is never resolved: no built-in runs, no macro expands.
         {"#if 0 == 1: #ord(nonsense) #sizeof 5 #tokentype #end #echo A", {"A"}},
+        // A "#" inside a string of a skipped section still opens a word.
+        {"#if 0 == 1: #echo '#if' #end #echo B #end #echo C", {"C"}},
         // Comments in a skipped section hide what they hold.
         {"#if 0 == 1: // #end\n /* #end */ #echo A #end #echo B", {"B"}},
     };
@@ -174,6 +179,7 @@ TEST_F(DirectiveTest, ConditionalErrors) {
         {"#define D;\n#ifdef D == eax:", "[7798] Unexpected register eax"},
         {"#if 1 == nowhere:", "[7797] Unexpected ident nowhere"},
         {"#if 1 == 'a':", "[1222] NOT SUPPORTED YET"},
+        {"const S = 'a';\n#if 1 == S:", "[1222] NOT SUPPORTED YET"},
         {"#define D;\n#ifdef D == \"a\":", "[1222] NOT SUPPORTED YET"},
         {"#define D;\n#ifdef D < 1:", "[1999] Math operation not valid here"},
         {"#if 1 << 2:", "[1999] Math operation not valid here"},
@@ -251,6 +257,8 @@ TEST_F(DirectiveTest, RepeatErrors) {
         {"#repeat x: #end", "[34323] Unexpected ident x"},
         {"#repeat 3 nop; #end", "[3535] Unexpected ident nop"},
         {"#repeat 2000000: #end", "[34324] Repeat count above 1048576"},
+        // Nested sections multiply their passes: the whole build has a budget.
+        {"#repeat 1000: #repeat 1000: #repeat 1000: #end #end #end", "[34325] Repeated sections run more than 2097152"},
         {"#repeat 2: nop; #else #end", "[3536] Unexpected #else in a #repeat section"},
         {"#repeat 2: nop; }", "[7653] Unexpected symbol }"},
         {"#repeat 0: nop;", "[7652] Unexpected EOF"},
@@ -360,6 +368,17 @@ TEST_F(MacroBodyTest, VariablesBelongToTheMacroBeingExpanded) {
     EXPECT_GE(m->indexOfParam("x"), 0);
     EXPECT_EQ(MacMan->F_Master->indexOfParam("x"), -1);
     EXPECT_GE(MacMan->F_Master->indexOfParam("y"), 0);
+}
+
+// Text in a skipped section never calls a macro, not even one named right
+// after a "#".
+TEST_F(MacroBodyTest, SkippedSectionsExpandNoMacro) {
+    macro("m", "#echo expanded\n#return 1;\n");
+    EXPECT_EQ(echoes("#if 0 == 1: #m m; $m #echo m #else #echo other #end\n#echo after\n"),
+                     (Lines{"other", "after"}));
+    restart();
+    macro("m", "#echo expanded\n#return 1;\n");
+    EXPECT_EQ(echoes("#repeat 0: #m #end #ifdef NOPE: #m #end #echo after\n"), Lines{"after"});
 }
 
 TEST_F(DirectiveTest, ReturnOutsideAMacro) {

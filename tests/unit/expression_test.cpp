@@ -111,6 +111,10 @@ TEST_F(ExpressionEnv, ValuesNotEvaluated) {
 TEST_F(ExpressionEnv, NamedNumbersTakePart) {
     EXPECT_EQ(echoes("#define N 5;\n#define F 0.5;\n#a = N * 2 + F;\n#b = $a shl N;\n#echo $a\n#echo $b\n"),
               (std::vector<std::string>{"10", "320"}));
+    restart();
+    // A numeric constant takes part; a string constant is taken as it is.
+    EXPECT_EQ(echoes("const K = 6;\nconst T = 'txt';\n#a = K * 2 - 1;\n#b = T;\n#echo $a\n#echo $b\n"),
+              (std::vector<std::string>{"11", "txt"}));
 }
 
 TEST_F(ExpressionEnv, SyntaxErrorsWithTheirCodes) {

@@ -24,8 +24,10 @@ namespace {
 // A section is compiled by a nested statement loop; past this depth of
 // loops a further section is rejected before it could exhaust the stack.
 constexpr uint32_t MAX_SECTION_DEPTH = 200;
-// Passes of one #repeat.
+// Passes of one #repeat, and of all of them together (nested sections
+// multiply their counts).
 constexpr int64_t MAX_REPEAT = int64_t(1) << 20;
+constexpr uint64_t MAX_REPEAT_PASSES = uint64_t(1) << 21;
 
 // The directive that ended a statement loop, and that loop's depth. A section
 // reads it right after its nested loop returns: a loop that stopped at "}"
@@ -288,6 +290,9 @@ bool handle_DIRECTIVE_repeat() {
     TAFile* f = src();
     const uint32_t line = f->CurLine, pos = f->CurChar, col = f->CurLineChar;
     for (int64_t pass = 0; pass < n; ++pass) {
+        if (++Compiler->F_RepeatPasses > MAX_REPEAT_PASSES)
+            Log->FatalError("[34325] Repeated sections run more than " + std::to_string(MAX_REPEAT_PASSES) +
+                            " passes");
         Compiler->F_CurFile = f;
         f->CurLine = line;
         f->CurChar = pos;
