@@ -187,6 +187,15 @@ TEST_F(CallNoFrame, NestedPointerCallRemovesItsArguments) {
     EXPECT_EQ(func("g")->LocalOffset, 0u);
 }
 
+TEST_F(CallNoFrame, RegistersPushedBeforeAnEspArgumentTakeAWordEach) {
+    ok("procedure f(dword x, y, z) { }\n"
+       "procedure g(dword a) { f(a, ax, cx); f(a, a, ax); }\n");
+    // push cx, push ax (no prefix: a whole word each), then a two words further
+    EXPECT_EQ(code("g"),
+              "90 90 90 90 90 90 51 50 FF 74 24 0C E8 00 00 00 00 "
+              "50 FF 74 24 08 FF 74 24 0C E8 00 00 00 00 C2 04 00");
+}
+
 TEST_F(CallNoFrame, FunctionPointerCallsKeepTheDepth) {
     ok("procedure* fp(dword x);\n"
        "procedure g(dword a) { fp(a); mov eax, a; }\n");

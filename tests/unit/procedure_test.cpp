@@ -114,12 +114,12 @@ TEST_F(Proc, DeepNestingIsRefused) {
         for (int i = 0; i < n; ++i) s += "procedure p" + std::to_string(i) + " { ";
         return s + std::string(static_cast<size_t>(n), '}');
     };
-    ok(nested(199));
-    EXPECT_EQ(code("p198"), kPrologue + " C9 C3");
-    for (int n : {200, 100000}) {
+    ok(nested(499));
+    EXPECT_EQ(code("p498"), kPrologue + " C9 C3");
+    for (int n : {500, 100000}) {
         TearDown();
         SetUp();
-        fails(nested(n), "[6394] Procedures nested too deeply");
+        fails(nested(n), "[9903] Statements nested too deeply");
     }
 }
 

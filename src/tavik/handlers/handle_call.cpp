@@ -38,12 +38,11 @@ bool espBased(const TOperand* op) {
     return (op->hint == otMem || op->hint == otMemRef) && op->reg_count >= 1 && op->reg_base == REG_ESP;
 }
 
-// Bytes that pushing op puts on the stack.
+// Bytes that pushing op puts on the stack: a register takes a word (a
+// 16-bit one is pushed without an operand-size prefix).
 uint32_t stackBytes(const TOperand* op) {
     const uint32_t word = ptrSize ? ptrSize : 4;
     switch (op->hint) {
-    case otRegister:
-        return op->size ? op->size : word;
     case otMem:
     case otVar:
         return op->size ? (op->size + word - 1) / word * word : word;

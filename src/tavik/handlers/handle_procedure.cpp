@@ -19,10 +19,6 @@ namespace {
 TAFile* src() { return Compiler->F_CurFile; }
 TCurrentToken* tok() { return Compiler->F_CurToken; }
 
-// A body is compiled by a nested statement loop: past this depth of loops a
-// further definition is refused before it could exhaust the stack.
-constexpr uint32_t MAX_BODY_DEPTH = 200;
-
 // Consumes the next character when it is c (blanks skipped unless direct).
 bool takeChar(char c, bool direct = false) {
     if (src()->peekNextRealChar(!direct) != c) return false;
@@ -97,7 +93,6 @@ PFunction methodOf(PVarType t) {
 }  // namespace
 
 PFunction handle_PROCEDURE(bool isFunc) {
-    if (Compiler->loopDepth() >= MAX_BODY_DEPTH) Log->FatalError("[6394] Procedures nested too deeply");
     readFunctionName();
     PFunction f;
     if (tok()->F_IdentType == itType) {
