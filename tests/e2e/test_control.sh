@@ -48,7 +48,7 @@ runs() {
 if build marks; then
   jumps marks >marks.jumps
   # Every placeholder became a jump: nothing is left of its seven nops.
-  objdump -d marks.exe | grep -c $'\tnop' | grep -qx 160 || fail "marks: nops other than the body's 160"
+  objdump -d marks.exe | grep -c $'\tnop' | grep -x 160 >/dev/null || fail "marks: nops other than the body's 160"
   # Short where the target is near, near across the long body.
   [ "$(grep -c '^0f 85 jne' marks.jumps)" = 2 ] || fail "marks: not two near jne across the long body"
   [ "$(grep -vc '^0f' marks.jumps)" = 17 ] || fail "marks: not 17 short jumps"

@@ -99,7 +99,7 @@ if build hello && build gui; then
     grep -q 'file format pei-i386' hello.p || fail "hello: not pei-i386"
     grep -q '(Windows CUI)' hello.p || fail "hello: subsystem"
     grep -q 'DLL Name: kernel32.dll' hello.p || fail "hello: import of kernel32.dll"
-    objdump -p gui.exe | grep -q '(Windows GUI)' || fail "gui: subsystem"
+    objdump -p gui.exe | grep '(Windows GUI)' >/dev/null || fail "gui: subsystem"
   fi
   pecheck hello.exe <<'PY'
 fh, oh = pe.FILE_HEADER, pe.OPTIONAL_HEADER
@@ -333,7 +333,7 @@ src=${TAVIK_SOURCE_DIR:-$(dirname "$0")/../..}
 cp "$src/examples/hello.tav" example.tav
 if build example; then
   if command -v objdump >/dev/null; then
-    objdump -p example.exe | grep -q '(Windows CUI)' || fail "example: not a console image"
+    objdump -p example.exe | grep '(Windows CUI)' >/dev/null || fail "example: not a console image"
   fi
   if [ $have_wine = 1 ]; then
     runexe example

@@ -172,14 +172,14 @@ if build refs; then
   awk '($1 == "0f" && $2 != 4) || ($1 == "e9" && $2 != 3) || ($1 != "0f" && $1 != "e9" && $2 != 2)' refs.jumps |
     grep -q . && fail "refs: jumps of the wrong length: $(tr '\n' ';' <refs.jumps)"
   [ "$(awk '$1 == "0f"' refs.jumps | wc -l)" -ge 2 ] || fail "refs: no near conditional jumps"
-  awk '$1 == "e9" && $3 < $4' refs.jumps | grep -q . || fail "refs: no near jump backwards"
+  awk '$1 == "e9" && $3 < $4' refs.jumps | grep . >/dev/null || fail "refs: no near jump backwards"
   while read -r _ _ t _; do [ -n "$(at "$t")" ] || fail "refs: jump into the middle of an instruction at $t"; done <refs.jumps
   # Calls land on procedure entries.
   calls=$(awk -F'\t' '$3 ~ /^call / { sub(/.* /, "", $3); print $3 }' refs.lst | sort -u)
   [ -n "$calls" ] || fail "refs: no calls"
   for t in $calls; do [ "$(at $((t)))" = 'push bp' ] || fail "refs: call to $t"; done
   # The locals allocation takes 16 bits and is followed by the body.
-  grep -A1 -F 'sub sp,0x8' refs.lst | tail -1 | grep -qF 'mov al,0x4c' || fail "refs: locals allocation"
+  grep -A1 -F 'sub sp,0x8' refs.lst | tail -1 | grep -F 'mov al,0x4c' >/dev/null || fail "refs: locals allocation"
   if [ -n "$qemu" ]; then
     boot refs
     printf 'T:7VANNNLIR\r\n' | cmp -s - refs.serial || fail "refs: serial output $(od -c refs.serial)"
