@@ -420,7 +420,7 @@ void TCompiler::retTriggered(PFunction func) {
     if (func->LocalSize != 0) {
         // The same aligned size that the prologue reserves.
         TOperand esp, imm;
-        esp.setRegister(REG_ESP);
+        esp.setRegister(stackRegister());
         imm.setImm(static_cast<int32_t>((func->LocalSize + 3u) & ~3u), ptrSize);
         execInstruction(func, "add", &esp, &imm);
     }
@@ -482,7 +482,7 @@ void TCompiler::localMemory(POperand op, const TVar* v, int32_t fieldOffset, int
     checkOwnFrame(v);
     const uint32_t base = CompileFlags.stackframe_on ? ptrSize : (F_CurFunc ? F_CurFunc->LocalOffset : 0);
     const auto disp = static_cast<int32_t>(v->address + base + static_cast<uint32_t>(fieldOffset));
-    op->setMemory(static_cast<uint32_t>(byteCount), disp, 0, {CompileFlags.stackframe_on ? REG_EBP : REG_ESP});
+    op->setMemory(static_cast<uint32_t>(byteCount), disp, 0, {CompileFlags.stackframe_on ? frameRegister() : REG_ESP});
 }
 
 void TCompiler::globalIndex(POperand op, const TVar* v) {

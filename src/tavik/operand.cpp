@@ -66,6 +66,10 @@ TSegment strToSeg(const std::string& name)
 
 std::string regToStr(TRegister reg) { return reg < 24 ? kRegNames[reg] : ""; }
 
+TRegister frameRegister() { return CompileFlags.cpu_bits == 16 ? REG_BP : REG_EBP; }
+
+TRegister stackRegister() { return CompileFlags.cpu_bits == 16 ? REG_SP : REG_ESP; }
+
 uint8_t regSize(TRegister reg)
 {
     if (reg < 8) return 1;

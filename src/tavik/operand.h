@@ -97,3 +97,7 @@ TRegister strToReg(const std::string& name);
 TSegment strToSeg(const std::string& name);
 std::string regToStr(TRegister reg);
 uint8_t regSize(TRegister reg);
+// The frame and stack registers of the bit mode: bp and sp in 16-bit code,
+// ebp and esp otherwise.
+TRegister frameRegister();
+TRegister stackRegister();

@@ -248,7 +248,7 @@ TTavToken variable(TAFile* f, TCurrentToken* tok, PVar v, TIdentType kind, const
         if (v->mode == vmLocal) {
             if (Compiler) Compiler->checkOwnFrame(v);
             if (CompileFlags.stackframe_on) {
-                op->setMemory(0, static_cast<int32_t>(v->address + ptrSize + offset), 0, {REG_EBP});
+                op->setMemory(0, static_cast<int32_t>(v->address + ptrSize + offset), 0, {frameRegister()});
             } else {
                 const uint32_t localOffset = Compiler && Compiler->F_CurFunc ? Compiler->F_CurFunc->LocalOffset : 0;
                 op->setMemory(0, static_cast<int32_t>(v->address + localOffset + offset), 0, {REG_ESP});

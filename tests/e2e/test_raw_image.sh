@@ -186,6 +186,51 @@ if build refs; then
   fi
 fi
 
+# ---- A procedure with parameters and a local in 16-bit code ----
+# Its frame is bp-based: push bp, mov bp,sp, parameters at bp+4 and bp+6
+# above a near return address, the local below bp. It prints "OK".
+cat >frame16.tav <<'EOF'
+program raw_image 'frame16';
+procedure putc() {
+  mov ah, 1;
+  xor dx, dx;
+  int 0x14;
+}
+procedure put2(word first, second) {
+  word saved;
+  mov ax, second;
+  mov saved, ax;
+  mov ax, first;
+  putc();
+  mov ax, saved;
+  putc();
+}
+xor ax, ax;
+mov ds, ax;
+mov ss, ax;
+mov sp, 0x7C00;
+put2(0x4F, 0x4B);
+mov al, 0x0D; putc();
+mov al, 0x0A; putc();
+mov ax, 0x5301; xor bx, bx; int 0x15;
+mov ax, 0x5307; mov bx, 1; mov cx, 3; int 0x15;
+halt:
+hlt;
+jmp halt;
+EOF
+if build frame16; then
+  listing frame16.img 128 | cut -f2- | tr -d ' ' >frame16.lst
+  for want in '8bec	movbp,sp' '8b4606	movax,WORDPTR[bp+0x6]' '8946fc	movWORDPTR[bp-0x4],ax' \
+              '8b4604	movax,WORDPTR[bp+0x4]' '8b46fc	movax,WORDPTR[bp-0x4]' '83c404	addsp,0x4' \
+              'c20400	ret0x4'; do
+    grep -xF "$want" frame16.lst >/dev/null || fail "frame16: no \"$want\""
+  done
+  if [ -n "$qemu" ]; then
+    boot frame16
+    printf 'OK\r\n' | cmp -s - frame16.serial || fail "frame16: serial output $(od -c frame16.serial)"
+  fi
+fi
+
 # ---- Sizes: the first sector and the floppy ----
 # A program of 510 bytes (rtlmain ends with one ret) gets the signature
 # right behind it.

@@ -117,7 +117,7 @@ void callFunction(PFunction cur, PFunction f) {
         Compiler->checkOwnFrame(v);
         v->active = 1;
         if (CompileFlags.stackframe_on)
-            target.setMemory(ptrSize, static_cast<int32_t>(v->address + ptrSize), 0, {REG_EBP});
+            target.setMemory(ptrSize, static_cast<int32_t>(v->address + ptrSize), 0, {frameRegister()});
         else
             target.setMemory(ptrSize, static_cast<int32_t>(v->address + cur->LocalOffset), 0, {REG_ESP});
     } else {

@@ -60,7 +60,7 @@ OperandPtr variableOperand(const TCurrentToken* tk) {
         // reaches: above EBP by the word size, or above ESP by the pushes so far.
         const bool frame = CompileFlags.stackframe_on != 0;
         const uint32_t base = frame ? ptrSize : (Compiler->F_CurFunc ? Compiler->F_CurFunc->LocalOffset : 0);
-        op->setMemory(size, static_cast<int32_t>(v->address + base + member), 0, {frame ? REG_EBP : REG_ESP});
+        op->setMemory(size, static_cast<int32_t>(v->address + base + member), 0, {frame ? frameRegister() : REG_ESP});
     } else {
         op->setPointer(otVar, Compiler->F_CurFunc, v);
         op->size = size;

@@ -122,8 +122,8 @@ PFunction handle_PROCEDURE(bool isFunc) {
     const bool frame = CompileFlags.stackframe_on != 0;
     if (frame) {
         TOperand ebp, esp;
-        ebp.setRegister(REG_EBP);
-        esp.setRegister(REG_ESP);
+        ebp.setRegister(frameRegister());
+        esp.setRegister(stackRegister());
         Compiler->execInstruction(f, "push", &ebp);
         Compiler->execInstruction(f, "mov", &ebp, &esp);
     }
