@@ -341,6 +341,18 @@ if build example; then
     [ "$(cat example.out)" = "Hello from Tavik" ] || fail "example: output '$(cat example.out)'"
   fi
 fi
+# The bundled DLL and its client.
+cp "$src/examples/greetlib.tav" "$src/examples/greet.tav" .
+if build greetlib dll && build greet; then
+  pecheck greetlib.dll <<'PY'
+assert sorted(s.name for s in pe.DIRECTORY_ENTRY_EXPORT.symbols) == [b'Greeting', b'TextLength']
+PY
+  if [ $have_wine = 1 ]; then
+    runexe greet
+    [ "$rc" = 0 ] || fail "greet: exit code $rc"
+    [ "$(cat greet.out)" = "Hello from a Tavik DLL" ] || fail "greet: output '$(cat greet.out)'"
+  fi
+fi
 
 # ---- builds that the linker refuses leave no file ----
 # An entry label in a procedure that nothing calls has no code in the image.
