@@ -104,6 +104,19 @@ void InitTavik() {
     strTAVIK_VERSION = "Tavik Assembler " + platform::FileVersion(platform::ExecutablePath());
     platform::SetConsoleTitle(strTAVIK_VERSION);
 
+    CreateGlobals();
+
+    for (const std::string& line : BannerLines(strTAVIK_VERSION)) Log->Message(line, colBanner);
+
+    Plugins = new TPluginManager();
+}
+
+void DeinitTavik() {
+    FreeAndNil(Plugins);
+    FreeGlobals();
+}
+
+void CreateGlobals() {
     FuncOps = new std::vector<TOperand*>();
     Settings = new TSettings();
     Idents = new TIdentManager();
@@ -121,14 +134,9 @@ void InitTavik() {
     // After InitCompiler: the outermost macro's buffer must be the compiler's first file.
     MacMan = new TMacroManager();
     Log = new TLog();
-
-    for (const std::string& line : BannerLines(strTAVIK_VERSION)) Log->Message(line, colBanner);
-
-    Plugins = new TPluginManager();
 }
 
-void DeinitTavik() {
-    FreeAndNil(Plugins);
+void FreeGlobals() {
     FreeAndNil(Compiler);
     FreeAndNil(Log);
     FreeAndNil(Settings);

@@ -20,6 +20,10 @@ extern TFileWriter* batFile;
 void InitTavik();
 // Frees them again; safe after a partial InitTavik.
 void DeinitTavik();
+// The managers, the compiler and the log of InitTavik, in the same order,
+// without banner or plug-ins; FreeGlobals frees whichever of them exist.
+void CreateGlobals();
+void FreeGlobals();
 
 // The whole program on the arguments after the program name. Returns the exit
 // code. When quickExit is set on return the process must end at once: the

@@ -15,6 +15,7 @@
 #include "classes/var_manager.h"
 #include "common.h"
 #include "compiler.h"
+#include "driver.h"
 #include "global.h"
 #include "log.h"
 #include "settings.h"
@@ -25,41 +26,12 @@ struct FrontEnd {
     FrontEnd() {
         ptrSize = 4;
         CompileFlags.cpu_bits = 32;
-        Settings = new TSettings();
-        Idents = new TIdentManager();
-        VarMan = new TVarManager();
-        FuncMan = new TFunctionManager();
-        RegMan = new TRegisterManager();
-        Compiler = new TCompiler();
-        Consts = new TConstManager();
-        DefMan = new TDefineManager();
-        Compiler->InitCompiler();
-        MacMan = new TMacroManager();
-        Log = new TLog();
+        CreateGlobals();
         Consts->addConst("limit", 100, ctValue);
         VarMan->addVar(vmGlobal, "counter", static_cast<PVarType>(Idents->findIdent("dword")->ptr), 1, 0);
     }
     ~FrontEnd() {
-        delete Compiler;
-        delete MacMan;
-        delete Log;
-        delete DefMan;
-        delete Consts;
-        delete RegMan;
-        delete FuncMan;
-        delete VarMan;
-        delete Idents;
-        delete Settings;
-        Compiler = nullptr;
-        MacMan = nullptr;
-        Log = nullptr;
-        DefMan = nullptr;
-        Consts = nullptr;
-        RegMan = nullptr;
-        FuncMan = nullptr;
-        VarMan = nullptr;
-        Idents = nullptr;
-        Settings = nullptr;
+        FreeGlobals();
     }
 };
 

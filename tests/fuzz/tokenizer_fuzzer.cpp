@@ -18,6 +18,7 @@
 #include "common.h"
 #include "compiler.h"
 #include "cur_token.h"
+#include "driver.h"
 #include "exceptions.h"
 #include "global.h"
 #include "log.h"
@@ -68,18 +69,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     // Fatal messages go to standard output; libFuzzer reports on stderr.
     if (!std::freopen("/dev/null", "w", stdout)) return 0;
     ptrSize = 4;
-    Settings = new TSettings();
-    Idents = new TIdentManager();
-    VarMan = new TVarManager();
-    FuncMan = new TFunctionManager();
-    RegMan = new TRegisterManager();
-    blStack = new TBlockStack();
-    Compiler = new TCompiler();
-    Consts = new TConstManager();
-    DefMan = new TDefineManager();
-    Compiler->InitCompiler();
-    MacMan = new TMacroManager();
-    Log = new TLog();
+    CreateGlobals();
     Compiler->F_CurFunc = FuncMan->CreateFunction(ltProc, nullptr);
     declareNames();
     return 0;

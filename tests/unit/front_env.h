@@ -22,6 +22,7 @@
 #include "common.h"
 #include "compiler.h"
 #include "cur_token.h"
+#include "driver.h"
 #include "exceptions.h"
 #include "global.h"
 #include "log.h"
@@ -34,44 +35,12 @@ protected:
         CompileFlags.cpu_bits = 32;
         CompileFlags.peek_mode = 0;
         fileCounter = 0;
-        Settings = new TSettings();
-        Idents = new TIdentManager();
-        VarMan = new TVarManager();
-        FuncMan = new TFunctionManager();
-        RegMan = new TRegisterManager();
-        blStack = new TBlockStack();
-        Compiler = new TCompiler();
-        Consts = new TConstManager();
-        DefMan = new TDefineManager();
-        Compiler->InitCompiler();
-        MacMan = new TMacroManager();
-        Log = new TLog();
+        CreateGlobals();
         Compiler->F_CurFunc = FuncMan->CreateFunction(ltProc, nullptr);
     }
 
     void TearDown() override {
-        delete Compiler;
-        Compiler = nullptr;
-        delete MacMan;
-        MacMan = nullptr;
-        delete Log;
-        Log = nullptr;
-        delete Consts;
-        Consts = nullptr;
-        delete DefMan;
-        DefMan = nullptr;
-        delete blStack;
-        blStack = nullptr;
-        delete RegMan;
-        RegMan = nullptr;
-        delete FuncMan;
-        FuncMan = nullptr;
-        delete VarMan;
-        VarMan = nullptr;
-        delete Idents;
-        Idents = nullptr;
-        delete Settings;
-        Settings = nullptr;
+        FreeGlobals();
         LogHooks = TLogHooks{};
         MacroCallHandler = nullptr;
         CompileFlags.cpu_bits = 0;
