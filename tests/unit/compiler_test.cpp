@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "../encoder/diff_harness.h"
+#include "compile_env.h"
 #include "afile.h"
 #include "classes/const_manager.h"
 #include "classes/define_manager.h"
@@ -50,79 +51,28 @@ TAVBOOL TAV_CALL testBuilder(TTriggerEvent evt, uint32_t) {
 
 std::string hex(const std::string& s) { return enctest::hexBytes(s); }
 
-class CompilerEnv : public ::testing::Test {
+class CompilerEnv : public tavtest::CompileEnv {
 protected:
+    CompilerEnv() { builder = testBuilder; }
+
     void SetUp() override {
-        ::testing::internal::CaptureStdout();
-        InitTavik();
-        std::fflush(stdout);
-        ::testing::internal::GetCapturedStdout();
-        CompileFlags.cpu_bits = 32;
-        char tmpl[] = "/tmp/tavik_comp_XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir = tmpl;
-        // The executable's folder is the scratch folder: its includes are the test's.
-        strTAVIK_PATH = dir.string() + "/";
         g_inject.clear();
         g_starts = 0;
-        Plugins->registerBuilder("test", testBuilder);
+        CompileEnv::SetUp();
         Plugins->registerBuilder("other", testBuilder);
     }
 
-    void TearDown() override {
-        DeinitTavik();
-        CompileFlags.cpu_bits = 0;
-        CompileFlags.stackframe_on = 1;
-        std::error_code ec;
-        std::filesystem::remove_all(dir, ec);
-    }
-
-    void write(const std::string& name, const std::string& text) {
-        std::filesystem::path p = dir / name;
-        std::filesystem::create_directories(p.parent_path());
-        std::ofstream(p, std::ios::binary) << text;
-    }
-
     // Compiles project.tav with the text; the printed text.
-    std::string compile(const std::string& text, bool* aborted = nullptr) {
-        write("project.tav", text);
-        ::testing::internal::CaptureStdout();
-        bool stopped = false;
-        try {
-            Compiler->LoadProject((dir / "project.tav").string());
-            Compiler->Compile();
-        } catch (const EAbort&) {
-            stopped = true;
-        } catch (...) {
-            std::fflush(stdout);
-            ::testing::internal::GetCapturedStdout();
-            throw;
-        }
-        std::fflush(stdout);
-        std::string out = ::testing::internal::GetCapturedStdout();
-        if (aborted) *aborted = stopped;
-        else EXPECT_FALSE(stopped) << out;
-        return out;
-    }
+    std::string compile(const std::string& text, bool* aborted = nullptr) { return compileProject(text, aborted); }
 
     // The header and the lines, compiled; it must succeed.
     std::string body(const std::string& lines) { return compile("program test 'x';\n" + lines); }
 
     // The message of a project that must fail.
-    std::string failure(const std::string& text) {
-        bool aborted = false;
-        std::string out = compile(text, &aborted);
-        EXPECT_TRUE(aborted) << out;
-        return out;
-    }
+    std::string failure(const std::string& text) { return failedProject(text); }
 
     static PFunction fn(uint32_t i) { return FuncMan->getFunc(i); }
-    static std::string code(uint32_t i) {
-        PFunction f = fn(i);
-        return f ? std::string(f->Buffer ? f->Buffer : "", f->BufLen) : std::string();
-    }
-
-    std::filesystem::path dir;
+    static std::string code(uint32_t i) { return tavtest::codeOf(fn(i)); }
 };
 
 // ---- code bytes ----

@@ -22,6 +22,7 @@
 #include "classes/ident_manager.h"
 #include "classes/shared_records.h"
 #include "common.h"
+#include "compile_env.h"
 #include "compiler.h"
 #include "driver.h"
 #include "exceptions.h"
@@ -30,8 +31,6 @@
 #include "plugins/plugin_manager.h"
 
 namespace control_test {
-
-inline TAVBOOL TAV_CALL quietBuilder(TTriggerEvent, uint32_t) { return 1; }
 
 // Bytes as lower-case hex pairs separated by blanks.
 inline std::string hex(const std::string& s) {
@@ -45,70 +44,25 @@ inline std::string hex(const std::string& s) {
     return r;
 }
 
-class Control : public ::testing::Test {
+class Control : public tavtest::CompileEnv {
 protected:
     void SetUp() override {
-        ::testing::internal::CaptureStdout();
-        InitTavik();
-        std::fflush(stdout);
-        ::testing::internal::GetCapturedStdout();
-        CompileFlags.cpu_bits = 32;
-        char tmpl[] = "/tmp/tavik_ctrl_XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir = tmpl;
-        strTAVIK_PATH = dir.string() + "/";
+        CompileEnv::SetUp();
         // An empty standard include keeps the warning about it away.
         std::ofstream(dir / "tavik.tav") << "";
-        Plugins->registerBuilder("test", quietBuilder);
     }
 
-    void TearDown() override {
-        DeinitTavik();
-        CompileFlags.cpu_bits = 0;
-        CompileFlags.stackframe_on = 1;
-        std::error_code ec;
-        std::filesystem::remove_all(dir, ec);
-    }
-
-    void reset() {
-        TearDown();
-        SetUp();
-    }
+    void reset() { restart(); }
 
     // Compiles the lines after a header; the printed text.
     std::string compile(const std::string& lines, bool* aborted = nullptr) {
-        std::ofstream(dir / "project.tav", std::ios::binary) << "program test 'x';\n" << lines;
-        ::testing::internal::CaptureStdout();
-        bool stopped = false;
-        try {
-            Compiler->LoadProject((dir / "project.tav").string());
-            Compiler->Compile();
-        } catch (const EAbort&) {
-            stopped = true;
-        } catch (...) {
-            std::fflush(stdout);
-            ::testing::internal::GetCapturedStdout();
-            throw;
-        }
-        std::fflush(stdout);
-        std::string out = ::testing::internal::GetCapturedStdout();
-        if (aborted) *aborted = stopped;
-        else EXPECT_FALSE(stopped) << out;
-        return out;
+        return compileProject(kHeader + lines, aborted);
     }
 
-    std::string failure(const std::string& lines) {
-        bool aborted = false;
-        std::string out = compile(lines, &aborted);
-        EXPECT_TRUE(aborted) << out;
-        return out;
-    }
+    std::string failure(const std::string& lines) { return failedProject(kHeader + lines); }
 
     static PFunction main() { return FuncMan->getFunc(0); }
-    static std::string code() {
-        PFunction f = main();
-        return std::string(f->Buffer ? f->Buffer : "", f->BufLen);
-    }
+    static std::string code() { return tavtest::codeOf(main()); }
     static std::vector<PFixup> fixups() {
         std::vector<PFixup> r;
         for (uint32_t i = 0; i < FixMan->Count(main()); ++i) r.push_back(FixMan->getFixup(main(), i));
@@ -119,8 +73,6 @@ protected:
         const TIdent* id = Idents->findIdent(name);
         return id ? static_cast<PFunction>(id->ptr) : nullptr;
     }
-
-    std::filesystem::path dir;
 };
 
 }  // namespace control_test

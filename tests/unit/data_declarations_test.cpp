@@ -24,6 +24,7 @@
 #include "classes/shared_records.h"
 #include "classes/var_manager.h"
 #include "common.h"
+#include "compile_env.h"
 #include "compiler.h"
 #include "driver.h"
 #include "exceptions.h"
@@ -33,78 +34,22 @@
 
 namespace {
 
-TAVBOOL TAV_CALL testBuilder(TTriggerEvent, uint32_t) { return 1; }
-
 std::string hex(const uint8_t* p, uint32_t n) {
     return enctest::hexBytes(std::string(reinterpret_cast<const char*>(p), n));
 }
 
-class DataEnv : public ::testing::Test {
+// No standard include in the scratch folder.
+class DataEnv : public tavtest::CompileEnv {
 protected:
-    void SetUp() override {
-        ::testing::internal::CaptureStdout();
-        InitTavik();
-        std::fflush(stdout);
-        ::testing::internal::GetCapturedStdout();
-        CompileFlags.cpu_bits = 32;
-        char tmpl[] = "/tmp/tavik_data_XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir = tmpl;
-        strTAVIK_PATH = dir.string() + "/";  // no standard include
-        Plugins->registerBuilder("test", testBuilder);
-    }
-
-    void TearDown() override {
-        DeinitTavik();
-        CompileFlags.cpu_bits = 0;
-        CompileFlags.stackframe_on = 1;
-        std::error_code ec;
-        std::filesystem::remove_all(dir, ec);
-    }
-
-    void reset() {
-        TearDown();
-        SetUp();
-    }
-
-    // Runs f with standard output captured; the printed text.
-    std::string run(const std::function<void()>& f, bool* aborted) {
-        ::testing::internal::CaptureStdout();
-        bool stopped = false;
-        try {
-            f();
-        } catch (const EAbort&) {
-            stopped = true;
-        } catch (...) {
-            std::fflush(stdout);
-            ::testing::internal::GetCapturedStdout();
-            throw;
-        }
-        std::fflush(stdout);
-        std::string out = ::testing::internal::GetCapturedStdout();
-        if (aborted) *aborted = stopped;
-        else EXPECT_FALSE(stopped) << out;
-        return out;
-    }
+    void reset() { restart(); }
 
     // Compiles a project of the header and the lines.
     std::string compile(const std::string& lines, bool* aborted = nullptr) {
-        std::ofstream(dir / "project.tav", std::ios::binary) << "program test 'x';\n" << lines;
-        return run(
-            [&] {
-                Compiler->LoadProject((dir / "project.tav").string());
-                Compiler->Compile();
-            },
-            aborted);
+        return compileProject(kHeader + lines, aborted);
     }
 
     // The message of lines that must fail.
-    std::string failure(const std::string& lines) {
-        bool aborted = false;
-        const std::string out = compile(lines, &aborted);
-        EXPECT_TRUE(aborted) << out;
-        return out;
-    }
+    std::string failure(const std::string& lines) { return failedProject(kHeader + lines); }
 
     // Compiles the lines as the body of procedure p; returns p.
     PFunction inProcedure(const std::string& lines, std::string* message = nullptr) {
@@ -134,8 +79,6 @@ protected:
     static std::string code(const TFunction* f) {
         return enctest::hexBytes(std::string(f->Buffer ? f->Buffer : "", f->BufLen));
     }
-
-    std::filesystem::path dir;
 };
 
 struct FailCase {

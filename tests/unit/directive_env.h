@@ -20,6 +20,7 @@
 #include "classes/function_manager.h"
 #include "classes/shared_records.h"
 #include "common.h"
+#include "compile_env.h"
 #include "compiler.h"
 #include "driver.h"
 #include "exceptions.h"
@@ -29,8 +30,6 @@
 
 namespace dirtest {
 
-inline TAVBOOL TAV_CALL quietBuilder(TTriggerEvent, uint32_t) { return 1; }
-
 struct Outcome {
     std::string out;        // what was printed
     bool aborted = false;   // a fatal error ended the build
@@ -39,48 +38,16 @@ struct Outcome {
     bool ok() const { return !aborted && exClass.empty(); }
 };
 
-class DirectiveEnv : public ::testing::Test {
+class DirectiveEnv : public tavtest::CompileEnv {
 protected:
-    void SetUp() override { start(); }
-    void TearDown() override { stop(); }
-
-    void start() {
-        ::testing::internal::CaptureStdout();
-        InitTavik();
-        std::fflush(stdout);
-        ::testing::internal::GetCapturedStdout();
-        CompileFlags.cpu_bits = 32;
-        char tmpl[] = "/tmp/tavik_dir_XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir = tmpl;
-        strTAVIK_PATH = dir.string() + "/";
+    void SetUp() override {
+        CompileEnv::SetUp();
         write("includes/tavik.tav", "");
-        Plugins->registerBuilder("test", quietBuilder);
-    }
-
-    void stop() {
-        DeinitTavik();
-        CompileFlags.cpu_bits = 0;
-        CompileFlags.stackframe_on = 1;
-        std::error_code ec;
-        std::filesystem::remove_all(dir, ec);
-    }
-
-    // A fresh compiler for the next case of a table.
-    void restart() {
-        stop();
-        start();
-    }
-
-    void write(const std::string& name, const std::string& text) {
-        std::filesystem::path p = dir / name;
-        std::filesystem::create_directories(p.parent_path());
-        std::ofstream(p, std::ios::binary) << text;
     }
 
     // Compiles the header and the lines.
     Outcome run(const std::string& lines) {
-        write("project.tav", "program test 'x';\n" + lines);
+        write("project.tav", kHeader + lines);
         Outcome r;
         ::testing::internal::CaptureStdout();
         try {
@@ -116,10 +83,8 @@ protected:
 
     static std::string mainCode() {
         PFunction f = FuncMan->getFunc(0);
-        return f ? enctest::hexBytes(std::string(f->Buffer ? f->Buffer : "", f->BufLen)) : std::string();
+        return f ? enctest::hexBytes(tavtest::codeOf(f)) : std::string();
     }
-
-    std::filesystem::path dir;
 };
 
 }  // namespace dirtest

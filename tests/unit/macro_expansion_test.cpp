@@ -20,6 +20,7 @@
 #include "classes/register_manager.h"
 #include "classes/var_manager.h"
 #include "common.h"
+#include "compile_env.h"
 #include "compiler.h"
 #include "driver.h"
 #include "exceptions.h"
@@ -29,57 +30,15 @@
 
 namespace {
 
-TAVBOOL TAV_CALL testBuilder(TTriggerEvent, uint32_t) { return 1; }
-
-class MacroEnv : public ::testing::Test {
+class MacroEnv : public tavtest::CompileEnv {
 protected:
-    void SetUp() override {
-        ::testing::internal::CaptureStdout();
-        InitTavik();
-        std::fflush(stdout);
-        ::testing::internal::GetCapturedStdout();
-        CompileFlags.cpu_bits = 32;
-        char tmpl[] = "/tmp/tavik_mac_XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir = tmpl;
-        strTAVIK_PATH = dir.string() + "/";
-        Plugins->registerBuilder("test", testBuilder);
-    }
-
-    void TearDown() override {
-        DeinitTavik();
-        CompileFlags.cpu_bits = 0;
-        CompileFlags.stackframe_on = 1;
-        std::error_code ec;
-        std::filesystem::remove_all(dir, ec);
-    }
-
     // Compiles the lines after a header; the printed text.
-    std::string compile(const std::string& lines, bool* aborted) {
-        std::ofstream(dir / "project.tav", std::ios::binary) << "program test 'x';\n" << lines;
-        ::testing::internal::CaptureStdout();
-        *aborted = false;
-        try {
-            Compiler->LoadProject((dir / "project.tav").string());
-            Compiler->Compile();
-        } catch (const EAbort&) {
-            *aborted = true;
-        } catch (...) {
-            std::fflush(stdout);
-            ::testing::internal::GetCapturedStdout();
-            throw;
-        }
-        std::fflush(stdout);
-        return ::testing::internal::GetCapturedStdout();
-    }
+    std::string compile(const std::string& lines, bool* aborted) { return compileProject(kHeader + lines, aborted); }
 
     // rtlmain's code after a compilation that must succeed.
     std::string mainCode(const std::string& lines) {
-        bool aborted;
-        const std::string out = compile(lines, &aborted);
-        EXPECT_FALSE(aborted) << out;
-        PFunction f = FuncMan->getFunc(0);
-        return enctest::hexBytes(f ? std::string(f->Buffer ? f->Buffer : "", f->BufLen) : std::string());
+        compileProject(kHeader + lines);
+        return enctest::hexBytes(tavtest::codeOf(FuncMan->getFunc(0)));
     }
 
     // The code of the function named name (rtlmain's by default).
@@ -91,21 +50,29 @@ protected:
 
     // The code of func after a compilation that must succeed.
     std::string funcCode(const std::string& lines, const std::string& func) {
-        bool aborted;
-        const std::string out = compile(lines, &aborted);
-        EXPECT_FALSE(aborted) << out;
+        compileProject(kHeader + lines);
         return codeOf(func);
     }
 
-    // The message of a compilation that must fail.
-    std::string failure(const std::string& lines) {
-        bool aborted;
-        const std::string out = compile(lines, &aborted);
-        EXPECT_TRUE(aborted) << out;
-        return out;
+    // The lines give the code of the plain ones (rtlmain's, or func's), each
+    // compiled on a fresh start; a fresh start follows.
+    void expectSameCode(const std::string& src, const std::string& plain, const char* func = nullptr) {
+        auto code = [&](const std::string& lines) { return func ? funcCode(lines, func) : mainCode(lines); };
+        const std::string want = code(plain);
+        restart();
+        EXPECT_EQ(code(src), want);
+        restart();
     }
 
-    std::filesystem::path dir;
+    // The lines fail with the message; a fresh start follows.
+    void expectFailure(const std::string& src, const std::string& message) {
+        const std::string out = failure(src);
+        EXPECT_NE(out.find(message), std::string::npos) << out;
+        restart();
+    }
+
+    // The message of a compilation that must fail.
+    std::string failure(const std::string& lines) { return failedProject(kHeader + lines); }
 };
 
 // ---- expansion ----
@@ -163,12 +130,7 @@ TEST_F(MacroEnv, CallsCompileTheirBodyInPlace) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.src);
-        const std::string want = mainCode(c.plain);
-        TearDown();
-        SetUp();
-        EXPECT_EQ(mainCode(c.src), want);
-        TearDown();
-        SetUp();
+        expectSameCode(c.src, c.plain);
     }
     // And one written out in bytes.
     EXPECT_EQ(mainCode("inline procedure clear($r) { xor $r, $r; }\nclear(eax); clear(ebx);"), "33 c0 33 db c3");
@@ -231,12 +193,7 @@ TEST_F(MacroEnv, CallsInProceduresAndAddressArguments) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.src);
-        const std::string want = funcCode(c.plain, c.func);
-        TearDown();
-        SetUp();
-        EXPECT_EQ(funcCode(c.src, c.func), want);
-        TearDown();
-        SetUp();
+        expectSameCode(c.src, c.plain, c.func);
     }
 }
 
@@ -321,12 +278,7 @@ TEST_F(MacroEnv, FunctionMacrosGiveTheirResult) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.src);
-        const std::string want = mainCode(c.plain);
-        TearDown();
-        SetUp();
-        EXPECT_EQ(mainCode(c.src), want);
-        TearDown();
-        SetUp();
+        expectSameCode(c.src, c.plain);
     }
 }
 
@@ -352,12 +304,7 @@ TEST_F(MacroEnv, RecursionKeepsEachLevelApart) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.src);
-        const std::string want = mainCode(c.plain);
-        TearDown();
-        SetUp();
-        EXPECT_EQ(mainCode(c.src), want);
-        TearDown();
-        SetUp();
+        expectSameCode(c.src, c.plain);
     }
 }
 
@@ -378,10 +325,7 @@ TEST_F(MacroEnv, RunawayRecursionEndsAtAFixedDepth) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.src);
-        const std::string out = failure(c.src);
-        EXPECT_NE(out.find(c.message), std::string::npos) << out;
-        TearDown();
-        SetUp();
+        expectFailure(c.src, c.message);
     }
 }
 
@@ -412,10 +356,7 @@ TEST_F(MacroEnv, DeclarationErrors) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.src);
-        const std::string out = failure(c.src);
-        EXPECT_NE(out.find(c.message), std::string::npos) << out;
-        TearDown();
-        SetUp();
+        expectFailure(c.src, c.message);
     }
 }
 
@@ -447,10 +388,7 @@ TEST_F(MacroEnv, CallErrors) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.src);
-        const std::string out = failure(c.src);
-        EXPECT_NE(out.find(c.message), std::string::npos) << out;
-        TearDown();
-        SetUp();
+        expectFailure(c.src, c.message);
     }
 }
 

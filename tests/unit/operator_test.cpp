@@ -24,6 +24,7 @@
 #include "classes/shared_records.h"
 #include "classes/var_manager.h"
 #include "common.h"
+#include "compile_env.h"
 #include "compiler.h"
 #include "driver.h"
 #include "exceptions.h"
@@ -32,78 +33,20 @@
 
 namespace {
 
-TAVBOOL TAV_CALL testBuilder(TTriggerEvent, uint32_t) { return 1; }
-
 std::string hex(const std::string& s) { return enctest::hexBytes(s); }
 
-class OperatorEnv : public ::testing::Test {
+class OperatorEnv : public tavtest::CompileEnv {
 protected:
-    void SetUp() override {
-        ::testing::internal::CaptureStdout();
-        InitTavik();
-        std::fflush(stdout);
-        ::testing::internal::GetCapturedStdout();
-        CompileFlags.cpu_bits = 32;
-        char tmpl[] = "/tmp/tavik_oper_XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir = tmpl;
-        strTAVIK_PATH = dir.string() + "/";
-        Plugins->registerBuilder("test", testBuilder);
-    }
-
     void TearDown() override {
-        DeinitTavik();
-        CompileFlags.cpu_bits = 0;
-        CompileFlags.stackframe_on = 1;
+        CompileEnv::TearDown();
         ptrSize = 4;
-        std::error_code ec;
-        std::filesystem::remove_all(dir, ec);
-    }
-
-    void restart() {
-        TearDown();
-        SetUp();
-    }
-
-    void write(const std::string& name, const std::string& text) {
-        std::ofstream(dir / name, std::ios::binary) << text;
-    }
-
-    std::string compile(const std::string& text, bool* aborted) {
-        write("project.tav", text);
-        ::testing::internal::CaptureStdout();
-        bool stopped = false;
-        try {
-            Compiler->LoadProject((dir / "project.tav").string());
-            Compiler->Compile();
-        } catch (const EAbort&) {
-            stopped = true;
-        } catch (...) {
-            std::fflush(stdout);
-            ::testing::internal::GetCapturedStdout();
-            throw;
-        }
-        std::fflush(stdout);
-        std::string out = ::testing::internal::GetCapturedStdout();
-        *aborted = stopped;
-        return out;
     }
 
     // The lines after the header; they must compile.
-    std::string body(const std::string& lines) {
-        bool aborted = false;
-        std::string out = compile("program test 'x';\n" + lines, &aborted);
-        EXPECT_FALSE(aborted) << out;
-        return out;
-    }
+    std::string body(const std::string& lines) { return compileProject(kHeader + lines); }
 
     // The message of lines that must fail.
-    std::string failure(const std::string& lines) {
-        bool aborted = false;
-        std::string out = compile("program test 'x';\n" + lines, &aborted);
-        EXPECT_TRUE(aborted) << out;
-        return out;
-    }
+    std::string failure(const std::string& lines) { return failedProject(kHeader + lines); }
 
     static PVarType type(const char* name) { return static_cast<PVarType>(Idents->findIdent(name)->ptr); }
     static PFunction main() { return FuncMan->getFunc(0); }
@@ -131,8 +74,6 @@ protected:
         Idents->addIdent(kind == ltFunc ? itFunc : itProc, name, f);
         return f;
     }
-
-    std::filesystem::path dir;
 };
 
 // objdump's reading of raw 32-bit code, one text per instruction.

@@ -20,6 +20,7 @@
 
 #include "classes/function_manager.h"
 #include "common.h"
+#include "compile_env.h"
 #include "driver.h"
 #include "exceptions.h"
 #include "filetypes/file_writer.h"
@@ -27,24 +28,12 @@
 #include "log.h"
 #include "plugins/plugin_manager.h"
 
-class PluginEnv : public ::testing::Test {
+class PluginEnv : public tavtest::TavikEnv {
 protected:
-    void SetUp() override {
-        ::testing::internal::CaptureStdout();
-        InitTavik();
-        std::fflush(stdout);
-        ::testing::internal::GetCapturedStdout();
-        char tmpl[] = "/tmp/tavik_plug_XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir = tmpl;
-    }
-
     void TearDown() override {
         delete fWriter;
         fWriter = nullptr;
-        DeinitTavik();
-        std::error_code ec;
-        std::filesystem::remove_all(dir, ec);
+        TavikEnv::TearDown();
     }
 
     // A plug-in folder in the scratch folder: each pair is the name in the
@@ -61,22 +50,7 @@ protected:
     // Runs f with standard output captured; the text printed. aborted tells
     // whether a fatal message ended it.
     std::string capture(const std::function<void()>& f, bool* aborted = nullptr) {
-        ::testing::internal::CaptureStdout();
-        bool stopped = false;
-        try {
-            f();
-        } catch (const EAbort&) {
-            stopped = true;
-        } catch (...) {
-            std::fflush(stdout);
-            ::testing::internal::GetCapturedStdout();
-            throw;
-        }
-        std::fflush(stdout);
-        std::string out = ::testing::internal::GetCapturedStdout();
-        if (aborted) *aborted = stopped;
-        else EXPECT_FALSE(stopped) << out;
-        return out;
+        return tavtest::captured(f, aborted);
     }
 
     // Loads the folder; the printed lines.
@@ -113,6 +87,4 @@ protected:
         appendCode(f, code);
         return f;
     }
-
-    std::filesystem::path dir;
 };

@@ -21,6 +21,7 @@
 #include "classes/shared_records.h"
 #include "classes/var_manager.h"
 #include "common.h"
+#include "compile_env.h"
 #include "compiler.h"
 #include "driver.h"
 #include "exceptions.h"
@@ -40,7 +41,8 @@ inline TAVBOOL TAV_CALL quietBuilder(TTriggerEvent evt, uint32_t) {
 }
 }  // namespace proc_test
 
-class ProcEnv : public ::testing::Test {
+// The program's folder stays the executable's.
+class ProcEnv : public tavtest::CompileEnv {
 public:
     struct Fix {
         TFixupType hint;
@@ -50,52 +52,28 @@ public:
     };
 
 protected:
+    ProcEnv() {
+        builder = proc_test::quietBuilder;
+        ownIncludes = false;
+    }
+
     void SetUp() override {
-        ::testing::internal::CaptureStdout();
-        InitTavik();
-        Plugins->registerBuilder("test", proc_test::quietBuilder);
-        std::fflush(stdout);
-        ::testing::internal::GetCapturedStdout();
-        CompileFlags.cpu_bits = 32;
+        CompileEnv::SetUp();
         CompileFlags.stackframe_on = 1;
-        char tmpl[] = "/tmp/tavik_proc_XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir = tmpl;
     }
 
     void TearDown() override {
         proc_test::onStart = nullptr;
-        DeinitTavik();
-        CompileFlags.cpu_bits = 0;
+        CompileEnv::TearDown();
         CompileFlags.entry_funcid = 0;
-        CompileFlags.stackframe_on = 1;
-        std::error_code ec;
-        std::filesystem::remove_all(dir, ec);
     }
 
     // Compiles the body behind a header; true when no fatal message ended it.
     // The printed text is kept in out.
     bool compile(const std::string& body) {
-        const std::filesystem::path p = dir / "prog.tav";
-        {
-            std::ofstream o(p, std::ios::binary);
-            o << "program test 'x';\n" << body;
-        }
-        ::testing::internal::CaptureStdout();
-        bool ok = true;
-        try {
-            Compiler->LoadProject(p.string());
-            Compiler->Compile();
-        } catch (const EAbort&) {
-            ok = false;
-        } catch (...) {
-            std::fflush(stdout);
-            out = ::testing::internal::GetCapturedStdout();
-            throw;
-        }
-        std::fflush(stdout);
-        out = ::testing::internal::GetCapturedStdout();
-        return ok;
+        bool aborted = false;
+        out = compileProject(kHeader + body, &aborted, "prog.tav");
+        return !aborted;
     }
 
     // Compiles and expects success.
@@ -142,7 +120,6 @@ protected:
         return nullptr;
     }
 
-    std::filesystem::path dir;
     std::string out;
 };
 
