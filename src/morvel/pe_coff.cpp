@@ -292,66 +292,49 @@ void TPECOFF::finalFixup(TCOFFSectionHeader* rootsection, TCOFFSectionHeader* da
             PFixup fx = host.Fixup_Get(fn, k);
             if (!fx->parentfunc && fx->hint == ftCodeRVA) continue;  // patched above
             const uint32_t p = fx->position;
-            auto field = [&](uint32_t at, uint32_t len) -> uint8_t* {
-                if (uint64_t(at) + len > fn->BufLen) fatal("Fixup outside the code of " + funcName(fn));
-                return reinterpret_cast<uint8_t*>(fn->Buffer) + at;
-            };
-            auto target = [&]() -> uint32_t {
-                PFunction t = host.Func_Get(fx->index);
-                if (!t) fatal("Reference from " + funcName(fn) + " to a function that does not exist");
-                if (!inCode(t)) fatal("Reference from " + funcName(fn) + " to " + funcName(t) + ", which has no code");
-                return targetAddress(t);
-            };
+            const FixupSite site{fn, fx};
             switch (fx->hint) {
             case ftLabel: {
-                uint8_t* f = field(p, 4);
-                set32(f, target() - (A + p + 4));
+                uint8_t* f = site.field(p, 4);
+                set32(f, site.target() - (A + p + 4));
                 break;
             }
             case ftRelative: {
-                uint8_t* f = field(p, 4);
+                uint8_t* f = site.field(p, 4);
                 set32(f, get32(f) + ImageBase);
                 break;
             }
             case ftJmp:
                 fatal("PE32 Error 2133421");
-            case ftJmpShort: {
-                uint8_t* f = field(p, 2);
-                int32_t d = int32_t(target() - (A + p + 2));
-                if (d < -128 || d > 127) fatal("Short jump out of range in " + funcName(fn));
-                f[1] = uint8_t(d);
+            case ftJmpShort:
+                site.shortJump();
                 break;
-            }
             case ftJmpFar: {
-                uint8_t* f = field(p, 5);
-                set32(f + 1, target() - (A + p + 5));
+                uint8_t* f = site.field(p, 5);
+                set32(f + 1, site.target() - (A + p + 5));
                 break;
             }
             case ftConst: {
-                uint8_t* f = field(p, 4);
-                auto* c = static_cast<PConst>(fx->data);
-                if (!c) fatal("Constant reference without a constant in " + funcName(fn));
-                set32(f, constBase + c->address);
+                uint8_t* f = site.field(p, 4);
+                set32(f, constBase + site.constant()->address);
                 break;
             }
             case ftVar: {
-                uint8_t* f = field(p, 4);
-                auto* v = static_cast<PVar>(fx->data);
-                if (!v || !isGlobalActive(v))
-                    fatal("Reference from " + funcName(fn) + " to a variable that is not in the image");
+                uint8_t* f = site.field(p, 4);
+                PVar v = site.variable();
                 set32(f, dataBase + v->address + fx->offset + (v->initialised ? 0 : f_initdatasize));
                 break;
             }
             case ftLocals:
                 break;
             case ftCodeRVA: {
-                uint8_t* f = field(p, 4);
+                uint8_t* f = site.field(p, 4);
                 set32(f, get32(f) + codesection->RVA);
                 break;
             }
             case ftLabelAbs: {
-                uint8_t* f = field(p, 4);
-                set32(f, ImageBase + codesection->RVA + target());
+                uint8_t* f = site.field(p, 4);
+                set32(f, ImageBase + codesection->RVA + site.target());
                 break;
             }
             default:

@@ -97,24 +97,15 @@ void TRawBin::finalFixup(uint32_t dofs)
             const uint32_t p = fx->position;
             const uint32_t s = fx->size;
             const uint32_t o = fx->offset;
-            auto field = [&](uint32_t at, uint32_t len) -> uint8_t* {
-                if (uint64_t(at) + len > fn->BufLen) fatal("Fixup outside the code of " + funcName(fn));
-                return reinterpret_cast<uint8_t*>(fn->Buffer) + at;
-            };
-            auto target = [&]() -> uint32_t {
-                PFunction t = host.Func_Get(fx->index);
-                if (!t) fatal("Reference from " + funcName(fn) + " to a function that does not exist");
-                if (!inCode(t)) fatal("Reference from " + funcName(fn) + " to " + funcName(t) + ", which has no code");
-                return targetAddress(t);
-            };
+            const FixupSite site{fn, fx};
             // A value field is 16 bits wide when the fixup says 2 bytes.
             auto put = [&](uint32_t at, uint32_t value) {
                 if (s == 2) {
-                    uint8_t* f = field(at, 2);
+                    uint8_t* f = site.field(at, 2);
                     f[0] = uint8_t(value);
                     f[1] = uint8_t(value >> 8);
                 } else {
-                    set32(field(at, 4), value);
+                    set32(site.field(at, 4), value);
                 }
             };
             // An address in a 16-bit field must fit it.
@@ -125,24 +116,20 @@ void TRawBin::finalFixup(uint32_t dofs)
             };
             switch (fx->hint) {
             case ftLabel:
-                put(p, target() + o - (A + p + s));
+                put(p, site.target() + o - (A + p + s));
                 break;
             case ftRelative:
                 // A far jump to a label: the label's address from the origin.
-                putAddress(uint64_t(dofs) + target());
+                putAddress(uint64_t(dofs) + site.target());
                 break;
             case ftJmp:
                 fatal("Error 1133421");
-            case ftJmpShort: {
-                uint8_t* f = field(p, 2);
-                int32_t d = int32_t(target() - (A + p + 2));
-                if (d < -128 || d > 127) fatal("Short jump out of range in " + funcName(fn));
-                f[1] = uint8_t(d);
+            case ftJmpShort:
+                site.shortJump();
                 break;
-            }
             case ftJmpFar: {
-                uint8_t* f = field(p, 1 + wordSize_);
-                uint32_t d = target() - (A + p + 1 + wordSize_);
+                uint8_t* f = site.field(p, 1 + wordSize_);
+                uint32_t d = site.target() - (A + p + 1 + wordSize_);
                 if (wordSize_ == 2) {
                     f[1] = uint8_t(d);
                     f[2] = uint8_t(d >> 8);
@@ -151,23 +138,16 @@ void TRawBin::finalFixup(uint32_t dofs)
                 }
                 break;
             }
-            case ftConst: {
-                auto* c = static_cast<PConst>(fx->data);
-                if (!c) fatal("Constant reference without a constant in " + funcName(fn));
-                putAddress(uint64_t(constBase) + c->address);
+            case ftConst:
+                putAddress(uint64_t(constBase) + site.constant()->address);
                 break;
-            }
-            case ftVar: {
-                auto* v = static_cast<PVar>(fx->data);
-                if (!v || !isGlobalActive(v))
-                    fatal("Reference from " + funcName(fn) + " to a variable that is not in the image");
-                putAddress(uint64_t(dataBase) + v->address + o);
+            case ftVar:
+                putAddress(uint64_t(dataBase) + site.variable()->address + o);
                 break;
-            }
             case ftLocals:
                 break;
             case ftLabelAbs:
-                putAddress(uint64_t(dofs) + target() + o);
+                putAddress(uint64_t(dofs) + site.target() + o);
                 break;
             default:
                 message("Warning: Unknown fixup type");
