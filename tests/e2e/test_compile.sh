@@ -2,15 +2,8 @@
 # A whole project through the program: the standard include and the
 # builder's text nest in it and return, the counts in "Compile OK", the code
 # at the image's entry point, and the errors that must stop a build.
-set -uo pipefail
-bin=${TAVIK_BIN_DIR:?}
-tavik=$bin/tavik
+. "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 /usr/bin/python3 -c 'import pefile' 2>/dev/null || { echo "python3-pefile is not installed"; exit 77; }
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-cd "$work"
-fails=0
-fail() { echo "FAIL: $*"; fails=$((fails + 1)); }
 
 # build NAME [PROGRAM]: compiles NAME.tav; output in NAME.out, exit code in $rc.
 build() {
@@ -139,27 +132,14 @@ objdump -d depth.exe | grep -E '8b 44 24 0c[[:space:]]+mov +0xc\(%esp\),%eax' >/
 
 # They run under wine: p keeps the caller's ebx and esi (30 + 7 + 5 + 6),
 # the main body returns 2 + 193, and nf its parameter.
-if command -v wine >/dev/null; then
-  export WINEPREFIX=${WINEPREFIX:-${TAVIK_BUILD_DIR:?}/wineprefix}
-  export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-  if [ ! -d "$WINEPREFIX" ]; then
-    mkdir -p "$(dirname "$WINEPREFIX")"
-    timeout 300 wine wineboot -i </dev/null >/dev/null 2>&1 || true
-  fi
-  wineserver -p30 </dev/null >/dev/null 2>&1 || true
+if use_wine; then
   for pair in frame:48 tail:195 depth:77; do
     name=${pair%%:*}
-    # A run killed from outside (137) as the shared server goes is repeated once.
-    for try in 1 2; do
-      timeout 60 wine "$name.exe" </dev/null >"$name.run" 2>&1
-      rc=$?
-      [ "$rc" = 137 ] || break
-    done
+    runexe "$name"
     [ "$rc" = "${pair#*:}" ] || fail "$name: exit code $rc under wine, expected ${pair#*:}"
   done
 else
   echo "wine is not installed: the programs were not run"
 fi
 
-[ "$fails" = 0 ] || exit 1
-echo "compile end-to-end checks passed"
+passed "compile end-to-end checks passed"

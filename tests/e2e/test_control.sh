@@ -2,15 +2,8 @@
 # Control statements through the whole program: tavik compiles them, the
 # console builder links them, objdump reads the jumps back and wine runs
 # the programs.
-set -uo pipefail
-bin=${TAVIK_BIN_DIR:?}
-tavik=$bin/tavik
+. "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 command -v objdump >/dev/null || { echo "objdump is not installed"; exit 77; }
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-cd "$work"
-fails=0
-fail() { echo "FAIL: $*"; fails=$((fails + 1)); }
 # The projects need nothing of the standard include: an empty one beside them.
 : >tavik.tav
 
@@ -24,11 +17,6 @@ build() {
 jumps() {
   objdump -d "$1.exe" | awk -F'\t' '$3 ~ /^j/ { split($2, b, " "); op = b[1] == "0f" ? b[1] " " b[2] : b[1];
     split($3, m, " +"); print op, m[1], m[2] }'
-}
-runs() {
-  command -v wine >/dev/null || return 1
-  export WINEPREFIX=${WINEPREFIX:-${TAVIK_BUILD_DIR:?}/wineprefix} WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-  return 0
 }
 
 # Each statement leaves its mark in eax, the exit code.
@@ -60,9 +48,8 @@ if build marks; then
     grep -qx "$t" marks.addr || echo "$t"
   done >marks.bad
   [ -s marks.bad ] && fail "marks: jumps into the middle of an instruction: $(tr '\n' ' ' <marks.bad)"
-  if runs; then
-    timeout 60 wine marks.exe </dev/null >marks.run 2>&1
-    rc=$?
+  if use_wine; then
+    runexe marks
     [ $rc = 164 ] || fail "marks: exit code $rc under wine, expected 164"
   fi
 fi
@@ -77,9 +64,8 @@ fi
   echo "add eax, ecx;   // +3 = 32"
   echo "retn;"
 } >loops.tav
-if build loops && runs; then
-  timeout 60 wine loops.exe </dev/null >loops.run 2>&1
-  rc=$?
+if build loops && use_wine; then
+  runexe loops
   [ $rc = 32 ] || fail "loops: exit code $rc under wine, expected 32"
 fi
 
@@ -91,5 +77,4 @@ rc=$?
 grep -qF '[3,' bad.out && grep -qF '[1161] Unsupported operator "="' bad.out || fail "bad: message"
 [ -e bad.exe ] && fail "bad: image written"
 
-[ $fails = 0 ] || exit 1
-echo "control statements: all checks passed"
+passed "control statements: all checks passed"

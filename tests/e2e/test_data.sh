@@ -3,14 +3,7 @@
 # initialised globals, block fields, constants, enumerations and procedure
 # locals are checked with objdump and pefile, then run under wine, where the
 # exit code is the sum the program computes from them.
-set -uo pipefail
-bin=${TAVIK_BIN_DIR:?}
-tavik=$bin/tavik
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-cd "$work"
-fails=0
-fail() { echo "FAIL: $*"; fails=$((fails + 1)); }
+. "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 
 cat >data.tav <<'EOF'
 program pe32_cui 'data';
@@ -91,28 +84,11 @@ PY
   fi
 fi
 
-if command -v wine >/dev/null; then
-  prefix=${WINEPREFIX:-${TAVIK_BUILD_DIR:-$work}/wineprefix}
-  export WINEPREFIX=$prefix WINEDLLOVERRIDES='mscoree,mshtml=' WINEDEBUG=-all
-  flock "$prefix.lock" sh -c "test -d '$prefix' || timeout 300 wineboot -i >/dev/null 2>&1"
-  # A server that outlives each program a little, so that runs of other tests
-  # do not meet one that is shutting down.
-  wineserver -p10 >/dev/null 2>&1
-  timeout 120 wine data.exe >run.out 2>&1 </dev/null
-  rc=$?
-  # 137 (SIGKILL) is the wine server going away under load, never the program:
-  # such a run is repeated.
-  for again in 1 2; do
-    [ "$rc" = 137 ] || break
-    echo "wine was killed from outside; running again"
-    wineserver -p10 >/dev/null 2>&1
-    timeout 120 wine data.exe >run.out 2>&1 </dev/null
-    rc=$?
-  done
-  [ "$rc" = "$want" ] || { cat run.out; fail "run: exit code $rc, expected $want"; }
+if use_wine; then
+  runexe data
+  [ "$rc" = "$want" ] || { cat data.out data.err; fail "run: exit code $rc, expected $want"; }
 else
   echo "wine is not installed: the run is skipped"
 fi
 
-[ "$fails" = 0 ] || exit 1
-echo "data end-to-end checks passed"
+passed "data end-to-end checks passed"

@@ -2,14 +2,7 @@
 # Directives and compile-time arithmetic through the program: #echo lines on
 # standard output, and arithmetic faults that end the build as the runtime's
 # exceptions ("Name: message", exit code 1, no output file).
-set -uo pipefail
-bin=${TAVIK_BIN_DIR:?}
-tavik=$bin/tavik
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-cd "$work"
-fails=0
-fail() { echo "FAIL: $*"; fails=$((fails + 1)); }
+. "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 # A standard include beside the projects comes first: these builds hold
 # nothing but their own lines.
 : >tavik.tav
@@ -58,5 +51,4 @@ build raise "nop;
 grep -q '^\[3,[0-9]*\]: Stopped by the source in \[raise.tav\]$' raise.out || fail "raise: no positioned message"
 grep -q '^Code:' raise.out && fail "raise: the code line was shown"
 
-[ "$fails" = 0 ] || exit 1
-echo "directive end-to-end checks passed"
+passed "directive end-to-end checks passed"

@@ -1,14 +1,7 @@
 #!/usr/bin/env bash
 # The program run as a process: usage, missing input, exit codes, the pause,
 # the log file and console colours.
-set -uo pipefail
-bin=${TAVIK_BIN_DIR:?}
-tavik=$bin/tavik
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-cd "$work"
-fails=0
-fail() { echo "FAIL: $*"; fails=$((fails + 1)); }
+. "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 
 # run NAME ARGS...: output in $work/NAME.out, exit code in $rc; stdin at its end.
 run() {
@@ -143,5 +136,4 @@ else
   echo "script(1) missing: terminal colours not checked"
 fi
 
-[ $fails = 0 ] && echo "all driver checks passed"
-exit $((fails > 0))
+passed "all driver checks passed"

@@ -3,14 +3,7 @@
 # a DLL with exports and base relocations and its client, jump forms and
 # locals, an entry label inside a procedure and an image with nothing in
 # .root. The images are read back with objdump and pefile and run under wine.
-set -uo pipefail
-bin=${TAVIK_BIN_DIR:?}
-tavik=$bin/tavik
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-cd "$work"
-fails=0
-fail() { echo "FAIL: $*"; fails=$((fails + 1)); }
+. "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 have_pefile() { [ -x /usr/bin/python3 ] && /usr/bin/python3 -c 'import pefile' 2>/dev/null; }
 # pecheck IMAGE: python checks from stdin, with the image as `pe` and `data`.
 pecheck() {
@@ -26,28 +19,11 @@ build() {
 }
 
 have_wine=0
-if command -v wine >/dev/null; then
+if use_wine; then
   have_wine=1
-  export WINEPREFIX=${WINEPREFIX:-${TAVIK_BUILD_DIR:?}/wineprefix} WINEDLLOVERRIDES="mscoree,mshtml="
-  flock "$WINEPREFIX.lock" sh -c "test -d '$WINEPREFIX' || WINEDEBUG=-all timeout 300 wineboot -i >/dev/null 2>&1"
-  # A server that outlives each program a little: a run must not meet one
-  # that is shutting down.
-  WINEDEBUG=-all wineserver -p10 </dev/null >/dev/null 2>&1
 else
   echo "wine is not installed: the runs are skipped"
 fi
-# runexe NAME [DEBUG]: runs NAME.exe; output in NAME.out, exit code in $rc.
-# Wine's helper processes inherit the output, so it goes to a file. A run
-# killed from outside (137: the shared server going away) is repeated.
-runexe() {
-  local try
-  for try in 1 2 3; do
-    WINEDEBUG=${2:--all} timeout 60 wine "$1.exe" </dev/null >"$1.out" 2>"$1.err"
-    rc=$?
-    [ "$rc" = 137 ] || break
-    WINEDEBUG=-all wineserver -p10 </dev/null >/dev/null 2>&1
-  done
-}
 
 # ---- the plug-in library exports onEntry alone ----
 if command -v nm >/dev/null; then
@@ -372,5 +348,4 @@ rc=$?
 grep -q 'PlugSys: Building Raw Image!' raw.log || fail "raw: message"
 [ "$(stat -c %s raw.img 2>/dev/null)" = 1474560 ] || fail "raw: no floppy image raw.img"
 
-[ "$fails" = 0 ] || { echo "$fails failure(s)"; exit 1; }
-echo "all link checks passed"
+passed "all link checks passed"

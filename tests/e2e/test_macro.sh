@@ -2,14 +2,7 @@
 # Inline macros through the program: a console image whose exit code a
 # recursive function macro computes, read back by objdump and run under wine;
 # and a runaway macro that ends the build with a positioned message.
-set -uo pipefail
-bin=${TAVIK_BIN_DIR:?}
-tavik=$bin/tavik
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-cd "$work"
-fails=0
-fail() { echo "FAIL: $*"; fails=$((fails + 1)); }
+. "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 
 build() {
   "$tavik" "$1.tav" -nopause </dev/null >"$1.out" 2>"$1.err"
@@ -41,21 +34,9 @@ else
   echo "objdump is not installed: code not checked"
 fi
 
-if command -v wine >/dev/null; then
-  prefix=${WINEPREFIX:-${TAVIK_BUILD_DIR:-$work}/wineprefix}
-  export WINEPREFIX=$prefix WINEDLLOVERRIDES="mscoree,mshtml=" WINEDEBUG=-all
-  flock "$prefix.lock" sh -c "test -d '$prefix' || timeout 300 wineboot -i >/dev/null 2>&1"
-  # A server that outlives the program; a run killed from outside (137, which
-  # the program itself cannot cause) is the server going away and is repeated.
-  wineserver -p10 >/dev/null 2>&1
-  for try in 1 2 3; do
-    timeout 60 wine fact.exe >fact.run 2>&1 </dev/null
-    wrc=$?
-    [ "$wrc" = 137 ] || break
-    echo "wine was killed from outside; running again"
-    wineserver -p10 >/dev/null 2>&1
-  done
-  [ "$wrc" = 120 ] || fail "fact: the program exited with $wrc, expected 120"
+if use_wine; then
+  runexe fact
+  [ "$rc" = 120 ] || fail "fact: the program exited with $rc, expected 120"
 else
   echo "wine is not installed: image not run"
 fi
@@ -73,5 +54,4 @@ grep -qxF '[2,4]: [32235] Macro "r" nested too deeply: more than 32 calls in [r]
 grep -q 'Compile OK' runaway.out && fail "runaway: reported Compile OK"
 [ -e runaway.exe ] && fail "runaway: an output file was written"
 
-[ "$fails" = 0 ] || exit 1
-echo "macro end-to-end checks passed"
+passed "macro end-to-end checks passed"

@@ -1,16 +1,10 @@
 #!/usr/bin/env bash
 # The program loads the plug-ins beside it: the "PlugSys: " lines in their
 # order and colours, skipped files, and the shipped folder holding Morvel only.
-set -uo pipefail
-bin=${TAVIK_BIN_DIR:?}
+. "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 build=${TAVIK_BUILD_DIR:?}
 testlib=$build/tests/plugins/lib
 [ -f "$testlib/writer.dll" ] || { echo "test plug-ins not built"; exit 1; }
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-cd "$work"
-fails=0
-fail() { echo "FAIL: $*"; fails=$((fails + 1)); }
 
 mkdir -p exe/plugins sub
 cp "$bin/tavik" exe/tavik
@@ -104,5 +98,4 @@ fi|throws_int|PlugSys: builder THROWS_INT raised an exception the assembler does
 ib|inject_bad|[2,12]: [7717] Unexpected symbol ; in [plugin buffer]
 CASES
 
-[ "$fails" = 0 ] || { echo "$fails failure(s)"; exit 1; }
-echo "all plug-in loader checks passed"
+passed "all plug-in loader checks passed"

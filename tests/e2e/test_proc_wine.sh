@@ -1,46 +1,12 @@
 #!/usr/bin/env bash
 # Programs built from procedures, imports, calls and return, run under wine:
 # their output and exit codes, and their import and export tables.
-set -uo pipefail
-bin=${TAVIK_BIN_DIR:?}
-tavik=$bin/tavik
-if ! command -v wine >/dev/null; then
-  echo "wine is not installed: skipped"
-  exit 77
-fi
-export WINEPREFIX=${WINEPREFIX:-${TAVIK_BUILD_DIR:?}/wineprefix}
-export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-# A new prefix is made once, before any program runs in it.
-if [ ! -d "$WINEPREFIX" ]; then
-  mkdir -p "$(dirname "$WINEPREFIX")"
-  timeout 300 wine wineboot -i </dev/null >/dev/null 2>&1 || true
-fi
-# A server that stays between the runs: one that is shutting down as the
-# next program starts takes that program with it. It leaves by itself a
-# while after the last program (an already running one is kept as it is).
-wineserver -p30 </dev/null >/dev/null 2>&1 || true
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-cd "$work"
-fails=0
-fail() { echo "FAIL: $*"; fails=$((fails + 1)); }
+. "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
+use_wine || { echo "wine is not installed: skipped"; exit 77; }
 
 # build NAME: assembles NAME.tav; the listing in NAME.log.
 build() {
   "$tavik" "$1.tav" -nopause </dev/null >"$1.log" 2>&1 || { fail "$1: build failed"; cat "$1.log"; return 1; }
-}
-# runexe NAME: runs NAME.exe; its output in NAME.out, exit code in $rc.
-# Wine's service processes inherit the output, so it goes to a file.
-# A run killed from outside (137: wine's processes are torn down when the
-# shared server goes while it starts) is repeated once; a program of ours
-# never ends that way.
-runexe() {
-  local try
-  for try in 1 2; do
-    timeout 60 wine "$1.exe" </dev/null >"$1.out" 2>"$1.err"
-    rc=$?
-    [ "$rc" = 137 ] || break
-  done
 }
 
 cat >hello.tav <<'TAV'
@@ -173,5 +139,4 @@ if build lib; then
   [ "$names" = "alpha beta " ] || fail "lib: exported names '$names', expected 'alpha beta '"
 fi
 
-[ "$fails" = 0 ] || exit 1
-echo "all passed"
+passed "all passed"

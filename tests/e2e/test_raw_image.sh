@@ -3,17 +3,10 @@
 # with the raw_image builder, objdump reads the code back, and qemu boots the
 # floppy images, whose programs print through the BIOS serial service and
 # switch the machine off through APM.
-set -uo pipefail
-bin=${TAVIK_BIN_DIR:?}
+. "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 src=${TAVIK_SOURCE_DIR:?}
-tavik=$bin/tavik
 command -v objdump >/dev/null || { echo "objdump is not installed"; exit 77; }
 qemu=$(command -v qemu-system-i386 || true)
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-cd "$work"
-fails=0
-fail() { echo "FAIL: $*"; fails=$((fails + 1)); }
 floppy=1474560
 
 # build NAME: NAME.tav to NAME.img; tavik's output in NAME.out.
@@ -288,5 +281,4 @@ printf "program raw_image 'vaddr';\nword w;\nmov ax, w;\n#repeat 506: nop; #end\
 refuse vaddr "does not fit in 16 bits"
 
 [ -n "$qemu" ] || { echo "qemu-system-i386 is not installed: images built and checked, not booted"; [ $fails = 0 ] && exit 77; }
-[ $fails = 0 ] || exit 1
-echo "raw images: all checks passed"
+passed "raw images: all checks passed"

@@ -2,16 +2,9 @@
 # Include files and compiled resource files through the program: the
 # resource directory of the image read back with pefile, the resources found
 # by Windows' own lookup under wine, and the failures of both directives.
-set -uo pipefail
-bin=${TAVIK_BIN_DIR:?}
-tavik=$bin/tavik
+. "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 fixtures=${TAVIK_SOURCE_DIR:?}/tests/fixtures/res
 py=/usr/bin/python3
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-cd "$work"
-fails=0
-fail() { echo "FAIL: $*"; fails=$((fails + 1)); }
 cp "$fixtures"/*.res .
 mkdir inc
 
@@ -98,19 +91,8 @@ fi
 if ! command -v wine >/dev/null; then
   echo "wine is not installed: run skipped"
 elif [ -e res.exe ]; then
-  export WINEPREFIX=${WINEPREFIX:-${TAVIK_BUILD_DIR:?}/wineprefix}
-  export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-  if [ ! -d "$WINEPREFIX" ]; then
-    mkdir -p "$(dirname "$WINEPREFIX")"
-    timeout 300 wine wineboot -i </dev/null >/dev/null 2>&1 || true
-  fi
-  wineserver -p30 </dev/null >/dev/null 2>&1 || true
-  # A run killed from outside (137) is repeated once.
-  for try in 1 2; do
-    timeout 60 wine res.exe </dev/null >res.out 2>res.err
-    rc=$?
-    [ "$rc" = 137 ] || break
-  done
+  use_wine
+  runexe res
   [ "$rc" = 8 ] || fail "res: exit code $rc, expected 8"
   [ "$(cat res.out)" = "eightten" ] || fail "res: output '$(cat res.out)'"
 fi
@@ -135,5 +117,4 @@ check strtype 'Exception: This type of resource id is not supported yet, please 
   "#resource 'strtype.res';"
 check cut '[2,27]: [437] Resource file "truncated.res" is damaged' "#resource 'truncated.res';"
 
-[ "$fails" = 0 ] || exit 1
-echo "all passed"
+passed "all passed"

@@ -1,0 +1,47 @@
+# Sourced by the end-to-end scripts: the program under test, a scratch
+# folder to work in (removed on exit), the failure count and the runs under
+# wine.
+set -uo pipefail
+bin=${TAVIK_BIN_DIR:?}
+tavik=$bin/tavik
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cd "$work" || exit 1
+fails=0
+fail() { echo "FAIL: $*"; fails=$((fails + 1)); }
+
+# passed TEXT: the end of a script; exit 1 after any failure, else TEXT.
+passed() {
+  [ "$fails" = 0 ] || { echo "$fails failure(s)"; exit 1; }
+  echo "$1"
+}
+
+# use_wine: false without wine. Otherwise the shared prefix (made once,
+# under a lock), wine's own messages off, and a server that stays a while
+# between the runs: one that is shutting down as the next program starts
+# takes that program with it.
+use_wine() {
+  command -v wine >/dev/null || return 1
+  export WINEPREFIX=${WINEPREFIX:-${TAVIK_BUILD_DIR:-$work}/wineprefix}
+  export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  mkdir -p "$(dirname "$WINEPREFIX")"
+  flock "$WINEPREFIX.lock" sh -c "test -d '$WINEPREFIX' || timeout 300 wineboot -i </dev/null >/dev/null 2>&1"
+  wineserver -p30 </dev/null >/dev/null 2>&1 || true
+}
+
+# runexe NAME [DEBUG]: runs NAME.exe (after use_wine) with wine's DEBUG
+# channels (none by default); its output in NAME.out, its errors in
+# NAME.err, its exit code in $rc. Wine's helper processes inherit the
+# output, so it goes to files. A run killed from outside (137: the shared
+# server going away; a program of ours never ends that way) is repeated,
+# up to 3 times.
+runexe() {
+  local try
+  for try in 1 2 3; do
+    WINEDEBUG=${2:--all} timeout 120 wine "$1.exe" </dev/null >"$1.out" 2>"$1.err"
+    rc=$?
+    [ "$rc" = 137 ] || break
+    echo "wine was killed from outside; running $1 again"
+    wineserver -p30 </dev/null >/dev/null 2>&1 || true
+  done
+}
