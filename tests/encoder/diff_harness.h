@@ -131,6 +131,15 @@ inline int runShell(const std::string& cmd)
     return WIFEXITED(r) ? WEXITSTATUS(r) : -1;
 }
 
+// Intel-syntax source assembled by `as --32` in dir (gas.s to gas.o); the
+// bytes of its .text.
+inline bool gasText(const std::filesystem::path& dir, const std::string& source, std::string& out)
+{
+    std::ofstream(dir / "gas.s", std::ios::binary) << source;
+    const std::string d = dir.string();
+    return runShell("as --32 -o " + d + "/gas.o " + d + "/gas.s") == 0 && elfText(readFile(dir / "gas.o"), out);
+}
+
 inline std::string hexBytes(const std::string& s)
 {
     std::string r;
