@@ -6,8 +6,6 @@
 #include <gtest/gtest.h>
 // clang-format on
 
-#include <unistd.h>
-
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
