@@ -50,13 +50,15 @@ void oneLongFunction(TestHost& h, uint32_t jumps)
     }
 }
 
-void BM_LayoutManyFunctions(benchmark::State& state)
+// Lays out, each iteration, what fill puts into a fresh host for the
+// argument; only the layout is timed.
+void timeLayout(benchmark::State& state, void (*fill)(TestHost&, uint32_t))
 {
     uint32_t n = uint32_t(state.range(0));
     for (auto _ : state) {
         state.PauseTiming();
         auto h = std::make_unique<TestHost>();
-        manyFunctions(*h, n);
+        fill(*h, n);
         morvel::takeServices(h->table());
         state.ResumeTiming();
         benchmark::DoNotOptimize(morvel::layoutCode());
@@ -67,22 +69,8 @@ void BM_LayoutManyFunctions(benchmark::State& state)
     state.SetItemsProcessed(state.iterations() * n);
 }
 
-void BM_LayoutOneLongFunction(benchmark::State& state)
-{
-    uint32_t n = uint32_t(state.range(0));
-    for (auto _ : state) {
-        state.PauseTiming();
-        auto h = std::make_unique<TestHost>();
-        oneLongFunction(*h, n);
-        morvel::takeServices(h->table());
-        state.ResumeTiming();
-        benchmark::DoNotOptimize(morvel::layoutCode());
-        state.PauseTiming();
-        h.reset();
-        state.ResumeTiming();
-    }
-    state.SetItemsProcessed(state.iterations() * n);
-}
+void BM_LayoutManyFunctions(benchmark::State& state) { timeLayout(state, manyFunctions); }
+void BM_LayoutOneLongFunction(benchmark::State& state) { timeLayout(state, oneLongFunction); }
 
 }  // namespace
 
