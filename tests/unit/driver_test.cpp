@@ -13,18 +13,14 @@
 #include "global.h"
 #include "log.h"
 #include "platform/platform.h"
+#include "scratch.h"
 #include "settings.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-std::string ReadAll(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
+using tavtest::readFile;
 
 TEST(Driver, SecondsFormat) {
     struct Case {
@@ -61,10 +57,7 @@ protected:
         InitTavik();
         strOutFile.clear();
         bPause = true;
-        dir = fs::temp_directory_path() / ("tavik_drv_" + std::to_string(::getpid()) + "_" +
-                                           ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir);
-        fs::create_directories(dir);
+        dir = tavtest::freshScratchDir("tavik_drv");
     }
     void TearDown() override {
         DeinitTavik();
@@ -130,7 +123,7 @@ TEST_F(DriverState, WriteLogOptionOpensTheLogFile) {
     EXPECT_TRUE(Settings->WriteLog());
     EXPECT_TRUE(Log->LogFileOpen());
     DeinitTavik();
-    EXPECT_EQ(ReadAll(dir / "log.txt"),
+    EXPECT_EQ(readFile(dir / "log.txt"),
               "\r\n" + std::string(30, '-') + "\r\nLOG STARTED\r\n\r\n" + std::string(30, '-') + "\r\n\r\n");
     InitTavik();
 }
@@ -164,11 +157,11 @@ TEST_F(DriverState, BatchFileWrittenOnlyWhenAbsent) {
     strInRaw = "sub/prog.tav";
     WriteBatchFile();
     const fs::path bat = dir / "prog.build.bat";
-    EXPECT_EQ(ReadAll(bat), "\"" + platform::ExecutablePath() + "\" \"sub/prog.tav\"");
+    EXPECT_EQ(readFile(bat), "\"" + platform::ExecutablePath() + "\" \"sub/prog.tav\"");
     EXPECT_EQ(batFile, nullptr);
     std::ofstream(bat, std::ios::trunc) << "mine";
     WriteBatchFile();
-    EXPECT_EQ(ReadAll(bat), "mine");
+    EXPECT_EQ(readFile(bat), "mine");
 }
 
 // The whole run in-process: the exit code and the immediate-exit contract.
@@ -176,10 +169,7 @@ class DriverRun : public ::testing::Test {
 protected:
     void SetUp() override {
         cwd = fs::current_path();
-        dir = fs::temp_directory_path() / ("tavik_run_" + std::to_string(::getpid()) + "_" +
-                                           ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir);
-        fs::create_directories(dir);
+        dir = tavtest::freshScratchDir("tavik_run");
     }
     void TearDown() override {
         fs::current_path(cwd);

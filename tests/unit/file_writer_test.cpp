@@ -9,27 +9,20 @@
 
 #include "exceptions.h"
 #include "filetypes/file_writer.h"
+#include "scratch.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-std::string ReadAll(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
+using tavtest::readFile;
 
 std::string Contents(const TFileWriter& w) { return std::string(reinterpret_cast<const char*>(w.Data()), w.Len()); }
 
 class FileWriterTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        dir = fs::temp_directory_path() / ("tavik_fw_" + std::to_string(::getpid()) + "_" +
-                                           ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir);
-        fs::create_directories(dir);
+        dir = tavtest::freshScratchDir("tavik_fw");
     }
     void TearDown() override { fs::remove_all(dir); }
     std::string Path(const char* name) const { return (dir / name).string(); }
@@ -107,10 +100,10 @@ TEST_F(FileWriterTest, CommitWritesTheWholeBufferEachTime) {
     TFileWriter w(Path("out.bin"));
     w.addFileText(std::string("a\0b", 3));
     w.Commit();
-    EXPECT_EQ(ReadAll(dir / "out.bin"), std::string("a\0b", 3));
+    EXPECT_EQ(readFile(dir / "out.bin"), std::string("a\0b", 3));
     w.file_out = Path("renamed.bin");  // too late: the file is open
     w.Commit();
-    EXPECT_EQ(ReadAll(dir / "out.bin"), std::string("a\0ba\0b", 6));
+    EXPECT_EQ(readFile(dir / "out.bin"), std::string("a\0ba\0b", 6));
     EXPECT_FALSE(fs::exists(dir / "renamed.bin"));
 }
 

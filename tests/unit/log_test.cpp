@@ -8,11 +8,14 @@
 #include "exceptions.h"
 #include "global.h"
 #include "log.h"
+#include "scratch.h"
 #include "settings.h"
 
 namespace fs = std::filesystem;
 
 namespace {
+
+using tavtest::readFile;
 
 // A stand-in for an open source file: what the reader would report.
 struct FakeSource {
@@ -37,20 +40,10 @@ bool Describe(const TAFile* f, TLogSource& out) {
     return true;
 }
 
-std::string ReadAll(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
 class LogTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        dir = fs::temp_directory_path() / ("tavik_log_" + std::to_string(::getpid()) + "_" +
-                                           ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir);
-        fs::create_directories(dir);
+        dir = tavtest::freshScratchDir("tavik_log");
         Settings = new TSettings();
         Settings->SetCompilerPath(dir.string() + "/");
         Log = new TLog();
@@ -191,7 +184,7 @@ TEST_F(LogTest, LogFileSectionsAcrossTwoRuns) {
     const std::string dashes(30, '-');
     const std::string section = "\r\n" + dashes + "\r\nLOG STARTED\r\nline A\r\nWarning: w\r\nmulti\r\n\r\n" +
                                 dashes + "\r\n\r\n";
-    EXPECT_EQ(ReadAll(dir / "log.txt"), section + section);
+    EXPECT_EQ(readFile(dir / "log.txt"), section + section);
 }
 
 TEST_F(LogTest, MultiLineFatalHasCrLfInLogFile) {
@@ -201,7 +194,7 @@ TEST_F(LogTest, MultiLineFatalHasCrLfInLogFile) {
     Fatal([] { Log->FatalError("oops", true); });
     delete Log;
     Log = nullptr;
-    std::string log = ReadAll(dir / "log.txt");
+    std::string log = readFile(dir / "log.txt");
     EXPECT_NE(log.find("[2,1]: oops in [p.tav]\r\nCode: \r\nbad line\r\n"), std::string::npos) << log;
 }
 
@@ -251,7 +244,7 @@ TEST_F(LogTest, MakeLogFileTwiceStartsANewSection) {
     delete Log;
     Log = nullptr;
     const std::string head = "\r\n" + std::string(30, '-') + "\r\nLOG STARTED\r\n";
-    EXPECT_EQ(ReadAll(dir / "log.txt"), head + "one\r\n" + head + "two\r\n\r\n" + std::string(30, '-') + "\r\n\r\n");
+    EXPECT_EQ(readFile(dir / "log.txt"), head + "one\r\n" + head + "two\r\n\r\n" + std::string(30, '-') + "\r\n\r\n");
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "scratch.h"
 
 namespace fs = std::filesystem;
 
@@ -17,10 +18,7 @@ namespace {
 class PlatformFiles : public ::testing::Test {
 protected:
     void SetUp() override {
-        dir = fs::temp_directory_path() / ("tavik_pf_" + std::to_string(::getpid()) + "_" +
-                                           ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir);
-        fs::create_directories(dir);
+        dir = tavtest::freshScratchDir("tavik_pf");
     }
     void TearDown() override { fs::remove_all(dir); }
     std::string P(const std::string& name) const { return (dir / name).string(); }

@@ -25,6 +25,7 @@
 #include "global.h"
 #include "log.h"
 #include "plugins/plugin_manager.h"
+#include "scratch.h"
 
 class PluginEnv : public tavtest::TavikEnv {
 protected:
@@ -63,12 +64,7 @@ protected:
         return r;
     }
 
-    static std::string readFile(const std::filesystem::path& p) {
-        std::ifstream in(p, std::ios::binary);
-        std::stringstream ss;
-        ss << in.rdbuf();
-        return ss.str();
-    }
+    static std::string readFile(const std::filesystem::path& p) { return tavtest::readFile(p); }
 
     // Names of the files in the scratch folder, plug-in folder aside.
     std::vector<std::string> outputs() const {
