@@ -108,6 +108,7 @@ private:
     uint32_t movVarImm(POperand var, POperand imm);
     uint32_t movVarReg(POperand var, POperand reg);
     uint32_t movRegVar(POperand reg, POperand var);
+    uint32_t movRegAndVar(uint8_t accOpcode, uint8_t opcode, uint32_t rs, uint8_t n, POperand var);
     uint32_t movMemImm(POperand mem, POperand imm);
     uint32_t moveThroughStack(POperand dst, POperand src);
 };

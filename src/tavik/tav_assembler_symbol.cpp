@@ -420,15 +420,7 @@ uint32_t TTavAssembler::movVarReg(POperand var, POperand reg)
         if (vs != 1 && vs != 2) return asmSizeMismatch;
         rs = vs;
     }
-    addPrefixFor(rs);
-    if (n == 0) {
-        addByte(rs == 1 ? 0xA2 : 0xA3);
-    } else {
-        addByte(rs == 1 ? 0x88 : 0x89);
-        varModRM(n);
-    }
-    placeholder(ftVar, var, 0, var->data, addrSize(), uint32_t(var->displacement));
-    return asmOK;
+    return movRegAndVar(0xA2, 0x88, rs, n, var);
 }
 
 uint32_t TTavAssembler::movRegVar(POperand reg, POperand var)
@@ -436,11 +428,19 @@ uint32_t TTavAssembler::movRegVar(POperand reg, POperand var)
     uint32_t rs = regClass(reg->reg_base);
     uint8_t n = regNum(reg->reg_base);
     if (var->size < rs) return asmSizeMismatch;
+    return movRegAndVar(0xA0, 0x8A, rs, n, var);
+}
+
+// A move between register n of size rs and a variable: the short
+// accumulator form with the address alone, else ModRM; +1 for word sizes.
+uint32_t TTavAssembler::movRegAndVar(uint8_t accOpcode, uint8_t opcode, uint32_t rs, uint8_t n, POperand var)
+{
+    const uint8_t wide = rs == 1 ? 0 : 1;
     addPrefixFor(rs);
     if (n == 0) {
-        addByte(rs == 1 ? 0xA0 : 0xA1);
+        addByte(uint8_t(accOpcode + wide));
     } else {
-        addByte(rs == 1 ? 0x8A : 0x8B);
+        addByte(uint8_t(opcode + wide));
         varModRM(n);
     }
     placeholder(ftVar, var, 0, var->data, addrSize(), uint32_t(var->displacement));
