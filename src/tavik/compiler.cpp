@@ -56,6 +56,9 @@ const char* const kStandardInclude = "tavik.tav";
 // this depth a further one is refused before it could exhaust the stack.
 constexpr uint32_t kMaxLoopDepth = 500;
 
+// Characters of source that repeats and macro expansions may compile again.
+constexpr uint64_t kMaxReplayedChars = uint64_t(1) << 24;
+
 }  // namespace
 
 TCompiler::TCompiler() { CompileFlags.stackframe_on = 1; }
@@ -140,6 +143,13 @@ uint32_t TCompiler::GetTotalLines() const {
 }
 
 void TCompiler::addFile(TAFile* file) { F_ListFiles.push_back(file); }
+
+void TCompiler::chargeReplay(uint64_t chars) {
+    F_ReplayedChars += chars;
+    if (F_ReplayedChars > kMaxReplayedChars)
+        Log->FatalError("[9904] Repeated sections and macro expansions compile more than " +
+                        std::to_string(kMaxReplayedChars) + " characters of source");
+}
 
 // ---- the statement loop ----
 

@@ -83,6 +83,11 @@ public:
     TCurrentToken* F_PeekToken = nullptr;
     // Passes of #repeat sections in this compilation, nested ones included.
     uint64_t F_RepeatPasses = 0;
+    // Characters of source compiled again by #repeat passes and macro
+    // expansions; past a budget the build is refused (fatal), as a few
+    // nested repeats or macros can multiply a short text without bound.
+    uint64_t F_ReplayedChars = 0;
+    void chargeReplay(uint64_t chars);
 
 private:
     void readHeader();

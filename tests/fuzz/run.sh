@@ -23,7 +23,7 @@ for name in "${targets[@]}"; do
   seeds="$here/corpus"
   [ -d "$here/corpus_$name" ] && seeds="$here/corpus_$name"
   echo "fuzz: $name for ${seconds}s"
-  if ! "$bin" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -max_len=4096 \
+  if ! "$bin" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=3072 -malloc_limit_mb=3072 -max_len=4096 \
        -print_final_stats=1 -artifact_prefix="$build/fuzz-artifacts/$name-" \
        "$work/$name" "$seeds" 2>"$work/$name.log"; then
     tail -n 60 "$work/$name.log" >&2

@@ -327,6 +327,24 @@ TEST_F(MacroEnv, RunawayRecursionEndsAtAFixedDepth) {
     }
 }
 
+// Calls that each call the next level many times multiply without a deep
+// nesting; the expanded text has a budget, and the build ends at the call
+// that exceeds it.
+TEST_F(MacroEnv, FanningOutCallsEndAtABudget) {
+    const std::string leaf = "inline procedure leaf() { /* " + std::string(4000, 'x') + " */ }\n";
+    auto fan = [](const char* name, const char* callee, int n) {
+        std::string s = std::string("inline procedure ") + name + "() {";
+        for (int i = 0; i < n; ++i) s += std::string(" ") + callee + "();";
+        return s + " }\n";
+    };
+    // 4096 expansions of the leaf stay within it.
+    EXPECT_EQ(mainCode(leaf + fan("mid", "leaf", 64) + fan("top", "mid", 64) + "top(); nop;"), "90 c3");
+    restart();
+    expectFailure(leaf + fan("mid", "leaf", 64) + fan("top", "mid", 64) + fan("all", "top", 64) + "all();",
+                  "[9904] Repeated sections and macro expansions compile more than 16777216 characters of source "
+                  "in [mid]");
+}
+
 // ---- messages ----
 
 TEST_F(MacroEnv, DeclarationErrors) {

@@ -304,6 +304,7 @@ bool handle_DIRECTIVE_repeat() {
             Log->FatalError(std::string("[3536] Unexpected #") + closerWord(c) + " in a #repeat section");
         // Each pass rewinds this file: its #end must stand here too.
         if (src() != f) Log->FatalError("[3537] The #end of a #repeat section must stand in its file");
+        Compiler->chargeReplay(f->CurChar > pos ? f->CurChar - pos : 1);
     }
     return false;
 }

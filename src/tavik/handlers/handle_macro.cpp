@@ -296,6 +296,7 @@ void handle_MACROCALL(TMacro* mac) {
     MacMan->F_CurMacro = m;
 
     TAFile* body = m->code;
+    Compiler->chargeReplay(uint64_t(body->F_FileLength) + 1);
     body->CurLine = 1;
     body->CurLineChar = 1;
     body->CurChar = 1;
