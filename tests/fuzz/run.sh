@@ -23,7 +23,10 @@ for name in "${targets[@]}"; do
   seeds="$here/corpus"
   [ -d "$here/corpus_$name" ] && seeds="$here/corpus_$name"
   echo "fuzz: $name for ${seconds}s"
-  if ! "$bin" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=3072 -malloc_limit_mb=3072 -max_len=4096 \
+  # A fixed seed keeps the short run the same from one run to the next; a
+  # whole compilation under the sanitizers may take long on inputs that the
+  # compiler's budgets do bound, so a hang is an input running past 2 minutes.
+  if ! "$bin" -max_total_time="$seconds" -seed="${TAVIK_FUZZ_SEED:-1}" -timeout=120 -rss_limit_mb=3072 -malloc_limit_mb=3072 -max_len=4096 \
        -print_final_stats=1 -artifact_prefix="$build/fuzz-artifacts/$name-" \
        "$work/$name" "$seeds" 2>"$work/$name.log"; then
     tail -n 60 "$work/$name.log" >&2
