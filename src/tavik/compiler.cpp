@@ -147,7 +147,7 @@ void TCompiler::addFile(TAFile* file) { F_ListFiles.push_back(file); }
 void TCompiler::chargeReplay(uint64_t chars) {
     F_ReplayedChars += chars;
     if (F_ReplayedChars > kMaxReplayedChars)
-        Log->FatalError("[9904] Repeated sections and macro expansions compile more than " +
+        Log->FatalError("[9905] Repeated sections and macro expansions compile more than " +
                         std::to_string(kMaxReplayedChars) + " characters of source");
 }
 

@@ -279,7 +279,7 @@ TEST_F(DirectiveTest, RepeatedTextHasABudget) {
     EXPECT_EQ(echoes("#repeat 4096:" + body + "#end\n#echo done\n"), Lines{"done"});
     restart();
     const std::string out = failure("#repeat 5000:" + body + "#end\n#echo done\n");
-    EXPECT_NE(out.find("[9904] Repeated sections and macro expansions compile more than 16777216 "
+    EXPECT_NE(out.find("[9905] Repeated sections and macro expansions compile more than 16777216 "
                        "characters of source in [project.tav]"),
               std::string::npos)
         << out;
