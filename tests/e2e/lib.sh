@@ -16,6 +16,14 @@ passed() {
   echo "$1"
 }
 
+# build NAME [EXT]: NAME.tav to NAME.EXT (exe by default), tavik's output in
+# NAME.log; a failed build, or one that leaves no output, is a failure.
+build() {
+  "$tavik" "$1.tav" -nopause </dev/null >"$1.log" 2>&1
+  local rc=$?
+  [ $rc = 0 ] && [ -s "$1.${2:-exe}" ] || { fail "$1: tavik exit code $rc"; cat "$1.log"; return 1; }
+}
+
 # use_wine: false without wine. Otherwise the shared prefix (made once,
 # under a lock), wine's own messages off, and a server that stays a while
 # between the runs: one that is shutting down as the next program starts

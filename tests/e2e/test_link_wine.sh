@@ -11,12 +11,6 @@ pecheck() {
   { printf 'import sys, pefile\ndata = open(sys.argv[1], "rb").read()\npe = pefile.PE(sys.argv[1])\n'; cat; } >"$1.py"
   /usr/bin/python3 "$1.py" "$1" >"$1.pe" 2>&1 || { cat "$1.pe"; fail "$1: pefile checks"; }
 }
-# build NAME [EXT]: NAME.tav to NAME.EXT (exe by default); tavik's output in NAME.log.
-build() {
-  "$tavik" "$1.tav" -nopause </dev/null >"$1.log" 2>&1
-  local rc=$?
-  [ $rc = 0 ] && [ -s "$1.${2:-exe}" ] || { fail "$1: tavik exit code $rc"; cat "$1.log"; return 1; }
-}
 
 have_wine=0
 if use_wine; then

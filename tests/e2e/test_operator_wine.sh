@@ -4,11 +4,6 @@
 . "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 use_wine || { echo "wine is not installed: skipped"; exit 77; }
 
-# build NAME: assembles NAME.tav; the listing in NAME.log.
-build() {
-  "$tavik" "$1.tav" -nopause </dev/null >"$1.log" 2>&1 || { fail "$1: build failed"; cat "$1.log"; return 1; }
-}
-
 # Each step's value is known: 5+3=8, *2=16, <<1=32, >>2=8 into total; ecx
 # ends at 0; edx = 30+4-8+0 = 26 into pt.y through ebx; small = twice(26) = 52;
 # the exit code is 52 + pt.x (7) + pt.y (26) = 85.

@@ -4,11 +4,6 @@
 . "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 use_wine || { echo "wine is not installed: skipped"; exit 77; }
 
-# build NAME: assembles NAME.tav; the listing in NAME.log.
-build() {
-  "$tavik" "$1.tav" -nopause </dev/null >"$1.log" 2>&1 || { fail "$1: build failed"; cat "$1.log"; return 1; }
-}
-
 cat >hello.tav <<'TAV'
 program pe32_cui 'hello';
 imports('kernel32.dll') {
@@ -133,7 +128,7 @@ function beta { return 2; }
 procedure unused { nop; }
 exports alpha, beta;
 TAV
-if build lib; then
+if build lib dll; then
   objdump -p lib.dll >lib.p 2>&1 || fail "lib: objdump -p failed"
   names=$(sed -n '/Ordinal\/Name Pointer/,/^$/p' lib.p | sed -n 's/^[[:space:]]*\[ *[0-9]*\] //p' | tr '\n' ' ')
   [ "$names" = "alpha beta " ] || fail "lib: exported names '$names', expected 'alpha beta '"
