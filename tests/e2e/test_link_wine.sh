@@ -97,6 +97,15 @@ assert oh.SizeOfCode == code.SizeOfRawData
 imp = pe.DIRECTORY_ENTRY_IMPORT
 assert [e.dll for e in imp] == [b'kernel32.dll']
 assert sorted(i.name for i in imp[0].imports) == [b'ExitProcess', b'GetStdHandle', b'WriteFile']
+# The name block, the last of the import data: the library's name, then a
+# zero hint and the name of each function in the order of first use, each
+# ended by two zero bytes; the lookup entries point into it.
+names = imp[0].struct.Name
+block = b'kernel32.dll\0\0' + b''.join(b'\0\0' + n + b'\0\0' for n in (b'WriteFile', b'GetStdHandle', b'ExitProcess'))
+d = oh.DATA_DIRECTORY[1]
+assert d.VirtualAddress + d.Size == names + len(block), (hex(names), d.Size)
+assert pe.get_data(names, len(block)) == block, pe.get_data(names, len(block))
+assert [i.hint_name_table_rva for i in imp[0].imports] == [names + 14, names + 27, names + 43]
 assert not hasattr(pe, 'DIRECTORY_ENTRY_EXPORT') and not hasattr(pe, 'DIRECTORY_ENTRY_BASERELOC')
 PY
   if [ $have_wine = 1 ]; then
@@ -108,7 +117,7 @@ PY
   fi
 fi
 
-# ---- a DLL with more than 4 KB of code, loaded away from its base ----
+# ---- a DLL with more than 4 KB of code and an import, loaded away from its base ----
 pad=$(for i in $(seq 1100); do printf 'nop; nop; nop; nop; '; done)
 cat >lib.tav <<TAV
 program pe32_dll 'lib';
@@ -121,7 +130,10 @@ function helper { return 0x100; }
 procedure pad { $pad }
 // Past the first 4 KB: an absolute code address and a variable's address.
 function gamma { pad(); push @helper; mov eax, esp; call dword [eax]; pop ecx; mov edx, vg; add eax, edx; }
-exports alpha, Beta, gamma;
+// The import data comes before the export data in the image.
+imports('kernel32.dll') { function lstrlenA(dword s): dword; }
+function delta { lstrlenA('four'); }
+exports alpha, Beta, gamma, delta;
 mov eax, 1;
 retn 12;
 TAV
@@ -131,11 +143,13 @@ imports('lib.dll') {
   function alpha: dword;
   function Beta: dword;
   function gamma: dword;
+  function delta: dword;
 }
 imports('kernel32.dll') { procedure ExitProcess(dword code); }
 alpha(); cmp eax, 0x11111111; jne fail;
 Beta(); cmp eax, 0x42; jne fail;
 gamma(); cmp eax, 0x122; jne fail;
+delta(); cmp eax, 4; jne fail;
 ExitProcess(7);
 fail:
 ExitProcess(1);
@@ -147,13 +161,18 @@ fh, oh = pe.FILE_HEADER, pe.OPTIONAL_HEADER
 assert fh.Characteristics == 0x210E, hex(fh.Characteristics)
 code = pe.sections[-1]
 assert code.Misc_VirtualSize > 4096
+imp = pe.DIRECTORY_ENTRY_IMPORT
+assert [e.dll for e in imp] == [b'kernel32.dll'] and [i.name for i in imp[0].imports] == [b'lstrlenA']
+# the export data right after the import data
+d = oh.DATA_DIRECTORY
+assert d[0].VirtualAddress == d[1].VirtualAddress + d[1].Size, (hex(d[0].VirtualAddress), hex(d[1].VirtualAddress), d[1].Size)
 exp = pe.DIRECTORY_ENTRY_EXPORT
-assert exp.struct.Base == 1 and exp.struct.NumberOfFunctions == 3 and exp.struct.NumberOfNames == 3
+assert exp.struct.Base == 1 and exp.struct.NumberOfFunctions == 4 and exp.struct.NumberOfNames == 4
 # names sorted by their bytes, each still on its own function
-assert [s.name for s in exp.symbols] == [b'Beta', b'alpha', b'gamma'], [s.name for s in exp.symbols]
+assert [s.name for s in exp.symbols] == [b'Beta', b'alpha', b'delta', b'gamma'], [s.name for s in exp.symbols]
 addr = {s.name: s.address for s in exp.symbols}
-assert addr[b'alpha'] < addr[b'Beta'] < code.VirtualAddress + 4096 < addr[b'gamma']
-assert len(set(addr.values())) == 3
+assert addr[b'alpha'] < addr[b'Beta'] < code.VirtualAddress + 4096 < addr[b'gamma'] < addr[b'delta']
+assert len(set(addr.values())) == 4
 blocks = pe.DIRECTORY_ENTRY_BASERELOC
 pages = [b.struct.VirtualAddress for b in blocks]
 assert pages == [code.VirtualAddress, code.VirtualAddress + 0x1000], [hex(p) for p in pages]
@@ -175,7 +194,7 @@ PY
   pecheck client.exe <<'PY'
 imp = pe.DIRECTORY_ENTRY_IMPORT
 assert [e.dll for e in imp] == [b'lib.dll', b'kernel32.dll']
-assert [i.name for i in imp[0].imports] == [b'alpha', b'Beta', b'gamma']
+assert [i.name for i in imp[0].imports] == [b'alpha', b'Beta', b'gamma', b'delta']
 PY
   if [ $have_wine = 1 ]; then
     # Both images ask for 0x400000: the loader has to move the DLL.
