@@ -4,23 +4,18 @@
 # locals, an entry label inside a procedure and an image with nothing in
 # .root. The images are read back with objdump and pefile and run under wine.
 . "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
-have_pefile() { [ -x /usr/bin/python3 ] && /usr/bin/python3 -c 'import pefile' 2>/dev/null; }
 # pecheck IMAGE: python checks from stdin, with the image as `pe` and `data`.
 pecheck() {
-  have_pefile || return 0
+  have pefile || return 0
   { printf 'import sys, pefile\ndata = open(sys.argv[1], "rb").read()\npe = pefile.PE(sys.argv[1])\n'; cat; } >"$1.py"
   /usr/bin/python3 "$1.py" "$1" >"$1.pe" 2>&1 || { cat "$1.pe"; fail "$1: pefile checks"; }
 }
 
 have_wine=0
-if use_wine; then
-  have_wine=1
-else
-  echo "wine is not installed: the runs are skipped"
-fi
+use_wine && have_wine=1
 
 # ---- the plug-in library exports onEntry alone ----
-if command -v nm >/dev/null; then
+if have nm; then
   syms=$(nm -D --defined-only "$bin/plugins/morvel.dll" | awk '{print $NF}' | tr '\n' ' ')
   [ "$syms" = "onEntry " ] || fail "morvel.dll exports: $syms"
 fi
@@ -64,7 +59,7 @@ if build hello && build gui; then
   # Only the subsystem differs: 3 against 2, in the optional header at 0xDC.
   diffs=$(cmp -l hello.exe gui.exe | tr -s ' ' | tr '\n' ';')
   [ "$diffs" = " 221 3 2;" ] || fail "gui: differs from the console build at: $diffs"
-  if command -v objdump >/dev/null; then
+  if have objdump; then
     objdump -p hello.exe >hello.p
     grep -q 'file format pei-i386' hello.p || fail "hello: not pei-i386"
     grep -q '(Windows CUI)' hello.p || fail "hello: subsystem"
@@ -228,7 +223,7 @@ ExitProcess(eax);
 bad:
 ExitProcess(1);
 TAV
-if build jumps && command -v objdump >/dev/null; then
+if build jumps && have objdump; then
   objdump -d -M intel jumps.exe >jumps.d
   grep -qE '^ +[0-9a-f]+:\s+eb 03\s+jmp ' jumps.d || fail "jumps: no short jmp over the three int3"
   grep -qE '^ +[0-9a-f]+:\s+0f 85 [0-9a-f ]{11}\s+jne ' jumps.d || fail "jumps: no near jne"
@@ -321,7 +316,7 @@ fi
 src=${TAVIK_SOURCE_DIR:-$(dirname "$0")/../..}
 cp "$src/examples/hello.tav" example.tav
 if build example; then
-  if command -v objdump >/dev/null; then
+  if have objdump; then
     objdump -p example.exe | grep '(Windows CUI)' >/dev/null || fail "example: not a console image"
   fi
   if [ $have_wine = 1 ]; then

@@ -5,6 +5,7 @@
 // one `objdump` call. Every case sits in a 16-byte slot padded with 0x90, so
 // a slot start is always an instruction start on both sides.
 #include "gtest_guard.h"
+#include "../require_tool.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -422,7 +422,7 @@ class EncoderDiff : public EncoderTest {
 protected:
     void run(uint32_t bits, const std::vector<DiffCase>& cases, size_t atLeast, uint32_t maxInsns = 1)
     {
-        if (!toolAvailable("as") || !toolAvailable("objdump")) GTEST_SKIP() << "as or objdump not installed";
+        REQUIRE_TOOL(toolAvailable("as") && toolAvailable("objdump"), "as or objdump (binutils)");
         ASSERT_GE(cases.size(), atLeast);
         DiffReport rep = runDiffBatch(bits, cases, *asmb, maxInsns);
         size_t shown = 0;

@@ -38,8 +38,7 @@ protected:
 
     void againstBinutils(uint32_t bits, const std::string& prologue, const std::vector<Line>& lines)
     {
-        if (!enctest::toolAvailable("as") || !enctest::toolAvailable("objdump"))
-            GTEST_SKIP() << "as or objdump not installed";
+        REQUIRE_TOOL(enctest::toolAvailable("as") && enctest::toolAvailable("objdump"), "as or objdump (binutils)");
         std::vector<std::string> ours, texts;
         std::vector<bool> longer;
         for (const Line& l : lines) {
