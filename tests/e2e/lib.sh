@@ -47,10 +47,10 @@ build() {
   [ $rc = 0 ] && [ -s "$1.${2:-exe}" ] || { fail "$1: tavik exit code $rc"; cat "$1.log"; return 1; }
 }
 
-# use_wine: false without wine (see have). Otherwise the shared prefix (made once,
-# under a lock), wine's own messages off, and a server that stays a while
-# between the runs: one that is shutting down as the next program starts
-# takes that program with it.
+# use_wine: false without wine (see have). Otherwise the shared prefix (made
+# once, under a lock), wine's own messages off, and a server that stays a
+# while between the runs: one that is shutting down as the next program
+# starts takes that program with it.
 use_wine() {
   have wine || return 1
   export WINEPREFIX=${WINEPREFIX:-${TAVIK_BUILD_DIR:-$work}/wineprefix}

@@ -524,7 +524,7 @@ TEST_F(EncoderDiff, VariableFormsAgainstBinutils)
 
     Gen g;
     g.add("push", {var(q, 8)}, "push DWORD PTR ds:0; push DWORD PTR ds:0");
-    // Addresses are 4-byte placeholders, where as sees a zero that fits a byte.
+    // The zero word is pushed as 66 68 00 00.
     g.add("push", {var(six, 6)}, "pushw 0; push WORD PTR ds:0; push DWORD PTR ds:0", true);
     g.add("push", {var(one, 1)}, "xor eax, eax; mov al, BYTE PTR ds:0; push eax");
     g.add("push", {var(three, 3)},
@@ -534,6 +534,7 @@ TEST_F(EncoderDiff, VariableFormsAgainstBinutils)
     g.add("pop", {var(six, 6)}, "pop DWORD PTR ds:0; pop eax; mov WORD PTR ds:0, ax");
     g.add("pop", {var(three, 3)}, "pop eax; mov WORD PTR ds:0, ax; shr eax, 16; mov BYTE PTR ds:0, al");
     g.add("pop", {var(one, 1)}, "pop eax; mov BYTE PTR ds:0, al");
+    // Addresses are 4-byte placeholders, where as sees a zero that fits a byte.
     g.add("push", {var(d, 4, otVarRef)}, "push 0", true);
     g.add("push", {Opnd{lbl, ""}}, "push 0", true);
     g.add("push", {Opnd{k, ""}}, "push 0", true);
