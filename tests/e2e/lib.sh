@@ -1,6 +1,6 @@
 # Sourced by the end-to-end scripts: the program under test, a scratch
-# folder to work in (removed on exit), the failure count and the runs under
-# wine.
+# folder to work in (removed on exit), the failure count, the outside tools
+# and the runs under wine.
 set -uo pipefail
 bin=${TAVIK_BIN_DIR:?}
 tavik=$bin/tavik
@@ -10,10 +10,33 @@ cd "$work" || exit 1
 fails=0
 fail() { echo "FAIL: $*"; fails=$((fails + 1)); }
 
-# passed TEXT: the end of a script; exit 1 after any failure, else TEXT.
+# have TOOL: true when the program TOOL (or pefile, the python module) is
+# there. CI installs every tool, so there a missing one is a failure; run by
+# hand, the checks that need it are left out and the script ends as skipped.
+missing=""
+have() {
+  case $1 in
+    pefile) /usr/bin/python3 -c 'import pefile' 2>/dev/null && return 0 ;;
+    *) command -v "$1" >/dev/null && return 0 ;;
+  esac
+  case " $missing " in *" $1 "*) return 1 ;; esac
+  missing="$missing $1"
+  case ${CI:-} in
+    '' | false | 0) echo "$1 is not installed: the checks that need it are skipped" ;;
+    *) fail "$1 is not installed, and CI installs it" ;;
+  esac
+  return 1
+}
+
+# need TOOL: have TOOL, or the end of the script.
+need() { have "$1" || passed; }
+
+# passed [TEXT]: the end of a script; exit 1 after any failure, 77 (skipped)
+# when a tool was missing, else TEXT.
 passed() {
   [ "$fails" = 0 ] || { echo "$fails failure(s)"; exit 1; }
-  echo "$1"
+  [ -z "$missing" ] || { echo "skipped without:$missing"; exit 77; }
+  echo "${1:-}"
 }
 
 # build NAME [EXT]: NAME.tav to NAME.EXT (exe by default), tavik's output in
@@ -24,12 +47,12 @@ build() {
   [ $rc = 0 ] && [ -s "$1.${2:-exe}" ] || { fail "$1: tavik exit code $rc"; cat "$1.log"; return 1; }
 }
 
-# use_wine: false without wine. Otherwise the shared prefix (made once,
-# under a lock), wine's own messages off, and a server that stays a while
-# between the runs: one that is shutting down as the next program starts
-# takes that program with it.
+# use_wine: false without wine (see have). Otherwise the shared prefix (made
+# once, under a lock), wine's own messages off, and a server that stays a
+# while between the runs: one that is shutting down as the next program
+# starts takes that program with it.
 use_wine() {
-  command -v wine >/dev/null || return 1
+  have wine || return 1
   export WINEPREFIX=${WINEPREFIX:-${TAVIK_BUILD_DIR:-$work}/wineprefix}
   export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
   mkdir -p "$(dirname "$WINEPREFIX")"

@@ -3,7 +3,8 @@
 # builder's text nest in it and return, the counts in "Compile OK", the code
 # at the image's entry point, and the errors that must stop a build.
 . "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
-/usr/bin/python3 -c 'import pefile' 2>/dev/null || { echo "python3-pefile is not installed"; exit 77; }
+need pefile
+need objdump
 
 # build NAME [PROGRAM]: compiles NAME.tav; output in NAME.out, exit code in $rc.
 build() {
@@ -138,8 +139,6 @@ if use_wine; then
     runexe "$name"
     [ "$rc" = "${pair#*:}" ] || fail "$name: exit code $rc under wine, expected ${pair#*:}"
   done
-else
-  echo "wine is not installed: the programs were not run"
 fi
 
 passed "compile end-to-end checks passed"

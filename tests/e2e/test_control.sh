@@ -3,7 +3,7 @@
 # console builder links them, objdump reads the jumps back and wine runs
 # the programs.
 . "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
-command -v objdump >/dev/null || { echo "objdump is not installed"; exit 77; }
+need objdump
 # The projects need nothing of the standard include: an empty one beside them.
 : >tavik.tav
 

@@ -4,23 +4,18 @@
 # locals, an entry label inside a procedure and an image with nothing in
 # .root. The images are read back with objdump and pefile and run under wine.
 . "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
-have_pefile() { [ -x /usr/bin/python3 ] && /usr/bin/python3 -c 'import pefile' 2>/dev/null; }
 # pecheck IMAGE: python checks from stdin, with the image as `pe` and `data`.
 pecheck() {
-  have_pefile || return 0
+  have pefile || return 0
   { printf 'import sys, pefile\ndata = open(sys.argv[1], "rb").read()\npe = pefile.PE(sys.argv[1])\n'; cat; } >"$1.py"
   /usr/bin/python3 "$1.py" "$1" >"$1.pe" 2>&1 || { cat "$1.pe"; fail "$1: pefile checks"; }
 }
 
 have_wine=0
-if use_wine; then
-  have_wine=1
-else
-  echo "wine is not installed: the runs are skipped"
-fi
+use_wine && have_wine=1
 
 # ---- the plug-in library exports onEntry alone ----
-if command -v nm >/dev/null; then
+if have nm; then
   syms=$(nm -D --defined-only "$bin/plugins/morvel.dll" | awk '{print $NF}' | tr '\n' ' ')
   [ "$syms" = "onEntry " ] || fail "morvel.dll exports: $syms"
 fi
@@ -64,7 +59,7 @@ if build hello && build gui; then
   # Only the subsystem differs: 3 against 2, in the optional header at 0xDC.
   diffs=$(cmp -l hello.exe gui.exe | tr -s ' ' | tr '\n' ';')
   [ "$diffs" = " 221 3 2;" ] || fail "gui: differs from the console build at: $diffs"
-  if command -v objdump >/dev/null; then
+  if have objdump; then
     objdump -p hello.exe >hello.p
     grep -q 'file format pei-i386' hello.p || fail "hello: not pei-i386"
     grep -q '(Windows CUI)' hello.p || fail "hello: subsystem"
@@ -97,6 +92,15 @@ assert oh.SizeOfCode == code.SizeOfRawData
 imp = pe.DIRECTORY_ENTRY_IMPORT
 assert [e.dll for e in imp] == [b'kernel32.dll']
 assert sorted(i.name for i in imp[0].imports) == [b'ExitProcess', b'GetStdHandle', b'WriteFile']
+# The name block, the last of the import data: the library's name, then a
+# zero hint and the name of each function in the order of first use, each
+# ended by two zero bytes; the lookup entries point into it.
+names = imp[0].struct.Name
+block = b'kernel32.dll\0\0' + b''.join(b'\0\0' + n + b'\0\0' for n in (b'WriteFile', b'GetStdHandle', b'ExitProcess'))
+d = oh.DATA_DIRECTORY[1]
+assert d.VirtualAddress + d.Size == names + len(block), (hex(names), d.Size)
+assert pe.get_data(names, len(block)) == block, pe.get_data(names, len(block))
+assert [i.hint_name_table_rva for i in imp[0].imports] == [names + 14, names + 27, names + 43]
 assert not hasattr(pe, 'DIRECTORY_ENTRY_EXPORT') and not hasattr(pe, 'DIRECTORY_ENTRY_BASERELOC')
 PY
   if [ $have_wine = 1 ]; then
@@ -108,7 +112,7 @@ PY
   fi
 fi
 
-# ---- a DLL with more than 4 KB of code, loaded away from its base ----
+# ---- a DLL with more than 4 KB of code and an import, loaded away from its base ----
 pad=$(for i in $(seq 1100); do printf 'nop; nop; nop; nop; '; done)
 cat >lib.tav <<TAV
 program pe32_dll 'lib';
@@ -121,7 +125,10 @@ function helper { return 0x100; }
 procedure pad { $pad }
 // Past the first 4 KB: an absolute code address and a variable's address.
 function gamma { pad(); push @helper; mov eax, esp; call dword [eax]; pop ecx; mov edx, vg; add eax, edx; }
-exports alpha, Beta, gamma;
+// The import data comes before the export data in the image.
+imports('kernel32.dll') { function lstrlenA(dword s): dword; }
+function delta { lstrlenA('four'); }
+exports alpha, Beta, gamma, delta;
 mov eax, 1;
 retn 12;
 TAV
@@ -131,11 +138,13 @@ imports('lib.dll') {
   function alpha: dword;
   function Beta: dword;
   function gamma: dword;
+  function delta: dword;
 }
 imports('kernel32.dll') { procedure ExitProcess(dword code); }
 alpha(); cmp eax, 0x11111111; jne fail;
 Beta(); cmp eax, 0x42; jne fail;
 gamma(); cmp eax, 0x122; jne fail;
+delta(); cmp eax, 4; jne fail;
 ExitProcess(7);
 fail:
 ExitProcess(1);
@@ -147,13 +156,18 @@ fh, oh = pe.FILE_HEADER, pe.OPTIONAL_HEADER
 assert fh.Characteristics == 0x210E, hex(fh.Characteristics)
 code = pe.sections[-1]
 assert code.Misc_VirtualSize > 4096
+imp = pe.DIRECTORY_ENTRY_IMPORT
+assert [e.dll for e in imp] == [b'kernel32.dll'] and [i.name for i in imp[0].imports] == [b'lstrlenA']
+# the export data right after the import data
+d = oh.DATA_DIRECTORY
+assert d[0].VirtualAddress == d[1].VirtualAddress + d[1].Size, (hex(d[0].VirtualAddress), hex(d[1].VirtualAddress), d[1].Size)
 exp = pe.DIRECTORY_ENTRY_EXPORT
-assert exp.struct.Base == 1 and exp.struct.NumberOfFunctions == 3 and exp.struct.NumberOfNames == 3
+assert exp.struct.Base == 1 and exp.struct.NumberOfFunctions == 4 and exp.struct.NumberOfNames == 4
 # names sorted by their bytes, each still on its own function
-assert [s.name for s in exp.symbols] == [b'Beta', b'alpha', b'gamma'], [s.name for s in exp.symbols]
+assert [s.name for s in exp.symbols] == [b'Beta', b'alpha', b'delta', b'gamma'], [s.name for s in exp.symbols]
 addr = {s.name: s.address for s in exp.symbols}
-assert addr[b'alpha'] < addr[b'Beta'] < code.VirtualAddress + 4096 < addr[b'gamma']
-assert len(set(addr.values())) == 3
+assert addr[b'alpha'] < addr[b'Beta'] < code.VirtualAddress + 4096 < addr[b'gamma'] < addr[b'delta']
+assert len(set(addr.values())) == 4
 blocks = pe.DIRECTORY_ENTRY_BASERELOC
 pages = [b.struct.VirtualAddress for b in blocks]
 assert pages == [code.VirtualAddress, code.VirtualAddress + 0x1000], [hex(p) for p in pages]
@@ -175,7 +189,7 @@ PY
   pecheck client.exe <<'PY'
 imp = pe.DIRECTORY_ENTRY_IMPORT
 assert [e.dll for e in imp] == [b'lib.dll', b'kernel32.dll']
-assert [i.name for i in imp[0].imports] == [b'alpha', b'Beta', b'gamma']
+assert [i.name for i in imp[0].imports] == [b'alpha', b'Beta', b'gamma', b'delta']
 PY
   if [ $have_wine = 1 ]; then
     # Both images ask for 0x400000: the loader has to move the DLL.
@@ -209,7 +223,7 @@ ExitProcess(eax);
 bad:
 ExitProcess(1);
 TAV
-if build jumps && command -v objdump >/dev/null; then
+if build jumps && have objdump; then
   objdump -d -M intel jumps.exe >jumps.d
   grep -qE '^ +[0-9a-f]+:\s+eb 03\s+jmp ' jumps.d || fail "jumps: no short jmp over the three int3"
   grep -qE '^ +[0-9a-f]+:\s+0f 85 [0-9a-f ]{11}\s+jne ' jumps.d || fail "jumps: no near jne"
@@ -302,7 +316,7 @@ fi
 src=${TAVIK_SOURCE_DIR:-$(dirname "$0")/../..}
 cp "$src/examples/hello.tav" example.tav
 if build example; then
-  if command -v objdump >/dev/null; then
+  if have objdump; then
     objdump -p example.exe | grep '(Windows CUI)' >/dev/null || fail "example: not a console image"
   fi
   if [ $have_wine = 1 ]; then

@@ -58,9 +58,7 @@ TAV
 "$tavik" res.tav -i inc -nopause </dev/null >res.log 2>&1 || { fail "res: build failed"; cat res.log; }
 grep -q 'Warning' res.log && fail "res: warnings: $(grep Warning res.log)"
 
-if ! "$py" -c 'import pefile' 2>/dev/null; then
-  echo "pefile is not installed: image checks skipped"
-elif [ -e res.exe ]; then
+if have pefile && [ -e res.exe ]; then
   "$py" - res.exe <<'PY' || fail "res: resource directory"
 import sys, pefile
 pe = pefile.PE(sys.argv[1])
@@ -88,10 +86,7 @@ assert b"FindResourceA" in names and b"ExitProcess" in names, names
 PY
 fi
 
-if ! command -v wine >/dev/null; then
-  echo "wine is not installed: run skipped"
-elif [ -e res.exe ]; then
-  use_wine
+if use_wine && [ -e res.exe ]; then
   runexe res
   [ "$rc" = 8 ] || fail "res: exit code $rc, expected 8"
   [ "$(cat res.out)" = "eightten" ] || fail "res: output '$(cat res.out)'"

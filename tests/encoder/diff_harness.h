@@ -5,6 +5,7 @@
 // one `objdump` call. Every case sits in a 16-byte slot padded with 0x90, so
 // a slot start is always an instruction start on both sides.
 #include "gtest_guard.h"
+#include "../require_tool.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -29,6 +30,7 @@ struct DiffCase {
     std::string mn;
     std::vector<Opnd> ops;
     std::string text;  // for `as`; empty: the mnemonic and the operands' texts
+    bool longer = false;  // ours is longer than the shortest form on purpose
 };
 
 inline std::string caseText(const DiffCase& c)
@@ -161,9 +163,12 @@ struct DiffReport {
 
 // Checks our bytes of each case (one instruction, or a sequence of up to
 // maxInsns instructions in larger slots) against `as` of its Intel-syntax
-// text; the texts of a sequence are separated with ";".
+// text; the texts of a sequence are separated with ";". `as` always takes
+// the shortest form, so ours may not be longer than its bytes, except in the
+// cases marked in `longer`, which must be longer.
 inline DiffReport compareWithBinutils(uint32_t bits, const std::vector<std::string>& ours,
-                                      const std::vector<std::string>& texts, uint32_t maxInsns = 1)
+                                      const std::vector<std::string>& texts, uint32_t maxInsns = 1,
+                                      const std::vector<bool>& longer = {})
 {
     const uint32_t SLOT = maxInsns == 1 ? 16 : 64;
     DiffReport rep;
@@ -253,16 +258,17 @@ inline DiffReport compareWithBinutils(uint32_t bits, const std::vector<std::stri
             }
         }
         std::string theirs = text.substr(k * SLOT, q - b);
-        if (ok && theirs == mine) {
-            ++rep.sameBytes;
+        if (!ok || (theirs != mine && theirText != mineText)) {
+            rep.failures.push_back(what + " '" + mineText + "' but as gives [" + hexBytes(theirs) + "] '" +
+                                   theirText + "'");
             continue;
         }
-        if (ok && theirText == mineText) {
-            ++rep.sameText;
-            continue;
-        }
-        rep.failures.push_back(what + " '" + mineText + "' but as gives [" + hexBytes(theirs) + "] '" + theirText +
-                               "'");
+        const bool marked = k < longer.size() && longer[k];
+        if (marked != (mine.size() > theirs.size()))
+            rep.failures.push_back(what + (marked ? " is marked longer, but as gives" : " is longer than as gives") +
+                                   " [" + hexBytes(theirs) + "]");
+        else if (theirs == mine) ++rep.sameBytes;
+        else ++rep.sameText;
     }
     return rep;
 }
@@ -275,6 +281,7 @@ inline DiffReport runDiffBatch(uint32_t bits, const std::vector<DiffCase>& cases
     CompileFlags.cpu_bits = bits;
     ptrSize = bits / 8;
     std::vector<std::string> ours(cases.size()), texts(cases.size());
+    std::vector<bool> longer(cases.size());
     std::vector<std::string> refused;
     for (size_t k = 0; k < cases.size(); ++k) {
         std::vector<TOperand> ops;
@@ -284,6 +291,7 @@ inline DiffReport runDiffBatch(uint32_t bits, const std::vector<DiffCase>& cases
         uint32_t r = asmb.assemble(TTavAssembler::opcodeLookup(cases[k].mn), p[0], p[1], p[2]);
         ours[k] = asmb.popCode();
         texts[k] = caseText(cases[k]);
+        longer[k] = cases[k].longer;
         if (r) refused.push_back(texts[k] + ": refused with " + std::to_string(r));
     }
     CompileFlags.cpu_bits = savedBits;
@@ -294,7 +302,7 @@ inline DiffReport runDiffBatch(uint32_t bits, const std::vector<DiffCase>& cases
         rep.failures = refused;
         return rep;
     }
-    return compareWithBinutils(bits, ours, texts, maxInsns);
+    return compareWithBinutils(bits, ours, texts, maxInsns, longer);
 }
 
 }  // namespace enctest

@@ -5,7 +5,7 @@
 set -euo pipefail
 build=${1:?usage: run.sh <build-dir> [seconds]}
 total=${2:-26}
-targets=(tokenizer_fuzzer reader_fuzzer compile_fuzzer)
+targets=(tokenizer_fuzzer reader_fuzzer compile_fuzzer link_fuzzer)
 seconds=$(( total / ${#targets[@]} ))
 [ "$seconds" -ge 1 ] || seconds=1
 here=$(cd "$(dirname "$0")" && pwd)
@@ -22,6 +22,8 @@ for name in "${targets[@]}"; do
   mkdir -p "$work/$name"
   seeds="$here/corpus"
   [ -d "$here/corpus_$name" ] && seeds="$here/corpus_$name"
+  # The linker's target starts from the programs of the compiler's.
+  [ "$name" = link_fuzzer ] && seeds="$here/corpus_compile_fuzzer"
   echo "fuzz: $name for ${seconds}s"
   # A fixed seed keeps the short run the same from one run to the next; a
   # whole compilation under the sanitizers may take long on inputs that the

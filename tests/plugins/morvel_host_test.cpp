@@ -16,6 +16,7 @@
 #include <sstream>
 
 #include "test_host.h"
+#include "../require_tool.h"
 
 using namespace morvel_test;
 namespace fs = std::filesystem;
@@ -113,9 +114,6 @@ Result wine(const std::string& image, const std::string& debug = "-all")
     r.out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     return r;
 }
-
-#define REQUIRE_TOOL(cond, what) \
-    if (!(cond)) GTEST_SKIP() << what << " is not installed (scripts/deps.sh test installs it)"
 
 std::vector<uint8_t> nops(size_t n, uint8_t b = 0x90) { return std::vector<uint8_t>(n, b); }
 
@@ -365,7 +363,8 @@ TEST(MorvelPE, ConsoleProgramStructure)
     std::string image = work("hello.exe");
     h.writeOutput(image);
 
-    if (haveTool("objdump")) {
+    REQUIRE_TOOL(haveTool("objdump"), "objdump (binutils)");
+    {
         Result p = run("objdump -p " + image);
         EXPECT_NE(p.out.find("file format pei-i386"), std::string::npos) << p.out;
         EXPECT_NE(p.out.find("(Windows CUI)"), std::string::npos) << p.out;
@@ -517,10 +516,9 @@ TEST(MorvelPE, JumpFormsAndLocalsDisassemble)
     EXPECT_EQ(j.bad->Address, 242u - 5 - 1);
     EXPECT_EQ(j.skip->Address, 26u - 5);
     line(p + j.bad->Address, "b8 63 00 00 00", "mov\\s+eax,0x63");
-    if (haveTool("wine")) {
-        Result r = wine(image);
-        EXPECT_EQ(r.code, 5) << r.out;
-    }
+    REQUIRE_TOOL(haveTool("wine"), "wine");
+    Result r = wine(image);
+    EXPECT_EQ(r.code, 5) << r.out;
 }
 
 TEST(MorvelPE, EmptyRootStillGetsItsOwnPlace)
@@ -531,7 +529,8 @@ TEST(MorvelPE, EmptyRootStillGetsItsOwnPlace)
     std::string image = work("empty_root.exe");
     h.writeOutput(image);
     EXPECT_EQ(h.out.size(), 3u * 512);
-    if (havePefile()) {
+    REQUIRE_TOOL(havePefile(), "python3-pefile");
+    {
         Result r = pefile(image, R"(
 root, code = pe.sections
 assert root.VirtualAddress == 0x1000 and code.VirtualAddress == 0x2000
@@ -685,7 +684,8 @@ TEST(MorvelPE, DllWithExportsAndRelocationsLoadsAtAnotherBase)
     std::string image = work("morvel_dll.dll");
     dll.writeOutput(image);
 
-    if (havePefile()) {
+    REQUIRE_TOOL(havePefile(), "python3-pefile");
+    {
         std::string checks = "alpha, beta, gamma = " + std::to_string(d.alpha->Address) + ", " +
                              std::to_string(d.beta->Address) + ", " + std::to_string(d.gamma->Address) +
                              "\nsites = [" + std::to_string(d.sites[0]) + ", " + std::to_string(d.sites[1]) +
@@ -726,7 +726,7 @@ for s in sites:
     ASSERT_TRUE(client.complete("pe32_cui"));
     std::string exe = work("dll_client.exe");
     client.writeOutput(exe);
-    if (havePefile()) {
+    {
         Result r = pefile(exe, R"(
 imp = pe.DIRECTORY_ENTRY_IMPORT
 assert [e.dll for e in imp] == [b'morvel_dll.dll', b'kernel32.dll']

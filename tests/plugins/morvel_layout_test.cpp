@@ -72,15 +72,22 @@ TEST_F(Fixture, LocalsPlaceholderRemovedOrFilled)
 
 TEST_F(Fixture, JumpFormsAndTheirBounds)
 {
-    // One jump per function, over a run of filler to a label behind it.
-    struct Case { uint16_t cc; uint32_t gap; std::vector<uint8_t> head; uint32_t len; };
-    // d = gap + 6 for a label right behind the placeholder
+    // One jump per function, over a run of filler to a label behind it, or
+    // back to a label at the start, in front of the filler.
+    struct Case { uint16_t cc; uint32_t gap; std::vector<uint8_t> head; uint32_t len; bool back = false; };
+    // ahead, d = gap + 6 for a label right behind the placeholder; back, d = -(gap + 1)
     Case cases[] = {
         {16, 94, {0xEB}, 2},          // 100 ahead: short
         {4, 294, {0x0F, 0x84}, 6},    // 300 ahead, je: near, position moves up by one
         {16, 119, {0xEB}, 2},         // d = 125: short
         {16, 120, {0xE9}, 5},         // d = 126: near
         {115, 100, {0xE3}, 2},        // jecxz keeps its short form
+        {16, 125, {0xEB}, 2, true},   // d = -126: short
+        {16, 126, {0xE9}, 5, true},   // d = -127: near
+        {4, 125, {0x74}, 2, true},
+        {4, 126, {0x0F, 0x84}, 6, true},
+        {4, 119, {0x74}, 2},
+        {4, 120, {0x0F, 0x84}, 6},
     };
     std::vector<PFunction> fns;
     std::vector<PFixup> fxs;
@@ -89,22 +96,24 @@ TEST_F(Fixture, JumpFormsAndTheirBounds)
         PFunction f = h.addFunction(ltProc, "f");
         f->IsCalled = 1;
         h.setCode(f, cat({nops(7), nops(c.gap), {0xC3}}));
-        PFunction l = h.addLabel(f, "l", 7 + c.gap);
-        fxs.push_back(h.addFixup(f, ftJmp, 0, 7, l->FuncIndex, 0, c.cc));
+        PFunction l = h.addLabel(f, "l", c.back ? 0 : 7 + c.gap);
+        fxs.push_back(h.addFixup(f, ftJmp, c.back ? c.gap : 0, 7, l->FuncIndex, 0, c.cc));
         fns.push_back(f);
         labels.push_back(l);
     }
     layout();
     for (size_t i = 0; i < fns.size(); ++i) {
+        const Case& c = cases[i];
         auto code = h.code(fns[i]);
         SCOPED_TRACE(i);
-        ASSERT_GE(code.size(), cases[i].head.size());
-        EXPECT_TRUE(std::equal(cases[i].head.begin(), cases[i].head.end(), code.begin()));
-        EXPECT_EQ(code.size(), cases[i].len + cases[i].gap + 1);
-        EXPECT_EQ(labels[i]->Address, cases[i].len + cases[i].gap);
-        bool near = cases[i].len > 2;
+        const uint32_t at = c.back ? c.gap : 0;
+        ASSERT_GE(code.size(), at + c.head.size());
+        EXPECT_TRUE(std::equal(c.head.begin(), c.head.end(), code.begin() + at));
+        EXPECT_EQ(code.size(), c.len + c.gap + 1);
+        EXPECT_EQ(labels[i]->Address, c.back ? 0 : c.len + c.gap);
+        bool near = c.len > 2;
         EXPECT_EQ(fxs[i]->hint, near ? ftJmpFar : ftJmpShort);
-        EXPECT_EQ(fxs[i]->position, cases[i].len == 6 ? 1u : 0u);
+        EXPECT_EQ(fxs[i]->position, at + (c.len == 6 ? 1u : 0u));
     }
 }
 

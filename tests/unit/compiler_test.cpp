@@ -106,7 +106,7 @@ TEST_F(CompilerEnv, InstructionLinesCompileIntoRtlmain) {
 
 // The code of rtlmain disassembles to what `as` makes of the same lines.
 TEST_F(CompilerEnv, CodeMatchesTheGnuAssembler) {
-    if (!enctest::toolAvailable("as") || !enctest::toolAvailable("objdump")) GTEST_SKIP() << "binutils missing";
+    REQUIRE_TOOL(enctest::toolAvailable("as") && enctest::toolAvailable("objdump"), "as or objdump (binutils)");
     const std::vector<std::string> lines = {
         "mov eax, 1",          "MOV EBX, [esi+8]",   "mov [edi+ecx*4-4], edx", "add eax, ebx",
         "lea ecx, [eax+ebx*2+16]", "push 0x1234",    "push eax",               "pop ebx",

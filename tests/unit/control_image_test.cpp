@@ -2,6 +2,7 @@
 // its code layout turns each jump placeholder into a short or near jump,
 // checked with objdump, and the programs run under wine.
 #include "control_env.h"
+#include "../require_tool.h"
 
 #include <sys/wait.h>
 
@@ -86,7 +87,7 @@ protected:
 // Short and near jumps side by side: the body of the loop is too long for
 // an 8-bit displacement.
 TEST_F(ControlImage, JumpsBecomeShortOrNear) {
-    if (!haveTool("objdump")) GTEST_SKIP() << "objdump is not installed";
+    REQUIRE_TOOL(haveTool("objdump"), "objdump (binutils)");
     std::string longBody;
     for (int i = 0; i < 150; ++i) longBody += "inc edx; ";
     const std::string image = link("xor eax, eax; mov ecx, 3;\n"
@@ -135,7 +136,7 @@ TEST_F(ControlImage, ProgramRunsUnderWine) {
         "if (eax > 100) { while (eax != 0) { exitif ((ecx == 3) or (ecx == 4)); xor eax, eax; } add eax, 1000; }\n"
         "retn;");
     if (image.empty()) GTEST_SKIP() << "the plug-in is not built";
-    if (!haveTool("wine")) GTEST_SKIP() << "wine is not installed";
+    REQUIRE_TOOL(haveTool("wine"), "wine");
     const Shell r = wine(image);
     EXPECT_EQ(r.code, 164) << r.out;
 }

@@ -71,7 +71,8 @@ Opnd mem(uint32_t size, const Shape& s)
     return o;
 }
 
-const int32_t disps[] = {0, 0x7F, -0x7F, 0x80, -0x80, 0x12345678};
+// The byte limits, and values whose low word alone would fit a byte.
+const int32_t disps[] = {0, 0x7F, -0x7F, 0x80, -0x80, -0x81, 0x10000, 0x1007F, -0x10000, 0xFF80, 0x12345678};
 const int64_t imms[] = {0, 1, -1, 127, 128, -128, -129, 0x7FFFFFFF};
 
 std::vector<int64_t> immsFor(uint32_t width)
@@ -139,9 +140,9 @@ bool isPrefixRow(std::string_view n)
 class Gen {
 public:
     std::vector<DiffCase> cases;
-    void add(const std::string& mn, std::vector<Opnd> ops, std::string text = "")
+    void add(const std::string& mn, std::vector<Opnd> ops, std::string text = "", bool longer = false)
     {
-        cases.push_back({mn, std::move(ops), std::move(text)});
+        cases.push_back({mn, std::move(ops), std::move(text), longer});
     }
 };
 
@@ -184,7 +185,8 @@ void genInteger(Gen& g, uint32_t bits)
                 for (const Shape& s : some) {
                     g.add(n, {reg(rOf(w, 2)), mem(w, s)});
                     g.add(n, {mem(w, s), reg(rOf(w, 7))});
-                    for (int64_t i : immsFor(w)) g.add(n, {mem(w, s), imm(i)});
+                    // A memory destination takes 81 with any immediate, where as uses 83.
+                    for (int64_t i : immsFor(w)) g.add(n, {mem(w, s), imm(i)}, "", w != 1 && i >= -128 && i <= 127);
                 }
             }
             break;
@@ -273,7 +275,8 @@ void genInteger(Gen& g, uint32_t bits)
                 }
                 for (const Shape& s : some) {
                     for (int64_t i : immsFor(w)) g.add(n, {mem(w, s), imm(i)});
-                    g.add(n, {reg(rOf(w, 0)), mem(w, s)});
+                    // An address alone takes the ModRM form; as uses A0/A1.
+                    g.add(n, {reg(rOf(w, 0)), mem(w, s)}, "", s.count == 0);
                     g.add(n, {mem(w, s), reg(rOf(w, 3))});
                 }
             }
@@ -327,7 +330,7 @@ void genInteger(Gen& g, uint32_t bits)
                 for (const Shape& s : some) {
                     g.add(n, {mem(w, s)});
                     g.add(n, {reg(rOf(w, 1)), mem(w, s)});
-                    g.add(n, {reg(rOf(w, 1)), mem(w, s), imm(1000)});
+                    for (int64_t i : immsFor(w)) g.add(n, {reg(rOf(w, 1)), mem(w, s), imm(i)});
                 }
             }
             break;
@@ -419,7 +422,7 @@ class EncoderDiff : public EncoderTest {
 protected:
     void run(uint32_t bits, const std::vector<DiffCase>& cases, size_t atLeast, uint32_t maxInsns = 1)
     {
-        if (!toolAvailable("as") || !toolAvailable("objdump")) GTEST_SKIP() << "as or objdump not installed";
+        REQUIRE_TOOL(toolAvailable("as") && toolAvailable("objdump"), "as or objdump (binutils)");
         ASSERT_GE(cases.size(), atLeast);
         DiffReport rep = runDiffBatch(bits, cases, *asmb, maxInsns);
         size_t shown = 0;
@@ -471,13 +474,14 @@ TEST_F(EncoderDiff, SequencesAgainstBinutils)
     g.add("pop", {m(8, 0, {REG_EBX})}, "pop DWORD PTR [ebx]; pop DWORD PTR [ebx+4]");
     g.add("pop", {m(8, 0, {REG_ESP})}, "pop DWORD PTR [esp+4]; pop DWORD PTR [esp+4]");
     g.add("pop", {m(12, -4, {REG_ESP})}, "pop DWORD PTR [esp+4]; pop DWORD PTR [esp+4]; pop DWORD PTR [esp+4]");
-    g.add("push", {m(2, 0, {REG_EBX})}, "pushw 0; push WORD PTR [ebx]");
+    // The zero word is pushed as 66 68 00 00, the address of a frame slot adjusted with 81.
+    g.add("push", {m(2, 0, {REG_EBX})}, "pushw 0; push WORD PTR [ebx]", true);
     g.add("push", {m(1, 0, {REG_EBX})}, "xor eax, eax; mov al, BYTE PTR [ebx]; push eax");
     g.add("push", {m(3, 0, {REG_EBX})},
           "xor eax, eax; push eax; mov al, BYTE PTR [ebx+2]; mov BYTE PTR [esp+2], al; mov ax, WORD PTR [ebx]; "
           "mov WORD PTR [esp], ax");
     g.add("push", {m(5, 0, {REG_ESP})}, "xor eax, eax; mov al, BYTE PTR [esp+4]; push eax; push DWORD PTR [esp+4]");
-    g.add("push", {m(6, 8, {REG_ESP})}, "pushw 0; push WORD PTR [esp+14]; push DWORD PTR [esp+12]");
+    g.add("push", {m(6, 8, {REG_ESP})}, "pushw 0; push WORD PTR [esp+14]; push DWORD PTR [esp+12]", true);
     g.add("push", {m(7, 0, {REG_ESP})},
           "xor eax, eax; push eax; mov al, BYTE PTR [esp+10]; mov BYTE PTR [esp+2], al; mov ax, WORD PTR [esp+8]; "
           "mov WORD PTR [esp], ax; push DWORD PTR [esp+4]");
@@ -488,8 +492,8 @@ TEST_F(EncoderDiff, SequencesAgainstBinutils)
     g.add("mov", {m(8, 0, {REG_ESP}), m(8, 8, {REG_ESP})},
           "push DWORD PTR [esp+12]; push DWORD PTR [esp+12]; pop DWORD PTR [esp+4]; pop DWORD PTR [esp+4]");
     g.add("mov", {m(8, 0, {REG_EBX}), Opnd{I(7), ""}}, "mov DWORD PTR [ebx], 7; mov DWORD PTR [ebx+4], 0");
-    g.add("push", {ref(-8, {REG_EBP})}, "push ebp; sub DWORD PTR [esp], 8");
-    g.add("push", {ref(16, {REG_ESP})}, "push esp; add DWORD PTR [esp], 16");
+    g.add("push", {ref(-8, {REG_EBP})}, "push ebp; sub DWORD PTR [esp], 8", true);
+    g.add("push", {ref(16, {REG_ESP})}, "push esp; add DWORD PTR [esp], 16", true);
     g.add("push", {ref(4, {REG_EBX, REG_ECX}, 2)}, "lea eax, [ebx+ecx*2+4]; push eax");
     run(32, g.cases, 10, 8);
 
@@ -520,7 +524,8 @@ TEST_F(EncoderDiff, VariableFormsAgainstBinutils)
 
     Gen g;
     g.add("push", {var(q, 8)}, "push DWORD PTR ds:0; push DWORD PTR ds:0");
-    g.add("push", {var(six, 6)}, "pushw 0; push WORD PTR ds:0; push DWORD PTR ds:0");
+    // The zero word is pushed as 66 68 00 00.
+    g.add("push", {var(six, 6)}, "pushw 0; push WORD PTR ds:0; push DWORD PTR ds:0", true);
     g.add("push", {var(one, 1)}, "xor eax, eax; mov al, BYTE PTR ds:0; push eax");
     g.add("push", {var(three, 3)},
           "xor eax, eax; push eax; mov al, BYTE PTR ds:0; mov BYTE PTR [esp+2], al; mov ax, WORD PTR ds:0; "
@@ -529,9 +534,10 @@ TEST_F(EncoderDiff, VariableFormsAgainstBinutils)
     g.add("pop", {var(six, 6)}, "pop DWORD PTR ds:0; pop eax; mov WORD PTR ds:0, ax");
     g.add("pop", {var(three, 3)}, "pop eax; mov WORD PTR ds:0, ax; shr eax, 16; mov BYTE PTR ds:0, al");
     g.add("pop", {var(one, 1)}, "pop eax; mov BYTE PTR ds:0, al");
-    g.add("push", {var(d, 4, otVarRef)}, "push 0");
-    g.add("push", {Opnd{lbl, ""}}, "push 0");
-    g.add("push", {Opnd{k, ""}}, "push 0");
+    // Addresses are 4-byte placeholders, where as sees a zero that fits a byte.
+    g.add("push", {var(d, 4, otVarRef)}, "push 0", true);
+    g.add("push", {Opnd{lbl, ""}}, "push 0", true);
+    g.add("push", {Opnd{k, ""}}, "push 0", true);
     g.add("mov", {var(q, 8), i(7)}, "mov DWORD PTR ds:0, 7; mov DWORD PTR ds:0, 0");
     g.add("mov", {var(w, 2), i(7)}, "mov WORD PTR ds:0, 7");
     g.add("mov", {var(one, 1), i(7)}, "mov BYTE PTR ds:0, 7");

@@ -171,6 +171,15 @@ TEST_F(EncoderFamilies, Addressing32)
         {"mov", {R(REG_EAX), M(0, 0, 0, {REG_EBP, REG_ESI})}, "8B 44 35 00"},
         {"mov", {R(REG_EAX), M(0, 8, 4, {REG_ECX})}, "8B 04 8D 08 00 00 00"},  // scaled index alone
         {"mov", {R(REG_EAX), M(0, 0x1234, 0, {})}, "8B 05 34 12 00 00"},
+        // A byte displacement only where the whole 32-bit value fits one.
+        {"mov", {R(REG_EAX), M(0, 0x7F, 0, {REG_EBX})}, "8B 43 7F"},
+        {"mov", {R(REG_EAX), M(0, -0x81, 0, {REG_EBX})}, "8B 83 7F FF FF FF"},
+        {"mov", {R(REG_EAX), M(0, 0x10000, 0, {REG_EBX})}, "8B 83 00 00 01 00"},
+        {"mov", {R(REG_EAX), M(0, 0x1007F, 0, {REG_EBX})}, "8B 83 7F 00 01 00"},
+        {"mov", {R(REG_EAX), M(0, -0x10000, 0, {REG_EBX})}, "8B 83 00 00 FF FF"},
+        {"mov", {R(REG_EAX), M(0, 0xFF80, 0, {REG_EBX})}, "8B 83 80 FF 00 00"},
+        {"mov", {R(REG_EAX), M(0, 0x10000, 0, {REG_EBP})}, "8B 85 00 00 01 00"},
+        {"mov", {R(REG_EAX), M(0, -0x10000, 4, {REG_ESP, REG_ECX})}, "8B 84 8C 00 00 FF FF"},
         {"mov", {R(REG_EAX), M(0, 0, 0, {REG_ESP, REG_ESP})}, "error 1000"},
         {"mov", {R(REG_EAX), M(0, 0, 0, {REG_EAX, REG_ESP})}, "error 1000"},
         {"mov", {R(REG_EAX), M(0, 0, 3, {REG_EAX, REG_EBX})}, "error 1000"},

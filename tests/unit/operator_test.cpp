@@ -95,7 +95,7 @@ std::vector<std::string> decode(const std::filesystem::path& dir, const std::str
 // instruction it stands for (globals sit at address 0 until the builder
 // places them).
 TEST_F(OperatorEnv, StatementsMatchTheGnuAssembler) {
-    if (!enctest::toolAvailable("as") || !enctest::toolAvailable("objdump")) GTEST_SKIP() << "binutils missing";
+    REQUIRE_TOOL(enctest::toolAvailable("as") && enctest::toolAvailable("objdump"), "as or objdump (binutils)");
     const std::vector<std::pair<const char*, const char*>> cases = {
         {"eax = 0", "xor eax, eax"},
         {"al = 0", "xor al, al"},

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "../require_tool.h"
+
 #include <cstdlib>
 #include <fstream>
 #include <string>
@@ -30,7 +32,7 @@ int compile(const std::string& tool, const std::string& flags, const std::string
 
 TEST(PluginApi, CompilesAsCAndCxx)
 {
-    if (!haveTool("cc") || !haveTool("c++")) GTEST_SKIP() << "no cc/c++ on PATH";
+    REQUIRE_TOOL(haveTool("cc") && haveTool("c++"), "cc or c++");
     EXPECT_EQ(compile("cc", "-std=c11", "c"), 0);
     // the check itself notices a failing build: with the header guard
     // predefined the records are missing
