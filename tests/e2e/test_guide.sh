@@ -13,11 +13,9 @@ if use_wine; then
   # Windows need a display driver; the null driver makes them off-screen.
   wine reg query 'HKCU\Software\Wine\Drivers' /v Graphics 2>/dev/null </dev/null | grep -q null ||
     wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f </dev/null >/dev/null 2>&1
-else
-  echo "wine is not installed: the runs are skipped"
 fi
-qemu=$(command -v qemu-system-i386 || true)
-[ -n "$qemu" ] || echo "qemu-system-i386 is not installed: the boot run is skipped"
+qemu=""
+! have qemu-system-i386 || qemu=$(command -v qemu-system-i386)
 
 # NAME EXT EXIT-CODE OUTPUT: OUTPUT is a printf format ('-' for none to check).
 # The DLL comes before its client, which needs it beside it.
