@@ -198,6 +198,23 @@ grep '^PlugSys: ' plug/run.out | diff expected.txt - || fail "plug-in folder: Pl
 grep -q 'LOG STARTED' plug/log.txt && grep -q '^PlugSys: C plug-in: image written' plug/log.txt ||
   fail "log.txt beside the program"
 
+# ---- on a console ---------------------------------------------------------------
+# With a terminal for its console, wine turns the console calls into escape
+# sequences: the title, the colours 14, 10 and 12, and the UTF-16 text of a
+# message naming a non-ASCII file.
+if command -v script >/dev/null; then
+  mkdir -p tty
+  printf "program pe32_cui 'x';\njmp nowhere;\n" >tty/grüß.tav
+  (cd tty && timeout 120 script -qec "wine '$wexe' grüß.tav -nopause </dev/null" /dev/null </dev/null >tty.out 2>&1)
+  [ $? = 1 ] || fail "console: exit code, expected 1"
+  for want in $'\e]0;Tavik Assembler ' $'\e[93m*****' $'\e[92mPlugSys: Tavik Linker plugin was loaded!' \
+    $'\e[91m[2,12]: [00012] Label nowhere does not exist! in [grüß.tav]'; do
+    grep -qF "$want" tty/tty.out || fail "console: no '${want#?}'"
+  done
+else
+  echo "script(1) missing: the console calls not checked"
+fi
+
 # ---- the files themselves --------------------------------------------------------
 version=$(sed -nE 's/^project\(Tavik VERSION ([0-9.]+).*/\1/p' "$src/CMakeLists.txt")
 while [ "$(tr -cd . <<<"$version" | wc -c)" -lt 3 ]; do version=$version.0; done
