@@ -32,6 +32,13 @@ add greet "$src/examples/greetlib.tav" "$src/examples/greet.tav"
 add boot "$src/examples/boot.tav"
 add floats "$here/floats.tav"
 add incl "$here/incl/." "$src/tests/fixtures/res/one.res"
+# The guide's example programs, each in a copy of their folder.
+for f in "$src"/docs/examples/*.tav; do
+  [ -f "$f" ] && grep -q '^program ' "$f" || continue
+  n=guide_$(basename "$f" .tav)
+  add "$n" "$src/docs/examples/."
+  mv "cases/$n/$(basename "$f")" "cases/$n/$n.tav"
+done
 for f in "$src"/tests/fuzz/corpus_compile_fuzzer/*.tav; do
   n=corpus_$(basename "$f" .tav)
   mkdir -p "cases/$n"
