@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Builds Tavik twice (plain and with AddressSanitizer + UBSan) and runs every
-# test in both builds, then a short fuzzing run.
+# Builds Tavik twice (plain and with AddressSanitizer + UBSan) and the Windows
+# program (build-win32), runs every test in both builds, then a short fuzzing run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh test
@@ -9,6 +9,10 @@ jobs=${TAVIK_JOBS:-3}
 
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build -j "$jobs"
+
+# The Windows program, cross-built; its end-to-end test must not skip here.
+bash scripts/build-win32.sh
+export TAVIK_WIN32_REQUIRED=1
 
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTAVIK_SANITIZE=ON -DTAVIK_BENCH=OFF
 cmake --build build-asan -j "$jobs"

@@ -1,13 +1,13 @@
 #include "afile.h"
 
 #include <cstdio>
-#include <filesystem>
 
 #include "common.h"
 #include "compiler.h"
 #include "exceptions.h"
 #include "global.h"
 #include "log.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -45,9 +45,8 @@ TAFile* TAFile::openFile(const std::string& strFile, TAFile* parent) {
 bool TAFile::loadFile(const std::string& strFile, TAFile* par) {
     F_Parent = par;
     // Only a regular file is a source; a folder or a device "does not exist".
-    std::error_code ec;
-    if (!std::filesystem::is_regular_file(strFile, ec)) return false;
-    std::FILE* in = std::fopen(strFile.c_str(), "rb");
+    if (!platform::IsRegularFile(strFile)) return false;
+    std::FILE* in = platform::OpenFile(strFile, "rb");
     if (!in) return false;
     std::string data;
     char chunk[65536];

@@ -6,7 +6,7 @@
 #include "platform/platform.h"
 
 int main(int argc, char** argv) {
-    std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+    std::vector<std::string> args = platform::CommandLineArguments(argc, argv);
     bool quickExit = false;
     int code = TavikMain(args, std::cin, quickExit);
     platform::ExitProcess(code);

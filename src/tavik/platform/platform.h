@@ -5,7 +5,7 @@
 #include <vector>
 
 // The operating-system layer. Everything the assembler needs from the OS goes
-// through these calls; one implementation per platform (POSIX now).
+// through these calls; one implementation per platform (POSIX, Win32).
 namespace platform {
 
 // Path separator of this platform; folder names end in it.
@@ -35,10 +35,16 @@ int64_t PerformanceFrequency();
 uint32_t TickCount();
 // Ends the process at once with the exit code, after flushing standard output.
 [[noreturn]] void ExitProcess(int code);
+// The command-line arguments after the program name, as UTF-8 text.
+std::vector<std::string> CommandLineArguments(int argc, char** argv);
 
 // --- files -------------------------------------------------------------------
 // True for an existing file that is not a folder.
 bool FileExists(const std::string& path);
+// True for an existing regular file (not a folder or a device).
+bool IsRegularFile(const std::string& path);
+// std::fopen for a UTF-8 path.
+std::FILE* OpenFile(const std::string& path, const char* mode);
 bool FolderExists(const std::string& path);
 // Absolute, normalised form of a path (relative to the working directory).
 std::string FullPath(const std::string& path);

@@ -138,6 +138,10 @@ void ExitProcess(int code) {
     std::exit(code);
 }
 
+std::vector<std::string> CommandLineArguments(int argc, char** argv) {
+    return std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc);
+}
+
 // --- files -------------------------------------------------------------------
 
 bool FileExists(const std::string& path) {
@@ -149,6 +153,13 @@ bool FolderExists(const std::string& path) {
     struct stat st;
     return !path.empty() && stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
+
+bool IsRegularFile(const std::string& path) {
+    struct stat st;
+    return !path.empty() && stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+std::FILE* OpenFile(const std::string& path, const char* mode) { return std::fopen(path.c_str(), mode); }
 
 std::string FullPath(const std::string& path) {
     std::error_code ec;

@@ -1,0 +1,351 @@
+#if defined(_WIN32)
+#include <windows.h>
+#include <shellapi.h>
+// platform::SetConsoleTitle is ours, not the A/W macro.
+#undef SetConsoleTitle
+
+#include <fcntl.h>
+#include <io.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/platform.h"
+
+namespace platform {
+
+const char PathSeparator = '\\';
+
+namespace {
+
+HANDLE g_Stdout = INVALID_HANDLE_VALUE;
+bool g_IsConsole = false;
+WORD g_StartAttribute = 7;
+bool g_ColourChanged = false;
+
+// Text in the program is UTF-8; the system takes UTF-16.
+std::wstring Wide(const std::string& s) {
+    if (s.empty()) return std::wstring();
+    int n = MultiByteToWideChar(CP_UTF8, 0, s.data(), int(s.size()), nullptr, 0);
+    std::wstring w(size_t(n > 0 ? n : 0), L'\0');
+    if (n > 0) MultiByteToWideChar(CP_UTF8, 0, s.data(), int(s.size()), &w[0], n);
+    return w;
+}
+
+std::string Narrow(const wchar_t* w, size_t len) {
+    if (len == 0) return std::string();
+    int n = WideCharToMultiByte(CP_UTF8, 0, w, int(len), nullptr, 0, nullptr, nullptr);
+    std::string s(size_t(n > 0 ? n : 0), '\0');
+    if (n > 0) WideCharToMultiByte(CP_UTF8, 0, w, int(len), &s[0], n, nullptr, nullptr);
+    return s;
+}
+
+std::string Narrow(const std::wstring& w) { return Narrow(w.data(), w.size()); }
+
+bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+
+size_t LastSeparator(const std::string& path) { return path.find_last_of("\\/"); }
+
+char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; }
+
+bool EndsWithNoCase(const std::string& s, const std::string& suffix) {
+    if (suffix.size() > s.size()) return false;
+    size_t off = s.size() - suffix.size();
+    for (size_t i = 0; i < suffix.size(); ++i)
+        if (LowerAscii(s[off + i]) != LowerAscii(suffix[i])) return false;
+    return true;
+}
+
+DWORD Attributes(const std::string& path) {
+    if (path.empty()) return INVALID_FILE_ATTRIBUTES;
+    return GetFileAttributesW(Wide(path).c_str());
+}
+
+}  // namespace
+
+// --- console ---------------------------------------------------------------
+
+void ConsoleInit() {
+    SetConsoleOutputCP(CP_UTF8);
+    g_Stdout = GetStdHandle(STD_OUTPUT_HANDLE);
+    DWORD mode = 0;
+    g_IsConsole = g_Stdout != INVALID_HANDLE_VALUE && g_Stdout != nullptr && GetConsoleMode(g_Stdout, &mode);
+    CONSOLE_SCREEN_BUFFER_INFO info;
+    if (g_IsConsole && GetConsoleScreenBufferInfo(g_Stdout, &info)) g_StartAttribute = info.wAttributes;
+    // Redirected output gets the bytes as they are, "\n" not widened.
+    _setmode(_fileno(stdout), _O_BINARY);
+}
+
+bool StdoutIsTerminal() { return g_IsConsole; }
+
+void SetTextColour(uint16_t attribute) {
+    if (!g_IsConsole) return;
+    std::fflush(stdout);
+    SetConsoleTextAttribute(g_Stdout, attribute);
+    g_ColourChanged = attribute != g_StartAttribute;
+}
+
+void ResetTextColour() {
+    if (!g_ColourChanged || !g_IsConsole) return;
+    SetConsoleTextAttribute(g_Stdout, g_StartAttribute);
+    g_ColourChanged = false;
+}
+
+void SetConsoleTitle(const std::string& title) { SetConsoleTitleW(Wide(title).c_str()); }
+
+void WriteStdout(const std::string& text) {
+    if (!g_IsConsole) {
+        std::fwrite(text.data(), 1, text.size(), stdout);
+        return;
+    }
+    // The console takes UTF-16 through its own call, whatever its code page.
+    std::fflush(stdout);
+    std::wstring w = Wide(text);
+    const wchar_t* p = w.data();
+    size_t left = w.size();
+    while (left > 0) {
+        DWORD chunk = DWORD(std::min<size_t>(left, 8192)), written = 0;
+        if (!WriteConsoleW(g_Stdout, p, chunk, &written, nullptr) || written == 0) break;
+        p += written;
+        left -= written;
+    }
+}
+
+void FlushStdout() { std::fflush(stdout); }
+
+// --- process and timing ----------------------------------------------------
+
+void RaiseThreadPriority() { SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_HIGHEST); }
+
+int64_t PerformanceCounter() {
+    LARGE_INTEGER v;
+    return QueryPerformanceCounter(&v) ? int64_t(v.QuadPart) : 0;
+}
+
+int64_t PerformanceFrequency() {
+    LARGE_INTEGER v;
+    return QueryPerformanceFrequency(&v) ? int64_t(v.QuadPart) : 0;
+}
+
+uint32_t TickCount() { return GetTickCount(); }
+
+void ExitProcess(int code) {
+    ResetTextColour();
+    std::fflush(stdout);
+    std::fflush(stderr);
+    std::exit(code);
+}
+
+std::vector<std::string> CommandLineArguments(int argc, char** argv) {
+    // argv holds the ANSI code page's text; the UTF-16 command line has it all.
+    int n = 0;
+    LPWSTR* wargv = CommandLineToArgvW(GetCommandLineW(), &n);
+    std::vector<std::string> args;
+    if (!wargv) {
+        for (int i = 1; i < argc; ++i) args.push_back(argv[i]);
+        return args;
+    }
+    for (int i = 1; i < n; ++i) args.push_back(Narrow(wargv[i], wcslen(wargv[i])));
+    LocalFree(wargv);
+    return args;
+}
+
+// --- files -------------------------------------------------------------------
+
+bool FileExists(const std::string& path) {
+    DWORD a = Attributes(path);
+    return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool IsRegularFile(const std::string& path) {
+    if (!FileExists(path)) return false;
+    // Device names ("nul", "con") have attributes too; a source is on disk.
+    HANDLE h = CreateFileW(Wide(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                           nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return true;  // the open that follows reports it
+    bool disk = GetFileType(h) == FILE_TYPE_DISK;
+    CloseHandle(h);
+    return disk;
+}
+
+std::FILE* OpenFile(const std::string& path, const char* mode) {
+    return _wfopen(Wide(path).c_str(), Wide(mode).c_str());
+}
+
+bool FolderExists(const std::string& path) {
+    DWORD a = Attributes(path);
+    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+std::string FullPath(const std::string& path) {
+    std::wstring w = Wide(path);
+    DWORD n = GetFullPathNameW(w.c_str(), 0, nullptr, nullptr);
+    if (path.empty() || n == 0) return path;
+    std::wstring full(n, L'\0');
+    n = GetFullPathNameW(w.c_str(), n, &full[0], nullptr);
+    if (n == 0 || n >= full.size()) return path;
+    full.resize(n);
+    return Narrow(full);
+}
+
+bool ReadFile(const std::string& path, std::string& out) {
+    FILE* f = OpenFile(path, "rb");
+    if (!f) return false;
+    std::string data;
+    char buf[65536];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) data.append(buf, n);
+    bool ok = !std::ferror(f);
+    std::fclose(f);
+    if (ok) out.swap(data);
+    return ok;
+}
+
+bool WriteFile(const std::string& path, const std::string& data) {
+    TOutFile f;
+    return f.Create(path) && f.Write(data.data(), data.size()) && f.Close();
+}
+
+std::vector<std::string> ListFolder(const std::string& folder, const std::string& suffix) {
+    std::vector<std::string> names;
+    std::string pattern = (folder.empty() ? std::string() : IncludeTrailingSeparator(folder)) + "*" + suffix;
+    WIN32_FIND_DATAW fd;
+    HANDLE h = FindFirstFileW(Wide(pattern).c_str(), &fd);
+    if (h == INVALID_HANDLE_VALUE) return names;
+    do {
+        std::string name = Narrow(fd.cFileName, wcslen(fd.cFileName));
+        if (name == "." || name == "..") continue;
+        // The pattern also matches short 8.3 names; the long name decides.
+        if (EndsWithNoCase(name, suffix)) names.push_back(name);
+    } while (FindNextFileW(h, &fd));
+    FindClose(h);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+bool SetWorkingFolder(const std::string& folder) {
+    return !folder.empty() && SetCurrentDirectoryW(Wide(folder).c_str());
+}
+
+// The file calls go through the C runtime, which keeps errno.
+std::string LastErrorText() { return std::strerror(errno); }
+
+TOutFile::~TOutFile() { Close(); }
+
+bool TOutFile::Create(const std::string& path) {
+    Close();
+    F_File = OpenFile(path, "w+b");
+    return F_File != nullptr;
+}
+
+bool TOutFile::OpenAppend(const std::string& path) {
+    Close();
+    F_File = OpenFile(path, "ab");
+    return F_File != nullptr;
+}
+
+bool TOutFile::Write(const void* data, size_t size) {
+    if (!F_File) return false;
+    return size == 0 || std::fwrite(data, 1, size, F_File) == size;
+}
+
+bool TOutFile::Flush() { return F_File && std::fflush(F_File) == 0; }
+
+bool TOutFile::Close() {
+    if (!F_File) return true;
+    bool ok = std::fclose(F_File) == 0;
+    F_File = nullptr;
+    return ok;
+}
+
+// --- path text ---------------------------------------------------------------
+
+std::string ExtractFilePath(const std::string& path) {
+    size_t p = LastSeparator(path);
+    return p == std::string::npos ? std::string() : path.substr(0, p + 1);
+}
+
+std::string ExtractFileName(const std::string& path) {
+    size_t p = LastSeparator(path);
+    return p == std::string::npos ? path : path.substr(p + 1);
+}
+
+std::string ExtractFileExt(const std::string& path) {
+    std::string name = ExtractFileName(path);
+    size_t p = name.find_last_of('.');
+    return p == std::string::npos ? std::string() : name.substr(p);
+}
+
+std::string IncludeTrailingSeparator(const std::string& folder) {
+    if (!folder.empty() && IsSeparator(folder.back())) return folder;
+    return folder + PathSeparator;
+}
+
+// --- executable --------------------------------------------------------------
+
+std::string ExecutablePath() {
+    std::wstring buf(MAX_PATH, L'\0');
+    for (;;) {
+        DWORD n = GetModuleFileNameW(nullptr, &buf[0], DWORD(buf.size()));
+        if (n == 0) return std::string();
+        if (n < buf.size()) {
+            buf.resize(n);
+            return Narrow(buf);
+        }
+        if (buf.size() >= 32768) return std::string();
+        buf.resize(buf.size() * 2);
+    }
+}
+
+std::string ExecutableFolder() {
+    std::string exe = ExecutablePath();
+    return exe.empty() ? IncludeTrailingSeparator(FullPath(".")) : ExtractFilePath(exe);
+}
+
+std::string FileVersion(const std::string& path) {
+    std::wstring w = Wide(path);
+    DWORD ignored = 0;
+    DWORD size = GetFileVersionInfoSizeW(w.c_str(), &ignored);
+    if (size == 0) return "0.0.0.0";
+    std::string data(size, '\0');
+    if (!GetFileVersionInfoW(w.c_str(), 0, size, &data[0])) return "0.0.0.0";
+    VS_FIXEDFILEINFO* info = nullptr;
+    UINT len = 0;
+    if (!VerQueryValueW(data.data(), L"\\", reinterpret_cast<void**>(&info), &len) || !info ||
+        len < sizeof(VS_FIXEDFILEINFO) || info->dwSignature != 0xFEEF04BD)
+        return "0.0.0.0";
+    return std::to_string(HIWORD(info->dwFileVersionMS)) + "." + std::to_string(LOWORD(info->dwFileVersionMS)) +
+           "." + std::to_string(HIWORD(info->dwFileVersionLS)) + "." + std::to_string(LOWORD(info->dwFileVersionLS));
+}
+
+// --- dynamic libraries ---------------------------------------------------------
+
+void* OpenLibrary(const std::string& path, std::string* error) {
+    // No dialog box for a file that is no library: the caller reports it.
+    DWORD oldMode = 0;
+    SetThreadErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX, &oldMode);
+    HMODULE h = LoadLibraryW(Wide(path).c_str());
+    DWORD err = GetLastError();
+    SetThreadErrorMode(oldMode, nullptr);
+    if (!h && error) {
+        wchar_t* msg = nullptr;
+        DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                     FORMAT_MESSAGE_IGNORE_INSERTS,
+                                 nullptr, err, 0, reinterpret_cast<LPWSTR>(&msg), 0, nullptr);
+        std::string text = n && msg ? Narrow(msg, n) : "error " + std::to_string(err);
+        if (msg) LocalFree(msg);
+        while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) text.pop_back();
+        *error = text;
+    }
+    return reinterpret_cast<void*>(h);
+}
+
+void* LibrarySymbol(void* library, const char* name) {
+    if (!library || !name) return nullptr;
+    return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(library), name));
+}
+
+}  // namespace platform
+#endif
