@@ -98,4 +98,21 @@ fi|throws_int|PlugSys: builder THROWS_INT raised an exception the assembler does
 ib|inject_bad|[2,12]: [7717] Unexpected symbol ; in [plugin buffer]
 CASES
 
+# A run killed in the middle of the build keeps what it printed, in a
+# redirected output and in the log.
+mkdir -p kill/plugins
+cp "$bin/tavik" kill/tavik
+cp "$testlib/killer.dll" kill/plugins/
+printf "program kill_self 'x';\nnop;\n" >proj/k.tav
+kill/tavik proj/k.tav -nopause -writelog </dev/null >k.out 2>&1
+rc=$?
+[ "$rc" = 137 ] || fail "killed run: exit code $rc, expected 137"
+# The banner comes before -writelog is read, so only the console has it.
+grep -q '^\*\*     Tavik Assembler ' k.out || fail "killed run: no banner"
+for f in k.out kill/log.txt; do
+  grep -q 'PlugSys: Killer plugin was loaded!' "$f" || fail "killed run: no plug-in line in $f"
+  grep -q '^Compile OK - ' "$f" || fail "killed run: no Compile OK in $f"
+  grep -q 'PlugSys: about to be killed' "$f" || fail "killed run: no plug-in message in $f"
+done
+
 passed "all plug-in loader checks passed"
