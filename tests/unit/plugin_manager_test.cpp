@@ -239,10 +239,11 @@ TEST_F(PluginEnv, ErrorInInjectedTextNamesThePluginBuffer) {
 }
 
 TEST_F(PluginEnv, SourceTextOutsideACompilationIsRefused) {
-    bool aborted = false;
-    std::string out = capture([] { funcTable.func_execute("nop;", 4); }, &aborted);
-    EXPECT_TRUE(aborted);
+    TAVBOOL answer = 1;
+    std::string out = capture([&] { answer = funcTable.func_execute("nop;", 4); });
+    EXPECT_EQ(answer, 0);
     EXPECT_EQ(out, "PlugSys: source text handed in outside a compilation\n");
+    EXPECT_THROW(RaisePluginStop(), EAbort);
 }
 
 }  // namespace

@@ -12,16 +12,19 @@
 
 namespace {
 
-// Calls into a plug-in. Our own failures pass through; anything else a
-// plug-in throws is no exception the program knows, and ends the build with
-// a message instead of ending the process.
+// Calls into a plug-in. A stop that a service recorded is raised once the
+// plug-in has returned; anything a plug-in throws itself is no exception the
+// program knows, and ends the build with a message instead of the process.
 template <class F>
 auto CallPlugin(const std::string& who, F&& call) {
     try {
-        return call();
+        auto answer = call();
+        RaisePluginStop();
+        return answer;
     } catch (const std::exception&) {
         throw;
     } catch (...) {
+        RaisePluginStop();
         Log->FatalError("PlugSys: " + who + " raised an exception the assembler does not know", true);
     }
 }
