@@ -33,6 +33,11 @@ while IFS='|' read -r builder line; do
 done <<'CASES'
 c_fatal|PlugSys: c plug-in stops the build
 c_range|ERangeError: func_rem: 1 bytes at position 0 outside code of
+c_foreign|PlugSys: Fixup_Count: function record not made by the assembler
+c_stale|PlugSys: func_rem: function record not made by the assembler
+c_nullfn|PlugSys: func_emit: no function record given
+c_fixup|PlugSys: fixup_add: function record not made by the assembler
+c_index|EListError: List index out of bounds (0)
 CASES
 
 passed "all plug-in boundary checks passed"

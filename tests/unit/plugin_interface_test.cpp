@@ -124,6 +124,33 @@ TEST_F(PluginEnv, FixupAddPlacesTheFixup) {
     EXPECT_EQ(T.Fixup_Get(ten, 0)->parentfunc, ten);
 }
 
+// Records handed in must be the host's own: a copy, a freed record or a nil
+// function is refused by name before anything is read through it.
+TEST_F(PluginEnv, RecordsHandedInAreChecked) {
+    PFunction f = function("AB");
+    FixMan->addFixup(ftLabel, f, 0u, 0, 4, 0);
+    TFunction copy = *f;
+    auto* gone = new TFunction{};
+    delete gone;  // only its address is used
+    const std::string foreign = "function record not made by the assembler";
+    EXPECT_STOPS(T.Fixup_Count(&copy), "PlugSys: Fixup_Count: " + foreign);
+    EXPECT_STOPS(T.Fixup_Get(&copy, 0), "PlugSys: Fixup_Get: " + foreign);
+    EXPECT_STOPS(T.Fixup_Get(gone, 0), "PlugSys: Fixup_Get: " + foreign);
+    EXPECT_STOPS(T.func_emit(&copy, "x", 1), "PlugSys: func_emit: " + foreign);
+    EXPECT_STOPS(T.func_rem(gone, 1, 1), "PlugSys: func_rem: " + foreign);
+    EXPECT_STOPS(T.fixup_add(ftLabel, &copy, 0, 0, 4, 0), "PlugSys: fixup_add: " + foreign);
+    EXPECT_STOPS(T.func_emit(nullptr, "x", 1), "PlugSys: func_emit: no function record given");
+    EXPECT_STOPS(T.func_rem(nullptr, 1, 1), "PlugSys: func_rem: no function record given");
+    EXPECT_STOPS(T.fixup_add(TFixupType(10), f, 0, 0, 4, 0), "PlugSys: fixup_add: unknown fixup kind 10");
+    EXPECT_EQ(CodeOf(f), "AB");
+    EXPECT_EQ(f->FixupList->items.size(), 1u);
+    // Nil stands for rtlmain (the first record, f here) where the table allows it.
+    ASSERT_EQ(T.Func_Get(0), f);
+    EXPECT_EQ(T.Fixup_Count(nullptr), 1u);
+    EXPECT_EQ(T.Fixup_Count(f), 1u);
+    EXPECT_EQ(T.Fixup_Get(f, 1), nullptr);
+}
+
 TEST_F(PluginEnv, FuncEmitAndRemoveEditTheCode) {
     PFunction f = function("ABCDEF");
     T.func_emit(f, "GH", 2);

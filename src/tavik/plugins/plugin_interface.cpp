@@ -118,8 +118,22 @@ std::string BuildResources(R& resources, uint32_t rva) {
     }
 }
 
+[[noreturn]] void PluginFatal(const std::string& msg) { Log->FatalError("PlugSys: " + msg, true); }
+
+// A function record handed in: one the host made and still holds (nil
+// stands for rtlmain where allowed). Anything else is never read.
+PFunction Held(const char* service, PFunction fn, bool nilAllowed) {
+    if (!fn) {
+        if (nilAllowed) return nullptr;
+        PluginFatal(std::string(service) + ": no function record given");
+    }
+    if (!FuncMan || !FuncMan->holds(fn))
+        PluginFatal(std::string(service) + ": function record not made by the assembler");
+    return fn;
+}
+
 void LogPluginMessage(const std::string& msg, TAVBOOL fatal) {
-    if (fatal) Log->FatalError("PlugSys: " + msg, true);
+    if (fatal) PluginFatal(msg);
     Log->Message("PlugSys: " + msg, colPluginMessage);
 }
 
@@ -169,9 +183,15 @@ uint32_t Const_Count() { return Consts ? Consts->Count() : 0; }
 
 // A nil function stands for rtlmain, whose list also holds the fixups
 // added without an owner.
-PFixup Fixup_Get(PFunction fn, uint32_t i) { return FixMan ? FixMan->getFixup(fn, i) : nullptr; }
+PFixup Fixup_Get(PFunction fn, uint32_t i) {
+    fn = Held("Fixup_Get", fn, true);
+    return FixMan ? FixMan->getFixup(fn, i) : nullptr;
+}
 
-uint32_t Fixup_Count(PFunction fn) { return FixMan ? FixMan->Count(fn) : 0; }
+uint32_t Fixup_Count(PFunction fn) {
+    fn = Held("Fixup_Count", fn, true);
+    return FixMan ? FixMan->Count(fn) : 0;
+}
 
 PFunction Func_Get(uint32_t i) { return FuncMan ? FuncMan->getFunc(i) : nullptr; }
 
@@ -208,18 +228,22 @@ const char* ilib_name(uint32_t ilib) {
 }
 
 void fixup_add(TFixupType ft, PFunction func, uint32_t index, uint32_t pos, uint8_t size, uint32_t ofs) {
+    func = Held("fixup_add", func, true);
+    if (ft > ftLabelAbs) PluginFatal("fixup_add: unknown fixup kind " + std::to_string(unsigned(ft)));
     if (FixMan) FixMan->addFixup(ft, func, index, pos, size, ofs, jtJMP);
 }
 
 void func_emit(PFunction fn, const void* p, uint32_t len) {
-    if (CompileFlags.peek_mode || !fn || len == 0) return;
+    Held("func_emit", fn, false);
+    if (CompileFlags.peek_mode || len == 0) return;
     if (!p) throw ERangeError("func_emit: no bytes for " + std::to_string(len) + " bytes of code");
     tavAppend(fn->Buffer, p, len);
     fn->BufLen += len;
 }
 
 void func_rem(PFunction fn, uint32_t start, uint32_t len) {
-    if (!fn || len == 0) return;
+    Held("func_rem", fn, false);
+    if (len == 0) return;
     const uint32_t size = tav_strlen(fn->Buffer);
     if (start == 0 || uint64_t(start) - 1 + len > size)
         throw ERangeError("func_rem: " + std::to_string(len) + " bytes at position " + std::to_string(start) +
