@@ -98,6 +98,19 @@ fi|throws_int|PlugSys: builder THROWS_INT raised an exception the assembler does
 ib|inject_bad|[2,12]: [7717] Unexpected symbol ; in [plugin buffer]
 CASES
 
+# Copies of Morvel cut short are skipped like any file that is no plug-in;
+# the whole one beside them still loads.
+mkdir -p cut/plugins
+cp "$bin/tavik" cut/tavik
+for n in 0 1 1000 20000; do head -c $n "$bin/plugins/morvel.dll" >cut/plugins/cut$n.dll; done
+cp "$bin/plugins/morvel.dll" cut/plugins/whole.dll
+cut/tavik sub/p.tav -nopause </dev/null >cut.out 2>&1
+grep -q 'Bus error\|Segmentation' cut.out && fail "cut copies: crashed"
+for n in 0 1 1000 20000; do
+  grep -qx "PlugSys: cut$n.dll skipped - not a valid plugin" cut.out || fail "cut copy of $n bytes not skipped"
+done
+grep -qx 'PlugSys: Tavik Linker plugin was loaded!' cut.out || fail "cut copies: the whole one not loaded"
+
 # A run killed in the middle of the build keeps what it printed, in a
 # redirected output and in the log.
 mkdir -p kill/plugins

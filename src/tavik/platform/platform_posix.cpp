@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "platform/elf_check.h"
 #include "platform/platform.h"
 
 #ifndef TAVIK_VERSION_TEXT
@@ -268,6 +269,14 @@ std::string FileVersion(const std::string& path) {
 // --- dynamic libraries ---------------------------------------------------------
 
 void* OpenLibrary(const std::string& path, std::string* error) {
+    // The loader faults on a damaged file rather than failing: look first at
+    // a file named by its path (a bare name is the loader's own search).
+    std::string image;
+    if (path.find('/') != std::string::npos && (!ReadFile(path, image) ||
+        !IsLoadableElf(reinterpret_cast<const uint8_t*>(image.data()), image.size()))) {
+        if (error) *error = "not a loadable ELF shared object";
+        return nullptr;
+    }
     dlerror();
     void* h = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!h && error) {
