@@ -77,6 +77,8 @@ public:
     uint32_t loopDepth() const { return F_LoopDepth; }
 
     std::vector<TAFile*> F_ListFiles;  // owned; the macro "master" body first
+    // Paths of every file the compilation read: sources and resource files.
+    std::vector<std::string> F_FilesRead;
     TAFile* F_CurFile = nullptr;
     TFunction* F_CurFunc = nullptr;
     TCurrentToken* F_CurToken = nullptr;

@@ -146,6 +146,11 @@ void TLog::FatalError(const std::string& strError, bool showCode, uint32_t cC, u
     throw EAbort();
 }
 
+void TLog::FatalUnpositioned(const std::string& strError) {
+    Message(strError, colError);
+    throw EAbort();
+}
+
 void TLog::FatalUnexpectedToken(const std::string& errCode) {
     std::string s = errCode.empty() ? "Unexpected " : "[" + errCode + "] Unexpected ";
     FatalError(s + TokenText(), true);

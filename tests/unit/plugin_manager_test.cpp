@@ -118,9 +118,9 @@ TEST_F(PluginEnv, BuildWritesTheBufferUnderTheBuildersExtension) {
         {"test_noext", true, "out.bin", kImage},
         // A false answer still leaves the file; the driver reports the failure.
         {"test_false", false, "out.bin", kImage},
-        // A plug-in's own commit creates the file under the bare name; the
-        // host's commit then writes the whole buffer again into it.
-        {"test_commit", true, "out", "ABABC"},
+        // A plug-in's own commit writes the file under the bare name; the
+        // host writes the whole buffer under the full one.
+        {"test_commit", true, "out.bin", "ABC"},
     };
     function("\x90\xC3");
     function(std::string("\xB8\x01\x00\x00\x00", 5));
@@ -132,6 +132,10 @@ TEST_F(PluginEnv, BuildWritesTheBufferUnderTheBuildersExtension) {
         bool answer = !c.answer;
         std::string out = capture([&] { answer = Plugins->callBuilder((dir / "out").string()); });
         EXPECT_EQ(answer, c.answer);
+        if (std::string(c.builder) == "test_commit") {
+            EXPECT_EQ(readFile(dir / "out"), "AB");
+            fs::remove(dir / "out");
+        }
         EXPECT_EQ(outputs(), Lines{c.file});
         EXPECT_EQ(readFile(dir / c.file), c.bytes);
         EXPECT_EQ(fWriter, nullptr);

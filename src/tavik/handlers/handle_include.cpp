@@ -125,6 +125,7 @@ void handle_DIRECTIVE_resource() {
     if (!Compiler->ExpectSymbol(";")) Log->FatalUnexpectedToken("5354");
     std::string data;
     if (!platform::ReadFile(path, data)) Log->FatalError("[436] Resource file \"" + name + "\" cannot be read");
+    Compiler->F_FilesRead.push_back(path);
     loadResources(name, data);
 }
 

@@ -151,6 +151,20 @@ bool FolderExists(const std::string& path) {
     return !path.empty() && stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+bool FileReadable(const std::string& path) { return FileExists(path) && access(path.c_str(), R_OK) == 0; }
+
+bool SameFile(const std::string& a, const std::string& b) {
+    struct stat sa, sb;
+    if (a.empty() || b.empty() || stat(a.c_str(), &sa) != 0 || stat(b.c_str(), &sb) != 0) return false;
+    return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+bool RenameFile(const std::string& from, const std::string& to) {
+    return !from.empty() && !to.empty() && std::rename(from.c_str(), to.c_str()) == 0;
+}
+
+bool RemoveFile(const std::string& path) { return !path.empty() && std::remove(path.c_str()) == 0; }
+
 std::string FullPath(const std::string& path) {
     std::error_code ec;
     std::filesystem::path p = std::filesystem::absolute(std::filesystem::path(path), ec);
@@ -199,6 +213,12 @@ TOutFile::~TOutFile() { Close(); }
 bool TOutFile::Create(const std::string& path) {
     Close();
     F_File = std::fopen(path.c_str(), "w+b");
+    return F_File != nullptr;
+}
+
+bool TOutFile::CreateNew(const std::string& path) {
+    Close();
+    F_File = std::fopen(path.c_str(), "w+bx");
     return F_File != nullptr;
 }
 

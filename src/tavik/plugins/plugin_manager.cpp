@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "common.h"
+#include "compiler.h"
 #include "exceptions.h"
 #include "filetypes/file_writer.h"
 #include "global.h"
@@ -112,6 +113,14 @@ void TPluginManager::commitOutput() {
     if (first) F_CreatedFile = name;
 }
 
+void TPluginManager::refuseReadFile(const std::string& output) const {
+    if (!Compiler) return;
+    for (const std::string& read : Compiler->F_FilesRead)
+        if (platform::SameFile(output, read))
+            Log->FatalUnpositioned("[002] The output file \"" + output + "\" would replace \"" + read +
+                                   "\", which the compilation read");
+}
+
 bool TPluginManager::callBuilder(const std::string& strFile) {
     F_strFile = strFile;
     F_strExt = "bin";
@@ -125,7 +134,8 @@ bool TPluginManager::callBuilder(const std::string& strFile) {
         accessible = true;
         answer = CallPlugin(curBuilderName(), [&] { return F_CurBuilder(teComplete, uint32_t(F_CurBuilderID)); }) != 0;
         fWriter->file_out = F_strFile + "." + F_strExt;
-        commitOutput();
+        refuseReadFile(fWriter->file_out);
+        fWriter->CommitReplacing();
     } catch (...) {
         delete fWriter;
         fWriter = nullptr;

@@ -54,6 +54,8 @@ private:
     static std::string upperName(const std::string& s);
     std::string curBuilderName() const { return "builder " + F_Builders[size_t(F_CurBuilderID)].name; }
     void loadPlugin(const std::string& pluginDir, const std::string& name);
+    // Fatal when output names a file the compilation read.
+    void refuseReadFile(const std::string& output) const;
 
     std::vector<TBuilder> F_Builders;
     std::unordered_map<std::string, int32_t> F_BuilderIndex;

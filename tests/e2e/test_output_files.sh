@@ -1,0 +1,58 @@
+#!/usr/bin/env bash
+# Where the output goes: never over a file the compilation read, written
+# whole or not at all, and named as the user gave it.
+. "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
+
+# run ARGS...: tavik with ARGS; its output in run.log, exit code in $rc.
+run() {
+  "$tavik" "$@" -nopause </dev/null >run.log 2>&1
+  rc=$?
+}
+cui="program pe32_cui 'x';
+nop;"
+
+# ---- The output never replaces what the compilation read ----
+mkdir -p same && cd same
+printf '%s\n' "$cui" >prog.exe
+printf "program raw_image 'b';\n#set bits 16;\nnop;\n" >boot.img
+printf "program pe32_cui 'x';\n#include 'lib.exe'\nnop;\n" >main.tav
+printf 'nop;\n' >lib.exe
+mkdir -p sub && printf '%s\n' "$cui" >sub/q.exe && ln -s sub/q.exe link.tav
+cp prog.exe prog.keep; cp boot.img boot.keep; cp lib.exe lib.keep; cp sub/q.exe q.keep
+while IFS="|" read -r args replaced; do
+  # shellcheck disable=SC2086
+  run $args
+  [ "$rc" = 1 ] || fail "$args: exit code $rc, expected 1"
+  grep -qF "[002] The output file \"$replaced\" would replace" run.log || fail "$args: no message: $(tail -2 run.log)"
+  grep -qF "which the compilation read" run.log || fail "$args: message text"
+  grep -q '^Link OK' run.log && fail "$args: reported Link OK"
+done <<'CASES'
+prog.exe|prog.exe
+boot.img|boot.img
+prog.exe -out prog|prog.exe
+main.tav -out lib|lib.exe
+link.tav -out sub/q|sub/q.exe
+CASES
+cmp -s prog.keep prog.exe || fail "prog.exe was changed"
+cmp -s boot.keep boot.img || fail "boot.img was changed"
+cmp -s lib.keep lib.exe || fail "lib.exe was changed"
+cmp -s q.keep sub/q.exe || fail "sub/q.exe was changed"
+ls | grep -q '\.tmp' && fail "temporary files left: $(ls)"
+cd ..
+
+# ---- A write that fails leaves the file as it was ----
+mkdir -p full && cd full
+printf '%s\n' "$cui" >p.tav
+run p.tav
+[ "$rc" = 0 ] && [ -s p.exe ] || fail "first build: exit code $rc"
+cp p.exe p.good
+# Files may grow to 1 KiB only; the image is larger, so its write fails.
+(trap '' XFSZ; ulimit -f 1; "$tavik" p.tav -out p -nopause </dev/null >run.log 2>&1)
+rc=$?
+[ "$rc" = 1 ] || fail "write past the limit: exit code $rc"
+grep -q '^EWriteError: ' run.log || fail "write past the limit: no write error: $(tail -2 run.log)"
+cmp -s p.good p.exe || fail "a failed write changed p.exe"
+[ "$(ls | grep -c tmp)" = 0 ] || fail "a failed write left $(ls)"
+cd ..
+
+passed "all output file checks passed"
