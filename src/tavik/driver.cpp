@@ -221,6 +221,9 @@ void Run(const std::vector<std::string>& args) {
 
     ReadOptions(args);
     DeriveOutputName();
+    // A name ending in a separator is a folder: there is no file name to give the output.
+    if (strOutFile.back() == '/' || strOutFile.back() == platform::PathSeparator)
+        Log->FatalUnpositioned("[003] The output name \"" + strOutFile + "\" names a folder, not a file");
 
     Plugins->initPlugins(strTAVIK_PATH + "plugins" + platform::PathSeparator);
     Compiler->LoadProject(strInFile);

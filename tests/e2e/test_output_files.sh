@@ -55,4 +55,49 @@ cmp -s p.good p.exe || fail "a failed write changed p.exe"
 [ "$(ls | grep -c tmp)" = 0 ] || fail "a failed write left $(ls)"
 cd ..
 
+# ---- Output names as the user gives them ----
+mkdir -p names && cd names
+printf '%s\n' "$cui" >p.tav
+files() { ls | grep -v '^p\.' | tr '\n' ' '; }
+while IFS='|' read -r out expect; do
+  rm -rf -- $(files)
+  run p.tav -out "$out"
+  [ "$rc" = 0 ] || fail "-out $out: exit code $rc: $(tail -2 run.log)"
+  rm -f run.log
+  [ "$(files)" = "$expect " ] || fail "-out $out: files $(files), expected $expect"
+done <<'CASES'
+file.exe|file.exe
+FILE.EXE|FILE.EXE
+file|file.exe
+file.img|file.img.exe
+CASES
+mkdir -p d1
+run p.tav -out d1/
+[ "$rc" = 1 ] || fail "-out d1/: exit code $rc"
+grep -qxF '[003] The output name "d1/" names a folder, not a file' run.log || fail "-out d1/: $(tail -2 run.log)"
+[ -z "$(ls -A d1)" ] || fail "-out d1/ wrote $(ls -A d1)"
+cd ..
+
+# Through test plug-ins: an empty or nil extension gives no dot, a commit of
+# the plug-in's own writes nothing, a false answer leaves no file.
+testlib=${TAVIK_BUILD_DIR:?}/tests/plugins/lib
+mkdir -p host/plugins proj
+cp "$tavik" host/tavik
+cp "$testlib/writer.dll" "$testlib/exts.dll" host/plugins/
+while IFS='|' read -r builder code expect bytes; do
+  rm -f proj/*
+  printf "program %s 'x';\nnop;\n" "$builder" >proj/x.tav
+  host/tavik proj/x.tav -nopause </dev/null >run.log 2>&1
+  rc=$?
+  [ "$rc" = "$code" ] || fail "$builder: exit code $rc: $(tail -2 run.log)"
+  got=$(cd proj && ls | grep -v '^x\.tav$' | grep -v '\.bat$' | tr '\n' ' ')
+  [ "$got" = "$expect" ] || fail "$builder: files '$got', expected '$expect'"
+  [ -z "$bytes" ] || [ "$(cat "proj/${expect% }")" = "$bytes" ] || fail "$builder: bytes $(cat "proj/${expect% }")"
+done <<'CASES'
+test_emptyext|0|x |EX
+test_nullext|0|x |EX
+test_commit|0|x.bin |ABC
+test_false|1||
+CASES
+
 passed "all output file checks passed"

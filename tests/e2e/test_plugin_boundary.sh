@@ -32,6 +32,7 @@ while IFS='|' read -r builder line; do
   [ -z "$(outputs)" ] || fail "$builder: left $(outputs)"
 done <<'CASES'
 c_fatal|PlugSys: c plug-in stops the build
+c_false|An unknown error occured whilst building the file
 c_range|ERangeError: func_rem: 1 bytes at position 0 outside code of
 c_foreign|PlugSys: Fixup_Count: function record not made by the assembler
 c_stale|PlugSys: func_rem: function record not made by the assembler

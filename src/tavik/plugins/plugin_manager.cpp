@@ -97,20 +97,18 @@ void TPluginManager::setFileExt(const std::string& ext) {
     if (fWriter) F_strExt = ext;
 }
 
-void TPluginManager::commitOutput() {
-    if (!fWriter) return;
-    const std::string name = fWriter->file_out;
-    const bool first = F_CreatedFile.empty();
-    try {
-        fWriter->Commit();
-    } catch (const EFCreateError&) {
-        throw;  // nothing was created
-    } catch (...) {
-        if (first) F_CreatedFile = name;
-        throw;
-    }
-    // Later commits append to the file the first one opened.
-    if (first) F_CreatedFile = name;
+// The image is written once, when the builder has returned: a plug-in's own
+// commit writes nothing, so no file appears under a name without extension.
+void TPluginManager::commitOutput() {}
+
+// The output file name: an extension the name already ends in is not added
+// again (ASCII case ignored), and an empty one adds no dot.
+std::string TPluginManager::outputName(const std::string& file, const std::string& ext) {
+    if (ext.empty()) return file;
+    const std::string suffix = "." + ext;
+    if (file.size() > suffix.size() && upperName(file.substr(file.size() - suffix.size())) == upperName(suffix))
+        return file;
+    return file + suffix;
 }
 
 void TPluginManager::refuseReadFile(const std::string& output) const {
@@ -126,28 +124,25 @@ bool TPluginManager::callBuilder(const std::string& strFile) {
     F_strExt = "bin";
     if (!F_CurBuilder) return false;
 
-    F_CreatedFile.clear();
     bool accessible = false;
     bool answer = false;
     try {
         fWriter = new TFileWriter(strFile);
         accessible = true;
         answer = CallPlugin(curBuilderName(), [&] { return F_CurBuilder(teComplete, uint32_t(F_CurBuilderID)); }) != 0;
-        fWriter->file_out = F_strFile + "." + F_strExt;
-        refuseReadFile(fWriter->file_out);
-        fWriter->CommitReplacing();
+        // A builder that failed leaves no file.
+        if (answer) {
+            fWriter->file_out = outputName(F_strFile, F_strExt);
+            refuseReadFile(fWriter->file_out);
+            fWriter->CommitReplacing();
+        }
     } catch (...) {
         delete fWriter;
         fWriter = nullptr;
-        // A build that did not finish leaves no file, also when the plug-in
-        // had committed part of it.
-        if (!F_CreatedFile.empty()) std::remove(F_CreatedFile.c_str());
-        F_CreatedFile.clear();
         if (!accessible) Log->FatalError("Unable to access file \"" + strFile + "\"", true);
         throw;
     }
     delete fWriter;
     fWriter = nullptr;
-    F_CreatedFile.clear();
     return answer;
 }
