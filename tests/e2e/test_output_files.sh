@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Where the output goes: never over a file the compilation read, written
-# whole or not at all, and named as the user gave it.
+# Where the output goes (never over a file the compilation read, written
+# whole or not at all, named as the user gave it) and paths as the user
+# gives them.
 . "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 
 # run ARGS...: tavik with ARGS; its output in run.log, exit code in $rc.
@@ -99,5 +100,39 @@ test_nullext|0|x |EX
 test_commit|0|x.bin |ABC
 test_false|1||
 CASES
+
+# ---- Paths as the user gives them ----
+mkdir -p paths/sub paths/Elsewhere && cd paths
+printf "program pe32_cui 'x';\n#include '%s/Elsewhere/Lib.tav'\nnop;\n" "$PWD" >sub/abs.tav
+printf 'lib_marker:\nnop;\n' >Elsewhere/Lib.tav
+# An absolute include is used as it is (its letters' case as on disk).
+run sub/abs.tav
+[ "$rc" = 0 ] && [ -s sub/abs.exe ] || fail "absolute include: exit code $rc: $(tail -2 run.log)"
+grep -q '3 files' run.log || fail "absolute include: file count: $(grep Compile run.log)"
+# A missing -i folder is reported, not ignored.
+run sub/abs.tav -i no/such/folder
+[ "$rc" = 1 ] || fail "missing -i folder: exit code $rc"
+grep -qxF '[004] Include folder does not exist no/such/folder/' run.log || fail "missing -i folder: $(tail -2 run.log)"
+grep -q '^Compile OK' run.log && fail "missing -i folder: compiled"
+# The batch file runs from any folder.
+rm -f sub/abs.exe
+(cd / && sh "$work/paths/sub/abs.build.bat" </dev/null >/dev/null 2>&1)
+[ -s sub/abs.exe ] || fail "batch file run from / built nothing: $(cat sub/abs.build.bat)"
+# A source that cannot be read says so.
+if [ "$(id -u)" = 0 ] && command -v setpriv >/dev/null; then
+  printf '%s\n' "$cui" >sub/locked.tav
+  chmod 000 sub/locked.tav
+  chmod 755 "$work" "$work/paths" "$work/paths/sub"
+  setpriv --reuid=65534 --regid=65534 --clear-groups "$tavik" sub/locked.tav -nopause </dev/null >run.log 2>&1
+  grep -qxF '[001] Input file cannot be read sub/locked.tav: Permission denied' run.log || fail "unreadable source: $(tail -2 run.log)"
+elif [ "$(id -u)" != 0 ]; then
+  printf '%s\n' "$cui" >sub/locked.tav
+  chmod 000 sub/locked.tav
+  run sub/locked.tav
+  grep -qxF '[001] Input file cannot be read sub/locked.tav: Permission denied' run.log || fail "unreadable source: $(tail -2 run.log)"
+else
+  echo "setpriv missing: the unreadable source is not checked"
+fi
+cd ..
 
 passed "all output file checks passed"

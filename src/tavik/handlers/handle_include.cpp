@@ -137,11 +137,14 @@ void handle_DIRECTIVE_doinclude(const std::string& s, bool _tryonly) {
     const std::string sep(1, platform::PathSeparator);
     const std::string incl = Settings->IncludePath();
     bool found = false;
+    // An absolute name is taken as it is; the folders apply to a relative one.
+    const bool absolute = std::filesystem::path(name).is_absolute();
     const std::string folders[] = {Settings->ProjectPath(), Settings->CompilerPath() + "includes" + sep, incl};
     for (const std::string& folder : folders) {
         // The -i folder only when one is set.
         if (&folder == &folders[2] && folder.empty()) continue;
-        const std::string path = findFile(folder, name);
+        if (absolute && &folder != &folders[0]) break;
+        const std::string path = findFile(absolute ? std::string() : folder, name);
         if (path.empty()) continue;
         TAFile* f = TAFile::Create();
         // A file that cannot be read is no source: the search goes on.
