@@ -2,6 +2,7 @@
 #include <cstdint>
 #include <initializer_list>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "cur_token.h"
@@ -77,6 +78,8 @@ public:
     uint32_t loopDepth() const { return F_LoopDepth; }
 
     std::vector<TAFile*> F_ListFiles;  // owned; the macro "master" body first
+    // Files taken by an include directive, by full path: each is taken once.
+    std::unordered_set<std::string> F_Included;
     // Paths of every file the compilation read: sources and resource files.
     std::vector<std::string> F_FilesRead;
     TAFile* F_CurFile = nullptr;

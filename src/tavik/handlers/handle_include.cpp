@@ -130,9 +130,6 @@ void handle_DIRECTIVE_resource() {
 }
 
 void handle_DIRECTIVE_doinclude(const std::string& s, bool _tryonly) {
-    // Each name is taken once; a later include of it does nothing.
-    if (DefMan->getDefine(s)) return;
-
     const std::string name = localPath(s);
     const std::string sep(1, platform::PathSeparator);
     const std::string incl = Settings->IncludePath();
@@ -146,6 +143,12 @@ void handle_DIRECTIVE_doinclude(const std::string& s, bool _tryonly) {
         if (absolute && &folder != &folders[0]) break;
         const std::string path = findFile(absolute ? std::string() : folder, name);
         if (path.empty()) continue;
+        // Each file is taken once, however its name was written; a later
+        // include of it does nothing.
+        std::error_code ec;
+        std::string key = std::filesystem::canonical(path, ec).string();
+        if (ec) key = platform::FullPath(path);
+        if (!Compiler->F_Included.insert(key).second) return;
         TAFile* f = TAFile::Create();
         // A file that cannot be read is no source: the search goes on.
         if (!f->loadFile(path, Compiler->F_CurFile)) continue;
@@ -160,5 +163,4 @@ void handle_DIRECTIVE_doinclude(const std::string& s, bool _tryonly) {
         else if (incl.empty()) Log->FatalError("[1448] Included file not found " + quoted);
         else Log->FatalError("[1447] Included file not found " + quoted);
     }
-    DefMan->addRecord(s);
 }
