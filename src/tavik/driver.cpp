@@ -244,7 +244,7 @@ void Run(const std::vector<std::string>& args) {
                  colMessage);
 
     if (!Plugins->callBuilder(strOutFile))
-        Log->FatalError("An unknown error occured whilst building the file", true);
+        Log->FatalUnpositioned("An unknown error occured whilst building the file");
 
     endTime64 = platform::PerformanceCounter();
     elapsedSeconds = SecondsBetween(startTime64, endTime64) - compileSeconds;

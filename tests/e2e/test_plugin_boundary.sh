@@ -29,6 +29,9 @@ while IFS='|' read -r builder line; do
   grep -q 'terminate called' p.out && fail "$builder: terminated"
   grep -q 'after the stop' p.out && fail "$builder: a service ran after the stop"
   grep -q '^Link OK' p.out && fail "$builder: reported Link OK"
+  # Nothing of this belongs to a place in the source.
+  grep -q '^Code: ' p.out && fail "$builder: a code excerpt"
+  grep -qF -- "] $line" p.out && fail "$builder: a source position"
   [ -z "$(outputs)" ] || fail "$builder: left $(outputs)"
 done <<'CASES'
 c_fatal|PlugSys: c plug-in stops the build

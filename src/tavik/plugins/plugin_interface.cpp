@@ -118,7 +118,8 @@ std::string BuildResources(R& resources, uint32_t rva) {
     }
 }
 
-[[noreturn]] void PluginFatal(const std::string& msg) { Log->FatalError("PlugSys: " + msg, true); }
+// A plug-in's fatal message belongs to no place in the source.
+[[noreturn]] void PluginFatal(const std::string& msg) { Log->FatalUnpositioned("PlugSys: " + msg); }
 
 // A function record handed in: one the host made and still holds (nil
 // stands for rtlmain where allowed). Anything else is never read.
@@ -259,7 +260,7 @@ void func_rem(PFunction fn, uint32_t start, uint32_t len) {
 // the standard include and the project body compile inside this call.
 TAVBOOL func_execute(const char* c, uint32_t len) {
     if (!Compiler || !Compiler->F_CurFile)
-        Log->FatalError("PlugSys: source text handed in outside a compilation", true);
+        PluginFatal("source text handed in outside a compilation");
     std::string text = c ? std::string(c, len) : std::string();
     TAFile* f = TAFile::Create();
     f->loadBuffer(PluginBufferName, text, Compiler->F_CurFile);

@@ -26,7 +26,7 @@ auto CallPlugin(const std::string& who, F&& call) {
         throw;
     } catch (...) {
         RaisePluginStop();
-        Log->FatalError("PlugSys: " + who + " raised an exception the assembler does not know", true);
+        Log->FatalUnpositioned("PlugSys: " + who + " raised an exception the assembler does not know");
     }
 }
 
@@ -139,7 +139,7 @@ bool TPluginManager::callBuilder(const std::string& strFile) {
     } catch (...) {
         delete fWriter;
         fWriter = nullptr;
-        if (!accessible) Log->FatalError("Unable to access file \"" + strFile + "\"", true);
+        if (!accessible) Log->FatalUnpositioned("Unable to access file \"" + strFile + "\"");
         throw;
     }
     delete fWriter;
