@@ -58,7 +58,10 @@ bool TAFile::loadFile(const std::string& strFile, TAFile* par) {
     if (failed) throw EInOutError("Read error in " + strFile);
     if (data.size() > 0xFFFFFFFEu) throw EInOutError("File too large: " + strFile);
     F_FileName = strFile;
-    if (Compiler) Compiler->F_FilesRead.push_back(strFile);
+    if (Compiler) {
+        Compiler->F_FilesRead.push_back(strFile);
+        Compiler->F_SourceChars += data.size();
+    }
     if (data.size() >= 3 && static_cast<unsigned char>(data[0]) == 0xEF &&
         static_cast<unsigned char>(data[1]) == 0xBB && static_cast<unsigned char>(data[2]) == 0xBF)
         data.erase(0, 3);

@@ -92,6 +92,8 @@ public:
     // expansions; past a budget the build is refused (fatal), as a few
     // nested repeats or macros can multiply a short text without bound.
     uint64_t F_ReplayedChars = 0;
+    // Characters of source read from files and handed in by plug-ins.
+    uint64_t F_SourceChars = 0;
     void chargeReplay(uint64_t chars);
 
 private:

@@ -262,6 +262,7 @@ TAVBOOL func_execute(const char* c, uint32_t len) {
     if (!Compiler || !Compiler->F_CurFile)
         PluginFatal("source text handed in outside a compilation");
     std::string text = c ? std::string(c, len) : std::string();
+    Compiler->F_SourceChars += text.size();
     TAFile* f = TAFile::Create();
     f->loadBuffer(PluginBufferName, text, Compiler->F_CurFile);
     Compiler->F_CurFile = f;
