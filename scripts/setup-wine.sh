@@ -27,22 +27,26 @@
 #   --selftest [DIR]  afterwards, create a prefix in DIR (default: a temp dir,
 #                     removed after) and check that a 32-bit program
 #                     (cmd.exe) prints to stdout and passes exit code 3 through.
+#   --probe           only print how an i386 ELF runs here (native, emulated
+#                     or none) and change nothing; no root needed.
 set -euo pipefail
 
 SELFTEST=0
 SELFTEST_DIR=
+PROBE_ONLY=0
 while [ $# -gt 0 ]; do
     case "$1" in
         --selftest) SELFTEST=1
                     if [ $# -gt 1 ] && [ "${2#--}" = "$2" ]; then SELFTEST_DIR=$2; shift; fi ;;
-        -h|--help) sed -n '2,29p' "$0"; exit 0 ;;
+        --probe) PROBE_ONLY=1 ;;
+        -h|--help) sed -n '2,31p' "$0"; exit 0 ;;
         *) echo "setup-wine: unknown option $1" >&2; exit 2 ;;
     esac
     shift
 done
 
 log() { echo "setup-wine: $*" >&2; }
-[ "$(id -u)" = 0 ] || { log "must run as root"; exit 1; }
+[ "$(id -u)" = 0 ] || [ $PROBE_ONLY = 1 ] || { log "must run as root"; exit 1; }
 
 BINFMT=${SETUP_WINE_BINFMT:-/proc/sys/fs/binfmt_misc}   # override only for testing
 ENTRY=qemu-i386
@@ -55,34 +59,37 @@ TMP=$(mktemp -d /tmp/setup-wine.XXXXXX)
 cleanup() { rm -rf "$TMP"; }
 trap cleanup EXIT
 
-# A 93-byte static i386 ELF: pause(); exit(0).
+# A 96-byte static i386 ELF that exits with code 42.
 T32=$TMP/t32
 printf '\177ELF\001\001\001\000\000\000\000\000\000\000\000\000' >"$T32"
 printf '\002\000\003\000\001\000\000\000\124\200\004\010\064\000\000\000' >>"$T32"
 printf '\000\000\000\000\000\000\000\000\064\000\040\000\001\000\000\000' >>"$T32"
-printf '\000\000'                                                        >>"$T32"
+printf '\000\000\000\000'                                                >>"$T32"
 printf '\001\000\000\000\000\000\000\000\000\200\004\010\000\200\004\010' >>"$T32"
-printf '\135\000\000\000\135\000\000\000\005\000\000\000\000\020\000\000' >>"$T32"
-# mov eax,29 ; int 0x80 (pause) ; mov eax,1 ; xor ebx,ebx ; int 0x80 (exit 0)
-printf '\270\035\000\000\000\315\200\270\001\000\000\000\061\333\315\200'   >>"$T32"
+printf '\140\000\000\000\140\000\000\000\005\000\000\000\000\020\000\000' >>"$T32"
+# mov eax,1 ; mov ebx,42 ; int 0x80 (exit 42) ; 0-padding
+printf '\270\001\000\000\000\273\052\000\000\000\315\200'                   >>"$T32"
 chmod +x "$T32"
 
 # How does an i386 ELF run here?  prints: native | emulated | none
+# The probe program must run to its end and pass its exit code through; it
+# gets a minute, so a busy machine is not taken for one that cannot run it.
+# It ran under emulation when an enabled binfmt entry hands i386 ELF to qemu
+# (binfmt_misc comes before the kernel's own loader).
 probe_i386() {
-    local pid exe i
-    "$T32" 2>/dev/null &
-    pid=$!
-    for i in $(seq 1 100); do
-        exe=$(readlink "/proc/$pid/exe" 2>/dev/null || true)
-        if [ "$exe" = "$T32" ]; then kill "$pid" 2>/dev/null; wait "$pid" 2>/dev/null || true; echo native; return; fi
-        case "$exe" in
-            *qemu*) kill "$pid" 2>/dev/null; wait "$pid" 2>/dev/null || true; echo emulated; return ;;
-        esac
-        if ! kill -0 "$pid" 2>/dev/null; then wait "$pid" 2>/dev/null || true; echo none; return; fi
-        sleep 0.02
-    done
-    kill "$pid" 2>/dev/null; wait "$pid" 2>/dev/null || true
-    echo none
+    local rc=0 entry
+    timeout "${SETUP_WINE_PROBE_TIMEOUT:-60}" "$T32" 2>/dev/null || rc=$?
+    [ "$rc" = 42 ] || { echo none; return; }
+    if [ -e "$BINFMT/status" ] && grep -qx enabled "$BINFMT/status"; then
+        for entry in "$BINFMT"/*; do
+            case "${entry##*/}" in register|status) continue ;; esac
+            if grep -qx enabled "$entry" 2>/dev/null && grep -q '^interpreter .*qemu-i386' "$entry" 2>/dev/null; then
+                echo emulated
+                return
+            fi
+        done
+    fi
+    echo native
 }
 
 ensure_binfmt_mounted() {
@@ -115,6 +122,7 @@ ensure_i386_arch() {
 }
 
 mode=$(probe_i386)
+if [ $PROBE_ONLY = 1 ]; then echo "$mode"; exit 0; fi
 log "i386 ELF executes: $mode"
 
 if [ "$mode" = native ]; then

@@ -57,6 +57,10 @@ bool TAFile::loadFile(const std::string& strFile, TAFile* par) {
     if (failed) throw EInOutError("Read error in " + strFile);
     if (data.size() > 0xFFFFFFFEu) throw EInOutError("File too large: " + strFile);
     F_FileName = strFile;
+    if (Compiler) {
+        Compiler->F_FilesRead.push_back(strFile);
+        Compiler->F_SourceChars += data.size();
+    }
     if (data.size() >= 3 && static_cast<unsigned char>(data[0]) == 0xEF &&
         static_cast<unsigned char>(data[1]) == 0xBB && static_cast<unsigned char>(data[2]) == 0xBF)
         data.erase(0, 3);
@@ -106,7 +110,9 @@ char TAFile::moveNextChar(bool skipControlChars) {
             return '\0';
         }
         char ch = charAt(CurChar);
+        bool afterComment = false;  // the column count of the line is lost
         if (ch == '/' && charAt(CurChar + 1) == '/') {
+            afterComment = true;
             uint32_t p = CurChar + 2;
             while (p <= F_FileLength && charAt(p) != '\n') ++p;
             CurChar = p;
@@ -142,6 +148,12 @@ char TAFile::moveNextChar(bool skipControlChars) {
         }
         ch = charAt(CurChar);
         if (ch == '\n') {
+            if (afterComment) {
+                F_LFPos = 0;
+            } else {
+                F_LFPos = CurChar;
+                F_LFPrevColumn = CurLineChar > 0 ? CurLineChar - 1 : 0;
+            }
             ++CurLine;
             CurLineChar = 1;
             ++F_TotalLines;
@@ -151,13 +163,28 @@ char TAFile::moveNextChar(bool skipControlChars) {
     }
 }
 
+uint32_t TAFile::columnBefore(uint32_t lf) {
+    if (lf != F_LFPos) {
+        // Counted as the forward moves count: the line feed that starts a
+        // line is its column 1, the first line starts at column 1.
+        uint32_t start = lf - 1;
+        while (start >= 1 && charAt(start) != '\n') --start;
+        F_LFPos = lf;
+        F_LFPrevColumn = start >= 1 ? lf - start : lf - 1;
+    }
+    return F_LFPrevColumn;
+}
+
 char TAFile::movePrevChar() {
     if (CurChar == 0) return '\0';  // nothing before the first byte
     if (curChar() == '\n') {
-        // Undo what passing the line feed counted.
+        // Undo what passing the line feed counted; the byte before it keeps
+        // its own column.
         if (CurLine > 1) --CurLine;
-        CurLineChar = 0;
         if (F_TotalLines > 0) --F_TotalLines;
+        CurLineChar = columnBefore(CurChar);
+        --CurChar;
+        return charAt(CurChar);
     }
     --CurChar;
     if (CurLineChar > 0) --CurLineChar;

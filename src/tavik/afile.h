@@ -70,6 +70,13 @@ public:
 
 private:
     void recordPeek();
+    // Column of the byte before the line feed at position lf.
+    uint32_t columnBefore(uint32_t lf);
+
+    // The last line feed passed and the column of the byte before it, so
+    // that stepping back over it restores that column without a search.
+    uint32_t F_LFPos = 0;
+    uint32_t F_LFPrevColumn = 0;
 };
 
 // Packs up to four bytes of str into a number, the first in the lowest byte.

@@ -57,7 +57,10 @@ const char* const kStandardInclude = "tavik.tav";
 constexpr uint32_t kMaxLoopDepth = 500;
 
 // Characters of source that repeats and macro expansions may compile again.
-constexpr uint64_t kMaxReplayedChars = uint64_t(1) << 24;
+// Text compiled again may grow with the program, not beyond: a fixed
+// allowance and a share per character of source read.
+constexpr uint64_t kReplayAllowance = uint64_t(1) << 24;
+constexpr uint64_t kReplayPerSourceChar = 64;
 
 }  // namespace
 
@@ -146,9 +149,11 @@ void TCompiler::addFile(TAFile* file) { F_ListFiles.push_back(file); }
 
 void TCompiler::chargeReplay(uint64_t chars) {
     F_ReplayedChars += chars;
-    if (F_ReplayedChars > kMaxReplayedChars)
-        Log->FatalError("[9905] Repeated sections and macro expansions compile more than " +
-                        std::to_string(kMaxReplayedChars) + " characters of source");
+    const uint64_t budget = kReplayAllowance + kReplayPerSourceChar * F_SourceChars;
+    if (F_ReplayedChars > budget)
+        Log->FatalError("[9905] Repeated sections and macro expansions compile more than " + std::to_string(budget) +
+                        " characters of source (" + std::to_string(kReplayPerSourceChar) +
+                        " for each character of the program, and " + std::to_string(kReplayAllowance) + ")");
 }
 
 // ---- the statement loop ----

@@ -2,6 +2,7 @@
 #include <cstdint>
 #include <initializer_list>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "cur_token.h"
@@ -77,6 +78,10 @@ public:
     uint32_t loopDepth() const { return F_LoopDepth; }
 
     std::vector<TAFile*> F_ListFiles;  // owned; the macro "master" body first
+    // Files taken by an include directive, by full path: each is taken once.
+    std::unordered_set<std::string> F_Included;
+    // Paths of every file the compilation read: sources and resource files.
+    std::vector<std::string> F_FilesRead;
     TAFile* F_CurFile = nullptr;
     TFunction* F_CurFunc = nullptr;
     TCurrentToken* F_CurToken = nullptr;
@@ -87,6 +92,8 @@ public:
     // expansions; past a budget the build is refused (fatal), as a few
     // nested repeats or macros can multiply a short text without bound.
     uint64_t F_ReplayedChars = 0;
+    // Characters of source read from files and handed in by plug-ins.
+    uint64_t F_SourceChars = 0;
     void chargeReplay(uint64_t chars);
 
 private:

@@ -193,7 +193,8 @@ void WriteBatchFile() {
     if (platform::FileExists(name)) return;
     batFile = new TFileWriter(name);
     try {
-        batFile->addFileText("\"" + platform::ExecutablePath() + "\" \"" + strInRaw + "\"");
+        // Full paths: the batch file runs from any folder.
+        batFile->addFileText("\"" + platform::ExecutablePath() + "\" \"" + strInFile + "\"");
         batFile->Commit();
     } catch (...) {
         FreeAndNil(batFile);
@@ -216,11 +217,19 @@ void Run(const std::vector<std::string>& args) {
         return;
     }
     if (!platform::FileExists(strInFile)) Log->FatalError("[001] Input file does not exist " + strInRaw, true);
+    if (!platform::FileReadable(strInFile))
+        Log->FatalError("[001] Input file cannot be read " + strInRaw + ": " + platform::LastErrorText(), true);
     strInFile = platform::FullPath(strInFile);
     platform::SetWorkingFolder(platform::ExtractFilePath(strInFile));
 
     ReadOptions(args);
     DeriveOutputName();
+    const std::string includes = Settings->IncludePath();
+    if (!includes.empty() && !platform::FolderExists(includes))
+        Log->FatalUnpositioned("[004] Include folder does not exist " + includes);
+    // A name ending in a separator is a folder: there is no file name to give the output.
+    if (strOutFile.back() == '/' || strOutFile.back() == platform::PathSeparator)
+        Log->FatalUnpositioned("[003] The output name \"" + strOutFile + "\" names a folder, not a file");
 
     Plugins->initPlugins(strTAVIK_PATH + "plugins" + platform::PathSeparator);
     Compiler->LoadProject(strInFile);
@@ -235,7 +244,7 @@ void Run(const std::vector<std::string>& args) {
                  colMessage);
 
     if (!Plugins->callBuilder(strOutFile))
-        Log->FatalError("An unknown error occured whilst building the file", true);
+        Log->FatalUnpositioned("An unknown error occured whilst building the file");
 
     endTime64 = platform::PerformanceCounter();
     elapsedSeconds = SecondsBetween(startTime64, endTime64) - compileSeconds;

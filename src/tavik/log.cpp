@@ -77,7 +77,8 @@ void TLog::WriteFile(const std::string& str) {
     if (!F_LogFile.IsOpen()) return;
     if (Settings && !Settings->WriteLog()) return;
     std::string line = ToCrLf(str) + "\r\n";
-    if (!F_LogFile.Write(line.data(), line.size())) LogFileFailed("writing");
+    // Each line reaches the disk as it is written: a run that is killed keeps its log.
+    if (!F_LogFile.Write(line.data(), line.size()) || !F_LogFile.Flush()) LogFileFailed("writing");
 }
 
 void TLog::Flush() {
@@ -88,6 +89,8 @@ void TLog::Flush() {
 void TLog::Message(const std::string& str, uint16_t col) {
     platform::SetTextColour(col);
     platform::WriteStdout(str + "\n");
+    // Written through, also into a pipe or file: nothing printed is lost.
+    platform::FlushStdout();
     WriteFile(str);
 }
 
@@ -140,6 +143,11 @@ void TLog::FatalError(const std::string& strError, bool showCode, uint32_t cC, u
         if (showCode) text += "\nCode: \n" + LineExcerpt(src.data, src.size, cC);
     }
     Message(text, colError);
+    throw EAbort();
+}
+
+void TLog::FatalUnpositioned(const std::string& strError) {
+    Message(strError, colError);
     throw EAbort();
 }
 

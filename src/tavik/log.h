@@ -50,6 +50,8 @@ public:
     void Error(const std::string& strError);
     [[noreturn]] void FatalError(const std::string& strError, bool showCode = true, uint32_t cC = 0,
                                  uint32_t cL = 0, uint32_t cLc = 0, const TAFile* fn = nullptr);
+    // A fatal error that belongs to no place in the source: the text alone.
+    [[noreturn]] void FatalUnpositioned(const std::string& strError);
     [[noreturn]] void FatalUnexpectedToken(const std::string& errCode);
     [[noreturn]] void FatalReservedToken(const std::string& errCode);
     [[noreturn]] void FatalRedeclared();

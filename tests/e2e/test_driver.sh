@@ -72,7 +72,7 @@ grep -qxE "Build Complete - $secs" okp.out || fail "okp: no Build Complete line"
 [ "$(tail -1 okp.out)" = "Press the [enter] key to exit." ] || fail "okp: no pause prompt at the end"
 [ -s sub/prog.exe ] || fail "okp: no sub/prog.exe"
 [ -e prog.exe ] && fail "okp: output written to the calling folder"
-expected_bat=$(printf '"%s" "sub/prog.tav"' "$(readlink -f "$tavik")")
+expected_bat=$(printf '"%s" "%s/sub/prog.tav"' "$(readlink -f "$tavik")" "$PWD")
 [ "$(cat sub/prog.build.bat)" = "$expected_bat" ] || fail "okp: batch file holds '$(cat sub/prog.build.bat)'"
 [ "$(tail -c 1 sub/prog.build.bat | od -An -c | tr -d ' ')" = '"' ] || fail "okp: batch file ends in a line break"
 printf 'mine' >sub/prog.build.bat

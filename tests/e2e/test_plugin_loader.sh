@@ -87,15 +87,47 @@ while IFS='|' read -r name builder line; do
   rm -f proj/*
   build "$name" "$builder"
   [ "$rc" = 1 ] || fail "$builder: exit code $rc, expected 1"
-  grep -qF -- "$line" "$name.log" || fail "$builder: no line '$line'"
+  grep -qxF -- "$line" "$name.log" || fail "$builder: no line '$line': $(grep -F PlugSys "$name.log" | tail -1)"
   grep -q 'Link OK' "$name.log" && fail "$builder: reported Link OK"
+  # A plug-in's fatal message has no place in the source.
+  case $line in PlugSys:*) grep -q '^Code: ' "$name.log" && fail "$builder: a code excerpt";; esac
   [ -z "$(outputs)" ] || fail "$builder: left $(outputs)"
 done <<'CASES'
-fs|fatal_start|PlugSys: stopped at the start in [fs.tav]
-fb|fatal_build|PlugSys: fatal plug-in, builder 1 in [fb.tav]
-fc|fatal_committed|PlugSys: fatal plug-in, builder 2 in [fc.tav]
+fs|fatal_start|PlugSys: stopped at the start
+fb|fatal_build|PlugSys: fatal plug-in, builder 1
+fc|fatal_committed|PlugSys: fatal plug-in, builder 2
 fi|throws_int|PlugSys: builder THROWS_INT raised an exception the assembler does not know
 ib|inject_bad|[2,12]: [7717] Unexpected symbol ; in [plugin buffer]
 CASES
+
+# Copies of Morvel cut short are skipped like any file that is no plug-in;
+# the whole one beside them still loads.
+mkdir -p cut/plugins
+cp "$bin/tavik" cut/tavik
+for n in 0 1 1000 20000; do head -c $n "$bin/plugins/morvel.dll" >cut/plugins/cut$n.dll; done
+cp "$bin/plugins/morvel.dll" cut/plugins/whole.dll
+cut/tavik sub/p.tav -nopause </dev/null >cut.out 2>&1
+grep -q 'Bus error\|Segmentation' cut.out && fail "cut copies: crashed"
+for n in 0 1 1000 20000; do
+  grep -qx "PlugSys: cut$n.dll skipped - not a valid plugin" cut.out || fail "cut copy of $n bytes not skipped"
+done
+grep -qx 'PlugSys: Tavik Linker plugin was loaded!' cut.out || fail "cut copies: the whole one not loaded"
+
+# A run killed in the middle of the build keeps what it printed, in a
+# redirected output and in the log.
+mkdir -p kill/plugins
+cp "$bin/tavik" kill/tavik
+cp "$testlib/killer.dll" kill/plugins/
+printf "program kill_self 'x';\nnop;\n" >proj/k.tav
+kill/tavik proj/k.tav -nopause -writelog </dev/null >k.out 2>&1
+rc=$?
+[ "$rc" = 137 ] || fail "killed run: exit code $rc, expected 137"
+# The banner comes before -writelog is read, so only the console has it.
+grep -q '^\*\*     Tavik Assembler ' k.out || fail "killed run: no banner"
+for f in k.out kill/log.txt; do
+  grep -q 'PlugSys: Killer plugin was loaded!' "$f" || fail "killed run: no plug-in line in $f"
+  grep -q '^Compile OK - ' "$f" || fail "killed run: no Compile OK in $f"
+  grep -q 'PlugSys: about to be killed' "$f" || fail "killed run: no plug-in message in $f"
+done
 
 passed "all plug-in loader checks passed"

@@ -5,7 +5,7 @@
 set -euo pipefail
 build=${1:?usage: run.sh <build-dir> [seconds]}
 total=${2:-26}
-targets=(tokenizer_fuzzer reader_fuzzer compile_fuzzer link_fuzzer)
+targets=(tokenizer_fuzzer reader_fuzzer compile_fuzzer link_fuzzer elf_fuzzer)
 seconds=$(( total / ${#targets[@]} ))
 [ "$seconds" -ge 1 ] || seconds=1
 here=$(cd "$(dirname "$0")" && pwd)

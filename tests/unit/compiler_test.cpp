@@ -608,7 +608,7 @@ TEST_F(CompilerEnv, ClosingDirectiveAtTheOutermostLevel) {
         const char* lines;
         const char* message;
     } cases[] = {
-        {"", "nop;\n#end\nnop;", "[3,0]: Unexpected directive #end outside of a section in [project.tav]"},
+        {"", "nop;\n#end\nnop;", "[3,5]: Unexpected directive #end outside of a section in [project.tav]"},
         {"", "nop;\n#else nop;", "[3,6]: Unexpected directive #else outside of a section in [project.tav]"},
         {"", "#elseif 1 == 1: nop;", "[2,8]: Unexpected directive #elseif outside of a section in [project.tav]"},
         {"", "#if 1 == 1: nop; #end #end nop;", "Unexpected directive #end outside of a section"},

@@ -157,7 +157,8 @@ TEST_F(DriverState, BatchFileWrittenOnlyWhenAbsent) {
     strInRaw = "sub/prog.tav";
     WriteBatchFile();
     const fs::path bat = dir / "prog.build.bat";
-    EXPECT_EQ(readFile(bat), "\"" + platform::ExecutablePath() + "\" \"sub/prog.tav\"");
+    // The source's full path, not the name as typed: it runs from any folder.
+    EXPECT_EQ(readFile(bat), "\"" + platform::ExecutablePath() + "\" \"" + strInFile + "\"");
     EXPECT_EQ(batFile, nullptr);
     std::ofstream(bat, std::ios::trunc) << "mine";
     WriteBatchFile();

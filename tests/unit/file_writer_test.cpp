@@ -145,3 +145,38 @@ TEST_F(FileWriterTest, FailedWriteIsReported) {
 }
 
 }  // namespace
+
+namespace {
+
+// The image goes to a new file beside the target, then takes its name: the
+// old file is replaced whole, a file the user has under the temporary name
+// is left alone, and a failure leaves neither a half file nor the temporary.
+TEST_F(FileWriterTest, CommitReplacingWritesBesideAndRenames) {
+    std::ofstream(dir / "out.exe") << "old image, longer than the new one";
+    std::ofstream(dir / "out.exe.tmp") << "the user's";
+    TFileWriter w(Path("out.exe"));
+    w.addFileText(std::string("M\0Z", 3));
+    w.CommitReplacing();
+    EXPECT_EQ(readFile(dir / "out.exe"), std::string("M\0Z", 3));
+    EXPECT_EQ(readFile(dir / "out.exe.tmp"), "the user's");
+    EXPECT_FALSE(fs::exists(dir / "out.exe.tmp1"));
+
+    // The target is a folder: the rename fails, the folder stays as it was.
+    fs::create_directories(dir / "taken" / "inside");
+    TFileWriter f(Path("taken"));
+    f.addFileText("x");
+    try {
+        f.CommitReplacing();
+        FAIL() << "no error";
+    } catch (const Exception& e) {
+        EXPECT_EQ(e.ClassName(), "EFCreateError");
+    }
+    EXPECT_TRUE(fs::exists(dir / "taken" / "inside"));
+    EXPECT_FALSE(fs::exists(dir / "taken.tmp"));
+
+    TFileWriter m(Path("no/such/folder/out.bin"));
+    m.addFileText("x");
+    EXPECT_THROW(m.CommitReplacing(), EFCreateError);
+}
+
+}  // namespace

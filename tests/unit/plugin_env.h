@@ -24,6 +24,7 @@
 #include "filetypes/file_writer.h"
 #include "global.h"
 #include "log.h"
+#include "plugins/plugin_interface.h"
 #include "plugins/plugin_manager.h"
 #include "scratch.h"
 
@@ -32,6 +33,12 @@ protected:
     void TearDown() override {
         delete fWriter;
         fWriter = nullptr;
+        // A stop a test left unraised must not reach the next test.
+        EXPECT_FALSE(PluginStopPending());
+        try {
+            RaisePluginStop();
+        } catch (const EAbort&) {
+        }
         TavikEnv::TearDown();
     }
 

@@ -11,6 +11,16 @@ namespace {
 
 const TPluginInterface& T = funcTable;
 
+// A failing service prints why (the text) and records the stop instead of
+// throwing into the plug-in; the host raises it as the silent abort.
+#define EXPECT_STOPS(call, text)                                                  \
+    do {                                                                          \
+        std::string out_ = tavtest::captured([&] { (void)(call); });              \
+        EXPECT_TRUE(PluginStopPending()) << #call;                                \
+        EXPECT_NE(out_.find(text), std::string::npos) << #call << ": " << out_;   \
+        EXPECT_THROW(RaisePluginStop(), EAbort);                                  \
+    } while (0)
+
 std::string CodeOf(const TFunction* f) { return std::string(f->Buffer ? f->Buffer : "", f->BufLen); }
 
 // A build under way: the output buffer exists.
@@ -83,11 +93,12 @@ TEST_F(PluginEnv, ImportLibrariesAndTheirReferences) {
     EXPECT_EQ(T.import_count(2), 0u);
     EXPECT_EQ(T.import_get(0, 0), a);
     EXPECT_EQ(T.import_get(0, 1), b);
-    // These two expect valid indices: outside them the list's index error.
-    EXPECT_THROW(T.import_get(0, 2), EListError);
-    EXPECT_THROW(T.import_get(1, 0), EListError);
-    EXPECT_THROW(T.import_get(2, 0), EListError);
-    EXPECT_THROW(T.ilib_name(2), EListError);
+    // These two expect valid indices: outside them the list's index error
+    // stops the build.
+    EXPECT_STOPS(T.import_get(0, 2), "EListError: List index out of bounds (2)");
+    EXPECT_STOPS(T.import_get(1, 0), "EListError: List index out of bounds (0)");
+    EXPECT_STOPS(T.import_get(2, 0), "EListError: List index out of bounds (2)");
+    EXPECT_STOPS(T.ilib_name(2), "EListError: List index out of bounds (2)");
 }
 
 TEST_F(PluginEnv, FixupAddPlacesTheFixup) {
@@ -113,6 +124,33 @@ TEST_F(PluginEnv, FixupAddPlacesTheFixup) {
     EXPECT_EQ(T.Fixup_Get(ten, 0)->parentfunc, ten);
 }
 
+// Records handed in must be the host's own: a copy, a freed record or a nil
+// function is refused by name before anything is read through it.
+TEST_F(PluginEnv, RecordsHandedInAreChecked) {
+    PFunction f = function("AB");
+    FixMan->addFixup(ftLabel, f, 0u, 0, 4, 0);
+    TFunction copy = *f;
+    auto* gone = new TFunction{};
+    delete gone;  // only its address is used
+    const std::string foreign = "function record not made by the assembler";
+    EXPECT_STOPS(T.Fixup_Count(&copy), "PlugSys: Fixup_Count: " + foreign);
+    EXPECT_STOPS(T.Fixup_Get(&copy, 0), "PlugSys: Fixup_Get: " + foreign);
+    EXPECT_STOPS(T.Fixup_Get(gone, 0), "PlugSys: Fixup_Get: " + foreign);
+    EXPECT_STOPS(T.func_emit(&copy, "x", 1), "PlugSys: func_emit: " + foreign);
+    EXPECT_STOPS(T.func_rem(gone, 1, 1), "PlugSys: func_rem: " + foreign);
+    EXPECT_STOPS(T.fixup_add(ftLabel, &copy, 0, 0, 4, 0), "PlugSys: fixup_add: " + foreign);
+    EXPECT_STOPS(T.func_emit(nullptr, "x", 1), "PlugSys: func_emit: no function record given");
+    EXPECT_STOPS(T.func_rem(nullptr, 1, 1), "PlugSys: func_rem: no function record given");
+    EXPECT_STOPS(T.fixup_add(TFixupType(10), f, 0, 0, 4, 0), "PlugSys: fixup_add: unknown fixup kind 10");
+    EXPECT_EQ(CodeOf(f), "AB");
+    EXPECT_EQ(f->FixupList->items.size(), 1u);
+    // Nil stands for rtlmain (the first record, f here) where the table allows it.
+    ASSERT_EQ(T.Func_Get(0), f);
+    EXPECT_EQ(T.Fixup_Count(nullptr), 1u);
+    EXPECT_EQ(T.Fixup_Count(f), 1u);
+    EXPECT_EQ(T.Fixup_Get(f, 1), nullptr);
+}
+
 TEST_F(PluginEnv, FuncEmitAndRemoveEditTheCode) {
     PFunction f = function("ABCDEF");
     T.func_emit(f, "GH", 2);
@@ -130,10 +168,10 @@ TEST_F(PluginEnv, FuncEmitAndRemoveEditTheCode) {
     T.func_rem(f, 5, 1);
     EXPECT_EQ(CodeOf(f), "AEFG");
     // Outside the code nothing changes: a range error instead of damage.
-    EXPECT_THROW(T.func_rem(f, 0, 1), ERangeError);
-    EXPECT_THROW(T.func_rem(f, 4, 2), ERangeError);
-    EXPECT_THROW(T.func_rem(f, 0xFFFFFFFFu, 2), ERangeError);
-    EXPECT_THROW(T.func_emit(f, nullptr, 3), ERangeError);
+    EXPECT_STOPS(T.func_rem(f, 0, 1), "ERangeError: func_rem: 1 bytes at position 0");
+    EXPECT_STOPS(T.func_rem(f, 4, 2), "ERangeError: func_rem: 2 bytes at position 4");
+    EXPECT_STOPS(T.func_rem(f, 0xFFFFFFFFu, 2), "ERangeError: func_rem");
+    EXPECT_STOPS(T.func_emit(f, nullptr, 3), "ERangeError: func_emit");
     EXPECT_EQ(CodeOf(f), "AEFG");
     T.func_rem(f, 1, 4);
     EXPECT_EQ(f->BufLen, 0u);
@@ -169,10 +207,10 @@ TEST_F(PluginEnv, OutputServicesDuringABuild) {
     EXPECT_EQ(std::string(reinterpret_cast<char*>(T.file_getbuf()), 4), std::string("aZ\0\xC3", 4));
     // Replacing past the end, or a length claiming more code than there is,
     // is refused rather than reading or writing outside the buffers.
-    EXPECT_THROW(T.File_ReplaceBytes(4, "xy", 2), ERangeError);
-    EXPECT_THROW(T.File_ReplaceBytes(0, "x", 1), ERangeError);
+    EXPECT_STOPS(T.File_ReplaceBytes(4, "xy", 2), "ERangeError: Output buffer");
+    EXPECT_STOPS(T.File_ReplaceBytes(0, "x", 1), "ERangeError: Output buffer");
     liar->BufLen = 5;
-    EXPECT_THROW(T.File_WriteCode(1), ERangeError);
+    EXPECT_STOPS(T.File_WriteCode(1), "ERangeError: Code of function 1");
     EXPECT_EQ(T.File_Len(), 4u);
     // No resources collected: nothing appended.
     EXPECT_EQ(T.file_writeresources(0x3000), 0u);
@@ -186,12 +224,19 @@ TEST_F(PluginEnv, LogMessagesOfAPlugin) {
     EXPECT_EQ(capture([] { T.Log_MessageA(nullptr, 0); }), "PlugSys: \n");
     EXPECT_EQ(capture([] { T.Log_MessageW(u"wide \u00e9", 0); }), "PlugSys: wide \xC3\xA9\n");
     EXPECT_EQ(capture([] { T.Log_MessageW(nullptr, 0); }), "PlugSys: \n");
-    bool aborted = false;
-    EXPECT_EQ(capture([] { T.Log_MessageA("the end", 1); }, &aborted), "PlugSys: the end\n");
-    EXPECT_TRUE(aborted);
-    aborted = false;
-    EXPECT_EQ(capture([] { T.Log_MessageW(u"the end", 2); }, &aborted), "PlugSys: the end\n");
-    EXPECT_TRUE(aborted);
+    // A fatal message is printed at once; the stop waits for the host.
+    EXPECT_STOPS(T.Log_MessageA("the end", 1), "PlugSys: the end\n");
+    EXPECT_STOPS(T.Log_MessageW(u"the end", 2), "PlugSys: the end\n");
+    // Once stopped, later services do nothing until the stop is raised.
+    EXPECT_EQ(capture([] {
+                  T.Log_MessageA("stop", 1);
+                  T.Log_MessageA("after", 0);
+              }),
+              "PlugSys: stop\n");
+    EXPECT_EQ(T.RegisterBuilder("late", [](TTriggerEvent, uint32_t) -> TAVBOOL { return 1; }), 0);
+    EXPECT_THROW(RaisePluginStop(), EAbort);
+    EXPECT_FALSE(PluginStopPending());
+    RaisePluginStop();  // nothing left to raise
     // Plug-in messages are not errors.
     EXPECT_EQ(Log->ErrorCount(), 0u);
 }

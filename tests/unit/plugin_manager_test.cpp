@@ -107,7 +107,7 @@ const std::string kImage = std::string("TW\x03\xEE", 4) + "\x90\xC3" + std::stri
                            std::string("\x0B\x00\x00\x00", 4);
 
 TEST_F(PluginEnv, BuildWritesTheBufferUnderTheBuildersExtension) {
-    load(pluginFolder({{"writer.dll", "writer.dll"}}));
+    load(pluginFolder({{"writer.dll", "writer.dll"}, {"exts.dll", "exts.dll"}}));
     struct Case {
         const char* builder;
         bool answer;
@@ -116,31 +116,44 @@ TEST_F(PluginEnv, BuildWritesTheBufferUnderTheBuildersExtension) {
     } cases[] = {
         {"test_writer", true, "out.out", kImage},
         {"test_noext", true, "out.bin", kImage},
-        // A false answer still leaves the file; the driver reports the failure.
-        {"test_false", false, "out.bin", kImage},
-        // A plug-in's own commit creates the file under the bare name; the
-        // host's commit then writes the whole buffer again into it.
-        {"test_commit", true, "out", "ABABC"},
+        // An empty or nil extension: no dot.
+        {"test_emptyext", true, "out", "EX"},
+        {"test_nullext", true, "out", "EX"},
+        // A false answer leaves no file; the driver reports the failure.
+        {"test_false", false, nullptr, ""},
+        // A plug-in's own commit writes nothing: the host writes the whole
+        // buffer once, under the full name.
+        {"test_commit", true, "out.bin", "ABC"},
     };
     function("\x90\xC3");
     function(std::string("\xB8\x01\x00\x00\x00", 5));
     function("");
     for (const Case& c : cases) {
         SCOPED_TRACE(c.builder);
-        fs::remove_all(dir / c.file);
         ASSERT_TRUE(Plugins->selectBuilder(c.builder));
         bool answer = !c.answer;
         std::string out = capture([&] { answer = Plugins->callBuilder((dir / "out").string()); });
         EXPECT_EQ(answer, c.answer);
-        EXPECT_EQ(outputs(), Lines{c.file});
-        EXPECT_EQ(readFile(dir / c.file), c.bytes);
+        EXPECT_EQ(outputs(), c.file ? Lines{c.file} : Lines{});
+        if (c.file) EXPECT_EQ(readFile(dir / c.file), c.bytes);
         EXPECT_EQ(fWriter, nullptr);
         EXPECT_EQ(Plugins->F_strFile, (dir / "out").string());
         if (c.bytes == kImage) {
             EXPECT_EQ(out, "PlugSys: complete: first 1 replace 3 len 15 buf TW\n");
         }
-        fs::remove(dir / c.file);
+        if (c.file) fs::remove(dir / c.file);
     }
+}
+
+TEST(PluginOutputName, ExtensionAddedOnce) {
+    struct Case {
+        const char *file, *ext, *name;
+    } cases[] = {
+        {"prog", "exe", "prog.exe"},     {"prog.exe", "exe", "prog.exe"}, {"prog.EXE", "exe", "prog.EXE"},
+        {"prog.exe", "img", "prog.exe.img"}, {"prog", "", "prog"},     {"exe", "exe", "exe.exe"},
+        {".exe", "exe", ".exe.exe"},     {"d/p.x.exe", "exe", "d/p.x.exe"}, {"progexe", "exe", "progexe.exe"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(TPluginManager::outputName(c.file, c.ext), c.name) << c.file << " " << c.ext;
 }
 
 TEST_F(PluginEnv, FatalMessageDuringTheBuildLeavesNoFile) {
@@ -239,10 +252,11 @@ TEST_F(PluginEnv, ErrorInInjectedTextNamesThePluginBuffer) {
 }
 
 TEST_F(PluginEnv, SourceTextOutsideACompilationIsRefused) {
-    bool aborted = false;
-    std::string out = capture([] { funcTable.func_execute("nop;", 4); }, &aborted);
-    EXPECT_TRUE(aborted);
+    TAVBOOL answer = 1;
+    std::string out = capture([&] { answer = funcTable.func_execute("nop;", 4); });
+    EXPECT_EQ(answer, 0);
     EXPECT_EQ(out, "PlugSys: source text handed in outside a compilation\n");
+    EXPECT_THROW(RaisePluginStop(), EAbort);
 }
 
 }  // namespace

@@ -37,6 +37,7 @@ PFunction TFunctionManager::CreateFunction(TLabelType lType, PFunction parent)
     f->FuncIndex = static_cast<uint32_t>(F_List.size());
     F_List.push_back(f);
     F_HostInfo.emplace_back();
+    F_Held.insert(f);
     return f;
 }
 

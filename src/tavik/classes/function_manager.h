@@ -1,6 +1,7 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "tavik/plugin_api.h"
@@ -42,6 +43,9 @@ public:
     uint32_t Count() const { return static_cast<uint32_t>(F_List.size()); }
     static std::string Convention2String(TCallingConvention key);
 
+    // True for a record this manager made and still holds; f is never read.
+    bool holds(const TFunction* f) const { return f && F_Held.count(f) != 0; }
+
     // Host-only state of a record of this manager.
     TFunctionHostInfo& hostInfo(const TFunction* f);
 
@@ -49,6 +53,7 @@ public:
 
 private:
     std::vector<TFunctionHostInfo> F_HostInfo;  // by FuncIndex
+    std::unordered_set<const TFunction*> F_Held;
 };
 
 // TFunction operations. Code appends and addParam do nothing while

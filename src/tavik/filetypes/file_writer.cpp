@@ -36,6 +36,28 @@ void TFileWriter::Commit() {
         throw EWriteError("Stream write error \"" + file_out + "\". " + platform::LastErrorText());
 }
 
+void TFileWriter::CommitReplacing() {
+    platform::TOutFile tmp;
+    std::string tmpName;
+    for (unsigned n = 0; n < 1000; ++n) {
+        tmpName = file_out + ".tmp" + (n ? std::to_string(n) : std::string());
+        if (tmp.CreateNew(tmpName)) break;
+        if (!platform::FileExists(tmpName)) break;  // not a name clash: no use trying others
+    }
+    if (!tmp.IsOpen()) throw EFCreateError("Cannot create file \"" + file_out + "\". " + platform::LastErrorText());
+    if (!tmp.Write(file_data.data(), file_data.size()) || !tmp.Close()) {
+        const std::string why = platform::LastErrorText();
+        tmp.Close();
+        platform::RemoveFile(tmpName);
+        throw EWriteError("Stream write error \"" + file_out + "\". " + why);
+    }
+    if (!platform::RenameFile(tmpName, file_out)) {
+        const std::string why = platform::LastErrorText();
+        platform::RemoveFile(tmpName);
+        throw EFCreateError("Cannot create file \"" + file_out + "\". " + why);
+    }
+}
+
 bool TFileWriter::alignFileToSize(uint32_t si) {
     if (Len() > si) return false;
     file_data.append(si - Len(), '\0');

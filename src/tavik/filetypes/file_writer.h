@@ -23,6 +23,10 @@ public:
     // whole buffer at the end of what was written before. Throws
     // EFCreateError / EWriteError.
     void Commit();
+    // Writes the whole buffer to a new file beside file_out and renames it
+    // into place: a failed write leaves no half file under the real name.
+    // Throws EFCreateError / EWriteError.
+    void CommitReplacing();
     // Pads with zero bytes up to si; false (and nothing changed) when the
     // buffer is longer already.
     bool alignFileToSize(uint32_t si);

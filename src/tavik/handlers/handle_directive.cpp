@@ -157,7 +157,10 @@ void handle_DIRECTIVE_set() {
 // ---- #define ----
 
 void handle_DIRECTIVE_define() {
-    if (src()->moveNextToken() != ttIdent) Log->FatalUnexpectedToken("7717");
+    const TTavToken t = src()->moveNextToken();
+    // A defined name arrives as its value, with the name beside it.
+    if (!cur()->F_DefName.empty()) Log->FatalError("[7719] " + cur()->F_DefName + " is already defined");
+    if (t != ttIdent) Log->FatalUnexpectedToken("7717");
     const std::string name = lowerAscii(cur()->F_String);
     if (src()->peekNextRealChar(true) == ';') {
         TCurrentToken one;

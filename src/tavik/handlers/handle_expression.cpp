@@ -119,6 +119,19 @@ Ext evalFactor();
 int32_t evalTermInt();
 int32_t evalFactorInt();
 
+// True when the "-" at position minus starts -9223372036854775808: only
+// the number token with its sign holds the smallest 64-bit value, the
+// digits alone are out of range.
+bool smallestInteger(const TAFile* f, uint32_t minus) {
+    static const std::string digits = "9223372036854775808";
+    uint32_t p = minus + 1;
+    while (f->charAt(p) == '0') ++p;
+    for (char d : digits)
+        if (f->charAt(p++) != d) return false;
+    const char next = f->charAt(p);
+    return next != '.' && !(next >= '0' && next <= '9');
+}
+
 Ext evalExpression() {
     NestScope nest;
     Ext left;
@@ -126,7 +139,7 @@ Ext evalExpression() {
     if (c == '+') {
         src()->commitPeekPosition();
         left = evalTerm();
-    } else if (c == '-') {
+    } else if (c == '-' && !smallestInteger(src(), src()->F_LPCurChar)) {
         src()->commitPeekPosition();
         left = -evalTerm();
     } else {

@@ -125,23 +125,30 @@ void handle_DIRECTIVE_resource() {
     if (!Compiler->ExpectSymbol(";")) Log->FatalUnexpectedToken("5354");
     std::string data;
     if (!platform::ReadFile(path, data)) Log->FatalError("[436] Resource file \"" + name + "\" cannot be read");
+    Compiler->F_FilesRead.push_back(path);
     loadResources(name, data);
 }
 
 void handle_DIRECTIVE_doinclude(const std::string& s, bool _tryonly) {
-    // Each name is taken once; a later include of it does nothing.
-    if (DefMan->getDefine(s)) return;
-
     const std::string name = localPath(s);
     const std::string sep(1, platform::PathSeparator);
     const std::string incl = Settings->IncludePath();
     bool found = false;
+    // An absolute name is taken as it is; the folders apply to a relative one.
+    const bool absolute = std::filesystem::path(name).is_absolute();
     const std::string folders[] = {Settings->ProjectPath(), Settings->CompilerPath() + "includes" + sep, incl};
     for (const std::string& folder : folders) {
         // The -i folder only when one is set.
         if (&folder == &folders[2] && folder.empty()) continue;
-        const std::string path = findFile(folder, name);
+        if (absolute && &folder != &folders[0]) break;
+        const std::string path = findFile(absolute ? std::string() : folder, name);
         if (path.empty()) continue;
+        // Each file is taken once, however its name was written; a later
+        // include of it does nothing.
+        std::error_code ec;
+        std::string key = std::filesystem::canonical(path, ec).string();
+        if (ec) key = platform::FullPath(path);
+        if (!Compiler->F_Included.insert(key).second) return;
         TAFile* f = TAFile::Create();
         // A file that cannot be read is no source: the search goes on.
         if (!f->loadFile(path, Compiler->F_CurFile)) continue;
@@ -156,5 +163,4 @@ void handle_DIRECTIVE_doinclude(const std::string& s, bool _tryonly) {
         else if (incl.empty()) Log->FatalError("[1448] Included file not found " + quoted);
         else Log->FatalError("[1447] Included file not found " + quoted);
     }
-    DefMan->addRecord(s);
 }

@@ -46,6 +46,15 @@ bool IsRegularFile(const std::string& path);
 // std::fopen for a UTF-8 path.
 std::FILE* OpenFile(const std::string& path, const char* mode);
 bool FolderExists(const std::string& path);
+// True for an existing file that this process may open for reading.
+bool FileReadable(const std::string& path);
+// True when both paths name one existing file (links and other spellings
+// of the path included).
+bool SameFile(const std::string& a, const std::string& b);
+// Renames from to to, replacing a file named to; false on failure.
+bool RenameFile(const std::string& from, const std::string& to);
+// Deletes a file; false on failure.
+bool RemoveFile(const std::string& path);
 // Absolute, normalised form of a path (relative to the working directory).
 std::string FullPath(const std::string& path);
 // Reads a whole file; false (and out untouched) when it cannot be read.
@@ -69,6 +78,8 @@ public:
 
     // New file or truncated existing one, open for reading and writing.
     bool Create(const std::string& path);
+    // A new file only: fails when the name exists.
+    bool CreateNew(const std::string& path);
     // Appends to an existing file, else creates it.
     bool OpenAppend(const std::string& path);
     bool IsOpen() const { return F_File != nullptr; }

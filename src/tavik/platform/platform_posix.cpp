@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "platform/elf_check.h"
 #include "platform/platform.h"
 
 #ifndef TAVIK_VERSION_TEXT
@@ -161,6 +162,20 @@ bool IsRegularFile(const std::string& path) {
 
 std::FILE* OpenFile(const std::string& path, const char* mode) { return std::fopen(path.c_str(), mode); }
 
+bool FileReadable(const std::string& path) { return FileExists(path) && access(path.c_str(), R_OK) == 0; }
+
+bool SameFile(const std::string& a, const std::string& b) {
+    struct stat sa, sb;
+    if (a.empty() || b.empty() || stat(a.c_str(), &sa) != 0 || stat(b.c_str(), &sb) != 0) return false;
+    return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+bool RenameFile(const std::string& from, const std::string& to) {
+    return !from.empty() && !to.empty() && std::rename(from.c_str(), to.c_str()) == 0;
+}
+
+bool RemoveFile(const std::string& path) { return !path.empty() && std::remove(path.c_str()) == 0; }
+
 std::string FullPath(const std::string& path) {
     std::error_code ec;
     std::filesystem::path p = std::filesystem::absolute(std::filesystem::path(path), ec);
@@ -209,6 +224,12 @@ TOutFile::~TOutFile() { Close(); }
 bool TOutFile::Create(const std::string& path) {
     Close();
     F_File = std::fopen(path.c_str(), "w+b");
+    return F_File != nullptr;
+}
+
+bool TOutFile::CreateNew(const std::string& path) {
+    Close();
+    F_File = std::fopen(path.c_str(), "w+bx");
     return F_File != nullptr;
 }
 
@@ -279,6 +300,14 @@ std::string FileVersion(const std::string& path) {
 // --- dynamic libraries ---------------------------------------------------------
 
 void* OpenLibrary(const std::string& path, std::string* error) {
+    // The loader faults on a damaged file rather than failing: look first at
+    // a file named by its path (a bare name is the loader's own search).
+    std::string image;
+    if (path.find('/') != std::string::npos && (!ReadFile(path, image) ||
+        !IsLoadableElf(reinterpret_cast<const uint8_t*>(image.data()), image.size()))) {
+        if (error) *error = "not a loadable ELF shared object";
+        return nullptr;
+    }
     dlerror();
     void* h = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!h && error) {

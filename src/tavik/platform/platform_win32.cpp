@@ -6,6 +6,7 @@
 
 #include <fcntl.h>
 #include <io.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -61,6 +62,21 @@ bool EndsWithNoCase(const std::string& s, const std::string& suffix) {
 DWORD Attributes(const std::string& path) {
     if (path.empty()) return INVALID_FILE_ATTRIBUTES;
     return GetFileAttributesW(Wide(path).c_str());
+}
+
+// LastErrorText reads errno: the system's failure in its terms.
+void SetErrnoFromLastError() {
+    switch (GetLastError()) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND: errno = ENOENT; break;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION: errno = EACCES; break;
+    case ERROR_ALREADY_EXISTS:
+    case ERROR_FILE_EXISTS: errno = EEXIST; break;
+    case ERROR_DISK_FULL: errno = ENOSPC; break;
+    default: errno = EIO; break;
+    }
 }
 
 }  // namespace
@@ -174,6 +190,39 @@ std::FILE* OpenFile(const std::string& path, const char* mode) {
     return _wfopen(Wide(path).c_str(), Wide(mode).c_str());
 }
 
+bool FileReadable(const std::string& path) {
+    if (!FileExists(path)) return false;
+    HANDLE h = CreateFileW(Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                           nullptr, OPEN_EXISTING, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    CloseHandle(h);
+    return true;
+}
+
+bool SameFile(const std::string& a, const std::string& b) {
+    auto identity = [](const std::string& path, BY_HANDLE_FILE_INFORMATION& info) {
+        if (path.empty()) return false;
+        HANDLE h = CreateFileW(Wide(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                               nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        if (h == INVALID_HANDLE_VALUE) return false;
+        bool ok = GetFileInformationByHandle(h, &info) != 0;
+        CloseHandle(h);
+        return ok;
+    };
+    BY_HANDLE_FILE_INFORMATION ia, ib;
+    return identity(a, ia) && identity(b, ib) && ia.dwVolumeSerialNumber == ib.dwVolumeSerialNumber &&
+           ia.nFileIndexHigh == ib.nFileIndexHigh && ia.nFileIndexLow == ib.nFileIndexLow;
+}
+
+bool RenameFile(const std::string& from, const std::string& to) {
+    if (from.empty() || to.empty()) return false;
+    if (MoveFileExW(Wide(from).c_str(), Wide(to).c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
+    SetErrnoFromLastError();
+    return false;
+}
+
+bool RemoveFile(const std::string& path) { return !path.empty() && _wremove(Wide(path).c_str()) == 0; }
+
 bool FolderExists(const std::string& path) {
     DWORD a = Attributes(path);
     return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
@@ -237,6 +286,15 @@ TOutFile::~TOutFile() { Close(); }
 bool TOutFile::Create(const std::string& path) {
     Close();
     F_File = OpenFile(path, "w+b");
+    return F_File != nullptr;
+}
+
+bool TOutFile::CreateNew(const std::string& path) {
+    Close();
+    int fd = _wopen(Wide(path).c_str(), _O_CREAT | _O_EXCL | _O_RDWR | _O_BINARY, _S_IREAD | _S_IWRITE);
+    if (fd < 0) return false;
+    F_File = _fdopen(fd, "w+b");
+    if (!F_File) _close(fd);
     return F_File != nullptr;
 }
 

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "common.h"
+#include "compiler.h"
 #include "exceptions.h"
 #include "filetypes/file_writer.h"
 #include "global.h"
@@ -12,17 +13,20 @@
 
 namespace {
 
-// Calls into a plug-in. Our own failures pass through; anything else a
-// plug-in throws is no exception the program knows, and ends the build with
-// a message instead of ending the process.
+// Calls into a plug-in. A stop that a service recorded is raised once the
+// plug-in has returned; anything a plug-in throws itself is no exception the
+// program knows, and ends the build with a message instead of the process.
 template <class F>
 auto CallPlugin(const std::string& who, F&& call) {
     try {
-        return call();
+        auto answer = call();
+        RaisePluginStop();
+        return answer;
     } catch (const std::exception&) {
         throw;
     } catch (...) {
-        Log->FatalError("PlugSys: " + who + " raised an exception the assembler does not know", true);
+        RaisePluginStop();
+        Log->FatalUnpositioned("PlugSys: " + who + " raised an exception the assembler does not know");
     }
 }
 
@@ -93,20 +97,26 @@ void TPluginManager::setFileExt(const std::string& ext) {
     if (fWriter) F_strExt = ext;
 }
 
-void TPluginManager::commitOutput() {
-    if (!fWriter) return;
-    const std::string name = fWriter->file_out;
-    const bool first = F_CreatedFile.empty();
-    try {
-        fWriter->Commit();
-    } catch (const EFCreateError&) {
-        throw;  // nothing was created
-    } catch (...) {
-        if (first) F_CreatedFile = name;
-        throw;
-    }
-    // Later commits append to the file the first one opened.
-    if (first) F_CreatedFile = name;
+// The image is written once, when the builder has returned: a plug-in's own
+// commit writes nothing, so no file appears under a name without extension.
+void TPluginManager::commitOutput() {}
+
+// The output file name: an extension the name already ends in is not added
+// again (ASCII case ignored), and an empty one adds no dot.
+std::string TPluginManager::outputName(const std::string& file, const std::string& ext) {
+    if (ext.empty()) return file;
+    const std::string suffix = "." + ext;
+    if (file.size() > suffix.size() && upperName(file.substr(file.size() - suffix.size())) == upperName(suffix))
+        return file;
+    return file + suffix;
+}
+
+void TPluginManager::refuseReadFile(const std::string& output) const {
+    if (!Compiler) return;
+    for (const std::string& read : Compiler->F_FilesRead)
+        if (platform::SameFile(output, read))
+            Log->FatalUnpositioned("[002] The output file \"" + output + "\" would replace \"" + read +
+                                   "\", which the compilation read");
 }
 
 bool TPluginManager::callBuilder(const std::string& strFile) {
@@ -114,27 +124,25 @@ bool TPluginManager::callBuilder(const std::string& strFile) {
     F_strExt = "bin";
     if (!F_CurBuilder) return false;
 
-    F_CreatedFile.clear();
     bool accessible = false;
     bool answer = false;
     try {
         fWriter = new TFileWriter(strFile);
         accessible = true;
         answer = CallPlugin(curBuilderName(), [&] { return F_CurBuilder(teComplete, uint32_t(F_CurBuilderID)); }) != 0;
-        fWriter->file_out = F_strFile + "." + F_strExt;
-        commitOutput();
+        // A builder that failed leaves no file.
+        if (answer) {
+            fWriter->file_out = outputName(F_strFile, F_strExt);
+            refuseReadFile(fWriter->file_out);
+            fWriter->CommitReplacing();
+        }
     } catch (...) {
         delete fWriter;
         fWriter = nullptr;
-        // A build that did not finish leaves no file, also when the plug-in
-        // had committed part of it.
-        if (!F_CreatedFile.empty()) std::remove(F_CreatedFile.c_str());
-        F_CreatedFile.clear();
-        if (!accessible) Log->FatalError("Unable to access file \"" + strFile + "\"", true);
+        if (!accessible) Log->FatalUnpositioned("Unable to access file \"" + strFile + "\"");
         throw;
     }
     delete fWriter;
     fWriter = nullptr;
-    F_CreatedFile.clear();
     return answer;
 }

@@ -28,14 +28,16 @@ public:
     // The selected builder's answer to teStart; false without one.
     bool builderStartTrigger();
     // Builds the output file strFile + "." + extension through the selected
-    // builder; its answer, false without one. A failure inside the build
-    // leaves no output file behind.
+    // builder; its answer, false without one. A failure inside the build, or
+    // a false answer, leaves no output file behind.
     bool callBuilder(const std::string& strFile);
 
     // During a build: sets the extension of the output file (no dot).
     void setFileExt(const std::string& ext);
-    // During a build: commits the output buffer on behalf of a plug-in.
+    // A plug-in's commit: nothing, as the host writes the image once.
     void commitOutput();
+    // file with ext added, unless it ends in it already; no dot for none.
+    static std::string outputName(const std::string& file, const std::string& ext);
 
     // The registry, for the compiler's list of installed builders.
     uint32_t builderCount() const { return static_cast<uint32_t>(F_Builders.size()); }
@@ -54,11 +56,12 @@ private:
     static std::string upperName(const std::string& s);
     std::string curBuilderName() const { return "builder " + F_Builders[size_t(F_CurBuilderID)].name; }
     void loadPlugin(const std::string& pluginDir, const std::string& name);
+    // Fatal when output names a file the compilation read.
+    void refuseReadFile(const std::string& output) const;
 
     std::vector<TBuilder> F_Builders;
     std::unordered_map<std::string, int32_t> F_BuilderIndex;
     TRBCallback F_CurBuilder = nullptr;
     int32_t F_CurBuilderID = -1;
     std::vector<std::unique_ptr<TPlugin>> F_PlugList;
-    std::string F_CreatedFile;  // the output file once a commit created it
 };
