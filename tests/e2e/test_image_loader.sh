@@ -1,0 +1,101 @@
+#!/usr/bin/env bash
+# Images as a strict loader sees them: resources found by Windows' own
+# lookup under wine, the resource tree's order and the alignment of every
+# table read back with pefile.
+. "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
+fixtures=${TAVIK_SOURCE_DIR:?}/tests/fixtures/res
+py=/usr/bin/python3
+have_pefile() { [ -x "$py" ] && "$py" -c 'import pefile' 2>/dev/null; }
+# pecheck IMAGE: python checks from stdin, with the image as `pe`.
+pecheck() {
+  have_pefile || return 0
+  { printf 'import sys, pefile\npe = pefile.PE(sys.argv[1])\n'; cat; } >"$1.py"
+  "$py" "$1.py" "$1" >"$1.pe" 2>&1 || { cat "$1.pe"; fail "$1: pefile checks"; }
+}
+have_wine=0
+if use_wine; then have_wine=1; else echo "wine is not installed: the runs are skipped"; fi
+have_pefile || echo "pefile is not installed: the image checks are skipped"
+cp "$fixtures"/*.res .
+
+# ---- resources added out of order and an identifier in two languages ----
+# ids of type 10 come in as 10 (mixed), 7 in 0x409 and 0x407, 8 (langs),
+# then 5, 1, 3, 2 (unsorted); every one is looked up, each result printed as
+# the first byte of its data, or '-' when the lookup fails.
+cat >find.tav <<'TAV'
+program pe32_cui 'find';
+imports('kernel32.dll') {
+  function GetStdHandle(dword which): dword;
+  procedure WriteFile(dword h, buf, len, written, overlapped);
+  procedure ExitProcess(dword code);
+  function FindResourceA(dword module, name, kind): dword;
+  function FindResourceExA(dword module, kind, name, lang): dword;
+  function LoadResource(dword module, info): dword;
+  function LockResource(dword data): dword;
+}
+#resource 'mixed.res';
+#resource 'langs.res';
+#resource 'unsorted.res';
+dword written;
+byte letter;
+procedure show(dword info) {
+  mov eax, info;
+  if (eax == 0) {
+    mov letter, 45;
+  } else {
+    LoadResource(0, info);
+    LockResource(eax);
+    mov cl, byte [eax];
+    mov letter, cl;
+  }
+  WriteFile(GetStdHandle(-11), @letter, 1, @written, 0);
+}
+show(FindResourceA(0, 5, 10));
+show(FindResourceA(0, 1, 10));
+show(FindResourceA(0, 3, 10));
+show(FindResourceA(0, 2, 10));
+show(FindResourceA(0, 10, 10));
+show(FindResourceA(0, 8, 10));
+show(FindResourceA(0, 4, 10));
+show(FindResourceA(0, 10, 3));
+show(FindResourceExA(0, 10, 7, 0x409));
+show(FindResourceExA(0, 10, 7, 0x407));
+show(FindResourceExA(0, 10, 8, 0x409));
+show(FindResourceExA(0, 10, 2, 0x409));
+ExitProcess(0);
+TAV
+if build find; then
+  pecheck find.exe <<'PY'
+rd = pe.OPTIONAL_HEADER.DATA_DIRECTORY[2]
+got = []
+def level(d):
+    ids = [e.id for e in d.entries]
+    assert d.struct.NumberOfNamedEntries == 0 and ids == sorted(set(ids)), ids
+    return d.entries
+for t in level(pe.DIRECTORY_ENTRY_RESOURCE):
+    for i in level(t.directory):
+        for l in level(i.directory):
+            d = l.data.struct
+            assert d.OffsetToData % 4 == 0 and l.data.struct.get_file_offset() % 4 == 0
+            assert rd.VirtualAddress <= d.OffsetToData and d.OffsetToData + d.Size <= rd.VirtualAddress + rd.Size
+            got.append((t.id, i.id, l.id, pe.get_data(d.OffsetToData, d.Size)[:3]))
+want = [(10, 1, 0x409, b"one"), (10, 2, 0x409, b"two"), (10, 3, 0x409, b"thr"), (10, 5, 0x409, b"fiv"),
+        (10, 7, 0x407, b"deu"), (10, 7, 0x409, b"eng"), (10, 8, 0x409, b"eig"), (10, 10, 0x409, b"ten")]
+assert got[0][:3] == (6, 1, 0x409) and got[1:] == want, got
+PY
+  if [ $have_wine = 1 ]; then
+    runexe find
+    [ "$rc" = 0 ] || fail "find: exit code $rc"
+    [ "$(cat find.out)" = "fottte--edet" ] || fail "find: found '$(cat find.out)', expected 'fottte--edet'"
+  fi
+fi
+
+# The same type, identifier and language from two files is refused.
+printf "program pe32_cui 'dup';\n#resource 'one.res';\n#resource 'unsorted.res';\nretn;\n" >dup.tav
+"$tavik" dup.tav -nopause </dev/null >dup.log 2>&1
+rc=$?
+[ "$rc" = 1 ] || fail "dup: exit code $rc, expected 1"
+grep -qF '[3,26]: [441] Resource of type 10, id 1 and language 1033 in "unsorted.res" is already defined' dup.log ||
+  { fail "dup: message"; cat dup.log; }
+[ -e dup.exe ] && fail "dup: an image was written"
+
+passed "all loader checks passed"
