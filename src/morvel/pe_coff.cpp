@@ -36,7 +36,11 @@ ByteBuffer TPECOFF::buildPEHeader() const
     b.u32(0);  // symbol table
     b.u32(0);  // symbols
     b.u16(224);
-    b.u16(file_type == petEXE ? 0x818F : file_type == petDLL ? 0x210E : 0);
+    // An executable without relocations says so, so that no loader tries to
+    // move it.
+    uint16_t characteristics = file_type == petEXE ? 0x818F : file_type == petDLL ? 0x210E : 0;
+    if (file_type == petEXE && flags_ && flags_->relocations) characteristics &= ~0x0001;
+    b.u16(characteristics);
     return b;
 }
 
@@ -154,6 +158,11 @@ uint32_t TPECOFF::entryAddress(PFunction f, const std::string& what) const
 bool TPECOFF::build()
 {
     flags_ = host.get_flags();
+    // Every DLL asks for the executable's base and is always moved: without
+    // its relocations its code would use the executable's memory.
+    if (file_type == petDLL && !flags_->relocations)
+        fatal("A DLL is always written with its base relocations: \"#set relocations 0\" is not allowed for "
+              "pe32_dll");
     f_resourcesize = f_importsize = f_exportsize = f_relocsize = 0;
     f_codesize = f_initdatasize = f_uinidatasize = f_constsize = 0;
     bool hasData = false;

@@ -98,4 +98,41 @@ grep -qF '[3,26]: [441] Resource of type 10, id 1 and language 1033 in "unsorted
   { fail "dup: message"; cat dup.log; }
 [ -e dup.exe ] && fail "dup: an image was written"
 
+# ---- relocations: a DLL always has them, an executable that has them says so ----
+cat >norel.tav <<'TAV'
+program pe32_dll 'norel';
+#set relocations 0;
+dword v = 5;
+function get { mov eax, v; }
+exports get;
+mov eax, 1;
+retn 12;
+TAV
+"$tavik" norel.tav -nopause </dev/null >norel.log 2>&1
+rc=$?
+[ "$rc" = 1 ] || fail "norel: exit code $rc, expected 1"
+grep -qF 'PlugSys: A DLL is always written with its base relocations: "#set relocations 0" is not allowed for pe32_dll' \
+  norel.log || { fail "norel: message"; cat norel.log; }
+[ -e norel.dll ] && fail "norel: an image was written"
+
+cat >relexe.tav <<'TAV'
+program pe32_cui 'relexe';
+#set relocations 1;
+imports('kernel32.dll') { procedure ExitProcess(dword code); }
+dword v = 9;
+ExitProcess(v);
+TAV
+if build relexe; then
+  pecheck relexe.exe <<'PY'
+fh = pe.FILE_HEADER
+assert fh.Characteristics == 0x818E, hex(fh.Characteristics)  # all but "relocations stripped"
+assert pe.OPTIONAL_HEADER.DATA_DIRECTORY[5].Size > 0
+assert sum(len(b.entries) for b in pe.DIRECTORY_ENTRY_BASERELOC) >= 2
+PY
+  if [ $have_wine = 1 ]; then
+    runexe relexe
+    [ "$rc" = 9 ] || fail "relexe: exit code $rc, expected 9"
+  fi
+fi
+
 passed "all loader checks passed"
