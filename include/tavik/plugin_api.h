@@ -120,7 +120,7 @@ struct TVar {
     uint32_t address;      /* frame offset of a local; data offset of a global (builder) */
     TAVBOOL active;        /* referred to by code */
     TAVBOOL initialised;   /* has an initial value */
-    uint8_t* content;      /* dynamic array: multiplier * type size bytes */
+    uint8_t* content;      /* dynamic array: multiplier * type size bytes; nil unless initialised */
     uint32_t multiplier;
     PVarType type_;
 };

@@ -1,5 +1,7 @@
 #include "pe_coff.h"
 
+#include <algorithm>
+
 #include "host.h"
 #include "layout.h"
 #include "pe_support.h"
@@ -13,6 +15,14 @@ constexpr uint8_t kDosHeader[26] = {0x4D, 0x5A, 0x90, 0x00, 0x03, 0x00, 0x00, 0x
 constexpr uint8_t kDosStub[14] = {0x0E, 0x1F, 0xBA, 0x0E, 0x00, 0xB4, 0x09, 0xCD, 0x21, 0xB8, 0x01, 0x4C, 0xCD, 0x21};
 
 uint32_t append(const ByteBuffer& b) { return host.File_AddBytes(b.data(), b.size()); }
+
+// Largest image a 32-bit loader maps.
+constexpr uint64_t kImageLimit = 0x80000000u;
+
+uint64_t alignUp64(uint64_t value, uint64_t alignment)
+{
+    return value <= alignment ? alignment : (value + alignment - 1) / alignment * alignment;
+}
 
 }  // namespace
 
@@ -128,12 +138,24 @@ void TPECOFF::writeConstants()
     }
 }
 
-void TPECOFF::writeVariables()
+void TPECOFF::writeVariables(uint32_t rva)
 {
+    // A 32-bit loader maps at most 2 GB: the variables and the code after
+    // them must end there. Checked in 64 bits before any content is written.
+    const uint64_t room = kImageLimit - std::min<uint64_t>(kImageLimit, rva + alignUp64(f_codesize, SectionAlignment));
+    uint64_t end = 0;
+    for (int initialised = 1; initialised >= 0; --initialised)
+        for (uint32_t i = 0, n = host.Var_Count(); i < n; ++i) {
+            PVar v = host.Var_Get(i);
+            if (!isGlobalActive(v) || bool(v->initialised) != bool(initialised)) continue;
+            end += varSize(v);
+            if (end > room) varPastLimit(v, rva + end, kImageLimit);
+        }
+
     for (uint32_t i = 0, n = host.Var_Count(); i < n; ++i) {
         PVar v = host.Var_Get(i);
         if (!isGlobalActive(v)) continue;
-        uint32_t size = varSize(v);
+        uint32_t size = uint32_t(varSize(v));
         if (v->initialised) {
             ByteBuffer b;
             uint32_t have = v->content ? tav_arrcount(v->content) : 0;
@@ -209,7 +231,7 @@ bool TPECOFF::build()
     uint32_t dataVirtual = 0;
     if (data) {
         data->RVA = alignUp(root->RVA + rootVirtual, SectionAlignment);
-        writeVariables();
+        writeVariables(data->RVA);
         padForFileAlignment();
         dataVirtual = f_initdatasize + f_uinidatasize ? f_initdatasize + f_uinidatasize : file_alignment;
     }
@@ -217,6 +239,10 @@ bool TPECOFF::build()
     // .code
     code->RVA = data ? alignUp(data->RVA + dataVirtual, SectionAlignment)
                      : alignUp(root->RVA + rootVirtual, SectionAlignment);
+    // The variables were checked against the limit already; this is the code.
+    if (uint64_t(code->RVA) + alignUp64(f_codesize, SectionAlignment) > kImageLimit)
+        fatal("The code does not fit in the image: it would end past the limit of " + std::to_string(kImageLimit) +
+              " bytes");
     f_codeoffset = host.File_Len();
     finalFixup(root, data, code);
     if (host.File_Len() - f_codeoffset != f_codesize) fatal("Code block does not match its layout");

@@ -56,7 +56,7 @@ private:
     void writeExportDLLSect(TCOFFSectionHeader* section);
     void writeRelocDLLSect();
     void writeConstants();
-    void writeVariables();
+    void writeVariables(uint32_t rva);
     void finalFixup(TCOFFSectionHeader* rootsection, TCOFFSectionHeader* datasection,
                     TCOFFSectionHeader* codesection);
     uint32_t entryAddress(PFunction f, const std::string& what) const;

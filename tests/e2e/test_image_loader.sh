@@ -135,4 +135,59 @@ PY
   fi
 fi
 
+# ---- sizes: variables far beyond what a 32-bit loader maps ----
+# Four 1 GB uninitialised arrays: refused at the one that passes 2 GB, with
+# the memory of the whole run far below what they declare (an address space
+# limit of 400 MB; an AddressSanitizer build needs more than that itself).
+limit_memory() { ldd "$tavik" 2>/dev/null | grep -q libasan || ulimit -v 400000; }
+# sizes NAME BUILDER VARIABLES USES: a program declaring and using them.
+sizes() {
+  { echo "program $2 '$1';"
+    [ "$2" = raw_image ] || echo "imports('kernel32.dll') { procedure ExitProcess(dword code); }"
+    echo "$3"
+    for v in $4; do echo "mov ${5:-eax}, @$v;"; done
+    echo "retn;"; } >"$1.tav"
+  ( limit_memory; "$tavik" "$1.tav" -nopause </dev/null >"$1.log" 2>&1 )
+}
+G=1073741824
+sizes huge pe32_cui "byte a[$G], b[$G];
+byte c[$G], d[$G];" "a b c d"
+rc=$?
+[ "$rc" = 1 ] || { fail "huge: exit code $rc, expected 1"; cat huge.log; }
+grep -qF '[10,2]: PlugSys: Variable b does not fit in the image: it would end 2147491840 bytes into it, past the limit'\
+' of 2147483648 bytes' huge.log ||
+  { fail "huge: message"; cat huge.log; }
+[ -e huge.exe ] && fail "huge: an image was written"
+
+# Just under the limit: .root and .data from 0x1000, one page of code; the
+# image ends exactly at 2 GB. One byte more is refused.
+sizes edge pe32_cui "byte a[$G], b[$((G - 0x3000))];" "a b"
+rc=$?
+if [ "$rc" = 0 ]; then
+  pecheck edge.exe <<'PY'
+oh = pe.OPTIONAL_HEADER
+assert oh.SizeOfImage == 0x80000000, hex(oh.SizeOfImage)
+data = pe.sections[1]
+assert data.VirtualAddress == 0x2000 and data.Misc_VirtualSize == 0x7FFFD000 and data.SizeOfRawData == 0
+assert pe.sections[2].VirtualAddress == 0x7FFFF000
+PY
+  [ "$(stat -c %s edge.exe)" -lt 4096 ] || fail "edge: the uninitialised variables take room in the file"
+else
+  fail "edge: exit code $rc"; cat edge.log
+fi
+sizes over pe32_cui "byte a[$G], b[$((G - 0x3000 + 1))];" "a b"
+rc=$?
+[ "$rc" = 1 ] && grep -qF 'PlugSys: Variable b does not fit in the image' over.log ||
+  { fail "over: not refused"; cat over.log; }
+
+# The boot image builder refuses variables that overflow the floppy before it
+# makes their bytes.
+sizes rawhuge raw_image "byte a[16], b[$G], c[$G];" "a b c" ax
+rc=$?
+[ "$rc" = 1 ] || { fail "rawhuge: exit code $rc, expected 1"; cat rawhuge.log; }
+grep -qF 'PlugSys: Variable b does not fit in the image: it would end 1073741850 bytes into it, past the limit of'\
+' 1474560 bytes' rawhuge.log ||
+  { fail "rawhuge: message"; cat rawhuge.log; }
+[ -e rawhuge.img ] && fail "rawhuge: an image was written"
+
 passed "all loader checks passed"
