@@ -113,6 +113,18 @@ void TPECOFF::reserveRoom()
     append(b);
 }
 
+// Zero bytes up to the next 4-byte boundary, counted in size: every table
+// of .root starts 4-byte aligned (.root itself starts on a file unit).
+void TPECOFF::padTo4(uint32_t& size)
+{
+    if (uint32_t pad = (4 - host.File_Len() % 4) % 4) {
+        ByteBuffer b;
+        b.zeros(pad);
+        append(b);
+        size += pad;
+    }
+}
+
 uint32_t TPECOFF::rootSize() const
 {
     return f_resourcesize + f_importsize + f_exportsize + f_relocsize + f_constsize;
@@ -218,9 +230,12 @@ bool TPECOFF::build()
     // .root
     root->RVA = 4096;
     f_resourcesize = host.file_writeresources(root->RVA);
+    if (f_resourcesize) padTo4(f_resourcesize);
     writeImportDLLSect(root);
+    if (f_importsize) padTo4(f_importsize);
     f_codesize = layoutCode();
     writeExportDLLSect(root);
+    if (f_exportsize) padTo4(f_exportsize);
     if (flags_->relocations) writeRelocDLLSect();
     writeConstants();
     if (rootSize() == 0) reserveRoom();

@@ -50,6 +50,7 @@ private:
     ByteBuffer buildPEOptHeader() const;
     void padForFileAlignment();
     void reserveRoom();
+    void padTo4(uint32_t& size);
     uint32_t rootSize() const;
 
     void writeImportDLLSect(TCOFFSectionHeader* section);

@@ -36,6 +36,7 @@ void TPECOFF::writeImportDLLSect(TCOFFSectionHeader* section)
         if (withHint) names.u16(0);
         names.text(s);
         names.u16(0);
+        if (names.size() % 2) names.u8(0);  // every hint/name entry at an even address
         return rva;
     };
     uint32_t k = 0;

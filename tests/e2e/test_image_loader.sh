@@ -190,4 +190,64 @@ grep -qF 'PlugSys: Variable b does not fit in the image: it would end 1073741850
   { fail "rawhuge: message"; cat rawhuge.log; }
 [ -e rawhuge.img ] && fail "rawhuge: an image was written"
 
+# ---- every table on the boundary the format wants ----
+# The bundled examples, the resource program above and a DLL with resources
+# of odd sizes, imports and exports together.
+cp "${TAVIK_SOURCE_DIR}"/examples/{hello,greetlib,greet}.tav .
+cat >mix.tav <<'TAV'
+program pe32_dll 'mix';
+imports('kernel32.dll') {
+  function GetTickCount: dword;
+  function GetCurrentProcessId: dword;
+}
+#resource 'one.res';
+#resource 'mixed.res';
+dword v = 3;
+function a { GetTickCount(); }
+function Bcd { GetCurrentProcessId(); mov eax, v; }
+function efghi { mov eax, 'x'; }
+exports a, Bcd, efghi;
+mov eax, 1;
+retn 12;
+TAV
+cat >aligned.py <<'PY'
+# The directories, import hint/name entries and resource entries of one
+# image on their boundaries; pefile finds nothing wrong with it.
+import sys, pefile
+pe = pefile.PE(sys.argv[1])
+warnings = [w for w in pe.get_warnings() if not w.startswith("Byte 0x00 makes up")]
+assert not warnings, warnings
+dirs = [(i, d.VirtualAddress) for i, d in enumerate(pe.OPTIONAL_HEADER.DATA_DIRECTORY) if d.Size]
+assert dirs and all(rva % 4 == 0 for i, rva in dirs), [(i, hex(r)) for i, r in dirs]
+for e in getattr(pe, "DIRECTORY_ENTRY_IMPORT", []):
+    assert e.struct.get_file_offset() % 4 == 0
+    for imp in e.imports:
+        assert imp.hint_name_table_rva % 2 == 0, (imp.name, hex(imp.hint_name_table_rva))
+if hasattr(pe, "DIRECTORY_ENTRY_EXPORT"):
+    x = pe.DIRECTORY_ENTRY_EXPORT.struct
+    assert x.AddressOfFunctions % 4 == 0 and x.AddressOfNames % 4 == 0 and x.AddressOfNameOrdinals % 2 == 0
+for b in getattr(pe, "DIRECTORY_ENTRY_BASERELOC", []):
+    assert b.struct.VirtualAddress % 4096 == 0 and b.struct.SizeOfBlock % 4 == 0
+def level(d):
+    ids = [e.id for e in d.entries]
+    assert ids == sorted(set(ids)), ids
+    return d.entries
+if hasattr(pe, "DIRECTORY_ENTRY_RESOURCE"):
+    for t in level(pe.DIRECTORY_ENTRY_RESOURCE):
+        for i in level(t.directory):
+            for l in level(i.directory):
+                assert l.data.struct.get_file_offset() % 4 == 0 and l.data.struct.OffsetToData % 4 == 0
+PY
+for img in hello.exe greetlib.dll greet.exe mix.dll find.exe relexe.exe; do
+  [ -e "$img" ] || build "${img%.*}" "${img#*.}" || continue
+  have_pefile || continue
+  "$py" aligned.py "$img" >"$img.pe" 2>&1 || { fail "$img: alignment"; cat "$img.pe"; }
+done
+pecheck mix.dll <<'PY'
+# resources of 5 and 3 bytes, then imports, exports and relocations
+d = pe.OPTIONAL_HEADER.DATA_DIRECTORY
+assert 0 < d[2].VirtualAddress < d[1].VirtualAddress < d[0].VirtualAddress < d[5].VirtualAddress
+assert [s.name for s in pe.DIRECTORY_ENTRY_EXPORT.symbols] == [b"Bcd", b"a", b"efghi"]
+PY
+
 passed "all loader checks passed"
