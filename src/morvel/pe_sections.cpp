@@ -104,7 +104,7 @@ void TPECOFF::writeExportDLLSect(TCOFFSectionHeader* section)
         nameBlock.text(name);
         nameBlock.u8(0);
     }
-    // The file-name part of the image's name; the builders give none.
+    // The file-name part of the image's name.
     std::string dllName = file_name.substr(file_name.find_last_of("\\/") + 1);
     const uint32_t dllNameAt = namesAt + nameBlock.size();
 

@@ -224,6 +224,8 @@ for e in getattr(pe, "DIRECTORY_ENTRY_IMPORT", []):
     for imp in e.imports:
         assert imp.hint_name_table_rva % 2 == 0, (imp.name, hex(imp.hint_name_table_rva))
 if hasattr(pe, "DIRECTORY_ENTRY_EXPORT"):
+    # the directory names the image's own file
+    assert pe.DIRECTORY_ENTRY_EXPORT.name == sys.argv[1].encode(), pe.DIRECTORY_ENTRY_EXPORT.name
     x = pe.DIRECTORY_ENTRY_EXPORT.struct
     assert x.AddressOfFunctions % 4 == 0 and x.AddressOfNames % 4 == 0 and x.AddressOfNameOrdinals % 2 == 0
 for b in getattr(pe, "DIRECTORY_ENTRY_BASERELOC", []):
@@ -249,5 +251,40 @@ d = pe.OPTIONAL_HEADER.DATA_DIRECTORY
 assert 0 < d[2].VirtualAddress < d[1].VirtualAddress < d[0].VirtualAddress < d[5].VirtualAddress
 assert [s.name for s in pe.DIRECTORY_ENTRY_EXPORT.symbols] == [b"Bcd", b"a", b"efghi"]
 PY
+
+# ---- exports and imports that cannot work ----
+# The ordinals are 16-bit: 65,535 exports at most, each with its own ordinal.
+exports_of() {
+  { echo "program pe32_dll '$1';"
+    for ((i = 0; i < $2; i++)); do echo "function E$i { mov eax, $i; } exports E$i;"; done
+    echo "mov eax, 1; retn 12;"; } >"$1.tav"
+}
+exports_of most 65535
+if build most dll; then
+  pecheck most.dll <<'PY'
+x = pe.DIRECTORY_ENTRY_EXPORT.struct
+n = x.NumberOfFunctions
+assert n == x.NumberOfNames == 65535, n
+import struct
+ordinals = struct.unpack("<%dH" % n, pe.get_data(x.AddressOfNameOrdinals, 2 * n))
+assert sorted(ordinals) == list(range(n))
+addresses = struct.unpack("<%dI" % n, pe.get_data(x.AddressOfFunctions, 4 * n))
+assert len(set(addresses)) == n
+PY
+fi
+exports_of toomany 65536
+"$tavik" toomany.tav -nopause </dev/null >toomany.log 2>&1
+rc=$?
+[ "$rc" = 1 ] || fail "toomany: exit code $rc, expected 1"
+grep -qF '[65537,51]: [46544] Too many exports: 65535 at most in [toomany.tav]' toomany.log ||
+  { fail "toomany: message"; head -c 2000 toomany.log; }
+[ -e toomany.dll ] && fail "toomany: an image was written"
+
+printf "program pe32_cui 'noname';\nimports('') { procedure Nothing(); }\nNothing();\n" >noname.tav
+"$tavik" noname.tav -nopause </dev/null >noname.log 2>&1
+rc=$?
+[ "$rc" = 1 ] || fail "noname: exit code $rc, expected 1"
+grep -qF "[2,11]: [46545] Import library without a name in [noname.tav]" noname.log ||
+  { fail "noname: message"; cat noname.log; }
 
 passed "all loader checks passed"

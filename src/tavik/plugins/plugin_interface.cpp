@@ -207,6 +207,13 @@ uint32_t TAV_CALL file_writeresources(uint32_t rva) {
 
 TCompilerFlags* TAV_CALL get_flags() { return &CompileFlags; }
 
+// The name with the extension set so far; valid until the next call.
+const char* TAV_CALL get_filename() {
+    static std::string name;
+    name = fWriter && Plugins ? Plugins->outputFile() : std::string();
+    return name.c_str();
+}
+
 }  // namespace
 
 // Designated in slot order: the compiler rejects any other order.
@@ -241,4 +248,5 @@ const TPluginInterface funcTable = {
     .file_getbuf = file_getbuf,
     .file_writeresources = file_writeresources,
     .get_flags = get_flags,
+    .get_filename = get_filename,
 };

@@ -34,6 +34,8 @@ public:
 
     // During a build: sets the extension of the output file (no dot).
     void setFileExt(const std::string& ext);
+    // The file the build under way writes: its name and extension.
+    std::string outputFile() const { return F_strFile + "." + F_strExt; }
     // During a build: commits the output buffer on behalf of a plug-in.
     void commitOutput();
 
