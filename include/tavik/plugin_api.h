@@ -120,7 +120,7 @@ struct TVar {
     uint32_t address;      /* frame offset of a local; data offset of a global (builder) */
     TAVBOOL active;        /* referred to by code */
     TAVBOOL initialised;   /* has an initial value */
-    uint8_t* content;      /* dynamic array: multiplier * type size bytes */
+    uint8_t* content;      /* dynamic array: multiplier * type size bytes; nil unless initialised */
     uint32_t multiplier;
     PVarType type_;
 };
@@ -298,7 +298,7 @@ static_assert(offsetof(TImports, funcs) == 4 && offsetof(TImports, refs) == 8 &&
 #endif
 
 /* ==== Plug-in service table ====
- * The 30 services the host hands to a plug-in's entry, in their fixed slot
+ * The 31 services the host hands to a plug-in's entry, in their fixed slot
  * order, with the builder callback and the entry types. Every service, the
  * entry and the callbacks use TAV_CALL; a TAVBOOL argument takes a whole
  * argument slot. Indices are 0-based; output positions are 1-based. */
@@ -348,6 +348,7 @@ typedef struct TPluginInterface {
     /* 27 */ uint8_t* (TAV_CALL *file_getbuf)(void);
     /* 28 */ uint32_t (TAV_CALL *file_writeresources)(uint32_t rva);
     /* 29 */ TCompilerFlags* (TAV_CALL *get_flags)(void);
+    /* 30 */ const char* (TAV_CALL *get_filename)(void);  /* output file of the build, UTF-8; "" outside one */
 } TPluginInterface;
 
 /* "onEntry": receives the service table, returns the display name. */
@@ -360,8 +361,9 @@ typedef void (TAV_CALL *TDLLExit)(void);
 #endif
 
 #ifdef __cplusplus
-static_assert(sizeof(TPluginInterface) == 30 * sizeof(void (*)(void)), "30 service slots");
+static_assert(sizeof(TPluginInterface) == 31 * sizeof(void (*)(void)), "31 service slots");
 static_assert(offsetof(TPluginInterface, get_flags) == 29 * sizeof(void (*)(void)), "slot order");
+static_assert(offsetof(TPluginInterface, get_filename) == 30 * sizeof(void (*)(void)), "slot order");
 #endif
 
 #endif

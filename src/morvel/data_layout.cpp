@@ -1,3 +1,5 @@
+#include <algorithm>
+
 #include "host.h"
 #include "layout.h"
 
@@ -99,26 +101,35 @@ void writeConsts()
     }
 }
 
-uint32_t layoutVars(bool all)
+void varPastLimit(PVar v, uint64_t end, uint64_t limit)
 {
-    uint32_t size = 0;
+    std::string name = text(v->name);
+    if (name.empty()) name = "#" + std::to_string(v->ident);
+    fatal("Variable " + name + " does not fit in the image: it would end " + std::to_string(end) +
+          " bytes into it, past the limit of " + std::to_string(limit) + " bytes");
+}
+
+uint32_t layoutVars(bool all, uint64_t base, uint64_t limit)
+{
+    // The block's own offsets are 32-bit.
+    const uint64_t room = std::min<uint64_t>(limit > base ? limit - base : 0, 0xFFFFFFFFu);
+    uint64_t size = 0;
     uint32_t n = host.Var_Count();
+    auto place = [&](PVar v) {
+        if (size + varSize(v) > room) varPastLimit(v, base + size + varSize(v), limit);
+        v->address = uint32_t(size);
+        size += varSize(v);
+    };
     for (uint32_t i = 0; i < n; ++i) {
         PVar v = host.Var_Get(i);
-        if (isGlobalActive(v) && (all || v->initialised)) {
-            v->address = size;
-            size += varSize(v);
-        }
+        if (isGlobalActive(v) && (all || v->initialised)) place(v);
     }
     if (!all)
         for (uint32_t i = 0; i < n; ++i) {
             PVar v = host.Var_Get(i);
-            if (isGlobalActive(v) && !v->initialised) {
-                v->address = size;
-                size += varSize(v);
-            }
+            if (isGlobalActive(v) && !v->initialised) place(v);
         }
-    return size;
+    return uint32_t(size);
 }
 
 void writeVars(bool all)
@@ -126,7 +137,7 @@ void writeVars(bool all)
     for (uint32_t i = 0, n = host.Var_Count(); i < n; ++i) {
         PVar v = host.Var_Get(i);
         if (!isGlobalActive(v) || !(all || v->initialised)) continue;
-        uint32_t size = varSize(v);
+        uint32_t size = uint32_t(varSize(v));  // the layout kept it in range
         // The content holds multiplier * type size bytes; never read past it.
         uint32_t have = v->content ? tav_arrcount(v->content) : 0;
         std::string bytes(size, '\0');

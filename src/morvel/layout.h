@@ -24,8 +24,10 @@ uint32_t layoutConsts();
 void writeConsts();
 
 // The variable block of the active globals (initialised ones first unless
-// all is set), and its contents appended to the output.
-uint32_t layoutVars(bool all);
+// all is set), and its contents appended to the output. With the block at
+// byte base of the image, a variable that would end past byte limit is
+// fatal, before anything is written; sizes are summed in 64 bits.
+uint32_t layoutVars(bool all, uint64_t base = 0, uint64_t limit = 0xFFFFFFFFu);
 void writeVars(bool all);
 
 // A string constant's text as UTF-16 code units (the pool holds UTF-8);
@@ -39,7 +41,11 @@ inline bool isLabel(PFunction f) { return f->Type_ == ltLabel; }
 inline bool isReachable(PFunction f) { return f->IsCalled && f->Type_ != ltLabel; }
 inline bool hasCode(PFunction f) { return isReachable(f) && f->BufLen != 0; }
 inline bool isGlobalActive(PVar v) { return v->mode == vmGlobal && v->active; }
-inline uint32_t varSize(PVar v) { return (v->type_ ? v->type_->size : 0) * v->multiplier; }
+inline uint64_t varSize(PVar v) { return uint64_t(v->type_ ? v->type_->size : 0) * v->multiplier; }
+
+// Fatal for variable v, which would end at byte `end` of an image that holds
+// limit bytes.
+[[noreturn]] void varPastLimit(PVar v, uint64_t end, uint64_t limit);
 
 std::string funcName(PFunction f);
 

@@ -1,5 +1,7 @@
 #include "pe_coff.h"
 
+#include <algorithm>
+
 #include "host.h"
 #include "layout.h"
 #include "pe_support.h"
@@ -13,6 +15,14 @@ constexpr uint8_t kDosHeader[26] = {0x4D, 0x5A, 0x90, 0x00, 0x03, 0x00, 0x00, 0x
 constexpr uint8_t kDosStub[14] = {0x0E, 0x1F, 0xBA, 0x0E, 0x00, 0xB4, 0x09, 0xCD, 0x21, 0xB8, 0x01, 0x4C, 0xCD, 0x21};
 
 uint32_t append(const ByteBuffer& b) { return host.File_AddBytes(b.data(), b.size()); }
+
+// Largest image a 32-bit loader maps.
+constexpr uint64_t kImageLimit = 0x80000000u;
+
+uint64_t alignUp64(uint64_t value, uint64_t alignment)
+{
+    return value <= alignment ? alignment : (value + alignment - 1) / alignment * alignment;
+}
 
 }  // namespace
 
@@ -36,7 +46,11 @@ ByteBuffer TPECOFF::buildPEHeader() const
     b.u32(0);  // symbol table
     b.u32(0);  // symbols
     b.u16(224);
-    b.u16(file_type == petEXE ? 0x818F : file_type == petDLL ? 0x210E : 0);
+    // An executable without relocations says so, so that no loader tries to
+    // move it.
+    uint16_t characteristics = file_type == petEXE ? 0x818F : file_type == petDLL ? 0x210E : 0;
+    if (file_type == petEXE && flags_ && flags_->relocations) characteristics &= ~0x0001;
+    b.u16(characteristics);
     return b;
 }
 
@@ -99,6 +113,18 @@ void TPECOFF::reserveRoom()
     append(b);
 }
 
+// Zero bytes up to the next 4-byte boundary, counted in size: every table
+// of .root starts 4-byte aligned (.root itself starts on a file unit).
+void TPECOFF::padTo4(uint32_t& size)
+{
+    if (uint32_t pad = (4 - host.File_Len() % 4) % 4) {
+        ByteBuffer b;
+        b.zeros(pad);
+        append(b);
+        size += pad;
+    }
+}
+
 uint32_t TPECOFF::rootSize() const
 {
     return f_resourcesize + f_importsize + f_exportsize + f_relocsize + f_constsize;
@@ -124,12 +150,24 @@ void TPECOFF::writeConstants()
     }
 }
 
-void TPECOFF::writeVariables()
+void TPECOFF::writeVariables(uint32_t rva)
 {
+    // A 32-bit loader maps at most 2 GB: the variables and the code after
+    // them must end there. Checked in 64 bits before any content is written.
+    const uint64_t room = kImageLimit - std::min<uint64_t>(kImageLimit, rva + alignUp64(f_codesize, SectionAlignment));
+    uint64_t end = 0;
+    for (int initialised = 1; initialised >= 0; --initialised)
+        for (uint32_t i = 0, n = host.Var_Count(); i < n; ++i) {
+            PVar v = host.Var_Get(i);
+            if (!isGlobalActive(v) || bool(v->initialised) != bool(initialised)) continue;
+            end += varSize(v);
+            if (end > room) varPastLimit(v, rva + end, kImageLimit);
+        }
+
     for (uint32_t i = 0, n = host.Var_Count(); i < n; ++i) {
         PVar v = host.Var_Get(i);
         if (!isGlobalActive(v)) continue;
-        uint32_t size = varSize(v);
+        uint32_t size = uint32_t(varSize(v));
         if (v->initialised) {
             ByteBuffer b;
             uint32_t have = v->content ? tav_arrcount(v->content) : 0;
@@ -154,6 +192,11 @@ uint32_t TPECOFF::entryAddress(PFunction f, const std::string& what) const
 bool TPECOFF::build()
 {
     flags_ = host.get_flags();
+    // Every DLL asks for the executable's base and is always moved: without
+    // its relocations its code would use the executable's memory.
+    if (file_type == petDLL && !flags_->relocations)
+        fatal("A DLL is always written with its base relocations: \"#set relocations 0\" is not allowed for "
+              "pe32_dll");
     f_resourcesize = f_importsize = f_exportsize = f_relocsize = 0;
     f_codesize = f_initdatasize = f_uinidatasize = f_constsize = 0;
     bool hasData = false;
@@ -187,9 +230,12 @@ bool TPECOFF::build()
     // .root
     root->RVA = 4096;
     f_resourcesize = host.file_writeresources(root->RVA);
+    if (f_resourcesize) padTo4(f_resourcesize);
     writeImportDLLSect(root);
+    if (f_importsize) padTo4(f_importsize);
     f_codesize = layoutCode();
     writeExportDLLSect(root);
+    if (f_exportsize) padTo4(f_exportsize);
     if (flags_->relocations) writeRelocDLLSect();
     writeConstants();
     if (rootSize() == 0) reserveRoom();
@@ -200,7 +246,7 @@ bool TPECOFF::build()
     uint32_t dataVirtual = 0;
     if (data) {
         data->RVA = alignUp(root->RVA + rootVirtual, SectionAlignment);
-        writeVariables();
+        writeVariables(data->RVA);
         padForFileAlignment();
         dataVirtual = f_initdatasize + f_uinidatasize ? f_initdatasize + f_uinidatasize : file_alignment;
     }
@@ -208,6 +254,10 @@ bool TPECOFF::build()
     // .code
     code->RVA = data ? alignUp(data->RVA + dataVirtual, SectionAlignment)
                      : alignUp(root->RVA + rootVirtual, SectionAlignment);
+    // The variables were checked against the limit already; this is the code.
+    if (uint64_t(code->RVA) + alignUp64(f_codesize, SectionAlignment) > kImageLimit)
+        fatal("The code does not fit in the image: it would end past the limit of " + std::to_string(kImageLimit) +
+              " bytes");
     f_codeoffset = host.File_Len();
     finalFixup(root, data, code);
     if (host.File_Len() - f_codeoffset != f_codesize) fatal("Code block does not match its layout");

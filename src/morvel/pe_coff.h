@@ -50,13 +50,14 @@ private:
     ByteBuffer buildPEOptHeader() const;
     void padForFileAlignment();
     void reserveRoom();
+    void padTo4(uint32_t& size);
     uint32_t rootSize() const;
 
     void writeImportDLLSect(TCOFFSectionHeader* section);
     void writeExportDLLSect(TCOFFSectionHeader* section);
     void writeRelocDLLSect();
     void writeConstants();
-    void writeVariables();
+    void writeVariables(uint32_t rva);
     void finalFixup(TCOFFSectionHeader* rootsection, TCOFFSectionHeader* datasection,
                     TCOFFSectionHeader* codesection);
     uint32_t entryAddress(PFunction f, const std::string& what) const;

@@ -36,6 +36,7 @@ void TPECOFF::writeImportDLLSect(TCOFFSectionHeader* section)
         if (withHint) names.u16(0);
         names.text(s);
         names.u16(0);
+        if (names.size() % 2) names.u8(0);  // every hint/name entry at an even address
         return rva;
     };
     uint32_t k = 0;
@@ -103,7 +104,7 @@ void TPECOFF::writeExportDLLSect(TCOFFSectionHeader* section)
         nameBlock.text(name);
         nameBlock.u8(0);
     }
-    // The file-name part of the image's name; the builders give none.
+    // The file-name part of the image's name.
     std::string dllName = file_name.substr(file_name.find_last_of("\\/") + 1);
     const uint32_t dllNameAt = namesAt + nameBlock.size();
 

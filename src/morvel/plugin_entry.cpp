@@ -17,7 +17,8 @@ void execute(const std::string& text) { host.func_execute(text.data(), uint32_t(
 void buildPE(uint32_t subSystem, TPECOFFType type, const char16_t* ext, const char* banner)
 {
     host.set_fileext(ext);
-    TPECOFF pe("", subSystem, type, 0x14C);
+    // The export directory names the image by its file name.
+    TPECOFF pe(host.get_filename ? text(host.get_filename()) : std::string(), subSystem, type, 0x14C);
     message(banner);
     pe.build();
 }

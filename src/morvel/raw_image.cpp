@@ -48,7 +48,10 @@ bool TRawBin::build(uint32_t dofs)
 
     f_codesize = layoutCode(wordSize_);
     f_constsize = layoutConsts();
-    f_datasize = layoutVars(true);
+    // The variables must fit on the floppy (or below 4 GB from the origin)
+    // before any of their bytes are made.
+    const uint64_t limit = F_FT == ftRAW_FLOPPY ? kFloppySize : (uint64_t(1) << 32) - dofs;
+    f_datasize = layoutVars(true, uint64_t(f_codesize) + f_constsize, limit);
 
     // A boot image runs from its first byte: an entry point elsewhere would
     // never be reached.

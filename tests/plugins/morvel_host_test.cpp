@@ -589,7 +589,10 @@ TEST(MorvelPE, EntriesAndExportsWithoutCodeAreErrors)
         else h.addFixup(h.func(0), ftLabel, 1, 4, empty->FuncIndex);
         if (c.kind == 0) h.flags.entry_funcid = empty->FuncIndex;
         if (c.kind == 1) h.flags.entry_funcid = tail->FuncIndex;
-        if (c.kind == 2) empty->IsExported = 1;
+        if (c.kind == 2) {
+            empty->IsExported = 1;
+            h.flags.relocations = 1;  // as the DLL builder starts
+        }
         if (c.kind == 3) h.flags.entry_funcid = 99;
         EXPECT_THROW(h.complete(c.kind == 2 ? "pe32_dll" : "pe32_cui"), HostAbort);
         EXPECT_EQ(h.messages.back(), c.message);

@@ -216,6 +216,34 @@ TEST_F(Fixture, VariablesInitialisedFirst)
     EXPECT_EQ(h.out, (std::vector<uint8_t>{1, 2, 3, 4, 5, 6, 9}));
 }
 
+// Sizes summed in 64 bits: variables whose total wraps 32 bits, or that pass
+// the limit given, are fatal at the first one that passes it.
+TEST_F(Fixture, VariablesPastTheLimit)
+{
+    struct Case { uint64_t base, limit; const char* message; };
+    Case cases[] = {
+        {0, 0xFFFFFFFFu, "FATAL PlugSys: Variable c does not fit in the image: it would end 4294967298 bytes into it, "
+                         "past the limit of 4294967295 bytes"},
+        {100, 0x80000000u, "FATAL PlugSys: Variable b does not fit in the image: it would end 2863311632 bytes into "
+                           "it, past the limit of 2147483648 bytes"},
+        {0x80000000u, 0x80000000u, "FATAL PlugSys: Variable a does not fit"},
+    };
+    // 3 x 0x55555556 = 2^32 + 2; the sizes are set after the records are
+    // made, so that no content is allocated for them.
+    std::vector<PVar> vars;
+    for (const char* name : {"a", "b", "c"}) vars.push_back(h.addVar(name, 1, 1, false));
+    for (PVar v : vars) v->multiplier = 0x55555556u;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.base);
+        EXPECT_THROW(morvel::layoutVars(true, c.base, c.limit), HostAbort);
+        EXPECT_EQ(h.messages.back().rfind(c.message, 0), 0u) << h.messages.back();
+    }
+    vars[0]->multiplier = 0x40000000u;
+    vars[1]->multiplier = 0x3FFFFFFFu;
+    vars[2]->active = 0;
+    EXPECT_EQ(morvel::layoutVars(true, 1, 0x80000000u), 0x7FFFFFFFu);  // exactly at the limit
+}
+
 // ---- the same results as moving every record at every removal ----
 
 namespace {

@@ -122,6 +122,7 @@ struct Services {
     static uint8_t* TAV_CALL file_getbuf() { return H().building ? H().out.data() : nullptr; }
     static uint32_t TAV_CALL file_writeresources(uint32_t) { return 0; }
     static TCompilerFlags* TAV_CALL get_flags() { return &H().flags; }
+    static const char* TAV_CALL get_filename() { return H().fileName.c_str(); }
 };
 
 TestHost::TestHost()
@@ -135,7 +136,7 @@ TestHost::TestHost()
         Services::import_get, Services::import_count, Services::ilib_count, Services::ilib_name,
         Services::fixup_add, Services::func_emit, Services::func_rem, Services::func_execute,
         Services::Var_Get, Services::Var_Count, Services::set_fileext, Services::file_getbuf,
-        Services::file_writeresources, Services::get_flags};
+        Services::file_writeresources, Services::get_flags, Services::get_filename};
     flags.cpu_mode = 686;
     flags.cpu_bits = 32;
     flags.fpu_enabled = 1;

@@ -58,6 +58,7 @@ public:
     std::string loadName;                     // what onEntry returned
     std::vector<std::string> builderNames;    // registry, index = id
     std::vector<TRBCallback> builderCallbacks;
+    std::string fileName;                     // what get_filename answers
     std::vector<std::string> messages;        // "PlugSys: " lines, fatal ones marked "FATAL "
     std::vector<std::string> executed;        // text handed to func_execute
     std::u16string ext = u"bin";

@@ -104,7 +104,7 @@ TEST_F(DataEnv, TypeAliasNamesTheSameRecord) {
     EXPECT_EQ(ident("myint")->name, "myint");  // stored lower-cased
     ASSERT_NE(var("x"), nullptr);
     EXPECT_EQ(var("x")->type_, dword);
-    EXPECT_EQ(tavCount(var("x")->content), 4u);
+    EXPECT_EQ(var("x")->content, nullptr);  // no initial value, no content
     // The pointer form of a type name is a type too.
     ASSERT_NE(type("cp"), nullptr);
     EXPECT_EQ(type("cp"), type("char*"));
@@ -140,10 +140,11 @@ TEST_F(DataEnv, GlobalVariablesWithCountsAndContents) {
         bool initialised;
         const char* content;
     } cases[] = {
-        {"dword a[4], b;", "a", 4, false, "00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00"},
-        {"dword a[4], b;", "b", 1, false, "00 00 00 00"},
-        {"byte m[2][3];", "m", 6, false, "00 00 00 00 00 00"},
-        {"dword c[];", "c", 1, false, "00 00 00 00"},
+        // Without an initial value a variable holds no content at all.
+        {"dword a[4], b;", "a", 4, false, ""},
+        {"dword a[4], b;", "b", 1, false, ""},
+        {"byte m[2][3];", "m", 6, false, ""},
+        {"dword c[];", "c", 1, false, ""},
         {"byte z[0];", "z", 0, false, ""},
         {"dword v[] = [1, 2, 3];", "v", 3, true, "01 00 00 00 02 00 00 00 03 00 00 00"},
         {"dword v[4] = [1];", "v", 4, true, "01 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00"},
@@ -164,7 +165,7 @@ TEST_F(DataEnv, GlobalVariablesWithCountsAndContents) {
         {"word w = 0x12345678;", "w", 1, true, "78 56"},
         {"qword q = -2;", "q", 1, true, "fe ff ff ff ff ff ff ff"},
         {"dword a = 1, b = 2, c;", "b", 1, true, "02 00 00 00"},
-        {"dword a = 1, b = 2, c;", "c", 1, false, "00 00 00 00"},
+        {"dword a = 1, b = 2, c;", "c", 1, false, ""},
         {"dword a, b[2] = [7, 8], c;", "b", 2, true, "07 00 00 00 08 00 00 00"},
     };
     for (const Case& c : cases) {
@@ -326,7 +327,8 @@ TEST_F(DataEnv, BlockMembersAndUnions) {
         EXPECT_EQ(f.variable.content, nullptr);
         EXPECT_EQ(f.func, nullptr);
     }
-    EXPECT_EQ(tavCount(var("pt")->content), 10u);
+    EXPECT_EQ(var("pt")->content, nullptr);
+    EXPECT_EQ(var("pt")->type_->size, 10u);
     // The members' names left with the block's scope.
     EXPECT_EQ(ident("x"), nullptr);
     EXPECT_EQ(ident("w"), nullptr);

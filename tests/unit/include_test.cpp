@@ -319,13 +319,25 @@ TEST_F(ResourceTest, EntriesAndPadding) {
                                              {10, 5, 0, "5"},
                                              {10, 1, 0, "1"},
                                              {10, 3, 0, "3"}}));
-    EXPECT_EQ(ResMan->dataStr, "abcdefgxz513");  // no padding in the data block
+    // Each resource's data starts on a 4-byte boundary of the data block.
+    EXPECT_EQ(ResMan->dataStr, std::string("abcde\0\0\0fg\0\0x\0\0\0z\0\0\0" "5\0\0\0" "1\0\0\0" "3", 29));
 }
 
-TEST_F(ResourceTest, SameFileTwiceAddsItTwice) {
+// The same type, identifier and language twice, from one file or two, is
+// refused where the second comes in: a loader would only ever find one.
+TEST_F(ResourceTest, SameResourceTwiceIsRefused) {
     copyFixture("one.res");
-    code("#resource 'one.res';\n#resource 'one.res';\n");
-    EXPECT_EQ(collected(), (std::vector<Res>{{10, 1, 0x409, "hello"}, {10, 1, 0x409, "hello"}}));
+    std::string out = failure("#resource 'one.res';\n#resource 'one.res';\n");
+    EXPECT_NE(out.find("[3,21]: [441] Resource of type 10, id 1 and language 1033 in \"one.res\" is already defined"),
+              std::string::npos)
+        << out;
+    restart();
+    copyFixture("one.res");
+    copyFixture("langs.res");
+    // Another language of an identifier is no duplicate.
+    write("de.res", kLeading + resEntry(10, 1, 0x407, "hallo"));
+    code("#resource 'one.res';\n#resource 'langs.res';\n#resource 'de.res';\n");
+    EXPECT_EQ(collected().size(), 5u);
 }
 
 TEST_F(ResourceTest, WhereTheFileIsFound) {
@@ -417,6 +429,8 @@ TEST_F(ResourceTest, DamagedFilesAndLimits) {
          "[439] Resource type 32 in \"bad.res\" is not supported: type numbers 0 to 31 only"},
         {kLeading + resEntry(0xFFFF, 1, 0, "x"), "[439] Resource type 65535 in \"bad.res\""},
         {many, "[440] Too many resources of type 10: 51 at most"},
+        {kLeading + resEntry(10, 1, 9, "a") + resEntry(3, 1, 9, "b") + resEntry(10, 1, 9, "c"),
+         "[441] Resource of type 10, id 1 and language 9 in \"bad.res\" is already defined"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.message);
@@ -478,7 +492,7 @@ TEST_F(ResourceTest, RandomlyDamagedFiles) {
         const Outcome r = run("#resource 'rnd.res';\n");
         if (r.aborted) {
             EXPECT_TRUE(r.out.find("[437]") != std::string::npos || r.out.find("[438]") != std::string::npos ||
-                        r.out.find("[439]") != std::string::npos)
+                        r.out.find("[439]") != std::string::npos || r.out.find("[441]") != std::string::npos)
                 << r.out;
         } else if (!r.exClass.empty()) {
             EXPECT_EQ(r.exClass, "Exception") << r.exMessage;
@@ -494,7 +508,7 @@ TEST_F(ResourceTest, SectionFromTheCollectedResources) {
     copyFixture("mixed.res");
     code("#resource 'unsorted.res';\n#resource 'mixed.res';\n");
     const std::string s = ResMan->buildRes(0x1000);
-    // Root: types 6 and 10; type 10 lists 5, 1, 3, 2, 10 as added.
+    // Root: types 6 and 10; type 10 has five identifiers of one language each.
     ASSERT_GE(s.size(), ResMan->arResSize);
     EXPECT_EQ(s.size(), ResMan->arResSize + ResMan->dataSize);
     EXPECT_EQ(ResMan->arResSize, 16u + 72u + 72u + 4u * 48u);

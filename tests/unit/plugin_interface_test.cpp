@@ -189,6 +189,7 @@ TEST_F(PluginEnv, OutputServicesOutsideABuild) {
     T.File_Commit();
     T.set_fileext(u"exe");
     EXPECT_EQ(Plugins->F_strExt, "bin");
+    EXPECT_STREQ(T.get_filename(), "");
     EXPECT_EQ(fWriter, nullptr);
 }
 
@@ -217,6 +218,11 @@ TEST_F(PluginEnv, OutputServicesDuringABuild) {
     EXPECT_EQ(T.File_Len(), 4u);
     T.set_fileext(u"d\u00fcll");
     EXPECT_EQ(Plugins->F_strExt, "d\xC3\xBCll");
+    // The output file as named so far, extension included.
+    Plugins->F_strFile = "out/prog";
+    EXPECT_STREQ(T.get_filename(), "out/prog.d\xC3\xBCll");
+    T.set_fileext(u"dll");
+    EXPECT_STREQ(T.get_filename(), "out/prog.dll");
 }
 
 TEST_F(PluginEnv, LogMessagesOfAPlugin) {

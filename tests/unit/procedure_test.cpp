@@ -356,6 +356,7 @@ TEST_F(Proc, DeclarationErrors) {
         {"imports('a.dll' { }", "Unexpected"},
         {"imports('a.dll') procedure", "Unexpected"},
         {"imports('a.dll') { nop; }", "Unexpected"},
+        {"imports('') { procedure p(); }", "[46545] Import library without a name"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.src);
@@ -454,6 +455,18 @@ TEST_F(Proc, ExportsErrors) {
         SetUp();
         fails(c.src, c.text);
     }
+}
+
+// The 16-bit ordinals hold 65,535 exports; one exported twice counts once.
+TEST_F(Proc, ExportsUpToTheOrdinalLimit) {
+    proc_test::onStart = [] { FuncMan->ExportedCount = 65533; };
+    ok("procedure a { }\nprocedure b { }\nexports a, a;\nexports b, a;\n");
+    EXPECT_EQ(FuncMan->ExportedCount, 65535u);
+    TearDown();
+    SetUp();
+    proc_test::onStart = [] { FuncMan->ExportedCount = 65534; };
+    fails("procedure a { }\nprocedure b { }\nexports a, b;", "[46544] Too many exports: 65535 at most");
+    EXPECT_FALSE(func("b")->IsExported);
 }
 
 // Without the frame, parameters are reached through ESP and the push depth.

@@ -2,6 +2,7 @@
 // layout, offsets and the limits of its tables.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <tuple>
@@ -20,15 +21,20 @@ uint32_t u32(const std::string& s, uint32_t at) { return u16(s, at) | u16(s, at 
 constexpr uint32_t kHigh = 0x80000000u;
 
 // Walks the three levels like a loader does: (type, id, language, data) of
-// every leaf, in directory order. Every offset must stay inside the section.
+// every leaf, in directory order. Every offset must stay inside the section,
+// every level must be strictly ascending (a loader's binary search) and every
+// directory and data entry 4-byte aligned.
 using Leaf = std::tuple<uint32_t, uint32_t, uint32_t, std::string>;
 std::vector<Leaf> walk(const std::string& sec, uint32_t rva) {
     std::vector<Leaf> leaves;
     auto entries = [&](uint32_t dir) {
         std::vector<std::pair<uint32_t, uint32_t>> v;
         EXPECT_EQ(u16(sec, dir + 12), 0u) << "named entries";
-        for (uint32_t i = 0; i < u16(sec, dir + 14); ++i)
+        EXPECT_EQ(dir % 4, 0u);
+        for (uint32_t i = 0; i < u16(sec, dir + 14); ++i) {
             v.emplace_back(u32(sec, dir + 16 + 8 * i), u32(sec, dir + 20 + 8 * i));
+            if (i) EXPECT_LT(v[i - 1].first, v[i].first) << "unsorted level at " << dir;
+        }
         return v;
     };
     for (auto [type, tOff] : entries(0)) {
@@ -37,6 +43,7 @@ std::vector<Leaf> walk(const std::string& sec, uint32_t rva) {
             EXPECT_TRUE(iOff & kHigh);
             for (auto [lang, dOff] : entries(iOff & ~kHigh)) {
                 EXPECT_FALSE(dOff & kHigh);
+                EXPECT_EQ(dOff % 4, 0u);
                 const uint32_t at = u32(sec, dOff) - rva, size = u32(sec, dOff + 4);
                 EXPECT_EQ(u32(sec, dOff + 8), 0u);
                 EXPECT_EQ(u32(sec, dOff + 12), 0u);
@@ -85,19 +92,22 @@ TEST(ResourceManager, OneResourceLaidOut) {
     EXPECT_EQ(m.dirof[3], 16);
 }
 
-TEST(ResourceManager, TwoOfOneTypeKeepTheirOrder) {
+// Identifiers ascending whatever the order of addition, their language
+// directories one after the other; data 4-byte aligned.
+TEST(ResourceManager, IdentifiersSortedAscending) {
     TResourceManager m;
     EXPECT_EQ(m.addResource(10, 9, 1033, "", "abcde", 5), 0u);
-    EXPECT_EQ(m.addResource(10, 2, 1033, "", "xyz", 3), 5u);  // no padding between data
+    EXPECT_EQ(m.addResource(10, 2, 1033, "", "xyz", 3), 8u);  // after 3 bytes of padding
     const std::string s = m.buildRes(0);
-    ASSERT_EQ(s.size(), 136u + 8u);
+    ASSERT_EQ(s.size(), 136u + 11u);
     EXPECT_EQ(m.arResSize, 136u);
     EXPECT_EQ(u16(s, 38), 2u);
-    // Identifiers as added, not sorted; their language directories 40 apart.
-    EXPECT_EQ(u32(s, 40), 9u);
-    EXPECT_EQ(u32(s, 48), 2u);
+    EXPECT_EQ(u32(s, 40), 2u);
+    EXPECT_EQ(u32(s, 48), 9u);
     EXPECT_EQ((u32(s, 52) & ~kHigh) - (u32(s, 44) & ~kHigh), 40u);
-    EXPECT_EQ(walk(s, 0), (std::vector<Leaf>{{10, 9, 1033, "abcde"}, {10, 2, 1033, "xyz"}}));
+    EXPECT_EQ(m.res[10][0]->entOffset, 48u);  // the records keep the order of addition
+    EXPECT_EQ(m.res[10][1]->entOffset, 40u);
+    EXPECT_EQ(walk(s, 0), (std::vector<Leaf>{{10, 2, 1033, "xyz"}, {10, 9, 1033, "abcde"}}));
 }
 
 TEST(ResourceManager, TypesInAscendingOrder) {
@@ -109,18 +119,50 @@ TEST(ResourceManager, TypesInAscendingOrder) {
     EXPECT_EQ(u16(s, 14), 2u);
     EXPECT_EQ(u32(s, 16), 3u);
     EXPECT_EQ(u32(s, 24), 14u);
-    EXPECT_EQ(s.size(), m.arResSize + 5u);
+    EXPECT_EQ(s.size(), m.arResSize + 8u);
     EXPECT_EQ(m.arResSize, 16u + 72u + 72u + 48u);
     EXPECT_EQ(walk(s, 0x1000), (std::vector<Leaf>{{3, 1, 0, "i"}, {14, 1, 0, "icon"}, {14, 2, 7, ""}}));
 }
 
-// One identifier in two languages: two identifier entries of one language each.
-TEST(ResourceManager, SameIdentifierTwoLanguages) {
+// The languages of one identifier share its entry: one language directory
+// that lists them ascending.
+TEST(ResourceManager, LanguagesMergedUnderTheirIdentifier) {
     TResourceManager m;
     m.addResource(10, 7, 0x409, "", "en", 2);
+    m.addResource(10, 5, 0x409, "", "five", 4);
     m.addResource(10, 7, 0x407, "", "de", 2);
+    m.addResource(10, 7, 0, "", "neutral", 7);
+    EXPECT_EQ(m.arResSize, 16u + 24u + 2u * 24u + 4u * 24u);
     const std::string s = m.buildRes(0x2000);
-    EXPECT_EQ(walk(s, 0x2000), (std::vector<Leaf>{{10, 7, 0x409, "en"}, {10, 7, 0x407, "de"}}));
+    ASSERT_EQ(s.size(), m.arResSize + 4u + 4u + 4u + 7u);
+    EXPECT_EQ(u16(s, 24 + 14), 2u);  // two identifiers
+    const uint32_t seven = u32(s, 24 + 16 + 8 + 4) & ~kHigh;
+    EXPECT_EQ(u16(s, seven + 14), 3u);  // three languages of 7
+    EXPECT_EQ(walk(s, 0x2000), (std::vector<Leaf>{{10, 5, 0x409, "five"},
+                                                  {10, 7, 0, "neutral"},
+                                                  {10, 7, 0x407, "de"},
+                                                  {10, 7, 0x409, "en"}}));
+    // Every data entry and every piece of data on a 4-byte boundary.
+    for (int k = 0; k < 4; ++k) EXPECT_EQ(m.res[10][k]->dataAddr % 4, 0u);
+    EXPECT_EQ(m.res[10][0]->entOffset, m.res[10][2]->entOffset);
+}
+
+// Each level sorted and every offset in range for many identifiers and
+// languages added in a scrambled order.
+TEST(ResourceManager, ScrambledAdditionsComeOutSorted) {
+    TResourceManager m;
+    std::vector<Leaf> want;
+    for (uint32_t i = 0; i < 50; ++i) {
+        const uint32_t type = i % 3 ? 10 : 6, id = (i * 37) % 11, lang = (i * 13) % 5 + 0x400;
+        if (m.contains(int32_t(type), int32_t(id), int32_t(lang))) continue;
+        const std::string data(i % 7, char('a' + i % 26));
+        m.addResource(int32_t(type), int32_t(id), int32_t(lang), "", data.data(), int32_t(data.size()));
+        want.emplace_back(type, id, lang, data);
+    }
+    std::sort(want.begin(), want.end());
+    const std::string s = m.buildRes(0x1000);
+    EXPECT_EQ(s.size(), m.arResSize + m.dataSize);
+    EXPECT_EQ(walk(s, 0x1000), want);
 }
 
 // A second build gives the same section instead of a directory twice as long.
@@ -145,6 +187,16 @@ TEST(ResourceManager, LimitsOfTheTables) {
     EXPECT_THROW(m.addResource(-1, 1, 0, "", "x", 1), ERangeError);
     EXPECT_THROW(m.addResource(3, 1, 0, "", nullptr, 4), ERangeError);
     EXPECT_THROW(m.addResource(3, 1, 0, "", "x", -1), ERangeError);
+    {
+        TResourceManager d;
+        d.addResource(3, 1, 0, "", "x", 1);
+        EXPECT_TRUE(d.contains(3, 1, 0));
+        EXPECT_FALSE(d.contains(3, 1, 1));
+        EXPECT_FALSE(d.contains(32, 1, 0));
+        EXPECT_THROW(d.addResource(3, 1, 0, "", "y", 1), ERangeError);  // the same type, id and language
+        EXPECT_EQ(d.cnt[3], 1);
+        EXPECT_EQ(d.dataSize, 1u);
+    }
     EXPECT_EQ(m.ttl, 0);
     EXPECT_EQ(m.dataSize, 0u);
     for (int i = 0; i < TResourceManager::MaxPerType; ++i) {
@@ -156,7 +208,7 @@ TEST(ResourceManager, LimitsOfTheTables) {
     EXPECT_EQ(m.cnt[31], 51);
     const std::string s = m.buildRes(0);
     EXPECT_EQ(walk(s, 0).size(), 51u);
-    EXPECT_EQ(s.size(), 16u + 72u + 50u * 48u + 51u);
+    EXPECT_EQ(s.size(), 16u + 72u + 50u * 48u + 50u * 4u + 1u);
 }
 
 TEST(ResourceManager, AddBytesResults) {

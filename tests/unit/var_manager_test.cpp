@@ -98,13 +98,16 @@ TEST_F(VarManager, WordSizedTypesFollowTheTarget)
     }
 }
 
-TEST_F(VarManager, VariablesGetZeroedContentAndIdentifiers)
+// A variable gets no content buffer: only an initial value makes one, so
+// that a huge uninitialised array costs no memory.
+TEST_F(VarManager, VariablesGetIdentifiersAndNoContent)
 {
     EXPECT_EQ(VarMan->getVar(0), nullptr);  // no variable yet
     PVarType dword = VarMan->F_VarTypes[6];
     PVar arr = VarMan->addVar(vmGlobal, "Table", dword, 10, 0);
-    ASSERT_EQ(tavCount(arr->content), 40u);
-    for (uint32_t i = 0; i < 40; ++i) EXPECT_EQ(arr->content[i], 0);
+    EXPECT_EQ(arr->content, nullptr);
+    PVar huge = VarMan->addVar(vmGlobal, "huge", dword, 0x3FFFFFFF, 0);
+    EXPECT_EQ(huge->content, nullptr);
     EXPECT_EQ(arr->multiplier, 10u);
     EXPECT_EQ(arr->type_, dword);
     EXPECT_FALSE(arr->active);
@@ -116,9 +119,11 @@ TEST_F(VarManager, VariablesGetZeroedContentAndIdentifiers)
     PVar loc = VarMan->addVar(vmLocal, "i", dword, 1, static_cast<uint32_t>(-8));
     EXPECT_EQ(Idents->getIdent(loc->ident)->type_, itLocalVar);
     EXPECT_EQ(loc->address, static_cast<uint32_t>(-8));
+    EXPECT_EQ(loc->content, nullptr);
     EXPECT_EQ(VarMan->getVar(0), arr);
-    EXPECT_EQ(VarMan->getVar(1), loc);
-    EXPECT_EQ(VarMan->getVar(2), nullptr);
+    EXPECT_EQ(VarMan->getVar(1), huge);
+    EXPECT_EQ(VarMan->getVar(2), loc);
+    EXPECT_EQ(VarMan->getVar(3), nullptr);
     EXPECT_EQ(VarMan->getVar(0xFFFFFFFFu), nullptr);
 }
 

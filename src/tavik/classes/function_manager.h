@@ -50,6 +50,7 @@ public:
     TFunctionHostInfo& hostInfo(const TFunction* f);
 
     std::vector<PFunction> F_List;
+    uint32_t ExportedCount = 0;  // functions marked exported
 
 private:
     std::vector<TFunctionHostInfo> F_HostInfo;  // by FuncIndex

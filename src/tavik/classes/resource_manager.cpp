@@ -1,5 +1,9 @@
 #include "classes/resource_manager.h"
 
+#include <algorithm>
+#include <utility>
+#include <vector>
+
 #include "exceptions.h"
 
 namespace {
@@ -8,7 +12,12 @@ constexpr uint32_t kSubdirectory = 0x80000000u;  // the offset leads to a furthe
 constexpr uint32_t kDirSize = 16;
 constexpr uint32_t kEntrySize = 8;
 constexpr uint32_t kDataEntrySize = 16;
-constexpr uint32_t kLanguageSize = kDirSize + kEntrySize + kDataEntrySize;
+// A directory with the entry that leads to it.
+constexpr uint32_t kLevelSize = kEntrySize + kDirSize;
+// One language of an identifier: its entry and its data entry.
+constexpr uint32_t kLanguageSize = kEntrySize + kDataEntrySize;
+// Resource data starts on 4-byte boundaries.
+constexpr uint32_t kDataAlignment = 4;
 
 void put16(std::string& s, uint16_t v) {
     s += static_cast<char>(v & 0xFF);
@@ -45,10 +54,28 @@ bool TResourceManager::fits(int32_t rtType) const {
     return rtType >= 0 && rtType < MaxTypes && cnt[rtType] < MaxPerType;
 }
 
+bool TResourceManager::contains(int32_t rtType, int32_t id, int32_t langID) const {
+    if (rtType < 0 || rtType >= MaxTypes) return false;
+    for (int32_t k = 0; k < cnt[rtType]; ++k)
+        if (res[rtType][k]->id == id && res[rtType][k]->langID == langID) return true;
+    return false;
+}
+
 uint32_t TResourceManager::addResource(int32_t rtType, int32_t id, int32_t langID, const std::string& rtName,
                                        const void* data, int32_t dataSize) {
     if (!fits(rtType)) throw ERangeError("No room for a resource of type " + std::to_string(rtType));
+    if (contains(rtType, id, langID))
+        throw ERangeError("Resource of type " + std::to_string(rtType) + ", id " + std::to_string(id) +
+                          " and language " + std::to_string(langID) + " added twice");
+    if (dataSize < 0 || (dataSize > 0 && !data)) throw ERangeError("Resource bytes out of range");
+    if (const uint32_t pad = (kDataAlignment - dataStr.size() % kDataAlignment) % kDataAlignment) {
+        static const char zeros[kDataAlignment] = {};
+        addBytes(rtData, zeros, static_cast<int32_t>(pad));
+    }
     const uint32_t addr = addBytes(rtData, data, dataSize);
+    bool newId = true;
+    for (int32_t k = 0; k < cnt[rtType]; ++k)
+        if (res[rtType][k]->id == id) newId = false;
     auto* r = new TResource;
     r->rtType = rtType;
     r->id = id;
@@ -60,10 +87,10 @@ uint32_t TResourceManager::addResource(int32_t rtType, int32_t id, int32_t langI
     if (ttl == 0) arResSize = kDirSize;
     if (cnt[rtType] == 0) {
         ++ttl;
-        arResSize += kEntrySize + kDirSize + kEntrySize + kLanguageSize;
-    } else {
-        arResSize += kEntrySize + kLanguageSize;
+        arResSize += kLevelSize;
     }
+    if (newId) arResSize += kLevelSize;
+    arResSize += kLanguageSize;
     ++cnt[rtType];
     return addr;
 }
@@ -104,6 +131,9 @@ std::string TResourceManager::buildRes(uint32_t RVA) {
     // Built afresh on every call, so a second call gives the same section.
     resStr.clear();
     resSize = 0;
+    // A loader finds an entry by binary search on every level: types, then
+    // identifiers, then languages, each ascending; one identifier entry holds
+    // all the languages of its identifier.
     TImageResourceDirectory root;
     root.NumberOfIdEntries = static_cast<uint16_t>(ttl);
     mainOffset = add(root);
@@ -116,23 +146,38 @@ std::string TResourceManager::buildRes(uint32_t RVA) {
         const int32_t n = cnt[t];
         if (n == 0) continue;
         patch32(static_cast<uint32_t>(dirof[t]) + 4, mainOffset | kSubdirectory);
+        std::vector<PResource> sorted(res[t], res[t] + n);
+        std::stable_sort(sorted.begin(), sorted.end(), [](PResource a, PResource b) {
+            return std::pair(uint32_t(a->id), uint32_t(a->langID)) < std::pair(uint32_t(b->id), uint32_t(b->langID));
+        });
+        // Runs of one identifier: [begin, end) in sorted.
+        std::vector<std::pair<size_t, size_t>> ids;
+        for (size_t k = 0; k < sorted.size(); ++k)
+            if (ids.empty() || sorted[k]->id != sorted[ids.back().first]->id) ids.emplace_back(k, k + 1);
+            else ids.back().second = k + 1;
         TImageResourceDirectory typeDir;
-        typeDir.NumberOfIdEntries = static_cast<uint16_t>(n);
+        typeDir.NumberOfIdEntries = static_cast<uint16_t>(ids.size());
         mainOffset = add(typeDir);
-        const uint32_t first = mainOffset;
-        for (int32_t k = 0; k < n; ++k) {
-            res[t][k]->entOffset = mainOffset;
-            const uint32_t language = first + uint32_t(n) * kEntrySize + uint32_t(k) * kLanguageSize;
-            mainOffset =
-                add(TImageResourceDirectoryEntry{static_cast<uint32_t>(res[t][k]->id), language | kSubdirectory});
-        }
-        for (int32_t k = 0; k < n; ++k) {
-            const PResource r = res[t][k];
+        const uint32_t firstEntry = mainOffset;
+        for (const auto& run : ids)
+            mainOffset = add(TImageResourceDirectoryEntry{static_cast<uint32_t>(sorted[run.first]->id), 0});
+        for (size_t i = 0; i < ids.size(); ++i) {
+            const auto [b, e] = ids[i];
+            const uint32_t entry = firstEntry + uint32_t(i) * kEntrySize;
+            patch32(entry + 4, mainOffset | kSubdirectory);
             TImageResourceDirectory langDir;
-            langDir.NumberOfIdEntries = 1;
+            langDir.NumberOfIdEntries = static_cast<uint16_t>(e - b);
             mainOffset = add(langDir);
-            mainOffset = add(TImageResourceDirectoryEntry{static_cast<uint32_t>(r->langID), mainOffset + kEntrySize});
-            mainOffset = add(TImageResourceDataEntry{RVA + arResSize + r->dataAddr, r->dataSize, 0, 0});
+            const uint32_t dataEntries = mainOffset + uint32_t(e - b) * kEntrySize;
+            for (size_t k = b; k < e; ++k) {
+                sorted[k]->entOffset = entry;
+                mainOffset = add(TImageResourceDirectoryEntry{static_cast<uint32_t>(sorted[k]->langID),
+                                                              dataEntries + uint32_t(k - b) * kDataEntrySize});
+            }
+            for (size_t k = b; k < e; ++k) {
+                const PResource r = sorted[k];
+                mainOffset = add(TImageResourceDataEntry{RVA + arResSize + r->dataAddr, r->dataSize, 0, 0});
+            }
         }
     }
     return resStr + dataStr;

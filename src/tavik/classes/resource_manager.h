@@ -36,13 +36,13 @@ struct TResource {
     std::string rtName;     // kept, not written: the directory has numeric names only
     uint32_t dataAddr = 0;  // offset of the data in the data block
     uint32_t dataSize = 0;
-    uint32_t entOffset = 0;  // offset of its identifier entry, set by buildRes
+    uint32_t entOffset = 0;  // offset of its identifier's entry (shared by its languages), set by buildRes
 };
 using PResource = TResource*;
 
 // The resources of a compilation and the resource section built from them:
-// the PE resource directory (type, identifier, language; numbers only)
-// followed by the raw data.
+// the PE resource directory (type, identifier, language; numbers only, each
+// level sorted ascending) followed by the raw data.
 class TResourceManager {
 public:
     static constexpr int32_t MaxTypes = 32;    // type numbers 0 .. 31
@@ -56,10 +56,13 @@ public:
     // rtData: appends to the data block, returns the offset of the bytes;
     // otherwise appends to the directory block, returns its new length.
     uint32_t addBytes(TResType t, const void* X, int32_t Bytes);
-    // Records one resource and copies its data; the data's offset. A type
-    // number or a count the directory cannot hold is an ERangeError.
+    // Records one resource and copies its data, 4-byte aligned; the data's
+    // offset. A type number or a count the directory cannot hold, or a
+    // type, identifier and language added before, is an ERangeError.
     uint32_t addResource(int32_t rtType, int32_t id, int32_t langID, const std::string& rtName, const void* data,
                          int32_t dataSize);
+    // Whether a resource of this type, identifier and language was added.
+    bool contains(int32_t rtType, int32_t id, int32_t langID) const;
     // Whether one more resource of type rtType fits.
     bool fits(int32_t rtType) const;
     // The section for the virtual address RVA: directory, then data; empty

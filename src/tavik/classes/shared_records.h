@@ -32,7 +32,7 @@ inline void tavAssign(TAVSTR& field, std::string_view s)
         tavFree(field);
         return;
     }
-    if (s.size() > 0xFFFFFFFFull) throw std::length_error("text longer than 4 GiB");
+    if (static_cast<uint64_t>(s.size()) >> 32) throw std::length_error("text longer than 4 GiB");
     field = static_cast<char*>(tavBlockResize(field, 1, static_cast<uint32_t>(s.size()), true));
     std::memcpy(field, s.data(), s.size());
 }

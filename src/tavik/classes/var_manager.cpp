@@ -119,7 +119,8 @@ PVar TVarManager::addVar(TVarMode md, const std::string& strName, PVarType tp, u
     v->mode = md;
     v->type_ = tp;
     v->multiplier = mult;
-    tavArrayResize(v->content, static_cast<uint32_t>(bytes));
+    // No content until an initial value needs it: a large uninitialised
+    // array costs nothing here.
     F_Vars.push_back(v);
     if (Idents)
         v->ident = static_cast<uint32_t>(

@@ -29,6 +29,7 @@ public:
                        isPtr);
     }
 
+    // The variable holds no content until an initial value is given.
     PVar addVar(TVarMode md, const std::string& strName, PVarType tp, uint32_t mult, uint32_t addr);
     PVar getVar(uint32_t i) const;  // nil when i >= count
     uint32_t VarCount() const { return static_cast<uint32_t>(F_Vars.size()); }

@@ -122,6 +122,7 @@ void storeValue(PVar v, uint32_t offset, uint32_t n) {
 void readInitialiser(PVar v, uint32_t m) {
     v->initialised = 1;
     const uint32_t size = v->type_ ? v->type_->size : 0;
+    tavArrayResize(v->content, dataBytes(v->type_, m, "5323"));
     if (src()->peekNextRealChar(true) == '[') {
         uint32_t i = 0;
         do {

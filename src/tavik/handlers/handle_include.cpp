@@ -100,9 +100,13 @@ void loadResources(const std::string& name, const std::string& b) {
         if (!ResMan->fits(type))
             Log->FatalError("[440] Too many resources of type " + std::to_string(type) + ": " +
                             std::to_string(TResourceManager::MaxPerType) + " at most");
-        ResMan->addResource(type, static_cast<int32_t>(read16(b, offset + 14)),
-                            static_cast<int32_t>(read16(b, offset + 22)), std::string(), b.data() + offset + kResHeader,
-                            static_cast<int32_t>(size));
+        const auto id = static_cast<int32_t>(read16(b, offset + 14));
+        const auto lang = static_cast<int32_t>(read16(b, offset + 22));
+        // The loader could find only one of them.
+        if (ResMan->contains(type, id, lang))
+            Log->FatalError("[441] Resource of type " + std::to_string(type) + ", id " + std::to_string(id) +
+                            " and language " + std::to_string(lang) + " in " + quoted + " is already defined");
+        ResMan->addResource(type, id, lang, std::string(), b.data() + offset + kResHeader, static_cast<int32_t>(size));
         offset += kResHeader + ((uint64_t(size) + 3) & ~uint64_t(3));
     }
 }

@@ -264,6 +264,8 @@ void handle_USES() {
 void handle_IMPORTS() {
     if (!Compiler->ExpectSymbol("(")) Log->FatalUnexpectedToken("");
     if (Compiler->ExpectToken({ttAnsiString}) == ttNone) Log->FatalUnexpectedToken("");
+    // The loader cannot load a library without a name.
+    if (tok()->F_String.empty()) Log->FatalError("[46545] Import library without a name", true);
     const int32_t lib = Imports->addImportLib(tok()->F_String);
     if (!Compiler->ExpectSymbol(")")) Log->FatalUnexpectedToken("");
     if (!Compiler->ExpectSymbol("{")) Log->FatalUnexpectedToken("");
@@ -282,12 +284,22 @@ void handle_IMPORTS() {
     }
 }
 
+namespace {
+constexpr uint32_t kMaxExports = 65535;
+}
+
 void handle_EXPORTS() {
     const char* code = "46542";
     for (;;) {
         if (Compiler->ExpectIdentType({itFunc, itProc}) == itNone || tok()->F_Keyword != keyNone)
             Log->FatalUnexpectedToken(code);
         auto* f = static_cast<PFunction>(tok()->F_Pointer);
+        if (!f->IsExported) {
+            // Export ordinals are 16-bit.
+            if (FuncMan->ExportedCount == kMaxExports)
+                Log->FatalError("[46544] Too many exports: " + std::to_string(kMaxExports) + " at most", true);
+            ++FuncMan->ExportedCount;
+        }
         f->IsExported = 1;
         setCalled(f, nullptr);
         if (!takeChar(',')) break;

@@ -290,6 +290,13 @@ uint32_t file_writeresources(uint32_t rva) {
 
 TCompilerFlags* get_flags() { return &CompileFlags; }
 
+// The name with the extension set so far; valid until the next call.
+const char* get_filename() {
+    static std::string name;
+    name = fWriter && Plugins ? Plugins->outputFile() : std::string();
+    return name.c_str();
+}
+
 }  // namespace
 
 bool PluginStopPending() { return static_cast<bool>(g_Stop); }
@@ -333,4 +340,5 @@ const TPluginInterface funcTable = {
     .file_getbuf = Guard<file_getbuf>::call,
     .file_writeresources = Guard<file_writeresources>::call,
     .get_flags = Guard<get_flags>::call,
+    .get_filename = Guard<get_filename>::call,
 };

@@ -3,7 +3,7 @@
 
 #include "tavik/plugin_api.h"
 
-// The 30 services handed to every plug-in's entry, in their fixed slots.
+// The 31 services handed to every plug-in's entry, in their fixed slots.
 // Getters answer nil for an index out of range; the output services do
 // nothing (or answer 0 or nil) outside a build.
 // Each service catches everything inside itself: a failure (a fatal message

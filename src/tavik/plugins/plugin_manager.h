@@ -34,6 +34,8 @@ public:
 
     // During a build: sets the extension of the output file (no dot).
     void setFileExt(const std::string& ext);
+    // The file the build under way writes: its name and extension.
+    std::string outputFile() const { return outputName(F_strFile, F_strExt); }
     // A plug-in's commit: nothing, as the host writes the image once.
     void commitOutput();
     // file with ext added, unless it ends in it already; no dot for none.
