@@ -176,4 +176,73 @@ if build bytearg; then
   [ "$rc" = 161 ] || fail "bytearg: exit code $rc, expected 161"
 fi
 
+# Arguments of other sizes than their parameters, nested, in procedures
+# with and without frame, a thousand times: each result checked (a wrong
+# one exits with its number), and ESP the same after the loop.
+cat >mixed.tav <<'TAV'
+program pe32_cui 'mixed';
+imports('kernel32.dll') {
+  procedure ExitProcess(dword code);
+}
+qword gq = 0x0000000200000003;
+byte gb = 4;
+word gw = 6;
+dword gd = 10;
+dword n;
+dword sp0;
+// q.lo + 16 * q.hi + d
+function fq(qword q; dword d) { mov eax, [ebp+12]; shl eax, 4; add eax, [ebp+8]; add eax, [ebp+16]; }
+#set frame 0;
+// a + q.lo + 16 * q.hi + b, the byte read as its whole slot
+function nq(dword a; qword q; byte b) { mov eax, [esp+12]; shl eax, 4; add eax, [esp+8]; add eax, [esp+4]; add eax, [esp+16]; }
+function outer(byte k; qword q) { fq(q, nq(k, q, k)); }
+#set frame 1;
+function fouter(byte k; qword q) { fq(q, nq(k, q, k)); }
+entry procedure main() {
+  mov sp0, esp;
+  n = 0;
+  while (n < 1000) {
+    fq(5, gd); cmp eax, 15; jne bad1;
+    fq(0x100000001, 2); cmp eax, 19; jne bad2;
+    fq(gq, gw); cmp eax, 41; jne bad3;
+    nq(gw, gq, gb); cmp eax, 45; jne bad4;
+    nq(1, gd, 2); cmp eax, 13; jne bad5;
+    fq(nq(gb, 7, 1), nq(2, fq(gq, 1), gb)); cmp eax, 54; jne bad6;
+    outer(gb, gq); cmp eax, 78; jne bad7;
+    mov bl, 4;
+    outer(bl, 5); cmp eax, 18; jne bad8;
+    fouter(gb, gq); cmp eax, 78; jne bad9;
+    n += 1;
+  }
+  mov eax, sp0; cmp eax, esp; jne bad10;
+  ExitProcess(100);
+bad1: ExitProcess(1);
+bad2: ExitProcess(2);
+bad3: ExitProcess(3);
+bad4: ExitProcess(4);
+bad5: ExitProcess(5);
+bad6: ExitProcess(6);
+bad7: ExitProcess(7);
+bad8: ExitProcess(8);
+bad9: ExitProcess(9);
+bad10: ExitProcess(10);
+}
+TAV
+if build mixed; then
+  runexe mixed
+  [ "$rc" = 100 ] || fail "mixed: exit code $rc, expected 100 (a lower code names the failed call)"
+fi
+
+# A wider value than its parameter: refused at the argument, no image.
+cat >wide.tav <<'TAV'
+program pe32_cui 'wide';
+procedure d(dword a, b) { }
+qword gq;
+d(1, gq);
+TAV
+"$tavik" wide.tav -nopause </dev/null >wide.log 2>&1
+[ $? = 1 ] || fail "wide: exit code not 1"
+grep -qF '[4,8]: [6313] Argument of 8 bytes for parameter "b" of 4 bytes' wide.log || { fail "wide: message"; cat wide.log; }
+[ -e wide.exe ] && fail "wide: image written"
+
 passed "arguments: all checks passed"
