@@ -18,6 +18,11 @@ while IFS='|' read -r name src line; do
 done <<'CASES'
 zerodiv|const X = 1/0;|[2,14]: EZeroDivide: Floating point division by zero in [zerodiv.tav]
 modzero|enum E: byte { A = 7 mod 0 }|[2,27]: EDivByZero: Division by zero in [modzero.tav]
+member|block B { dword a; byte a; }|[2,26]: [586483] Duplicate member "a" in block "B" in [member.tav]
+method|block B { dword a; procedure a(); }|[2,31]: [586483] Duplicate member "a" in block "B" in [method.tav]
+constant|const N = 3;\nN = 5;|[3,2]: [3002] "N" is a constant and cannot be assigned in [constant.tav]
+result|block P { function get(): dword; }\nfunction P.get() { mov eax, 1; }\nP pt;\ndword r;\nr = pt.get();|[6,11]: [1200] The method call pt.get cannot stand as an operand: call it as a statement, its result is in EAX in [result.tav]
+compare|function f { mov eax, 1; }\nwhile (eax != f) { nop; }|[3,16]: [1766] "f" is a function and cannot be compared: call it and compare EAX in [compare.tav]
 CASES
 
 passed "messages: all checks passed"
