@@ -1,6 +1,7 @@
 #include "compiler.h"
 
 #include <algorithm>
+#include <cstring>
 #include <memory>
 
 #include "afile.h"
@@ -41,6 +42,22 @@ uint32_t stackBytes(const TOperand* op) {
     default:
         return ptrSize;
     }
+}
+
+// A statement that begins with the value of a named constant or define
+// and goes on is an attempt to change it: the name as written before the
+// cursor, and what it is.
+void refuseNamedValue(const TAFile* f) {
+    uint32_t start = f->CurChar;
+    auto wordChar = [](char c) { return isWordStart(c) || (c >= '0' && c <= '9'); };
+    while (start >= 1 && wordChar(f->charAt(start))) --start;
+    if (start == f->CurChar || !isWordStart(f->charAt(start + 1))) return;
+    const std::string name = f->F_Buffer.substr(start, f->CurChar - start);
+    const PIdent id = Idents->findIdent(name);
+    if (!id || (id->type_ != itConst && id->type_ != itDefine)) return;
+    Log->FatalError("[3002] \"" + name + "\" is a " + (id->type_ == itConst ? "constant" : "define") +
+                        " and cannot be assigned",
+                    true);
 }
 
 // Keeps the loop depth right however a loop is left.
@@ -218,6 +235,8 @@ void TCompiler::HandleDeclarations(int32_t funcIndex) {
             if (!tk->F_DefName.empty() && tk->F_DefName[0] == '$') {
                 tk->F_String = tk->F_DefName.substr(1);
                 handle_DIRECTIVE_macrovar();
+            } else if (const char c = F_CurFile->peekNextRealChar(true); c && std::strchr("=+-*/<>!", c)) {
+                refuseNamedValue(F_CurFile);  // an operator follows
             }
             break;
         case ttIdent:
@@ -260,6 +279,7 @@ void TCompiler::HandleDeclarations(int32_t funcIndex) {
             }
             break;
         default:
+            if (t == ttAnsiString || t == ttWideString) refuseNamedValue(F_CurFile);
             Log->FatalError("[12000] Unexpected " + tk->getTokenStr());
         }
     }
@@ -653,6 +673,19 @@ POperand TCompiler::moveNextOperand(bool first, bool regLblRef) {
             baseExpMemory(op.get(), tk);
             op->hint = otMemRef;
             break;
+        case itFuncThis:
+        case itProcThis: {
+            // Only a statement of its own calls a method.
+            std::string method = funcName(static_cast<const TFunction*>(tk->F_Pointer));
+            method = method.substr(method.find('$') + 1);
+            std::string call = tk->F_String;
+            const std::string tail = lowerAscii("." + method);
+            if (call.size() < tail.size() || lowerAscii(call.substr(call.size() - tail.size())) != tail)
+                call += "." + method;
+            Log->FatalError("[1200] The method call " + call + " cannot stand as an operand: call it as a statement" +
+                                (tk->F_IdentType == itFuncThis ? ", its result is in EAX" : ""),
+                            true);
+        }
         default:
             Log->FatalUnexpectedToken("1200");
         }

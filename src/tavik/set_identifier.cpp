@@ -151,6 +151,30 @@ void setMethod(TCurrentToken* tok, const TVarField* field) {
     tok->F_IdentType = (fn && fn->Type_ == ltFunc) ? itFuncThis : itProcThis;
 }
 
+// "[n]" after a member: element n of an array member, counted in elements
+// of the member's type and accessed in the element's size; after a member
+// of one element, or after an element, byte n of it.
+void memberIndex(TAFile* f, TCurrentToken* tok, const TVar* member, uint32_t& offset, int32_t& byteCount) {
+    bool element = member->multiplier > 1;
+    while (f->peekNextRealChar(true) == '[') {
+        f->commitPeekPosition();
+        if (f->setNextToken(tok) != ttNumber) unexpected(tok, "65412");
+        const int64_t n = tok->F_Integer;
+        if (!readSymbol(f, tok, ']')) unexpected(tok, "2344");
+        if (element) {
+            if (n < 0 || uint64_t(n) >= member->multiplier) fatal("[5322] Array out of bounds");
+            const uint32_t elem = member->type_ ? member->type_->size : 0;
+            offset += static_cast<uint32_t>(n) * elem;
+            byteCount = static_cast<int32_t>(elem);
+            element = false;
+            continue;
+        }
+        if (n < 0 || n >= byteCount) fatal("[6523] offset invalid");
+        offset += static_cast<uint32_t>(n);
+        byteCount = 1;
+    }
+}
+
 // A register with an assumed record type followed by ".field...".
 TTavToken registerChain(TAFile* f, TCurrentToken* tok, TRegister r, PVarType assumed) {
     std::string text = regToStr(r);
@@ -179,6 +203,7 @@ TTavToken registerChain(TAFile* f, TCurrentToken* tok, TRegister r, PVarType ass
         offset += fld->variable.address;
         cur = fld->variable.type_;
         byteCount = cur ? static_cast<int32_t>(cur->size) : 0;
+        memberIndex(f, tok, &fld->variable, offset, byteCount);
     }
     tok->setNull();
     tok->F_ByteCount = byteCount;
@@ -231,6 +256,7 @@ TTavToken variable(TAFile* f, TCurrentToken* tok, PVar v, TIdentType kind, const
         offset += fld->variable.address;
         rec = &fld->variable;
         byteCount = rec->type_ ? static_cast<int32_t>(rec->type_->size) : 0;
+        memberIndex(f, tok, rec, offset, byteCount);
     }
     tok->setNull();
     tok->F_Type = ttIdent;

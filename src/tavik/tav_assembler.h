@@ -105,6 +105,7 @@ private:
     uint32_t pushMem(PInstruction row, POperand op);
     uint32_t popMem(PInstruction row, POperand op);
     uint32_t pushMemRef(POperand op);
+    uint32_t xchgTop(TRegister r);
     uint32_t movVarImm(POperand var, POperand imm);
     uint32_t movVarReg(POperand var, POperand reg);
     uint32_t movRegVar(POperand reg, POperand var);

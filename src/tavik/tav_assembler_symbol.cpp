@@ -169,13 +169,20 @@ uint32_t TTavAssembler::pushVar(PInstruction row, POperand op)
     if (rem) {
         Log->Warning(std::string("[666] ") + varName(op) +
                      " passed by value to stack unaligned, consider passing by ref");
+        // Every register and the flags stay as they were: an argument pushed
+        // before may be the accumulator itself.
+        const TRegister a = acc();
+        TOperand reg = regOp(a);
+        uint32_t r;
         switch (rem) {
-        case 1:
-            addByte(0x33), addByte(0xC0);  // xor eax, eax
-            addByte(0xA0);                 // mov al, [var + s - 1]
+        case 1: {
+            if ((r = inner("push", &reg))) return r;
+            addBytes(0xB60F, 2);  // movzx eax, byte [var + s - 1]
+            varModRM(regNum(a));
             placeholder(ftVar, op, 0, op->data, A, s + d - 1);
-            addByte(0x50);
+            if ((r = xchgTop(a))) return r;
             break;
+        }
         case 2: {
             static const uint8_t zeroWord[4] = {0x66, 0x68, 0x00, 0x00};
             addBytes(zeroWord, 4);
@@ -184,15 +191,18 @@ uint32_t TTavAssembler::pushVar(PInstruction row, POperand op)
             break;
         }
         case 3: {
-            addByte(0x33), addByte(0xC0), addByte(0x50);  // xor eax, eax; push eax
-            addByte(0xA0);                                // mov al, [var + s - 1]
+            TOperand zero = immOp(0, 4);
+            if ((r = inner("push", &zero))) return r;
+            if ((r = inner("push", &reg))) return r;
+            addByte(0xA0);  // mov al, [var + s - 1]
             placeholder(ftVar, op, 0, op->data, A, s + d - 1);
-            static const uint8_t toByte2[4] = {0x88, 0x44, 0x24, 0x02};  // mov [esp+2], al
-            addBytes(toByte2, 4);
+            TOperand al = regOp(REG_AL), ax = regOp(REG_AX);
+            TOperand byte2 = stackOp(int32_t(P) + 2, 1), word0 = stackOp(int32_t(P), 2);
+            if ((r = inner("mov", &byte2, &al))) return r;
             addByte(0x66), addByte(0xA1);  // mov ax, [var + s - 3]
             placeholder(ftVar, op, 0, op->data, A, s + d - 3);
-            static const uint8_t toWord0[4] = {0x66, 0x89, 0x04, 0x24};  // mov [esp], ax
-            addBytes(toWord0, 4);
+            if ((r = inner("mov", &word0, &ax))) return r;
+            if ((r = inner("pop", &reg))) return r;
             break;
         }
         default: Log->FatalError("Unexpected error");
@@ -241,6 +251,26 @@ uint32_t TTavAssembler::popVar(PInstruction row, POperand op)
     return asmOK;
 }
 
+// Exchanges register r with the word on top of the stack. 16-bit addressing
+// has no [sp]: the word is reached through bp, which is kept meanwhile.
+uint32_t TTavAssembler::xchgTop(TRegister r)
+{
+    TOperand reg = regOp(r);
+    if (bits() != 16) {
+        TOperand top = stackOp(0, ptrSize);
+        return inner("xchg", &top, &reg);
+    }
+    TOperand bp = regOp(REG_BP), sp = regOp(REG_SP), slot;
+    slot.hint = otMem;
+    slot.reg_count = 1;
+    slot.reg_base = REG_BP;
+    slot.displacement = 2;
+    slot.size = 2;
+    uint32_t e;
+    if ((e = inner("push", &bp)) || (e = inner("mov", &bp, &sp)) || (e = inner("xchg", &slot, &reg))) return e;
+    return inner("pop", &bp);
+}
+
 uint32_t TTavAssembler::pushMem(PInstruction row, POperand op)
 {
     const uint32_t P = ptrSize;
@@ -258,15 +288,18 @@ uint32_t TTavAssembler::pushMem(PInstruction row, POperand op)
     };
     uint32_t r;
     if (rem) {
-        if (rem != 2 && usesAcc(op)) return asmUsageNotSupported;  // the sequence overwrites eax
-        TOperand a = regOp(acc()), al = regOp(REG_AL), ax = regOp(REG_AX);
+        // As for a variable, no register or flag changes. The byte goes
+        // through the accumulator, which an address that uses it still
+        // finds unchanged; three bytes go through a register the address
+        // does not use.
         switch (rem) {
         case 1: {
-            if ((r = inner("xor", &a, &a))) return r;
-            TOperand src = at(s - 1, 1);
-            if ((r = inner("mov", &al, &src))) return r;
+            TOperand a = regOp(acc());
             if ((r = inner("push", &a))) return r;
             pushed += P;
+            TOperand src = at(s - 1, 1);
+            if ((r = inner("movzx", &a, &src))) return r;
+            if ((r = xchgTop(acc()))) return r;
             break;
         }
         case 2: {
@@ -281,17 +314,26 @@ uint32_t TTavAssembler::pushMem(PInstruction row, POperand op)
             break;
         }
         case 3: {
-            if ((r = inner("xor", &a, &a))) return r;
-            if ((r = inner("push", &a))) return r;
-            pushed += P;
+            uint8_t n = 0;
+            while ((op->reg_count >= 1 && regNum(op->reg_base) == n) ||
+                   (op->reg_count == 2 && regNum(op->reg_index) == n))
+                ++n;
+            TOperand full = regOp(TRegister(REG_EAX + n)), low = regOp(TRegister(REG_AL + n)),
+                     word = regOp(TRegister(REG_AX + n));
+            TOperand zero = immOp(0, 4);
+            if ((r = inner("push", &zero))) return r;
+            if ((r = inner("push", &full))) return r;
+            pushed += 2 * P;
             TOperand src = at(s - 1, 1);
-            if ((r = inner("mov", &al, &src))) return r;
-            TOperand top2 = stackOp(2, 1);
-            if ((r = inner("mov", &top2, &al))) return r;
+            if ((r = inner("mov", &low, &src))) return r;
+            TOperand byte2 = stackOp(int32_t(P) + 2, 1);
+            if ((r = inner("mov", &byte2, &low))) return r;
             TOperand srcw = at(s - 3, 2);
-            if ((r = inner("mov", &ax, &srcw))) return r;
-            TOperand top = stackOp(0, 2);
-            if ((r = inner("mov", &top, &ax))) return r;
+            if ((r = inner("mov", &word, &srcw))) return r;
+            TOperand word0 = stackOp(int32_t(P), 2);
+            if ((r = inner("mov", &word0, &word))) return r;
+            if ((r = inner("pop", &full))) return r;
+            pushed -= P;
             break;
         }
         default: Log->FatalError("Unexpected error");

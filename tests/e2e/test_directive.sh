@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Directives and compile-time arithmetic through the program: #echo lines on
 # standard output, and arithmetic faults that end the build as the runtime's
-# exceptions ("Name: message", exit code 1, no output file).
+# exceptions ("Name: message" at its position, exit code 1, no output file).
 . "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 # A standard include beside the projects comes first: these builds hold
 # nothing but their own lines.
@@ -37,12 +37,12 @@ while IFS='|' read -r name expr line; do
   grep -q 'Compile OK' "$name.out" && fail "$name: reported Compile OK"
   [ -e "$name.exe" ] && fail "$name: an output file was written"
 done <<'CASES'
-zerodiv|1 / 0|EZeroDivide: Floating point division by zero
-invalid|0 / 0|EInvalidOp: Invalid floating point operation
-intdiv|0 or 5 / 0|EDivByZero: Division by zero
-modzero|7 mod 0|EDivByZero: Division by zero
-intmin|0 or -2147483648 / -1|EIntOverflow: Arithmetic overflow
-range|9223372036854775807 * 4|EInvalidOp: Invalid floating point operation
+zerodiv|1 / 0|[2,11]: EZeroDivide: Floating point division by zero in [zerodiv.tav]
+invalid|0 / 0|[2,11]: EInvalidOp: Invalid floating point operation in [invalid.tav]
+intdiv|0 or 5 / 0|[2,16]: EDivByZero: Division by zero in [intdiv.tav]
+modzero|7 mod 0|[2,13]: EDivByZero: Division by zero in [modzero.tav]
+intmin|0 or -2147483648 / -1|[2,27]: EIntOverflow: Arithmetic overflow in [intmin.tav]
+range|9223372036854775807 * 4|[2,29]: EInvalidOp: Invalid floating point operation in [range.tav]
 CASES
 
 build raise "nop;

@@ -113,6 +113,76 @@ TEST_F(Call, CountErrors) {
     }
 }
 
+// Every argument fills exactly the slot of its parameter: what the caller
+// pushes is what the callee's ret removes.
+TEST_F(Call, ArgumentsTakeTheSizeOfTheirParameter) {
+    const std::string decls =
+        "procedure w(qword a) { }\n"
+        "procedure d(dword a) { }\n"
+        "function r { mov eax, 1; }\n"
+        "qword gq;\n"
+        "dword gd;\n"
+        "byte gb;\n"
+        "const BIG = 0x123456789;\n";
+    struct Case {
+        const char* call;
+        const char* bytes;
+    } cases[] = {
+        // a constant brings its own high dword
+        {"w(5);", "6A 00 6A 05"},
+        {"w(-2);", "6A FF 6A FE"},
+        {"w(0x1FFFFFFFF);", "6A 01 6A FF"},
+        {"w(BIG);", "6A 01 68 89 67 45 23"},
+        // a dword register, variable or call result: a zero high dword
+        {"w(ebx);", "6A 00 53"},
+        {"w(gd);", "6A 00 FF 35 00 00 00 00"},
+        {"w(r);", "E8 00 00 00 00 6A 00 50"},
+        {"w(gb);", "6A 00 50 0F B6 05 00 00 00 00 87 04 24"},
+        {"w(gq);", "FF 35 00 00 00 00 FF 35 00 00 00 00"},
+        // byte and word registers are zero-extended in their own register
+        {"d(bl);", "53 0F B6 DB 87 1C 24"},
+        {"d(ah);", "50 0F B6 C4 87 04 24"},
+        {"d(si);", "56 0F B7 F6 87 34 24"},
+        {"d(5);", "6A 05"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.call);
+        TearDown();
+        SetUp();
+        ok(decls + c.call);
+        EXPECT_EQ(hex(main()), std::string(c.bytes) + " E8 00 00 00 00 C3");
+        EXPECT_EQ(main()->LocalOffset, 0u);
+    }
+}
+
+TEST_F(Call, ArgumentsWiderThanTheirParameterAreRefused) {
+    const std::string decls =
+        "procedure d(dword a; byte b) { }\n"
+        "procedure six(dword x; dword y) { }\n"
+        "block B6 { word a; dword b; }\n"
+        "qword gq;\n"
+        "B6 g6;\n";
+    struct Case {
+        const char* call;
+        const char* text;
+    } cases[] = {
+        {"d(1, gq);", "[6313] Argument of 8 bytes for parameter \"b\" of 1 bytes"},
+        {"d(gq, 1);", "[6313] Argument of 8 bytes for parameter \"a\" of 4 bytes"},
+        {"six(1, g6);", "[6313] Argument of 6 bytes for parameter \"y\" of 4 bytes"},
+        {"d(1, qword [ebx]);", "[6313] Argument of 8 bytes for parameter \"b\" of 1 bytes"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.call);
+        TearDown();
+        SetUp();
+        fails(decls + "\n" + c.call, c.text);
+        // positioned at the argument, on the call's line after the header
+        EXPECT_NE(out.find("[8,"), std::string::npos) << out;
+        EXPECT_NE(out.find("Code:"), std::string::npos) << out;
+        EXPECT_EQ(main()->BufLen, 0u);
+    }
+}
+
 TEST_F(Call, Return) {
     ok("procedure r(dword a, b) { return ebx; }\n"
        "procedure s { return bl; }\n"
@@ -190,10 +260,11 @@ TEST_F(CallNoFrame, NestedPointerCallRemovesItsArguments) {
 TEST_F(CallNoFrame, RegistersPushedBeforeAnEspArgumentTakeAWordEach) {
     ok("procedure f(dword x, y, z) { }\n"
        "procedure g(dword a) { f(a, ax, cx); f(a, a, ax); }\n");
-    // push cx, push ax (no prefix: a whole word each), then a two words further
+    // cx and ax a whole word each, zero-extended in place (push ecx; movzx
+    // ecx, cx; xchg [esp], ecx), then a two words further
     EXPECT_EQ(code("g"),
-              "90 90 90 90 90 90 51 50 FF 74 24 0C E8 00 00 00 00 "
-              "50 FF 74 24 08 FF 74 24 0C E8 00 00 00 00 C2 04 00");
+              "90 90 90 90 90 90 51 0F B7 C9 87 0C 24 50 0F B7 C0 87 04 24 FF 74 24 0C E8 00 00 00 00 "
+              "50 0F B7 C0 87 04 24 FF 74 24 08 FF 74 24 0C E8 00 00 00 00 C2 04 00");
 }
 
 TEST_F(CallNoFrame, FunctionPointerCallsKeepTheDepth) {

@@ -570,6 +570,18 @@ TEST_F(CompilerEnv, StatementErrors) {
         {"union { }", "[11000] Unexpected reserved keyword union"},
         {"program test 'y';", "[10000] Unexpected reserved keyword program"},
         {"'text';", "[12000] Unexpected ansi string 'text'"},
+        // a named value is no place to store into
+        {"const N = 3; N = 5;", "[3002] \"N\" is a constant and cannot be assigned"},
+        {"const N = 3; n += 5;", "[3002] \"n\" is a constant and cannot be assigned"},
+        {"const S = 'x'; S = 5;", "[3002] \"S\" is a constant and cannot be assigned"},
+        {"enum E: byte { A, B } B = 1;", "[3002] \"B\" is a constant and cannot be assigned"},
+        {"#define D 4; D = 5;", "[3002] \"D\" is a define and cannot be assigned"},
+        {"5 = 3;", "[9900] Unexpected symbol \"=\""},
+        // a method is called only as a statement of its own
+        {"block P { function get(): dword; } function P.get() { } P pt; dword r; r = pt.get();",
+         "[1200] The method call pt.get cannot stand as an operand: call it as a statement, its result is in EAX"},
+        {"block P { procedure put(); } procedure P.put() { } P pt; mov eax, pt.put;",
+         "[1200] The method call pt.put cannot stand as an operand: call it as a statement in"},
         {"st0;", "[12000] Unexpected"},
         {"mov eax, undefined_name;", "[1111] Unexpected ident undefined_name"},
         {"ret;", "[3321] Unexpected symbol ;"},

@@ -617,6 +617,10 @@ TEST_F(Control, Messages) {
         {"if (eax = 1) { }", "[1161] Unsupported operator \"=\""},
         {"if (eax += 1) { }", "[1161] Unsupported operator \"+=\""},
         {"if (eax << 1) { }", "[1161] Unsupported operator \"<<\""},
+        // names of code are no values
+        {"function f { } while (eax != f) { }", "[1766] \"f\" is a function and cannot be compared: call it and compare EAX"},
+        {"procedure p { } if (p == 1) { }", "[1766] \"p\" is a procedure and cannot be compared"},
+        {"l: if (eax == l) { }", "[1766] \"l\" is a label and cannot be compared"},
         {"if eax == 1 { }", "[432765] Unexpected register eax"},
         {"if (eax == 1 { }", "[70003] Unexpected symbol {"},
         {"if (eax == 1) nop;", "[70444] Unexpected ident nop"},

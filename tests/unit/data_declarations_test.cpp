@@ -436,7 +436,7 @@ TEST_F(DataEnv, BlockFailures) {
                        {"block B { foo x; }", "[342543] Unexpected ident foo"},
                        // A member's name is no type.
                        {"block B { dword a; a b; }", "[342543] Unexpected"},
-                       {"block B { dword a; byte A; }", "[586483] Unexpected"},
+                       {"block B { dword a; byte A; }", "[586483] Duplicate member \"a\" in block \"B\""},
                        {"block B { dword 5; }", "[586483] Unexpected number 5"},
                        {"block B { dword a[x]; }", "[60006] Unexpected ident x"},
                        {"block B { dword a[]; }", "[60006] Unexpected symbol ]"},
@@ -446,15 +446,18 @@ TEST_F(DataEnv, BlockFailures) {
                        {"block B { union dword", "[34] Unexpected data type dword"},
                        {"block B { union { foo x; } }", "[8490] Unexpected ident foo"},
                        {"block B { union { dword 5; } }", "[75345] Unexpected number 5"},
-                       {"block B { dword a; union { byte a; } }", "[75345] Unexpected"},
+                       {"block B { dword a; union { byte a; } }", "[75345] Duplicate member \"a\" in block \"B\""},
+                       {"block B { union { byte a; word a; } }", "[75345] Duplicate member \"a\""},
                        {"block B { union { dword a[x]; } }", "[7558] Unexpected ident x"},
                        {"block B { union { dword a[]; } }", "[7558] Unexpected symbol ]"},
                        {"block B { union { dword a[2 } }", "[425634] Unexpected symbol }"},
                        {"block B { union { dword a } }", "[5845] Unexpected symbol }"},
                        // Methods and data share one set of member names.
-                       {"block B { procedure m(); procedure M(); }", "m redeclared"},
-                       {"block B { dword m; function m(): dword; }", "m redeclared"},
-                       {"block B { procedure m(); dword m; }", "[586483] Unexpected"},
+                       {"block B { procedure m(); procedure M(); }", "[586483] Duplicate member \"m\" in block \"B\""},
+                       {"block B { dword m; function m(): dword; }", "[586483] Duplicate member \"m\""},
+                       {"block B { procedure m(); dword m; }", "[586483] Duplicate member \"m\""},
+                       // a name taken outside the block is what it is
+                       {"dword g; block B { dword g; }", "[586483] Unexpected global variable g"},
                        // Sizes that do not fit are refused, not wrapped.
                        {"block B { dword a[0x20000000]; }", "[60008] Array size out of range"},
                        {"block B { byte a[65536][65536]; }", "[60008] Array size out of range"},

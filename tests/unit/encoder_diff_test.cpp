@@ -476,15 +476,18 @@ TEST_F(EncoderDiff, SequencesAgainstBinutils)
     g.add("pop", {m(12, -4, {REG_ESP})}, "pop DWORD PTR [esp+4]; pop DWORD PTR [esp+4]; pop DWORD PTR [esp+4]");
     // The zero word is pushed as 66 68 00 00, the address of a frame slot adjusted with 81.
     g.add("push", {m(2, 0, {REG_EBX})}, "pushw 0; push WORD PTR [ebx]", true);
-    g.add("push", {m(1, 0, {REG_EBX})}, "xor eax, eax; mov al, BYTE PTR [ebx]; push eax");
+    g.add("push", {m(1, 0, {REG_EBX})}, "push eax; movzx eax, BYTE PTR [ebx]; xchg DWORD PTR [esp], eax");
     g.add("push", {m(3, 0, {REG_EBX})},
-          "xor eax, eax; push eax; mov al, BYTE PTR [ebx+2]; mov BYTE PTR [esp+2], al; mov ax, WORD PTR [ebx]; "
-          "mov WORD PTR [esp], ax");
-    g.add("push", {m(5, 0, {REG_ESP})}, "xor eax, eax; mov al, BYTE PTR [esp+4]; push eax; push DWORD PTR [esp+4]");
+          "push 0; push eax; mov al, BYTE PTR [ebx+2]; mov BYTE PTR [esp+6], al; mov ax, WORD PTR [ebx]; "
+          "mov WORD PTR [esp+4], ax; pop eax");
+    g.add("push", {m(3, 0, {REG_EAX, REG_ECX})},
+          "push 0; push edx; mov dl, BYTE PTR [eax+ecx+2]; mov BYTE PTR [esp+6], dl; mov dx, WORD PTR [eax+ecx]; "
+          "mov WORD PTR [esp+4], dx; pop edx");
+    g.add("push", {m(5, 0, {REG_ESP})}, "push eax; movzx eax, BYTE PTR [esp+8]; xchg DWORD PTR [esp], eax; push DWORD PTR [esp+4]");
     g.add("push", {m(6, 8, {REG_ESP})}, "pushw 0; push WORD PTR [esp+14]; push DWORD PTR [esp+12]", true);
     g.add("push", {m(7, 0, {REG_ESP})},
-          "xor eax, eax; push eax; mov al, BYTE PTR [esp+10]; mov BYTE PTR [esp+2], al; mov ax, WORD PTR [esp+8]; "
-          "mov WORD PTR [esp], ax; push DWORD PTR [esp+4]");
+          "push 0; push eax; mov al, BYTE PTR [esp+14]; mov BYTE PTR [esp+6], al; mov ax, WORD PTR [esp+12]; "
+          "mov WORD PTR [esp+4], ax; pop eax; push DWORD PTR [esp+4]");
     g.add("pop", {m(6, 0, {REG_ESP})}, "pop DWORD PTR [esp+4]; pop eax; mov WORD PTR [esp+4], ax");
     g.add("pop", {m(3, 0, {REG_EBX})}, "pop eax; mov WORD PTR [ebx], ax; shr eax, 16; mov BYTE PTR [ebx+2], al");
     g.add("pop", {m(5, 0, {REG_EBX})}, "pop DWORD PTR [ebx]; pop eax; mov BYTE PTR [ebx+4], al");
@@ -500,7 +503,7 @@ TEST_F(EncoderDiff, SequencesAgainstBinutils)
     Gen g16;
     g16.add("push", {m(4, 0, {REG_BX})}, "push WORD PTR [bx+2]; push WORD PTR [bx]");
     g16.add("pop", {m(4, 2, {REG_SI})}, "pop WORD PTR [si+2]; pop WORD PTR [si+4]");
-    g16.add("push", {m(1, 0, {REG_DI})}, "xor ax, ax; mov al, BYTE PTR [di]; push ax");
+    g16.add("push", {m(1, 0, {REG_DI})}, "push ax; movzx ax, BYTE PTR [di]; push bp; mov bp, sp; xchg WORD PTR [bp+2], ax; pop bp");
     g16.add("pop", {m(3, 0, {REG_BX})}, "pop WORD PTR [bx]; pop ax; mov BYTE PTR [bx+2], al");
     g16.add("mov", {m(8, 0, {REG_BX}), Opnd{I(7), ""}}, "mov DWORD PTR [bx], 7; mov DWORD PTR [bx+4], 0");
     run(16, g16.cases, 4, 8);
@@ -526,10 +529,10 @@ TEST_F(EncoderDiff, VariableFormsAgainstBinutils)
     g.add("push", {var(q, 8)}, "push DWORD PTR ds:0; push DWORD PTR ds:0");
     // The zero word is pushed as 66 68 00 00.
     g.add("push", {var(six, 6)}, "pushw 0; push WORD PTR ds:0; push DWORD PTR ds:0", true);
-    g.add("push", {var(one, 1)}, "xor eax, eax; mov al, BYTE PTR ds:0; push eax");
+    g.add("push", {var(one, 1)}, "push eax; movzx eax, BYTE PTR ds:0; xchg DWORD PTR [esp], eax");
     g.add("push", {var(three, 3)},
-          "xor eax, eax; push eax; mov al, BYTE PTR ds:0; mov BYTE PTR [esp+2], al; mov ax, WORD PTR ds:0; "
-          "mov WORD PTR [esp], ax");
+          "push 0; push eax; mov al, BYTE PTR ds:0; mov BYTE PTR [esp+6], al; mov ax, WORD PTR ds:0; "
+          "mov WORD PTR [esp+4], ax; pop eax");
     g.add("pop", {var(q, 8)}, "pop DWORD PTR ds:0; pop DWORD PTR ds:0");
     g.add("pop", {var(six, 6)}, "pop DWORD PTR ds:0; pop eax; mov WORD PTR ds:0, ax");
     g.add("pop", {var(three, 3)}, "pop eax; mov WORD PTR ds:0, ax; shr eax, 16; mov BYTE PTR ds:0, al");
@@ -564,7 +567,8 @@ TEST_F(EncoderDiff, VariableFormsAgainstBinutils)
 
     Gen g16;
     g16.add("push", {var(d, 4)}, "push WORD PTR ds:0; push WORD PTR ds:0");
-    g16.add("push", {var(three, 3)}, "xor ax, ax; mov al, BYTE PTR ds:0; push ax; push WORD PTR ds:0");
+    g16.add("push", {var(three, 3)}, "push ax; movzx ax, BYTE PTR ds:0; push bp; mov bp, sp; xchg WORD PTR [bp+2], ax; pop bp; "
+                                      "push WORD PTR ds:0");
     g16.add("pop", {var(three, 3)}, "pop WORD PTR ds:0; pop ax; mov BYTE PTR ds:0, al");
     g16.add("mov", {var(q, 8), i(7)}, "mov DWORD PTR ds:0, 7; mov DWORD PTR ds:0, 0");
     g16.add("mov", {var(d, 4), i(7)}, "mov DWORD PTR ds:0, 7");

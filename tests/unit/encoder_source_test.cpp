@@ -107,8 +107,8 @@ TEST_F(EncoderSource, LinesAgainstBinutils32)
         {"pop q;", "pop DWORD PTR ds:0; pop DWORD PTR ds:0"},
         {"pop three;", "pop eax; mov WORD PTR ds:0, ax; shr eax, 16; mov BYTE PTR ds:0, al"},
         {"push three;",
-         "xor eax, eax; push eax; mov al, BYTE PTR ds:0; mov BYTE PTR [esp+2], al; mov ax, WORD PTR ds:0; "
-         "mov WORD PTR [esp], ax"},
+         "push 0; push eax; mov al, BYTE PTR ds:0; mov BYTE PTR [esp+6], al; mov ax, WORD PTR ds:0; "
+         "mov WORD PTR [esp+4], ax; pop eax"},
         {"push qword [esp+8];", "push DWORD PTR [esp+12]; push DWORD PTR [esp+12]"},
         {"pop qword [esp];", "pop DWORD PTR [esp+4]; pop DWORD PTR [esp+4]"},
         {"mov dword [ebx], dword [esi+4];", "push DWORD PTR [esi+4]; pop DWORD PTR [ebx]"},

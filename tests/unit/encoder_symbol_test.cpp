@@ -110,8 +110,8 @@ TEST_F(EncoderSymbols, VariablesByValue)
     EXPECT_NE(out.find("[666] six passed by value to stack unaligned, consider passing by ref"), std::string::npos)
         << out;
     EXPECT_EQ(Log->WarningCount(), warnings + 1);
-    expect("push", {V(one, 1)}, "33 C0 A0 00 00 00 00 50", {{ftVar, 3, 4, 0, 16}}, one);
-    expect("push", {V(three, 3)}, "33 C0 50 A0 00 00 00 00 88 44 24 02 66 A1 00 00 00 00 66 89 04 24",
+    expect("push", {V(one, 1)}, "50 0F B6 05 00 00 00 00 87 04 24", {{ftVar, 4, 4, 0, 16}}, one);
+    expect("push", {V(three, 3)}, "6A 00 50 A0 00 00 00 00 88 44 24 06 66 A1 00 00 00 00 66 89 44 24 04 58",
            {{ftVar, 4, 4, 2, 16}, {ftVar, 14, 4, 0, 16}}, three);
     expect("push", {V(q, 8, 16)}, "FF 35 00 00 00 00 FF 35 00 00 00 00",
            {{ftVar, 2, 4, 20, 16}, {ftVar, 8, 4, 16, 16}}, q);

@@ -268,6 +268,61 @@ TEST_F(Resolve, VariablesAndFieldChains) {
     EXPECT_NE(fatalOf("n.x").find("[12412] Unexpected ident x"), std::string::npos);
 }
 
+// An index after an array member counts its elements; after a member of
+// one element it names a byte of it.
+TEST_F(Resolve, IndexedMembers) {
+    PVarType dw = type("dword"), wd = type("word");
+    PVarType arrs = VarMan->addType("TArrs", 24, 0, 0, false, false);
+    VarMan->addField(arrs, vftType, "pad", dw, 1, 0, nullptr);
+    VarMan->addField(arrs, vftType, "arr", dw, 3, 4, nullptr);
+    VarMan->addField(arrs, vftType, "w", wd, 2, 16, nullptr);
+    VarMan->addField(arrs, vftType, "p", point, 1, 20, nullptr);
+    PVarType outer = VarMan->addType("TOuter", 52, 0, 0, false, false);
+    VarMan->addField(outer, vftType, "hd", dw, 1, 0, nullptr);
+    VarMan->addField(outer, vftType, "items", arrs, 2, 4, nullptr);
+    VarMan->addVar(vmGlobal, "ga", arrs, 1, 0);
+    VarMan->addVar(vmLocal, "la", outer, 1, 60);
+    RegMan->Registers[REG_ESI].assume = arrs;
+    struct Case {
+        const char* src;
+        TTavToken kind;
+        int32_t disp, bytes;
+    } cases[] = {
+        {"ga.arr[0]", ttIdent, 4, 4},        {"ga.arr[1]", ttIdent, 8, 4},
+        {"ga.arr [ 2 ]", ttIdent, 12, 4},    {"ga.w[1]", ttIdent, 18, 2},
+        {"ga.pad[1]", ttIdent, 1, 1},        {"ga.pad[3]", ttIdent, 3, 1},
+        {"ga.arr[2][3]", ttIdent, 15, 1},    {"ga.w[1][1]", ttIdent, 19, 1},
+        {"ga.pad[2][0]", ttIdent, 2, 1},
+        {"la.items[1].arr[2]", ttIdent, 4 + 24 + 4 + 8, 4},
+        {"la.items[1].w[1]", ttIdent, 4 + 24 + 18, 2},
+        {"esi.arr[2]", ttBaseExp, 12, 4},    {"esi.w[1]", ttBaseExp, 18, 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.src);
+        ASSERT_EQ(one(c.src), c.kind);
+        EXPECT_EQ(cur().F_Extra.Displacement, c.disp);
+        EXPECT_EQ(cur().F_ByteCount, c.bytes);
+    }
+    // a peek reads the index as a plain read does
+    TAFile* f = load("ga.arr[1] ;");
+    EXPECT_EQ(f->peekNextToken(), ttIdent);
+    f->moveLastPeek();
+    EXPECT_EQ(cur().F_Extra.Displacement, 8);
+    EXPECT_EQ(cur().F_ByteCount, 4);
+    EXPECT_EQ(next(), ttSymbol);
+    EXPECT_EQ(cur().F_String, ";");
+
+    EXPECT_NE(fatalOf("ga.arr[3]").find("[5322] Array out of bounds"), std::string::npos);
+    EXPECT_NE(fatalOf("ga.arr[-1]").find("[5322] Array out of bounds"), std::string::npos);
+    EXPECT_NE(fatalOf("ga.w[2]").find("[5322] Array out of bounds"), std::string::npos);
+    EXPECT_NE(fatalOf("esi.arr[3]").find("[5322] Array out of bounds"), std::string::npos);
+    EXPECT_NE(fatalOf("ga.pad[4]").find("[6523] offset invalid"), std::string::npos);
+    EXPECT_NE(fatalOf("ga.arr[1][4]").find("[6523] offset invalid"), std::string::npos);
+    EXPECT_NE(fatalOf("ga.pad[1][1]").find("[6523] offset invalid"), std::string::npos);
+    EXPECT_NE(fatalOf("ga.arr[eax]").find("[65412] Unexpected"), std::string::npos);
+    EXPECT_NE(fatalOf("ga.arr[1;").find("[2344] Unexpected"), std::string::npos);
+}
+
 TEST_F(Resolve, FieldNamesAreNeverResolved) {
     // Fields named like a constant, a macro, a variable and a register.
     Consts->addConst("x", 5, ctValue);

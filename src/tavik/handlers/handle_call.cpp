@@ -14,11 +14,21 @@
 
 namespace {
 
+using tavasm::regClass;
+using tavasm::regNum;
+
 // The arguments of one call statement in source order; a nested call stands
 // as EAX (its result), its label, then its own arguments. Each statement has
 // its own list, so a call compiled while the arguments are read (a macro)
-// cannot disturb it.
-using ArgList = std::vector<std::unique_ptr<TOperand>>;
+// cannot disturb it. An argument knows the parameter it fills (callee nil
+// for the label of a nested call).
+struct Arg {
+    std::unique_ptr<TOperand> op;
+    PFunction callee = nullptr;
+    uint32_t param = 0;
+    int64_t value = 0;  // a constant's whole value
+};
+using ArgList = std::vector<Arg>;
 
 TAFile* src() { return Compiler->F_CurFile; }
 TCurrentToken* tok() { return Compiler->F_CurToken; }
@@ -38,48 +48,82 @@ bool espBased(const TOperand* op) {
     return (op->hint == otMem || op->hint == otMemRef) && op->reg_count >= 1 && op->reg_base == REG_ESP;
 }
 
-// Bytes that pushing op puts on the stack: a register takes a word (a
-// 16-bit one is pushed without an operand-size prefix).
-uint32_t stackBytes(const TOperand* op) {
-    const uint32_t word = ptrSize ? ptrSize : 4;
+uint32_t wordSize() { return ptrSize ? ptrSize : 4; }
+uint32_t slots(uint32_t bytes) { return (bytes + wordSize() - 1) / wordSize() * wordSize(); }
+
+// Bytes of the value an argument stands for; 0 for a constant, which takes
+// the size of its parameter.
+uint32_t valueBytes(const TOperand* op) {
     switch (op->hint) {
+    case otImm: return 0;
+    case otRegister: return regClass(op->reg_base);
     case otMem:
-    case otVar:
-        return op->size ? (op->size + word - 1) / word * word : word;
-    default:
-        return word;
+    case otVar: return op->size ? op->size : wordSize();
+    default: return wordSize();  // an address, a segment register
     }
 }
 
-uint32_t handle_GetParams(ArgList& args);
+// Bytes that pushing op puts on the stack: a register takes a word (a
+// 16-bit one is pushed without an operand-size prefix).
+uint32_t stackBytes(const TOperand* op) {
+    return op->hint == otMem || op->hint == otVar ? slots(valueBytes(op)) : wordSize();
+}
+
+// The parameter an argument fills, when the callee has a record of it.
+const TFuncParam* paramOf(const Arg& a) {
+    if (!a.callee || a.param >= tavCount(a.callee->Params)) return nullptr;
+    return &a.callee->Params[a.param];
+}
+uint32_t paramBytes(const TFuncParam* p) { return p->type_ ? p->type_->size : 0; }
+
+// A value wider than its parameter would leave more on the stack than the
+// callee removes.
+void checkArgumentSize(const Arg& a) {
+    const TFuncParam* p = paramOf(a);
+    if (!p) return;
+    const uint32_t have = valueBytes(a.op.get());
+    if (slots(have) <= slots(paramBytes(p))) return;
+    Log->FatalError("[6313] Argument of " + std::to_string(have) + " bytes for parameter \"" + tavString(p->name) +
+                    "\" of " + std::to_string(paramBytes(p)) + " bytes");
+}
+
+uint32_t handle_GetParams(ArgList& args, PFunction callee, uint32_t firstParam);
 
 // One argument; a function named as an argument is called in place.
-void readArgument(ArgList& args) {
-    std::unique_ptr<TOperand> op(Compiler->moveNextOperand(true, false));
-    PFunction target = callTarget(op.get());
+void readArgument(ArgList& args, PFunction callee, uint32_t param) {
+    Arg arg;
+    arg.op.reset(Compiler->moveNextOperand(true, false));
+    arg.callee = callee;
+    arg.param = param;
+    PFunction target = callTarget(arg.op.get());
     if (!target) {
-        args.push_back(std::move(op));
+        if (arg.op->hint == otImm) arg.value = tok()->F_Type == ttNumber ? tok()->F_Integer : arg.op->value;
+        checkArgumentSize(arg);
+        args.push_back(std::move(arg));
         return;
     }
     if (target->Type_ == ltProc)
         Log->FatalError("[31354] \"" + std::string(funcName(target)) + "\" is a procedure");
-    auto result = std::make_unique<TOperand>();
-    result->setRegister(REG_EAX);
+    Arg result{std::make_unique<TOperand>(), callee, param, 0};
+    result.op->setRegister(REG_EAX);
+    checkArgumentSize(result);
     args.push_back(std::move(result));
-    args.push_back(std::move(op));
+    arg.callee = nullptr;
+    args.push_back(std::move(arg));
     const uint32_t expected = target->ParamCount;
     if (g_CallNesting >= MAX_CALL_NESTING) Log->FatalError("[6356] Calls nested too deeply");
     ++g_CallNesting;
     struct Leave {
         ~Leave() { --g_CallNesting; }
     } leave;
-    const uint32_t n = handle_GetParams(args);
+    const uint32_t n = handle_GetParams(args, target, 0);
     if (n > expected) Log->FatalError("[6355] Too many parameters");
     if (n < expected) Log->FatalError("[6355] Not enough parameters");
 }
 
-// "( arg, ... )" when it follows; the number of arguments of this level.
-uint32_t handle_GetParams(ArgList& args) {
+// "( arg, ... )" when it follows; the number of arguments of this level,
+// which fill the callee's parameters from firstParam on.
+uint32_t handle_GetParams(ArgList& args, PFunction callee, uint32_t firstParam) {
     if (src()->peekNextRealChar(true) != '(') return 0;
     src()->commitPeekPosition();
     if (src()->peekNextRealChar(true) == ')') {
@@ -87,7 +131,7 @@ uint32_t handle_GetParams(ArgList& args) {
         return 0;
     }
     for (uint32_t count = 1;; ++count) {
-        readArgument(args);
+        readArgument(args, callee, firstParam + count - 1);
         if (src()->moveNextToken() != ttSymbol) Log->FatalUnexpectedToken("1127");
         if (tok()->F_String == ")") return count;
         if (tok()->F_String != ",") Log->FatalUnexpectedToken("1127");
@@ -102,7 +146,40 @@ void pushArgument(PFunction cur, const TOperand* op, uint32_t depth) {
     // An address is one word, whatever it points to.
     if (arg.hint == otMemRef || arg.hint == otVarRef || arg.hint == otLabelRef || arg.hint == otConst)
         arg.size = ptrSize;
+    // A byte or word register fills its slot zero-extended, through its own
+    // full register, which the exchange restores.
+    const uint32_t cls = arg.hint == otRegister ? regClass(arg.reg_base) : 4;
+    const uint8_t num = regNum(arg.reg_base);
+    if (ptrSize == 4 && cls < 4 && !(cls == 2 && num == 4)) {
+        TOperand full, top;
+        full.setRegister(static_cast<TRegister>(REG_EAX + (cls == 1 ? num & 3 : num)));
+        top.setMemory(4, 0, 0, {REG_ESP});
+        Compiler->execInstruction(cur, "push", &full);
+        Compiler->execInstruction(cur, "movzx", &full, &arg);
+        Compiler->execInstruction(cur, "xchg", &top, &full);
+        return;
+    }
     Compiler->execInstruction(cur, "push", &arg);
+}
+
+// Pushes an argument in as many bytes as its parameter takes: the words
+// above a narrower value first, a constant's own high words, else zeros.
+// The bytes pushed.
+uint32_t pushToParameter(PFunction cur, const Arg& a, uint32_t depth) {
+    const TFuncParam* p = paramOf(a);
+    const uint32_t have = stackBytes(a.op.get());
+    const uint32_t want = p ? slots(paramBytes(p)) : have;
+    const uint32_t bits = 8 * wordSize();
+    for (uint32_t w = want / wordSize(); w-- > have / wordSize();) {
+        int64_t v = 0;
+        if (a.op->hint == otImm) v = bits * w < 64 ? a.value >> (bits * w) : (a.value < 0 ? -1 : 0);
+        TOperand hi;
+        hi.setImm(static_cast<int32_t>(static_cast<uint32_t>(v)), 4);
+        Compiler->execInstruction(cur, "push", &hi);
+        depth += wordSize();
+    }
+    pushArgument(cur, a.op.get(), depth);
+    return want > have ? want : have;
 }
 
 // Calls f: through its pointer variable when it has one, else by its label.
@@ -158,7 +235,7 @@ void handle_FUNCCALL(bool first, POperand thisPar) {
     if (thisPar) self = std::make_unique<TOperand>(*thisPar);
 
     ArgList args;
-    const uint32_t n = handle_GetParams(args) + (self ? 1 : 0);
+    const uint32_t n = handle_GetParams(args, f, self ? 1 : 0) + (self ? 1 : 0);
     if (n > f->ParamCount) Log->FatalError("[6311] Too many parameters");
     if (n < f->ParamCount) Log->FatalError("[6312] Not enough parameters");
 
@@ -167,16 +244,15 @@ void handle_FUNCCALL(bool first, POperand thisPar) {
     const uint32_t base = cur->LocalOffset;
     uint32_t depth = 0;
     for (auto it = args.rbegin(); it != args.rend(); ++it) {
-        TOperand* op = it->get();
-        if (PFunction nested = callTarget(op)) {
+        PFunction nested = it->callee ? nullptr : callTarget(it->op.get());
+        if (nested) {
             setCalled(nested, f);
             callFunction(cur, nested);
             depth -= nested->ParamSize;
         } else {
-            pushArgument(cur, op, depth);
-            depth += stackBytes(op);
+            depth += pushToParameter(cur, *it, depth);
         }
-        it->reset();
+        it->op.reset();
     }
     args.clear();
     if (self) pushArgument(cur, self.get(), depth);

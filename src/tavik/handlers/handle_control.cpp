@@ -206,14 +206,30 @@ TMathOp handle_CompareConsts(const TOperand* o1, const TOperand* o2, TMathOp co)
     return holds ? moATrue : moAFalse;
 }
 
+namespace {
+// A name of code stands for no value a comparison could read.
+void refuseCodeOperand(const TOperand* op) {
+    if (op->hint != otLabel) return;
+    const TFunction* f = FuncMan->getFunc(static_cast<uint32_t>(op->value));
+    if (!f) return;
+    const std::string name = funcName(f);
+    if (f->Type_ == ltFunc)
+        Log->FatalError("[1766] \"" + name + "\" is a function and cannot be compared: call it and compare EAX");
+    Log->FatalError("[1766] \"" + name + "\" is " + (f->Type_ == ltProc ? "a procedure" : "a label") +
+                    " and cannot be compared");
+}
+}  // namespace
+
 TMathOp handle_DOCMP(uint32_t /*level*/) {
     std::unique_ptr<TOperand> o1(Compiler->moveNextOperand(true, false));
+    refuseCodeOperand(o1.get());
     const TMathOp op = curFile()->moveNextIfMathOp(false);
     if (op == moNone) {
         curFile()->moveNextToken();
         Log->FatalUnexpectedToken("1765");
     }
     std::unique_ptr<TOperand> o2(Compiler->moveNextOperand(true, false));
+    refuseCodeOperand(o2.get());
     if (o1->hint == otImm && o2->hint == otImm) return handle_CompareConsts(o1.get(), o2.get(), op);
     if (o1->hint == otRegister && o2->hint == otImm && o2->value == 0)
         Compiler->execInstruction(curFunc(), "test", o1.get(), o1.get());

@@ -158,6 +158,16 @@ uint32_t addDataMember(PVarType block, PVarType type, const std::string& name, u
     return bytes;
 }
 
+// A member name that is not free: a second member of the name is said to
+// be one, anything else is the unexpected token it is.
+[[noreturn]] void memberNameTaken(PVarType block, const std::string& written, const char* code) {
+    if (tok()->F_Type == ttIdent && tok()->F_Keyword == keyNone && findField(block, tok()->F_String))
+        Log->FatalError("[" + std::string(code) + "] Duplicate member \"" + tok()->F_String + "\" in block \"" +
+                            written + "\"",
+                        true);
+    Log->FatalUnexpectedToken(code);
+}
+
 // The block's size grown by bytes, refused beyond the data limit.
 uint32_t growBlock(PVarType block, uint32_t offset, uint32_t bytes) {
     if (uint64_t(offset) + bytes > kMaxDataBytes) Log->FatalError("[60009] Block too large", true);
@@ -230,6 +240,11 @@ void handle_BLOCK() {
         while (!isSymbol("}")) {
             const TKeyword key = tok()->F_Keyword;
             if (key == keyProcedure || key == keyFunction) {
+                if (src()->peekNextToken() == ttIdent && Compiler->F_PeekToken->F_Keyword == keyNone &&
+                    findField(block, Compiler->F_PeekToken->F_String)) {
+                    src()->moveLastPeek();
+                    memberNameTaken(block, written, "586483");
+                }
                 PFunction f = handle_FUNCDECL(-1, true);
                 const std::string member = lowerAscii(tavView(f->Name));
                 VarMan->addField(block, vftFunc, member, nullptr, 0, 0, f);
@@ -244,7 +259,7 @@ void handle_BLOCK() {
                 while (!isSymbol("}")) {
                     PVarType type = currentType();
                     if (!type) Log->FatalUnexpectedToken("8490");
-                    if (!Compiler->ExpectFreeIdent()) Log->FatalUnexpectedToken("75345");
+                    if (!Compiler->ExpectFreeIdent()) memberNameTaken(block, written, "75345");
                     const std::string name = lowerAscii(tok()->F_String);
                     const uint32_t count = readDimensions(false, "7558", "425634", "60008");
                     u = std::max(u, addDataMember(block, type, name, count, offset));
@@ -256,7 +271,7 @@ void handle_BLOCK() {
             } else {
                 PVarType type = currentType();
                 if (!type) Log->FatalUnexpectedToken("342543");
-                if (!Compiler->ExpectFreeIdent()) Log->FatalUnexpectedToken("586483");
+                if (!Compiler->ExpectFreeIdent()) memberNameTaken(block, written, "586483");
                 const std::string name = lowerAscii(tok()->F_String);
                 const uint32_t count = readDimensions(false, "60006", "60007", "60008");
                 offset = growBlock(block, offset, addDataMember(block, type, name, count, offset));

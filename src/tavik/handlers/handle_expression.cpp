@@ -233,8 +233,20 @@ void handle_MACROVAR_tokens() {
         src()->moveLastPeek();
         return;
     }
-    const Ext v = evalExpression();
-    const int64_t r = rounded(v);
+    Ext v;
+    int64_t r;
+    try {
+        v = evalExpression();
+        r = rounded(v);
+    } catch (const Exception& e) {
+        // A fault of the arithmetic keeps its name and text and gains the
+        // position where the evaluation stopped.
+        if (!dynamic_cast<const EZeroDivide*>(&e) && !dynamic_cast<const EInvalidOp*>(&e) &&
+            !dynamic_cast<const EOverflow*>(&e) && !dynamic_cast<const EDivByZero*>(&e) &&
+            !dynamic_cast<const EIntOverflow*>(&e))
+            throw;
+        Log->FatalError(e.ClassName() + ": " + e.Message(), true);
+    }
     TCurrentToken* tk = cur();
     tk->F_Type = ttNumber;
     tk->F_Integer = r;
