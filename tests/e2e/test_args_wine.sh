@@ -3,8 +3,8 @@
 # the stack, the registers and flags around them, the stack pointer after
 # calls, and the bytes of the pushes as objdump reads them.
 . "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
-use_wine || { echo "wine is not installed: skipped"; exit 77; }
-command -v objdump >/dev/null || { echo "objdump is not installed: skipped"; exit 77; }
+use_wine || passed
+need objdump
 
 # probe K OPERAND LOW [HIGH]: pushes OPERAND with every register and the
 # flags set to known values (ZF and CF on), then checks them all, the bytes

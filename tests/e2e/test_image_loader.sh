@@ -5,16 +5,15 @@
 . "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 fixtures=${TAVIK_SOURCE_DIR:?}/tests/fixtures/res
 py=/usr/bin/python3
-have_pefile() { [ -x "$py" ] && "$py" -c 'import pefile' 2>/dev/null; }
 # pecheck IMAGE: python checks from stdin, with the image as `pe`.
 pecheck() {
-  have_pefile || return 0
+  have pefile || return 0
   { printf 'import sys, pefile\npe = pefile.PE(sys.argv[1])\n'; cat; } >"$1.py"
   "$py" "$1.py" "$1" >"$1.pe" 2>&1 || { cat "$1.pe"; fail "$1: pefile checks"; }
 }
 have_wine=0
-if use_wine; then have_wine=1; else echo "wine is not installed: the runs are skipped"; fi
-have_pefile || echo "pefile is not installed: the image checks are skipped"
+use_wine && have_wine=1
+have pefile
 cp "$fixtures"/*.res .
 
 # ---- resources added out of order and an identifier in two languages ----
@@ -242,7 +241,7 @@ if hasattr(pe, "DIRECTORY_ENTRY_RESOURCE"):
 PY
 for img in hello.exe greetlib.dll greet.exe mix.dll find.exe relexe.exe; do
   [ -e "$img" ] || build "${img%.*}" "${img#*.}" || continue
-  have_pefile || continue
+  have pefile || continue
   "$py" aligned.py "$img" >"$img.pe" 2>&1 || { fail "$img: alignment"; cat "$img.pe"; }
 done
 pecheck mix.dll <<'PY'

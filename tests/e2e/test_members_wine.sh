@@ -3,8 +3,8 @@
 # typed register in a method, run under wine; objdump shows where the
 # stores land.
 . "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
-use_wine || { echo "wine is not installed: skipped"; exit 77; }
-command -v objdump >/dev/null || { echo "objdump is not installed: skipped"; exit 77; }
+use_wine || passed
+need objdump
 
 # The low byte of the sum: 0x07 (gr.arr[1]) + 1 (gr.arr[0]) + 0x30
 # (lr.arr[2]) + 4 (lr.arr[0]) + 0x40 (gr.arr[2], stored by the method) + 3

@@ -4,7 +4,8 @@
 # stack pointer (but for the pushed word) stay as they were. The program
 # prints "y" through the BIOS serial service when all of that holds.
 . "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
-qemu=$(command -v qemu-system-i386) || { echo "qemu-system-i386 is not installed: skipped"; exit 77; }
+need qemu-system-i386
+qemu=$(command -v qemu-system-i386)
 : >tavik.tav
 
 cat >p16.tav <<'TAV'
