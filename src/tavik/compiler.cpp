@@ -535,7 +535,8 @@ POperand TCompiler::moveNextOperand(bool first, bool regLblRef) {
     case ttNumber: {
         const int64_t v = tk->F_Integer;
         if (F_CurFile->peekNextRealChar(true) != ':') {
-            op->setImm(static_cast<int32_t>(static_cast<uint32_t>(v)), 4);
+            op->setImm(0, 4);
+            op->value = v;  // whole: the encoder checks it against its field
             break;
         }
         // segment:offset; the offset cannot be a far form again.
@@ -609,7 +610,8 @@ POperand TCompiler::moveNextOperand(bool first, bool regLblRef) {
         case itConst: {
             auto* c = static_cast<PConst>(tk->F_Pointer);
             if (c->type_ == ctValue) {
-                op->setImm(static_cast<int32_t>(static_cast<uint32_t>(c->int_)), ptrSize);
+                op->setImm(0, ptrSize);
+                op->value = c->int_;
             } else {
                 c->active = 1;
                 op->setPointer(otConst, F_CurFunc, c);

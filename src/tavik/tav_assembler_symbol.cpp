@@ -126,6 +126,7 @@ uint32_t TTavAssembler::doPUSHPOP(PInstruction row, POperand p1)
         return asmOK;
     case otImm:
         if (!push) return asmInvalidOperands;
+        if (uint32_t r = checkImm(p1, ptrSize > 4 ? 4 : ptrSize)) return r;
         if (isImm8(ptrSize, p1->value)) {
             addByte(0x6A);
             addBytes(uint32_t(p1->value), 1);
@@ -400,6 +401,7 @@ uint32_t TTavAssembler::movVarImm(POperand var, POperand imm)
         return asmOK;
     }
     if (vs != 1 && vs != 2 && vs != 4) return asmSizeMismatch;
+    if (uint32_t r = checkImm(imm, vs)) return r;
     addPrefixFor(vs);
     addByte(vs == 1 ? 0xC6 : 0xC7);
     varModRM(0);
@@ -465,6 +467,7 @@ uint32_t TTavAssembler::movMemImm(POperand mem, POperand imm)
         return asmOK;
     }
     if (s != 1 && s != 2 && s != 4) return asmSizeMismatch;
+    if (uint32_t r = checkImm(imm, s)) return r;
     addPrefixFor(s);
     addByte(s == 1 ? 0xC6 : 0xC7);
     if ((r = emitModRM(0, mem))) return r;
@@ -531,6 +534,7 @@ uint32_t TTavAssembler::doMOV(POperand p1, POperand p2)
             addByte(rs == 1 ? 0x8A : 0x8B);
             return emitModRM(n, p2);
         case otImm:
+            if (uint32_t r = checkImm(p2, rs)) return r;
             addPrefixFor(rs);
             addByte(uint8_t((rs == 1 ? 0xB0 : 0xB8) + n));
             addBytes(uint32_t(p2->value), rs);

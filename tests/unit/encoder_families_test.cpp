@@ -86,7 +86,8 @@ TEST_F(EncoderFamilies, Integer32)
         {"ret", {I(0)}, "C3"},  // not C2 00 00
         {"ret", {}, "error 1010"},
         {"ret", {R(REG_EAX)}, "error 1003"},
-        {"ret", {I(0x10000)}, "error 1003"},
+        {"ret", {I(0x10000)}, "error 1014"},
+        {"ret", {I(-1)}, "error 1014"},
         {"sete", {R(REG_AL)}, "0F 94 C0"},
         {"sete", {R(REG_EAX)}, "error 1003"},
         {"setne", {M(1, 0, 0, {REG_EBX})}, "0F 95 03"},
@@ -478,7 +479,7 @@ TEST_F(EncoderFamilies, NoImmediateWiderThanTheOpcodeForm)
     check({
         {"add", {M(8, 0, 0, {REG_EBX}), I(5)}, "81 03 05 00 00 00"},
         {"test", {M(8, 0, 0, {REG_EBX}), I(5)}, "F7 03 05 00 00 00"},
-        {"mov", {M(8, 4, 0, {REG_EBX}), I(-2)}, "C7 43 04 FE FF FF FF C7 43 08 00 00 00 00"},
+        {"mov", {M(8, 4, 0, {REG_EBX}), I(-2)}, "C7 43 04 FE FF FF FF C7 43 08 FF FF FF FF"},
         {"mov", {M(10, 0, 0, {REG_EBX}), I(5)}, "error 1001"},
     });
 }

@@ -134,7 +134,7 @@ TEST_F(EncoderSymbols, MovesWithVariables)
     expect("mov", {V(d, 4), I(7)}, "C7 05 00 00 00 00 07 00 00 00", {at2}, d);
     expect("mov", {V(w, 2), I(7)}, "66 C7 05 00 00 00 00 07 00", {at3}, w);
     expect("mov", {V(b, 1), I(7)}, "C6 05 00 00 00 00 07", {at2}, b);
-    expect("mov", {V(q, 8), I(-1)}, "C7 05 00 00 00 00 FF FF FF FF C7 05 00 00 00 00 00 00 00 00",
+    expect("mov", {V(q, 8), I(-1)}, "C7 05 00 00 00 00 FF FF FF FF C7 05 00 00 00 00 FF FF FF FF",
            {{ftVar, 2, 4, 0, 16}, {ftVar, 12, 4, 4, 16}}, q);
     expect("mov", {V(addVar("odd", 3), 3), I(7)}, "error 1001", {});
     expect("mov", {V(d, 4), label(2, otLabelRef)}, "C7 05 00 00 00 00 00 00 00 00",
@@ -174,7 +174,7 @@ TEST_F(EncoderSymbols, ArithmeticOnVariables)
     // A qword variable takes at most a dword immediate.
     PVar q = addVar("q", 8);
     expect("add", {V(q, 8), I(0x1000)}, "81 05 00 00 00 00 00 10 00 00", {at2}, q);
-    expect("sub", {V(q, 8), I(-1)}, "81 2D 00 00 00 00 FF FF FF FF", {at2}, q);
+    expect("sub", {V(q, 8), I(-1)}, "83 2D 00 00 00 00 FF", {at2}, q);
     // A variable without size gives the immediate no width.
     expect("add", {V(addVar("none", 0), 0), I(0x1000)}, "error 1001", {});
     expect("add", {V(d, 4), R(REG_EAX)}, "error 10000002", {});
