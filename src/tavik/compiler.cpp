@@ -354,12 +354,43 @@ void TCompiler::clearLastRet(const TFunction* fn) {
 
 // ---- instructions ----
 
+// Does an operand stand after the mnemonic just read? A value always is
+// one; a word or register only on the mnemonic's own line, since without a
+// ";" the next line may begin the next statement.
+bool TCompiler::operandFollows() {
+    const uint32_t line = F_CurFile->CurLine;
+    switch (F_CurFile->peekNextToken()) {
+    case ttNumber:
+    case ttFloat:
+    case ttAnsiString:
+    case ttWideString:
+    case ttBaseExp:
+    case ttSTreg:
+    case ttXMMreg: return true;
+    case ttSymbol: {
+        const std::string& s = F_PeekToken->F_String;
+        return s == "," || s == "@";
+    }
+    case ttRegister:
+    case ttSegment: return F_CurFile->F_LPLine == line;
+    case ttIdent: return F_PeekToken->F_Keyword == keyNone && F_CurFile->F_LPLine == line;
+    default: return false;
+    }
+}
+
 void TCompiler::instructionLine() {
     const PInstruction row = TTavAssembler::opcodeLookup(lowerAscii(F_CurToken->F_String));
     if (!row) Log->FatalError("[9000] Unexpected " + F_CurToken->getTokenStr());
     if (row->group == igRET) retTriggered(F_CurFunc);
 
     if (row->maxpar == 0) {
+        // What stands after it on its statement would be dropped without a word.
+        if (operandFollows()) {
+            const std::string what = F_PeekToken->getTokenStr();
+            F_CurFile->peekNextRealChar(true);
+            F_CurFile->commitPeekPosition();  // the message points at the operand
+            Log->FatalError("[9998] " + TTavAssembler::errorCodeToString(asmTooManyParams) + " " + what);
+        }
         const uint32_t code = F_Assembler.assemble(row);
         if (code != asmOK) {
             F_Assembler.popCode();

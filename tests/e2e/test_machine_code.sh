@@ -59,4 +59,8 @@ refused widelit "program pe32_cui 'x';\nnop;\npush \"ab\\\\\"\n" \
 refused comment "program pe32_cui 'x';\nnop; /* one\n two\n" \
   "[2,7]: [1142] Comment not closed in [comment.tav]"
 
+# An operand after an instruction that takes none is no longer dropped.
+refused noops "program pe32_cui 'x';\ncld;\n  retn 12;\n" \
+  "[3,9]: [9998] Too many parameters! number 12 in [noops.tav]"
+
 passed "all passed"
