@@ -21,6 +21,7 @@ enum : uint32_t {
     asmTypeMismatch = 0x1012,
     asmNotInMode = 0x1013,
     asmValueOutOfRange = 0x1014,  // the text names the value and the range
+    asmNoQwordForm = 0x1015,
     asmUnknownInstruction = 0x10000000,
     asmInstructionRequired = 0x10000001,
     asmUsageNotSupported = 0x10000002,
@@ -85,6 +86,7 @@ private:
 
     uint32_t doEMIT(PInstruction row, POperand p1);
     uint32_t doALU(PInstruction row, POperand p1, POperand p2);
+    uint32_t aluQword(PInstruction row, POperand p1, POperand p2);
     uint32_t doLEA(POperand p1, POperand p2);
     uint32_t doPUSHPOP(PInstruction row, POperand p1);
     uint32_t doCALL(POperand p1);

@@ -27,6 +27,7 @@ uint32_t TTavAssembler::doALU(PInstruction row, POperand p1, POperand p2)
 {
     uint8_t base = B(row->opcode1, 1);
     uint8_t digit = row->opcode_r;
+    if ((isMem(p1) || p1->hint == otVar) && p1->size == 8 && isImm(p2)) return aluQword(row, p1, p2);
     if (isReg(p1)) {
         uint32_t sz = regClass(p1->reg_base);
         if (isReg(p2)) {
@@ -114,6 +115,24 @@ uint32_t TTavAssembler::doALU(PInstruction row, POperand p1, POperand p2)
         return asmSizeMismatch;
     }
     return asmUsageNotSupported;
+}
+
+// A qword destination as two dword operations, the low dword first; the
+// high one of add and sub takes the carry or borrow (adc, sbb). cmp cannot
+// be split: the flags of its high half would ignore the low one.
+uint32_t TTavAssembler::aluQword(PInstruction row, POperand p1, POperand p2)
+{
+    const uint8_t digit = row->opcode_r;
+    if (digit == 7) return asmNoQwordForm;
+    TOperand lo = *p1, hi = *p1, loImm = *p2, hiImm = *p2;
+    lo.size = hi.size = 4;
+    hi.displacement = int32_t(uint32_t(p1->displacement) + 4);
+    loImm.value = int64_t(uint32_t(p2->value));
+    hiImm.value = int64_t(uint32_t(uint64_t(p2->value) >> 32));
+    if (uint32_t r = doALU(row, &lo, &loImm)) return r;
+    if (digit == 0) return inner("adc", &hi, &hiImm);
+    if (digit == 5) return inner("sbb", &hi, &hiImm);
+    return doALU(row, &hi, &hiImm);
 }
 
 uint32_t TTavAssembler::doLEA(POperand p1, POperand p2)

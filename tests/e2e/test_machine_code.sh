@@ -63,4 +63,33 @@ refused comment "program pe32_cui 'x';\nnop; /* one\n two\n" \
 refused noops "program pe32_cui 'x';\ncld;\n  retn 12;\n" \
   "[3,9]: [9998] Too many parameters! number 12 in [noops.tav]"
 
+# qword arithmetic carries across the dwords: the exit code is the sum of
+# the high dwords (1 + 0 + 2 + 0x1F) plus the low ones, brought to 0.
+cat >qword.tav <<'TAV'
+program pe32_cui 'qword';
+imports('kernel32.dll') { procedure ExitProcess(dword code); }
+qword a; qword b; qword c; qword d;
+a = 0xFFFFFFFF;
+a += 1;
+b = 0x100000000;
+b -= 1;
+c = 0x1FFFFFFFF;
+mov ebx, @c;
+add qword [ebx], 0x80000001;
+mov ebx, @d;
+mov qword [ebx], 0x0F0000000F;
+or d, 0x1000000000;
+xor d, 0xF;
+eax = 0;
+mov esi, @a; add eax, [esi+4]; add eax, [esi];
+mov esi, @b; add eax, [esi+4]; mov ecx, [esi]; inc ecx; add eax, ecx;
+mov esi, @c; add eax, [esi+4]; mov ecx, [esi]; sub ecx, 0x80000000; add eax, ecx;
+mov esi, @d; add eax, [esi+4]; add eax, [esi];
+ExitProcess(eax);
+TAV
+if use_wine && build qword; then
+  runexe qword
+  [ "$rc" = 34 ] || fail "qword: exit code $rc, expected 34"
+fi
+
 passed "all passed"

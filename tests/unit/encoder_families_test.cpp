@@ -473,11 +473,11 @@ TEST_F(EncoderFamilies, SetccInEveryMode)
     }
 }
 
-// A destination wider than a dword gets at most a dword immediate.
+// A destination wider than a dword: two dword operations, or a refusal.
 TEST_F(EncoderFamilies, NoImmediateWiderThanTheOpcodeForm)
 {
     check({
-        {"add", {M(8, 0, 0, {REG_EBX}), I(5)}, "81 03 05 00 00 00"},
+        {"add", {M(8, 0, 0, {REG_EBX}), I(5)}, "81 03 05 00 00 00 81 53 04 00 00 00 00"},
         {"test", {M(8, 0, 0, {REG_EBX}), I(5)}, "F7 03 05 00 00 00"},
         {"mov", {M(8, 4, 0, {REG_EBX}), I(-2)}, "C7 43 04 FE FF FF FF C7 43 08 FF FF FF FF"},
         {"mov", {M(10, 0, 0, {REG_EBX}), I(5)}, "error 1001"},

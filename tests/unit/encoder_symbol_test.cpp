@@ -171,10 +171,12 @@ TEST_F(EncoderSymbols, ArithmeticOnVariables)
     expect("cmp", {V(w, 2), I(0x1000)}, "66 81 3D 00 00 00 00 00 10", {at3}, w);
     expect("and", {V(b, 1), I(0xF0)}, "80 25 00 00 00 00 F0", {at2}, b);
     expect("add", {V(d, 4, 8), I(1)}, "83 05 00 00 00 00 01", {{ftVar, 2, 4, 8, 16}}, d);
-    // A qword variable takes at most a dword immediate.
+    // A qword variable: both dwords, the high one with the carry or borrow.
     PVar q = addVar("q", 8);
-    expect("add", {V(q, 8), I(0x1000)}, "81 05 00 00 00 00 00 10 00 00", {at2}, q);
-    expect("sub", {V(q, 8), I(-1)}, "83 2D 00 00 00 00 FF", {at2}, q);
+    expect("add", {V(q, 8), I(0x1000)}, "81 05 00 00 00 00 00 10 00 00 83 15 00 00 00 00 00",
+           {at2, {ftVar, 12, 4, 4, 16}}, q);
+    expect("sub", {V(q, 8), I(-1)}, "83 2D 00 00 00 00 FF 83 1D 00 00 00 00 FF", {at2, {ftVar, 9, 4, 4, 16}}, q);
+    expect("cmp", {V(q, 8), I(1)}, "error 1015", {});
     // A variable without size gives the immediate no width.
     expect("add", {V(addVar("none", 0), 0), I(0x1000)}, "error 1001", {});
     expect("add", {V(d, 4), R(REG_EAX)}, "error 10000002", {});
