@@ -265,7 +265,19 @@ uint32_t TTavAssembler::doRM_S(PInstruction row, POperand p1)
 
 uint32_t TTavAssembler::doINCDEC(PInstruction row, POperand p1)
 {
-    if (isMem(p1)) return asmUsageNotSupported;
+    if (isMem(p1) || p1->hint == otVar) {
+        // FE /digit for a byte, FF /digit for a word or dword.
+        if (isMem(p1) && p1->size == 0) p1->size = 4;
+        const uint32_t sz = p1->size;
+        if (sz == 8) return asmNoQwordForm;  // the carry out of the low dword would be lost
+        if (sz != 1 && sz != 2 && sz != 4) return asmSizeMismatch;
+        addPrefixFor(sz);
+        addByte(uint8_t(B(row->opcode2, 4) + (sz == 1 ? 0 : 1)));
+        if (isMem(p1)) return emitModRM(row->opcode_r, p1);
+        varModRM(row->opcode_r);
+        placeholder(ftVar, p1, 0, p1->data, addrSize(), uint32_t(p1->displacement));
+        return asmOK;
+    }
     if (!isReg(p1)) return asmInvalidOperands;
     uint32_t sz = regClass(p1->reg_base);
     addPrefixFor(sz);

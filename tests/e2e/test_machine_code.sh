@@ -92,4 +92,53 @@ if use_wine && build qword; then
   [ "$rc" = 34 ] || fail "qword: exit code $rc, expected 34"
 fi
 
+# inc and dec on globals and locals of each size, with and without a
+# frame: wrap-arounds show the width (byte 255+1 = 0, word 0-1 = 0xFFFF).
+cat >incdec.tav <<'TAV'
+program pe32_cui 'incdec';
+imports('kernel32.dll') { procedure ExitProcess(dword code); }
+byte gb = 255; word gw; dword gd = 41;
+function framed() {
+  word count; byte small;
+  count = 0xFFFF; count++; count++;
+  small = 7; small--;
+  movzx eax, count;
+  movzx ecx, small;
+  add eax, ecx;
+}
+#set frame 0;
+function frameless(dword n) {
+  push eax;
+  n--;
+  n--;
+  pop eax;
+  n++;
+  eax = n;
+}
+#set frame 1;
+gb++;
+gw--;
+gd++;
+mov esi, @gb;
+inc byte [esi];
+ebx = 0;
+bl = gb;
+eax = 0;
+ax = gw;
+sub eax, 0xFFFF;
+add ebx, eax;
+ecx = gd;
+add ebx, ecx;
+framed();
+add ebx, eax;
+frameless(9);
+add ebx, eax;
+ExitProcess(ebx);
+TAV
+if use_wine && build incdec; then
+  runexe incdec
+  # gb 1, gw 0xFFFF (0 after the subtraction), gd 42, framed 1 + 6, frameless 9 - 2 + 1
+  [ "$rc" = 58 ] || fail "incdec: exit code $rc, expected 58"
+fi
+
 passed "all passed"

@@ -60,7 +60,12 @@ TEST_F(EncoderFamilies, Integer32)
         {"inc", {R(REG_EAX)}, "40"},
         {"dec", {R(REG_CX)}, "66 49"},
         {"inc", {R(REG_AL)}, "FE C0"},
-        {"inc", {M(4, 0, 0, {REG_EAX})}, "error 10000002"},
+        {"inc", {M(4, 0, 0, {REG_EAX})}, "FF 00"},
+        {"dec", {M(1, 0, 0, {REG_ESI})}, "FE 0E"},
+        {"inc", {M(2, 8, 0, {REG_EBX})}, "66 FF 43 08"},
+        {"dec", {M(0, 0, 0, {REG_EBX})}, "FF 0B"},  // no size: a dword
+        {"inc", {M(8, 0, 0, {REG_EBX})}, "error 1015"},
+        {"dec", {M(3, 0, 0, {REG_EBX})}, "error 1001"},
         {"xchg", {R(REG_EAX), R(REG_ECX)}, "91"},
         {"xchg", {R(REG_ECX), R(REG_EDX)}, "87 D1"},
         {"xchg", {M(0, 0, 0, {REG_EAX}), R(REG_BL)}, "86 18"},

@@ -103,3 +103,47 @@ TEST_F(InstructionLine, QwordCompareIsRefused) {
     expectRefused("q == 5;", "[65158] No qword form of this instruction!");
     expectRefused("qword [ebx] != 5;", "[65156] No qword form of this instruction!");
 }
+
+// inc and dec on memory, globals and locals: FE /0 /1 for a byte, FF /0 /1
+// with 66 for a word, in both bit modes; checked against `as`.
+TEST_F(InstructionLine, IncDecOnMemoryAgainstBinutils) {
+    if (!enctest::toolAvailable("as") || !enctest::toolAvailable("objdump"))
+        GTEST_SKIP() << "as or objdump not installed";
+    struct Case {
+        const char* line;
+        const char* gas;
+    } cases32[] = {
+        {"inc dword [ebx];", "inc DWORD PTR [ebx]"},
+        {"dec byte [esi];", "dec BYTE PTR [esi]"},
+        {"inc word [esp+4];", "inc WORD PTR [esp+4]"},
+        {"dec dword [eax+ecx*4-8];", "dec DWORD PTR [eax+ecx*4-8]"},
+        {"inc b;", "inc BYTE PTR ds:0"},
+        {"dec w;", "dec WORD PTR ds:0"},
+        {"g++;", "inc DWORD PTR ds:0"},
+        {"b--;", "dec BYTE PTR ds:0"},
+        {"w++;", "inc WORD PTR ds:0"},
+        {"byte [edi]++;", "inc BYTE PTR [edi]"},
+    }, cases16[] = {
+        {"inc word [bx];", "inc WORD PTR [bx]"},
+        {"dec dword [bp+si];", "dec DWORD PTR [bp+si]"},
+        {"w++;", "inc WORD PTR ds:0"},
+        {"g--;", "dec DWORD PTR ds:0"},
+        {"b++;", "inc BYTE PTR ds:0"},
+    };
+    for (uint32_t bits : {32u, 16u}) {
+        std::vector<std::string> ours, texts;
+        for (const Case& c : bits == 32 ? std::vector<Case>(std::begin(cases32), std::end(cases32))
+                                        : std::vector<Case>(std::begin(cases16), std::end(cases16))) {
+            reset();
+            compile(std::string(bits == 16 ? "#set bits 16;\n" : "") + declarations + c.line + "\nretn;\n");
+            std::string b = code();
+            if (!b.empty() && b.back() == '\xC3') b.pop_back();
+            ours.push_back(b);
+            texts.push_back(c.gas);
+        }
+        enctest::DiffReport rep = enctest::compareWithBinutils(bits, ours, texts, 1);
+        for (const std::string& f : rep.failures) ADD_FAILURE() << bits << ": " << f;
+    }
+    expectRefused("inc q;", "[9999] No qword form of this instruction!");
+    expectRefused("q++;", "[65158] No qword form of this instruction!");
+}
