@@ -141,4 +141,83 @@ if use_wine && build incdec; then
   [ "$rc" = 58 ] || fail "incdec: exit code $rc, expected 58"
 fi
 
+# Near jumps and calls in 16-bit code keep 16-bit displacements, also when
+# 32-bit code follows: a boot sector (qemu) and a DLL with a 16-bit part.
+cat >mixed.tav <<'TAV'
+program raw_image 'mixed';
+procedure putc() { mov ah, 1; xor dx, dx; int 0x14; }
+jmp 0:start;
+start:
+xor ax, ax;
+mov ds, ax;
+mov ss, ax;
+mov sp, 0x7C00;
+cmp ax, 1;
+jne over;
+#repeat 200: hlt; #end
+over:
+mov al, 0x4A; putc();
+jmp past;
+#repeat 130: hlt; #end
+past:
+mov al, 0x0D; putc();
+mov al, 0x0A; putc();
+mov ax, 0x5301; xor bx, bx; int 0x15;
+mov ax, 0x5307; mov bx, 1; mov cx, 3; int 0x15;
+halt:
+hlt;
+jmp halt;
+#set bits 32;
+procedure later() { mov eax, 1; }
+TAV
+"$tavik" mixed.tav -nopause </dev/null >mixed.log 2>&1 || { fail "mixed: tavik failed"; cat mixed.log; }
+if [ -s mixed.img ]; then
+  code=$(od -An -tx1 -v -N 510 mixed.img | tr -d ' \n')
+  case $code in *0f85c800f4f4*) ;; *) fail "mixed: no 0f 85 c8 00 before the 200 hlt";; esac
+  case $code in *e98200f4f4*) ;; *) fail "mixed: no e9 82 00 before the 130 hlt";; esac
+  if command -v qemu-system-i386 >/dev/null; then
+    timeout 20 qemu-system-i386 -display none -serial stdio -drive file=mixed.img,format=raw,if=floppy \
+      -boot a -no-reboot </dev/null >mixed.serial 2>mixed.qemu
+    [ "$?" = 0 ] || fail "mixed: the machine did not switch itself off"
+    printf 'J\r\n' | cmp -s - mixed.serial || fail "mixed: serial output $(od -c mixed.serial)"
+  else
+    echo "qemu-system-i386 is not installed: boot run skipped"
+  fi
+fi
+
+cat >part16.tav <<'TAV'
+program pe32_dll 'part16';
+#set bits 16;
+procedure helper16() { nop; }
+procedure code16() {
+  cmp ax, 1;
+  jne over;
+  #repeat 200: nop; #end
+  over:
+  call helper16;
+  jmp back;
+  #repeat 300: nop; #end
+  back:
+}
+#set bits 32;
+exports helper16, code16;
+mov eax, 1;
+ret 12;
+TAV
+if build part16 dll && /usr/bin/python3 -c 'import pefile' 2>/dev/null; then
+  /usr/bin/python3 - part16.dll <<'PY' || fail "part16: 16-bit jumps and call"
+import sys, pefile
+pe = pefile.PE(sys.argv[1])
+rva = {s.name.decode(): s.address for s in pe.DIRECTORY_ENTRY_EXPORT.symbols}
+code = pe.get_data(rva['code16'], 600)
+j = code.index(bytes.fromhex('0f85'))
+assert code[j:j + 4] == bytes.fromhex('0f85c800'), code[j:j + 4].hex()
+assert code[j + 4:j + 204] == b'\x90' * 200
+c = j + 204
+assert code[c] == 0xE8, hex(code[c])
+assert rva['code16'] + c + 3 + int.from_bytes(code[c + 1:c + 3], 'little', signed=True) == rva['helper16']
+assert code[c + 3:c + 6] == bytes.fromhex('e92c01') and code[c + 6:c + 306] == b'\x90' * 300
+PY
+fi
+
 passed "all passed"
