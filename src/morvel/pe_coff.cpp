@@ -308,7 +308,10 @@ void TPECOFF::finalFixup(TCOFFSectionHeader* rootsection, TCOFFSectionHeader* da
             }
             case ftRelative: {
                 uint8_t* f = site.field(p, 4);
-                set32(f, get32(f) + ImageBase);
+                if (fn->DLLIndex < 0)  // a far jump to a label: the label's address
+                    set32(f, ImageBase + codesection->RVA + site.target());
+                else  // an import thunk: its slot's RVA made absolute
+                    set32(f, get32(f) + ImageBase);
                 break;
             }
             case ftJmp:

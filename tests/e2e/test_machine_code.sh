@@ -220,4 +220,28 @@ assert code[c + 3:c + 6] == bytes.fromhex('e92c01') and code[c + 6:c + 306] == b
 PY
 fi
 
+# A far jump to a label in a PE image holds the label's address, with a
+# base relocation at it.
+cat >far.tav <<'TAV'
+program pe32_cui 'far';
+#set relocations 1;
+nop;
+jmp 0x1b:there;
+nop;
+there:
+retn;
+TAV
+if build far && /usr/bin/python3 -c 'import pefile' 2>/dev/null; then
+  /usr/bin/python3 - far.exe <<'PY' || fail "far: far jump target"
+import sys, pefile
+pe = pefile.PE(sys.argv[1])
+entry = pe.OPTIONAL_HEADER.AddressOfEntryPoint
+code = pe.get_data(entry, 10)
+assert code[1] == 0xEA and code[6:8] == b'\x1b\x00', code.hex()
+assert int.from_bytes(code[2:6], 'little') == pe.OPTIONAL_HEADER.ImageBase + entry + 9, code.hex()
+sites = [e.rva for b in pe.DIRECTORY_ENTRY_BASERELOC for e in b.entries if e.type == 3]
+assert entry + 2 in sites, sites
+PY
+fi
+
 passed "all passed"
