@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -113,6 +114,8 @@ private:
     uint32_t popVar(PInstruction row, POperand op);
     uint32_t pushMem(PInstruction row, POperand op);
     uint32_t popMem(PInstruction row, POperand op);
+    uint32_t popRemainder(const TOperand* op, uint32_t s, const std::function<uint32_t()>& popWord,
+                          const std::function<TOperand(uint32_t, uint32_t, uint32_t)>& part);
     uint32_t pushMemRef(POperand op);
     uint32_t movVarImm(POperand var, POperand imm);
     uint32_t movVarReg(POperand var, POperand reg);

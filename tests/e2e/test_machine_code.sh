@@ -244,4 +244,50 @@ assert entry + 2 in sites, sites
 PY
 fi
 
+# Pops into a word or a byte take one slot off the stack and change no
+# register and no flag (the carry set before each survives it).
+cat >pops.tav <<'TAV'
+program pe32_cui 'pops';
+imports('kernel32.dll') { procedure ExitProcess(dword code); }
+word w; byte b; byte c; word w2[3];
+mov esi, esp;
+mov eax, 0x11223344;
+mov ebx, @w;
+push 0x5678;
+stc;
+pop word [ebx];
+jnc fail;
+cmp esp, esi; jne fail;
+push 0x9A;
+stc;
+pop b;
+jnc fail;
+cmp esp, esi; jne fail;
+mov ebx, @c;
+push 0xBC;
+stc;
+pop byte [ebx];
+jnc fail;
+cmp esp, esi; jne fail;
+push 0x4321;
+stc;
+pop w2[2];
+jnc fail;
+cmp esp, esi; jne fail;
+cmp eax, 0x11223344; jne fail;
+mov edx, @c; cmp ebx, edx; jne fail;
+ecx = 0;
+cx = w; cmp ecx, 0x5678; jne fail;
+cl = b; cmp ecx, 0x569A; jne fail;
+cl = c; cmp ecx, 0x56BC; jne fail;
+cx = w2[2]; cmp ecx, 0x4321; jne fail;
+ExitProcess(7);
+fail:
+ExitProcess(1);
+TAV
+if use_wine && build pops; then
+  runexe pops
+  [ "$rc" = 7 ] || fail "pops: exit code $rc, expected 7"
+fi
+
 passed "all passed"

@@ -241,10 +241,13 @@ TEST_F(EncoderFamilies, PushPop)
         {"push", {M(1, 0, 0, {REG_EAX})}, "error 10000002"},
         {"push", {M(3, 0, 0, {REG_EBX})}, "33 C0 50 8A 43 02 88 44 24 02 66 8B 03 66 89 04 24"},
         {"push", {M(5, 0, 0, {REG_ESP})}, "33 C0 8A 44 24 04 50 FF 74 24 04"},
-        {"pop", {M(1, 0, 0, {REG_EBX})}, "58 88 03"},
-        {"pop", {M(2, 0, 0, {REG_EBX})}, "58 66 89 03"},
-        {"pop", {M(3, 0, 0, {REG_EBX})}, "58 66 89 03 C1 E8 10 88 43 02"},
-        {"pop", {M(6, 0, 0, {REG_ESP})}, "8F 44 24 04 58 66 89 44 24 04"},
+        // A remainder slot is taken whole; no register or flag changes.
+        {"pop", {M(1, 0, 0, {REG_EBX})}, "50 8A 44 24 04 88 03 58 8D 64 24 04"},
+        {"pop", {M(1, 0, 0, {REG_EAX})}, "51 8A 4C 24 04 88 08 59 8D 64 24 04"},  // ecx: eax is the address
+        {"pop", {M(1, 0, 0, {REG_EAX, REG_ECX})}, "52 8A 54 24 04 88 14 08 5A 8D 64 24 04"},
+        {"pop", {M(2, 0, 0, {REG_EBX})}, "66 8F 03 8D 64 24 02"},
+        {"pop", {M(3, 0, 0, {REG_EBX})}, "50 66 8B 44 24 04 66 89 03 8A 44 24 06 88 43 02 58 8D 64 24 04"},
+        {"pop", {M(6, 0, 0, {REG_ESP})}, "8F 44 24 04 66 8F 44 24 06 8D 64 24 02"},
     });
 }
 

@@ -103,7 +103,9 @@ TEST_F(EncoderSource, LinesAgainstBinutils32)
         {"mov q, 7;", "mov DWORD PTR ds:0, 7; mov DWORD PTR ds:0, 0"},
         {"push q;", "push DWORD PTR ds:0; push DWORD PTR ds:0"},
         {"pop q;", "pop DWORD PTR ds:0; pop DWORD PTR ds:0"},
-        {"pop three;", "pop eax; mov WORD PTR ds:0, ax; shr eax, 16; mov BYTE PTR ds:0, al"},
+        {"pop three;",
+         "push eax; mov ax, WORD PTR [esp+4]; mov WORD PTR ds:0, ax; mov al, BYTE PTR [esp+6]; "
+         "mov BYTE PTR ds:0, al; pop eax; lea esp, [esp+4]"},
         {"push three;",
          "xor eax, eax; push eax; mov al, BYTE PTR ds:0; mov BYTE PTR [esp+2], al; mov ax, WORD PTR ds:0; "
          "mov WORD PTR [esp], ax"},

@@ -115,13 +115,13 @@ TEST_F(EncoderSymbols, VariablesByValue)
            {{ftVar, 4, 4, 2, 16}, {ftVar, 14, 4, 0, 16}}, three);
     expect("push", {V(q, 8, 16)}, "FF 35 00 00 00 00 FF 35 00 00 00 00",
            {{ftVar, 2, 4, 20, 16}, {ftVar, 8, 4, 16, 16}}, q);
-    // Pops write the lowest word first and store a remainder.
+    // Pops write the lowest word first, then take the remainder's slot whole.
     expect("pop", {V(q, 8)}, "8F 05 00 00 00 00 8F 05 00 00 00 00", {{ftVar, 2, 4, 0, 16}, {ftVar, 8, 4, 4, 16}}, q);
-    expect("pop", {V(six, 6)}, "8F 05 00 00 00 00 58 66 A3 00 00 00 00", {{ftVar, 2, 4, 0, 16}, {ftVar, 9, 4, 4, 16}},
-           six);
-    expect("pop", {V(one, 1)}, "58 A2 00 00 00 00", {{ftVar, 2, 4, 0, 16}}, one);
-    expect("pop", {V(three, 3)}, "58 66 A3 00 00 00 00 C1 E8 10 A2 00 00 00 00",
-           {{ftVar, 3, 4, 0, 16}, {ftVar, 11, 4, 2, 16}}, three);
+    expect("pop", {V(six, 6)}, "8F 05 00 00 00 00 66 8F 05 00 00 00 00 8D 64 24 02",
+           {{ftVar, 2, 4, 0, 16}, {ftVar, 9, 4, 4, 16}}, six);
+    expect("pop", {V(one, 1)}, "50 8A 44 24 04 A2 00 00 00 00 58 8D 64 24 04", {{ftVar, 6, 4, 0, 16}}, one);
+    expect("pop", {V(three, 3)}, "50 66 8B 44 24 04 66 A3 00 00 00 00 8A 44 24 06 A2 00 00 00 00 58 8D 64 24 04",
+           {{ftVar, 8, 4, 0, 16}, {ftVar, 17, 4, 2, 16}}, three);
 }
 
 TEST_F(EncoderSymbols, MovesWithVariables)

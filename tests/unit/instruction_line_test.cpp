@@ -147,3 +147,11 @@ TEST_F(InstructionLine, IncDecOnMemoryAgainstBinutils) {
     expectRefused("inc q;", "[9999] No qword form of this instruction!");
     expectRefused("q++;", "[65158] No qword form of this instruction!");
 }
+
+// A 16-bit stack slot holds the byte alone, and there is no lea through sp
+// to drop it without touching the flags: refused rather than spoiling ax.
+TEST_F(InstructionLine, BytePopIn16BitCodeIsRefused) {
+    expectRefused("#set bits 16;\npop byte [bx];", "[9999] Instruction usage is not supported!");
+    expectRefused("#set bits 16;\npop b;", "[9999] Instruction usage is not supported!");
+    EXPECT_EQ(bytesOf("#set bits 16;\npop word [bx];"), "8f 07");
+}
