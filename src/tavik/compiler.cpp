@@ -1,6 +1,8 @@
 #include "compiler.h"
 
 #include <algorithm>
+#include <string_view>
+#include <utility>
 #include <memory>
 
 #include "afile.h"
@@ -31,6 +33,10 @@ std::string upperAscii(std::string s) {
 // Bytes a push or pop of the operand moves the stack by: a value in memory
 // whole words (a part word is pushed zero-extended), anything else one word
 // (a 16-bit register is pushed without an operand-size prefix).
+const std::pair<std::string_view, int32_t> kStackEmits[] = {
+    {"pushad", 32}, {"popad", -32}, {"pushfd", 4}, {"popfd", -4}, {"pushfq", 8}, {"popfq", -8},
+};
+
 uint32_t stackBytes(const TOperand* op) {
     switch (op->hint) {
     case otVar:
@@ -396,6 +402,7 @@ void TCompiler::instructionLine() {
             F_Assembler.popCode();
             Log->FatalError("[9998] " + TTavAssembler::errorCodeToString(code));
         }
+        trackPushDepth(F_CurFunc, row, nullptr);
         appendInstruction(F_CurFunc, row);
         return;
     }
@@ -432,6 +439,12 @@ void TCompiler::trackPushDepth(PFunction fn, PInstruction row, const TOperand* o
         break;
     case igPOP:
         if (op1) fn->LocalOffset -= stackBytes(op1);
+        break;
+    case igEMIT:
+        // The pushes and pops of all registers or of the flags: their size
+        // is the instruction's own, whatever the bit mode.
+        for (const auto& [name, bytes] : kStackEmits)
+            if (row->name == name) fn->LocalOffset += static_cast<uint32_t>(bytes);
         break;
     case igCALL:
         // A called procedure of ours removes its own parameters; through a

@@ -290,4 +290,35 @@ if use_wine && build pops; then
   [ "$rc" = 7 ] || fail "pops: exit code $rc, expected 7"
 fi
 
+# pushad/popad move the stack by 32 bytes and pushfd/popfd by 4: a
+# parameter read between them in a procedure without a frame is its own.
+cat >depth.tav <<'TAV'
+program pe32_cui 'depth';
+imports('kernel32.dll') { procedure ExitProcess(dword code); }
+dword r1; dword r2; dword r3;
+#set frame 0;
+procedure p(dword a) {
+  pushad;
+  mov ebx, a;
+  mov r1, ebx;
+  pushfd;
+  mov ebx, a;
+  mov r2, ebx;
+  popfd;
+  popad;
+  mov ebx, a;
+  mov r3, ebx;
+}
+#set frame 1;
+p(5);
+eax = r1;
+ecx = r2; add eax, ecx;
+ecx = r3; add eax, ecx;
+ExitProcess(eax);
+TAV
+if use_wine && build depth; then
+  runexe depth
+  [ "$rc" = 15 ] || fail "depth: exit code $rc, expected 15"
+fi
+
 passed "all passed"
