@@ -1,9 +1,9 @@
 #include "compiler.h"
 
 #include <algorithm>
+#include <memory>
 #include <string_view>
 #include <utility>
-#include <memory>
 
 #include "afile.h"
 #include "classes/const_manager.h"
@@ -30,13 +30,15 @@ std::string upperAscii(std::string s) {
     return s;
 }
 
-// Bytes a push or pop of the operand moves the stack by: a value in memory
-// whole words (a part word is pushed zero-extended), anything else one word
-// (a 16-bit register is pushed without an operand-size prefix).
+// Instructions without operands that push or pop, and the bytes they move
+// the stack by.
 const std::pair<std::string_view, int32_t> kStackEmits[] = {
     {"pushad", 32}, {"popad", -32}, {"pushfd", 4}, {"popfd", -4}, {"pushfq", 8}, {"popfq", -8},
 };
 
+// Bytes a push or pop of the operand moves the stack by: a value in memory
+// whole words (a part word is pushed zero-extended), anything else one word
+// (a 16-bit register is pushed without an operand-size prefix).
 uint32_t stackBytes(const TOperand* op) {
     switch (op->hint) {
     case otVar:
