@@ -226,6 +226,7 @@ struct TFixup {
     uint8_t size;
     uint32_t offset;
     TJmpType jmp;
+    uint8_t codebits;          /* bit mode of the code it sits in: 16, 32, 64; 0 = not known */
     PFunction parentfunc;
     union {
         uint32_t index;        /* target function index */

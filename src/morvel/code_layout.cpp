@@ -285,15 +285,16 @@ void CodeLayout::layoutFunction(uint32_t index)
         if (near) {
             if (cc == jtJECXZ) fatal("Target of jecxz out of range in " + funcName(fn_));
             fx->hint = ftJmpFar;
+            const uint32_t w = nearJumpWidth(fx, word_);
             if (cc == 16) {
                 c[0] = 0xE9;  // e9 rel32 (rel16)
                 cutOffset = 1;
-                cut = 6 - word_;
+                cut = 6 - w;
             } else {
                 c[0] = 0x0F;  // 0f 8x rel32 (rel16); the fixup moves to the 8x byte
                 c[1] = uint8_t(0x80 + cc);
                 cutOffset = 2;
-                cut = 5 - word_;
+                cut = 5 - w;
                 at = pos + 1;
             }
         } else {

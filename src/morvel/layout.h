@@ -37,6 +37,13 @@ std::u16string wideText(const char* utf8);
 // Bytes of an ansi constant: its text up to the first zero byte.
 uint32_t ansiLength(const char* s);
 
+// Bytes of the displacement of a near jump: those of the code it sits in
+// (16-bit code takes 2), or the build's when the fixup does not tell.
+inline uint32_t nearJumpWidth(const TFixup* fx, uint32_t buildWidth)
+{
+    return fx->codebits == 16 ? 2 : fx->codebits != 0 ? 4 : buildWidth;
+}
+
 inline bool isLabel(PFunction f) { return f->Type_ == ltLabel; }
 inline bool isReachable(PFunction f) { return f->IsCalled && f->Type_ != ltLabel; }
 inline bool hasCode(PFunction f) { return isReachable(f) && f->BufLen != 0; }

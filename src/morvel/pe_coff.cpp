@@ -345,13 +345,23 @@ void TPECOFF::finalFixup(TCOFFSectionHeader* rootsection, TCOFFSectionHeader* da
             const FixupSite site{fn, fx};
             switch (fx->hint) {
             case ftLabel: {
+                if (fx->size == 2) {  // a call in 16-bit code
+                    uint8_t* f = site.field(p, 2);
+                    const uint32_t d = site.target() - (A + p + 2);
+                    f[0] = uint8_t(d);
+                    f[1] = uint8_t(d >> 8);
+                    break;
+                }
                 uint8_t* f = site.field(p, 4);
                 set32(f, site.target() - (A + p + 4));
                 break;
             }
             case ftRelative: {
                 uint8_t* f = site.field(p, 4);
-                set32(f, get32(f) + ImageBase);
+                if (fn->DLLIndex < 0)  // a far jump to a label: the label's address
+                    set32(f, ImageBase + codesection->RVA + site.target());
+                else  // an import thunk: its slot's RVA made absolute
+                    set32(f, get32(f) + ImageBase);
                 break;
             }
             case ftJmp:
@@ -360,6 +370,13 @@ void TPECOFF::finalFixup(TCOFFSectionHeader* rootsection, TCOFFSectionHeader* da
                 site.shortJump();
                 break;
             case ftJmpFar: {
+                if (nearJumpWidth(fx, 4) == 2) {  // in 16-bit code
+                    uint8_t* f = site.field(p, 3);
+                    const uint32_t d = site.target() - (A + p + 3);
+                    f[1] = uint8_t(d);
+                    f[2] = uint8_t(d >> 8);
+                    break;
+                }
                 uint8_t* f = site.field(p, 5);
                 set32(f + 1, site.target() - (A + p + 5));
                 break;

@@ -131,9 +131,10 @@ void TRawBin::finalFixup(uint32_t dofs)
                 site.shortJump();
                 break;
             case ftJmpFar: {
-                uint8_t* f = site.field(p, 1 + wordSize_);
-                uint32_t d = site.target() - (A + p + 1 + wordSize_);
-                if (wordSize_ == 2) {
+                const uint32_t w = nearJumpWidth(fx, wordSize_);
+                uint8_t* f = site.field(p, 1 + w);
+                uint32_t d = site.target() - (A + p + 1 + w);
+                if (w == 2) {
                     f[1] = uint8_t(d);
                     f[2] = uint8_t(d >> 8);
                 } else {

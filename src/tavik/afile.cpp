@@ -122,6 +122,7 @@ char TAFile::moveNextChar(bool skipControlChars) {
                 return '\0';
             }
         } else if (ch == '/' && charAt(CurChar + 1) == '*') {
+            const uint32_t openChar = CurChar, openLine = CurLine, openCol = CurLineChar;
             uint32_t p = CurChar + 2;
             CurLineChar += 2;
             for (;;) {
@@ -141,9 +142,12 @@ char TAFile::moveNextChar(bool skipControlChars) {
             }
             CurChar = p;
             if (CurChar > F_FileLength) {
-                CurChar = F_FileLength + 1;
-                ++F_TotalLines;
-                return '\0';
+                // Whatever follows the opening would be lost without a word.
+                CurChar = openChar;
+                CurLine = openLine;
+                CurLineChar = openCol;
+                if (!Log) throw EAbort();
+                Log->FatalError("[1142] Comment not closed", true, openChar, openLine, openCol, this);
             }
         }
         ch = charAt(CurChar);
@@ -173,6 +177,49 @@ uint32_t TAFile::columnBefore(uint32_t lf) {
         F_LFPrevColumn = start >= 1 ? lf - start : lf - 1;
     }
     return F_LFPrevColumn;
+}
+
+char TAFile::moveNextRawChar() {
+    if (CurChar > F_FileLength) {
+        ++F_TotalLines;
+        return '\0';
+    }
+    ++CurChar;
+    ++CurLineChar;
+    if (CurChar > F_FileLength) {
+        ++F_TotalLines;
+        return '\0';
+    }
+    const char ch = charAt(CurChar);
+    if (ch == '\n') {
+        ++CurLine;
+        CurLineChar = 1;
+        ++F_TotalLines;
+    }
+    return ch;
+}
+
+std::string TAFile::readLiteral(char quote) {
+    const uint32_t openChar = CurChar, openLine = CurLine, openCol = CurLineChar;
+    std::string s;
+    for (;;) {
+        char c = moveNextRawChar();
+        if (c == quote) return s;
+        if (c == '\\') {
+            c = moveNextRawChar();
+            if (c == 'n') c = '\n';
+            else if (c == 'r') c = '\r';
+            else if (c == 't') c = '\t';
+        }
+        if (c == '\0' && CurChar > F_FileLength) {
+            CurChar = openChar;
+            CurLine = openLine;
+            CurLineChar = openCol;
+            if (!Log) throw EAbort();
+            Log->FatalError("[1141] String literal not closed", true, openChar, openLine, openCol, this);
+        }
+        s += c;
+    }
 }
 
 char TAFile::movePrevChar() {

@@ -26,6 +26,10 @@ public:
     void restore();
 
     char moveNextChar(bool skipControlChars);
+    // The bytes of the quoted literal whose opening quote is current, up to
+    // the closing quote, escapes resolved; the cursor ends on that quote. No
+    // comment opens inside a literal. A literal the text ends in is fatal.
+    std::string readLiteral(char quote);
     char movePrevChar();
     char movePrevCharEx(bool skipControlChars);
     void moveToChar(char c);
@@ -77,6 +81,8 @@ private:
     // that stepping back over it restores that column without a search.
     uint32_t F_LFPos = 0;
     uint32_t F_LFPrevColumn = 0;
+
+    char moveNextRawChar();
 };
 
 // Packs up to four bytes of str into a number, the first in the lowest byte.

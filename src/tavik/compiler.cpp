@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <string_view>
+#include <utility>
 
 #include "afile.h"
 #include "classes/const_manager.h"
@@ -28,6 +30,12 @@ std::string upperAscii(std::string s) {
         if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
     return s;
 }
+
+// Instructions without operands that push or pop, and the bytes they move
+// the stack by.
+const std::pair<std::string_view, int32_t> kStackEmits[] = {
+    {"pushad", 32}, {"popad", -32}, {"pushfd", 4}, {"popfd", -4}, {"pushfq", 8}, {"popfq", -8},
+};
 
 // Bytes a push or pop of the operand moves the stack by: a value in memory
 // whole words (a part word is pushed zero-extended), anything else one word
@@ -379,17 +387,49 @@ void TCompiler::clearLastRet(const TFunction* fn) {
 
 // ---- instructions ----
 
+// Does an operand stand after the mnemonic just read? A value always is
+// one; a word or register only on the mnemonic's own line, since without a
+// ";" the next line may begin the next statement.
+bool TCompiler::operandFollows() {
+    const uint32_t line = F_CurFile->CurLine;
+    switch (F_CurFile->peekNextToken()) {
+    case ttNumber:
+    case ttFloat:
+    case ttAnsiString:
+    case ttWideString:
+    case ttBaseExp:
+    case ttSTreg:
+    case ttXMMreg: return true;
+    case ttSymbol: {
+        const std::string& s = F_PeekToken->F_String;
+        return s == "," || s == "@";
+    }
+    case ttRegister:
+    case ttSegment: return F_CurFile->F_LPLine == line;
+    case ttIdent: return F_PeekToken->F_Keyword == keyNone && F_CurFile->F_LPLine == line;
+    default: return false;
+    }
+}
+
 void TCompiler::instructionLine() {
     const PInstruction row = TTavAssembler::opcodeLookup(lowerAscii(F_CurToken->F_String));
     if (!row) Log->FatalError("[9000] Unexpected " + F_CurToken->getTokenStr());
     if (row->group == igRET) retTriggered(F_CurFunc);
 
     if (row->maxpar == 0) {
+        // What stands after it on its statement would be dropped without a word.
+        if (operandFollows()) {
+            const std::string what = F_PeekToken->getTokenStr();
+            F_CurFile->peekNextRealChar(true);
+            F_CurFile->commitPeekPosition();  // the message points at the operand
+            Log->FatalError("[9998] " + TTavAssembler::errorCodeToString(asmTooManyParams) + " " + what);
+        }
         const uint32_t code = F_Assembler.assemble(row);
         if (code != asmOK) {
             F_Assembler.popCode();
             Log->FatalError("[9998] " + TTavAssembler::errorCodeToString(code));
         }
+        trackPushDepth(F_CurFunc, row, nullptr);
         appendInstruction(F_CurFunc, row);
         return;
     }
@@ -426,6 +466,12 @@ void TCompiler::trackPushDepth(PFunction fn, PInstruction row, const TOperand* o
         break;
     case igPOP:
         if (op1) fn->LocalOffset -= stackBytes(op1);
+        break;
+    case igEMIT:
+        // The pushes and pops of all registers or of the flags: their size
+        // is the instruction's own, whatever the bit mode.
+        for (const auto& [name, bytes] : kStackEmits)
+            if (row->name == name) fn->LocalOffset += static_cast<uint32_t>(bytes);
         break;
     case igCALL:
         // A called procedure of ours removes its own parameters; through a
@@ -560,7 +606,8 @@ POperand TCompiler::moveNextOperand(bool first, bool regLblRef) {
     case ttNumber: {
         const int64_t v = tk->F_Integer;
         if (F_CurFile->peekNextRealChar(true) != ':') {
-            op->setImm(static_cast<int32_t>(static_cast<uint32_t>(v)), 4);
+            op->setImm(0, 4);
+            op->value = v;  // whole: the encoder checks it against its field
             break;
         }
         // segment:offset; the offset cannot be a far form again.
@@ -634,7 +681,8 @@ POperand TCompiler::moveNextOperand(bool first, bool regLblRef) {
         case itConst: {
             auto* c = static_cast<PConst>(tk->F_Pointer);
             if (c->type_ == ctValue) {
-                op->setImm(static_cast<int32_t>(static_cast<uint32_t>(c->int_)), ptrSize);
+                op->setImm(0, ptrSize);
+                op->value = c->int_;
             } else {
                 c->active = 1;
                 op->setPointer(otConst, F_CurFunc, c);

@@ -99,6 +99,7 @@ public:
 private:
     void readHeader();
     void instructionLine();
+    bool operandFollows();
     void defineLabel();
     void dispatchKeyword();
     // Bytes of an encoded instruction go to fn; the mark follows the row.

@@ -109,7 +109,7 @@ void TOperand::setImm(int32_t value_, uint32_t size_)
     setNull();
     hint = otImm;
     displacement = 0;
-    value = static_cast<int64_t>(static_cast<uint32_t>(value_));
+    value = value_;
     size = size_;
 }
 

@@ -7,6 +7,28 @@
 
 using namespace tavasm;
 
+namespace {
+std::string g_RangeText;  // the last immediate refused for its range
+}
+
+uint32_t TTavAssembler::checkRange(const TOperand* imm, int64_t lo, int64_t hi)
+{
+    if (imm->value >= lo && imm->value <= hi) return asmOK;
+    g_RangeText = "Value " + std::to_string(imm->value) + " out of range " + std::to_string(lo) + ".." +
+                  std::to_string(hi);
+    return asmValueOutOfRange;
+}
+
+uint32_t TTavAssembler::checkImm(const TOperand* imm, uint32_t n)
+{
+    switch (n) {
+    case 1: return checkRange(imm, -128, 255);
+    case 2: return checkRange(imm, -32768, 65535);
+    case 4: return checkRange(imm, INT32_MIN, UINT32_MAX);
+    default: return asmOK;
+    }
+}
+
 std::string TTavAssembler::errorCodeToString(uint32_t code)
 {
     switch (code) {
@@ -24,6 +46,8 @@ std::string TTavAssembler::errorCodeToString(uint32_t code)
     case asmUnknownInstruction: return "Unknown instruction";
     case asmInstructionRequired: return "Instruction required!";
     case asmUsageNotSupported: return "Instruction usage is not supported!";
+    case asmValueOutOfRange: return g_RangeText;
+    case asmNoQwordForm: return "No qword form of this instruction!";
     default: return "";
     }
 }

@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -20,6 +21,8 @@ enum : uint32_t {
     asmTooManyParams = 0x1011,
     asmTypeMismatch = 0x1012,
     asmNotInMode = 0x1013,
+    asmValueOutOfRange = 0x1014,  // the text names the value and the range
+    asmNoQwordForm = 0x1015,
     asmUnknownInstruction = 0x10000000,
     asmInstructionRequired = 0x10000001,
     asmUsageNotSupported = 0x10000002,
@@ -43,6 +46,12 @@ public:
 
     static uint8_t B(uint32_t op, uint32_t n);  // byte n (1 = most significant) of a packed opcode
     static bool isImm8(uint32_t width, int64_t value);
+    // asmOK when the immediate lies in lo..hi, else asmValueOutOfRange with
+    // the value and the range kept for errorCodeToString.
+    static uint32_t checkRange(const TOperand* imm, int64_t lo, int64_t hi);
+    // An immediate for a field of n bytes (1, 2 or 4; 8 takes any value),
+    // read as a signed or an unsigned number.
+    static uint32_t checkImm(const TOperand* imm, uint32_t n);
 
     void emitMOD(uint8_t mod, uint8_t reg, uint8_t rm);
     void emitSIB(uint8_t scale, uint8_t index, uint8_t base);
@@ -78,6 +87,7 @@ private:
 
     uint32_t doEMIT(PInstruction row, POperand p1);
     uint32_t doALU(PInstruction row, POperand p1, POperand p2);
+    uint32_t aluQword(PInstruction row, POperand p1, POperand p2);
     uint32_t doLEA(POperand p1, POperand p2);
     uint32_t doPUSHPOP(PInstruction row, POperand p1);
     uint32_t doCALL(POperand p1);
@@ -104,6 +114,8 @@ private:
     uint32_t popVar(PInstruction row, POperand op);
     uint32_t pushMem(PInstruction row, POperand op);
     uint32_t popMem(PInstruction row, POperand op);
+    uint32_t popRemainder(const TOperand* op, uint32_t s, const std::function<uint32_t()>& popWord,
+                          const std::function<TOperand(uint32_t, uint32_t, uint32_t)>& part);
     uint32_t pushMemRef(POperand op);
     uint32_t xchgTop(TRegister r);
     uint32_t movVarImm(POperand var, POperand imm);

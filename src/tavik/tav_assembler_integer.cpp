@@ -10,6 +10,7 @@ uint32_t TTavAssembler::doEMIT(PInstruction row, POperand p1)
     uint32_t op = row->opcode1;
     if (row->flags & IF_EMITIMM) {
         if (!isImm(p1)) return asmOperand1Invalid;
+        if (uint32_t r = checkRange(p1, 0, 255)) return r;  // the vector number
         addByte(B(op, 1));
         addByte(uint8_t(p1->value));
         return asmOK;
@@ -26,6 +27,7 @@ uint32_t TTavAssembler::doALU(PInstruction row, POperand p1, POperand p2)
 {
     uint8_t base = B(row->opcode1, 1);
     uint8_t digit = row->opcode_r;
+    if ((isMem(p1) || p1->hint == otVar) && p1->size == 8 && isImm(p2)) return aluQword(row, p1, p2);
     if (isReg(p1)) {
         uint32_t sz = regClass(p1->reg_base);
         if (isReg(p2)) {
@@ -36,6 +38,7 @@ uint32_t TTavAssembler::doALU(PInstruction row, POperand p1, POperand p2)
             return asmOK;
         }
         if (isImm(p2)) {
+            if (uint32_t r = checkImm(p2, sz)) return r;
             if (sz == 1) {
                 if (regNum(p1->reg_base) == 0) {
                     addByte(uint8_t(digit * 8 + 4));
@@ -83,6 +86,7 @@ uint32_t TTavAssembler::doALU(PInstruction row, POperand p1, POperand p2)
             if (p1->size == 0) p1->size = 4;
             uint32_t sz = p1->size > 4 ? 4 : p1->size;
             if (sz == 3) return asmSizeMismatch;
+            if (uint32_t r = checkImm(p2, sz)) return r;
             addPrefixFor(sz);
             addByte(sz == 1 ? 0x80 : 0x81);
             uint32_t r = emitModRM(digit, p1);
@@ -96,6 +100,7 @@ uint32_t TTavAssembler::doALU(PInstruction row, POperand p1, POperand p2)
         if (isImm(p2)) {
             uint32_t vs = p1->size;
             if (vs == 0) return asmSizeMismatch;  // no width for the immediate
+            if (uint32_t r = checkImm(p2, vs > 4 ? 4 : vs)) return r;
             uint32_t width = (vs == 1 || isImm8(vs, p2->value)) ? 1 : (vs > 4 ? 4 : vs);
             if (width == 3) return asmSizeMismatch;
             addPrefixFor(vs > 4 ? 4 : vs);
@@ -110,6 +115,24 @@ uint32_t TTavAssembler::doALU(PInstruction row, POperand p1, POperand p2)
         return asmSizeMismatch;
     }
     return asmUsageNotSupported;
+}
+
+// A qword destination as two dword operations, the low dword first; the
+// high one of add and sub takes the carry or borrow (adc, sbb). cmp cannot
+// be split: the flags of its high half would ignore the low one.
+uint32_t TTavAssembler::aluQword(PInstruction row, POperand p1, POperand p2)
+{
+    const uint8_t digit = row->opcode_r;
+    if (digit == 7) return asmNoQwordForm;
+    TOperand lo = *p1, hi = *p1, loImm = *p2, hiImm = *p2;
+    lo.size = hi.size = 4;
+    hi.displacement = int32_t(uint32_t(p1->displacement) + 4);
+    loImm.value = int64_t(uint32_t(p2->value));
+    hiImm.value = int64_t(uint32_t(uint64_t(p2->value) >> 32));
+    if (uint32_t r = doALU(row, &lo, &loImm)) return r;
+    if (digit == 0) return inner("adc", &hi, &hiImm);
+    if (digit == 5) return inner("sbb", &hi, &hiImm);
+    return doALU(row, &hi, &hiImm);
 }
 
 uint32_t TTavAssembler::doLEA(POperand p1, POperand p2)
@@ -132,8 +155,8 @@ uint32_t TTavAssembler::doRET(POperand p1)
         return asmOK;
     }
     if (!isImm(p1)) return asmOperand1Invalid;
+    if (uint32_t r = checkRange(p1, 0, 0xFFFF)) return r;  // the count has two bytes
     uint64_t n = uint64_t(p1->value);
-    if (n > 0xFFFF) return asmOperand1Invalid;  // the count has two bytes
     if (n == 0) {
         addByte(0xC3);
         return asmOK;
@@ -156,6 +179,7 @@ uint32_t TTavAssembler::doTEST(POperand p1, POperand p2)
     }
     if (isReg(p1) && isImm(p2) && regNum(p1->reg_base) == 0) {
         uint32_t sz = regClass(p1->reg_base);
+        if (uint32_t r = checkImm(p2, sz)) return r;
         addPrefixFor(sz);
         addByte(sz == 1 ? 0xA8 : 0xA9);
         addBytes(uint32_t(p2->value), sz);
@@ -166,6 +190,7 @@ uint32_t TTavAssembler::doTEST(POperand p1, POperand p2)
         uint32_t sz = isReg(p1) ? regClass(p1->reg_base) : p1->size;
         if (sz > 4) sz = p1->size = 4;
         if (sz == 3) return asmSizeMismatch;
+        if (uint32_t r = checkImm(p2, sz)) return r;
         addPrefixFor(sz);
         addByte(sz == 1 ? 0xF6 : 0xF7);
         uint32_t r = emitModRM(0, p1);
@@ -188,6 +213,8 @@ uint32_t TTavAssembler::doROT(PInstruction row, POperand p1, POperand p2)
 {
     bool byCL = isReg(p2) && p2->reg_base == REG_CL;
     if (!isRM(p1) || !(isImm(p2) || byCL)) return asmInvalidOperands;
+    if (isImm(p2))
+        if (uint32_t r = checkImm(p2, 1)) return r;  // the count has one byte
     uint32_t sz = isReg(p1) ? regClass(p1->reg_base) : p1->size;
     bool one = isImm(p2) && p2->value == 1;
     uint8_t op = (isImm(p2) && !one) ? 0xC0 : 0xD0;
@@ -216,6 +243,7 @@ uint32_t TTavAssembler::doBT(PInstruction row, POperand p1, POperand p2)
     }
     if (isImm(p2)) {
         if (sz != 2 && sz != 4) return asmSizeMismatch;
+        if (uint32_t r = checkImm(p2, 1)) return r;  // the bit number has one byte
         addPrefixFor(sz);
         addOpcode(row->opcode2);
         uint32_t r = emitModRM(row->opcode_r, p1);
@@ -237,7 +265,19 @@ uint32_t TTavAssembler::doRM_S(PInstruction row, POperand p1)
 
 uint32_t TTavAssembler::doINCDEC(PInstruction row, POperand p1)
 {
-    if (isMem(p1)) return asmUsageNotSupported;
+    if (isMem(p1) || p1->hint == otVar) {
+        // FE /digit for a byte, FF /digit for a word or dword.
+        if (isMem(p1) && p1->size == 0) p1->size = 4;
+        const uint32_t sz = p1->size;
+        if (sz == 8) return asmNoQwordForm;  // the carry out of the low dword would be lost
+        if (sz != 1 && sz != 2 && sz != 4) return asmSizeMismatch;
+        addPrefixFor(sz);
+        addByte(uint8_t(B(row->opcode2, 4) + (sz == 1 ? 0 : 1)));
+        if (isMem(p1)) return emitModRM(row->opcode_r, p1);
+        varModRM(row->opcode_r);
+        placeholder(ftVar, p1, 0, p1->data, addrSize(), uint32_t(p1->displacement));
+        return asmOK;
+    }
     if (!isReg(p1)) return asmInvalidOperands;
     uint32_t sz = regClass(p1->reg_base);
     addPrefixFor(sz);
@@ -323,6 +363,7 @@ uint32_t TTavAssembler::doIMUL(POperand p1, POperand p2, POperand p3)
     if (sz == 1) return asmOperand1Invalid;
     uint32_t s2 = isReg(rm) ? regClass(rm->reg_base) : rm->size;
     if (s2 != 0 && s2 != sz) return asmSizeMismatch;
+    if (uint32_t r = checkImm(imm, sz)) return r;
     bool short8 = isImm8(sz, imm->value);
     uint32_t r = emitX86RM(short8 ? 0x6B : 0x69, needs66(sz), 0, rm, r1);
     if (r) return r;

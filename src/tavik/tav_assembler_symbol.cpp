@@ -126,6 +126,7 @@ uint32_t TTavAssembler::doPUSHPOP(PInstruction row, POperand p1)
         return asmOK;
     case otImm:
         if (!push) return asmInvalidOperands;
+        if (uint32_t r = checkImm(p1, ptrSize > 4 ? 4 : ptrSize)) return r;
         if (isImm8(ptrSize, p1->value)) {
             addByte(0x6A);
             addBytes(uint32_t(p1->value), 1);
@@ -216,8 +217,8 @@ uint32_t TTavAssembler::pushVar(PInstruction row, POperand op)
     return asmOK;
 }
 
-// The reverse of pushVar: the lowest word first, then the remainder word,
-// whose bytes are stored from the accumulator.
+// The reverse of pushVar: the lowest word first, then the slot of the
+// remainder (popRemainder).
 uint32_t TTavAssembler::popVar(PInstruction row, POperand op)
 {
     const uint32_t P = ptrSize;
@@ -232,23 +233,62 @@ uint32_t TTavAssembler::popVar(PInstruction row, POperand op)
         varModRM(row->opcode_r);
         placeholder(ftVar, op, 0, op->data, A, w + d);
     }
-    if (rem) {
-        addByte(uint8_t(0x58 + regNum(acc())));  // pop eax
-        if (rem == 1) {
-            addByte(0xA2);  // mov [var + s - 1], al
-            placeholder(ftVar, op, 0, op->data, A, s + d - 1);
-        } else {
-            addByte(0x66), addByte(0xA3);  // mov [var + s - rem], ax
-            placeholder(ftVar, op, 0, op->data, A, s + d - rem);
-            if (rem == 3) {
-                static const uint8_t shr16[3] = {0xC1, 0xE8, 0x10};  // shr eax, 16
-                addBytes(shr16, 3);
-                addByte(0xA2);  // mov [var + s - 1], al
-                placeholder(ftVar, op, 0, op->data, A, s + d - 1);
-            }
-        }
+    if (!rem) return asmOK;
+    auto part = [&](uint32_t ofs, uint32_t size, uint32_t) {
+        TOperand t = *op;
+        t.size = size;
+        t.displacement = int32_t(d + ofs);
+        return t;
+    };
+    auto popWord = [&]() {
+        addByte(0x66);
+        addByte(B(row->opcode2, 4));
+        varModRM(row->opcode_r);
+        placeholder(ftVar, op, 0, op->data, A, s + d - 2);
+        return asmOK;
+    };
+    return popRemainder(op, s, popWord, part);
+}
+
+// The slot that holds the last rem (1 to 3) bytes of a pop destination of
+// size s, as pushVar and pushMem push it: the value in its low bytes. It is
+// taken off the stack whole, and no register or flag changes: a word is
+// popped with 66 8F and the other two bytes dropped with lea; a byte or
+// three go through a scratch register that is saved and restored around
+// them. A 16-bit slot holds a byte only, and 16-bit code has no lea
+// through sp: refused there.
+uint32_t TTavAssembler::popRemainder(const TOperand* op, uint32_t s,
+                                     const std::function<uint32_t()>& popWord,
+                                     const std::function<TOperand(uint32_t, uint32_t, uint32_t)>& part)
+{
+    const uint32_t rem = s % ptrSize;
+    if (bits() == 16) return asmUsageNotSupported;
+    uint32_t r;
+    TOperand sp = regOp(REG_ESP);
+    auto drop = [&](int32_t n) {
+        TOperand slot = stackOp(n, 4);
+        return inner("lea", &sp, &slot);
+    };
+    if (rem == 2) {
+        if ((r = popWord())) return r;
+        return drop(2);
     }
-    return asmOK;
+    // The first of eax, ecx, edx, ebx that the destination does not use.
+    uint8_t n = 0;
+    while (n < 3 && op->hint == otMem &&
+           ((op->reg_count >= 1 && regNum(op->reg_base) == n) || (op->reg_count == 2 && regNum(op->reg_index) == n)))
+        ++n;
+    TOperand save = regOp(TRegister(REG_EAX + n)), low = regOp(TRegister(REG_AL + n)),
+             word = regOp(TRegister(REG_AX + n));
+    if ((r = inner("push", &save))) return r;
+    if (rem == 3) {
+        TOperand src = stackOp(4, 2), dst = part(s - 3, 2, 4);
+        if ((r = inner("mov", &word, &src)) || (r = inner("mov", &dst, &word))) return r;
+    }
+    TOperand src = stackOp(rem == 3 ? 6 : 4, 1), dst = part(s - 1, 1, 4);
+    if ((r = inner("mov", &low, &src)) || (r = inner("mov", &dst, &low))) return r;
+    if ((r = inner("pop", &save))) return r;
+    return drop(4);
 }
 
 // Exchanges register r with the word on top of the stack. 16-bit addressing
@@ -368,7 +408,6 @@ uint32_t TTavAssembler::popMem(PInstruction row, POperand op)
         t.displacement = int32_t(op->displacement + ofs + (esp ? int64_t(total) - popped : 0));
         return t;
     };
-    if (rem && usesAcc(op)) return asmUsageNotSupported;  // the remainder passes through eax
     uint32_t r;
     for (uint32_t w = 0; w < s - rem; w += P) {
         popped += P;
@@ -376,25 +415,21 @@ uint32_t TTavAssembler::popMem(PInstruction row, POperand op)
         addByte(B(row->opcode2, 4));
         if ((r = emitModRM(row->opcode_r, &t))) return r;
     }
-    if (rem) {
-        TOperand a = regOp(acc()), al = regOp(REG_AL), ax = regOp(REG_AX);
-        if ((r = inner("pop", &a))) return r;
-        popped += P;
-        if (rem == 1) {
-            TOperand dst = at(s - 1, 1);
-            if ((r = inner("mov", &dst, &al))) return r;
-        } else {
-            TOperand dst = at(s - rem, 2);
-            if ((r = inner("mov", &dst, &ax))) return r;
-            if (rem == 3) {
-                TOperand sixteen = immOp(16, 4);
-                if ((r = inner("shr", &a, &sixteen))) return r;
-                TOperand hi = at(s - 1, 1);
-                if ((r = inner("mov", &hi, &al))) return r;
-            }
-        }
-    }
-    return asmOK;
+    if (!rem) return asmOK;
+    // extra: bytes pushed on top of the slot when the part is written.
+    auto part = [&](uint32_t ofs, uint32_t size, uint32_t extra) {
+        TOperand t = at(ofs, size);
+        if (esp) t.displacement += int32_t(extra);
+        return t;
+    };
+    auto popWord = [&]() {
+        popped += 2;
+        TOperand t = at(s - 2, 2);
+        addByte(0x66);
+        addByte(B(row->opcode2, 4));
+        return emitModRM(row->opcode_r, &t);
+    };
+    return popRemainder(op, s, popWord, part);
 }
 
 uint32_t TTavAssembler::pushMemRef(POperand op)
@@ -442,6 +477,7 @@ uint32_t TTavAssembler::movVarImm(POperand var, POperand imm)
         return asmOK;
     }
     if (vs != 1 && vs != 2 && vs != 4) return asmSizeMismatch;
+    if (uint32_t r = checkImm(imm, vs)) return r;
     addPrefixFor(vs);
     addByte(vs == 1 ? 0xC6 : 0xC7);
     varModRM(0);
@@ -507,6 +543,7 @@ uint32_t TTavAssembler::movMemImm(POperand mem, POperand imm)
         return asmOK;
     }
     if (s != 1 && s != 2 && s != 4) return asmSizeMismatch;
+    if (uint32_t r = checkImm(imm, s)) return r;
     addPrefixFor(s);
     addByte(s == 1 ? 0xC6 : 0xC7);
     if ((r = emitModRM(0, mem))) return r;
@@ -573,6 +610,7 @@ uint32_t TTavAssembler::doMOV(POperand p1, POperand p2)
             addByte(rs == 1 ? 0x8A : 0x8B);
             return emitModRM(n, p2);
         case otImm:
+            if (uint32_t r = checkImm(p2, rs)) return r;
             addPrefixFor(rs);
             addByte(uint8_t((rs == 1 ? 0xB0 : 0xB8) + n));
             addBytes(uint32_t(p2->value), rs);

@@ -136,6 +136,8 @@ uint32_t TTavAssembler::doSSE(PInstruction row, POperand p1, POperand p2)
     if ((need1 == IF_XMM && (f & MX) == MX) || (need2 == IF_XMM && (g & MX) == MX)) prefix = 0x66;
 
     const bool imm = need2 == IF_IMM8;
+    if (imm)
+        if (uint32_t r = checkImm(p2, 1)) return r;
     const uint32_t op = imm ? row->opcode2 : row->opcode1;
     if (uint8_t b1 = B(op, 1) | prefix) addByte(b1);
     addByte(B(op, 2));

@@ -150,20 +150,8 @@ TTavToken readHex(TAFile* f, TCurrentToken* tok) {
     return tok->setInteger(static_cast<int32_t>(ptrSize), text, static_cast<int64_t>(v));
 }
 
-TTavToken readLiteral(TAFile* f, TCurrentToken* tok, char quote) {
-    std::string s;
-    for (;;) {
-        char c = f->moveNextChar(false);
-        if (c == '\0' || c == quote) break;
-        if (c == '\\') {
-            c = f->moveNextChar(false);
-            if (c == '\0') break;
-            if (c == 'n') c = '\n';
-            else if (c == 'r') c = '\r';
-            else if (c == 't') c = '\t';
-        }
-        s += c;
-    }
+TTavToken literalToken(TAFile* f, TCurrentToken* tok, char quote) {
+    std::string s = f->readLiteral(quote);
     return tok->setText(s, quote == '\'' ? ttAnsiString : ttWideString);
 }
 
@@ -358,7 +346,7 @@ TTavToken TAFile::setNextToken(TCurrentToken* token) {
         token->setNull();
         return token->F_Type;
     }
-    if (ch == '\'' || ch == '"') return readLiteral(this, token, ch);
+    if (ch == '\'' || ch == '"') return literalToken(this, token, ch);
     if (ch == '$') return dollarForm(this, token);
     if (ch == '-') {
         if (!isDigit(peekNextRealChar(false))) return token->setSymbol('-');

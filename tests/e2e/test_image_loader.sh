@@ -105,7 +105,7 @@ dword v = 5;
 function get { mov eax, v; }
 exports get;
 mov eax, 1;
-retn 12;
+ret 12;
 TAV
 "$tavik" norel.tav -nopause </dev/null >norel.log 2>&1
 rc=$?
@@ -207,7 +207,7 @@ function Bcd { GetCurrentProcessId(); mov eax, v; }
 function efghi { mov eax, 'x'; }
 exports a, Bcd, efghi;
 mov eax, 1;
-retn 12;
+ret 12;
 TAV
 cat >aligned.py <<'PY'
 # The directories, import hint/name entries and resource entries of one
@@ -256,7 +256,7 @@ PY
 exports_of() {
   { echo "program pe32_dll '$1';"
     for ((i = 0; i < $2; i++)); do echo "function E$i { mov eax, $i; } exports E$i;"; done
-    echo "mov eax, 1; retn 12;"; } >"$1.tav"
+    echo "mov eax, 1; ret 12;"; } >"$1.tav"
 }
 exports_of most 65535
 if build most dll; then

@@ -136,7 +136,7 @@ imports('kernel32.dll') { function lstrlenA(dword s): dword; }
 function delta { lstrlenA('four'); }
 exports alpha, Beta, gamma, delta;
 mov eax, 1;
-retn 12;
+ret 12;
 TAV
 cat >client.tav <<'TAV'
 program pe32_cui 'client';
@@ -338,6 +338,8 @@ cp "$src/examples/greetlib.tav" "$src/examples/greet.tav" .
 if build greetlib dll && build greet; then
   pecheck greetlib.dll <<'PY'
 assert sorted(s.name for s in pe.DIRECTORY_ENTRY_EXPORT.symbols) == [b'Greeting', b'TextLength']
+# The entry returns with its three parameters taken off: ret 12.
+assert pe.get_data(pe.OPTIONAL_HEADER.AddressOfEntryPoint, 8).hex() == 'b801000000c20c00'
 PY
   if [ $have_wine = 1 ]; then
     runexe greet

@@ -153,8 +153,10 @@ TEST_F(DirectiveTest, ConditionalSections) {
         {"#ifdef else: #echo A #else #echo B #end", {"B"}},
         // Skipped text is never resolved: no built-in runs, no macro expands.
         {"#if 0 == 1: #ord(nonsense) #sizeof 5 #tokentype #end #echo A", {"A"}},
-        // A "#" inside a string of a skipped section still opens a word.
-        {"#if 0 == 1: #echo '#if' #end #echo B #end #echo C", {"C"}},
+        // A literal of a skipped section is text: no word opens and no comment.
+        {"#if 0 == 1: #echo '#end' #end #echo B", {"B"}},
+        {"#if 0 == 1: #echo 'http://x' #end #echo B", {"B"}},
+        {"#if 0 == 1: #echo \"/*\" #end #echo B #echo '*/'", {"B", "*/"}},
         // Comments in a skipped section hide what they hold.
         {"#if 0 == 1: // #end\n /* #end */ #echo A #end #echo B", {"B"}},
     };

@@ -488,9 +488,13 @@ TEST_F(EncoderDiff, SequencesAgainstBinutils)
     g.add("push", {m(7, 0, {REG_ESP})},
           "push 0; push eax; mov al, BYTE PTR [esp+14]; mov BYTE PTR [esp+6], al; mov ax, WORD PTR [esp+12]; "
           "mov WORD PTR [esp+4], ax; pop eax; push DWORD PTR [esp+4]");
-    g.add("pop", {m(6, 0, {REG_ESP})}, "pop DWORD PTR [esp+4]; pop eax; mov WORD PTR [esp+4], ax");
-    g.add("pop", {m(3, 0, {REG_EBX})}, "pop eax; mov WORD PTR [ebx], ax; shr eax, 16; mov BYTE PTR [ebx+2], al");
-    g.add("pop", {m(5, 0, {REG_EBX})}, "pop DWORD PTR [ebx]; pop eax; mov BYTE PTR [ebx+4], al");
+    g.add("pop", {m(6, 0, {REG_ESP})}, "pop DWORD PTR [esp+4]; pop WORD PTR [esp+6]; lea esp, [esp+2]");
+    g.add("pop", {m(3, 0, {REG_EBX})},
+          "push eax; mov ax, WORD PTR [esp+4]; mov WORD PTR [ebx], ax; mov al, BYTE PTR [esp+6]; "
+          "mov BYTE PTR [ebx+2], al; pop eax; lea esp, [esp+4]");
+    g.add("pop", {m(5, 0, {REG_EBX})},
+          "pop DWORD PTR [ebx]; push eax; mov al, BYTE PTR [esp+4]; mov BYTE PTR [ebx+4], al; pop eax; "
+          "lea esp, [esp+4]");
     g.add("mov", {m(4, 0, {REG_EBX}), m(4, 4, {REG_ESI})}, "push DWORD PTR [esi+4]; pop DWORD PTR [ebx]");
     g.add("mov", {m(8, 0, {REG_ESP}), m(8, 8, {REG_ESP})},
           "push DWORD PTR [esp+12]; push DWORD PTR [esp+12]; pop DWORD PTR [esp+4]; pop DWORD PTR [esp+4]");
@@ -504,7 +508,6 @@ TEST_F(EncoderDiff, SequencesAgainstBinutils)
     g16.add("push", {m(4, 0, {REG_BX})}, "push WORD PTR [bx+2]; push WORD PTR [bx]");
     g16.add("pop", {m(4, 2, {REG_SI})}, "pop WORD PTR [si+2]; pop WORD PTR [si+4]");
     g16.add("push", {m(1, 0, {REG_DI})}, "push ax; movzx ax, BYTE PTR [di]; push bp; mov bp, sp; xchg WORD PTR [bp+2], ax; pop bp");
-    g16.add("pop", {m(3, 0, {REG_BX})}, "pop WORD PTR [bx]; pop ax; mov BYTE PTR [bx+2], al");
     g16.add("mov", {m(8, 0, {REG_BX}), Opnd{I(7), ""}}, "mov DWORD PTR [bx], 7; mov DWORD PTR [bx+4], 0");
     run(16, g16.cases, 4, 8);
 }
@@ -534,9 +537,11 @@ TEST_F(EncoderDiff, VariableFormsAgainstBinutils)
           "push 0; push eax; mov al, BYTE PTR ds:0; mov BYTE PTR [esp+6], al; mov ax, WORD PTR ds:0; "
           "mov WORD PTR [esp+4], ax; pop eax");
     g.add("pop", {var(q, 8)}, "pop DWORD PTR ds:0; pop DWORD PTR ds:0");
-    g.add("pop", {var(six, 6)}, "pop DWORD PTR ds:0; pop eax; mov WORD PTR ds:0, ax");
-    g.add("pop", {var(three, 3)}, "pop eax; mov WORD PTR ds:0, ax; shr eax, 16; mov BYTE PTR ds:0, al");
-    g.add("pop", {var(one, 1)}, "pop eax; mov BYTE PTR ds:0, al");
+    g.add("pop", {var(six, 6)}, "pop DWORD PTR ds:0; pop WORD PTR ds:0; lea esp, [esp+2]");
+    g.add("pop", {var(three, 3)},
+          "push eax; mov ax, WORD PTR [esp+4]; mov WORD PTR ds:0, ax; mov al, BYTE PTR [esp+6]; "
+          "mov BYTE PTR ds:0, al; pop eax; lea esp, [esp+4]");
+    g.add("pop", {var(one, 1)}, "push eax; mov al, BYTE PTR [esp+4]; mov BYTE PTR ds:0, al; pop eax; lea esp, [esp+4]");
     // Addresses are 4-byte placeholders, where as sees a zero that fits a byte.
     g.add("push", {var(d, 4, otVarRef)}, "push 0", true);
     g.add("push", {Opnd{lbl, ""}}, "push 0", true);
@@ -569,7 +574,6 @@ TEST_F(EncoderDiff, VariableFormsAgainstBinutils)
     g16.add("push", {var(d, 4)}, "push WORD PTR ds:0; push WORD PTR ds:0");
     g16.add("push", {var(three, 3)}, "push ax; movzx ax, BYTE PTR ds:0; push bp; mov bp, sp; xchg WORD PTR [bp+2], ax; pop bp; "
                                       "push WORD PTR ds:0");
-    g16.add("pop", {var(three, 3)}, "pop WORD PTR ds:0; pop ax; mov BYTE PTR ds:0, al");
     g16.add("mov", {var(q, 8), i(7)}, "mov DWORD PTR ds:0, 7; mov DWORD PTR ds:0, 0");
     g16.add("mov", {var(d, 4), i(7)}, "mov DWORD PTR ds:0, 7");
     g16.add("mov", {var(d, 4), r(REG_EAX)}, "mov DWORD PTR ds:0, eax");

@@ -60,7 +60,12 @@ TEST_F(EncoderFamilies, Integer32)
         {"inc", {R(REG_EAX)}, "40"},
         {"dec", {R(REG_CX)}, "66 49"},
         {"inc", {R(REG_AL)}, "FE C0"},
-        {"inc", {M(4, 0, 0, {REG_EAX})}, "error 10000002"},
+        {"inc", {M(4, 0, 0, {REG_EAX})}, "FF 00"},
+        {"dec", {M(1, 0, 0, {REG_ESI})}, "FE 0E"},
+        {"inc", {M(2, 8, 0, {REG_EBX})}, "66 FF 43 08"},
+        {"dec", {M(0, 0, 0, {REG_EBX})}, "FF 0B"},  // no size: a dword
+        {"inc", {M(8, 0, 0, {REG_EBX})}, "error 1015"},
+        {"dec", {M(3, 0, 0, {REG_EBX})}, "error 1001"},
         {"xchg", {R(REG_EAX), R(REG_ECX)}, "91"},
         {"xchg", {R(REG_ECX), R(REG_EDX)}, "87 D1"},
         {"xchg", {M(0, 0, 0, {REG_EAX}), R(REG_BL)}, "86 18"},
@@ -86,7 +91,8 @@ TEST_F(EncoderFamilies, Integer32)
         {"ret", {I(0)}, "C3"},  // not C2 00 00
         {"ret", {}, "error 1010"},
         {"ret", {R(REG_EAX)}, "error 1003"},
-        {"ret", {I(0x10000)}, "error 1003"},
+        {"ret", {I(0x10000)}, "error 1014"},
+        {"ret", {I(-1)}, "error 1014"},
         {"sete", {R(REG_AL)}, "0F 94 C0"},
         {"sete", {R(REG_EAX)}, "error 1003"},
         {"setne", {M(1, 0, 0, {REG_EBX})}, "0F 95 03"},
@@ -245,10 +251,13 @@ TEST_F(EncoderFamilies, PushPop)
         {"push", {M(3, 0, 0, {REG_EBX})}, "6A 00 50 8A 43 02 88 44 24 06 66 8B 03 66 89 44 24 04 58"},
         {"push", {M(3, 0, 0, {REG_EAX})}, "6A 00 51 8A 48 02 88 4C 24 06 66 8B 08 66 89 4C 24 04 59"},
         {"push", {M(5, 0, 0, {REG_ESP})}, "50 0F B6 44 24 08 87 04 24 FF 74 24 04"},
-        {"pop", {M(1, 0, 0, {REG_EBX})}, "58 88 03"},
-        {"pop", {M(2, 0, 0, {REG_EBX})}, "58 66 89 03"},
-        {"pop", {M(3, 0, 0, {REG_EBX})}, "58 66 89 03 C1 E8 10 88 43 02"},
-        {"pop", {M(6, 0, 0, {REG_ESP})}, "8F 44 24 04 58 66 89 44 24 04"},
+        // A remainder slot is taken whole; no register or flag changes.
+        {"pop", {M(1, 0, 0, {REG_EBX})}, "50 8A 44 24 04 88 03 58 8D 64 24 04"},
+        {"pop", {M(1, 0, 0, {REG_EAX})}, "51 8A 4C 24 04 88 08 59 8D 64 24 04"},  // ecx: eax is the address
+        {"pop", {M(1, 0, 0, {REG_EAX, REG_ECX})}, "52 8A 54 24 04 88 14 08 5A 8D 64 24 04"},
+        {"pop", {M(2, 0, 0, {REG_EBX})}, "66 8F 03 8D 64 24 02"},
+        {"pop", {M(3, 0, 0, {REG_EBX})}, "50 66 8B 44 24 04 66 89 03 8A 44 24 06 88 43 02 58 8D 64 24 04"},
+        {"pop", {M(6, 0, 0, {REG_ESP})}, "8F 44 24 04 66 8F 44 24 06 8D 64 24 02"},
     });
 }
 
@@ -482,13 +491,13 @@ TEST_F(EncoderFamilies, SetccInEveryMode)
     }
 }
 
-// A destination wider than a dword gets at most a dword immediate.
+// A destination wider than a dword: two dword operations, or a refusal.
 TEST_F(EncoderFamilies, NoImmediateWiderThanTheOpcodeForm)
 {
     check({
-        {"add", {M(8, 0, 0, {REG_EBX}), I(5)}, "81 03 05 00 00 00"},
+        {"add", {M(8, 0, 0, {REG_EBX}), I(5)}, "81 03 05 00 00 00 81 53 04 00 00 00 00"},
         {"test", {M(8, 0, 0, {REG_EBX}), I(5)}, "F7 03 05 00 00 00"},
-        {"mov", {M(8, 4, 0, {REG_EBX}), I(-2)}, "C7 43 04 FE FF FF FF C7 43 08 00 00 00 00"},
+        {"mov", {M(8, 4, 0, {REG_EBX}), I(-2)}, "C7 43 04 FE FF FF FF C7 43 08 FF FF FF FF"},
         {"mov", {M(10, 0, 0, {REG_EBX}), I(5)}, "error 1001"},
     });
 }

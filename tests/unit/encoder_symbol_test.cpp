@@ -115,13 +115,13 @@ TEST_F(EncoderSymbols, VariablesByValue)
            {{ftVar, 4, 4, 2, 16}, {ftVar, 14, 4, 0, 16}}, three);
     expect("push", {V(q, 8, 16)}, "FF 35 00 00 00 00 FF 35 00 00 00 00",
            {{ftVar, 2, 4, 20, 16}, {ftVar, 8, 4, 16, 16}}, q);
-    // Pops write the lowest word first and store a remainder.
+    // Pops write the lowest word first, then take the remainder's slot whole.
     expect("pop", {V(q, 8)}, "8F 05 00 00 00 00 8F 05 00 00 00 00", {{ftVar, 2, 4, 0, 16}, {ftVar, 8, 4, 4, 16}}, q);
-    expect("pop", {V(six, 6)}, "8F 05 00 00 00 00 58 66 A3 00 00 00 00", {{ftVar, 2, 4, 0, 16}, {ftVar, 9, 4, 4, 16}},
-           six);
-    expect("pop", {V(one, 1)}, "58 A2 00 00 00 00", {{ftVar, 2, 4, 0, 16}}, one);
-    expect("pop", {V(three, 3)}, "58 66 A3 00 00 00 00 C1 E8 10 A2 00 00 00 00",
-           {{ftVar, 3, 4, 0, 16}, {ftVar, 11, 4, 2, 16}}, three);
+    expect("pop", {V(six, 6)}, "8F 05 00 00 00 00 66 8F 05 00 00 00 00 8D 64 24 02",
+           {{ftVar, 2, 4, 0, 16}, {ftVar, 9, 4, 4, 16}}, six);
+    expect("pop", {V(one, 1)}, "50 8A 44 24 04 A2 00 00 00 00 58 8D 64 24 04", {{ftVar, 6, 4, 0, 16}}, one);
+    expect("pop", {V(three, 3)}, "50 66 8B 44 24 04 66 A3 00 00 00 00 8A 44 24 06 A2 00 00 00 00 58 8D 64 24 04",
+           {{ftVar, 8, 4, 0, 16}, {ftVar, 17, 4, 2, 16}}, three);
 }
 
 TEST_F(EncoderSymbols, MovesWithVariables)
@@ -134,7 +134,7 @@ TEST_F(EncoderSymbols, MovesWithVariables)
     expect("mov", {V(d, 4), I(7)}, "C7 05 00 00 00 00 07 00 00 00", {at2}, d);
     expect("mov", {V(w, 2), I(7)}, "66 C7 05 00 00 00 00 07 00", {at3}, w);
     expect("mov", {V(b, 1), I(7)}, "C6 05 00 00 00 00 07", {at2}, b);
-    expect("mov", {V(q, 8), I(-1)}, "C7 05 00 00 00 00 FF FF FF FF C7 05 00 00 00 00 00 00 00 00",
+    expect("mov", {V(q, 8), I(-1)}, "C7 05 00 00 00 00 FF FF FF FF C7 05 00 00 00 00 FF FF FF FF",
            {{ftVar, 2, 4, 0, 16}, {ftVar, 12, 4, 4, 16}}, q);
     expect("mov", {V(addVar("odd", 3), 3), I(7)}, "error 1001", {});
     expect("mov", {V(d, 4), label(2, otLabelRef)}, "C7 05 00 00 00 00 00 00 00 00",
@@ -171,10 +171,12 @@ TEST_F(EncoderSymbols, ArithmeticOnVariables)
     expect("cmp", {V(w, 2), I(0x1000)}, "66 81 3D 00 00 00 00 00 10", {at3}, w);
     expect("and", {V(b, 1), I(0xF0)}, "80 25 00 00 00 00 F0", {at2}, b);
     expect("add", {V(d, 4, 8), I(1)}, "83 05 00 00 00 00 01", {{ftVar, 2, 4, 8, 16}}, d);
-    // A qword variable takes at most a dword immediate.
+    // A qword variable: both dwords, the high one with the carry or borrow.
     PVar q = addVar("q", 8);
-    expect("add", {V(q, 8), I(0x1000)}, "81 05 00 00 00 00 00 10 00 00", {at2}, q);
-    expect("sub", {V(q, 8), I(-1)}, "81 2D 00 00 00 00 FF FF FF FF", {at2}, q);
+    expect("add", {V(q, 8), I(0x1000)}, "81 05 00 00 00 00 00 10 00 00 83 15 00 00 00 00 00",
+           {at2, {ftVar, 12, 4, 4, 16}}, q);
+    expect("sub", {V(q, 8), I(-1)}, "83 2D 00 00 00 00 FF 83 1D 00 00 00 00 FF", {at2, {ftVar, 9, 4, 4, 16}}, q);
+    expect("cmp", {V(q, 8), I(1)}, "error 1015", {});
     // A variable without size gives the immediate no width.
     expect("add", {V(addVar("none", 0), 0), I(0x1000)}, "error 1001", {});
     expect("add", {V(d, 4), R(REG_EAX)}, "error 10000002", {});

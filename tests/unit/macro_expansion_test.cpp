@@ -164,12 +164,15 @@ TEST_F(MacroEnv, DeclarationKeepsTheBodyTextUncompiled) {
     EXPECT_EQ(enctest::hexBytes(std::string(FuncMan->getFunc(0)->Buffer, FuncMan->getFunc(0)->BufLen)), "c3");
 }
 
-TEST_F(MacroEnv, BracesCountAlsoInsideQuotes) {
-    // The quoted brace closes the body; the rest is left to the caller's text.
-    const std::string out = failure("inline procedure q() { mov al, '}'; }\nq();");
+TEST_F(MacroEnv, QuotedTextOfABodyIsText) {
+    // Neither a quoted brace nor a quoted comment opener ends or cuts the body.
+    bool aborted = false;
+    compile("inline procedure q() { push '}'; push '{'; push '//'; push \"/*\"; }\nq();", &aborted);
+    EXPECT_FALSE(aborted);
     ASSERT_EQ(MacMan->F_List.size(), 1u);
-    EXPECT_EQ(MacMan->F_List[0]->code->F_Buffer, "{ mov al, '");
-    EXPECT_NE(out.find("[12000] Unexpected"), std::string::npos) << out;
+    EXPECT_EQ(MacMan->F_List[0]->code->F_Buffer, "{ push '}'; push '{'; push '//'; push \"/*\"; ");
+    EXPECT_EQ(enctest::hexBytes(std::string(FuncMan->getFunc(0)->Buffer, FuncMan->getFunc(0)->BufLen)),
+              "68 00 00 00 00 68 00 00 00 00 68 00 00 00 00 68 00 00 00 00 c3");
 }
 
 // Calls inside a procedure compile into it; "@" passes an address as the

@@ -64,7 +64,7 @@ TEST(Operand, Setters)
     TOperand o;
     o.setImm(-1, 4);
     EXPECT_EQ(o.hint, otImm);
-    EXPECT_EQ(o.value, 4294967295LL);
+    EXPECT_EQ(o.value, -1);  // signed: the encoder checks the value against its field
     EXPECT_EQ(o.size, 4u);
 
     int rec = 0, fn = 0;

@@ -52,8 +52,10 @@ TEST_F(Tokenizer, LiteralsAndEscapes) {
         {R"("x\ny")", ttWideString, "x\ny"},
         {R"('\t\r\\\q')", ttAnsiString, "\t\r\\q"},
         {R"('it"s')", ttAnsiString, "it\"s"},
-        {"'abc", ttAnsiString, "abc"},       // unterminated: ends with the text
-        {"'a//b'\nc", ttAnsiString, "a\nc"},  // a comment opens inside a literal
+        {"'see http://example.com'", ttAnsiString, "see http://example.com"},  // no comment inside
+        {"'a /* b */ c'", ttAnsiString, "a /* b */ c"},
+        {"\"*/ x\"", ttWideString, "*/ x"},
+        {"'a//\nb'", ttAnsiString, "a//\nb"},  // a literal may span lines
         {"''", ttAnsiString, ""},
         {"'\xC3\xA9'", ttAnsiString, "\xC3\xA9"},
     };
@@ -63,6 +65,22 @@ TEST_F(Tokenizer, LiteralsAndEscapes) {
         EXPECT_EQ(cur().F_String, c.bytes) << c.src;
         EXPECT_EQ(cur().F_ByteCount, static_cast<int32_t>(c.bytes.size() + 1)) << c.src;
     }
+}
+
+// Unclosed literals and comments stop at the place where they open, with
+// the line of the opening shown.
+TEST_F(Tokenizer, UnclosedLiteralsAndComments) {
+    struct Case {
+        const char* src;
+        const char* message;
+    } cases[] = {
+        {"nop\n  x = 'abc;\nnop", "[2,8]: [1141] String literal not closed in [test.tav]\nCode: \nx = 'abc;"},
+        {"\"a\\\"", "[1,1]: [1141] String literal not closed in [test.tav]"},  // the quote escaped
+        {"'", "[1,1]: [1141] String literal not closed"},
+        {"nop /* never closed\n ret", "[1,5]: [1142] Comment not closed in [test.tav]\nCode: \nnop /* never closed"},
+        {"nop\n/*", "[2,2]: [1142] Comment not closed"},
+    };
+    for (const Case& c : cases) EXPECT_NE(fatalOf(c.src).find(c.message), std::string::npos) << c.src;
 }
 
 TEST_F(Tokenizer, Numbers) {
@@ -429,7 +447,6 @@ TEST_F(Tokenizer, CommentsBetweenTokens) {
         uint32_t endLine;  // line of the cursor at the end of the text
     } cases[] = {
         {"mov/* x */ eax// y\n", {{ttIdent, "mov"}, {ttRegister, "eax"}}, 2},
-        {"nop /* never closed\n ret", {{ttIdent, "nop"}}, 2},
         {"nop // ret", {{ttIdent, "nop"}}, 1},
         {"'a' /* 'b' */ \"c\"", {{ttAnsiString, "a"}, {ttWideString, "c"}}, 1},
         {"/* one\n two */ -3 /**/ ;\n// last", {{ttNumber, "-3"}, {ttSymbol, ";"}}, 3},

@@ -2,6 +2,7 @@
 
 #include "classes/function_manager.h"
 #include "classes/super_string_list.h"
+#include "common.h"
 #include "global.h"
 
 PFixup TFixupManager::newFixup(TFixupType ft, PFunction func, uint32_t pos, uint8_t size, uint32_t ofs, TJmpType jt,
@@ -14,6 +15,7 @@ PFixup TFixupManager::newFixup(TFixupType ft, PFunction func, uint32_t pos, uint
     x->offset = ofs;
     x->size = size;
     x->jmp = jt;
+    x->codebits = static_cast<uint8_t>(CompileFlags.cpu_bits);  // a near jump takes its width from it
     x->parentfunc = func;
     x->position = func ? pos + func->BufLen : pos;
     index = static_cast<int32_t>(owner->FixupList->items.size());

@@ -178,6 +178,15 @@ uint32_t pushToParameter(PFunction cur, const Arg& a, uint32_t depth) {
         Compiler->execInstruction(cur, "push", &hi);
         depth += wordSize();
     }
+    if (a.op->hint == otImm && want > wordSize()) {
+        // The words above went first: the low word alone remains.
+        TOperand low = *a.op;
+        low.value = bits < 64 ? static_cast<int64_t>(static_cast<uint64_t>(a.value) & ((1ull << bits) - 1)) : a.value;
+        if (bits == 32) low.value = static_cast<int32_t>(static_cast<uint32_t>(low.value));
+        if (bits == 16) low.value = static_cast<int16_t>(static_cast<uint16_t>(low.value));
+        pushArgument(cur, &low, depth);
+        return want > have ? want : have;
+    }
     pushArgument(cur, a.op.get(), depth);
     return want > have ? want : have;
 }

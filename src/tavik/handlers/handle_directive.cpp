@@ -78,8 +78,11 @@ SkipStop skipSection(bool ge, bool withElseif) {
     uint32_t blockCount = 1;
     for (;;) {
         char c;
-        do c = f->moveNextChar(true);
-        while (c != '#' && c != '$' && c != '\0');
+        for (;;) {
+            c = f->moveNextChar(true);
+            if (c == '\'' || c == '"') f->readLiteral(c);  // no directive in a literal
+            else if (c == '#' || c == '$' || c == '\0') break;
+        }
         if (c == '\0') {
             cur()->setNull();
             Log->FatalUnexpectedToken("7652");

@@ -102,7 +102,8 @@ std::string readBody() {
     for (uint32_t depth = 1; depth != 0;) {
         const char c = f->moveNextChar(true);
         if (c == '\0') unexpectedChar(c, "12300");
-        if (c == '}') --depth;
+        if (c == '\'' || c == '"') f->readLiteral(c);  // its braces are text
+        else if (c == '}') --depth;
         else if (c == '{') ++depth;
     }
     return f->F_Buffer.substr(start - 1, f->CurChar - start);
