@@ -16,6 +16,7 @@
 
 #include "platform/elf_check.h"
 #include "platform/platform.h"
+#include "platform/platform_common.h"
 
 #ifndef TAVIK_VERSION_TEXT
 #define TAVIK_VERSION_TEXT ""
@@ -32,16 +33,6 @@ bool g_ColourChanged = false;
 int AnsiColourIndex(unsigned rgb) {
     // Windows: 1 blue, 2 green, 4 red; ANSI: 1 red, 2 green, 4 blue.
     return ((rgb & 1) ? 4 : 0) | (rgb & 2) | ((rgb & 4) ? 1 : 0);
-}
-
-char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; }
-
-bool EndsWithNoCase(const std::string& s, const std::string& suffix) {
-    if (suffix.size() > s.size()) return false;
-    size_t off = s.size() - suffix.size();
-    for (size_t i = 0; i < suffix.size(); ++i)
-        if (LowerAscii(s[off + i]) != LowerAscii(suffix[i])) return false;
-    return true;
 }
 
 // Four dot-separated numbers from the build's version text, or "0.0.0.0".
@@ -219,38 +210,10 @@ bool SetWorkingFolder(const std::string& folder) { return !folder.empty() && chd
 
 std::string LastErrorText() { return std::strerror(errno); }
 
-TOutFile::~TOutFile() { Close(); }
-
-bool TOutFile::Create(const std::string& path) {
-    Close();
-    F_File = std::fopen(path.c_str(), "w+b");
-    return F_File != nullptr;
-}
-
 bool TOutFile::CreateNew(const std::string& path) {
     Close();
     F_File = std::fopen(path.c_str(), "w+bx");
     return F_File != nullptr;
-}
-
-bool TOutFile::OpenAppend(const std::string& path) {
-    Close();
-    F_File = std::fopen(path.c_str(), "ab");
-    return F_File != nullptr;
-}
-
-bool TOutFile::Write(const void* data, size_t size) {
-    if (!F_File) return false;
-    return size == 0 || std::fwrite(data, 1, size, F_File) == size;
-}
-
-bool TOutFile::Flush() { return F_File && std::fflush(F_File) == 0; }
-
-bool TOutFile::Close() {
-    if (!F_File) return true;
-    bool ok = std::fclose(F_File) == 0;
-    F_File = nullptr;
-    return ok;
 }
 
 // --- path text ---------------------------------------------------------------

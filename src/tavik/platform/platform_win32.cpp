@@ -14,6 +14,7 @@
 #include <cstring>
 
 #include "platform/platform.h"
+#include "platform/platform_common.h"
 
 namespace platform {
 
@@ -48,16 +49,6 @@ std::string Narrow(const std::wstring& w) { return Narrow(w.data(), w.size()); }
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
 size_t LastSeparator(const std::string& path) { return path.find_last_of("\\/"); }
-
-char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; }
-
-bool EndsWithNoCase(const std::string& s, const std::string& suffix) {
-    if (suffix.size() > s.size()) return false;
-    size_t off = s.size() - suffix.size();
-    for (size_t i = 0; i < suffix.size(); ++i)
-        if (LowerAscii(s[off + i]) != LowerAscii(suffix[i])) return false;
-    return true;
-}
 
 DWORD Attributes(const std::string& path) {
     if (path.empty()) return INVALID_FILE_ATTRIBUTES;
@@ -281,14 +272,6 @@ bool SetWorkingFolder(const std::string& folder) {
 // The file calls go through the C runtime, which keeps errno.
 std::string LastErrorText() { return std::strerror(errno); }
 
-TOutFile::~TOutFile() { Close(); }
-
-bool TOutFile::Create(const std::string& path) {
-    Close();
-    F_File = OpenFile(path, "w+b");
-    return F_File != nullptr;
-}
-
 bool TOutFile::CreateNew(const std::string& path) {
     Close();
     int fd = _wopen(Wide(path).c_str(), _O_CREAT | _O_EXCL | _O_RDWR | _O_BINARY, _S_IREAD | _S_IWRITE);
@@ -296,26 +279,6 @@ bool TOutFile::CreateNew(const std::string& path) {
     F_File = _fdopen(fd, "w+b");
     if (!F_File) _close(fd);
     return F_File != nullptr;
-}
-
-bool TOutFile::OpenAppend(const std::string& path) {
-    Close();
-    F_File = OpenFile(path, "ab");
-    return F_File != nullptr;
-}
-
-bool TOutFile::Write(const void* data, size_t size) {
-    if (!F_File) return false;
-    return size == 0 || std::fwrite(data, 1, size, F_File) == size;
-}
-
-bool TOutFile::Flush() { return F_File && std::fflush(F_File) == 0; }
-
-bool TOutFile::Close() {
-    if (!F_File) return true;
-    bool ok = std::fclose(F_File) == 0;
-    F_File = nullptr;
-    return ok;
 }
 
 // --- path text ---------------------------------------------------------------

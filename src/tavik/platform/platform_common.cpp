@@ -1,0 +1,49 @@
+// The parts of the platform layer that both sides share: they build on the
+// side's own OpenFile.
+#include <cstdio>
+#include <string>
+
+#include "platform/platform_common.h"
+#include "platform/platform.h"
+
+namespace platform {
+
+char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; }
+
+bool EndsWithNoCase(const std::string& s, const std::string& suffix) {
+    if (suffix.size() > s.size()) return false;
+    size_t off = s.size() - suffix.size();
+    for (size_t i = 0; i < suffix.size(); ++i)
+        if (LowerAscii(s[off + i]) != LowerAscii(suffix[i])) return false;
+    return true;
+}
+
+TOutFile::~TOutFile() { Close(); }
+
+bool TOutFile::Create(const std::string& path) {
+    Close();
+    F_File = OpenFile(path, "w+b");
+    return F_File != nullptr;
+}
+
+bool TOutFile::OpenAppend(const std::string& path) {
+    Close();
+    F_File = OpenFile(path, "ab");
+    return F_File != nullptr;
+}
+
+bool TOutFile::Write(const void* data, size_t size) {
+    if (!F_File) return false;
+    return size == 0 || std::fwrite(data, 1, size, F_File) == size;
+}
+
+bool TOutFile::Flush() { return F_File && std::fflush(F_File) == 0; }
+
+bool TOutFile::Close() {
+    if (!F_File) return true;
+    bool ok = std::fclose(F_File) == 0;
+    F_File = nullptr;
+    return ok;
+}
+
+}  // namespace platform
