@@ -76,3 +76,11 @@ runexe() {
     wineserver -p30 </dev/null >/dev/null 2>&1 || true
   done
 }
+
+# pecheck IMAGE: python checks from stdin, with the image as `pe` and its
+# bytes as `data`; left out without pefile (see have).
+pecheck() {
+  have pefile || return 0
+  { printf 'import sys, pefile\ndata = open(sys.argv[1], "rb").read()\npe = pefile.PE(sys.argv[1])\n'; cat; } >"$1.py"
+  /usr/bin/python3 "$1.py" "$1" >"$1.pe" 2>&1 || { cat "$1.pe"; fail "$1: pefile checks"; }
+}

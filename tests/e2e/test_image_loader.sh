@@ -5,12 +5,6 @@
 . "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 fixtures=${TAVIK_SOURCE_DIR:?}/tests/fixtures/res
 py=/usr/bin/python3
-# pecheck IMAGE: python checks from stdin, with the image as `pe`.
-pecheck() {
-  have pefile || return 0
-  { printf 'import sys, pefile\npe = pefile.PE(sys.argv[1])\n'; cat; } >"$1.py"
-  "$py" "$1.py" "$1" >"$1.pe" 2>&1 || { cat "$1.pe"; fail "$1: pefile checks"; }
-}
 have_wine=0
 use_wine && have_wine=1
 have pefile

@@ -4,12 +4,6 @@
 # locals, an entry label inside a procedure and an image with nothing in
 # .root. The images are read back with objdump and pefile and run under wine.
 . "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
-# pecheck IMAGE: python checks from stdin, with the image as `pe` and `data`.
-pecheck() {
-  have pefile || return 0
-  { printf 'import sys, pefile\ndata = open(sys.argv[1], "rb").read()\npe = pefile.PE(sys.argv[1])\n'; cat; } >"$1.py"
-  /usr/bin/python3 "$1.py" "$1" >"$1.pe" 2>&1 || { cat "$1.pe"; fail "$1: pefile checks"; }
-}
 
 have_wine=0
 use_wine && have_wine=1
