@@ -97,19 +97,32 @@ void TAFile::restore() {
 }
 
 char TAFile::moveNextChar(bool skipControlChars) {
+    const char* const buf = F_Buffer.data();
     for (;;) {
         // At the end the cursor stays put: every further read answers 0.
-        if (CurChar > F_FileLength) {
+        if (CurChar >= F_FileLength) {
+            if (CurChar == F_FileLength) {
+                ++CurChar;
+                ++CurLineChar;
+            }
             ++F_TotalLines;
             return '\0';
         }
         ++CurChar;
         ++CurLineChar;
-        if (CurChar > F_FileLength) {
-            ++F_TotalLines;
-            return '\0';
+        char ch = buf[CurChar - 1];
+        if (ch != '/') {
+            if (ch == '\n') {
+                F_LFPos = CurChar;
+                F_LFPrevColumn = CurLineChar > 0 ? CurLineChar - 1 : 0;
+                ++CurLine;
+                CurLineChar = 1;
+                ++F_TotalLines;
+            }
+            if (skipControlChars && isSkippable(ch)) continue;
+            return ch;
         }
-        char ch = charAt(CurChar);
+        // Comments are skipped here, and only here; literals are read raw.
         bool afterComment = false;  // the column count of the line is lost
         if (ch == '/' && charAt(CurChar + 1) == '/') {
             afterComment = true;
@@ -177,6 +190,16 @@ uint32_t TAFile::columnBefore(uint32_t lf) {
         F_LFPrevColumn = start >= 1 ? lf - start : lf - 1;
     }
     return F_LFPrevColumn;
+}
+
+void TAFile::stepOverRunEnd() {
+    // Any other byte is read and given back without a trace.
+    if (CurChar < F_FileLength) {
+        const char c = F_Buffer[CurChar];
+        if (c != '\n' && c != '/') return;
+    }
+    moveNextChar(false);
+    movePrevChar();
 }
 
 char TAFile::moveNextRawChar() {

@@ -31,6 +31,21 @@ public:
     // comment opens inside a literal. A literal the text ends in is fatal.
     std::string readLiteral(char quote);
     char movePrevChar();
+    // The bytes from the current one on while pred holds, passed (none of
+    // them a line feed or "/"); the cursor ends on the last one. Then
+    // stepOverRunEnd reads the byte after and gives it back, which counts
+    // a line or the end of the text as reading it one byte at a time does.
+    template <class Pred>
+    uint32_t passRun(Pred pred) {
+        const char* const buf = F_Buffer.data();
+        uint32_t p = CurChar;
+        while (p < F_FileLength && pred(buf[p])) ++p;
+        const uint32_t n = p - CurChar;
+        CurChar = p;
+        CurLineChar += n;
+        return n;
+    }
+    void stepOverRunEnd();
     char movePrevCharEx(bool skipControlChars);
     void moveToChar(char c);
     void moveBackToChar(char c);

@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include "word_table.h"
+
 int64_t truncExtended(long double v)
 {
     constexpr long double two63 = 9223372036854775808.0L;
@@ -202,61 +204,8 @@ void TCurrentToken::setCurToken(const TCurrentToken& tk)
 
 TKeyword TCurrentToken::findKeyword(const std::string& key)
 {
-    const std::string k = lowerAscii(key);
-    switch (k.size()) {
-    case 2:
-        if (k == "if") return keyIf;
-        if (k == "as") return keyAs;
-        break;
-    case 3:
-        if (k == "ord") return keyOrd;
-        break;
-    case 4:
-        if (k == "else") return keyElse;
-        if (k == "uses") return keyUses;
-        if (k == "type") return keyType;
-        if (k == "enum") return keyEnum;
-        break;
-    case 5:
-        if (k == "const") return keyConst;
-        if (k == "until") return keyUntil;
-        if (k == "while") return keyWhile;
-        if (k == "break") return keyBreak;
-        if (k == "block") return keyBlock;
-        if (k == "union") return keyUnion;
-        if (k == "entry") return keyEntry;
-        break;
-    case 6:
-        if (k == "elseif") return keyElseif;
-        if (k == "repeat") return keyRepeat;
-        if (k == "return") return keyReturn;
-        if (k == "inline") return keyInline;
-        if (k == "sizeof") return keySizeOf;
-        if (k == "exitif") return keyExitIf;
-        break;
-    case 7:
-        if (k == "program") return keyProgram;
-        if (k == "imports") return keyImports;
-        if (k == "stdcall") return keyStdcall;
-        if (k == "exports") return keyExports;
-        break;
-    case 8:
-        if (k == "function") return keyFunction;
-        if (k == "continue") return keyContinue;
-        if (k == "casttype") return keyCastType;
-        break;
-    case 9:
-        if (k == "procedure") return keyProcedure;
-        if (k == "tokentype") return keyTokenType;
-        if (k == "tokentext") return keyTokenText;
-        if (k == "isptrtype") return keyIsPtrType;
-        break;
-    case 12:
-        if (k == "issignedtype") return keyIsSignedType;
-        break;
-    default: break;
-    }
-    return keyNone;
+    const TWord* w = words::find(key);
+    return w ? w->keyword : keyNone;
 }
 
 std::string TCurrentToken::Token2String(TTavToken id, TIdentType vt)

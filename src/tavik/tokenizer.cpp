@@ -114,18 +114,62 @@ uint64_t StrOrd(const std::string& str) {
 
 namespace {
 
-// The digits of a number after its first character (a digit, or "-" already
-// in text); the character that ends it is given back.
-TTavToken readDecimal(TAFile* f, TCurrentToken* tok, std::string text) {
-    char c;
-    while (isDigit(c = f->moveNextChar(false))) text += c;
-    bool isFloat = false;
-    if (c == '.') {
-        isFloat = true;
-        text += c;
-        while (isDigit(c = f->moveNextChar(false))) text += c;
+bool digitByte(char c) { return isDigit(c); }
+bool hexByte(char c) { return isHexDigit(c); }
+bool wordByte(char c) { return isLetter(c) || isDigit(c); }
+
+// The bytes of a word or number after position from (those up to the
+// cursor already read), passed while pred holds; the byte that ends them is
+// given back. A comment right after one of them joins what follows it to
+// them, as reading one byte at a time does; joined then holds the text.
+template <class Pred>
+std::string_view readRun(TAFile* f, uint32_t from, Pred pred, std::string& joined) {
+    f->passRun(pred);
+    if (f->CurChar < f->F_FileLength && f->F_Buffer[f->CurChar] == '/') {
+        joined.assign(f->F_Buffer, from, f->CurChar - from);
+        for (;;) {
+            const char c = f->moveNextChar(false);
+            if (!pred(c)) break;
+            joined += c;
+        }
+        f->movePrevChar();
+        return joined;
     }
-    f->movePrevChar();
+    f->stepOverRunEnd();
+    return std::string_view(f->F_Buffer.data() + from, f->CurChar - from);
+}
+
+// A number whose first digit is the current byte; "-" before it makes it
+// negative. The byte that ends it is given back.
+TTavToken readDecimal(TAFile* f, TCurrentToken* tok, bool negative) {
+    std::string text;
+    if (negative) text += '-';
+    // The digits, a "." and the digits after it; the reading is the same
+    // as one byte at a time, which a comment among them falls back to.
+    const uint32_t from = f->CurChar - 1;
+    f->passRun(digitByte);
+    bool isFloat = false;
+    bool slow = f->CurChar < f->F_FileLength && f->F_Buffer[f->CurChar] == '/';
+    char c = 0;
+    if (!slow && f->CurChar < f->F_FileLength && f->F_Buffer[f->CurChar] == '.') {
+        isFloat = true;
+        ++f->CurChar;
+        ++f->CurLineChar;
+        f->passRun(digitByte);
+        slow = f->CurChar < f->F_FileLength && f->F_Buffer[f->CurChar] == '/';
+    }
+    text.append(f->F_Buffer, from, f->CurChar - from);
+    if (slow) {
+        while (isDigit(c = f->moveNextChar(false))) text += c;
+        if (!isFloat && c == '.') {
+            isFloat = true;
+            text += c;
+            while (isDigit(c = f->moveNextChar(false))) text += c;
+        }
+        f->movePrevChar();
+    } else {
+        f->stepOverRunEnd();
+    }
     if (isFloat) {
         errno = 0;
         long double v = std::strtold(text.c_str(), nullptr);
@@ -138,11 +182,10 @@ TTavToken readDecimal(TAFile* f, TCurrentToken* tok, std::string text) {
     return tok->setInteger(static_cast<int32_t>(ptrSize), text, v);
 }
 
+// The digits after "0x", the "x" being current.
 TTavToken readHex(TAFile* f, TCurrentToken* tok) {
-    std::string digits;
-    char c;
-    while (isHexDigit(c = f->moveNextChar(false))) digits += c;
-    f->movePrevChar();
+    std::string joined;
+    const std::string digits(readRun(f, f->CurChar, hexByte, joined));
     std::string text = "0x" + digits;
     if (digits.empty() || digits.size() > 16) fatal("[2497] Invalid hexadecimal number " + text);
     uint64_t v = 0;
@@ -350,27 +393,19 @@ TTavToken TAFile::setNextToken(TCurrentToken* token) {
     if (ch == '$') return dollarForm(this, token);
     if (ch == '-') {
         if (!isDigit(peekNextRealChar(false))) return token->setSymbol('-');
-        return readDecimal(this, token, "-");
+        moveNextChar(false);  // the first digit, a comment between passed
+        return readDecimal(this, token, true);
     }
     if (isDigit(ch)) {
         if (ch == '0' && peekNextRealChar(false) == 'x') {
             commitPeekPosition();
             return readHex(this, token);
         }
-        return readDecimal(this, token, std::string(1, ch));
+        return readDecimal(this, token, false);
     }
     if (isLetter(ch)) {
-        std::string word(1, ch);
-        for (;;) {
-            char c = moveNextChar(false);
-            if (isLetter(c) || isDigit(c)) {
-                word += c;
-                continue;
-            }
-            movePrevChar();
-            break;
-        }
-        return token->setIdentifier(word);
+        std::string joined;
+        return token->setIdentifier(readRun(this, CurChar - 1, wordByte, joined));
     }
     if (ch == '[') return bracket(this, token);
     return token->setSymbol(ch);

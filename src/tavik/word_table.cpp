@@ -1,0 +1,147 @@
+#include "word_table.h"
+
+#include <array>
+#include <cstring>
+
+#include "common.h"
+
+namespace {
+
+// Words of up to 16 bytes, lower-cased and zero-padded into two numbers.
+constexpr size_t kMaxWord = 16;
+
+struct Key {
+    uint64_t lo = 0, hi = 0;
+    uint32_t len = 0;
+};
+
+inline bool packKey(std::string_view w, Key& k, bool& hadUpper) {
+    if (w.size() > kMaxWord || w.empty()) return false;
+    unsigned char b[kMaxWord] = {};
+    bool upper = false;
+    for (size_t i = 0; i < w.size(); ++i) {
+        unsigned char c = static_cast<unsigned char>(w[i]);
+        if (static_cast<unsigned>(c - 'A') < 26u) {
+            c = static_cast<unsigned char>(c + 32);
+            upper = true;
+        }
+        b[i] = c;
+    }
+    std::memcpy(&k.lo, b, 8);
+    std::memcpy(&k.hi, b + 8, 8);
+    k.len = static_cast<uint32_t>(w.size());
+    hadUpper = upper;
+    return true;
+}
+
+inline uint32_t slotOf(const Key& k, uint32_t mask) {
+    uint64_t h = (k.lo ^ (k.hi * 0x9E3779B97F4A7C15ull) ^ k.len) * 0xFF51AFD7ED558CCDull;
+    return static_cast<uint32_t>(h >> 40) & mask;
+}
+
+class Table {
+public:
+    static constexpr uint32_t kSlots = 2048;  // a power of two, about four times the words
+
+    Table() {
+        static const char* const keywords[] = {
+            "program", "const", "imports", "procedure", "function", "stdcall", "if", "elseif", "else",
+            "repeat", "until", "while", "continue", "break", "block", "return", "uses", "inline",
+            "tokentype", "type", "as", "enum", "union", "ord", "exports", "entry", "sizeof", "tokentext",
+            "casttype", "isptrtype", "issignedtype", "exitif",
+        };
+        static_assert(sizeof(keywords) / sizeof(keywords[0]) + 1 == key__TOTAL);
+        for (size_t i = 0; i < std::size(keywords); ++i) at(keywords[i]).keyword = static_cast<TKeyword>(i + 1);
+
+        static const char* const r8[] = {"al", "cl", "dl", "bl", "ah", "ch", "dh", "bh"};
+        static const char* const r16[] = {"ax", "cx", "dx", "bx", "sp", "bp", "si", "di"};
+        static const char* const r32[] = {"eax", "ecx", "edx", "ebx", "esp", "ebp", "esi", "edi"};
+        static const char* const r64[] = {"rax", "rcx", "rdx", "rbx", "rsp", "rbp", "rsi", "rdi"};
+        static const char* const gp[] = {"gp_ax", "gp_cx", "gp_dx", "gp_bx", "gp_sp", "gp_bp", "gp_si", "gp_di"};
+        for (uint8_t i = 0; i < 8; ++i) {
+            setReg(r8[i], TWord::rcAlways, static_cast<uint8_t>(REG_AL + i));
+            setReg(r16[i], TWord::rcAlways, static_cast<uint8_t>(REG_AX + i));
+            setReg(r32[i], TWord::rc32, i);
+            setReg(r64[i], TWord::rc64, i);
+            setReg(gp[i], TWord::rcGp, i);
+        }
+        static const std::pair<const char*, TSegment> segs[] = {
+            {"cs", SEG_CS}, {"ss", SEG_SS}, {"ds", SEG_DS}, {"es", SEG_ES}, {"fs", SEG_FS}, {"gs", SEG_GS},
+        };
+        for (const auto& [n, s] : segs) at(n).segment = s;
+        for (const TInstruction& row : instructions) at(row.name).mnemonic = &row;
+    }
+
+    const TWord* find(std::string_view w, bool* hadUpper) const {
+        Key k;
+        bool upper = false;
+        if (!packKey(w, k, upper)) return nullptr;
+        if (hadUpper) *hadUpper = upper;
+        for (uint32_t s = slotOf(k, kSlots - 1);; s = (s + 1) & (kSlots - 1)) {
+            const Slot& e = F_Slots[s];
+            if (e.key.len == 0) return nullptr;
+            if (e.key.lo == k.lo && e.key.hi == k.hi && e.key.len == k.len) return &e.word;
+        }
+    }
+
+private:
+    struct Slot {
+        Key key;
+        TWord word;
+    };
+
+    TWord& at(std::string_view name) {
+        Key k;
+        bool upper;
+        packKey(name, k, upper);
+        for (uint32_t s = slotOf(k, kSlots - 1);; s = (s + 1) & (kSlots - 1)) {
+            Slot& e = F_Slots[s];
+            if (e.key.len == 0) {
+                e.key = k;
+                return e.word;
+            }
+            if (e.key.lo == k.lo && e.key.hi == k.hi && e.key.len == k.len) return e.word;
+        }
+    }
+    void setReg(const char* name, TWord::RegClass c, uint8_t reg) {
+        TWord& w = at(name);
+        w.regClass = c;
+        w.reg = reg;
+    }
+
+    std::array<Slot, kSlots> F_Slots{};
+};
+
+const Table& table() {
+    static const Table t;
+    return t;
+}
+
+}  // namespace
+
+namespace words {
+
+const TWord* find(std::string_view word, bool* hadUpper) { return table().find(word, hadUpper); }
+
+TRegister registerOf(const TWord* w) {
+    if (!w) return REG_NONE;
+    const uint32_t bits = CompileFlags.cpu_bits;
+    switch (w->regClass) {
+    case TWord::rcAlways: return static_cast<TRegister>(w->reg);
+    case TWord::rc32: return bits >= 32 ? static_cast<TRegister>(REG_EAX + w->reg) : REG_NONE;
+    case TWord::rc64: return bits >= 64 ? static_cast<TRegister>(REG_RAX + w->reg) : REG_NONE;
+    case TWord::rcGp:
+        if (bits == 16) return static_cast<TRegister>(REG_AX + w->reg);
+        if (bits == 32) return static_cast<TRegister>(REG_EAX + w->reg);
+        if (bits == 64) return static_cast<TRegister>(REG_RAX + w->reg);
+        return REG_NONE;
+    default: return REG_NONE;
+    }
+}
+
+}  // namespace words
+
+// Built before main: the first word read finds the table ready.
+namespace {
+[[maybe_unused]] const Table& g_Built = table();
+}
