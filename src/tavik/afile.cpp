@@ -49,6 +49,14 @@ bool TAFile::loadFile(const std::string& strFile, TAFile* par) {
     std::FILE* in = platform::OpenFile(strFile, "rb");
     if (!in) return false;
     std::string data;
+    // Read whole when the size is known; a stream that grows is read on.
+    long size = -1;
+    if (std::fseek(in, 0, SEEK_END) == 0) size = std::ftell(in);
+    if (std::fseek(in, 0, SEEK_SET) != 0) size = -1;
+    if (size > 0) {
+        data.resize(static_cast<size_t>(size));
+        data.resize(std::fread(data.data(), 1, data.size(), in));
+    }
     char chunk[65536];
     size_t n;
     while ((n = std::fread(chunk, 1, sizeof chunk, in)) > 0) data.append(chunk, n);

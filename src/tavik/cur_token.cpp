@@ -1,5 +1,7 @@
 #include "cur_token.h"
 
+#include <algorithm>
+#include <charconv>
 #include <cmath>
 
 #include "word_table.h"
@@ -170,12 +172,34 @@ TTavToken TCurrentToken::setBaseExp(int32_t size, int32_t regCount, TRegister re
     F_Extra.Displacement = disp;
     F_ByteCount = size;
     F_BitCount = bitsOf(size);
-    std::string s = "(" + std::to_string(size) + ") [" + regToStr(reg1);
-    if (regCount > 1) s += "+" + regToStr(reg2);
-    if (scale > 0) s += "*" + std::to_string(scale);
-    if (disp > 0) s += "+" + std::to_string(disp);
-    s += "]";
-    F_String = s;
+    // "(size) [reg1+reg2*scale+disp]", written in place.
+    char buf[80];
+    char* p = buf;
+    auto num = [&](int32_t v) { p = std::to_chars(p, buf + sizeof buf, v).ptr; };
+    auto reg = [&](TRegister r) {
+        const std::string n = regToStr(r);
+        p = std::copy(n.begin(), n.end(), p);
+    };
+    *p++ = '(';
+    num(size);
+    *p++ = ')';
+    *p++ = ' ';
+    *p++ = '[';
+    reg(reg1);
+    if (regCount > 1) {
+        *p++ = '+';
+        reg(reg2);
+    }
+    if (scale > 0) {
+        *p++ = '*';
+        num(scale);
+    }
+    if (disp > 0) {
+        *p++ = '+';
+        num(disp);
+    }
+    *p++ = ']';
+    F_String.assign(buf, static_cast<size_t>(p - buf));
     return F_Type;
 }
 

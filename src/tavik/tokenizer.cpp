@@ -6,12 +6,14 @@
 
 #include "afile.h"
 #include "classes/macro_manager.h"
+#include "classes/register_manager.h"
 #include "common.h"
 #include "compiler.h"
 #include "exceptions.h"
 #include "global.h"
 #include "log.h"
 #include "token_reader.h"
+#include "word_table.h"
 
 using namespace tokread;
 
@@ -298,10 +300,35 @@ bool nextCharIs(TAFile* f, char c) {
     return true;
 }
 
+// Whether the token after "[" may name a type, which only a peek tells; a
+// number or a register (with no type assumed for it) cannot. The cursor
+// stays where it is.
+bool mayBeType(TAFile* f) {
+    const uint32_t pos = f->CurChar, col = f->CurLineChar, line = f->CurLine, total = f->F_TotalLines;
+    const char c = f->moveNextChar(true);
+    bool may = !isDigit(c);
+    if (isLetter(c)) {
+        const uint32_t from = f->CurChar - 1;
+        f->passRun(wordByte);
+        // A comment right after it would join more to the word.
+        if (f->CurChar >= f->F_FileLength || f->F_Buffer[f->CurChar] != '/') {
+            const TWord* w = words::find(std::string_view(f->F_Buffer.data() + from, f->CurChar - from));
+            const TRegister r = words::registerOf(w);
+            if (r != REG_NONE && w->keyword == keyNone)
+                may = RegMan && r < REG_STATE_COUNT && RegMan->Registers[r].assume != nullptr;
+        }
+    }
+    f->CurChar = pos;
+    f->CurLineChar = col;
+    f->CurLine = line;
+    f->F_TotalLines = total;
+    return may;
+}
+
 // "[" already read: a cast "[type] x" or a memory expression up to "]".
 TTavToken bracket(TAFile* f, TCurrentToken* tok) {
     DepthScope nest(g_BracketDepth, MAX_BRACKET_DEPTH);
-    if (f->peekNextToken() == ttIdent && Compiler->F_PeekToken->F_IdentType == itType) {
+    if (mayBeType(f) && f->peekNextToken() == ttIdent && Compiler->F_PeekToken->F_IdentType == itType) {
         auto* castType = static_cast<PVarType>(Compiler->F_PeekToken->F_Pointer);
         f->commitPeekPosition();
         if (!readSymbol(f, tok, ']')) unexpected(tok, "5643");
@@ -317,15 +344,16 @@ TTavToken bracket(TAFile* f, TCurrentToken* tok) {
         TRegister reg;
         int64_t scale;  // 0: not scaled
     };
-    std::vector<Reg> regs;
+    Reg regs[2];
+    size_t regCount = 0;
     uint64_t disp = 0;  // wraps like the 32-bit displacement it becomes
     bool negative = false;
     bool first = true;
     auto addReg = [&](TRegister r, int64_t scale) {
         if (negative) unexpected(tok, "2496");  // a register cannot be subtracted
-        if (regs.size() >= 2) unexpected(tok, "1133");
-        if (scale != 0 && !regs.empty() && regs[0].scale != 0) unexpected(tok, "1135");
-        regs.push_back({r, scale});
+        if (regCount >= 2) unexpected(tok, "1133");
+        if (scale != 0 && regCount != 0 && regs[0].scale != 0) unexpected(tok, "1135");
+        regs[regCount++] = {r, scale};
     };
     for (;;) {
         TTavToken t = f->setNextToken(tok);
@@ -369,13 +397,13 @@ TTavToken bracket(TAFile* f, TCurrentToken* tok) {
         }
         unexpectedChar(tok, op, first ? "2494" : "2495");
     }
-    if (regs.empty()) unexpected(tok, "2494");  // a number alone is no memory expression
-    if (regs.size() == 2 && regs[0].scale != 0) std::swap(regs[0], regs[1]);
+    if (regCount == 0) unexpected(tok, "2494");  // a number alone is no memory expression
+    if (regCount == 2 && regs[0].scale != 0) std::swap(regs[0], regs[1]);
     const Reg& r1 = regs[0];
-    const TRegister r2 = regs.size() > 1 ? regs[1].reg : REG_AL;
-    const int64_t scale = regs.size() > 1 ? regs[1].scale : r1.scale;
+    const TRegister r2 = regCount > 1 ? regs[1].reg : REG_AL;
+    const int64_t scale = regCount > 1 ? regs[1].scale : r1.scale;
     const int32_t scale32 = (scale < 0 || scale > INT32_MAX) ? INT32_MAX : static_cast<int32_t>(scale);
-    return tok->setBaseExp(0, static_cast<int32_t>(regs.size()), r1.reg, r2,
+    return tok->setBaseExp(0, static_cast<int32_t>(regCount), r1.reg, r2,
                            static_cast<int32_t>(static_cast<uint32_t>(disp)), scale32);
 }
 

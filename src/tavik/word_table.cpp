@@ -1,7 +1,7 @@
 #include "word_table.h"
 
 #include <array>
-#include <cstring>
+#include <stdexcept>
 
 #include "common.h"
 
@@ -12,36 +12,43 @@ constexpr size_t kMaxWord = 16;
 
 struct Key {
     uint64_t lo = 0, hi = 0;
-    uint32_t len = 0;
+    bool empty() const { return lo == 0; }
+    bool operator==(const Key& o) const { return lo == o.lo && hi == o.hi; }
 };
 
+// The word folded to lower case; false when it cannot be one of the table
+// (too long, empty, or holding a zero byte). Built in registers: bytes
+// stored one by one and read back as a number would stall.
 inline bool packKey(std::string_view w, Key& k, bool& hadUpper) {
-    if (w.size() > kMaxWord || w.empty()) return false;
-    unsigned char b[kMaxWord] = {};
-    bool upper = false;
-    for (size_t i = 0; i < w.size(); ++i) {
-        unsigned char c = static_cast<unsigned char>(w[i]);
-        if (static_cast<unsigned>(c - 'A') < 26u) {
-            c = static_cast<unsigned char>(c + 32);
-            upper = true;
-        }
-        b[i] = c;
+    const size_t n = w.size();
+    if (n > kMaxWord || n == 0) return false;
+    uint64_t lo = 0, hi = 0;
+    unsigned upper = 0;
+    for (size_t i = 0; i < n; ++i) {
+        const unsigned c = static_cast<unsigned char>(w[i]);
+        if (c == 0) return false;
+        const unsigned isUpper = (c - 'A') < 26u ? 1u : 0u;
+        upper |= isUpper;
+        const uint64_t f = c + (isUpper << 5);
+        if (i < 8)
+            lo |= f << (8 * i);
+        else
+            hi |= f << (8 * (i - 8));
     }
-    std::memcpy(&k.lo, b, 8);
-    std::memcpy(&k.hi, b + 8, 8);
-    k.len = static_cast<uint32_t>(w.size());
-    hadUpper = upper;
+    k.lo = lo;
+    k.hi = hi;
+    hadUpper = upper != 0;
     return true;
 }
 
 inline uint32_t slotOf(const Key& k, uint32_t mask) {
-    uint64_t h = (k.lo ^ (k.hi * 0x9E3779B97F4A7C15ull) ^ k.len) * 0xFF51AFD7ED558CCDull;
+    const uint64_t h = (k.lo ^ (k.hi * 0x9E3779B97F4A7C15ull)) * 0xFF51AFD7ED558CCDull;
     return static_cast<uint32_t>(h >> 40) & mask;
 }
 
 class Table {
 public:
-    static constexpr uint32_t kSlots = 2048;  // a power of two, about four times the words
+    static constexpr uint32_t kSlots = 1024;  // a power of two, about twice the words
 
     Table() {
         static const char* const keywords[] = {
@@ -78,29 +85,25 @@ public:
         if (!packKey(w, k, upper)) return nullptr;
         if (hadUpper) *hadUpper = upper;
         for (uint32_t s = slotOf(k, kSlots - 1);; s = (s + 1) & (kSlots - 1)) {
-            const Slot& e = F_Slots[s];
-            if (e.key.len == 0) return nullptr;
-            if (e.key.lo == k.lo && e.key.hi == k.hi && e.key.len == k.len) return &e.word;
+            const Key& e = F_Keys[s];
+            if (e == k) return &F_Words[F_Index[s]];
+            if (e.empty()) return nullptr;
         }
     }
 
 private:
-    struct Slot {
-        Key key;
-        TWord word;
-    };
-
     TWord& at(std::string_view name) {
         Key k;
         bool upper;
         packKey(name, k, upper);
         for (uint32_t s = slotOf(k, kSlots - 1);; s = (s + 1) & (kSlots - 1)) {
-            Slot& e = F_Slots[s];
-            if (e.key.len == 0) {
-                e.key = k;
-                return e.word;
+            if (F_Keys[s] == k) return F_Words[F_Index[s]];
+            if (F_Keys[s].empty()) {
+                if (F_Count == F_Words.size()) throw std::length_error("word table full");
+                F_Keys[s] = k;
+                F_Index[s] = F_Count;
+                return F_Words[F_Count++];
             }
-            if (e.key.lo == k.lo && e.key.hi == k.hi && e.key.len == k.len) return e.word;
         }
     }
     void setReg(const char* name, TWord::RegClass c, uint8_t reg) {
@@ -109,7 +112,10 @@ private:
         w.reg = reg;
     }
 
-    std::array<Slot, kSlots> F_Slots{};
+    std::array<Key, kSlots> F_Keys{};  // a zero key marks a free slot
+    std::array<uint16_t, kSlots> F_Index{};
+    std::array<TWord, kSlots / 2> F_Words{};
+    uint16_t F_Count = 0;
 };
 
 const Table& table() {
