@@ -106,30 +106,49 @@ void TAFile::restore() {
 
 char TAFile::moveNextChar(bool skipControlChars) {
     const char* const buf = F_Buffer.data();
+    const uint32_t len = F_FileLength;
     for (;;) {
-        // At the end the cursor stays put: every further read answers 0.
-        if (CurChar >= F_FileLength) {
-            if (CurChar == F_FileLength) {
-                ++CurChar;
-                ++CurLineChar;
+        // Blanks and plain bytes in locals: a store through the buffer's
+        // char pointer would make the compiler reload every member.
+        uint32_t cur = CurChar, col = CurLineChar;
+        char ch;
+        for (;;) {
+            // At the end the cursor stays put: every further read answers 0.
+            if (cur >= len) {
+                if (cur == len) {
+                    ++cur;
+                    ++col;
+                }
+                CurChar = cur;
+                CurLineChar = col;
+                ++F_TotalLines;
+                return '\0';
             }
-            ++F_TotalLines;
-            return '\0';
-        }
-        ++CurChar;
-        ++CurLineChar;
-        char ch = buf[CurChar - 1];
-        if (ch != '/') {
+            ++cur;
+            ++col;
+            ch = buf[cur - 1];
+            const uint8_t k = charclass::of(ch);
+            if (k & charclass::Plain) {
+                CurChar = cur;
+                CurLineChar = col;
+                return ch;
+            }
+            if (ch == '/') break;
             if (ch == '\n') {
-                F_LFPos = CurChar;
-                F_LFPrevColumn = CurLineChar > 0 ? CurLineChar - 1 : 0;
+                F_LFPos = cur;
+                F_LFPrevColumn = col > 0 ? col - 1 : 0;
                 ++CurLine;
-                CurLineChar = 1;
+                col = 1;
                 ++F_TotalLines;
             }
-            if (skipControlChars && isSkippable(ch)) continue;
-            return ch;
+            if (!skipControlChars) {
+                CurChar = cur;
+                CurLineChar = col;
+                return ch;
+            }
         }
+        CurChar = cur;
+        CurLineChar = col;
         // Comments are skipped here, and only here; literals are read raw.
         bool afterComment = false;  // the column count of the line is lost
         if (ch == '/' && charAt(CurChar + 1) == '/') {

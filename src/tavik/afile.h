@@ -1,8 +1,34 @@
 #pragma once
+#include <array>
 #include <cstdint>
 #include <string>
 
 #include "cur_token.h"
+
+// Classes of source bytes, one table for the scanner.
+namespace charclass {
+enum : uint8_t {
+    Letter = 0x01,  // A-Z, a-z, _
+    Digit = 0x02,   // 0-9
+    Hex = 0x04,     // 0-9, A-F, a-f
+    Plain = 0x08,   // read as it is: no blank (1 to 32) and no "/"
+    Word = Letter | Digit,
+};
+constexpr std::array<uint8_t, 256> build() {
+    std::array<uint8_t, 256> t{};
+    for (int c = 0; c < 256; ++c) {
+        uint8_t k = 0;
+        if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_') k |= Letter;
+        if (c >= '0' && c <= '9') k |= Digit | Hex;
+        if ((c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f')) k |= Hex;
+        if ((c == 0 || c > 32) && c != '/') k |= Plain;
+        t[static_cast<size_t>(c)] = k;
+    }
+    return t;
+}
+inline constexpr std::array<uint8_t, 256> table = build();
+inline uint8_t of(char c) { return table[static_cast<unsigned char>(c)]; }
+}  // namespace charclass
 
 // One source text in memory with its cursor: a project or include file, a
 // macro body or a text handed in by a plug-in. Positions are 1-based bytes;

@@ -116,9 +116,14 @@ uint64_t StrOrd(const std::string& str) {
 
 namespace {
 
-bool digitByte(char c) { return isDigit(c); }
-bool hexByte(char c) { return isHexDigit(c); }
-bool wordByte(char c) { return isLetter(c) || isDigit(c); }
+// Byte tests of runs, inlined into them.
+template <uint8_t Class>
+struct Is {
+    bool operator()(char c) const { return (charclass::of(c) & Class) != 0; }
+};
+constexpr Is<charclass::Digit> digitByte{};
+constexpr Is<charclass::Hex> hexByte{};
+constexpr Is<charclass::Word> wordByte{};
 
 // The bytes of a word or number after position from (those up to the
 // cursor already read), passed while pred holds; the byte that ends them is

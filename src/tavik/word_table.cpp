@@ -85,24 +85,30 @@ public:
         if (!packKey(w, k, upper)) return nullptr;
         if (hadUpper) *hadUpper = upper;
         for (uint32_t s = slotOf(k, kSlots - 1);; s = (s + 1) & (kSlots - 1)) {
-            const Key& e = F_Keys[s];
-            if (e == k) return &F_Words[F_Index[s]];
-            if (e.empty()) return nullptr;
+            const Slot& e = F_Slots[s];
+            if (e.key == k) return &e.word;
+            if (e.key.empty()) return nullptr;
         }
     }
 
 private:
+    // A word and what it is share one cache line.
+    struct alignas(32) Slot {
+        Key key;  // zero: a free slot
+        TWord word;
+    };
+
     TWord& at(std::string_view name) {
         Key k;
         bool upper;
         packKey(name, k, upper);
         for (uint32_t s = slotOf(k, kSlots - 1);; s = (s + 1) & (kSlots - 1)) {
-            if (F_Keys[s] == k) return F_Words[F_Index[s]];
-            if (F_Keys[s].empty()) {
-                if (F_Count == F_Words.size()) throw std::length_error("word table full");
-                F_Keys[s] = k;
-                F_Index[s] = F_Count;
-                return F_Words[F_Count++];
+            Slot& e = F_Slots[s];
+            if (e.key == k) return e.word;
+            if (e.key.empty()) {
+                if (++F_Count > kSlots / 2) throw std::length_error("word table full");
+                e.key = k;
+                return e.word;
             }
         }
     }
@@ -112,10 +118,8 @@ private:
         w.reg = reg;
     }
 
-    std::array<Key, kSlots> F_Keys{};  // a zero key marks a free slot
-    std::array<uint16_t, kSlots> F_Index{};
-    std::array<TWord, kSlots / 2> F_Words{};
-    uint16_t F_Count = 0;
+    std::array<Slot, kSlots> F_Slots{};
+    uint32_t F_Count = 0;
 };
 
 const Table& table() {
