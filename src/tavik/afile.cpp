@@ -104,7 +104,7 @@ void TAFile::restore() {
     CurLineChar = F_SaveCurLineChar;
 }
 
-char TAFile::moveNextChar(bool skipControlChars) {
+char TAFile::moveNextCharSlow(bool skipControlChars) {
     const char* const buf = F_Buffer.data();
     const uint32_t len = F_FileLength;
     for (;;) {

@@ -51,7 +51,19 @@ public:
     void save();
     void restore();
 
-    char moveNextChar(bool skipControlChars);
+    // The next byte, comments passed, and blanks too when skipControlChars;
+    // 0 at the end. A byte read as it is takes the inline path.
+    char moveNextChar(bool skipControlChars) {
+        if (CurChar < F_FileLength) {
+            const char ch = F_Buffer[CurChar];
+            if (charclass::of(ch) & charclass::Plain) {
+                ++CurChar;
+                ++CurLineChar;
+                return ch;
+            }
+        }
+        return moveNextCharSlow(skipControlChars);
+    }
     // The bytes of the quoted literal whose opening quote is current, up to
     // the closing quote, escapes resolved; the cursor ends on that quote. No
     // comment opens inside a literal. A literal the text ends in is fatal.
@@ -124,6 +136,7 @@ private:
     uint32_t F_LFPrevColumn = 0;
 
     char moveNextRawChar();
+    char moveNextCharSlow(bool skipControlChars);
 };
 
 // Packs up to four bytes of str into a number, the first in the lowest byte.

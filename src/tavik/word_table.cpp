@@ -1,42 +1,64 @@
 #include "word_table.h"
 
 #include <array>
+#include <cstring>
 #include <stdexcept>
 
 #include "common.h"
 
 namespace {
 
-// Words of up to 16 bytes, lower-cased and zero-padded into two numbers.
-constexpr size_t kMaxWord = 16;
+// Words of up to 12 bytes (the longest is "issignedtype"), lower-cased into
+// two numbers with the length in the top byte, so that a zero byte in a
+// word cannot make it another.
+constexpr size_t kMaxWord = 12;
 
 struct Key {
     uint64_t lo = 0, hi = 0;
-    bool empty() const { return lo == 0; }
+    bool empty() const { return hi == 0; }
     bool operator==(const Key& o) const { return lo == o.lo && hi == o.hi; }
 };
 
-// The word folded to lower case; false when it cannot be one of the table
-// (too long, empty, or holding a zero byte). Built in registers: bytes
-// stored one by one and read back as a number would stall.
+inline uint64_t load8(const char* p) {
+    uint64_t v;
+    std::memcpy(&v, p, 8);
+    return v;
+}
+inline uint64_t load4(const char* p) {
+    uint32_t v;
+    std::memcpy(&v, p, 4);
+    return v;
+}
+
+// A-Z to a-z in the eight bytes of x at once; upper gets the bits changed.
+inline uint64_t fold8(uint64_t x, uint64_t& upper) {
+    constexpr uint64_t ones = 0x0101010101010101ull, high = 0x8080808080808080ull;
+    const uint64_t geA = (x | high) - ones * 'A';        // high bit: low seven bits >= 'A'
+    const uint64_t gtZ = (x | high) - ones * ('Z' + 1);  // high bit: low seven bits > 'Z'
+    const uint64_t up = (geA & ~gtZ & ~x & high) >> 2;   // 0x20 in each capital
+    upper |= up;
+    return x | up;
+}
+
+// The key of a word (little-endian bytes); false when it is too long or empty.
 inline bool packKey(std::string_view w, Key& k, bool& hadUpper) {
     const size_t n = w.size();
     if (n > kMaxWord || n == 0) return false;
-    uint64_t lo = 0, hi = 0;
-    unsigned upper = 0;
-    for (size_t i = 0; i < n; ++i) {
-        const unsigned c = static_cast<unsigned char>(w[i]);
-        if (c == 0) return false;
-        const unsigned isUpper = (c - 'A') < 26u ? 1u : 0u;
-        upper |= isUpper;
-        const uint64_t f = c + (isUpper << 5);
-        if (i < 8)
-            lo |= f << (8 * i);
-        else
-            hi |= f << (8 * (i - 8));
+    const char* p = w.data();
+    uint64_t lo, hi = 0;
+    if (n >= 8) {
+        lo = load8(p);
+        if (n > 8) hi = load8(p + n - 8) >> (8 * (16 - n));
+    } else if (n >= 4) {
+        lo = load4(p) | (load4(p + n - 4) << (8 * (n - 4)));
+    } else {
+        lo = uint64_t(static_cast<unsigned char>(p[0])) |
+             uint64_t(static_cast<unsigned char>(p[n / 2])) << (8 * (n / 2)) |
+             uint64_t(static_cast<unsigned char>(p[n - 1])) << (8 * (n - 1));
     }
-    k.lo = lo;
-    k.hi = hi;
+    uint64_t upper = 0;
+    k.lo = fold8(lo, upper);
+    k.hi = fold8(hi, upper) | uint64_t(n) << 56;
     hadUpper = upper != 0;
     return true;
 }
