@@ -320,7 +320,7 @@ void TAFile::recordPeek() {
     F_LPLine = CurLine;
 }
 
-char TAFile::peekNextRealChar(bool skipControlChars) {
+char TAFile::peekNextRealCharSlow(bool skipControlChars) {
     const uint32_t pos = CurChar, col = CurLineChar, line = CurLine, total = F_TotalLines;
     char ch = moveNextChar(skipControlChars);
     recordPeek();

@@ -87,7 +87,21 @@ public:
     char movePrevCharEx(bool skipControlChars);
     void moveToChar(char c);
     void moveBackToChar(char c);
-    char peekNextRealChar(bool skipControlChars);
+    // What moveNextChar would read; the cursor stays, the position reached
+    // is kept for commitPeekPosition. A plain next byte takes the inline path.
+    char peekNextRealChar(bool skipControlChars) {
+        if (CurChar < F_FileLength) {
+            const char ch = F_Buffer[CurChar];
+            if (charclass::of(ch) & charclass::Plain) {
+                F_LPCurLine = F_TotalLines;
+                F_LPCurChar = CurChar + 1;
+                F_LPCurLineChar = CurLineChar + 1;
+                F_LPLine = CurLine;
+                return ch;
+            }
+        }
+        return peekNextRealCharSlow(skipControlChars);
+    }
     void moveLastPeek();
     TTavToken moveNextToken();
     TTavToken peekNextToken();
@@ -137,6 +151,7 @@ private:
 
     char moveNextRawChar();
     char moveNextCharSlow(bool skipControlChars);
+    char peekNextRealCharSlow(bool skipControlChars);
 };
 
 // Packs up to four bytes of str into a number, the first in the lowest byte.

@@ -84,7 +84,7 @@ void TCurrentToken::setNull()
     F_CastType = nullptr;
     F_Extra.Scale = 0;
     F_Extra.Offset = 0;
-    freeOperand();
+    if (F_Operand) freeOperand();
 }
 
 TTavToken TCurrentToken::setInteger(int32_t bytecount, const std::string& str, int64_t int_)

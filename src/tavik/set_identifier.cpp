@@ -386,7 +386,8 @@ TTavToken TCurrentToken::setIdentifier(std::string_view str) {
         return F_Type;
     }
     F_IdentType = id->type_;
-    F_String = lowerAscii(F_String);
+    for (char& c : F_String)  // lower-cased in place
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
     switch (id->type_) {
     case itReservedKeyword:
         return F_Type;
