@@ -373,7 +373,16 @@ TTavToken TCurrentToken::setIdentifier(std::string_view str) {
     const TRegister r = words::registerOf(w);
     if (r != REG_NONE) {
         PVarType assumed = (RegMan && r < REG_STATE_COUNT) ? RegMan->Registers[r].assume : nullptr;
-        if (!assumed || f->peekNextRealChar(false) != '.') return setRegister(r, std::string(word));
+        if (!assumed || f->peekNextRealChar(false) != '.') {
+            // What setRegister gives; the token is already clear but for its text.
+            F_Type = ttRegister;
+            F_Register = r;
+            F_Integer = r;
+            F_Extended = r;
+            F_ByteCount = regSize(r);
+            F_BitCount = F_ByteCount * 8;
+            return F_Type;
+        }
         return registerChain(f, this, r, assumed);
     }
     const TSegment s = w ? w->segment : SEG_NONE;
