@@ -123,7 +123,7 @@ private:
     TWord& at(std::string_view name) {
         Key k;
         bool upper;
-        packKey(name, k, upper);
+        if (!packKey(name, k, upper)) throw std::length_error("word too long for the table");
         for (uint32_t s = slotOf(k, kSlots - 1);; s = (s + 1) & (kSlots - 1)) {
             Slot& e = F_Slots[s];
             if (e.key == k) return e.word;
