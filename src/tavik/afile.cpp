@@ -49,6 +49,14 @@ bool TAFile::loadFile(const std::string& strFile, TAFile* par) {
     std::FILE* in = platform::OpenFile(strFile, "rb");
     if (!in) return false;
     std::string data;
+    // Read whole when the size is known; a stream that grows is read on.
+    long size = -1;
+    if (std::fseek(in, 0, SEEK_END) == 0) size = std::ftell(in);
+    if (std::fseek(in, 0, SEEK_SET) != 0) size = -1;
+    if (size > 0) {
+        data.resize(static_cast<size_t>(size));
+        data.resize(std::fread(data.data(), 1, data.size(), in));
+    }
     char chunk[65536];
     size_t n;
     while ((n = std::fread(chunk, 1, sizeof chunk, in)) > 0) data.append(chunk, n);
@@ -96,20 +104,52 @@ void TAFile::restore() {
     CurLineChar = F_SaveCurLineChar;
 }
 
-char TAFile::moveNextChar(bool skipControlChars) {
+char TAFile::moveNextCharSlow(bool skipControlChars) {
+    const char* const buf = F_Buffer.data();
+    const uint32_t len = F_FileLength;
     for (;;) {
-        // At the end the cursor stays put: every further read answers 0.
-        if (CurChar > F_FileLength) {
-            ++F_TotalLines;
-            return '\0';
+        // Blanks and plain bytes in locals: a store through the buffer's
+        // char pointer would make the compiler reload every member.
+        uint32_t cur = CurChar, col = CurLineChar;
+        char ch;
+        for (;;) {
+            // At the end the cursor stays put: every further read answers 0.
+            if (cur >= len) {
+                if (cur == len) {
+                    ++cur;
+                    ++col;
+                }
+                CurChar = cur;
+                CurLineChar = col;
+                ++F_TotalLines;
+                return '\0';
+            }
+            ++cur;
+            ++col;
+            ch = buf[cur - 1];
+            const uint8_t k = charclass::of(ch);
+            if (k & charclass::Plain) {
+                CurChar = cur;
+                CurLineChar = col;
+                return ch;
+            }
+            if (ch == '/') break;
+            if (ch == '\n') {
+                F_LFPos = cur;
+                F_LFPrevColumn = col > 0 ? col - 1 : 0;
+                ++CurLine;
+                col = 1;
+                ++F_TotalLines;
+            }
+            if (!skipControlChars) {
+                CurChar = cur;
+                CurLineChar = col;
+                return ch;
+            }
         }
-        ++CurChar;
-        ++CurLineChar;
-        if (CurChar > F_FileLength) {
-            ++F_TotalLines;
-            return '\0';
-        }
-        char ch = charAt(CurChar);
+        CurChar = cur;
+        CurLineChar = col;
+        // Comments are skipped here, and only here; literals are read raw.
         bool afterComment = false;  // the column count of the line is lost
         if (ch == '/' && charAt(CurChar + 1) == '/') {
             afterComment = true;
@@ -177,6 +217,16 @@ uint32_t TAFile::columnBefore(uint32_t lf) {
         F_LFPrevColumn = start >= 1 ? lf - start : lf - 1;
     }
     return F_LFPrevColumn;
+}
+
+void TAFile::stepOverRunEnd() {
+    // Any other byte is read and given back without a trace.
+    if (CurChar < F_FileLength) {
+        const char c = F_Buffer[CurChar];
+        if (c != '\n' && c != '/') return;
+    }
+    moveNextChar(false);
+    movePrevChar();
 }
 
 char TAFile::moveNextRawChar() {
@@ -270,7 +320,7 @@ void TAFile::recordPeek() {
     F_LPLine = CurLine;
 }
 
-char TAFile::peekNextRealChar(bool skipControlChars) {
+char TAFile::peekNextRealCharSlow(bool skipControlChars) {
     const uint32_t pos = CurChar, col = CurLineChar, line = CurLine, total = F_TotalLines;
     char ch = moveNextChar(skipControlChars);
     recordPeek();

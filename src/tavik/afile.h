@@ -1,8 +1,34 @@
 #pragma once
+#include <array>
 #include <cstdint>
 #include <string>
 
 #include "cur_token.h"
+
+// Classes of source bytes, one table for the scanner.
+namespace charclass {
+enum : uint8_t {
+    Letter = 0x01,  // A-Z, a-z, _
+    Digit = 0x02,   // 0-9
+    Hex = 0x04,     // 0-9, A-F, a-f
+    Plain = 0x08,   // read as it is: no blank (1 to 32) and no "/"
+    Word = Letter | Digit,
+};
+constexpr std::array<uint8_t, 256> build() {
+    std::array<uint8_t, 256> t{};
+    for (int c = 0; c < 256; ++c) {
+        uint8_t k = 0;
+        if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_') k |= Letter;
+        if (c >= '0' && c <= '9') k |= Digit | Hex;
+        if ((c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f')) k |= Hex;
+        if ((c == 0 || c > 32) && c != '/') k |= Plain;
+        t[static_cast<size_t>(c)] = k;
+    }
+    return t;
+}
+inline constexpr std::array<uint8_t, 256> table = build();
+inline uint8_t of(char c) { return table[static_cast<unsigned char>(c)]; }
+}  // namespace charclass
 
 // One source text in memory with its cursor: a project or include file, a
 // macro body or a text handed in by a plug-in. Positions are 1-based bytes;
@@ -25,16 +51,57 @@ public:
     void save();
     void restore();
 
-    char moveNextChar(bool skipControlChars);
+    // The next byte, comments passed, and blanks too when skipControlChars;
+    // 0 at the end. A byte read as it is takes the inline path.
+    char moveNextChar(bool skipControlChars) {
+        if (CurChar < F_FileLength) {
+            const char ch = F_Buffer[CurChar];
+            if (charclass::of(ch) & charclass::Plain) {
+                ++CurChar;
+                ++CurLineChar;
+                return ch;
+            }
+        }
+        return moveNextCharSlow(skipControlChars);
+    }
     // The bytes of the quoted literal whose opening quote is current, up to
     // the closing quote, escapes resolved; the cursor ends on that quote. No
     // comment opens inside a literal. A literal the text ends in is fatal.
     std::string readLiteral(char quote);
     char movePrevChar();
+    // The bytes from the current one on while pred holds, passed (none of
+    // them a line feed or "/"); the cursor ends on the last one. Then
+    // stepOverRunEnd reads the byte after and gives it back, which counts
+    // a line or the end of the text as reading it one byte at a time does.
+    template <class Pred>
+    uint32_t passRun(Pred pred) {
+        const char* const buf = F_Buffer.data();
+        uint32_t p = CurChar;
+        while (p < F_FileLength && pred(buf[p])) ++p;
+        const uint32_t n = p - CurChar;
+        CurChar = p;
+        CurLineChar += n;
+        return n;
+    }
+    void stepOverRunEnd();
     char movePrevCharEx(bool skipControlChars);
     void moveToChar(char c);
     void moveBackToChar(char c);
-    char peekNextRealChar(bool skipControlChars);
+    // What moveNextChar would read; the cursor stays, the position reached
+    // is kept for commitPeekPosition. A plain next byte takes the inline path.
+    char peekNextRealChar(bool skipControlChars) {
+        if (CurChar < F_FileLength) {
+            const char ch = F_Buffer[CurChar];
+            if (charclass::of(ch) & charclass::Plain) {
+                F_LPCurLine = F_TotalLines;
+                F_LPCurChar = CurChar + 1;
+                F_LPCurLineChar = CurLineChar + 1;
+                F_LPLine = CurLine;
+                return ch;
+            }
+        }
+        return peekNextRealCharSlow(skipControlChars);
+    }
     void moveLastPeek();
     TTavToken moveNextToken();
     TTavToken peekNextToken();
@@ -83,6 +150,8 @@ private:
     uint32_t F_LFPrevColumn = 0;
 
     char moveNextRawChar();
+    char moveNextCharSlow(bool skipControlChars);
+    char peekNextRealCharSlow(bool skipControlChars);
 };
 
 // Packs up to four bytes of str into a number, the first in the lowest byte.

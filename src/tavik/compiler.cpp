@@ -20,6 +20,7 @@
 #include "platform/platform.h"
 #include "plugins/plugin_manager.h"
 #include "settings.h"
+#include "word_table.h"
 
 namespace {
 
@@ -412,7 +413,8 @@ bool TCompiler::operandFollows() {
 }
 
 void TCompiler::instructionLine() {
-    const PInstruction row = TTavAssembler::opcodeLookup(lowerAscii(F_CurToken->F_String));
+    const TWord* word = words::find(F_CurToken->F_String);
+    const PInstruction row = word ? word->mnemonic : nullptr;
     if (!row) Log->FatalError("[9000] Unexpected " + F_CurToken->getTokenStr());
     if (row->group == igRET) retTriggered(F_CurFunc);
 

@@ -1,6 +1,10 @@
 #include "cur_token.h"
 
+#include <algorithm>
+#include <charconv>
 #include <cmath>
+
+#include "word_table.h"
 
 int64_t truncExtended(long double v)
 {
@@ -80,7 +84,7 @@ void TCurrentToken::setNull()
     F_CastType = nullptr;
     F_Extra.Scale = 0;
     F_Extra.Offset = 0;
-    freeOperand();
+    if (F_Operand) freeOperand();
 }
 
 TTavToken TCurrentToken::setInteger(int32_t bytecount, const std::string& str, int64_t int_)
@@ -168,12 +172,34 @@ TTavToken TCurrentToken::setBaseExp(int32_t size, int32_t regCount, TRegister re
     F_Extra.Displacement = disp;
     F_ByteCount = size;
     F_BitCount = bitsOf(size);
-    std::string s = "(" + std::to_string(size) + ") [" + regToStr(reg1);
-    if (regCount > 1) s += "+" + regToStr(reg2);
-    if (scale > 0) s += "*" + std::to_string(scale);
-    if (disp > 0) s += "+" + std::to_string(disp);
-    s += "]";
-    F_String = s;
+    // "(size) [reg1+reg2*scale+disp]", written in place.
+    char buf[80];
+    char* p = buf;
+    auto num = [&](int32_t v) { p = std::to_chars(p, buf + sizeof buf, v).ptr; };
+    auto reg = [&](TRegister r) {
+        const std::string n = regToStr(r);
+        p = std::copy(n.begin(), n.end(), p);
+    };
+    *p++ = '(';
+    num(size);
+    *p++ = ')';
+    *p++ = ' ';
+    *p++ = '[';
+    reg(reg1);
+    if (regCount > 1) {
+        *p++ = '+';
+        reg(reg2);
+    }
+    if (scale > 0) {
+        *p++ = '*';
+        num(scale);
+    }
+    if (disp > 0) {
+        *p++ = '+';
+        num(disp);
+    }
+    *p++ = ']';
+    F_String.assign(buf, static_cast<size_t>(p - buf));
     return F_Type;
 }
 
@@ -202,61 +228,8 @@ void TCurrentToken::setCurToken(const TCurrentToken& tk)
 
 TKeyword TCurrentToken::findKeyword(const std::string& key)
 {
-    const std::string k = lowerAscii(key);
-    switch (k.size()) {
-    case 2:
-        if (k == "if") return keyIf;
-        if (k == "as") return keyAs;
-        break;
-    case 3:
-        if (k == "ord") return keyOrd;
-        break;
-    case 4:
-        if (k == "else") return keyElse;
-        if (k == "uses") return keyUses;
-        if (k == "type") return keyType;
-        if (k == "enum") return keyEnum;
-        break;
-    case 5:
-        if (k == "const") return keyConst;
-        if (k == "until") return keyUntil;
-        if (k == "while") return keyWhile;
-        if (k == "break") return keyBreak;
-        if (k == "block") return keyBlock;
-        if (k == "union") return keyUnion;
-        if (k == "entry") return keyEntry;
-        break;
-    case 6:
-        if (k == "elseif") return keyElseif;
-        if (k == "repeat") return keyRepeat;
-        if (k == "return") return keyReturn;
-        if (k == "inline") return keyInline;
-        if (k == "sizeof") return keySizeOf;
-        if (k == "exitif") return keyExitIf;
-        break;
-    case 7:
-        if (k == "program") return keyProgram;
-        if (k == "imports") return keyImports;
-        if (k == "stdcall") return keyStdcall;
-        if (k == "exports") return keyExports;
-        break;
-    case 8:
-        if (k == "function") return keyFunction;
-        if (k == "continue") return keyContinue;
-        if (k == "casttype") return keyCastType;
-        break;
-    case 9:
-        if (k == "procedure") return keyProcedure;
-        if (k == "tokentype") return keyTokenType;
-        if (k == "tokentext") return keyTokenText;
-        if (k == "isptrtype") return keyIsPtrType;
-        break;
-    case 12:
-        if (k == "issignedtype") return keyIsSignedType;
-        break;
-    default: break;
-    }
-    return keyNone;
+    const TWord* w = words::find(key);
+    return w ? w->keyword : keyNone;
 }
 
 std::string TCurrentToken::Token2String(TTavToken id, TIdentType vt)

@@ -1,6 +1,7 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "classes/ident_manager.h"
 #include "operand.h"
@@ -83,7 +84,7 @@ public:
     void setCurToken(const TCurrentToken& tk);
 
     // Resolves a word read by the tokenizer (implemented with the tokenizer).
-    TTavToken setIdentifier(const std::string& str);
+    TTavToken setIdentifier(std::string_view str);
 
     static TKeyword findKeyword(const std::string& key);
     std::string getTokenStr() const;

@@ -1,67 +1,22 @@
 #include "operand.h"
 
 #include "common.h"
+#include "word_table.h"
 
 namespace {
-std::string lower(const std::string& s)
-{
-    std::string r(s);
-    for (char& c : r)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
-    return r;
-}
-
 const char* const kRegNames[24] = {
     "al", "cl", "dl", "bl", "ah", "ch", "dh", "bh",
     "ax", "cx", "dx", "bx", "sp", "bp", "si", "di",
     "eax", "ecx", "edx", "ebx", "esp", "ebp", "esi", "edi",
 };
-const char* const kReg64Names[8] = {"rax", "rcx", "rdx", "rbx", "rsp", "rbp", "rsi", "rdi"};
-const char* const kGpNames[8] = {"gp_ax", "gp_cx", "gp_dx", "gp_bx", "gp_sp", "gp_bp", "gp_si", "gp_di"};
-
-int findIn(const char* const* names, int n, const std::string& s)
-{
-    for (int i = 0; i < n; ++i)
-        if (s == names[i]) return i;
-    return -1;
-}
 }  // namespace
 
-TRegister strToReg(const std::string& name)
-{
-    const std::string s = lower(name);
-    const uint32_t bits = CompileFlags.cpu_bits;
-    int i;
-    switch (s.size()) {
-    case 5:
-        if ((i = findIn(kGpNames, 8, s)) < 0) return REG_NONE;
-        if (bits == 16) return static_cast<TRegister>(REG_AX + i);
-        if (bits == 32) return static_cast<TRegister>(REG_EAX + i);
-        if (bits == 64) return static_cast<TRegister>(REG_RAX + i);
-        return REG_NONE;
-    case 3:
-        if (bits >= 64 && (i = findIn(kReg64Names, 8, s)) >= 0) return static_cast<TRegister>(REG_RAX + i);
-        if (bits >= 32 && (i = findIn(kRegNames + 16, 8, s)) >= 0) return static_cast<TRegister>(REG_EAX + i);
-        return REG_NONE;
-    case 2:
-        if ((i = findIn(kRegNames + 8, 8, s)) >= 0) return static_cast<TRegister>(REG_AX + i);
-        if ((i = findIn(kRegNames, 8, s)) >= 0) return static_cast<TRegister>(REG_AL + i);
-        return REG_NONE;
-    default: return REG_NONE;
-    }
-}
+TRegister strToReg(const std::string& name) { return words::registerOf(words::find(name)); }
 
 TSegment strToSeg(const std::string& name)
 {
-    const std::string s = lower(name);
-    if (s.size() != 2) return SEG_NONE;
-    if (s == "cs") return SEG_CS;
-    if (s == "ss") return SEG_SS;
-    if (s == "ds") return SEG_DS;
-    if (s == "es") return SEG_ES;
-    if (s == "fs") return SEG_FS;
-    if (s == "gs") return SEG_GS;
-    return SEG_NONE;
+    const TWord* w = words::find(name);
+    return w ? w->segment : SEG_NONE;
 }
 
 std::string regToStr(TRegister reg) { return reg < 24 ? kRegNames[reg] : ""; }

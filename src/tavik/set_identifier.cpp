@@ -15,6 +15,7 @@
 #include "global.h"
 #include "log.h"
 #include "token_reader.h"
+#include "word_table.h"
 
 using namespace tokread;
 
@@ -116,13 +117,15 @@ TTavToken keyword(TAFile* f, TCurrentToken* tok, TKeyword key) {
 }
 
 // "st", "mm", "xmm" alone or with a number 0 to 7; exactly in lower case.
-bool fpuRegister(TCurrentToken* tok, const std::string& str) {
+bool fpuRegister(TCurrentToken* tok, std::string_view str) {
+    if (str.empty() || (str[0] != 's' && str[0] != 'm' && str[0] != 'x')) return false;
+    const std::string text(str);  // the token is cleared before its text is set
     if (str == "st" || str == "mm") {
-        tok->setType(ttSTreg, 0, str, 0);
+        tok->setType(ttSTreg, 0, text, 0);
         return true;
     }
     if (str == "xmm") {
-        tok->setType(ttXMMreg, 0, str, 0);
+        tok->setType(ttXMMreg, 0, text, 0);
         return true;
     }
     size_t prefix = 0;
@@ -139,7 +142,7 @@ bool fpuRegister(TCurrentToken* tok, const std::string& str) {
         n = n * 10 + (str[i] - '0');
         if (n > 7) return false;
     }
-    tok->setType(kind, 0, str, n);
+    tok->setType(kind, 0, text, n);
     return true;
 }
 
@@ -352,35 +355,48 @@ TTavToken constant(TCurrentToken* tok, const TConst* c) {
 
 }  // namespace
 
-TTavToken TCurrentToken::setIdentifier(const std::string& str) {
+TTavToken TCurrentToken::setIdentifier(std::string_view str) {
     static TAFile noSource;  // a word resolved outside any reading sees the end of the text
     TAFile* f = TAFile::activeReader();
     if (!f) f = &noSource;
     setNull();
     F_Type = ttIdent;
-    F_String = str;
+    F_String.assign(str);
     F_ByteCount = static_cast<int32_t>(str.size() + 1);
     F_BitCount = F_ByteCount * 8;
-    F_Keyword = findKeyword(str);
+    // str may lie in the source text: from here on the copy is used.
+    const std::string& word = F_String;
+    const TWord* w = words::find(word);
+    F_Keyword = w ? w->keyword : keyNone;
     if (F_Keyword != keyNone) return keyword(f, this, F_Keyword);
 
-    const TRegister r = strToReg(str);
+    const TRegister r = words::registerOf(w);
     if (r != REG_NONE) {
         PVarType assumed = (RegMan && r < REG_STATE_COUNT) ? RegMan->Registers[r].assume : nullptr;
-        if (!assumed || f->peekNextRealChar(false) != '.') return setRegister(r, str);
+        if (!assumed || f->peekNextRealChar(false) != '.') {
+            // What setRegister gives; the token is already clear but for its text.
+            F_Type = ttRegister;
+            F_Register = r;
+            F_Integer = r;
+            F_Extended = r;
+            F_ByteCount = regSize(r);
+            F_BitCount = F_ByteCount * 8;
+            return F_Type;
+        }
         return registerChain(f, this, r, assumed);
     }
-    const TSegment s = strToSeg(str);
-    if (s != SEG_NONE) return setSegment(s, str);
-    if (fpuRegister(this, str)) return F_Type;
+    const TSegment s = w ? w->segment : SEG_NONE;
+    if (s != SEG_NONE) return setSegment(s, std::string(word));
+    if (fpuRegister(this, word)) return F_Type;
 
-    PIdent id = Idents ? Idents->findIdent(str) : nullptr;
+    PIdent id = Idents ? Idents->findIdent(word) : nullptr;
     if (!id) {
         F_IdentType = itNone;
         return F_Type;
     }
     F_IdentType = id->type_;
-    F_String = lowerAscii(str);
+    for (char& c : F_String)  // lower-cased in place
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
     switch (id->type_) {
     case itReservedKeyword:
         return F_Type;

@@ -4,6 +4,7 @@
 #include "classes/register_manager.h"
 #include "global.h"
 #include "log.h"
+#include "word_table.h"
 
 using namespace tavasm;
 
@@ -54,12 +55,10 @@ std::string TTavAssembler::errorCodeToString(uint32_t code)
 
 PInstruction TTavAssembler::opcodeLookup(std::string_view mnemonic)
 {
-    size_t len = mnemonic.size();
-    if (len < minMnemonicLength || len > maxMnemonicLength) return nullptr;
-    const TInstructionRange& r = instructionRanges[len];
-    for (uint32_t i = r.first; i < uint32_t(r.first) + r.count; ++i)
-        if (instructions[i].name == mnemonic) return &instructions[i];
-    return nullptr;
+    // Names match as written: the rows are in lower case.
+    bool upper = false;
+    const TWord* w = words::find(mnemonic, &upper);
+    return w && !upper ? w->mnemonic : nullptr;
 }
 
 bool TTavAssembler::addBytes(const uint8_t* bytes, uint32_t len)

@@ -6,12 +6,14 @@
 
 #include "afile.h"
 #include "classes/macro_manager.h"
+#include "classes/register_manager.h"
 #include "common.h"
 #include "compiler.h"
 #include "exceptions.h"
 #include "global.h"
 #include "log.h"
 #include "token_reader.h"
+#include "word_table.h"
 
 using namespace tokread;
 
@@ -114,18 +116,67 @@ uint64_t StrOrd(const std::string& str) {
 
 namespace {
 
-// The digits of a number after its first character (a digit, or "-" already
-// in text); the character that ends it is given back.
-TTavToken readDecimal(TAFile* f, TCurrentToken* tok, std::string text) {
-    char c;
-    while (isDigit(c = f->moveNextChar(false))) text += c;
-    bool isFloat = false;
-    if (c == '.') {
-        isFloat = true;
-        text += c;
-        while (isDigit(c = f->moveNextChar(false))) text += c;
+// Byte tests of runs, inlined into them.
+template <uint8_t Class>
+struct Is {
+    bool operator()(char c) const { return (charclass::of(c) & Class) != 0; }
+};
+constexpr Is<charclass::Digit> digitByte{};
+constexpr Is<charclass::Hex> hexByte{};
+constexpr Is<charclass::Word> wordByte{};
+
+// The bytes of a word or number after position from (those up to the
+// cursor already read), passed while pred holds; the byte that ends them is
+// given back. A comment right after one of them joins what follows it to
+// them, as reading one byte at a time does; joined then holds the text.
+template <class Pred>
+std::string_view readRun(TAFile* f, uint32_t from, Pred pred, std::string& joined) {
+    f->passRun(pred);
+    if (f->CurChar < f->F_FileLength && f->F_Buffer[f->CurChar] == '/') {
+        joined.assign(f->F_Buffer, from, f->CurChar - from);
+        for (;;) {
+            const char c = f->moveNextChar(false);
+            if (!pred(c)) break;
+            joined += c;
+        }
+        f->movePrevChar();
+        return joined;
     }
-    f->movePrevChar();
+    f->stepOverRunEnd();
+    return std::string_view(f->F_Buffer.data() + from, f->CurChar - from);
+}
+
+// A number whose first digit is the current byte; "-" before it makes it
+// negative. The byte that ends it is given back.
+TTavToken readDecimal(TAFile* f, TCurrentToken* tok, bool negative) {
+    std::string text;
+    if (negative) text += '-';
+    // The digits, a "." and the digits after it; the reading is the same
+    // as one byte at a time, which a comment among them falls back to.
+    const uint32_t from = f->CurChar - 1;
+    f->passRun(digitByte);
+    bool isFloat = false;
+    bool slow = f->CurChar < f->F_FileLength && f->F_Buffer[f->CurChar] == '/';
+    char c = 0;
+    if (!slow && f->CurChar < f->F_FileLength && f->F_Buffer[f->CurChar] == '.') {
+        isFloat = true;
+        ++f->CurChar;
+        ++f->CurLineChar;
+        f->passRun(digitByte);
+        slow = f->CurChar < f->F_FileLength && f->F_Buffer[f->CurChar] == '/';
+    }
+    text.append(f->F_Buffer, from, f->CurChar - from);
+    if (slow) {
+        while (isDigit(c = f->moveNextChar(false))) text += c;
+        if (!isFloat && c == '.') {
+            isFloat = true;
+            text += c;
+            while (isDigit(c = f->moveNextChar(false))) text += c;
+        }
+        f->movePrevChar();
+    } else {
+        f->stepOverRunEnd();
+    }
     if (isFloat) {
         errno = 0;
         long double v = std::strtold(text.c_str(), nullptr);
@@ -138,11 +189,10 @@ TTavToken readDecimal(TAFile* f, TCurrentToken* tok, std::string text) {
     return tok->setInteger(static_cast<int32_t>(ptrSize), text, v);
 }
 
+// The digits after "0x", the "x" being current.
 TTavToken readHex(TAFile* f, TCurrentToken* tok) {
-    std::string digits;
-    char c;
-    while (isHexDigit(c = f->moveNextChar(false))) digits += c;
-    f->movePrevChar();
+    std::string joined;
+    const std::string digits(readRun(f, f->CurChar, hexByte, joined));
     std::string text = "0x" + digits;
     if (digits.empty() || digits.size() > 16) fatal("[2497] Invalid hexadecimal number " + text);
     uint64_t v = 0;
@@ -255,10 +305,35 @@ bool nextCharIs(TAFile* f, char c) {
     return true;
 }
 
+// Whether the token after "[" may name a type, which only a peek tells; a
+// number or a register (with no type assumed for it) cannot. The cursor
+// stays where it is.
+bool mayBeType(TAFile* f) {
+    const uint32_t pos = f->CurChar, col = f->CurLineChar, line = f->CurLine, total = f->F_TotalLines;
+    const char c = f->moveNextChar(true);
+    bool may = !isDigit(c);
+    if (isLetter(c)) {
+        const uint32_t from = f->CurChar - 1;
+        f->passRun(wordByte);
+        // A comment right after it would join more to the word.
+        if (f->CurChar >= f->F_FileLength || f->F_Buffer[f->CurChar] != '/') {
+            const TWord* w = words::find(std::string_view(f->F_Buffer.data() + from, f->CurChar - from));
+            const TRegister r = words::registerOf(w);
+            if (r != REG_NONE && w->keyword == keyNone)
+                may = RegMan && r < REG_STATE_COUNT && RegMan->Registers[r].assume != nullptr;
+        }
+    }
+    f->CurChar = pos;
+    f->CurLineChar = col;
+    f->CurLine = line;
+    f->F_TotalLines = total;
+    return may;
+}
+
 // "[" already read: a cast "[type] x" or a memory expression up to "]".
 TTavToken bracket(TAFile* f, TCurrentToken* tok) {
     DepthScope nest(g_BracketDepth, MAX_BRACKET_DEPTH);
-    if (f->peekNextToken() == ttIdent && Compiler->F_PeekToken->F_IdentType == itType) {
+    if (mayBeType(f) && f->peekNextToken() == ttIdent && Compiler->F_PeekToken->F_IdentType == itType) {
         auto* castType = static_cast<PVarType>(Compiler->F_PeekToken->F_Pointer);
         f->commitPeekPosition();
         if (!readSymbol(f, tok, ']')) unexpected(tok, "5643");
@@ -274,15 +349,16 @@ TTavToken bracket(TAFile* f, TCurrentToken* tok) {
         TRegister reg;
         int64_t scale;  // 0: not scaled
     };
-    std::vector<Reg> regs;
+    Reg regs[2];
+    size_t regCount = 0;
     uint64_t disp = 0;  // wraps like the 32-bit displacement it becomes
     bool negative = false;
     bool first = true;
     auto addReg = [&](TRegister r, int64_t scale) {
         if (negative) unexpected(tok, "2496");  // a register cannot be subtracted
-        if (regs.size() >= 2) unexpected(tok, "1133");
-        if (scale != 0 && !regs.empty() && regs[0].scale != 0) unexpected(tok, "1135");
-        regs.push_back({r, scale});
+        if (regCount >= 2) unexpected(tok, "1133");
+        if (scale != 0 && regCount != 0 && regs[0].scale != 0) unexpected(tok, "1135");
+        regs[regCount++] = {r, scale};
     };
     for (;;) {
         TTavToken t = f->setNextToken(tok);
@@ -326,13 +402,13 @@ TTavToken bracket(TAFile* f, TCurrentToken* tok) {
         }
         unexpectedChar(tok, op, first ? "2494" : "2495");
     }
-    if (regs.empty()) unexpected(tok, "2494");  // a number alone is no memory expression
-    if (regs.size() == 2 && regs[0].scale != 0) std::swap(regs[0], regs[1]);
+    if (regCount == 0) unexpected(tok, "2494");  // a number alone is no memory expression
+    if (regCount == 2 && regs[0].scale != 0) std::swap(regs[0], regs[1]);
     const Reg& r1 = regs[0];
-    const TRegister r2 = regs.size() > 1 ? regs[1].reg : REG_AL;
-    const int64_t scale = regs.size() > 1 ? regs[1].scale : r1.scale;
+    const TRegister r2 = regCount > 1 ? regs[1].reg : REG_AL;
+    const int64_t scale = regCount > 1 ? regs[1].scale : r1.scale;
     const int32_t scale32 = (scale < 0 || scale > INT32_MAX) ? INT32_MAX : static_cast<int32_t>(scale);
-    return tok->setBaseExp(0, static_cast<int32_t>(regs.size()), r1.reg, r2,
+    return tok->setBaseExp(0, static_cast<int32_t>(regCount), r1.reg, r2,
                            static_cast<int32_t>(static_cast<uint32_t>(disp)), scale32);
 }
 
@@ -350,27 +426,19 @@ TTavToken TAFile::setNextToken(TCurrentToken* token) {
     if (ch == '$') return dollarForm(this, token);
     if (ch == '-') {
         if (!isDigit(peekNextRealChar(false))) return token->setSymbol('-');
-        return readDecimal(this, token, "-");
+        moveNextChar(false);  // the first digit, a comment between passed
+        return readDecimal(this, token, true);
     }
     if (isDigit(ch)) {
         if (ch == '0' && peekNextRealChar(false) == 'x') {
             commitPeekPosition();
             return readHex(this, token);
         }
-        return readDecimal(this, token, std::string(1, ch));
+        return readDecimal(this, token, false);
     }
     if (isLetter(ch)) {
-        std::string word(1, ch);
-        for (;;) {
-            char c = moveNextChar(false);
-            if (isLetter(c) || isDigit(c)) {
-                word += c;
-                continue;
-            }
-            movePrevChar();
-            break;
-        }
-        return token->setIdentifier(word);
+        std::string joined;
+        return token->setIdentifier(readRun(this, CurChar - 1, wordByte, joined));
     }
     if (ch == '[') return bracket(this, token);
     return token->setSymbol(ch);

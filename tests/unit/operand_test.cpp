@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "common.h"
+#include "cur_token.h"
+#include "tav_assembler.h"
 
 namespace {
 struct BitsGuard {
@@ -29,6 +31,23 @@ TEST(Operand, RegisterNamesByBitMode)
         BitsGuard g(c.bits);
         EXPECT_EQ(strToReg(c.name), c.reg) << c.name << " @" << c.bits;
     }
+}
+
+// Reserved words are matched on their whole length: a zero byte after a
+// name, or more letters after the longest, make another word.
+TEST(Operand, WordsMatchOnTheirWholeLength)
+{
+    BitsGuard g(32);
+    using namespace std::string_literals;
+    EXPECT_EQ(strToReg("al\0"s), REG_NONE);
+    EXPECT_EQ(strToReg("eax\0\0"s), REG_NONE);
+    EXPECT_EQ(strToSeg("cs\0"s), SEG_NONE);
+    EXPECT_EQ(TCurrentToken::findKeyword("if\0"s), keyNone);
+    EXPECT_EQ(TTavAssembler::opcodeLookup("nop\0"s), nullptr);
+    EXPECT_EQ(TCurrentToken::findKeyword("ISSIGNEDTYPE"), keyIsSignedType);  // the longest
+    EXPECT_EQ(TCurrentToken::findKeyword("issignedtypes"), keyNone);
+    EXPECT_NE(TTavAssembler::opcodeLookup("addsubpd"), nullptr);
+    EXPECT_EQ(TTavAssembler::opcodeLookup("addsubpdx"), nullptr);
 }
 
 TEST(Operand, SegmentNames)

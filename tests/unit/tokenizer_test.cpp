@@ -440,6 +440,37 @@ TEST_F(Tokenizer, DollarWordsAreReadAsWritten) {
               (std::vector<Tok>{{ttSymbol, "$"}, {ttIdent, "x"}, {ttNumber, "3"}, {ttSymbol, "$"}, {ttNumber, "4"}}));
 }
 
+// A word or number read as one run of bytes ends where reading it byte by
+// byte ends: the byte after it is given back, and a comment right inside it
+// joins its two parts.
+TEST_F(Tokenizer, WordsAndNumbersEndOnTheirLastByte) {
+    struct Case {
+        const char* src;
+        std::vector<Tok> toks;
+        uint32_t line, column, total;  // the cursor after the first token
+    } cases[] = {
+        {"abc", {{ttIdent, "abc"}}, 1, 3, 1},  // the end of the text counts a line
+        {"abc\nd", {{ttIdent, "abc"}, {ttIdent, "d"}}, 1, 3, 0},
+        {"ab c", {{ttIdent, "ab"}, {ttIdent, "c"}}, 1, 2, 0},
+        {"ab//c\nd", {{ttIdent, "ab"}, {ttIdent, "d"}}, 1, 5, 0},  // on the comment's last byte
+        {"ab/**/c d", {{ttIdent, "abc"}, {ttIdent, "d"}}, 1, 7, 0},
+        {"12/**/34;", {{ttNumber, "1234"}, {ttSymbol, ";"}}, 1, 8, 0},
+        {"1/**/.5", {{ttFloat, "1.5"}}, 1, 7, 1},
+        {"2./**/5", {{ttFloat, "2.5"}}, 1, 7, 1},
+        {"0x1/**/f;", {{ttNumber, "0x1f"}, {ttSymbol, ";"}}, 1, 8, 0},
+        {"-4\n", {{ttNumber, "-4"}}, 1, 2, 0},
+        {"EAX\n", {{ttRegister, "EAX"}}, 1, 3, 0},
+    };
+    for (const Case& c : cases) {
+        load(c.src);
+        next();
+        EXPECT_EQ(file()->CurLine, c.line) << c.src;
+        EXPECT_EQ(file()->CurLineChar, c.column) << c.src;
+        EXPECT_EQ(file()->F_TotalLines, c.total) << c.src;
+        EXPECT_EQ(all(c.src), c.toks) << c.src;
+    }
+}
+
 TEST_F(Tokenizer, CommentsBetweenTokens) {
     struct Case {
         const char* src;

@@ -1,0 +1,179 @@
+#include "word_table.h"
+
+#include <array>
+#include <cstring>
+#include <stdexcept>
+
+#include "common.h"
+
+namespace {
+
+// Words of up to 12 bytes (the longest is "issignedtype"), lower-cased into
+// two numbers with the length in the top byte, so that a zero byte in a
+// word cannot make it another.
+constexpr size_t kMaxWord = 12;
+
+struct Key {
+    uint64_t lo = 0, hi = 0;
+    bool empty() const { return hi == 0; }
+    bool operator==(const Key& o) const { return lo == o.lo && hi == o.hi; }
+};
+
+inline uint64_t load8(const char* p) {
+    uint64_t v;
+    std::memcpy(&v, p, 8);
+    return v;
+}
+inline uint64_t load4(const char* p) {
+    uint32_t v;
+    std::memcpy(&v, p, 4);
+    return v;
+}
+
+// A-Z to a-z in the eight bytes of x at once; upper gets the bits changed.
+inline uint64_t fold8(uint64_t x, uint64_t& upper) {
+    constexpr uint64_t ones = 0x0101010101010101ull, high = 0x8080808080808080ull;
+    const uint64_t geA = (x | high) - ones * 'A';        // high bit: low seven bits >= 'A'
+    const uint64_t gtZ = (x | high) - ones * ('Z' + 1);  // high bit: low seven bits > 'Z'
+    const uint64_t up = (geA & ~gtZ & ~x & high) >> 2;   // 0x20 in each capital
+    upper |= up;
+    return x | up;
+}
+
+// The key of a word (little-endian bytes); false when it is too long or empty.
+inline bool packKey(std::string_view w, Key& k, bool& hadUpper) {
+    const size_t n = w.size();
+    if (n > kMaxWord || n == 0) return false;
+    const char* p = w.data();
+    uint64_t lo, hi = 0;
+    if (n >= 8) {
+        lo = load8(p);
+        if (n > 8) hi = load8(p + n - 8) >> (8 * (16 - n));
+    } else if (n >= 4) {
+        lo = load4(p) | (load4(p + n - 4) << (8 * (n - 4)));
+    } else {
+        lo = uint64_t(static_cast<unsigned char>(p[0])) |
+             uint64_t(static_cast<unsigned char>(p[n / 2])) << (8 * (n / 2)) |
+             uint64_t(static_cast<unsigned char>(p[n - 1])) << (8 * (n - 1));
+    }
+    uint64_t upper = 0;
+    k.lo = fold8(lo, upper);
+    k.hi = fold8(hi, upper) | uint64_t(n) << 56;
+    hadUpper = upper != 0;
+    return true;
+}
+
+inline uint32_t slotOf(const Key& k, uint32_t mask) {
+    const uint64_t h = (k.lo ^ (k.hi * 0x9E3779B97F4A7C15ull)) * 0xFF51AFD7ED558CCDull;
+    return static_cast<uint32_t>(h >> 40) & mask;
+}
+
+class Table {
+public:
+    static constexpr uint32_t kSlots = 1024;  // a power of two, about twice the words
+
+    Table() {
+        static const char* const keywords[] = {
+            "program", "const", "imports", "procedure", "function", "stdcall", "if", "elseif", "else",
+            "repeat", "until", "while", "continue", "break", "block", "return", "uses", "inline",
+            "tokentype", "type", "as", "enum", "union", "ord", "exports", "entry", "sizeof", "tokentext",
+            "casttype", "isptrtype", "issignedtype", "exitif",
+        };
+        static_assert(sizeof(keywords) / sizeof(keywords[0]) + 1 == key__TOTAL);
+        for (size_t i = 0; i < std::size(keywords); ++i) at(keywords[i]).keyword = static_cast<TKeyword>(i + 1);
+
+        static const char* const r8[] = {"al", "cl", "dl", "bl", "ah", "ch", "dh", "bh"};
+        static const char* const r16[] = {"ax", "cx", "dx", "bx", "sp", "bp", "si", "di"};
+        static const char* const r32[] = {"eax", "ecx", "edx", "ebx", "esp", "ebp", "esi", "edi"};
+        static const char* const r64[] = {"rax", "rcx", "rdx", "rbx", "rsp", "rbp", "rsi", "rdi"};
+        static const char* const gp[] = {"gp_ax", "gp_cx", "gp_dx", "gp_bx", "gp_sp", "gp_bp", "gp_si", "gp_di"};
+        for (uint8_t i = 0; i < 8; ++i) {
+            setReg(r8[i], TWord::rcAlways, static_cast<uint8_t>(REG_AL + i));
+            setReg(r16[i], TWord::rcAlways, static_cast<uint8_t>(REG_AX + i));
+            setReg(r32[i], TWord::rc32, i);
+            setReg(r64[i], TWord::rc64, i);
+            setReg(gp[i], TWord::rcGp, i);
+        }
+        static const std::pair<const char*, TSegment> segs[] = {
+            {"cs", SEG_CS}, {"ss", SEG_SS}, {"ds", SEG_DS}, {"es", SEG_ES}, {"fs", SEG_FS}, {"gs", SEG_GS},
+        };
+        for (const auto& [n, s] : segs) at(n).segment = s;
+        for (const TInstruction& row : instructions) at(row.name).mnemonic = &row;
+    }
+
+    const TWord* find(std::string_view w, bool* hadUpper) const {
+        Key k;
+        bool upper = false;
+        if (!packKey(w, k, upper)) return nullptr;
+        if (hadUpper) *hadUpper = upper;
+        for (uint32_t s = slotOf(k, kSlots - 1);; s = (s + 1) & (kSlots - 1)) {
+            const Slot& e = F_Slots[s];
+            if (e.key == k) return &e.word;
+            if (e.key.empty()) return nullptr;
+        }
+    }
+
+private:
+    // A word and what it is share one cache line.
+    struct alignas(32) Slot {
+        Key key;  // zero: a free slot
+        TWord word;
+    };
+
+    TWord& at(std::string_view name) {
+        Key k;
+        bool upper;
+        if (!packKey(name, k, upper)) throw std::length_error("word too long for the table");
+        for (uint32_t s = slotOf(k, kSlots - 1);; s = (s + 1) & (kSlots - 1)) {
+            Slot& e = F_Slots[s];
+            if (e.key == k) return e.word;
+            if (e.key.empty()) {
+                if (++F_Count > kSlots / 2) throw std::length_error("word table full");
+                e.key = k;
+                return e.word;
+            }
+        }
+    }
+    void setReg(const char* name, TWord::RegClass c, uint8_t reg) {
+        TWord& w = at(name);
+        w.regClass = c;
+        w.reg = reg;
+    }
+
+    std::array<Slot, kSlots> F_Slots{};
+    uint32_t F_Count = 0;
+};
+
+const Table& table() {
+    static const Table t;
+    return t;
+}
+
+}  // namespace
+
+namespace words {
+
+const TWord* find(std::string_view word, bool* hadUpper) { return table().find(word, hadUpper); }
+
+TRegister registerOf(const TWord* w) {
+    if (!w) return REG_NONE;
+    const uint32_t bits = CompileFlags.cpu_bits;
+    switch (w->regClass) {
+    case TWord::rcAlways: return static_cast<TRegister>(w->reg);
+    case TWord::rc32: return bits >= 32 ? static_cast<TRegister>(REG_EAX + w->reg) : REG_NONE;
+    case TWord::rc64: return bits >= 64 ? static_cast<TRegister>(REG_RAX + w->reg) : REG_NONE;
+    case TWord::rcGp:
+        if (bits == 16) return static_cast<TRegister>(REG_AX + w->reg);
+        if (bits == 32) return static_cast<TRegister>(REG_EAX + w->reg);
+        if (bits == 64) return static_cast<TRegister>(REG_RAX + w->reg);
+        return REG_NONE;
+    default: return REG_NONE;
+    }
+}
+
+}  // namespace words
+
+// Built before main: the first word read finds the table ready.
+namespace {
+[[maybe_unused]] const Table& g_Built = table();
+}

@@ -1,0 +1,37 @@
+#pragma once
+#include <cstdint>
+#include <string_view>
+
+#include "cur_token.h"
+#include "instructions.h"
+#include "operand.h"
+
+// The reserved words of every kind in one table, built once: keywords,
+// general and segment registers, mnemonics. Words match without regard to
+// ASCII case and are looked up straight from a slice of the source.
+struct TWord {
+    // How a general register name reads in the current bit mode.
+    enum RegClass : uint8_t {
+        rcNone = 0,
+        rcAlways,  // 8- and 16-bit registers
+        rc32,      // e-registers: 32-bit mode and above
+        rc64,      // r-registers: 64-bit mode
+        rcGp,      // gp_ names: the register of the mode's width
+    };
+    TKeyword keyword = keyNone;
+    RegClass regClass = rcNone;
+    uint8_t reg = 0;  // TRegister for rcAlways, else the number 0..7
+    TSegment segment = SEG_NONE;
+    PInstruction mnemonic = nullptr;
+};
+
+namespace words {
+
+// The entry of a word; nullptr when it is none of them. hadUpper (when
+// given) tells whether the word held capitals.
+const TWord* find(std::string_view word, bool* hadUpper = nullptr);
+
+// The register a word stands for in the current bit mode; REG_NONE if none.
+TRegister registerOf(const TWord* w);
+
+}  // namespace words
