@@ -210,7 +210,7 @@ def log(text):
 
 
 def main():
-    p = argparse.ArgumentParser(description="Tavik against its peers, and Tavik on the shapes of program.")
+    p = argparse.ArgumentParser(prog="bench/peers.sh", description="Tavik against its peers, and Tavik on the shapes of program.")
     p.add_argument("--tavik", default=os.path.join(HERE, "..", "build", "bin", "tavik"),
                    help="the Tavik binary measured (default: build/bin/tavik)")
     p.add_argument("--base", help="a second Tavik binary to measure beside it (before/after)")
@@ -244,6 +244,7 @@ def main():
         if args.check:
             return 1 if check(args, work) else 0
         print(f"tavik: {args.tavik}" + (f"\nbase:  {args.base}" if args.base else ""))
+        print("load average at the start: %.2f %.2f %.2f" % os.getloadavg())
         mismatches = []
         if args.sizes:
             peers_table(args, work, mismatches)
@@ -253,6 +254,7 @@ def main():
             print()
             print("Images of the two binaries: " +
                   ("identical on every program" if not mismatches else "DIFFER on " + "; ".join(mismatches)))
+        print("load average at the end: %.2f %.2f %.2f" % os.getloadavg())
         return 1 if mismatches else 0
     except Failed as e:
         print(f"failed: {e}", file=sys.stderr)
