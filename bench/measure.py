@@ -152,7 +152,8 @@ def shapes_table(args, work, mismatches):
                 figures.append((lines, *best_of(args.runs, cmd, sub, output)))
             (l1, w1, r1), (l2, w2, r2) = figures
             rows.append([name, label, f"{l1:,}", f"{w1:.3f} s", mb(r1), f"{l2:,}", f"{w2:.3f} s", mb(r2),
-                         f"{w2 / w1:.2f}", f"{r2 / r1:.2f}", f"{r2 * 1024 / l2:,.0f} B"])
+                         f"{w2 / w1:.2f}", f"{r2 / r1:.2f}", f"{r2 * 1024 / l2:,.0f} B",
+                         f"{(r2 - r1) * 1024 / (l2 - l1):,.0f} B"])
             log(f"shape {name}: {label} done")
         if args.base:
             for sub, source, lines in sized:
@@ -164,10 +165,11 @@ def shapes_table(args, work, mismatches):
     print()
     print(f"Tavik on each shape at two sizes, best of {args.runs} runs. Growth: the figure at")
     print("the larger size over the one at the smaller (2.00 is linear for twice the lines);")
-    print("per line: peak RSS at the larger size over its lines.")
+    print("per line: peak RSS at the larger size over its lines; per added line: the")
+    print("growth of peak RSS from the smaller size over the lines added.")
     print()
     print_table(["shape", "binary", "lines", "wall", "peak RSS", "lines", "wall", "peak RSS",
-                 "time growth", "memory growth", "RSS per line"], rows)
+                 "time growth", "memory growth", "RSS per line", "per added line"], rows)
 
 
 def check(args, work):
