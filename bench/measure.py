@@ -179,7 +179,7 @@ def check(args, work):
     for size in args.sizes:
         folder = os.path.join(work, f"check-peers-{size}")
         os.makedirs(folder, exist_ok=True)
-        path, lines = [x for x in programs.peers(size, folder) if x[0].endswith(".tav")][0]
+        (path, lines), = programs.peers(size, folder, ["t.tav"])
         jobs.append((folder, path, lines))
     for name in programs.SHAPES:
         for n in (args.shape_size, 2 * args.shape_size):

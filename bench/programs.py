@@ -76,10 +76,11 @@ def peer_lines(header, templates, end, blocks):
             yield "    " + t.format(fwd=fwd, back=back, far=far) + end
 
 
-def peers(n, folder):
+def peers(n, folder, names=PEERS):
     blocks = max(n // 10, 2)
     out = []
-    for name, (header, templates, end) in PEERS.items():
+    for name in names:
+        header, templates, end = PEERS[name]
         path = os.path.join(folder, name)
         out.append((path, write_lines(path, peer_lines(header, templates, end, blocks))))
     return out
@@ -222,6 +223,8 @@ def shape(name, n, folder):
 
 
 def main(argv):
+    if len(argv) in (4, 5):
+        os.makedirs(argv[-1], exist_ok=True)
     if len(argv) == 4 and argv[1] == "peers":
         out = peers(int(argv[2]), argv[3])
     elif len(argv) == 5 and argv[1] == "shape" and argv[2] in SHAPES:
