@@ -165,11 +165,13 @@ char TAFile::moveNextCharSlow(bool skipControlChars) {
             const uint32_t openChar = CurChar, openLine = CurLine, openCol = CurLineChar;
             uint32_t p = CurChar + 2;
             CurLineChar += 2;
+            bool closed = false;
             for (;;) {
                 if (p > F_FileLength) break;
                 if (charAt(p) == '*' && charAt(p + 1) == '/') {
                     p += 2;
                     CurLineChar += 2;
+                    closed = true;
                     break;
                 }
                 if (charAt(p) == '\n') {
@@ -181,6 +183,11 @@ char TAFile::moveNextCharSlow(bool skipControlChars) {
                 ++CurLineChar;
             }
             CurChar = p;
+            if (closed && CurChar > F_FileLength) {
+                // Closed on the last byte: the end of the text.
+                ++F_TotalLines;
+                return '\0';
+            }
             if (CurChar > F_FileLength) {
                 // Whatever follows the opening would be lost without a word.
                 CurChar = openChar;

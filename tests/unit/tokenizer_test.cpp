@@ -81,6 +81,11 @@ TEST_F(Tokenizer, UnclosedLiteralsAndComments) {
         {"nop\n/*", "[2,2]: [1142] Comment not closed"},
     };
     for (const Case& c : cases) EXPECT_NE(fatalOf(c.src).find(c.message), std::string::npos) << c.src;
+    // A comment closed on the last byte of the text is closed.
+    for (const char* src : {"nop /* c */", "/**/", "nop\n/* a\nb */"}) {
+        EXPECT_EQ(fatalOf(src), "") << src;
+        EXPECT_EQ(all(src).size(), std::string(src).rfind("nop", 0) == 0 ? 1u : 0u) << src;
+    }
 }
 
 TEST_F(Tokenizer, Numbers) {
