@@ -82,6 +82,7 @@ void TCurrentToken::setNull()
     F_BitCount = 0;
     F_Pointer = nullptr;
     F_CastType = nullptr;
+    F_WholeBytes = 0;
     F_Extra.Scale = 0;
     F_Extra.Offset = 0;
     if (F_Operand) freeOperand();
@@ -218,6 +219,7 @@ void TCurrentToken::setCurToken(const TCurrentToken& tk)
     F_ByteCount = tk.F_ByteCount;
     F_BitCount = tk.F_BitCount;
     F_Pointer = tk.F_Pointer;
+    F_WholeBytes = tk.F_WholeBytes;
     F_DefName = tk.F_DefName;
     // each token owns its operand record: the copy gets a duplicate
     freeOperand();

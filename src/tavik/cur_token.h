@@ -112,5 +112,6 @@ public:
     TParamType F_ParType = ptPARAM;
     PVarType F_CastType = nullptr;
     TTokenExtra F_Extra;
+    int64_t F_WholeBytes = 0;  // a variable or field as named, all its elements
 };
 using PCurrentToken = TCurrentToken*;

@@ -61,6 +61,10 @@ TTavToken keyword(TAFile* f, TCurrentToken* tok, TKeyword key) {
     case keySizeOf: {
         TTavToken t = f->setNextToken(tok);
         if (t != ttIdent && t != ttAnsiString && t != ttWideString) unexpected(tok, "643434");
+        // A variable or a field counts all its elements.
+        if (t == ttIdent && tok->F_WholeBytes > 0 &&
+            (tok->F_IdentType == itGlobalVar || tok->F_IdentType == itLocalVar))
+            return setNumber(tok, tok->F_WholeBytes);
         return setNumber(tok, tok->F_ByteCount);
     }
     case keyOrd: {
@@ -232,6 +236,7 @@ TTavToken variable(TAFile* f, TCurrentToken* tok, PVar v, TIdentType kind, const
         tok->F_BitCount = tok->F_ByteCount * 8;
         tok->F_Extra.Displacement = 0;
         tok->F_Pointer = v;
+        if (f->peekNextRealChar(true) != '[') tok->F_WholeBytes = int64_t(tok->F_ByteCount) * v->multiplier;
         return tok->F_Type;
     }
     uint32_t offset = 0;
@@ -239,6 +244,7 @@ TTavToken variable(TAFile* f, TCurrentToken* tok, PVar v, TIdentType kind, const
     std::string lastName = text;
     const TVar* rec = v;
     const TVarField* method = nullptr;
+    int64_t whole = 0;
     while (f->peekNextRealChar(true) == '.') {
         f->commitPeekPosition();
         std::string word;
@@ -259,7 +265,9 @@ TTavToken variable(TAFile* f, TCurrentToken* tok, PVar v, TIdentType kind, const
         offset += fld->variable.address;
         rec = &fld->variable;
         byteCount = rec->type_ ? static_cast<int32_t>(rec->type_->size) : 0;
+        const bool indexed = f->peekNextRealChar(true) == '[';
         memberIndex(f, tok, rec, offset, byteCount);
+        whole = indexed ? byteCount : int64_t(byteCount) * rec->multiplier;
     }
     tok->setNull();
     tok->F_Type = ttIdent;
@@ -269,6 +277,7 @@ TTavToken variable(TAFile* f, TCurrentToken* tok, PVar v, TIdentType kind, const
     tok->F_Pointer = v;
     tok->F_Extra.Displacement = static_cast<int32_t>(offset);
     tok->F_IdentType = kind;
+    tok->F_WholeBytes = whole;
     if (method) {
         // The object of the call is the outer variable at the summed offset
         // of the fields before the method.

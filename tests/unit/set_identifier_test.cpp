@@ -21,6 +21,12 @@ protected:
         r = VarMan->addVar(vmGlobal, "R", rect, 1, 0);
         lr = VarMan->addVar(vmLocal, "lr", rect, 1, 20);
         n = VarMan->addVar(vmGlobal, "n", type("int32"), 1, 0);
+        PVarType list = VarMan->addType("TList", 16, 0, 0, false, false);
+        VarMan->addField(list, vftType, "count", dw, 1, 0, nullptr);
+        VarMan->addField(list, vftType, "items", dw, 3, 4, nullptr);
+        VarMan->addVar(vmGlobal, "lst", list, 1, 0);
+        VarMan->addVar(vmGlobal, "arr", dw, 10, 0);
+        VarMan->addVar(vmLocal, "lw", type("word"), 5, 12);
     }
 
     // The token after reading all of the text as one token.
@@ -61,6 +67,14 @@ TEST_F(Resolve, BuiltInResults) {
         {"sizeof R", ttNumber, 16, "16"},
         {"sizeof word", ttNumber, 2, "2"},
         {"sizeof unknown", ttNumber, 8, "8"},  // an unknown word: its length + 1
+        // Arrays count all their elements; an indexed one is one element.
+        {"sizeof arr", ttNumber, 40, "40"},
+        {"sizeof lw", ttNumber, 10, "10"},
+        {"sizeof lst", ttNumber, 16, "16"},
+        {"sizeof lst.items", ttNumber, 12, "12"},
+        {"sizeof lst.items[0]", ttNumber, 4, "4"},
+        {"sizeof lst.count", ttNumber, 4, "4"},
+        {"sizeof R.b", ttNumber, 8, "8"},
         {"ord('AB')", ttNumber, 0x4241, "16961"},
         {"ord('')", ttNumber, 0, "0"},
         {"ord('abcdef')", ttNumber, 0x64636261, "1684234849"},  // four bytes at most
