@@ -9,35 +9,30 @@
 
 TFunctionManager::~TFunctionManager()
 {
+    // The slots, their lists and the fixups go with the arenas.
     for (PFunction f : F_List) {
-        for (PFixup x : f->FixupList->items) delete x;
-        delete f->FixupList;
-        delete f->UsesList;
-        delete f->DependFuncs;
         for (uint32_t i = 0; i < tavCount(f->Params); ++i) tavFree(f->Params[i].name);
         tavArrayFree(f->Params);
         tavFree(f->Buffer);
         tavFree(f->Name);
         tavFree(f->ImportName);
-        delete f;
     }
 }
 
 PFunction TFunctionManager::CreateFunction(TLabelType lType, PFunction parent)
 {
-    auto* f = new TFunction{};
+    TSlot* s = F_Slots.make();
+    PFunction f = &s->rec;
     f->Parent = parent;
     f->Address = 0xFFFFFFFFu;
     f->DLLIndex = -1;
     f->Type_ = lType;
     f->CallConvention = ccStdcall;
-    f->FixupList = new TFixupList;
-    f->UsesList = new TTextList;
-    f->DependFuncs = new TFuncList;
+    f->FixupList = &s->fixups;
+    f->UsesList = &s->uses;
+    f->DependFuncs = &s->depends;
     f->FuncIndex = static_cast<uint32_t>(F_List.size());
     F_List.push_back(f);
-    F_HostInfo.emplace_back();
-    F_Held.insert(f);
     return f;
 }
 
@@ -49,7 +44,8 @@ TFunctionHostInfo& TFunctionManager::hostInfo(const TFunction* f)
 {
     if (!f || f->FuncIndex >= F_List.size() || F_List[f->FuncIndex] != f)
         throw EInternalError("Function record not held by the function manager");
-    return F_HostInfo[f->FuncIndex];
+    static_assert(offsetof(TSlot, rec) == 0);
+    return reinterpret_cast<TSlot*>(const_cast<TFunction*>(f))->info;
 }
 
 void appendCode(PFunction f, const void* bytes, int32_t len)

@@ -1,9 +1,9 @@
 #pragma once
 #include <cstdint>
 #include <string>
-#include <unordered_set>
 #include <vector>
 
+#include "classes/record_arena.h"
 #include "tavik/plugin_api.h"
 
 class TAFile;
@@ -44,17 +44,28 @@ public:
     static std::string Convention2String(TCallingConvention key);
 
     // True for a record this manager made and still holds; f is never read.
-    bool holds(const TFunction* f) const { return f && F_Held.count(f) != 0; }
+    bool holds(const TFunction* f) const { return f && F_Slots.contains(f); }
 
     // Host-only state of a record of this manager.
     TFunctionHostInfo& hostInfo(const TFunction* f);
+
+    // A fixup record, held until the manager ends.
+    PFixup newFixup() { return F_Fixups.make(); }
 
     std::vector<PFunction> F_List;
     uint32_t ExportedCount = 0;  // functions marked exported
 
 private:
-    std::vector<TFunctionHostInfo> F_HostInfo;  // by FuncIndex
-    std::unordered_set<const TFunction*> F_Held;
+    // A record with its lists and host state in one piece.
+    struct TSlot {
+        TFunction rec{};
+        TFixupList fixups;
+        TTextList uses;
+        TFuncList depends;
+        TFunctionHostInfo info;
+    };
+    TRecordArena<TSlot> F_Slots;
+    TRecordArena<TFixup> F_Fixups;
 };
 
 // TFunction operations. Code appends and addParam do nothing while
