@@ -175,3 +175,27 @@ TEST_F(FunctionManager, HostInfoStaysBesideTheRecord)
     TFunction stranger{};
     EXPECT_THROW(FuncMan->hostInfo(&stranger), EInternalError);
 }
+
+// Records share their empty lists until something is added: what one record
+// gets never shows in another's lists.
+TEST_F(FunctionManager, ListsOfOneRecordStayItsOwn)
+{
+    PFunction a = FuncMan->CreateFunction(ltProc, nullptr);
+    PFunction b = FuncMan->CreateFunction(ltLabel, a);
+    PFunction c = FuncMan->CreateFunction(ltProc, nullptr);
+    FixMan->addFixup(ftJmp, b, 0, 0, 4, 0);
+    setCalled(c, a);
+    FuncMan->ownLists(c);
+    c->UsesList->items.push_back("ebx");
+    EXPECT_EQ(FixMan->Count(a), 0u);
+    EXPECT_EQ(FixMan->Count(b), 1u);
+    EXPECT_EQ(FixMan->Count(c), 0u);
+    EXPECT_EQ(a->DependFuncs->items.size(), 1u);
+    EXPECT_TRUE(b->DependFuncs->items.empty() && c->DependFuncs->items.empty());
+    EXPECT_TRUE(a->UsesList->items.empty() && b->UsesList->items.empty());
+    EXPECT_EQ(c->UsesList->items.size(), 1u);
+    EXPECT_TRUE(FuncMan->holds(a) && FuncMan->holds(b) && FuncMan->holds(c));
+    TFunction other{};
+    EXPECT_FALSE(FuncMan->holds(&other));
+    EXPECT_FALSE(FuncMan->holds(reinterpret_cast<const TFunction*>(reinterpret_cast<const char*>(a) + 8)));
+}

@@ -20,6 +20,7 @@ PFixup TFixupManager::newFixup(TFixupType ft, PFunction func, uint32_t pos, uint
     x->parentfunc = func;
     x->position = func ? pos + func->BufLen : pos;
     index = static_cast<int32_t>(owner->FixupList->items.size());
+    if (FuncMan) FuncMan->ownLists(owner);
     owner->FixupList->items.push_back(x);
     return x;
 }

@@ -28,12 +28,23 @@ PFunction TFunctionManager::CreateFunction(TLabelType lType, PFunction parent)
     f->DLLIndex = -1;
     f->Type_ = lType;
     f->CallConvention = ccStdcall;
-    f->FixupList = &s->fixups;
-    f->UsesList = &s->uses;
-    f->DependFuncs = &s->depends;
+    f->FixupList = &F_NoLists.fixups;
+    f->UsesList = &F_NoLists.uses;
+    f->DependFuncs = &F_NoLists.depends;
     f->FuncIndex = static_cast<uint32_t>(F_List.size());
     F_List.push_back(f);
     return f;
+}
+
+void TFunctionManager::ownLists(PFunction f)
+{
+    const bool fx = f->FixupList == &F_NoLists.fixups, us = f->UsesList == &F_NoLists.uses,
+               dp = f->DependFuncs == &F_NoLists.depends;
+    if (!fx && !us && !dp) return;
+    TLists* l = F_Lists.make();
+    if (fx) f->FixupList = &l->fixups;
+    if (us) f->UsesList = &l->uses;
+    if (dp) f->DependFuncs = &l->depends;
 }
 
 PFunction TFunctionManager::getFunc(uint32_t index) const { return index < F_List.size() ? F_List[index] : nullptr; }
@@ -120,6 +131,7 @@ void setCalled(PFunction f, PFunction from)
 {
     if (!f) return;
     if (from && !from->IsCalled) {
+        if (FuncMan) FuncMan->ownLists(from);
         from->DependFuncs->items.push_back(f);
         return;
     }

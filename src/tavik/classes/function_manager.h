@@ -52,20 +52,29 @@ public:
     // A fixup record, held until the manager ends.
     PFixup newFixup() { return F_Fixups.make(); }
 
+    // A record starts with shared empty lists, never written; before the
+    // first addition to a list of f, f gets lists of its own (a record of
+    // another owner is left as it is).
+    void ownLists(PFunction f);
+
     std::vector<PFunction> F_List;
     uint32_t ExportedCount = 0;  // functions marked exported
 
 private:
-    // A record with its lists and host state in one piece.
+    // A record with its host state in one piece.
     struct TSlot {
         TFunction rec{};
+        TFunctionHostInfo info;
+    };
+    struct TLists {
         TFixupList fixups;
         TTextList uses;
         TFuncList depends;
-        TFunctionHostInfo info;
     };
     TRecordArena<TSlot> F_Slots;
+    TRecordArena<TLists> F_Lists;
     TRecordArena<TFixup> F_Fixups;
+    TLists F_NoLists;
 };
 
 // TFunction operations. Code appends and addParam do nothing while
