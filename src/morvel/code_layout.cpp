@@ -38,8 +38,14 @@ private:
     };
 
     std::vector<PFunction> funcs_;
-    std::unordered_map<PFunction, uint32_t> indexOf_;
-    std::vector<std::vector<uint32_t>> labelsOf_;  // marked labels by parent
+    // Index of a record by address, made only for a record whose FuncIndex
+    // does not lead back to it.
+    mutable std::unordered_map<PFunction, uint32_t> indexOf_;
+    mutable bool indexMade_ = false;
+    // Marked labels by parent: those of parent p are labels_[labelsAt_[p]]
+    // up to labels_[labelsAt_[p + 1]], in list order.
+    std::vector<uint32_t> labelsAt_;
+    std::vector<uint32_t> labels_;
     // Marked, not labels, no code, by their address before the layout. Such
     // a record moves down with every removal in a function laid out below it;
     // as the functions come in address order, it stops moving at the first
@@ -62,9 +68,27 @@ private:
     std::vector<std::pair<uint32_t, uint32_t>> cuts_;
     uint32_t currentPlaceholder_ = 0;  // where the placeholder being rewritten starts now
     uint32_t removedHere_ = 0;
+    // The function's fixups, their positions before the layout, which are
+    // rewritten, and the placeholders that lose bytes; kept across functions.
+    std::vector<PFixup> fixups_;
+    std::vector<uint32_t> original_;
+    std::vector<uint8_t> settled_;
+    std::vector<std::pair<uint32_t, uint32_t>> spans_;
+
+    bool indexOf(PFunction f, uint32_t& index) const;
+    struct Labels {
+        const uint32_t* b;
+        const uint32_t* e;
+        const uint32_t* begin() const { return b; }
+        const uint32_t* end() const { return e; }
+    };
+    Labels labelsOf(uint32_t index) const
+    {
+        return {labels_.data() + labelsAt_[index], labels_.data() + labelsAt_[index + 1]};
+    }
 
     void layoutFunction(uint32_t index);
-    bool placeholdersInOrder(uint32_t index, const std::vector<PFixup>& fixups);
+    bool placeholdersInOrder(uint32_t index);
     uint32_t removedBefore(uint32_t offset) const;
     uint32_t currentAddress(uint32_t index) const;
     uint32_t currentAddress(PFunction f) const;
@@ -79,13 +103,12 @@ uint32_t CodeLayout::run()
 {
     uint32_t n = host.Func_Count();
     funcs_.resize(n);
-    labelsOf_.resize(n);
     pending_.assign(n, 0);
     moving_.assign(n, 0);
-    for (uint32_t i = 0; i < n; ++i) {
-        funcs_[i] = host.Func_Get(i);
-        indexOf_.emplace(funcs_[i], i);
-    }
+    for (uint32_t i = 0; i < n; ++i) funcs_[i] = host.Func_Get(i);
+    // parent of each marked label, n for none
+    std::vector<uint32_t> parentOf(n, n);
+    labelsAt_.assign(n + 2, 0);
     for (uint32_t i = 0; i < n; ++i) {
         PFunction f = funcs_[i];
         if (hasCode(f)) {
@@ -96,10 +119,19 @@ uint32_t CodeLayout::run()
             codeless_.push_back(i);
             moving_[i] = 1;
         } else if (isLabel(f) && f->IsCalled && f->Parent) {
-            auto it = indexOf_.find(f->Parent);
-            if (it != indexOf_.end()) labelsOf_[it->second].push_back(i);
+            uint32_t p;
+            if (indexOf(f->Parent, p)) {
+                parentOf[i] = p;
+                ++labelsAt_[p + 2];
+            }
         }
     }
+    for (uint32_t p = 0; p < n; ++p) labelsAt_[p + 2] += labelsAt_[p + 1];
+    labels_.resize(labelsAt_[n + 1]);
+    for (uint32_t i = 0; i < n; ++i)
+        if (parentOf[i] != n) labels_[labelsAt_[parentOf[i] + 1]++] = i;
+    parentOf.clear();
+    parentOf.shrink_to_fit();
     std::stable_sort(codeless_.begin(), codeless_.end(),
                      [&](uint32_t a, uint32_t b) { return funcs_[a]->Address < funcs_[b]->Address; });
     for (uint32_t i = 0; i < n; ++i)
@@ -109,8 +141,26 @@ uint32_t CodeLayout::run()
     return size_;
 }
 
+bool CodeLayout::indexOf(PFunction f, uint32_t& index) const
+{
+    if (f->FuncIndex < funcs_.size() && funcs_[f->FuncIndex] == f) {
+        index = f->FuncIndex;
+        return true;
+    }
+    if (!indexMade_) {
+        for (uint32_t i = 0; i < funcs_.size(); ++i) indexOf_.emplace(funcs_[i], i);
+        indexMade_ = true;
+    }
+    auto it = indexOf_.find(f);
+    if (it == indexOf_.end()) return false;
+    index = it->second;
+    return true;
+}
+
 uint32_t CodeLayout::removedBefore(uint32_t offset) const
 {
+    // past the last removal (a forward target): all of them
+    if (!removals_.empty() && removals_.back().at < offset) return removals_.back().total;
     auto it = std::lower_bound(removals_.begin(), removals_.end(), offset,
                                [](const Removal& r, uint32_t v) { return r.at < v; });
     return it == removals_.begin() ? 0 : std::prev(it)->total;
@@ -126,8 +176,8 @@ uint32_t CodeLayout::currentAddress(uint32_t index) const
 
 uint32_t CodeLayout::currentAddress(PFunction f) const
 {
-    auto it = indexOf_.find(f);
-    return it == indexOf_.end() ? f->Address : currentAddress(it->second);
+    uint32_t index;
+    return indexOf(f, index) ? currentAddress(index) : f->Address;
 }
 
 uint32_t CodeLayout::currentPosition(PFixup fx, uint32_t original) const
@@ -135,12 +185,13 @@ uint32_t CodeLayout::currentPosition(PFixup fx, uint32_t original) const
     return direct_ ? fx->position : original - removedBefore(original);
 }
 
-bool CodeLayout::placeholdersInOrder(uint32_t index, const std::vector<PFixup>& fixups)
+bool CodeLayout::placeholdersInOrder(uint32_t index)
 {
     // The placeholders that lose bytes, in list order, must be in code order
     // and apart; no other fixup and no label of the function may sit inside.
-    std::vector<std::pair<uint32_t, uint32_t>> spans;
-    for (PFixup fx : fixups) {
+    std::vector<std::pair<uint32_t, uint32_t>>& spans = spans_;
+    spans.clear();
+    for (PFixup fx : fixups_) {
         uint32_t len = fx->hint == ftJmp ? kJmpPlaceholder
                        : (fx->hint == ftLocals && (fn_->LocalCount == 0 || word_ == 2)) ? kLocalsPlaceholder : 0;
         if (!len) continue;
@@ -154,9 +205,9 @@ bool CodeLayout::placeholdersInOrder(uint32_t index, const std::vector<PFixup>& 
         --it;
         return v > it->first && uint64_t(v) < uint64_t(it->first) + it->second;
     };
-    for (PFixup fx : fixups)
+    for (PFixup fx : fixups_)
         if (inside(fx->position)) return false;
-    for (uint32_t li : labelsOf_[index])
+    for (uint32_t li : labelsOf(index))
         if (inside(funcs_[li]->Address)) return false;
     return true;
 }
@@ -175,7 +226,7 @@ void CodeLayout::remove(uint32_t index, uint32_t original, uint32_t at, uint32_t
     removed_ += count;
     removedHere_ += count;
     if (direct_) {
-        for (uint32_t li : labelsOf_[index])
+        for (uint32_t li : labelsOf(index))
             if (funcs_[li]->Address > at) funcs_[li]->Address -= count;
         for (uint32_t k = 0, n = host.Fixup_Count(fn_); k < n; ++k) {
             PFixup other = host.Fixup_Get(fn_, k);
@@ -232,14 +283,17 @@ void CodeLayout::layoutFunction(uint32_t index)
     removedHere_ = 0;
 
     uint32_t count = host.Fixup_Count(fn_);
-    std::vector<PFixup> fixups(count);
-    std::vector<uint32_t> original(count);
+    std::vector<PFixup>& fixups = fixups_;
+    std::vector<uint32_t>& original = original_;
+    fixups.resize(count);
+    original.resize(count);
     for (uint32_t k = 0; k < count; ++k) {
         fixups[k] = host.Fixup_Get(fn_, k);
         original[k] = fixups[k]->position;
     }
-    direct_ = !placeholdersInOrder(index, fixups);
-    std::vector<uint8_t> settled(count, 0);
+    direct_ = !placeholdersInOrder(index);
+    std::vector<uint8_t>& settled = settled_;
+    settled.assign(count, 0);
 
     for (uint32_t k = 0; k < count; ++k) {
         PFixup fx = fixups[k];
@@ -312,7 +366,7 @@ void CodeLayout::layoutFunction(uint32_t index)
         compact();
         for (uint32_t k = 0; k < count; ++k)
             if (!settled[k]) fixups[k]->position = original[k] - removedBefore(original[k]);
-        for (uint32_t li : labelsOf_[index]) {
+        for (uint32_t li : labelsOf(index)) {
             PFunction l = funcs_[li];
             l->Address -= removedBefore(l->Address);
         }
