@@ -358,7 +358,8 @@ void TCompiler::placeLabel(PFunction lbl, PFunction fn) {
     lbl->BufLen = 0;
     lbl->ParamCount = 0;
     lbl->ParamSize = 0;
-    tavAssign(lbl->ImportName, funcName(lbl));
+    if (FuncMan->isShared(lbl->Name)) FuncMan->shareText(lbl->ImportName, funcName(lbl));
+    else FuncMan->assignText(lbl->ImportName, funcName(lbl));
     FuncMan->hostInfo(lbl) = TFunctionHostInfo{};
     // Code after a label is reached by jumps: a ret before it ends nothing.
     clearLastRet(fn);

@@ -199,3 +199,25 @@ TEST_F(FunctionManager, ListsOfOneRecordStayItsOwn)
     EXPECT_FALSE(FuncMan->holds(&other));
     EXPECT_FALSE(FuncMan->holds(reinterpret_cast<const TFunction*>(reinterpret_cast<const char*>(a) + 8)));
 }
+
+// A shared text is one block for every record that carries it; setting the
+// field again leaves the other records' texts alone.
+TEST_F(FunctionManager, SharedTextsStayIntactWhenOneRecordChanges)
+{
+    PFunction a = FuncMan->CreateFunction(ltLabel, nullptr);
+    PFunction b = FuncMan->CreateFunction(ltLabel, nullptr);
+    FuncMan->shareText(a->Name, "endif");
+    FuncMan->shareText(b->Name, "endif");
+    FuncMan->shareText(b->ImportName, "else");
+    EXPECT_EQ(a->Name, b->Name);
+    EXPECT_TRUE(FuncMan->isShared(a->Name));
+    FuncMan->assignText(b->Name, "a much longer name than the shared one");
+    FuncMan->shareText(b->ImportName, "");
+    EXPECT_EQ(tavString(a->Name), "endif");
+    EXPECT_EQ(tav_strlen(a->Name), 5u);
+    EXPECT_EQ(tavString(b->Name), "a much longer name than the shared one");
+    EXPECT_FALSE(FuncMan->isShared(b->Name));
+    EXPECT_EQ(b->ImportName, nullptr);
+    FuncMan->shareText(b->ImportName, "endif");
+    EXPECT_EQ(b->ImportName, a->Name);
+}

@@ -14,9 +14,31 @@ TFunctionManager::~TFunctionManager()
         for (uint32_t i = 0; i < tavCount(f->Params); ++i) tavFree(f->Params[i].name);
         tavArrayFree(f->Params);
         tavFree(f->Buffer);
-        tavFree(f->Name);
-        tavFree(f->ImportName);
+        if (!isShared(f->Name)) tavFree(f->Name);
+        if (!isShared(f->ImportName)) tavFree(f->ImportName);
     }
+    for (auto& [text, block] : F_Shared) tavFree(block);
+}
+
+void TFunctionManager::shareText(TAVSTR& field, std::string_view s)
+{
+    if (!isShared(field)) tavFree(field);
+    field = nullptr;
+    if (s.empty()) return;
+    auto it = F_Shared.find(s);
+    if (it == F_Shared.end()) {
+        TAVSTR block = nullptr;
+        tavAssign(block, s);
+        it = F_Shared.emplace(std::string(s), block).first;
+        F_SharedSet.insert(block);
+    }
+    field = it->second;
+}
+
+void TFunctionManager::assignText(TAVSTR& field, std::string_view s)
+{
+    if (isShared(field)) field = nullptr;
+    tavAssign(field, s);
 }
 
 PFunction TFunctionManager::CreateFunction(TLabelType lType, PFunction parent)

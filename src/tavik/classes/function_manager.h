@@ -1,6 +1,9 @@
 #pragma once
 #include <cstdint>
+#include <map>
 #include <string>
+#include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "classes/record_arena.h"
@@ -57,6 +60,14 @@ public:
     // another owner is left as it is).
     void ownLists(PFunction f);
 
+    // Texts that many records carry alike (the names of statement labels):
+    // one block per text, held by the manager. A field holding one is set
+    // again only through shareText or assignText, never in place.
+    void shareText(TAVSTR& field, std::string_view s);
+    // tavAssign for a field that may hold a shared text.
+    void assignText(TAVSTR& field, std::string_view s);
+    bool isShared(const char* s) const { return s && F_SharedSet.count(s) != 0; }
+
     std::vector<PFunction> F_List;
     uint32_t ExportedCount = 0;  // functions marked exported
 
@@ -75,6 +86,8 @@ private:
     TRecordArena<TLists> F_Lists;
     TRecordArena<TFixup> F_Fixups;
     TLists F_NoLists;
+    std::map<std::string, TAVSTR, std::less<>> F_Shared;
+    std::unordered_set<const char*> F_SharedSet;
 };
 
 // TFunction operations. Code appends and addParam do nothing while

@@ -47,7 +47,7 @@ bool isPlaced(const TFunction* f) { return f->Type_ == ltLabel && f->Address != 
 
 PFunction statementLabel(const char* name) {
     PFunction f = FuncMan->CreateFunction(ltLabel, curFunc());
-    tavAssign(f->Name, name);
+    FuncMan->shareText(f->Name, name);
     f->IsCalled = 1;
     return f;
 }
@@ -121,7 +121,8 @@ PFunction conditionLabel(PBlockStackItem b, bool isAnd, uint32_t level, uint32_t
     PFunction& slot = isAnd ? b->andSP[level][cnt] : b->orSP[level][cnt];
     if (!slot) {
         slot = FuncMan->CreateFunction(ltRef, curFunc());
-        tavAssign(slot->Name, std::string(isAnd ? "and" : "or") + std::to_string(level) + "_" + std::to_string(cnt));
+        FuncMan->shareText(slot->Name,
+                           std::string(isAnd ? "and" : "or") + std::to_string(level) + "_" + std::to_string(cnt));
     }
     if (bIsDec) place(slot);
     else slot->IsCalled = 1;
