@@ -35,6 +35,7 @@ private:
     struct Removal {
         uint32_t at;     // original offset where the placeholder starts
         uint32_t total;  // bytes removed in the function up to and including this one
+        uint32_t cut;    // original offset of the bytes it cuts
     };
 
     std::vector<PFunction> funcs_;
@@ -62,10 +63,9 @@ private:
     // The function being laid out.
     PFunction fn_ = nullptr;
     bool direct_ = false;            // records moved at every removal
-    std::vector<Removal> removals_;  // in code order (deferred moving only)
-    // Bytes to cut, by original offset, in code order: the buffer is closed
-    // up once at the end of the function rather than at every removal.
-    std::vector<std::pair<uint32_t, uint32_t>> cuts_;
+    // In code order (deferred moving only); the buffer is closed up once at
+    // the end of the function rather than at every removal.
+    std::vector<Removal> removals_;
     uint32_t currentPlaceholder_ = 0;  // where the placeholder being rewritten starts now
     uint32_t removedHere_ = 0;
     // The function's fixups, their positions before the layout, which are
@@ -209,6 +209,9 @@ bool CodeLayout::placeholdersInOrder(uint32_t index)
         if (inside(fx->position)) return false;
     for (uint32_t li : labelsOf(index))
         if (inside(funcs_[li]->Address)) return false;
+    // one removal for each of them
+    removals_.reserve(spans.size());
+    if (spans.capacity() > 4096) std::vector<std::pair<uint32_t, uint32_t>>().swap(spans);
     return true;
 }
 
@@ -218,8 +221,6 @@ void CodeLayout::remove(uint32_t index, uint32_t original, uint32_t at, uint32_t
         uint32_t before = fn_->BufLen;
         host.func_rem(fn_, currentPlaceholder_ + cutOffset + 1, count);
         if (fn_->BufLen != before - count) fatal("Code of " + funcName(fn_) + " could not be shortened");
-    } else {
-        cuts_.push_back({original + cutOffset, count});
     }
     settleCodeless();
     size_ -= count;
@@ -233,7 +234,7 @@ void CodeLayout::remove(uint32_t index, uint32_t original, uint32_t at, uint32_t
             if (other->position > at) other->position -= count;
         }
     } else {
-        removals_.push_back({original, removedHere_});
+        removals_.push_back({original, removedHere_, original + cutOffset});
     }
 }
 
@@ -255,15 +256,15 @@ void CodeLayout::settleCodeless()
 
 void CodeLayout::compact()
 {
-    if (cuts_.empty()) return;
+    if (removals_.empty()) return;
     uint8_t* b = code();
     uint32_t len = fn_->BufLen;
-    uint32_t w = cuts_[0].first, r = w;
-    for (size_t i = 0; i < cuts_.size(); ++i) {
-        uint32_t keep = cuts_[i].first - r;
+    uint32_t w = removals_[0].cut, r = w;
+    for (size_t i = 0; i < removals_.size(); ++i) {
+        uint32_t keep = removals_[i].cut - r;
         std::memmove(b + w, b + r, keep);
         w += keep;
-        r = cuts_[i].first + cuts_[i].second;
+        r = removals_[i].cut + removals_[i].total - (i ? removals_[i - 1].total : 0);
     }
     std::memmove(b + w, b + r, len - r);
     w += len - r;
@@ -279,7 +280,6 @@ void CodeLayout::layoutFunction(uint32_t index)
         pending_[index] = 0;
     }
     removals_.clear();
-    cuts_.clear();
     removedHere_ = 0;
 
     uint32_t count = host.Fixup_Count(fn_);
