@@ -68,10 +68,10 @@ private:
     std::vector<Removal> removals_;
     uint32_t currentPlaceholder_ = 0;  // where the placeholder being rewritten starts now
     uint32_t removedHere_ = 0;
-    // The function's fixups, their positions before the layout, which are
-    // rewritten, and the placeholders that lose bytes; kept across functions.
+    // The function's fixups, which are rewritten, and the placeholders that
+    // lose bytes; kept across functions. With the moving deferred, a fixup's
+    // position stays the one before the layout until it is rewritten.
     std::vector<PFixup> fixups_;
-    std::vector<uint32_t> original_;
     std::vector<uint8_t> settled_;
     std::vector<std::pair<uint32_t, uint32_t>> spans_;
 
@@ -284,13 +284,8 @@ void CodeLayout::layoutFunction(uint32_t index)
 
     uint32_t count = host.Fixup_Count(fn_);
     std::vector<PFixup>& fixups = fixups_;
-    std::vector<uint32_t>& original = original_;
     fixups.resize(count);
-    original.resize(count);
-    for (uint32_t k = 0; k < count; ++k) {
-        fixups[k] = host.Fixup_Get(fn_, k);
-        original[k] = fixups[k]->position;
-    }
+    for (uint32_t k = 0; k < count; ++k) fixups[k] = host.Fixup_Get(fn_, k);
     direct_ = !placeholdersInOrder(index);
     std::vector<uint8_t>& settled = settled_;
     settled.assign(count, 0);
@@ -300,8 +295,9 @@ void CodeLayout::layoutFunction(uint32_t index)
         if (fx->hint != ftLocals && fx->hint != ftJmp) continue;
         // Where the placeholder is now, and where its bytes are in the buffer
         // (not yet closed up when the moving is deferred).
-        uint32_t pos = currentPosition(fx, original[k]);
-        uint32_t inBuffer = direct_ ? pos : original[k];
+        const uint32_t original = fx->position;
+        uint32_t pos = currentPosition(fx, original);
+        uint32_t inBuffer = direct_ ? pos : original;
         uint32_t need = fx->hint == ftJmp ? kJmpPlaceholder : kLocalsPlaceholder;
         if (uint64_t(inBuffer) + need > fn_->BufLen)
             fatal("Placeholder outside the code of " + funcName(fn_));
@@ -318,12 +314,12 @@ void CodeLayout::layoutFunction(uint32_t index)
                     if (frame > 0xFFFF) fatal("Locals of " + funcName(fn_) + " exceed 64 KB");
                     fx->position = pos;
                     settled[k] = 1;
-                    remove(index, original[k], pos, 4, 2);
+                    remove(index, original, pos, 4, 2);
                 }
             } else {
                 fx->position = pos;
                 settled[k] = 1;
-                remove(index, original[k], pos, 0, kLocalsPlaceholder);
+                remove(index, original, pos, 0, kLocalsPlaceholder);
             }
             continue;
         }
@@ -359,13 +355,13 @@ void CodeLayout::layoutFunction(uint32_t index)
         }
         fx->position = at;
         settled[k] = 1;
-        remove(index, original[k], at, cutOffset, cut);
+        remove(index, original, at, cutOffset, cut);
     }
 
     if (!direct_) {
         compact();
         for (uint32_t k = 0; k < count; ++k)
-            if (!settled[k]) fixups[k]->position = original[k] - removedBefore(original[k]);
+            if (!settled[k]) fixups[k]->position -= removedBefore(fixups[k]->position);
         for (uint32_t li : labelsOf(index)) {
             PFunction l = funcs_[li];
             l->Address -= removedBefore(l->Address);
