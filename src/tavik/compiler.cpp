@@ -360,7 +360,7 @@ void TCompiler::placeLabel(PFunction lbl, PFunction fn) {
     lbl->ParamSize = 0;
     if (FuncMan->isShared(lbl->Name)) FuncMan->shareText(lbl->ImportName, funcName(lbl));
     else FuncMan->assignText(lbl->ImportName, funcName(lbl));
-    FuncMan->hostInfo(lbl) = TFunctionHostInfo{};
+    FuncMan->dropHostInfo(lbl);
     // Code after a label is reached by jumps: a ret before it ends nothing.
     clearLastRet(fn);
 }

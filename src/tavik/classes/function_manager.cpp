@@ -43,8 +43,7 @@ void TFunctionManager::assignText(TAVSTR& field, std::string_view s)
 
 PFunction TFunctionManager::CreateFunction(TLabelType lType, PFunction parent)
 {
-    TSlot* s = F_Slots.make();
-    PFunction f = &s->rec;
+    PFunction f = F_Records.make();
     f->Parent = parent;
     f->Address = 0xFFFFFFFFu;
     f->DLLIndex = -1;
@@ -77,8 +76,14 @@ TFunctionHostInfo& TFunctionManager::hostInfo(const TFunction* f)
 {
     if (!f || f->FuncIndex >= F_List.size() || F_List[f->FuncIndex] != f)
         throw EInternalError("Function record not held by the function manager");
-    static_assert(offsetof(TSlot, rec) == 0);
-    return reinterpret_cast<TSlot*>(const_cast<TFunction*>(f))->info;
+    return F_HostInfo[f->FuncIndex];
+}
+
+void TFunctionManager::dropHostInfo(const TFunction* f)
+{
+    if (!f || f->FuncIndex >= F_List.size() || F_List[f->FuncIndex] != f)
+        throw EInternalError("Function record not held by the function manager");
+    F_HostInfo.erase(f->FuncIndex);
 }
 
 void appendCode(PFunction f, const void* bytes, int32_t len)

@@ -3,6 +3,7 @@
 #include <map>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -47,10 +48,12 @@ public:
     static std::string Convention2String(TCallingConvention key);
 
     // True for a record this manager made and still holds; f is never read.
-    bool holds(const TFunction* f) const { return f && F_Slots.contains(f); }
+    bool holds(const TFunction* f) const { return f && F_Records.contains(f); }
 
-    // Host-only state of a record of this manager.
+    // Host-only state of a record of this manager, kept only for the records
+    // that have some; dropHostInfo returns it to all zero.
     TFunctionHostInfo& hostInfo(const TFunction* f);
+    void dropHostInfo(const TFunction* f);
 
     // A fixup record, held until the manager ends.
     PFixup newFixup() { return F_Fixups.make(); }
@@ -72,17 +75,13 @@ public:
     uint32_t ExportedCount = 0;  // functions marked exported
 
 private:
-    // A record with its host state in one piece.
-    struct TSlot {
-        TFunction rec{};
-        TFunctionHostInfo info;
-    };
     struct TLists {
         TFixupList fixups;
         TTextList uses;
         TFuncList depends;
     };
-    TRecordArena<TSlot> F_Slots;
+    TRecordArena<TFunction> F_Records;
+    std::unordered_map<uint32_t, TFunctionHostInfo> F_HostInfo;  // by FuncIndex
     TRecordArena<TLists> F_Lists;
     TRecordArena<TFixup> F_Fixups;
     TLists F_NoLists;
