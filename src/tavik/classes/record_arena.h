@@ -32,12 +32,15 @@ public:
     // True when p is a record of this arena; p is never read.
     bool contains(const void* p) const
     {
-        auto it = byAddress_.upper_bound(reinterpret_cast<uintptr_t>(p));
+        const uintptr_t a = reinterpret_cast<uintptr_t>(p);
+        // most asks are for the chunk of the one before
+        if (last_ < chunks_.size() && inChunk(chunks_[last_], a)) return true;
+        auto it = byAddress_.upper_bound(a);
         if (it == byAddress_.begin()) return false;
         --it;
-        const Chunk& c = chunks_[it->second];
-        const uintptr_t off = reinterpret_cast<uintptr_t>(p) - it->first;
-        return off % sizeof(T) == 0 && off / sizeof(T) < c.used;
+        if (!inChunk(chunks_[it->second], a)) return false;
+        last_ = it->second;
+        return true;
     }
 
     void clear()
@@ -49,6 +52,7 @@ public:
         }
         chunks_.clear();
         byAddress_.clear();
+        last_ = 0;
     }
 
 private:
@@ -57,6 +61,13 @@ private:
         size_t used;
         size_t size;
     };
+    static bool inChunk(const Chunk& c, uintptr_t a)
+    {
+        const uintptr_t start = reinterpret_cast<uintptr_t>(c.data);
+        if (a < start) return false;
+        const uintptr_t off = a - start;
+        return off % sizeof(T) == 0 && off / sizeof(T) < c.used;
+    }
     static constexpr size_t kFirst = 16;
     static constexpr size_t kMost = 4096;
 
@@ -71,4 +82,5 @@ private:
 
     std::vector<Chunk> chunks_;
     std::map<uintptr_t, size_t> byAddress_;  // chunk start -> chunk
+    mutable size_t last_ = 0;                 // chunk of the last record found
 };
