@@ -10,6 +10,7 @@
 #include "classes/fixup_manager.h"
 #include "classes/function_manager.h"
 #include "classes/ident_manager.h"
+#include "classes/record_arena.h"
 #include "classes/import_manager.h"
 #include "classes/macro_manager.h"
 #include "classes/register_manager.h"
@@ -207,17 +208,7 @@ namespace {
 
 // A sanitized build frees every record at the end, so that leaks show; any
 // other leaves the records of a finished build to the ending process.
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kFreeRecordsAtEnd = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool kFreeRecordsAtEnd = true;
-#else
-constexpr bool kFreeRecordsAtEnd = false;
-#endif
-#else
-constexpr bool kFreeRecordsAtEnd = false;
-#endif
+constexpr bool kFreeRecordsAtEnd = kSanitizedBuild;
 
 // Steps 3 to 16 of a run; the usage branch returns early.
 void Run(const std::vector<std::string>& args) {

@@ -133,6 +133,11 @@ void markReachable(PFunction root)
         PFunction f;
         size_t next;
     };
+    if (!root || root->IsCalled) return;
+    if (root->DependFuncs->items.empty() && root->DLLIndex == -1) {
+        root->IsCalled = 1;  // nothing further to mark
+        return;
+    }
     std::vector<Frame> stack;
     auto enter = [&stack](PFunction f) {
         if (!f || f->IsCalled) return;

@@ -9,6 +9,20 @@
 #include <utility>
 #include <vector>
 
+// A sanitized build frees every record on its own, so that leaks and stale
+// uses show.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kSanitizedBuild = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kSanitizedBuild = true;
+#else
+constexpr bool kSanitizedBuild = false;
+#endif
+#else
+constexpr bool kSanitizedBuild = false;
+#endif
+
 // Records of one kind made in chunks: addresses stay put, and the chunks go
 // back all at once when the arena ends.
 template <class T>
