@@ -68,10 +68,11 @@ private:
     std::vector<Removal> removals_;
     uint32_t currentPlaceholder_ = 0;  // where the placeholder being rewritten starts now
     uint32_t removedHere_ = 0;
-    // The function's fixups, which are rewritten, and the placeholders that
-    // lose bytes; kept across functions. With the moving deferred, a fixup's
-    // position stays the one before the layout until it is rewritten.
-    std::vector<PFixup> fixups_;
+    // The fixups of the function, settled ones marked, and the placeholders
+    // that lose bytes; kept across functions. With the moving deferred, a
+    // fixup's position stays the one before the layout until it is rewritten.
+    uint32_t fixupCount_ = 0;
+    PFixup fixup(uint32_t k) const { return host.Fixup_Get(fn_, k); }
     std::vector<uint8_t> settled_;
     std::vector<std::pair<uint32_t, uint32_t>> spans_;
 
@@ -191,7 +192,8 @@ bool CodeLayout::placeholdersInOrder(uint32_t index)
     // and apart; no other fixup and no label of the function may sit inside.
     std::vector<std::pair<uint32_t, uint32_t>>& spans = spans_;
     spans.clear();
-    for (PFixup fx : fixups_) {
+    for (uint32_t k = 0; k < fixupCount_; ++k) {
+        PFixup fx = fixup(k);
         uint32_t len = fx->hint == ftJmp ? kJmpPlaceholder
                        : (fx->hint == ftLocals && (fn_->LocalCount == 0 || word_ == 2)) ? kLocalsPlaceholder : 0;
         if (!len) continue;
@@ -205,8 +207,8 @@ bool CodeLayout::placeholdersInOrder(uint32_t index)
         --it;
         return v > it->first && uint64_t(v) < uint64_t(it->first) + it->second;
     };
-    for (PFixup fx : fixups_)
-        if (inside(fx->position)) return false;
+    for (uint32_t k = 0; k < fixupCount_; ++k)
+        if (inside(fixup(k)->position)) return false;
     for (uint32_t li : labelsOf(index))
         if (inside(funcs_[li]->Address)) return false;
     // one removal for each of them
@@ -283,15 +285,13 @@ void CodeLayout::layoutFunction(uint32_t index)
     removedHere_ = 0;
 
     uint32_t count = host.Fixup_Count(fn_);
-    std::vector<PFixup>& fixups = fixups_;
-    fixups.resize(count);
-    for (uint32_t k = 0; k < count; ++k) fixups[k] = host.Fixup_Get(fn_, k);
+    fixupCount_ = count;
     direct_ = !placeholdersInOrder(index);
     std::vector<uint8_t>& settled = settled_;
     settled.assign(count, 0);
 
     for (uint32_t k = 0; k < count; ++k) {
-        PFixup fx = fixups[k];
+        PFixup fx = fixup(k);
         if (fx->hint != ftLocals && fx->hint != ftJmp) continue;
         // Where the placeholder is now, and where its bytes are in the buffer
         // (not yet closed up when the moving is deferred).
@@ -361,7 +361,7 @@ void CodeLayout::layoutFunction(uint32_t index)
     if (!direct_) {
         compact();
         for (uint32_t k = 0; k < count; ++k)
-            if (!settled[k]) fixups[k]->position -= removedBefore(fixups[k]->position);
+            if (!settled[k]) fixup(k)->position -= removedBefore(fixup(k)->position);
         for (uint32_t li : labelsOf(index)) {
             PFunction l = funcs_[li];
             l->Address -= removedBefore(l->Address);
