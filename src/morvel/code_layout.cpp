@@ -66,6 +66,7 @@ private:
     // In code order (deferred moving only); the buffer is closed up once at
     // the end of the function rather than at every removal.
     std::vector<Removal> removals_;
+    mutable size_t removedHint_ = 0;  // the removal removedBefore found last
     uint32_t currentPlaceholder_ = 0;  // where the placeholder being rewritten starts now
     uint32_t removedHere_ = 0;
     // The fixups of the function, settled ones marked, and the placeholders
@@ -110,8 +111,10 @@ uint32_t CodeLayout::run()
     // parent of each marked label, n for none
     std::vector<uint32_t> parentOf(n, n);
     labelsAt_.assign(n + 2, 0);
+    std::vector<uint32_t> reachable;
     for (uint32_t i = 0; i < n; ++i) {
         PFunction f = funcs_[i];
+        if (isReachable(f)) reachable.push_back(i);
         if (hasCode(f)) {
             f->Address = size_;
             size_ += f->BufLen;
@@ -135,8 +138,8 @@ uint32_t CodeLayout::run()
     parentOf.shrink_to_fit();
     std::stable_sort(codeless_.begin(), codeless_.end(),
                      [&](uint32_t a, uint32_t b) { return funcs_[a]->Address < funcs_[b]->Address; });
-    for (uint32_t i = 0; i < n; ++i)
-        if (isReachable(funcs_[i])) layoutFunction(i);
+    // the layout changes no record's marking or kind
+    for (uint32_t i : reachable) layoutFunction(i);
     for (uint32_t i = 0; i < n; ++i)
         if (pending_[i] || moving_[i]) funcs_[i]->Address -= removed_;
     return size_;
@@ -160,11 +163,28 @@ bool CodeLayout::indexOf(PFunction f, uint32_t& index) const
 
 uint32_t CodeLayout::removedBefore(uint32_t offset) const
 {
-    // past the last removal (a forward target): all of them
-    if (!removals_.empty() && removals_.back().at < offset) return removals_.back().total;
-    auto it = std::lower_bound(removals_.begin(), removals_.end(), offset,
-                               [](const Removal& r, uint32_t v) { return r.at < v; });
-    return it == removals_.begin() ? 0 : std::prev(it)->total;
+    // The last removal before offset: none, all of them (a forward target),
+    // the one found before or the next, one of the last few, else a search.
+    const size_t n = removals_.size();
+    if (n == 0 || removals_[0].at >= offset) return 0;
+    if (removals_[n - 1].at < offset) return removals_[n - 1].total;
+    auto at = [&](size_t i) { return removals_[i].at < offset && removals_[i + 1].at >= offset; };
+    size_t i;
+    if (removedHint_ + 1 < n && at(removedHint_)) {
+        i = removedHint_;
+    } else if (removedHint_ + 2 < n && at(removedHint_ + 1)) {
+        i = removedHint_ + 1;
+    } else if (n >= 10 && removals_[n - 10].at < offset) {
+        // a short jump back
+        i = n - 2;
+        while (!at(i)) --i;
+    } else {
+        i = size_t(std::lower_bound(removals_.begin(), removals_.end(), offset,
+                                    [](const Removal& r, uint32_t v) { return r.at < v; }) -
+                   removals_.begin()) - 1;
+    }
+    removedHint_ = i;
+    return removals_[i].total;
 }
 
 uint32_t CodeLayout::currentAddress(uint32_t index) const
@@ -200,12 +220,22 @@ bool CodeLayout::placeholdersInOrder(uint32_t index)
         if (!spans.empty() && uint64_t(spans.back().first) + spans.back().second > fx->position) return false;
         spans.emplace_back(fx->position, len);
     }
+    // The last span starting at or before v; the one found before, or the
+    // next, is tried first, as the values mostly come in code order.
+    size_t hint = 0;
     auto inside = [&](uint32_t v) {
-        auto it = std::upper_bound(spans.begin(), spans.end(), v,
-                                   [](uint32_t x, const std::pair<uint32_t, uint32_t>& s) { return x < s.first; });
-        if (it == spans.begin()) return false;
-        --it;
-        return v > it->first && uint64_t(v) < uint64_t(it->first) + it->second;
+        const size_t n = spans.size();
+        if (n == 0 || v < spans[0].first) return false;
+        auto at = [&](size_t i) { return spans[i].first <= v && (i + 1 == n || spans[i + 1].first > v); };
+        size_t i;
+        if (at(hint)) i = hint;
+        else if (hint + 1 < n && at(hint + 1)) i = hint + 1;
+        else
+            i = size_t(std::upper_bound(spans.begin(), spans.end(), v,
+                                        [](uint32_t x, const std::pair<uint32_t, uint32_t>& s) { return x < s.first; }) -
+                       spans.begin()) - 1;
+        hint = i;
+        return v > spans[i].first && uint64_t(v) < uint64_t(spans[i].first) + spans[i].second;
     };
     for (uint32_t k = 0; k < fixupCount_; ++k)
         if (inside(fixup(k)->position)) return false;
@@ -282,6 +312,7 @@ void CodeLayout::layoutFunction(uint32_t index)
         pending_[index] = 0;
     }
     removals_.clear();
+    removedHint_ = 0;
     removedHere_ = 0;
 
     uint32_t count = host.Fixup_Count(fn_);
