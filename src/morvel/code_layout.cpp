@@ -35,11 +35,18 @@ private:
     struct Removal {
         uint32_t at;     // original offset where the placeholder starts
         uint32_t total;  // bytes removed in the function up to and including this one
+        uint32_t cut;    // original offset of the bytes it cuts
     };
 
     std::vector<PFunction> funcs_;
-    std::unordered_map<PFunction, uint32_t> indexOf_;
-    std::vector<std::vector<uint32_t>> labelsOf_;  // marked labels by parent
+    // Index of a record by address, made only for a record whose FuncIndex
+    // does not lead back to it.
+    mutable std::unordered_map<PFunction, uint32_t> indexOf_;
+    mutable bool indexMade_ = false;
+    // Marked labels by parent: those of parent p are labels_[labelsAt_[p]]
+    // up to labels_[labelsAt_[p + 1]], in list order.
+    std::vector<uint32_t> labelsAt_;
+    std::vector<uint32_t> labels_;
     // Marked, not labels, no code, by their address before the layout. Such
     // a record moves down with every removal in a function laid out below it;
     // as the functions come in address order, it stops moving at the first
@@ -56,15 +63,34 @@ private:
     // The function being laid out.
     PFunction fn_ = nullptr;
     bool direct_ = false;            // records moved at every removal
-    std::vector<Removal> removals_;  // in code order (deferred moving only)
-    // Bytes to cut, by original offset, in code order: the buffer is closed
-    // up once at the end of the function rather than at every removal.
-    std::vector<std::pair<uint32_t, uint32_t>> cuts_;
+    // In code order (deferred moving only); the buffer is closed up once at
+    // the end of the function rather than at every removal.
+    std::vector<Removal> removals_;
+    mutable size_t removedHint_ = 0;  // the removal removedBefore found last
     uint32_t currentPlaceholder_ = 0;  // where the placeholder being rewritten starts now
     uint32_t removedHere_ = 0;
+    // The fixups of the function, settled ones marked, and the placeholders
+    // that lose bytes; kept across functions. With the moving deferred, a
+    // fixup's position stays the one before the layout until it is rewritten.
+    uint32_t fixupCount_ = 0;
+    PFixup fixup(uint32_t k) const { return host.Fixup_Get(fn_, k); }
+    std::vector<uint8_t> settled_;
+    std::vector<std::pair<uint32_t, uint32_t>> spans_;
+
+    bool indexOf(PFunction f, uint32_t& index) const;
+    struct Labels {
+        const uint32_t* b;
+        const uint32_t* e;
+        const uint32_t* begin() const { return b; }
+        const uint32_t* end() const { return e; }
+    };
+    Labels labelsOf(uint32_t index) const
+    {
+        return {labels_.data() + labelsAt_[index], labels_.data() + labelsAt_[index + 1]};
+    }
 
     void layoutFunction(uint32_t index);
-    bool placeholdersInOrder(uint32_t index, const std::vector<PFixup>& fixups);
+    bool placeholdersInOrder(uint32_t index);
     uint32_t removedBefore(uint32_t offset) const;
     uint32_t currentAddress(uint32_t index) const;
     uint32_t currentAddress(PFunction f) const;
@@ -79,15 +105,16 @@ uint32_t CodeLayout::run()
 {
     uint32_t n = host.Func_Count();
     funcs_.resize(n);
-    labelsOf_.resize(n);
     pending_.assign(n, 0);
     moving_.assign(n, 0);
-    for (uint32_t i = 0; i < n; ++i) {
-        funcs_[i] = host.Func_Get(i);
-        indexOf_.emplace(funcs_[i], i);
-    }
+    for (uint32_t i = 0; i < n; ++i) funcs_[i] = host.Func_Get(i);
+    // parent of each marked label, n for none
+    std::vector<uint32_t> parentOf(n, n);
+    labelsAt_.assign(n + 2, 0);
+    std::vector<uint32_t> reachable;
     for (uint32_t i = 0; i < n; ++i) {
         PFunction f = funcs_[i];
+        if (isReachable(f)) reachable.push_back(i);
         if (hasCode(f)) {
             f->Address = size_;
             size_ += f->BufLen;
@@ -96,24 +123,68 @@ uint32_t CodeLayout::run()
             codeless_.push_back(i);
             moving_[i] = 1;
         } else if (isLabel(f) && f->IsCalled && f->Parent) {
-            auto it = indexOf_.find(f->Parent);
-            if (it != indexOf_.end()) labelsOf_[it->second].push_back(i);
+            uint32_t p;
+            if (indexOf(f->Parent, p)) {
+                parentOf[i] = p;
+                ++labelsAt_[p + 2];
+            }
         }
     }
+    for (uint32_t p = 0; p < n; ++p) labelsAt_[p + 2] += labelsAt_[p + 1];
+    labels_.resize(labelsAt_[n + 1]);
+    for (uint32_t i = 0; i < n; ++i)
+        if (parentOf[i] != n) labels_[labelsAt_[parentOf[i] + 1]++] = i;
+    parentOf.clear();
+    parentOf.shrink_to_fit();
     std::stable_sort(codeless_.begin(), codeless_.end(),
                      [&](uint32_t a, uint32_t b) { return funcs_[a]->Address < funcs_[b]->Address; });
-    for (uint32_t i = 0; i < n; ++i)
-        if (isReachable(funcs_[i])) layoutFunction(i);
+    // the layout changes no record's marking or kind
+    for (uint32_t i : reachable) layoutFunction(i);
     for (uint32_t i = 0; i < n; ++i)
         if (pending_[i] || moving_[i]) funcs_[i]->Address -= removed_;
     return size_;
 }
 
+bool CodeLayout::indexOf(PFunction f, uint32_t& index) const
+{
+    if (f->FuncIndex < funcs_.size() && funcs_[f->FuncIndex] == f) {
+        index = f->FuncIndex;
+        return true;
+    }
+    if (!indexMade_) {
+        for (uint32_t i = 0; i < funcs_.size(); ++i) indexOf_.emplace(funcs_[i], i);
+        indexMade_ = true;
+    }
+    auto it = indexOf_.find(f);
+    if (it == indexOf_.end()) return false;
+    index = it->second;
+    return true;
+}
+
 uint32_t CodeLayout::removedBefore(uint32_t offset) const
 {
-    auto it = std::lower_bound(removals_.begin(), removals_.end(), offset,
-                               [](const Removal& r, uint32_t v) { return r.at < v; });
-    return it == removals_.begin() ? 0 : std::prev(it)->total;
+    // The last removal before offset: none, all of them (a forward target),
+    // the one found before or the next, one of the last few, else a search.
+    const size_t n = removals_.size();
+    if (n == 0 || removals_[0].at >= offset) return 0;
+    if (removals_[n - 1].at < offset) return removals_[n - 1].total;
+    auto at = [&](size_t i) { return removals_[i].at < offset && removals_[i + 1].at >= offset; };
+    size_t i;
+    if (removedHint_ + 1 < n && at(removedHint_)) {
+        i = removedHint_;
+    } else if (removedHint_ + 2 < n && at(removedHint_ + 1)) {
+        i = removedHint_ + 1;
+    } else if (n >= 10 && removals_[n - 10].at < offset) {
+        // a short jump back
+        i = n - 2;
+        while (!at(i)) --i;
+    } else {
+        i = size_t(std::lower_bound(removals_.begin(), removals_.end(), offset,
+                                    [](const Removal& r, uint32_t v) { return r.at < v; }) -
+                   removals_.begin()) - 1;
+    }
+    removedHint_ = i;
+    return removals_[i].total;
 }
 
 uint32_t CodeLayout::currentAddress(uint32_t index) const
@@ -126,8 +197,8 @@ uint32_t CodeLayout::currentAddress(uint32_t index) const
 
 uint32_t CodeLayout::currentAddress(PFunction f) const
 {
-    auto it = indexOf_.find(f);
-    return it == indexOf_.end() ? f->Address : currentAddress(it->second);
+    uint32_t index;
+    return indexOf(f, index) ? currentAddress(index) : f->Address;
 }
 
 uint32_t CodeLayout::currentPosition(PFixup fx, uint32_t original) const
@@ -135,29 +206,44 @@ uint32_t CodeLayout::currentPosition(PFixup fx, uint32_t original) const
     return direct_ ? fx->position : original - removedBefore(original);
 }
 
-bool CodeLayout::placeholdersInOrder(uint32_t index, const std::vector<PFixup>& fixups)
+bool CodeLayout::placeholdersInOrder(uint32_t index)
 {
     // The placeholders that lose bytes, in list order, must be in code order
     // and apart; no other fixup and no label of the function may sit inside.
-    std::vector<std::pair<uint32_t, uint32_t>> spans;
-    for (PFixup fx : fixups) {
+    std::vector<std::pair<uint32_t, uint32_t>>& spans = spans_;
+    spans.clear();
+    for (uint32_t k = 0; k < fixupCount_; ++k) {
+        PFixup fx = fixup(k);
         uint32_t len = fx->hint == ftJmp ? kJmpPlaceholder
                        : (fx->hint == ftLocals && (fn_->LocalCount == 0 || word_ == 2)) ? kLocalsPlaceholder : 0;
         if (!len) continue;
         if (!spans.empty() && uint64_t(spans.back().first) + spans.back().second > fx->position) return false;
         spans.emplace_back(fx->position, len);
     }
+    // The last span starting at or before v; the one found before, or the
+    // next, is tried first, as the values mostly come in code order.
+    size_t hint = 0;
     auto inside = [&](uint32_t v) {
-        auto it = std::upper_bound(spans.begin(), spans.end(), v,
-                                   [](uint32_t x, const std::pair<uint32_t, uint32_t>& s) { return x < s.first; });
-        if (it == spans.begin()) return false;
-        --it;
-        return v > it->first && uint64_t(v) < uint64_t(it->first) + it->second;
+        const size_t n = spans.size();
+        if (n == 0 || v < spans[0].first) return false;
+        auto at = [&](size_t i) { return spans[i].first <= v && (i + 1 == n || spans[i + 1].first > v); };
+        size_t i;
+        if (at(hint)) i = hint;
+        else if (hint + 1 < n && at(hint + 1)) i = hint + 1;
+        else
+            i = size_t(std::upper_bound(spans.begin(), spans.end(), v,
+                                        [](uint32_t x, const std::pair<uint32_t, uint32_t>& s) { return x < s.first; }) -
+                       spans.begin()) - 1;
+        hint = i;
+        return v > spans[i].first && uint64_t(v) < uint64_t(spans[i].first) + spans[i].second;
     };
-    for (PFixup fx : fixups)
-        if (inside(fx->position)) return false;
-    for (uint32_t li : labelsOf_[index])
+    for (uint32_t k = 0; k < fixupCount_; ++k)
+        if (inside(fixup(k)->position)) return false;
+    for (uint32_t li : labelsOf(index))
         if (inside(funcs_[li]->Address)) return false;
+    // one removal for each of them
+    removals_.reserve(spans.size());
+    if (spans.capacity() > 4096) std::vector<std::pair<uint32_t, uint32_t>>().swap(spans);
     return true;
 }
 
@@ -167,22 +253,20 @@ void CodeLayout::remove(uint32_t index, uint32_t original, uint32_t at, uint32_t
         uint32_t before = fn_->BufLen;
         host.func_rem(fn_, currentPlaceholder_ + cutOffset + 1, count);
         if (fn_->BufLen != before - count) fatal("Code of " + funcName(fn_) + " could not be shortened");
-    } else {
-        cuts_.push_back({original + cutOffset, count});
     }
     settleCodeless();
     size_ -= count;
     removed_ += count;
     removedHere_ += count;
     if (direct_) {
-        for (uint32_t li : labelsOf_[index])
+        for (uint32_t li : labelsOf(index))
             if (funcs_[li]->Address > at) funcs_[li]->Address -= count;
         for (uint32_t k = 0, n = host.Fixup_Count(fn_); k < n; ++k) {
             PFixup other = host.Fixup_Get(fn_, k);
             if (other->position > at) other->position -= count;
         }
     } else {
-        removals_.push_back({original, removedHere_});
+        removals_.push_back({original, removedHere_, original + cutOffset});
     }
 }
 
@@ -204,15 +288,15 @@ void CodeLayout::settleCodeless()
 
 void CodeLayout::compact()
 {
-    if (cuts_.empty()) return;
+    if (removals_.empty()) return;
     uint8_t* b = code();
     uint32_t len = fn_->BufLen;
-    uint32_t w = cuts_[0].first, r = w;
-    for (size_t i = 0; i < cuts_.size(); ++i) {
-        uint32_t keep = cuts_[i].first - r;
+    uint32_t w = removals_[0].cut, r = w;
+    for (size_t i = 0; i < removals_.size(); ++i) {
+        uint32_t keep = removals_[i].cut - r;
         std::memmove(b + w, b + r, keep);
         w += keep;
-        r = cuts_[i].first + cuts_[i].second;
+        r = removals_[i].cut + removals_[i].total - (i ? removals_[i - 1].total : 0);
     }
     std::memmove(b + w, b + r, len - r);
     w += len - r;
@@ -228,26 +312,23 @@ void CodeLayout::layoutFunction(uint32_t index)
         pending_[index] = 0;
     }
     removals_.clear();
-    cuts_.clear();
+    removedHint_ = 0;
     removedHere_ = 0;
 
     uint32_t count = host.Fixup_Count(fn_);
-    std::vector<PFixup> fixups(count);
-    std::vector<uint32_t> original(count);
-    for (uint32_t k = 0; k < count; ++k) {
-        fixups[k] = host.Fixup_Get(fn_, k);
-        original[k] = fixups[k]->position;
-    }
-    direct_ = !placeholdersInOrder(index, fixups);
-    std::vector<uint8_t> settled(count, 0);
+    fixupCount_ = count;
+    direct_ = !placeholdersInOrder(index);
+    std::vector<uint8_t>& settled = settled_;
+    settled.assign(count, 0);
 
     for (uint32_t k = 0; k < count; ++k) {
-        PFixup fx = fixups[k];
+        PFixup fx = fixup(k);
         if (fx->hint != ftLocals && fx->hint != ftJmp) continue;
         // Where the placeholder is now, and where its bytes are in the buffer
         // (not yet closed up when the moving is deferred).
-        uint32_t pos = currentPosition(fx, original[k]);
-        uint32_t inBuffer = direct_ ? pos : original[k];
+        const uint32_t original = fx->position;
+        uint32_t pos = currentPosition(fx, original);
+        uint32_t inBuffer = direct_ ? pos : original;
         uint32_t need = fx->hint == ftJmp ? kJmpPlaceholder : kLocalsPlaceholder;
         if (uint64_t(inBuffer) + need > fn_->BufLen)
             fatal("Placeholder outside the code of " + funcName(fn_));
@@ -264,12 +345,12 @@ void CodeLayout::layoutFunction(uint32_t index)
                     if (frame > 0xFFFF) fatal("Locals of " + funcName(fn_) + " exceed 64 KB");
                     fx->position = pos;
                     settled[k] = 1;
-                    remove(index, original[k], pos, 4, 2);
+                    remove(index, original, pos, 4, 2);
                 }
             } else {
                 fx->position = pos;
                 settled[k] = 1;
-                remove(index, original[k], pos, 0, kLocalsPlaceholder);
+                remove(index, original, pos, 0, kLocalsPlaceholder);
             }
             continue;
         }
@@ -305,14 +386,14 @@ void CodeLayout::layoutFunction(uint32_t index)
         }
         fx->position = at;
         settled[k] = 1;
-        remove(index, original[k], at, cutOffset, cut);
+        remove(index, original, at, cutOffset, cut);
     }
 
     if (!direct_) {
         compact();
         for (uint32_t k = 0; k < count; ++k)
-            if (!settled[k]) fixups[k]->position = original[k] - removedBefore(original[k]);
-        for (uint32_t li : labelsOf_[index]) {
+            if (!settled[k]) fixup(k)->position -= removedBefore(fixup(k)->position);
+        for (uint32_t li : labelsOf(index)) {
             PFunction l = funcs_[li];
             l->Address -= removedBefore(l->Address);
         }

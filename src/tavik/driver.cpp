@@ -10,6 +10,7 @@
 #include "classes/fixup_manager.h"
 #include "classes/function_manager.h"
 #include "classes/ident_manager.h"
+#include "classes/record_arena.h"
 #include "classes/import_manager.h"
 #include "classes/macro_manager.h"
 #include "classes/register_manager.h"
@@ -205,6 +206,10 @@ void WriteBatchFile() {
 
 namespace {
 
+// A sanitized build frees every record at the end, so that leaks show; any
+// other leaves the records of a finished build to the ending process.
+constexpr bool kFreeRecordsAtEnd = kSanitizedBuild;
+
 // Steps 3 to 16 of a run; the usage branch returns early.
 void Run(const std::vector<std::string>& args) {
     InitTavik();
@@ -299,8 +304,14 @@ int TavikMain(const std::vector<std::string>& args, std::istream& input, bool& q
         platform::FlushStdout();
         std::string line;
         std::getline(input, line);
-    } else {
+    } else if (kFreeRecordsAtEnd) {
         DeinitTavik();
+    } else {
+        // The process ends at once: the plug-ins are released and the log
+        // closed, the compilation's records are not freed one by one.
+        FreeAndNil(Plugins);
+        FreeAndNil(Log);
+        quickExit = true;
     }
     platform::FlushStdout();
     // A failed build is never reported as success, pause or not.

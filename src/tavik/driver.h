@@ -27,7 +27,8 @@ void FreeGlobals();
 
 // The whole program on the arguments after the program name. Returns the exit
 // code. When quickExit is set on return the process must end at once: the
-// global objects were left alive on purpose (the -nopause failure path).
+// global objects were left alive on purpose (-nopause: after a failure, and
+// after a finished build unless sanitizers are built in).
 int TavikMain(const std::vector<std::string>& args, std::istream& input, bool& quickExit);
 
 // The steps of the main sequence that work on the state above.

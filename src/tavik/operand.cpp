@@ -1,7 +1,40 @@
 #include "operand.h"
 
+#include <new>
+
+#include "classes/record_arena.h"
 #include "common.h"
 #include "word_table.h"
+
+namespace {
+// Freed operands, linked through their first bytes.
+struct FreeOperand {
+    FreeOperand* next;
+};
+FreeOperand* g_freeOperands = nullptr;
+}  // namespace
+
+void* TOperand::operator new(std::size_t n)
+{
+    if (!kSanitizedBuild && n == sizeof(TOperand) && g_freeOperands) {
+        FreeOperand* f = g_freeOperands;
+        g_freeOperands = f->next;
+        return f;
+    }
+    return ::operator new(n);
+}
+
+void TOperand::operator delete(void* p) noexcept
+{
+    if (!p) return;
+    if (kSanitizedBuild) {
+        ::operator delete(p);
+        return;
+    }
+    auto* f = static_cast<FreeOperand*>(p);
+    f->next = g_freeOperands;
+    g_freeOperands = f;
+}
 
 namespace {
 const char* const kRegNames[24] = {

@@ -1,4 +1,5 @@
 #pragma once
+#include <cstddef>
 #include <cstdint>
 #include <initializer_list>
 #include <string>
@@ -89,6 +90,11 @@ struct TOperand {
 
     bool isRegType() const;
     bool isRegister(uint32_t size_) const;
+
+    // Operands come and go with every instruction: freed ones are kept for
+    // the next (not in a sanitized build).
+    static void* operator new(std::size_t n);
+    static void operator delete(void* p) noexcept;
 };
 using POperand = TOperand*;
 

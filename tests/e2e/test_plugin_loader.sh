@@ -130,4 +130,13 @@ for f in k.out kill/log.txt; do
   grep -q 'PlugSys: about to be killed' "$f" || fail "killed run: no plug-in message in $f"
 done
 
+# A finished build ends at once, yet its log is closed.
+mkdir -p fin/plugins
+cp "$bin/tavik" fin/tavik
+cp "$bin/plugins/morvel.dll" fin/plugins/
+printf "program pe32_cui 'f';\nnop;\n" >proj/f.tav
+fin/tavik proj/f.tav -nopause -writelog </dev/null >f.out 2>&1 || fail "finished run: exit code $?"
+[ -f proj/f.exe ] || fail "finished run: no image"
+[ "$(tr -d '\r' <fin/log.txt | tail -n 2 | head -n 1)" = "$(printf '%030d' 0 | tr 0 -)" ] || fail "finished run: log not closed"
+
 passed "all plug-in loader checks passed"

@@ -447,6 +447,7 @@ TEST_F(CompilerEnv, BodyOfAFunctionCompilesIntoItAndClosesItsScope) {
 TEST_F(CompilerEnv, EpilogueRestoresUsesThenLocalsThenLeave) {
     body("");
     PFunction p = FuncMan->CreateFunction(ltProc, nullptr);
+    FuncMan->ownLists(p);
     p->UsesList->items = {"ebx", "esi"};
     p->LocalSize = 6;
     p->LocalOffset = 12;

@@ -175,3 +175,49 @@ TEST_F(FunctionManager, HostInfoStaysBesideTheRecord)
     TFunction stranger{};
     EXPECT_THROW(FuncMan->hostInfo(&stranger), EInternalError);
 }
+
+// Records share their empty lists until something is added: what one record
+// gets never shows in another's lists.
+TEST_F(FunctionManager, ListsOfOneRecordStayItsOwn)
+{
+    PFunction a = FuncMan->CreateFunction(ltProc, nullptr);
+    PFunction b = FuncMan->CreateFunction(ltLabel, a);
+    PFunction c = FuncMan->CreateFunction(ltProc, nullptr);
+    FixMan->addFixup(ftJmp, b, 0, 0, 4, 0);
+    setCalled(c, a);
+    FuncMan->ownLists(c);
+    c->UsesList->items.push_back("ebx");
+    EXPECT_EQ(FixMan->Count(a), 0u);
+    EXPECT_EQ(FixMan->Count(b), 1u);
+    EXPECT_EQ(FixMan->Count(c), 0u);
+    EXPECT_EQ(a->DependFuncs->items.size(), 1u);
+    EXPECT_TRUE(b->DependFuncs->items.empty() && c->DependFuncs->items.empty());
+    EXPECT_TRUE(a->UsesList->items.empty() && b->UsesList->items.empty());
+    EXPECT_EQ(c->UsesList->items.size(), 1u);
+    EXPECT_TRUE(FuncMan->holds(a) && FuncMan->holds(b) && FuncMan->holds(c));
+    TFunction other{};
+    EXPECT_FALSE(FuncMan->holds(&other));
+    EXPECT_FALSE(FuncMan->holds(reinterpret_cast<const TFunction*>(reinterpret_cast<const char*>(a) + 8)));
+}
+
+// A shared text is one block for every record that carries it; setting the
+// field again leaves the other records' texts alone.
+TEST_F(FunctionManager, SharedTextsStayIntactWhenOneRecordChanges)
+{
+    PFunction a = FuncMan->CreateFunction(ltLabel, nullptr);
+    PFunction b = FuncMan->CreateFunction(ltLabel, nullptr);
+    FuncMan->shareText(a->Name, "endif");
+    FuncMan->shareText(b->Name, "endif");
+    FuncMan->shareText(b->ImportName, "else");
+    EXPECT_EQ(a->Name, b->Name);
+    EXPECT_TRUE(FuncMan->isShared(a->Name));
+    FuncMan->assignText(b->Name, "a much longer name than the shared one");
+    FuncMan->shareText(b->ImportName, "");
+    EXPECT_EQ(tavString(a->Name), "endif");
+    EXPECT_EQ(tav_strlen(a->Name), 5u);
+    EXPECT_EQ(tavString(b->Name), "a much longer name than the shared one");
+    EXPECT_FALSE(FuncMan->isShared(b->Name));
+    EXPECT_EQ(b->ImportName, nullptr);
+    FuncMan->shareText(b->ImportName, "endif");
+    EXPECT_EQ(b->ImportName, a->Name);
+}

@@ -23,6 +23,9 @@ struct TBlockStackItem {
     uint32_t andS[BLOCK_COND_LEVELS] = {};
     PFunction orSP[BLOCK_COND_LEVELS][BLOCK_COND_LABELS] = {};
     PFunction andSP[BLOCK_COND_LEVELS][BLOCK_COND_LABELS] = {};
+    // Past these bounds the tables above hold only zeros.
+    uint32_t usedLevels = 0;
+    uint32_t usedLabels = 0;
 };
 using PBlockStackItem = TBlockStackItem*;
 

@@ -10,7 +10,8 @@ PFixup TFixupManager::newFixup(TFixupType ft, PFunction func, uint32_t pos, uint
 {
     PFunction owner = func ? func : (FuncMan ? FuncMan->getFunc(0) : nullptr);
     if (!owner) throw EInternalError("Fixup without a function to hold it");
-    auto* x = new TFixup{};
+    // Without a manager nothing frees the record.
+    PFixup x = FuncMan ? FuncMan->newFixup() : new TFixup{};
     x->hint = ft;
     x->offset = ofs;
     x->size = size;
@@ -19,6 +20,7 @@ PFixup TFixupManager::newFixup(TFixupType ft, PFunction func, uint32_t pos, uint
     x->parentfunc = func;
     x->position = func ? pos + func->BufLen : pos;
     index = static_cast<int32_t>(owner->FixupList->items.size());
+    if (FuncMan) FuncMan->ownLists(owner);
     owner->FixupList->items.push_back(x);
     return x;
 }

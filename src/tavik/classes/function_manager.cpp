@@ -9,36 +9,63 @@
 
 TFunctionManager::~TFunctionManager()
 {
+    // The slots, their lists and the fixups go with the arenas.
     for (PFunction f : F_List) {
-        for (PFixup x : f->FixupList->items) delete x;
-        delete f->FixupList;
-        delete f->UsesList;
-        delete f->DependFuncs;
         for (uint32_t i = 0; i < tavCount(f->Params); ++i) tavFree(f->Params[i].name);
         tavArrayFree(f->Params);
         tavFree(f->Buffer);
-        tavFree(f->Name);
-        tavFree(f->ImportName);
-        delete f;
+        if (!isShared(f->Name)) tavFree(f->Name);
+        if (!isShared(f->ImportName)) tavFree(f->ImportName);
     }
+    for (auto& [text, block] : F_Shared) tavFree(block);
+}
+
+void TFunctionManager::shareText(TAVSTR& field, std::string_view s)
+{
+    if (!isShared(field)) tavFree(field);
+    field = nullptr;
+    if (s.empty()) return;
+    auto it = F_Shared.find(s);
+    if (it == F_Shared.end()) {
+        TAVSTR block = nullptr;
+        tavAssign(block, s);
+        it = F_Shared.emplace(std::string(s), block).first;
+        F_SharedSet.insert(block);
+    }
+    field = it->second;
+}
+
+void TFunctionManager::assignText(TAVSTR& field, std::string_view s)
+{
+    if (isShared(field)) field = nullptr;
+    tavAssign(field, s);
 }
 
 PFunction TFunctionManager::CreateFunction(TLabelType lType, PFunction parent)
 {
-    auto* f = new TFunction{};
+    PFunction f = F_Records.make();
     f->Parent = parent;
     f->Address = 0xFFFFFFFFu;
     f->DLLIndex = -1;
     f->Type_ = lType;
     f->CallConvention = ccStdcall;
-    f->FixupList = new TFixupList;
-    f->UsesList = new TTextList;
-    f->DependFuncs = new TFuncList;
+    f->FixupList = &F_NoLists.fixups;
+    f->UsesList = &F_NoLists.uses;
+    f->DependFuncs = &F_NoLists.depends;
     f->FuncIndex = static_cast<uint32_t>(F_List.size());
     F_List.push_back(f);
-    F_HostInfo.emplace_back();
-    F_Held.insert(f);
     return f;
+}
+
+void TFunctionManager::ownLists(PFunction f)
+{
+    const bool fx = f->FixupList == &F_NoLists.fixups, us = f->UsesList == &F_NoLists.uses,
+               dp = f->DependFuncs == &F_NoLists.depends;
+    if (!fx && !us && !dp) return;
+    TLists* l = F_Lists.make();
+    if (fx) f->FixupList = &l->fixups;
+    if (us) f->UsesList = &l->uses;
+    if (dp) f->DependFuncs = &l->depends;
 }
 
 PFunction TFunctionManager::getFunc(uint32_t index) const { return index < F_List.size() ? F_List[index] : nullptr; }
@@ -50,6 +77,13 @@ TFunctionHostInfo& TFunctionManager::hostInfo(const TFunction* f)
     if (!f || f->FuncIndex >= F_List.size() || F_List[f->FuncIndex] != f)
         throw EInternalError("Function record not held by the function manager");
     return F_HostInfo[f->FuncIndex];
+}
+
+void TFunctionManager::dropHostInfo(const TFunction* f)
+{
+    if (!f || f->FuncIndex >= F_List.size() || F_List[f->FuncIndex] != f)
+        throw EInternalError("Function record not held by the function manager");
+    F_HostInfo.erase(f->FuncIndex);
 }
 
 void appendCode(PFunction f, const void* bytes, int32_t len)
@@ -99,6 +133,11 @@ void markReachable(PFunction root)
         PFunction f;
         size_t next;
     };
+    if (!root || root->IsCalled) return;
+    if (root->DependFuncs->items.empty() && root->DLLIndex == -1) {
+        root->IsCalled = 1;  // nothing further to mark
+        return;
+    }
     std::vector<Frame> stack;
     auto enter = [&stack](PFunction f) {
         if (!f || f->IsCalled) return;
@@ -124,6 +163,7 @@ void setCalled(PFunction f, PFunction from)
 {
     if (!f) return;
     if (from && !from->IsCalled) {
+        if (FuncMan) FuncMan->ownLists(from);
         from->DependFuncs->items.push_back(f);
         return;
     }

@@ -1,9 +1,13 @@
 #pragma once
 #include <cstdint>
+#include <map>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
+#include "classes/record_arena.h"
 #include "tavik/plugin_api.h"
 
 class TAFile;
@@ -44,17 +48,45 @@ public:
     static std::string Convention2String(TCallingConvention key);
 
     // True for a record this manager made and still holds; f is never read.
-    bool holds(const TFunction* f) const { return f && F_Held.count(f) != 0; }
+    bool holds(const TFunction* f) const { return f && F_Records.contains(f); }
 
-    // Host-only state of a record of this manager.
+    // Host-only state of a record of this manager, kept only for the records
+    // that have some; dropHostInfo returns it to all zero.
     TFunctionHostInfo& hostInfo(const TFunction* f);
+    void dropHostInfo(const TFunction* f);
+
+    // A fixup record, held until the manager ends.
+    PFixup newFixup() { return F_Fixups.make(); }
+
+    // A record starts with shared empty lists, never written; before the
+    // first addition to a list of f, f gets lists of its own (a record of
+    // another owner is left as it is).
+    void ownLists(PFunction f);
+
+    // Texts that many records carry alike (the names of statement labels):
+    // one block per text, held by the manager. A field holding one is set
+    // again only through shareText or assignText, never in place.
+    void shareText(TAVSTR& field, std::string_view s);
+    // tavAssign for a field that may hold a shared text.
+    void assignText(TAVSTR& field, std::string_view s);
+    bool isShared(const char* s) const { return s && F_SharedSet.count(s) != 0; }
 
     std::vector<PFunction> F_List;
     uint32_t ExportedCount = 0;  // functions marked exported
 
 private:
-    std::vector<TFunctionHostInfo> F_HostInfo;  // by FuncIndex
-    std::unordered_set<const TFunction*> F_Held;
+    struct TLists {
+        TFixupList fixups;
+        TTextList uses;
+        TFuncList depends;
+    };
+    TRecordArena<TFunction> F_Records;
+    std::unordered_map<uint32_t, TFunctionHostInfo> F_HostInfo;  // by FuncIndex
+    TRecordArena<TLists> F_Lists;
+    TRecordArena<TFixup> F_Fixups;
+    TLists F_NoLists;
+    std::map<std::string, TAVSTR, std::less<>> F_Shared;
+    std::unordered_set<const char*> F_SharedSet;
 };
 
 // TFunction operations. Code appends and addParam do nothing while

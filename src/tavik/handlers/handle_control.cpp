@@ -11,6 +11,7 @@
 // really places is known only at its next operator: the other one is then
 // tied to the enclosing chain's own T or F and takes over that label's
 // place once it is placed.
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -47,7 +48,7 @@ bool isPlaced(const TFunction* f) { return f->Type_ == ltLabel && f->Address != 
 
 PFunction statementLabel(const char* name) {
     PFunction f = FuncMan->CreateFunction(ltLabel, curFunc());
-    tavAssign(f->Name, name);
+    FuncMan->shareText(f->Name, name);
     f->IsCalled = 1;
     return f;
 }
@@ -74,14 +75,22 @@ void compileBody() {
 }
 
 void clearTables(PBlockStackItem b) {
-    for (int l = 0; l < BLOCK_COND_LEVELS; ++l) {
+    for (uint32_t l = 0; l < b->usedLevels; ++l) {
         b->andS[l] = 0;
         b->orS[l] = 0;
-        for (int i = 0; i < BLOCK_COND_LABELS; ++i) {
+        for (uint32_t i = 0; i < b->usedLabels; ++i) {
             b->andSP[l][i] = nullptr;
             b->orSP[l][i] = nullptr;
         }
     }
+    b->usedLevels = 0;
+    b->usedLabels = 0;
+}
+
+// Widens the bounds of the tables' written part to level and label.
+void touchTables(PBlockStackItem b, uint32_t level, uint32_t label) {
+    b->usedLevels = std::max(b->usedLevels, level + 1);
+    b->usedLabels = std::max(b->usedLabels, label + 1);
 }
 
 PBlockStackItem openBlock(TBST type) {
@@ -119,9 +128,11 @@ PFunction conditionLabel(PBlockStackItem b, bool isAnd, uint32_t level, uint32_t
     if (level >= BLOCK_COND_LEVELS || cnt >= BLOCK_COND_LABELS)
         Log->FatalError(isAnd ? "[01010] If statement is too complex" : "[01011] If statement is too complex");
     PFunction& slot = isAnd ? b->andSP[level][cnt] : b->orSP[level][cnt];
+    touchTables(b, level, cnt);
     if (!slot) {
         slot = FuncMan->CreateFunction(ltRef, curFunc());
-        tavAssign(slot->Name, std::string(isAnd ? "and" : "or") + std::to_string(level) + "_" + std::to_string(cnt));
+        FuncMan->shareText(slot->Name,
+                           std::string(isAnd ? "and" : "or") + std::to_string(level) + "_" + std::to_string(cnt));
     }
     if (bIsDec) place(slot);
     else slot->IsCalled = 1;
@@ -271,8 +282,8 @@ PFunction handle_createORIfNotExist(PBlockStackItem b, uint32_t level, uint32_t 
 void updateLabelStack(PBlockStackItem b, PFunction cL, PFunction eL) {
     // Every chain settles its level when it ends; what is still asked for
     // continues where the whole condition goes.
-    for (uint32_t l = 0; l < BLOCK_COND_LEVELS; ++l) {
-        for (uint32_t i = 0; i < BLOCK_COND_LABELS; ++i) {
+    for (uint32_t l = 0; l < b->usedLevels; ++l) {
+        for (uint32_t i = 0; i < b->usedLabels; ++i) {
             PFunction& a = b->andSP[l][i];
             if (a && a->Type_ == ltRef && a->IsCalled && cL) g_aliases.push_back({a, cL});
             PFunction& o = b->orSP[l][i];
@@ -304,6 +315,7 @@ TMathOp handle_IFEXPRESSION(PBlockStackItem b, uint32_t level) {
             Log->FatalError(isAnd ? "[01010] If statement is too complex" : "[01011] If statement is too complex");
         settleLevel(b, level, isAnd ? 'a' : 'o');
         if (isAnd) {
+            touchTables(b, level, 0);
             const uint32_t k = b->andS[level]++;
             handle_IFJUMP(true, r, chainTarget(b, level, false));
             handle_createANDIfNotExist(b, level, k, true);
@@ -311,6 +323,7 @@ TMathOp handle_IFEXPRESSION(PBlockStackItem b, uint32_t level) {
             r = handle_IFEXPRESSION(b, level + 1);
             expectSymbol(")", top ? "769" : "789");
         } else {
+            touchTables(b, level, 0);
             const uint32_t k = b->orS[level]++;
             handle_IFJUMP(false, r, chainTarget(b, level, true));
             handle_createORIfNotExist(b, level, k, true);

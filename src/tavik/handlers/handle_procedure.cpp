@@ -253,6 +253,7 @@ void handle_USES() {
         if (Compiler->ExpectToken({ttRegister}) == ttNone) Log->FatalUnexpectedToken("423");
         reg.setRegister(tok()->F_Register);
         Compiler->execInstruction(cur, "push", &reg);
+        FuncMan->ownLists(cur);
         cur->UsesList->items.push_back(tok()->F_String);
         if (src()->peekNextToken() == ttRegister) continue;
         if (src()->moveNextToken() != ttSymbol) Log->FatalUnexpectedToken("421");

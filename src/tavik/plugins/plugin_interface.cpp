@@ -249,9 +249,11 @@ void func_rem(PFunction fn, uint32_t start, uint32_t len) {
     if (start == 0 || uint64_t(start) - 1 + len > size)
         throw ERangeError("func_rem: " + std::to_string(len) + " bytes at position " + std::to_string(start) +
                           " outside code of " + std::to_string(size) + " bytes");
-    std::string code(tavView(fn->Buffer));
-    code.erase(start - 1, len);
-    tavAssign(fn->Buffer, code);
+    // closed up in place
+    char* at = fn->Buffer + (start - 1);
+    std::memmove(at, at + len, size - (start - 1) - len);
+    if (size == len) tavFree(fn->Buffer);
+    else fn->Buffer = static_cast<char*>(tavBlockResize(fn->Buffer, 1, size - len, true));
     fn->BufLen = fn->BufLen >= len ? fn->BufLen - len : 0;
 }
 
