@@ -414,7 +414,7 @@ bool TCompiler::operandFollows() {
 }
 
 void TCompiler::instructionLine() {
-    const TWord* word = words::find(F_CurToken->F_String);
+    const TWord* word = F_CurToken->F_Word ? F_CurToken->F_Word : words::find(F_CurToken->F_String);
     const PInstruction row = word ? word->mnemonic : nullptr;
     if (!row) Log->FatalError("[9000] Unexpected " + F_CurToken->getTokenStr());
     if (row->group == igRET) retTriggered(F_CurFunc);
@@ -429,7 +429,7 @@ void TCompiler::instructionLine() {
         }
         const uint32_t code = F_Assembler.assemble(row);
         if (code != asmOK) {
-            F_Assembler.popCode();
+            F_Assembler.dropCode();
             Log->FatalError("[9998] " + TTavAssembler::errorCodeToString(code));
         }
         trackPushDepth(F_CurFunc, row, nullptr);
@@ -446,16 +446,18 @@ void TCompiler::instructionLine() {
     const uint32_t code = F_Assembler.assemble(row, op1.get(), op2.get(), op3.get());
     trackPushDepth(F_CurFunc, row, op1.get());
     if (code != asmOK) {
-        F_Assembler.popCode();
+        F_Assembler.dropCode();
         Log->FatalError("[9999] " + TTavAssembler::errorCodeToString(code));
     }
     appendInstruction(F_CurFunc, row);
 }
 
 void TCompiler::appendInstruction(PFunction fn, PInstruction row) {
-    const std::string code = F_Assembler.popCode();
-    if (code.empty() || CompileFlags.peek_mode || !fn) return;  // nothing emitted: the mark stays
-    appendCode(fn, code);
+    const std::string_view code = F_Assembler.code();
+    const bool none = code.empty() || CompileFlags.peek_mode || !fn;
+    if (!none) appendCode(fn, code.data(), static_cast<int32_t>(code.size()));
+    F_Assembler.dropCode();
+    if (none) return;  // nothing emitted: the mark stays
     if (fn->FuncIndex >= F_LastRet.size()) F_LastRet.resize(size_t(fn->FuncIndex) + 1, 0);
     F_LastRet[fn->FuncIndex] = row->group == igRET ? 1 : 0;
 }
@@ -522,7 +524,7 @@ uint32_t TCompiler::execInstruction(PFunction fn, const std::string& strName, PO
     if (row->group == igRET) retTriggered(fn);
     const uint32_t code = F_Assembler.assemble(row, op1, op2, op3);
     if (code != asmOK) {
-        F_Assembler.popCode();
+        F_Assembler.dropCode();
         Log->FatalError("[124412] " + TTavAssembler::errorCodeToString(code));
     }
     trackPushDepth(fn, row, op1);
@@ -537,7 +539,7 @@ std::string TCompiler::buildInstruction(PFunction fn, const std::string& strName
     if (row->group == igRET) retTriggered(fn);
     const uint32_t code = F_Assembler.assemble(row, op1, op2, op3);
     if (code != asmOK) {
-        F_Assembler.popCode();
+        F_Assembler.dropCode();
         return std::string();
     }
     trackPushDepth(fn, row, op1);

@@ -72,6 +72,7 @@ void TCurrentToken::setNull()
     F_Keyword = keyNone;
     F_IdentType = itNone;
     F_String.clear();
+    F_Word = nullptr;
     F_DefName.clear();
     F_Register = REG_EAX;
     F_Segment = SEG_CS;
@@ -211,6 +212,7 @@ void TCurrentToken::setCurToken(const TCurrentToken& tk)
     F_Keyword = tk.F_Keyword;
     F_IdentType = tk.F_IdentType;
     F_String = tk.F_String;
+    F_Word = tk.F_Word;
     F_Register = tk.F_Register;
     F_Segment = tk.F_Segment;
     F_Integer = tk.F_Integer;

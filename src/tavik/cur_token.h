@@ -7,6 +7,8 @@
 #include "operand.h"
 #include "tavik/plugin_api.h"
 
+struct TWord;
+
 // Token kinds (fixed values with gaps).
 enum TTavToken : uint16_t {
     ttNone = 1,
@@ -99,6 +101,7 @@ public:
     TIdentType F_IdentType = itNone;
     TKeyword F_Keyword = keyNone;
     std::string F_String;
+    const TWord* F_Word = nullptr;  // a word that names no identifier: its reserved entry, if any
     TRegister F_Register = REG_EAX;
     TSegment F_Segment = SEG_CS;
     int64_t F_Integer = 0;

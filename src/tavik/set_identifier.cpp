@@ -401,6 +401,7 @@ TTavToken TCurrentToken::setIdentifier(std::string_view str) {
     PIdent id = Idents ? Idents->findIdent(word) : nullptr;
     if (!id) {
         F_IdentType = itNone;
+        F_Word = w;
         return F_Type;
     }
     F_IdentType = id->type_;

@@ -84,6 +84,12 @@ std::string TTavAssembler::popCode()
     return s;
 }
 
+void TTavAssembler::dropCode()
+{
+    F_strBuffer.clear();
+    F_curPosition = 0;
+}
+
 uint8_t TTavAssembler::B(uint32_t op, uint32_t n)
 {
     if (n < 1 || n > 4) Log->FatalError("[124783] Notify developers");

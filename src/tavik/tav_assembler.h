@@ -43,6 +43,10 @@ public:
     bool addBytes(uint32_t bytes, uint32_t len);  // low len bytes, least significant first
     std::string getCode() const { return F_strBuffer; }
     std::string popCode();
+    // The bytes of the last instruction, valid until the next one; dropCode
+    // empties the buffer and keeps its room.
+    std::string_view code() const { return F_strBuffer; }
+    void dropCode();
 
     static uint8_t B(uint32_t op, uint32_t n);  // byte n (1 = most significant) of a packed opcode
     static bool isImm8(uint32_t width, int64_t value);
