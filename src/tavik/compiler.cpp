@@ -359,8 +359,9 @@ void TCompiler::placeLabel(PFunction lbl, PFunction fn) {
     lbl->BufLen = 0;
     lbl->ParamCount = 0;
     lbl->ParamSize = 0;
-    if (FuncMan->isShared(lbl->Name)) FuncMan->shareText(lbl->ImportName, funcName(lbl));
-    else FuncMan->assignText(lbl->ImportName, funcName(lbl));
+    const std::string_view name = tavView(lbl->Name);
+    if (FuncMan->isShared(lbl->Name)) FuncMan->shareText(lbl->ImportName, name);
+    else FuncMan->assignText(lbl->ImportName, name);
     FuncMan->dropHostInfo(lbl);
     // Code after a label is reached by jumps: a ret before it ends nothing.
     clearLastRet(fn);

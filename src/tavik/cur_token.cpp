@@ -156,7 +156,7 @@ TTavToken TCurrentToken::setSymbol(char c)
 {
     setNull();
     F_Type = ttSymbol;
-    F_String = std::string(1, c);
+    F_String.assign(1, c);
     F_ByteCount = 1;
     F_BitCount = 8;
     return F_Type;
@@ -179,7 +179,7 @@ TTavToken TCurrentToken::setBaseExp(int32_t size, int32_t regCount, TRegister re
     char* p = buf;
     auto num = [&](int32_t v) { p = std::to_chars(p, buf + sizeof buf, v).ptr; };
     auto reg = [&](TRegister r) {
-        const std::string n = regToStr(r);
+        const std::string_view n = regNameView(r);
         p = std::copy(n.begin(), n.end(), p);
     };
     *p++ = '(';

@@ -53,6 +53,7 @@ TSegment strToSeg(const std::string& name)
 }
 
 std::string regToStr(TRegister reg) { return reg < 24 ? kRegNames[reg] : ""; }
+std::string_view regNameView(TRegister reg) { return reg < 24 ? kRegNames[reg] : ""; }
 
 TRegister frameRegister() { return CompileFlags.cpu_bits == 16 ? REG_BP : REG_EBP; }
 

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <initializer_list>
 #include <string>
+#include <string_view>
 
 // glibc's <sys/ucontext.h> (reached through <csignal> under _GNU_SOURCE)
 // declares REG_RAX .. REG_RDI at global scope. When it has not been seen yet,
@@ -102,6 +103,7 @@ using POperand = TOperand*;
 TRegister strToReg(const std::string& name);
 TSegment strToSeg(const std::string& name);
 std::string regToStr(TRegister reg);
+std::string_view regNameView(TRegister reg);  // as regToStr, without a copy
 uint8_t regSize(TRegister reg);
 // The frame and stack registers of the bit mode: bp and sp in 16-bit code,
 // ebp and esp otherwise.
