@@ -1,5 +1,7 @@
 #include "cur_token.h"
 
+#include <cstring>
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -180,7 +182,9 @@ TTavToken TCurrentToken::setBaseExp(int32_t size, int32_t regCount, TRegister re
     auto num = [&](int32_t v) { p = std::to_chars(p, buf + sizeof buf, v).ptr; };
     auto reg = [&](TRegister r) {
         const std::string_view n = regNameView(r);
-        p = std::copy(n.begin(), n.end(), p);
+        const size_t k = std::min<size_t>(n.size(), 8);  // register names are short
+        std::memcpy(p, n.data(), k);
+        p += k;
     };
     *p++ = '(';
     num(size);
@@ -200,8 +204,8 @@ TTavToken TCurrentToken::setBaseExp(int32_t size, int32_t regCount, TRegister re
         *p++ = '+';
         num(disp);
     }
-    *p++ = ']';
     F_String.assign(buf, static_cast<size_t>(p - buf));
+    F_String += ']';
     return F_Type;
 }
 

@@ -52,12 +52,6 @@ bool espBased(const TOperand* op)
     return op->reg_base == REG_ESP || op->reg_base == REG_RSP;
 }
 
-bool usesAcc(const TOperand* op)
-{
-    if (op->reg_count >= 1 && regNum(op->reg_base) == 0) return true;
-    return op->reg_count == 2 && regNum(op->reg_index) == 0;
-}
-
 const char* varName(const TOperand* op)
 {
     const TVar* v = static_cast<const TVar*>(op->data);
