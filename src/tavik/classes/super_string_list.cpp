@@ -148,7 +148,7 @@ uint32_t TSuperStringList::positionOf(const TSSLItem* it) const
     return static_cast<uint32_t>(pos - F_List.begin());
 }
 
-void* TSuperStringList::ItemIndexOf(const std::string& strValue, bool caseSensitive, uint32_t scope_) const
+void* TSuperStringList::ItemIndexOf(std::string_view strValue, bool caseSensitive, uint32_t scope_) const
 {
     if (!caseSensitive) {
         for (auto i = F_List.rbegin(); i != F_List.rend(); ++i)
@@ -159,7 +159,7 @@ void* TSuperStringList::ItemIndexOf(const std::string& strValue, bool caseSensit
     return it ? it->item : nullptr;
 }
 
-int32_t TSuperStringList::IndexOf(const std::string& strValue, bool caseSensitive, uint32_t scope_) const
+int32_t TSuperStringList::IndexOf(std::string_view strValue, bool caseSensitive, uint32_t scope_) const
 {
     if (!caseSensitive) {
         for (size_t i = 0; i < F_List.size(); ++i)

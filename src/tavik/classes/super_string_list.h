@@ -52,9 +52,9 @@ public:
     int32_t Add(const std::string& strValue, void* obj, uint32_t scope_);
 
     // Newest match's object, nil when none (or when the match holds nil).
-    void* ItemIndexOf(const std::string& strValue, bool caseSensitive, uint32_t scope_) const;
+    void* ItemIndexOf(std::string_view strValue, bool caseSensitive, uint32_t scope_) const;
     // Oldest match's index, -1 when none.
-    int32_t IndexOf(const std::string& strValue, bool caseSensitive, uint32_t scope_) const;
+    int32_t IndexOf(std::string_view strValue, bool caseSensitive, uint32_t scope_) const;
 
     void Delete(uint32_t index);
     // Removes every item for which pred holds, in one pass; the rest keep their order.
