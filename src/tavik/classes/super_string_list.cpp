@@ -49,7 +49,7 @@ const TSuperStringList::Slot* TSuperStringList::findSlot(uint32_t hash) const
     const size_t mask = F_Slots.size() - 1;
     for (size_t i = slotOf(hash);; i = (i + 1) & mask) {
         const Slot& s = F_Slots[i];
-        if (!s.head) return nullptr;
+        if (!s.tail) return nullptr;
         if (s.hash == hash) return &s;
     }
 }
@@ -62,9 +62,9 @@ void TSuperStringList::growIndex()
     F_Slots.assign(size_t{1} << F_SlotBits, Slot{});
     const size_t mask = F_Slots.size() - 1;
     for (const Slot& s : old) {
-        if (!s.head) continue;
+        if (!s.tail) continue;
         size_t i = slotOf(s.hash);
-        while (F_Slots[i].head) i = (i + 1) & mask;
+        while (F_Slots[i].tail) i = (i + 1) & mask;
         F_Slots[i] = s;
     }
 }
@@ -74,24 +74,26 @@ void TSuperStringList::indexInsert(PSSLItem it)
     if ((F_SlotsUsed + 1) * 2 > F_Slots.size()) growIndex();
     const size_t mask = F_Slots.size() - 1;
     size_t i = slotOf(it->hash);
-    while (F_Slots[i].head && F_Slots[i].hash != it->hash) i = (i + 1) & mask;
+    while (F_Slots[i].tail && F_Slots[i].hash != it->hash) i = (i + 1) & mask;
     Slot& s = F_Slots[i];
-    if (!s.head) {
+    if (!s.tail) {
         s.hash = it->hash;
-        s.head = s.tail = it;
+        s.tail = it;
         it->prevSame = it->nextSame = nullptr;
         ++F_SlotsUsed;
         return;
     }
     // keep each chain in order of addition
-    PSSLItem after = s.tail;
-    while (after && after->seq > it->seq) after = after->prevSame;
+    PSSLItem next = nullptr, after = s.tail;
+    while (after && after->seq > it->seq) {
+        next = after;
+        after = after->prevSame;
+    }
     it->prevSame = after;
-    it->nextSame = after ? after->nextSame : s.head;
-    if (it->nextSame) it->nextSame->prevSame = it;
-    else s.tail = it;
+    it->nextSame = next;
     if (after) after->nextSame = it;
-    else s.head = it;
+    if (next) next->prevSame = it;
+    else s.tail = it;
 }
 
 void TSuperStringList::indexRemove(PSSLItem it)
@@ -99,19 +101,18 @@ void TSuperStringList::indexRemove(PSSLItem it)
     if (F_SlotsUsed == 0) return;
     const size_t mask = F_Slots.size() - 1;
     size_t i = slotOf(it->hash);
-    while (F_Slots[i].head && F_Slots[i].hash != it->hash) i = (i + 1) & mask;
+    while (F_Slots[i].tail && F_Slots[i].hash != it->hash) i = (i + 1) & mask;
     Slot& s = F_Slots[i];
-    if (!s.head) return;
+    if (!s.tail) return;
     if (it->prevSame) it->prevSame->nextSame = it->nextSame;
-    else s.head = it->nextSame;
     if (it->nextSame) it->nextSame->prevSame = it->prevSame;
     else s.tail = it->prevSame;
     it->prevSame = it->nextSame = nullptr;
-    if (s.head) return;
+    if (s.tail) return;
     // free the slot; move later slots of the run back so no probe stops early
     --F_SlotsUsed;
     size_t hole = i;
-    for (size_t j = (i + 1) & mask; F_Slots[j].head; j = (j + 1) & mask) {
+    for (size_t j = (i + 1) & mask; F_Slots[j].tail; j = (j + 1) & mask) {
         size_t home = slotOf(F_Slots[j].hash);
         // j may move into the hole when its home is not in (hole, j]
         if (((j - home) & mask) >= ((j - hole) & mask)) {
@@ -135,9 +136,11 @@ PSSLItem TSuperStringList::findOldest(std::string_view key, uint32_t scope_) con
 {
     const Slot* s = findSlot(HashStringA(key));
     if (!s) return nullptr;
-    for (PSSLItem i = s->head; i; i = i->nextSame)
-        if (i->scope <= scope_ && i->text == key) return i;
-    return nullptr;
+    // chains are short: walk from the newest, keep the last match
+    PSSLItem found = nullptr;
+    for (PSSLItem i = s->tail; i; i = i->prevSame)
+        if (i->scope <= scope_ && i->text == key) found = i;
+    return found;
 }
 
 uint32_t TSuperStringList::positionOf(const TSSLItem* it) const

@@ -76,11 +76,10 @@ private:
     void indexInsert(PSSLItem it);
     void indexRemove(PSSLItem it);
 
-    // One slot per hash in use: the oldest and newest items of that hash.
+    // One slot per hash in use: the newest item of that hash.
     struct Slot {
         uint32_t hash = 0;
-        PSSLItem head = nullptr;  // nil: the slot is free
-        PSSLItem tail = nullptr;
+        PSSLItem tail = nullptr;  // nil: the slot is free
     };
     const Slot* findSlot(uint32_t hash) const;
     size_t slotOf(uint32_t hash) const;
