@@ -156,3 +156,44 @@ TEST(SuperStringList, IndexAgreesWithLinearScan)
         }
     }
 }
+
+// Many distinct keys: the index grows, and freeing slots moves later ones of a
+// probe run back; every key must stay findable in the same order as before.
+TEST(SuperStringList, ManyKeysSurviveGrowthAndRemoval)
+{
+    std::vector<std::string> ref;
+    TSuperStringList l;
+    std::mt19937 rng(11);
+    std::vector<std::string> names;
+    for (int i = 0; i < 300; ++i) names.push_back("k" + std::to_string(i));
+    int dummy = 0;
+    auto check = [&](int step) {
+        for (const std::string& q : names) {
+            int32_t oldest = -1;
+            for (size_t i = 0; i < ref.size(); ++i)
+                if (ref[i] == q) {
+                    oldest = static_cast<int32_t>(i);
+                    break;
+                }
+            ASSERT_EQ(l.IndexOf(q, true, TSuperStringList::ALL_SCOPES), oldest) << "step " << step << " " << q;
+        }
+    };
+    for (int i = 0; i < 250; ++i) {
+        l.Add(names[i], &dummy, 0);
+        ref.push_back(names[i]);
+    }
+    check(-1);  // positions before anything was removed
+    for (int step = 0; step < 3000; ++step) {
+        if (rng() % 2 || ref.empty()) {
+            const std::string& t = names[rng() % names.size()];
+            l.Add(t, &dummy, 0);
+            ref.push_back(t);
+        } else {
+            uint32_t i = rng() % ref.size();
+            l.Delete(i);
+            ref.erase(ref.begin() + i);
+        }
+        if (step % 100 == 0) check(step);
+    }
+    check(3000);
+}

@@ -76,6 +76,7 @@ TFunctionHostInfo& TFunctionManager::hostInfo(const TFunction* f)
 {
     if (!f || f->FuncIndex >= F_List.size() || F_List[f->FuncIndex] != f)
         throw EInternalError("Function record not held by the function manager");
+    if (f->FuncIndex >= F_HostInfo.size()) F_HostInfo.resize(F_List.size());
     return F_HostInfo[f->FuncIndex];
 }
 
@@ -83,7 +84,7 @@ void TFunctionManager::dropHostInfo(const TFunction* f)
 {
     if (!f || f->FuncIndex >= F_List.size() || F_List[f->FuncIndex] != f)
         throw EInternalError("Function record not held by the function manager");
-    F_HostInfo.erase(f->FuncIndex);
+    if (f->FuncIndex < F_HostInfo.size()) F_HostInfo[f->FuncIndex] = TFunctionHostInfo{};
 }
 
 void appendCode(PFunction f, const void* bytes, int32_t len)

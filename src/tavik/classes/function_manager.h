@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <string>
 #include <string_view>
@@ -81,7 +82,7 @@ private:
         TFuncList depends;
     };
     TRecordArena<TFunction> F_Records;
-    std::unordered_map<uint32_t, TFunctionHostInfo> F_HostInfo;  // by FuncIndex
+    std::deque<TFunctionHostInfo> F_HostInfo;  // by FuncIndex; grows at the end, references stay valid
     TRecordArena<TLists> F_Lists;
     TRecordArena<TFixup> F_Fixups;
     TLists F_NoLists;

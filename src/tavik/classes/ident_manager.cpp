@@ -42,9 +42,16 @@ int32_t TIdentManager::addIdent(TIdentType ty, const std::string& strName, void*
     return F_List.Add(lowerAscii(strName), id, F_CurrentScope);
 }
 
-PIdent TIdentManager::findIdent(const std::string& strName, uint32_t scope_) const
+PIdent TIdentManager::findIdent(std::string_view strName, uint32_t scope_) const
 {
-    return static_cast<PIdent>(F_List.ItemIndexOf(lowerAscii(strName), true, scope_));
+    // the key lower-cased on the stack; long names take a string
+    char buf[64];
+    if (strName.size() > sizeof buf) return static_cast<PIdent>(F_List.ItemIndexOf(lowerAscii(strName), true, scope_));
+    for (size_t i = 0; i < strName.size(); ++i) {
+        char c = strName[i];
+        buf[i] = (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
+    }
+    return static_cast<PIdent>(F_List.ItemIndexOf(std::string_view(buf, strName.size()), true, scope_));
 }
 
 PIdent TIdentManager::getIdent(uint32_t index) const

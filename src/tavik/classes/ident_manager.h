@@ -1,6 +1,7 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "classes/super_string_list.h"
 
@@ -50,8 +51,8 @@ public:
     // leaves the current scope. Leaving the global scope is an internal error.
     void deleteScope(uint32_t sc = CURRENT_SCOPE);
     int32_t addIdent(TIdentType ty, const std::string& strName, void* data);
-    PIdent findIdent(const std::string& strName, uint32_t scope_) const;
-    PIdent findIdent(const std::string& strName) const { return findIdent(strName, F_CurrentScope); }
+    PIdent findIdent(std::string_view strName, uint32_t scope_) const;
+    PIdent findIdent(std::string_view strName) const { return findIdent(strName, F_CurrentScope); }
 
     uint32_t Count() const { return F_List.Count(); }
     PIdent getIdent(uint32_t index) const;  // nil out of range

@@ -38,58 +38,120 @@ int32_t TSuperStringList::Add(const std::string& strValue, void* obj, uint32_t s
     return static_cast<int32_t>(F_List.size() - 1);
 }
 
+size_t TSuperStringList::slotOf(uint32_t hash) const
+{
+    return static_cast<size_t>((hash * 0x9E3779B97F4A7C15ull) >> (64 - F_SlotBits));
+}
+
+const TSuperStringList::Slot* TSuperStringList::findSlot(uint32_t hash) const
+{
+    if (F_SlotsUsed == 0) return nullptr;
+    const size_t mask = F_Slots.size() - 1;
+    for (size_t i = slotOf(hash);; i = (i + 1) & mask) {
+        const Slot& s = F_Slots[i];
+        if (!s.tail) return nullptr;
+        if (s.hash == hash) return &s;
+    }
+}
+
+void TSuperStringList::growIndex()
+{
+    std::vector<Slot> old;
+    old.swap(F_Slots);
+    F_SlotBits = F_SlotBits ? F_SlotBits + 1 : 4;
+    F_Slots.assign(size_t{1} << F_SlotBits, Slot{});
+    const size_t mask = F_Slots.size() - 1;
+    for (const Slot& s : old) {
+        if (!s.tail) continue;
+        size_t i = slotOf(s.hash);
+        while (F_Slots[i].tail) i = (i + 1) & mask;
+        F_Slots[i] = s;
+    }
+}
+
 void TSuperStringList::indexInsert(PSSLItem it)
 {
-    auto& bucket = F_Index[it->hash];
-    // keep each bucket in order of addition
-    auto pos = std::upper_bound(bucket.begin(), bucket.end(), it->seq,
-                                [](uint64_t s, const TSSLItem* x) { return s < x->seq; });
-    bucket.insert(pos, it);
+    if ((F_SlotsUsed + 1) * 2 > F_Slots.size()) growIndex();
+    const size_t mask = F_Slots.size() - 1;
+    size_t i = slotOf(it->hash);
+    while (F_Slots[i].tail && F_Slots[i].hash != it->hash) i = (i + 1) & mask;
+    Slot& s = F_Slots[i];
+    if (!s.tail) {
+        s.hash = it->hash;
+        s.tail = it;
+        it->prevSame = it->nextSame = nullptr;
+        ++F_SlotsUsed;
+        return;
+    }
+    // keep each chain in order of addition
+    PSSLItem next = nullptr, after = s.tail;
+    while (after && after->seq > it->seq) {
+        next = after;
+        after = after->prevSame;
+    }
+    it->prevSame = after;
+    it->nextSame = next;
+    if (after) after->nextSame = it;
+    if (next) next->prevSame = it;
+    else s.tail = it;
 }
 
 void TSuperStringList::indexRemove(PSSLItem it)
 {
-    auto b = F_Index.find(it->hash);
-    if (b == F_Index.end()) return;
-    auto& bucket = b->second;
-    for (size_t i = bucket.size(); i-- > 0;) {
-        if (bucket[i] == it) {
-            bucket.erase(bucket.begin() + static_cast<ptrdiff_t>(i));
-            break;
+    if (F_SlotsUsed == 0) return;
+    const size_t mask = F_Slots.size() - 1;
+    size_t i = slotOf(it->hash);
+    while (F_Slots[i].tail && F_Slots[i].hash != it->hash) i = (i + 1) & mask;
+    Slot& s = F_Slots[i];
+    if (!s.tail) return;
+    if (it->prevSame) it->prevSame->nextSame = it->nextSame;
+    if (it->nextSame) it->nextSame->prevSame = it->prevSame;
+    else s.tail = it->prevSame;
+    it->prevSame = it->nextSame = nullptr;
+    if (s.tail) return;
+    // free the slot; move later slots of the run back so no probe stops early
+    --F_SlotsUsed;
+    size_t hole = i;
+    for (size_t j = (i + 1) & mask; F_Slots[j].tail; j = (j + 1) & mask) {
+        size_t home = slotOf(F_Slots[j].hash);
+        // j may move into the hole when its home is not in (hole, j]
+        if (((j - home) & mask) >= ((j - hole) & mask)) {
+            F_Slots[hole] = F_Slots[j];
+            hole = j;
         }
     }
-    if (bucket.empty()) F_Index.erase(b);
+    F_Slots[hole] = Slot{};
 }
 
 PSSLItem TSuperStringList::findNewest(std::string_view key, uint32_t scope_) const
 {
-    if (F_List.empty()) return nullptr;
-    auto b = F_Index.find(HashStringA(key));
-    if (b == F_Index.end()) return nullptr;
-    const auto& bucket = b->second;
-    for (auto i = bucket.rbegin(); i != bucket.rend(); ++i)
-        if ((*i)->scope <= scope_ && (*i)->text == key) return *i;
+    const Slot* s = findSlot(HashStringA(key));
+    if (!s) return nullptr;
+    for (PSSLItem i = s->tail; i; i = i->prevSame)
+        if (i->scope <= scope_ && i->text == key) return i;
     return nullptr;
 }
 
 PSSLItem TSuperStringList::findOldest(std::string_view key, uint32_t scope_) const
 {
-    if (F_List.empty()) return nullptr;
-    auto b = F_Index.find(HashStringA(key));
-    if (b == F_Index.end()) return nullptr;
-    for (PSSLItem it : b->second)
-        if (it->scope <= scope_ && it->text == key) return it;
-    return nullptr;
+    const Slot* s = findSlot(HashStringA(key));
+    if (!s) return nullptr;
+    // chains are short: walk from the newest, keep the last match
+    PSSLItem found = nullptr;
+    for (PSSLItem i = s->tail; i; i = i->prevSame)
+        if (i->scope <= scope_ && i->text == key) found = i;
+    return found;
 }
 
 uint32_t TSuperStringList::positionOf(const TSSLItem* it) const
 {
+    if (!F_Removed) return static_cast<uint32_t>(it->seq);
     auto pos = std::lower_bound(F_List.begin(), F_List.end(), it->seq,
                                 [](const TSSLItem* x, uint64_t s) { return x->seq < s; });
     return static_cast<uint32_t>(pos - F_List.begin());
 }
 
-void* TSuperStringList::ItemIndexOf(const std::string& strValue, bool caseSensitive, uint32_t scope_) const
+void* TSuperStringList::ItemIndexOf(std::string_view strValue, bool caseSensitive, uint32_t scope_) const
 {
     if (!caseSensitive) {
         for (auto i = F_List.rbegin(); i != F_List.rend(); ++i)
@@ -100,7 +162,7 @@ void* TSuperStringList::ItemIndexOf(const std::string& strValue, bool caseSensit
     return it ? it->item : nullptr;
 }
 
-int32_t TSuperStringList::IndexOf(const std::string& strValue, bool caseSensitive, uint32_t scope_) const
+int32_t TSuperStringList::IndexOf(std::string_view strValue, bool caseSensitive, uint32_t scope_) const
 {
     if (!caseSensitive) {
         for (size_t i = 0; i < F_List.size(); ++i)
@@ -122,6 +184,7 @@ void TSuperStringList::Delete(uint32_t index)
     checkIndex(index);
     PSSLItem it = F_List[index];
     indexRemove(it);
+    F_Removed = true;
     F_List.erase(F_List.begin() + index);
     delete it;
 }
@@ -133,6 +196,7 @@ void TSuperStringList::DeleteIf(const std::function<bool(const TSSLItem&)>& pred
         PSSLItem it = F_List[i];
         if (pred(*it)) {
             indexRemove(it);
+            F_Removed = true;
             delete it;
         } else {
             F_List[out++] = it;

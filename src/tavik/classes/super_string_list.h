@@ -3,7 +3,6 @@
 #include <functional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "exceptions.h"
@@ -30,6 +29,8 @@ struct TSSLItem {
     std::string text;
     void* item = nullptr;    // not owned
     uint64_t seq = 0;        // order of addition (for the hash index)
+    TSSLItem* prevSame = nullptr;  // items of the same hash, in order of addition
+    TSSLItem* nextSame = nullptr;
 };
 using PSSLItem = TSSLItem*;
 
@@ -51,9 +52,9 @@ public:
     int32_t Add(const std::string& strValue, void* obj, uint32_t scope_);
 
     // Newest match's object, nil when none (or when the match holds nil).
-    void* ItemIndexOf(const std::string& strValue, bool caseSensitive, uint32_t scope_) const;
+    void* ItemIndexOf(std::string_view strValue, bool caseSensitive, uint32_t scope_) const;
     // Oldest match's index, -1 when none.
-    int32_t IndexOf(const std::string& strValue, bool caseSensitive, uint32_t scope_) const;
+    int32_t IndexOf(std::string_view strValue, bool caseSensitive, uint32_t scope_) const;
 
     void Delete(uint32_t index);
     // Removes every item for which pred holds, in one pass; the rest keep their order.
@@ -75,8 +76,19 @@ private:
     void indexInsert(PSSLItem it);
     void indexRemove(PSSLItem it);
 
+    // One slot per hash in use: the newest item of that hash.
+    struct Slot {
+        uint32_t hash = 0;
+        PSSLItem tail = nullptr;  // nil: the slot is free
+    };
+    const Slot* findSlot(uint32_t hash) const;
+    size_t slotOf(uint32_t hash) const;
+    void growIndex();
+
     std::vector<PSSLItem> F_List;  // index 0 is the oldest
-    // hash -> items of that hash in order of addition
-    std::unordered_map<uint32_t, std::vector<PSSLItem>> F_Index;
+    std::vector<Slot> F_Slots;     // open addressing, linear probing; size a power of two
+    uint32_t F_SlotBits = 0;
+    size_t F_SlotsUsed = 0;
     uint64_t F_NextSeq = 0;
+    bool F_Removed = false;  // once an item is removed, positions no longer equal seq
 };
