@@ -112,8 +112,6 @@ for f in sorted(os.listdir(examples)):
 for f in sorted(os.listdir(os.path.join(examples, "errors"))):
     if f"errors/{f}" not in text:
         bad.append(f"errors/{f}: not named in the guide")
-if "specification" in text.lower():
-    bad.append("the guide mentions the specification")
 for b in bad:
     print(b)
 sys.exit(1 if bad else 0)
