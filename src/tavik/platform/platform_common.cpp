@@ -46,4 +46,22 @@ bool TOutFile::Close() {
     return ok;
 }
 
+bool ReadFile(const std::string& path, std::string& out) {
+    FILE* f = OpenFile(path, "rb");
+    if (!f) return false;
+    std::string data;
+    char buf[65536];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) data.append(buf, n);
+    bool ok = !std::ferror(f);
+    std::fclose(f);
+    if (ok) out.swap(data);
+    return ok;
+}
+
+bool WriteFile(const std::string& path, const std::string& data) {
+    TOutFile f;
+    return f.Create(path) && f.Write(data.data(), data.size()) && f.Close();
+}
+
 }  // namespace platform

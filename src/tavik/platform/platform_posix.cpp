@@ -174,24 +174,6 @@ std::string FullPath(const std::string& path) {
     return p.lexically_normal().string();
 }
 
-bool ReadFile(const std::string& path, std::string& out) {
-    FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) return false;
-    std::string data;
-    char buf[65536];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) data.append(buf, n);
-    bool ok = !std::ferror(f);
-    std::fclose(f);
-    if (ok) out.swap(data);
-    return ok;
-}
-
-bool WriteFile(const std::string& path, const std::string& data) {
-    TOutFile f;
-    return f.Create(path) && f.Write(data.data(), data.size()) && f.Close();
-}
-
 std::vector<std::string> ListFolder(const std::string& folder, const std::string& suffix) {
     std::vector<std::string> names;
     DIR* d = opendir(folder.empty() ? "." : folder.c_str());
