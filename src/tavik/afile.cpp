@@ -92,6 +92,11 @@ std::string TAFile::shortName() const {
     return p == std::string::npos ? F_FileName : F_FileName.substr(p + 1);
 }
 
+void TAFile::releaseText() {
+    std::string().swap(F_Buffer);
+    F_FileLength = 0;
+}
+
 void TAFile::save() {
     F_SaveCurLine = CurLine;
     F_SaveCurChar = CurChar;

@@ -48,6 +48,9 @@ public:
     bool loadFile(const std::string& strFile, TAFile* par);
     bool loadBuffer(const std::string& name, const std::string& buf, TAFile* par);
 
+    // Drops the text; every further read answers 0, and messages show no line.
+    void releaseText();
+
     void save();
     void restore();
 

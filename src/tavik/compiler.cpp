@@ -173,6 +173,10 @@ uint32_t TCompiler::GetTotalLines() const {
 
 void TCompiler::addFile(TAFile* file) { F_ListFiles.push_back(file); }
 
+void TCompiler::releaseSources() {
+    for (TAFile* f : F_ListFiles) f->releaseText();
+}
+
 void TCompiler::chargeReplay(uint64_t chars) {
     F_ReplayedChars += chars;
     const uint64_t budget = kReplayAllowance + kReplayPerSourceChar * F_SourceChars;

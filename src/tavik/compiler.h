@@ -29,6 +29,9 @@ public:
 
     // Takes ownership of a source buffer (every TAFile::Create lands here).
     void addFile(TAFile* file);
+    // Frees the texts of every source once the program is compiled; the
+    // image is built from the records alone.
+    void releaseSources();
 
     // The statement loop; funcIndex >= 0 compiles into that function and
     // closes the current identifier scope at the end (-1 keeps the current one).

@@ -247,6 +247,7 @@ void Run(const std::vector<std::string>& args) {
     Log->Message("Compile OK - " + std::to_string(Compiler->GetTotalLines()) + " lines, " +
                      std::to_string(fileCounter) + " files, " + FormatSeconds(elapsedSeconds) + " second(s)",
                  colMessage);
+    Compiler->releaseSources();
 
     if (!Plugins->callBuilder(strOutFile))
         Log->FatalUnpositioned("An unknown error occured whilst building the file");
