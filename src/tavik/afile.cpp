@@ -42,38 +42,38 @@ TAFile* TAFile::openFile(const std::string& strFile, TAFile* parent) {
     return f;
 }
 
+namespace {
+// Drops happen every this many bytes, and keep this much behind the cursor.
+constexpr uint32_t kDropStep = 1u << 20;
+constexpr uint32_t kDropKeep = 256u << 10;
+}  // namespace
+
 bool TAFile::loadFile(const std::string& strFile, TAFile* par) {
     F_Parent = par;
     // Only a regular file is a source; a folder or a device "does not exist".
     if (!platform::IsRegularFile(strFile)) return false;
-    std::FILE* in = platform::OpenFile(strFile, "rb");
-    if (!in) return false;
-    std::string data;
-    // Read whole when the size is known; a stream that grows is read on.
-    long size = -1;
-    if (std::fseek(in, 0, SEEK_END) == 0) size = std::ftell(in);
-    if (std::fseek(in, 0, SEEK_SET) != 0) size = -1;
-    if (size > 0) {
-        data.resize(static_cast<size_t>(size));
-        data.resize(std::fread(data.data(), 1, data.size(), in));
-    }
-    char chunk[65536];
-    size_t n;
-    while ((n = std::fread(chunk, 1, sizeof chunk, in)) > 0) data.append(chunk, n);
-    const bool failed = std::ferror(in) != 0;
-    std::fclose(in);
-    if (failed) throw EInOutError("Read error in " + strFile);
-    if (data.size() > 0xFFFFFFFEu) throw EInOutError("File too large: " + strFile);
+    auto text = std::make_unique<platform::TFileText>();
+    const platform::TFileText::TResult r = text->Load(strFile);
+    if (r == platform::TFileText::CannotOpen) return false;
+    if (r == platform::TFileText::ReadFailed) throw EInOutError("Read error in " + strFile);
+    if (text->Size() > 0xFFFFFFFEu) throw EInOutError("File too large: " + strFile);
     F_FileName = strFile;
     if (Compiler) {
         Compiler->F_FilesRead.push_back(strFile);
-        Compiler->F_SourceChars += data.size();
+        Compiler->F_SourceChars += text->Size();
     }
-    if (data.size() >= 3 && static_cast<unsigned char>(data[0]) == 0xEF &&
-        static_cast<unsigned char>(data[1]) == 0xBB && static_cast<unsigned char>(data[2]) == 0xBF)
-        data.erase(0, 3);
-    F_Buffer = std::move(data);
+    const char* data = text->Data();
+    size_t size = text->Size();
+    F_TextOffset = 0;
+    if (size >= 3 && static_cast<unsigned char>(data[0]) == 0xEF && static_cast<unsigned char>(data[1]) == 0xBB &&
+        static_cast<unsigned char>(data[2]) == 0xBF)
+        F_TextOffset = 3;
+    F_Buffer = std::string_view(data + F_TextOffset, size - F_TextOffset);
     F_FileLength = static_cast<uint32_t>(F_Buffer.size());
+    F_DroppedTo = 0;
+    F_DropAt = text->Mapped() ? kDropStep : UINT32_MAX;
+    F_Text = std::move(text);
+    F_Owned.clear();
     ++fileCounter;
     return true;
 }
@@ -82,9 +82,20 @@ bool TAFile::loadBuffer(const std::string& name, const std::string& buf, TAFile*
     if (buf.size() > 0xFFFFFFFEu) throw EInOutError("Text too large: " + name);  // positions are 32-bit
     F_Parent = par;
     F_FileName = name;
-    F_Buffer = buf;
+    F_Text.reset();
+    F_Owned = buf;
+    F_Buffer = F_Owned;
     F_FileLength = static_cast<uint32_t>(F_Buffer.size());
+    F_DropAt = UINT32_MAX;
     return true;
+}
+
+void TAFile::dropPassed(uint32_t cur) {
+    if (cur > kDropKeep && cur - kDropKeep > F_DroppedTo) {
+        F_Text->Drop(F_TextOffset + F_DroppedTo, F_TextOffset + cur - kDropKeep);
+        F_DroppedTo = cur - kDropKeep;
+    }
+    F_DropAt = cur + kDropStep;
 }
 
 std::string TAFile::shortName() const {
@@ -93,8 +104,11 @@ std::string TAFile::shortName() const {
 }
 
 void TAFile::releaseText() {
-    std::string().swap(F_Buffer);
+    F_Buffer = std::string_view();
+    F_Text.reset();
+    std::string().swap(F_Owned);
     F_FileLength = 0;
+    F_DropAt = UINT32_MAX;
 }
 
 void TAFile::save() {
@@ -140,6 +154,7 @@ char TAFile::moveNextCharSlow(bool skipControlChars) {
             }
             if (ch == '/') break;
             if (ch == '\n') {
+                if (cur >= F_DropAt) dropPassed(cur);
                 F_LFPos = cur;
                 F_LFPrevColumn = col > 0 ? col - 1 : 0;
                 ++CurLine;

@@ -1,9 +1,12 @@
 #pragma once
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <string_view>
 
 #include "cur_token.h"
+#include "platform/platform.h"
 
 // Classes of source bytes, one table for the scanner.
 namespace charclass {
@@ -128,7 +131,7 @@ public:
     uint32_t F_SaveCurChar = 0;
     uint32_t F_SaveCurLineChar = 0;
     uint32_t F_ID = 0;
-    std::string F_Buffer;
+    std::string_view F_Buffer;  // the text: F_Text's bytes or F_Owned
     std::string F_FileName;
     uint32_t F_FileLength = 0;
     bool F_Assembled = false;
@@ -144,6 +147,15 @@ public:
 
 private:
     void recordPeek();
+    // Gives back the memory of the text well behind the cursor (a mapped
+    // file only); it is read again from the file when needed.
+    void dropPassed(uint32_t cur);
+
+    std::unique_ptr<platform::TFileText> F_Text;
+    std::string F_Owned;
+    uint32_t F_TextOffset = 0;  // of F_Buffer in F_Text (a byte order mark skipped)
+    uint32_t F_DroppedTo = 0;
+    uint32_t F_DropAt = UINT32_MAX;  // the line feed position that drops more
     // Column of the byte before the line feed at position lf.
     uint32_t columnBefore(uint32_t lf);
 

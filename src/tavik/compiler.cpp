@@ -61,7 +61,7 @@ void refuseNamedValue(const TAFile* f) {
     auto wordChar = [](char c) { return isWordStart(c) || (c >= '0' && c <= '9'); };
     while (start >= 1 && wordChar(f->charAt(start))) --start;
     if (start == f->CurChar || !isWordStart(f->charAt(start + 1))) return;
-    const std::string name = f->F_Buffer.substr(start, f->CurChar - start);
+    const std::string name(f->F_Buffer.substr(start, f->CurChar - start));
     const PIdent id = Idents->findIdent(name);
     if (!id || (id->type_ != itConst && id->type_ != itDefine)) return;
     Log->FatalError("[3002] \"" + name + "\" is a " + (id->type_ == itConst ? "constant" : "define") +

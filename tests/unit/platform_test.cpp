@@ -25,6 +25,28 @@ protected:
     fs::path dir;
 };
 
+// Whole-file texts: small files are read, large ones may be mapped; the
+// bytes whose memory was given back read the same afterwards.
+TEST_F(PlatformFiles, FileTextsReadTheSameAfterDrops) {
+    for (size_t size : {size_t(0), size_t(1), size_t(4096), size_t(3u << 20) + 5}) {
+        std::string bytes(size, '\0');
+        for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>('a' + (i * 7 + i / 4096) % 26);
+        const std::string name = P("text" + std::to_string(size));
+        std::ofstream(name, std::ios::binary) << bytes;
+        platform::TFileText text;
+        ASSERT_EQ(text.Load(name), platform::TFileText::Loaded) << size;
+        ASSERT_EQ(std::string(text.Data(), text.Size()), bytes) << size;
+        text.Drop(0, size / 2);
+        text.Drop(size / 3, size);
+        text.Drop(size, size + 9999);  // outside the text: nothing
+        EXPECT_EQ(std::string(text.Data(), text.Size()), bytes) << size;
+    }
+    platform::TFileText missing, folder;
+    EXPECT_EQ(missing.Load(P("none.tav")), platform::TFileText::CannotOpen);
+    fs::create_directory(dir / "sub");
+    EXPECT_NE(folder.Load(P("sub")), platform::TFileText::Loaded);
+}
+
 TEST_F(PlatformFiles, FolderListingBySuffix) {
     for (const char* n : {"b.dll", "A.DLL", "c.Dll", "notdll", "d.dll.txt", "x.so"}) std::ofstream(dir / n) << "x";
     fs::create_directory(dir / "folder.dll");  // folders are entries too

@@ -106,7 +106,7 @@ std::string readBody() {
         else if (c == '}') --depth;
         else if (c == '{') ++depth;
     }
-    return f->F_Buffer.substr(start - 1, f->CurChar - start);
+    return std::string(f->F_Buffer.substr(start - 1, f->CurChar - start));
 }
 
 // One argument: a token, or "@" and the variable or memory expression whose

@@ -32,7 +32,7 @@ std::string wordAsWritten() {
     const std::string& s = tok()->F_String;
     const TAFile* f = src();
     if (f->CurChar >= s.size() && f->CurChar <= f->F_FileLength) {
-        std::string raw = f->F_Buffer.substr(f->CurChar - s.size(), s.size());
+        std::string raw(f->F_Buffer.substr(f->CurChar - s.size(), s.size()));
         if (lowerAscii(raw) == lowerAscii(s)) return raw;
     }
     return s;

@@ -68,6 +68,37 @@ bool SetWorkingFolder(const std::string& folder);
 // Text of the last OS error of a failed call.
 std::string LastErrorText();
 
+// The bytes of a whole file, read-only. A regular file may be mapped rather
+// than read; then Drop gives back the memory of bytes already used, and the
+// file brings them back when they are read again.
+class TFileText {
+public:
+    enum TResult { Loaded, CannotOpen, ReadFailed };
+
+    TFileText() = default;
+    ~TFileText();
+    TFileText(const TFileText&) = delete;
+    TFileText& operator=(const TFileText&) = delete;
+
+    TResult Load(const std::string& path);
+    const char* Data() const { return F_Data; }
+    size_t Size() const { return F_Size; }
+    bool Mapped() const { return F_Map != nullptr; }
+    // The memory of the whole pages inside bytes [from, to) is given back;
+    // the bytes stay readable. Nothing happens to a text that was read.
+    void Drop(size_t from, size_t to);
+
+private:
+    const char* F_Data = nullptr;
+    size_t F_Size = 0;
+    void* F_Map = nullptr;
+    std::string F_Read;
+};
+
+// Reads a regular file's stream from its start: all of it when its size is
+// known, and on while it grows. False on a read error.
+bool ReadStream(std::FILE* in, std::string& out);
+
 // An open file for writing; closed by Close or the destructor.
 class TOutFile {
 public:

@@ -46,6 +46,23 @@ bool TOutFile::Close() {
     return ok;
 }
 
+bool ReadStream(std::FILE* in, std::string& out) {
+    std::string data;
+    long size = -1;
+    if (std::fseek(in, 0, SEEK_END) == 0) size = std::ftell(in);
+    if (std::fseek(in, 0, SEEK_SET) != 0) size = -1;
+    if (size > 0) {
+        data.resize(static_cast<size_t>(size));
+        data.resize(std::fread(data.data(), 1, data.size(), in));
+    }
+    char chunk[65536];
+    size_t n;
+    while ((n = std::fread(chunk, 1, sizeof chunk, in)) > 0) data.append(chunk, n);
+    if (std::ferror(in)) return false;
+    out.swap(data);
+    return true;
+}
+
 bool ReadFile(const std::string& path, std::string& out) {
     FILE* f = OpenFile(path, "rb");
     if (!f) return false;

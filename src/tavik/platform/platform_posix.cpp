@@ -1,6 +1,9 @@
 #if !defined(_WIN32)
 #include <dirent.h>
 #include <dlfcn.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -144,6 +147,75 @@ bool FileExists(const std::string& path) {
 bool FolderExists(const std::string& path) {
     struct stat st;
     return !path.empty() && stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+namespace {
+
+// A mapped source cut short by another program while it is read: the
+// process ends with a message instead of the bus error.
+void sourceChanged(int) {
+    static const char text[] = "Read error: a source file changed while it was read\n";
+    const ssize_t n = write(STDOUT_FILENO, text, sizeof text - 1);
+    (void)n;
+    _exit(1);
+}
+
+// Small files are read: their pages are few, and mapping costs more.
+constexpr size_t kMapFrom = 256 * 1024;
+
+}  // namespace
+
+TFileText::~TFileText() {
+    if (F_Map) munmap(F_Map, F_Size);
+}
+
+TFileText::TResult TFileText::Load(const std::string& path) {
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return CannotOpen;
+    struct stat st;
+    if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+        close(fd);
+        return CannotOpen;
+    }
+    if (S_ISREG(st.st_mode) && static_cast<uint64_t>(st.st_size) >= kMapFrom &&
+        static_cast<uint64_t>(st.st_size) <= SIZE_MAX) {
+        void* p = mmap(nullptr, static_cast<size_t>(st.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
+        if (p != MAP_FAILED) {
+            static bool handler = false;
+            if (!handler) {
+                struct sigaction sa{};
+                sa.sa_handler = sourceChanged;
+                sigemptyset(&sa.sa_mask);
+                sigaction(SIGBUS, &sa, nullptr);
+                handler = true;
+            }
+            madvise(p, static_cast<size_t>(st.st_size), MADV_SEQUENTIAL);
+            close(fd);
+            F_Map = p;
+            F_Data = static_cast<const char*>(p);
+            F_Size = static_cast<size_t>(st.st_size);
+            return Loaded;
+        }
+    }
+    std::FILE* in = fdopen(fd, "rb");
+    if (!in) {
+        close(fd);
+        return CannotOpen;
+    }
+    const bool ok = ReadStream(in, F_Read);
+    std::fclose(in);
+    if (!ok) return ReadFailed;
+    F_Data = F_Read.data();
+    F_Size = F_Read.size();
+    return Loaded;
+}
+
+void TFileText::Drop(size_t from, size_t to) {
+    if (!F_Map || to > F_Size) return;
+    const auto page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
+    const auto base = reinterpret_cast<uintptr_t>(F_Map);
+    const uintptr_t a = (base + from + page - 1) & ~(page - 1), b = (base + to) & ~(page - 1);
+    if (a < b) madvise(reinterpret_cast<void*>(a), b - a, MADV_DONTNEED);
 }
 
 bool IsRegularFile(const std::string& path) {

@@ -181,6 +181,21 @@ std::FILE* OpenFile(const std::string& path, const char* mode) {
     return _wfopen(Wide(path).c_str(), Wide(mode).c_str());
 }
 
+TFileText::~TFileText() = default;
+
+TFileText::TResult TFileText::Load(const std::string& path) {
+    std::FILE* in = OpenFile(path, "rb");
+    if (!in) return CannotOpen;
+    const bool ok = ReadStream(in, F_Read);
+    std::fclose(in);
+    if (!ok) return ReadFailed;
+    F_Data = F_Read.data();
+    F_Size = F_Read.size();
+    return Loaded;
+}
+
+void TFileText::Drop(size_t, size_t) {}
+
 bool FileReadable(const std::string& path) {
     if (!FileExists(path)) return false;
     HANDLE h = CreateFileW(Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
