@@ -398,7 +398,8 @@ TTavToken TCurrentToken::setIdentifier(std::string_view str) {
     if (s != SEG_NONE) return setSegment(s, std::string(word));
     if (fpuRegister(this, word)) return F_Type;
 
-    PIdent id = Idents ? Idents->findIdent(word) : nullptr;
+    // A reserved word no identifier was ever declared as cannot be one.
+    PIdent id = Idents && (!w || w->declared) ? Idents->findIdent(word) : nullptr;
     if (!id) {
         F_IdentType = itNone;
         F_Word = w;

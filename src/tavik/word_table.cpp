@@ -155,6 +155,10 @@ namespace words {
 
 const TWord* find(std::string_view word, bool* hadUpper) { return table().find(word, hadUpper); }
 
+void noteDeclared(std::string_view name) {
+    if (const TWord* w = find(name)) w->declared = true;
+}
+
 TRegister registerOf(const TWord* w) {
     if (!w) return REG_NONE;
     const uint32_t bits = CompileFlags.cpu_bits;

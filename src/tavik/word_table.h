@@ -23,6 +23,9 @@ struct TWord {
     uint8_t reg = 0;  // TRegister for rcAlways, else the number 0..7
     TSegment segment = SEG_NONE;
     PInstruction mnemonic = nullptr;
+    // Set once an identifier of this name has been declared (never cleared):
+    // until then the identifier table cannot hold the word.
+    mutable bool declared = false;
 };
 
 namespace words {
@@ -30,6 +33,9 @@ namespace words {
 // The entry of a word; nullptr when it is none of them. hadUpper (when
 // given) tells whether the word held capitals.
 const TWord* find(std::string_view word, bool* hadUpper = nullptr);
+
+// Notes that an identifier named like a reserved word (if it is one) was declared.
+void noteDeclared(std::string_view name);
 
 // The register a word stands for in the current bit mode; REG_NONE if none.
 TRegister registerOf(const TWord* w);
