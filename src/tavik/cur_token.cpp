@@ -91,7 +91,7 @@ void TCurrentToken::setNull()
     if (F_Operand) freeOperand();
 }
 
-TTavToken TCurrentToken::setInteger(int32_t bytecount, const std::string& str, int64_t int_)
+TTavToken TCurrentToken::setInteger(int32_t bytecount, std::string_view str, int64_t int_)
 {
     return setType(ttNumber, bytecount, str, int_);
 }
@@ -108,13 +108,13 @@ TTavToken TCurrentToken::setFloat(const std::string& str, long double fl)
     return F_Type;
 }
 
-TTavToken TCurrentToken::setType(TTavToken tt, int32_t bytecount, const std::string& str, int64_t int_)
+TTavToken TCurrentToken::setType(TTavToken tt, int32_t bytecount, std::string_view str, int64_t int_)
 {
     setNull();
     F_Type = tt;
     F_Integer = int_;
     F_Extended = static_cast<long double>(int_);
-    F_String = str;
+    F_String.append(str.data(), str.size());  // cleared by setNull
     F_ByteCount = bytecount;
     F_BitCount = bitsOf(bytecount);
     return F_Type;
@@ -158,7 +158,7 @@ TTavToken TCurrentToken::setSymbol(char c)
 {
     setNull();
     F_Type = ttSymbol;
-    F_String.assign(1, c);
+    F_String.push_back(c);  // cleared by setNull
     F_ByteCount = 1;
     F_BitCount = 8;
     return F_Type;

@@ -370,7 +370,7 @@ TTavToken TCurrentToken::setIdentifier(std::string_view str) {
     if (!f) f = &noSource;
     setNull();
     F_Type = ttIdent;
-    F_String.assign(str);
+    F_String.append(str.data(), str.size());  // cleared by setNull
     F_ByteCount = static_cast<int32_t>(str.size() + 1);
     F_BitCount = F_ByteCount * 8;
     // str may lie in the source text: from here on the copy is used.

@@ -149,24 +149,41 @@ std::string_view readRun(TAFile* f, uint32_t from, Pred pred, std::string& joine
 // A number whose first digit is the current byte; "-" before it makes it
 // negative. The byte that ends it is given back.
 TTavToken readDecimal(TAFile* f, TCurrentToken* tok, bool negative) {
-    std::string text;
-    if (negative) text += '-';
     // The digits, a "." and the digits after it; the reading is the same
     // as one byte at a time, which a comment among them falls back to.
     const uint32_t from = f->CurChar - 1;
     f->passRun(digitByte);
+    const char* const buf = f->F_Buffer.data();
     bool isFloat = false;
-    bool slow = f->CurChar < f->F_FileLength && f->F_Buffer[f->CurChar] == '/';
-    char c = 0;
-    if (!slow && f->CurChar < f->F_FileLength && f->F_Buffer[f->CurChar] == '.') {
+    bool slow = f->CurChar < f->F_FileLength && buf[f->CurChar] == '/';
+    if (!slow && f->CurChar < f->F_FileLength && buf[f->CurChar] == '.') {
         isFloat = true;
         ++f->CurChar;
         ++f->CurLineChar;
         f->passRun(digitByte);
-        slow = f->CurChar < f->F_FileLength && f->F_Buffer[f->CurChar] == '/';
+        slow = f->CurChar < f->F_FileLength && buf[f->CurChar] == '/';
     }
+    if (!slow && !isFloat) {
+        // Digits alone, straight from the text; "-" right before them is
+        // part of the text too.
+        const std::string_view digits(buf + from, f->CurChar - from);
+        f->stepOverRunEnd();
+        uint64_t u = 0;
+        auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), u);
+        const uint64_t limit = negative ? uint64_t(1) << 63 : uint64_t(INT64_MAX);
+        if (ec != std::errc() || end != digits.data() + digits.size() || u > limit)
+            fatal("[2498] Number out of range: " + std::string(negative ? "-" : "") + std::string(digits));
+        const int64_t v = negative ? static_cast<int64_t>(0 - u) : static_cast<int64_t>(u);
+        if (!negative) return tok->setInteger(static_cast<int32_t>(ptrSize), digits, v);
+        if (from > 0 && buf[from - 1] == '-')
+            return tok->setInteger(static_cast<int32_t>(ptrSize), std::string_view(buf + from - 1, digits.size() + 1), v);
+        return tok->setInteger(static_cast<int32_t>(ptrSize), "-" + std::string(digits), v);
+    }
+    std::string text;
+    if (negative) text += '-';
     text.append(f->F_Buffer, from, f->CurChar - from);
     if (slow) {
+        char c = 0;
         while (isDigit(c = f->moveNextChar(false))) text += c;
         if (!isFloat && c == '.') {
             isFloat = true;

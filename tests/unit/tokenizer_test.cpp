@@ -104,6 +104,9 @@ TEST_F(Tokenizer, Numbers) {
         {"-2.25;", {{ttFloat, "-2.25"}, {ttSymbol, ";"}}},
         {"3.", {{ttFloat, "3."}}},
         {"7//c\n8", {{ttNumber, "7"}, {ttNumber, "8"}}},
+        {"-/* c */42;", {{ttNumber, "-42"}, {ttSymbol, ";"}}},
+        {"4/* c */2", {{ttNumber, "42"}}},
+        {"-0", {{ttNumber, "-0"}}},
     };
     for (const Case& c : cases) EXPECT_EQ(all(c.src), c.toks) << c.src;
 
@@ -120,6 +123,8 @@ TEST_F(Tokenizer, Numbers) {
         {"1.5", 1, 1.5L, 10},
         {"-2.7", -2, -2.7L, 10},
         {"00012", 12, 12, 4},
+        {"-/**/9223372036854775808", INT64_MIN, -9223372036854775808.0L, 4},
+        {"-0", 0, 0, 4},
     };
     for (const Value& v : values) {
         load(v.src);
@@ -140,6 +145,10 @@ TEST_F(Tokenizer, NumberErrorsNameTheLiteral) {
     EXPECT_NE(fatalOf("x = 99999999999999999999;").find("[2498] Number out of range: 99999999999999999999"),
               std::string::npos);
     EXPECT_NE(fatalOf("-9223372036854775809").find("[2498] Number out of range: -9223372036854775809"),
+              std::string::npos);
+    EXPECT_NE(fatalOf("9223372036854775808").find("[2498] Number out of range: 9223372036854775808"),
+              std::string::npos);
+    EXPECT_NE(fatalOf("-/**/18446744073709551616").find("[2498] Number out of range: -18446744073709551616"),
               std::string::npos);
     EXPECT_NE(fatalOf("0x;").find("[2497] Invalid hexadecimal number 0x"), std::string::npos);
     EXPECT_NE(fatalOf("0x12345678901234567").find("[2497] Invalid hexadecimal number 0x12345678901234567"),
