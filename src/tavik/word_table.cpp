@@ -144,9 +144,18 @@ private:
     uint32_t F_Count = 0;
 };
 
-const Table& table() {
+[[gnu::noinline]] const Table& buildTable() {
     static const Table t;
     return t;
+}
+
+// Set before main; a lookup from an earlier static initializer builds the table.
+const Table* g_Table = nullptr;
+
+inline const Table& table() {
+    if (!g_Table) [[unlikely]]
+        g_Table = &buildTable();
+    return *g_Table;
 }
 
 }  // namespace
