@@ -58,7 +58,8 @@ inline bool packKey(std::string_view w, Key& k, bool& hadUpper) {
     }
     uint64_t upper = 0;
     k.lo = fold8(lo, upper);
-    k.hi = fold8(hi, upper) | uint64_t(n) << 56;
+    if (n > 8) hi = fold8(hi, upper);
+    k.hi = hi | uint64_t(n) << 56;
     hadUpper = upper != 0;
     return true;
 }
