@@ -231,12 +231,7 @@ uint32_t TAFile::columnBefore(uint32_t lf) {
     return F_LFPrevColumn;
 }
 
-void TAFile::stepOverRunEnd() {
-    // Any other byte is read and given back without a trace.
-    if (CurChar < F_FileLength) {
-        const char c = F_Buffer[CurChar];
-        if (c != '\n' && c != '/') return;
-    }
+void TAFile::stepOverRunEndSlow() {
     moveNextChar(false);
     movePrevChar();
 }

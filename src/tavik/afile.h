@@ -86,7 +86,14 @@ public:
         CurLineChar += n;
         return n;
     }
-    void stepOverRunEnd();
+    void stepOverRunEnd() {
+        // Any other byte is read and given back without a trace.
+        if (CurChar < F_FileLength) {
+            const char c = F_Buffer[CurChar];
+            if (c != '\n' && c != '/') return;
+        }
+        stepOverRunEndSlow();
+    }
     char movePrevCharEx(bool skipControlChars);
     void moveToChar(char c);
     void moveBackToChar(char c);
@@ -153,6 +160,7 @@ private:
     uint32_t F_LFPrevColumn = 0;
 
     char moveNextRawChar();
+    void stepOverRunEndSlow();
     char moveNextCharSlow(bool skipControlChars);
     char peekNextRealCharSlow(bool skipControlChars);
 };

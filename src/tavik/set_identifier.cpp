@@ -365,9 +365,11 @@ TTavToken constant(TCurrentToken* tok, const TConst* c) {
 }  // namespace
 
 TTavToken TCurrentToken::setIdentifier(std::string_view str) {
-    static TAFile noSource;  // a word resolved outside any reading sees the end of the text
     TAFile* f = TAFile::activeReader();
-    if (!f) f = &noSource;
+    if (!f) [[unlikely]] {
+        static TAFile noSource;  // a word resolved outside any reading sees the end of the text
+        f = &noSource;
+    }
     setNull();
     F_Type = ttIdent;
     F_String.append(str.data(), str.size());  // cleared by setNull

@@ -169,22 +169,6 @@ void noteDeclared(std::string_view name) {
     if (const TWord* w = find(name)) w->declared = true;
 }
 
-TRegister registerOf(const TWord* w) {
-    if (!w) return REG_NONE;
-    const uint32_t bits = CompileFlags.cpu_bits;
-    switch (w->regClass) {
-    case TWord::rcAlways: return static_cast<TRegister>(w->reg);
-    case TWord::rc32: return bits >= 32 ? static_cast<TRegister>(REG_EAX + w->reg) : REG_NONE;
-    case TWord::rc64: return bits >= 64 ? static_cast<TRegister>(REG_RAX + w->reg) : REG_NONE;
-    case TWord::rcGp:
-        if (bits == 16) return static_cast<TRegister>(REG_AX + w->reg);
-        if (bits == 32) return static_cast<TRegister>(REG_EAX + w->reg);
-        if (bits == 64) return static_cast<TRegister>(REG_RAX + w->reg);
-        return REG_NONE;
-    default: return REG_NONE;
-    }
-}
-
 }  // namespace words
 
 // Built before main: the first word read finds the table ready.

@@ -2,6 +2,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "common.h"
 #include "cur_token.h"
 #include "instructions.h"
 #include "operand.h"
@@ -38,6 +39,20 @@ const TWord* find(std::string_view word, bool* hadUpper = nullptr);
 void noteDeclared(std::string_view name);
 
 // The register a word stands for in the current bit mode; REG_NONE if none.
-TRegister registerOf(const TWord* w);
+inline TRegister registerOf(const TWord* w) {
+    if (!w) return REG_NONE;
+    const uint32_t bits = CompileFlags.cpu_bits;
+    switch (w->regClass) {
+    case TWord::rcAlways: return static_cast<TRegister>(w->reg);
+    case TWord::rc32: return bits >= 32 ? static_cast<TRegister>(REG_EAX + w->reg) : REG_NONE;
+    case TWord::rc64: return bits >= 64 ? static_cast<TRegister>(REG_RAX + w->reg) : REG_NONE;
+    case TWord::rcGp:
+        if (bits == 16) return static_cast<TRegister>(REG_AX + w->reg);
+        if (bits == 32) return static_cast<TRegister>(REG_EAX + w->reg);
+        if (bits == 64) return static_cast<TRegister>(REG_RAX + w->reg);
+        return REG_NONE;
+    default: return REG_NONE;
+    }
+}
 
 }  // namespace words
