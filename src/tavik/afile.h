@@ -162,6 +162,7 @@ private:
     char moveNextRawChar();
     void stepOverRunEndSlow();
     char moveNextCharSlow(bool skipControlChars);
+    [[gnu::noinline]] char moveNextCharRest(bool skipControlChars);
     char peekNextRealCharSlow(bool skipControlChars);
 };
 
