@@ -158,7 +158,7 @@ TTavToken TCurrentToken::setSymbol(char c)
 {
     setNull();
     F_Type = ttSymbol;
-    F_String.push_back(c);  // cleared by setNull
+    F_String.assign(1, c);
     F_ByteCount = 1;
     F_BitCount = 8;
     return F_Type;

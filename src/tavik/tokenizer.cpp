@@ -207,7 +207,7 @@ TTavToken readDecimal(TAFile* f, TCurrentToken* tok, bool negative) {
 }
 
 // The digits after "0x", the "x" being current.
-TTavToken readHex(TAFile* f, TCurrentToken* tok) {
+[[gnu::noinline]] TTavToken readHex(TAFile* f, TCurrentToken* tok) {
     std::string joined;
     const std::string digits(readRun(f, f->CurChar, hexByte, joined));
     std::string text = "0x" + digits;
@@ -348,7 +348,7 @@ bool mayBeType(TAFile* f) {
 }
 
 // "[" already read: a cast "[type] x" or a memory expression up to "]".
-TTavToken bracket(TAFile* f, TCurrentToken* tok) {
+[[gnu::noinline]] TTavToken bracket(TAFile* f, TCurrentToken* tok) {
     DepthScope nest(g_BracketDepth, MAX_BRACKET_DEPTH);
     if (mayBeType(f) && f->peekNextToken() == ttIdent && Compiler->F_PeekToken->F_IdentType == itType) {
         auto* castType = static_cast<PVarType>(Compiler->F_PeekToken->F_Pointer);
@@ -431,32 +431,50 @@ TTavToken bracket(TAFile* f, TCurrentToken* tok) {
 
 }  // namespace
 
+namespace {
+
+// A word a comment runs into (what follows the comment joins it).
+[[gnu::noinline]] TTavToken joinedWord(TAFile* f, TCurrentToken* tok, uint32_t from) {
+    std::string joined;
+    return tok->setIdentifier(readRun(f, from, wordByte, joined));
+}
+
+// The first byte of anything but a word, a number or a symbol.
+[[gnu::noinline]] TTavToken rareToken(TAFile* f, TCurrentToken* tok, char ch) {
+    if (ch == '\0') {
+        tok->setNull();
+        return tok->F_Type;
+    }
+    if (ch == '\'' || ch == '"') return literalToken(f, tok, ch);
+    if (ch == '$') return dollarForm(f, tok);
+    // "-"
+    if (!isDigit(f->peekNextRealChar(false))) return tok->setSymbol('-');
+    f->moveNextChar(false);  // the first digit, a comment between passed
+    return readDecimal(f, tok, true);
+}
+
+}  // namespace
+
 TTavToken TAFile::setNextToken(TCurrentToken* token) {
     DepthScope depth(g_TokenDepth, MAX_TOKEN_DEPTH);
     ReaderScope reading(this);
     const char ch = moveNextChar(true);
-    if (ch == '\0') {
-        token->setNull();
-        return token->F_Type;
+    const uint8_t k = charclass::of(ch);
+    if (k & charclass::Letter) {
+        const uint32_t from = CurChar - 1;
+        passRun(wordByte);
+        if (CurChar < F_FileLength && F_Buffer[CurChar] == '/') return joinedWord(this, token, from);
+        stepOverRunEnd();
+        return token->setIdentifier(std::string_view(F_Buffer.data() + from, CurChar - from));
     }
-    if (ch == '\'' || ch == '"') return literalToken(this, token, ch);
-    if (ch == '$') return dollarForm(this, token);
-    if (ch == '-') {
-        if (!isDigit(peekNextRealChar(false))) return token->setSymbol('-');
-        moveNextChar(false);  // the first digit, a comment between passed
-        return readDecimal(this, token, true);
-    }
-    if (isDigit(ch)) {
+    if (k & charclass::Digit) {
         if (ch == '0' && peekNextRealChar(false) == 'x') {
             commitPeekPosition();
             return readHex(this, token);
         }
         return readDecimal(this, token, false);
     }
-    if (isLetter(ch)) {
-        std::string joined;
-        return token->setIdentifier(readRun(this, CurChar - 1, wordByte, joined));
-    }
     if (ch == '[') return bracket(this, token);
+    if (ch == '\0' || ch == '\'' || ch == '"' || ch == '$' || ch == '-') return rareToken(this, token, ch);
     return token->setSymbol(ch);
 }
