@@ -120,14 +120,14 @@ TTavToken TCurrentToken::setType(TTavToken tt, int32_t bytecount, std::string_vi
     return F_Type;
 }
 
-TTavToken TCurrentToken::setRegister(TRegister reg, const std::string& str)
+TTavToken TCurrentToken::setRegister(TRegister reg, std::string_view str)
 {
     setNull();
     F_Type = ttRegister;
     F_Register = reg;
     F_Integer = reg;
     F_Extended = reg;
-    F_String = str;
+    F_String.append(str.data(), str.size());  // cleared by setNull
     F_ByteCount = regSize(reg);
     F_BitCount = bitsOf(F_ByteCount);
     return F_Type;

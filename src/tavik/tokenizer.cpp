@@ -347,6 +347,62 @@ bool mayBeType(TAFile* f) {
     return may;
 }
 
+// An item of a memory expression as the token reader would make it, when it
+// is a register word (no keyword, no type assumed for it) or decimal digits
+// that fit, with nothing joined to them by a comment.
+struct PlainItem {
+    TTavToken kind = ttNone;  // ttRegister, ttNumber; ttNone: none held
+    TRegister reg = REG_EAX;
+    int64_t value = 0;
+    std::string_view text;  // in the source text
+};
+
+// Reads such an item as setNextToken would; anything else leaves the
+// cursor where it was and gives false.
+bool readPlainItem(TAFile* f, PlainItem& item) {
+    if (g_TokenDepth >= MAX_TOKEN_DEPTH) return false;  // the full read reports it
+    const uint32_t pos = f->CurChar, col = f->CurLineChar, line = f->CurLine, total = f->F_TotalLines;
+    const char c = f->moveNextChar(true);
+    const uint8_t k = charclass::of(c);
+    const uint32_t from = f->CurChar - 1;
+    const char* const buf = f->F_Buffer.data();
+    if (k & charclass::Letter) {
+        f->passRun(wordByte);
+        if (f->CurChar >= f->F_FileLength || buf[f->CurChar] != '/') {
+            const std::string_view word(buf + from, f->CurChar - from);
+            const TWord* w = words::find(word);
+            const TRegister r = words::registerOf(w);
+            if (r != REG_NONE && w->keyword == keyNone &&
+                !(RegMan && r < REG_STATE_COUNT && RegMan->Registers[r].assume)) {
+                f->stepOverRunEnd();
+                item.kind = ttRegister;
+                item.reg = r;
+                item.text = word;
+                return true;
+            }
+        }
+    } else if ((k & charclass::Digit) && c != '0') {
+        f->passRun(digitByte);
+        if (f->CurChar >= f->F_FileLength || (buf[f->CurChar] != '/' && buf[f->CurChar] != '.')) {
+            const std::string_view digits(buf + from, f->CurChar - from);
+            uint64_t u = 0;
+            auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), u);
+            if (ec == std::errc() && end == digits.data() + digits.size() && u <= uint64_t(INT64_MAX)) {
+                f->stepOverRunEnd();
+                item.kind = ttNumber;
+                item.value = static_cast<int64_t>(u);
+                item.text = digits;
+                return true;
+            }
+        }
+    }
+    f->CurChar = pos;
+    f->CurLineChar = col;
+    f->CurLine = line;
+    f->F_TotalLines = total;
+    return false;
+}
+
 // "[" already read: a cast "[type] x" or a memory expression up to "]".
 [[gnu::noinline]] TTavToken bracket(TAFile* f, TCurrentToken* tok) {
     DepthScope nest(g_BracketDepth, MAX_BRACKET_DEPTH);
@@ -371,44 +427,75 @@ bool mayBeType(TAFile* f) {
     uint64_t disp = 0;  // wraps like the 32-bit displacement it becomes
     bool negative = false;
     bool first = true;
+    // A plain register or decimal number is read straight from the text;
+    // the token it would have made is written only where it can be seen
+    // (a message, or the next read starting from it).
+    PlainItem item;
+    auto settle = [&] {
+        if (item.kind == ttRegister) tok->setRegister(item.reg, item.text);
+        else if (item.kind == ttNumber) tok->setInteger(static_cast<int32_t>(ptrSize), item.text, item.value);
+        item.kind = ttNone;
+    };
+    auto next = [&]() -> TTavToken {
+        if (readPlainItem(f, item)) return item.kind;
+        settle();
+        return f->setNextToken(tok);
+    };
+    auto fail = [&](const char* code) {
+        settle();
+        unexpected(tok, code);
+    };
+    auto regOf = [&] { return item.kind == ttRegister ? item.reg : tok->F_Register; };
+    auto intOf = [&] { return item.kind == ttNumber ? item.value : tok->F_Integer; };
     auto addReg = [&](TRegister r, int64_t scale) {
-        if (negative) unexpected(tok, "2496");  // a register cannot be subtracted
-        if (regCount >= 2) unexpected(tok, "1133");
-        if (scale != 0 && regCount != 0 && regs[0].scale != 0) unexpected(tok, "1135");
+        if (negative) fail("2496");  // a register cannot be subtracted
+        if (regCount >= 2) fail("1133");
+        if (scale != 0 && regCount != 0 && regs[0].scale != 0) fail("1135");
         regs[regCount++] = {r, scale};
     };
+    std::string name;
     for (;;) {
-        TTavToken t = f->setNextToken(tok);
+        TTavToken t = next();
         if (t == ttRegister) {
-            const TRegister r = tok->F_Register;
+            const TRegister r = regOf();
             int64_t scale = 0;
             if (nextCharIs(f, '*')) {
-                const std::string name = tok->F_String;
-                if (f->setNextToken(tok) != ttNumber) unexpected(tok, "4655");
-                scale = tok->F_Integer;
-                if (scale == 0) unexpected(tok, "4655");  // an index scaled by nothing
-                tok->setRegister(r, name);  // what a message about it names
+                // What a message about it names: the register as written.
+                const bool plain = item.kind == ttRegister;
+                const std::string_view written = item.text;
+                if (!plain) name = tok->F_String;
+                if (next() != ttNumber) fail("4655");
+                scale = intOf();
+                if (scale == 0) fail("4655");  // an index scaled by nothing
+                if (plain) {
+                    item.kind = ttRegister;
+                    item.reg = r;
+                    item.text = written;
+                } else {
+                    settle();
+                    tok->setRegister(r, name);
+                }
             }
             addReg(r, scale);
         } else if (t == ttNumber) {
-            uint64_t v = static_cast<uint64_t>(tok->F_Integer);
+            uint64_t v = static_cast<uint64_t>(intOf());
             bool regFollowed = false;
             while (nextCharIs(f, '*')) {
-                TTavToken t2 = f->setNextToken(tok);
+                TTavToken t2 = next();
                 if (t2 == ttNumber) {
-                    v *= static_cast<uint64_t>(tok->F_Integer);
+                    v *= static_cast<uint64_t>(intOf());
                 } else if (t2 == ttRegister) {
-                    if (v == 0) unexpected(tok, "4655");
-                    addReg(tok->F_Register, static_cast<int64_t>(v));
+                    if (v == 0) fail("4655");
+                    addReg(regOf(), static_cast<int64_t>(v));
                     regFollowed = true;
                     break;
                 } else {
-                    unexpected(tok, "4655");
+                    fail("4655");
                 }
             }
             if (!regFollowed) disp = negative ? disp - v : disp + v;
         } else {
-            unexpected(tok, "1134");
+            fail("1134");
         }
         const char op = f->moveNextChar(true);
         if (op == ']') break;
@@ -417,9 +504,10 @@ bool mayBeType(TAFile* f) {
             first = false;
             continue;
         }
+        item.kind = ttNone;  // the token is the character now
         unexpectedChar(tok, op, first ? "2494" : "2495");
     }
-    if (regCount == 0) unexpected(tok, "2494");  // a number alone is no memory expression
+    if (regCount == 0) fail("2494");  // a number alone is no memory expression
     if (regCount == 2 && regs[0].scale != 0) std::swap(regs[0], regs[1]);
     const Reg& r1 = regs[0];
     const TRegister r2 = regCount > 1 ? regs[1].reg : REG_AL;
