@@ -373,7 +373,7 @@ TTavToken TCurrentToken::setIdentifier(std::string_view str) {
     F_BitCount = F_ByteCount * 8;
     // str may lie in the source text: from here on the copy is used.
     const std::string& word = F_String;
-    const TWord* w = words::find(word);
+    const TWord* w = words::findIn(word);
     F_Keyword = w ? w->keyword : keyNone;
     if (F_Keyword != keyNone) return keyword(f, this, F_Keyword);
 

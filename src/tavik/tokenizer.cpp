@@ -334,7 +334,7 @@ bool mayBeType(TAFile* f) {
         f->passRun(wordByte);
         // A comment right after it would join more to the word.
         if (f->CurChar >= f->F_FileLength || f->F_Buffer[f->CurChar] != '/') {
-            const TWord* w = words::find(std::string_view(f->F_Buffer.data() + from, f->CurChar - from));
+            const TWord* w = words::findInText(f->F_Buffer.data(), f->F_FileLength, from, f->CurChar - from);
             const TRegister r = words::registerOf(w);
             if (r != REG_NONE && w->keyword == keyNone)
                 may = RegMan && r < REG_STATE_COUNT && RegMan->Registers[r].assume != nullptr;
@@ -370,7 +370,7 @@ bool readPlainItem(TAFile* f, PlainItem& item) {
         f->passRun(wordByte);
         if (f->CurChar >= f->F_FileLength || buf[f->CurChar] != '/') {
             const std::string_view word(buf + from, f->CurChar - from);
-            const TWord* w = words::find(word);
+            const TWord* w = words::findInText(buf, f->F_FileLength, from, f->CurChar - from);
             const TRegister r = words::registerOf(w);
             if (r != REG_NONE && w->keyword == keyNone &&
                 !(RegMan && r < REG_STATE_COUNT && RegMan->Registers[r].assume)) {

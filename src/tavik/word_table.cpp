@@ -64,6 +64,18 @@ inline bool packKey(std::string_view w, Key& k, bool& hadUpper) {
     return true;
 }
 
+// The same key from sixteen readable bytes at p, of which the word is the
+// first n (1 to 12): two loads and masks instead of byte assembly.
+inline Key paddedKey(const char* p, size_t n, uint64_t& upper) {
+    const uint64_t lo = load8(p) & (n >= 8 ? ~uint64_t(0) : (uint64_t(1) << (8 * n)) - 1);
+    uint64_t hi = 0;
+    if (n > 8) hi = fold8(load8(p + 8) & ((uint64_t(1) << (8 * (n - 8))) - 1), upper);
+    Key k;
+    k.lo = fold8(lo, upper);
+    k.hi = hi | uint64_t(n) << 56;
+    return k;
+}
+
 inline uint32_t slotOf(const Key& k, uint32_t mask) {
     const uint64_t h = (k.lo ^ (k.hi * 0x9E3779B97F4A7C15ull)) * 0xFF51AFD7ED558CCDull;
     return static_cast<uint32_t>(h >> 40) & mask;
@@ -107,6 +119,17 @@ public:
         bool upper = false;
         if (!packKey(w, k, upper)) return nullptr;
         if (hadUpper) *hadUpper = upper;
+        return probe(k);
+    }
+
+    const TWord* findPadded(const char* p, size_t n) const {
+        if (n > kMaxWord || n == 0) return nullptr;
+        uint64_t upper = 0;
+        return probe(paddedKey(p, n, upper));
+    }
+
+private:
+    const TWord* probe(const Key& k) const {
         for (uint32_t s = slotOf(k, kSlots - 1);; s = (s + 1) & (kSlots - 1)) {
             const Slot& e = F_Slots[s];
             if (e.key == k) return &e.word;
@@ -114,7 +137,6 @@ public:
         }
     }
 
-private:
     // A word and what it is share one cache line.
     struct alignas(32) Slot {
         Key key;  // zero: a free slot
@@ -164,6 +186,8 @@ inline const Table& table() {
 namespace words {
 
 const TWord* find(std::string_view word, bool* hadUpper) { return table().find(word, hadUpper); }
+
+const TWord* findPadded(const char* p, size_t n) { return table().findPadded(p, n); }
 
 void noteDeclared(std::string_view name) {
     if (const TWord* w = find(name)) w->declared = true;
