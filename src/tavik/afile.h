@@ -99,7 +99,7 @@ public:
     void moveBackToChar(char c);
     // What moveNextChar would read; the cursor stays, the position reached
     // is kept for commitPeekPosition. A plain next byte takes the inline path.
-    char peekNextRealChar(bool skipControlChars) {
+    [[gnu::always_inline]] char peekNextRealChar(bool skipControlChars) {
         if (CurChar < F_FileLength) {
             const char ch = F_Buffer[CurChar];
             if (charclass::of(ch) & charclass::Plain) {
