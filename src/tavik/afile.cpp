@@ -1,6 +1,7 @@
 #include "afile.h"
 
 #include <cstdio>
+#include <cstring>
 
 #include "common.h"
 #include "compiler.h"
@@ -124,6 +125,58 @@ void TAFile::restore() {
 }
 
 char TAFile::moveNextCharSlow(bool skipControlChars) {
+    // Blanks and line feeds before a plain byte; anything else (a comment,
+    // the end of the text, a blank given back as it is) goes the full way.
+    const char* const buf = F_Buffer.data();
+    const uint32_t len = F_FileLength;
+    uint32_t cur = CurChar, col = CurLineChar;
+    if (skipControlChars) {
+        while (cur < len) {
+            const char ch = buf[cur];
+            if (charclass::of(ch) & charclass::Plain) {
+                CurChar = cur + 1;
+                CurLineChar = col + 1;
+                return ch;
+            }
+            if (ch == ' ') {
+                // A run of spaces, eight bytes at a time.
+                uint32_t p = cur + 1;
+                for (;;) {
+                    if (p + 8 > len) {
+                        while (p < len && buf[p] == ' ') ++p;
+                        break;
+                    }
+                    uint64_t w;
+                    std::memcpy(&w, buf + p, 8);
+                    w ^= 0x2020202020202020ull;
+                    if (w) {
+                        p += static_cast<uint32_t>(__builtin_ctzll(w)) >> 3;
+                        break;
+                    }
+                    p += 8;
+                }
+                col += p - cur;
+                cur = p;
+                continue;
+            }
+            if (ch == '/') break;
+            ++cur;
+            ++col;
+            if (ch == '\n') {
+                F_LFPos = cur;
+                F_LFPrevColumn = col - 1;
+                ++CurLine;
+                col = 1;
+                ++F_TotalLines;
+            }
+        }
+        CurChar = cur;
+        CurLineChar = col;
+    }
+    return moveNextCharRest(skipControlChars);
+}
+
+char TAFile::moveNextCharRest(bool skipControlChars) {
     const char* const buf = F_Buffer.data();
     const uint32_t len = F_FileLength;
     for (;;) {
@@ -246,12 +299,7 @@ uint32_t TAFile::columnBefore(uint32_t lf) {
     return F_LFPrevColumn;
 }
 
-void TAFile::stepOverRunEnd() {
-    // Any other byte is read and given back without a trace.
-    if (CurChar < F_FileLength) {
-        const char c = F_Buffer[CurChar];
-        if (c != '\n' && c != '/') return;
-    }
+void TAFile::stepOverRunEndSlow() {
     moveNextChar(false);
     movePrevChar();
 }

@@ -89,13 +89,20 @@ public:
         CurLineChar += n;
         return n;
     }
-    void stepOverRunEnd();
+    void stepOverRunEnd() {
+        // Any other byte is read and given back without a trace.
+        if (CurChar < F_FileLength) {
+            const char c = F_Buffer[CurChar];
+            if (c != '\n' && c != '/') return;
+        }
+        stepOverRunEndSlow();
+    }
     char movePrevCharEx(bool skipControlChars);
     void moveToChar(char c);
     void moveBackToChar(char c);
     // What moveNextChar would read; the cursor stays, the position reached
     // is kept for commitPeekPosition. A plain next byte takes the inline path.
-    char peekNextRealChar(bool skipControlChars) {
+    [[gnu::always_inline]] char peekNextRealChar(bool skipControlChars) {
         if (CurChar < F_FileLength) {
             const char ch = F_Buffer[CurChar];
             if (charclass::of(ch) & charclass::Plain) {
@@ -165,7 +172,9 @@ private:
     uint32_t F_LFPrevColumn = 0;
 
     char moveNextRawChar();
+    void stepOverRunEndSlow();
     char moveNextCharSlow(bool skipControlChars);
+    [[gnu::noinline]] char moveNextCharRest(bool skipControlChars);
     char peekNextRealCharSlow(bool skipControlChars);
 };
 

@@ -91,7 +91,7 @@ void TCurrentToken::setNull()
     if (F_Operand) freeOperand();
 }
 
-TTavToken TCurrentToken::setInteger(int32_t bytecount, const std::string& str, int64_t int_)
+TTavToken TCurrentToken::setInteger(int32_t bytecount, std::string_view str, int64_t int_)
 {
     return setType(ttNumber, bytecount, str, int_);
 }
@@ -108,26 +108,26 @@ TTavToken TCurrentToken::setFloat(const std::string& str, long double fl)
     return F_Type;
 }
 
-TTavToken TCurrentToken::setType(TTavToken tt, int32_t bytecount, const std::string& str, int64_t int_)
+TTavToken TCurrentToken::setType(TTavToken tt, int32_t bytecount, std::string_view str, int64_t int_)
 {
     setNull();
     F_Type = tt;
     F_Integer = int_;
     F_Extended = static_cast<long double>(int_);
-    F_String = str;
+    F_String.append(str.data(), str.size());  // cleared by setNull
     F_ByteCount = bytecount;
     F_BitCount = bitsOf(bytecount);
     return F_Type;
 }
 
-TTavToken TCurrentToken::setRegister(TRegister reg, const std::string& str)
+TTavToken TCurrentToken::setRegister(TRegister reg, std::string_view str)
 {
     setNull();
     F_Type = ttRegister;
     F_Register = reg;
     F_Integer = reg;
     F_Extended = reg;
-    F_String = str;
+    F_String.append(str.data(), str.size());  // cleared by setNull
     F_ByteCount = regSize(reg);
     F_BitCount = bitsOf(F_ByteCount);
     return F_Type;

@@ -73,10 +73,10 @@ public:
     TCurrentToken& operator=(const TCurrentToken&) = delete;
 
     void setNull();
-    TTavToken setInteger(int32_t bytecount, const std::string& str, int64_t int_);
+    TTavToken setInteger(int32_t bytecount, std::string_view str, int64_t int_);
     TTavToken setFloat(const std::string& str, long double fl);
-    TTavToken setType(TTavToken tt, int32_t bytecount, const std::string& str, int64_t int_);
-    TTavToken setRegister(TRegister reg, const std::string& str);
+    TTavToken setType(TTavToken tt, int32_t bytecount, std::string_view str, int64_t int_);
+    TTavToken setRegister(TRegister reg, std::string_view str);
     TTavToken setSegment(TSegment seg, const std::string& str);
     TTavToken setText(const std::string& str, TTavToken textType);
     TTavToken setSymbol(char c);

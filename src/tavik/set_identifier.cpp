@@ -56,7 +56,7 @@ TTavToken typeTest(TAFile* f, TCurrentToken* tok, bool pointer) {
     return setNumber(tok, yes ? 1 : 0);
 }
 
-TTavToken keyword(TAFile* f, TCurrentToken* tok, TKeyword key) {
+[[gnu::noinline]] TTavToken keyword(TAFile* f, TCurrentToken* tok, TKeyword key) {
     switch (key) {
     case keySizeOf: {
         TTavToken t = f->setNextToken(tok);
@@ -123,29 +123,25 @@ TTavToken keyword(TAFile* f, TCurrentToken* tok, TKeyword key) {
 // "st", "mm", "xmm" alone or with a number 0 to 7; exactly in lower case.
 bool fpuRegister(TCurrentToken* tok, std::string_view str) {
     if (str.empty() || (str[0] != 's' && str[0] != 'm' && str[0] != 'x')) return false;
-    const std::string text(str);  // the token is cleared before its text is set
-    if (str == "st" || str == "mm") {
-        tok->setType(ttSTreg, 0, text, 0);
-        return true;
-    }
-    if (str == "xmm") {
-        tok->setType(ttXMMreg, 0, text, 0);
-        return true;
-    }
-    size_t prefix = 0;
     TTavToken kind = ttSTreg;
-    if (str.size() > 2 && (str.compare(0, 2, "st") == 0 || str.compare(0, 2, "mm") == 0)) prefix = 2;
-    if (str.size() > 3 && str.compare(0, 3, "xmm") == 0) {
-        prefix = 3;
-        kind = ttXMMreg;
-    }
-    if (prefix == 0) return false;
     int64_t n = 0;
-    for (size_t i = prefix; i < str.size(); ++i) {
-        if (!isDigit(str[i])) return false;
-        n = n * 10 + (str[i] - '0');
-        if (n > 7) return false;
+    if (str == "xmm") {
+        kind = ttXMMreg;
+    } else if (str != "st" && str != "mm") {
+        size_t prefix = 0;
+        if (str.size() > 2 && (str.compare(0, 2, "st") == 0 || str.compare(0, 2, "mm") == 0)) prefix = 2;
+        if (str.size() > 3 && str.compare(0, 3, "xmm") == 0) {
+            prefix = 3;
+            kind = ttXMMreg;
+        }
+        if (prefix == 0) return false;
+        for (size_t i = prefix; i < str.size(); ++i) {
+            if (!isDigit(str[i])) return false;
+            n = n * 10 + (str[i] - '0');
+            if (n > 7) return false;
+        }
     }
+    const std::string text(str);  // the token is cleared before its text is set
     tok->setType(kind, 0, text, n);
     return true;
 }
@@ -183,7 +179,7 @@ void memberIndex(TAFile* f, TCurrentToken* tok, const TVar* member, uint32_t& of
 }
 
 // A register with an assumed record type followed by ".field...".
-TTavToken registerChain(TAFile* f, TCurrentToken* tok, TRegister r, PVarType assumed) {
+[[gnu::noinline]] TTavToken registerChain(TAFile* f, TCurrentToken* tok, TRegister r, PVarType assumed) {
     std::string text = regToStr(r);
     uint32_t offset = 0;
     int32_t byteCount = 0;
@@ -230,7 +226,7 @@ TTavToken registerChain(TAFile* f, TCurrentToken* tok, TRegister r, PVarType ass
 }
 
 // A variable, with an optional chain of record fields.
-TTavToken variable(TAFile* f, TCurrentToken* tok, PVar v, TIdentType kind, const std::string& text) {
+[[gnu::noinline]] TTavToken variable(TAFile* f, TCurrentToken* tok, PVar v, TIdentType kind, const std::string& text) {
     if (f->peekNextRealChar(true) != '.') {
         tok->F_ByteCount = v->type_ ? static_cast<int32_t>(v->type_->size) : 0;
         tok->F_BitCount = tok->F_ByteCount * 8;
@@ -303,7 +299,7 @@ TTavToken variable(TAFile* f, TCurrentToken* tok, PVar v, TIdentType kind, const
 
 // A type name, "name*" for its pointer type; before a memory expression it
 // sizes that expression.
-TTavToken typeName(TAFile* f, TCurrentToken* tok, PVarType t, const std::string& word) {
+[[gnu::noinline]] TTavToken typeName(TAFile* f, TCurrentToken* tok, PVarType t, const std::string& word) {
     if (f->peekNextRealChar(false) == '*') {
         f->commitPeekPosition();
         const std::string name = word + "*";
@@ -339,7 +335,7 @@ TTavToken typeName(TAFile* f, TCurrentToken* tok, PVarType t, const std::string&
     return tok->F_Type;
 }
 
-TTavToken constant(TCurrentToken* tok, const TConst* c) {
+[[gnu::noinline]] TTavToken constant(TCurrentToken* tok, const TConst* c) {
     switch (c->type_) {
     case ctAnsiString:
         tok->setText(tavString(c->str), ttAnsiString);
@@ -365,17 +361,19 @@ TTavToken constant(TCurrentToken* tok, const TConst* c) {
 }  // namespace
 
 TTavToken TCurrentToken::setIdentifier(std::string_view str) {
-    static TAFile noSource;  // a word resolved outside any reading sees the end of the text
     TAFile* f = TAFile::activeReader();
-    if (!f) f = &noSource;
+    if (!f) [[unlikely]] {
+        static TAFile noSource;  // a word resolved outside any reading sees the end of the text
+        f = &noSource;
+    }
     setNull();
     F_Type = ttIdent;
-    F_String.assign(str);
+    F_String.append(str.data(), str.size());  // cleared by setNull
     F_ByteCount = static_cast<int32_t>(str.size() + 1);
     F_BitCount = F_ByteCount * 8;
     // str may lie in the source text: from here on the copy is used.
     const std::string& word = F_String;
-    const TWord* w = words::find(word);
+    const TWord* w = words::findIn(word);
     F_Keyword = w ? w->keyword : keyNone;
     if (F_Keyword != keyNone) return keyword(f, this, F_Keyword);
 
@@ -398,7 +396,8 @@ TTavToken TCurrentToken::setIdentifier(std::string_view str) {
     if (s != SEG_NONE) return setSegment(s, std::string(word));
     if (fpuRegister(this, word)) return F_Type;
 
-    PIdent id = Idents ? Idents->findIdent(word) : nullptr;
+    // A reserved word no identifier was ever declared as cannot be one.
+    PIdent id = Idents && (!w || w->declared) ? Idents->findIdent(word) : nullptr;
     if (!id) {
         F_IdentType = itNone;
         F_Word = w;

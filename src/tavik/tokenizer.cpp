@@ -149,24 +149,41 @@ std::string_view readRun(TAFile* f, uint32_t from, Pred pred, std::string& joine
 // A number whose first digit is the current byte; "-" before it makes it
 // negative. The byte that ends it is given back.
 TTavToken readDecimal(TAFile* f, TCurrentToken* tok, bool negative) {
-    std::string text;
-    if (negative) text += '-';
     // The digits, a "." and the digits after it; the reading is the same
     // as one byte at a time, which a comment among them falls back to.
     const uint32_t from = f->CurChar - 1;
     f->passRun(digitByte);
+    const char* const buf = f->F_Buffer.data();
     bool isFloat = false;
-    bool slow = f->CurChar < f->F_FileLength && f->F_Buffer[f->CurChar] == '/';
-    char c = 0;
-    if (!slow && f->CurChar < f->F_FileLength && f->F_Buffer[f->CurChar] == '.') {
+    bool slow = f->CurChar < f->F_FileLength && buf[f->CurChar] == '/';
+    if (!slow && f->CurChar < f->F_FileLength && buf[f->CurChar] == '.') {
         isFloat = true;
         ++f->CurChar;
         ++f->CurLineChar;
         f->passRun(digitByte);
-        slow = f->CurChar < f->F_FileLength && f->F_Buffer[f->CurChar] == '/';
+        slow = f->CurChar < f->F_FileLength && buf[f->CurChar] == '/';
     }
+    if (!slow && !isFloat) {
+        // Digits alone, straight from the text; "-" right before them is
+        // part of the text too.
+        const std::string_view digits(buf + from, f->CurChar - from);
+        f->stepOverRunEnd();
+        uint64_t u = 0;
+        auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), u);
+        const uint64_t limit = negative ? uint64_t(1) << 63 : uint64_t(INT64_MAX);
+        if (ec != std::errc() || end != digits.data() + digits.size() || u > limit)
+            fatal("[2498] Number out of range: " + std::string(negative ? "-" : "") + std::string(digits));
+        const int64_t v = negative ? static_cast<int64_t>(0 - u) : static_cast<int64_t>(u);
+        if (!negative) return tok->setInteger(static_cast<int32_t>(ptrSize), digits, v);
+        if (from > 0 && buf[from - 1] == '-')
+            return tok->setInteger(static_cast<int32_t>(ptrSize), std::string_view(buf + from - 1, digits.size() + 1), v);
+        return tok->setInteger(static_cast<int32_t>(ptrSize), "-" + std::string(digits), v);
+    }
+    std::string text;
+    if (negative) text += '-';
     text.append(f->F_Buffer, from, f->CurChar - from);
     if (slow) {
+        char c = 0;
         while (isDigit(c = f->moveNextChar(false))) text += c;
         if (!isFloat && c == '.') {
             isFloat = true;
@@ -190,7 +207,7 @@ TTavToken readDecimal(TAFile* f, TCurrentToken* tok, bool negative) {
 }
 
 // The digits after "0x", the "x" being current.
-TTavToken readHex(TAFile* f, TCurrentToken* tok) {
+[[gnu::noinline]] TTavToken readHex(TAFile* f, TCurrentToken* tok) {
     std::string joined;
     const std::string digits(readRun(f, f->CurChar, hexByte, joined));
     std::string text = "0x" + digits;
@@ -317,7 +334,7 @@ bool mayBeType(TAFile* f) {
         f->passRun(wordByte);
         // A comment right after it would join more to the word.
         if (f->CurChar >= f->F_FileLength || f->F_Buffer[f->CurChar] != '/') {
-            const TWord* w = words::find(std::string_view(f->F_Buffer.data() + from, f->CurChar - from));
+            const TWord* w = words::findInText(f->F_Buffer.data(), f->F_FileLength, from, f->CurChar - from);
             const TRegister r = words::registerOf(w);
             if (r != REG_NONE && w->keyword == keyNone)
                 may = RegMan && r < REG_STATE_COUNT && RegMan->Registers[r].assume != nullptr;
@@ -330,8 +347,64 @@ bool mayBeType(TAFile* f) {
     return may;
 }
 
+// An item of a memory expression as the token reader would make it, when it
+// is a register word (no keyword, no type assumed for it) or decimal digits
+// that fit, with nothing joined to them by a comment.
+struct PlainItem {
+    TTavToken kind = ttNone;  // ttRegister, ttNumber; ttNone: none held
+    TRegister reg = REG_EAX;
+    int64_t value = 0;
+    std::string_view text;  // in the source text
+};
+
+// Reads such an item as setNextToken would; anything else leaves the
+// cursor where it was and gives false.
+bool readPlainItem(TAFile* f, PlainItem& item) {
+    if (g_TokenDepth >= MAX_TOKEN_DEPTH) return false;  // the full read reports it
+    const uint32_t pos = f->CurChar, col = f->CurLineChar, line = f->CurLine, total = f->F_TotalLines;
+    const char c = f->moveNextChar(true);
+    const uint8_t k = charclass::of(c);
+    const uint32_t from = f->CurChar - 1;
+    const char* const buf = f->F_Buffer.data();
+    if (k & charclass::Letter) {
+        f->passRun(wordByte);
+        if (f->CurChar >= f->F_FileLength || buf[f->CurChar] != '/') {
+            const std::string_view word(buf + from, f->CurChar - from);
+            const TWord* w = words::findInText(buf, f->F_FileLength, from, f->CurChar - from);
+            const TRegister r = words::registerOf(w);
+            if (r != REG_NONE && w->keyword == keyNone &&
+                !(RegMan && r < REG_STATE_COUNT && RegMan->Registers[r].assume)) {
+                f->stepOverRunEnd();
+                item.kind = ttRegister;
+                item.reg = r;
+                item.text = word;
+                return true;
+            }
+        }
+    } else if ((k & charclass::Digit) && c != '0') {
+        f->passRun(digitByte);
+        if (f->CurChar >= f->F_FileLength || (buf[f->CurChar] != '/' && buf[f->CurChar] != '.')) {
+            const std::string_view digits(buf + from, f->CurChar - from);
+            uint64_t u = 0;
+            auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), u);
+            if (ec == std::errc() && end == digits.data() + digits.size() && u <= uint64_t(INT64_MAX)) {
+                f->stepOverRunEnd();
+                item.kind = ttNumber;
+                item.value = static_cast<int64_t>(u);
+                item.text = digits;
+                return true;
+            }
+        }
+    }
+    f->CurChar = pos;
+    f->CurLineChar = col;
+    f->CurLine = line;
+    f->F_TotalLines = total;
+    return false;
+}
+
 // "[" already read: a cast "[type] x" or a memory expression up to "]".
-TTavToken bracket(TAFile* f, TCurrentToken* tok) {
+[[gnu::noinline]] TTavToken bracket(TAFile* f, TCurrentToken* tok) {
     DepthScope nest(g_BracketDepth, MAX_BRACKET_DEPTH);
     if (mayBeType(f) && f->peekNextToken() == ttIdent && Compiler->F_PeekToken->F_IdentType == itType) {
         auto* castType = static_cast<PVarType>(Compiler->F_PeekToken->F_Pointer);
@@ -354,44 +427,75 @@ TTavToken bracket(TAFile* f, TCurrentToken* tok) {
     uint64_t disp = 0;  // wraps like the 32-bit displacement it becomes
     bool negative = false;
     bool first = true;
+    // A plain register or decimal number is read straight from the text;
+    // the token it would have made is written only where it can be seen
+    // (a message, or the next read starting from it).
+    PlainItem item;
+    auto settle = [&] {
+        if (item.kind == ttRegister) tok->setRegister(item.reg, item.text);
+        else if (item.kind == ttNumber) tok->setInteger(static_cast<int32_t>(ptrSize), item.text, item.value);
+        item.kind = ttNone;
+    };
+    auto next = [&]() -> TTavToken {
+        if (readPlainItem(f, item)) return item.kind;
+        settle();
+        return f->setNextToken(tok);
+    };
+    auto fail = [&](const char* code) {
+        settle();
+        unexpected(tok, code);
+    };
+    auto regOf = [&] { return item.kind == ttRegister ? item.reg : tok->F_Register; };
+    auto intOf = [&] { return item.kind == ttNumber ? item.value : tok->F_Integer; };
     auto addReg = [&](TRegister r, int64_t scale) {
-        if (negative) unexpected(tok, "2496");  // a register cannot be subtracted
-        if (regCount >= 2) unexpected(tok, "1133");
-        if (scale != 0 && regCount != 0 && regs[0].scale != 0) unexpected(tok, "1135");
+        if (negative) fail("2496");  // a register cannot be subtracted
+        if (regCount >= 2) fail("1133");
+        if (scale != 0 && regCount != 0 && regs[0].scale != 0) fail("1135");
         regs[regCount++] = {r, scale};
     };
+    std::string name;
     for (;;) {
-        TTavToken t = f->setNextToken(tok);
+        TTavToken t = next();
         if (t == ttRegister) {
-            const TRegister r = tok->F_Register;
+            const TRegister r = regOf();
             int64_t scale = 0;
             if (nextCharIs(f, '*')) {
-                const std::string name = tok->F_String;
-                if (f->setNextToken(tok) != ttNumber) unexpected(tok, "4655");
-                scale = tok->F_Integer;
-                if (scale == 0) unexpected(tok, "4655");  // an index scaled by nothing
-                tok->setRegister(r, name);  // what a message about it names
+                // What a message about it names: the register as written.
+                const bool plain = item.kind == ttRegister;
+                const std::string_view written = item.text;
+                if (!plain) name = tok->F_String;
+                if (next() != ttNumber) fail("4655");
+                scale = intOf();
+                if (scale == 0) fail("4655");  // an index scaled by nothing
+                if (plain) {
+                    item.kind = ttRegister;
+                    item.reg = r;
+                    item.text = written;
+                } else {
+                    settle();
+                    tok->setRegister(r, name);
+                }
             }
             addReg(r, scale);
         } else if (t == ttNumber) {
-            uint64_t v = static_cast<uint64_t>(tok->F_Integer);
+            uint64_t v = static_cast<uint64_t>(intOf());
             bool regFollowed = false;
             while (nextCharIs(f, '*')) {
-                TTavToken t2 = f->setNextToken(tok);
+                TTavToken t2 = next();
                 if (t2 == ttNumber) {
-                    v *= static_cast<uint64_t>(tok->F_Integer);
+                    v *= static_cast<uint64_t>(intOf());
                 } else if (t2 == ttRegister) {
-                    if (v == 0) unexpected(tok, "4655");
-                    addReg(tok->F_Register, static_cast<int64_t>(v));
+                    if (v == 0) fail("4655");
+                    addReg(regOf(), static_cast<int64_t>(v));
                     regFollowed = true;
                     break;
                 } else {
-                    unexpected(tok, "4655");
+                    fail("4655");
                 }
             }
             if (!regFollowed) disp = negative ? disp - v : disp + v;
         } else {
-            unexpected(tok, "1134");
+            fail("1134");
         }
         const char op = f->moveNextChar(true);
         if (op == ']') break;
@@ -400,9 +504,10 @@ TTavToken bracket(TAFile* f, TCurrentToken* tok) {
             first = false;
             continue;
         }
+        item.kind = ttNone;  // the token is the character now
         unexpectedChar(tok, op, first ? "2494" : "2495");
     }
-    if (regCount == 0) unexpected(tok, "2494");  // a number alone is no memory expression
+    if (regCount == 0) fail("2494");  // a number alone is no memory expression
     if (regCount == 2 && regs[0].scale != 0) std::swap(regs[0], regs[1]);
     const Reg& r1 = regs[0];
     const TRegister r2 = regCount > 1 ? regs[1].reg : REG_AL;
@@ -414,32 +519,50 @@ TTavToken bracket(TAFile* f, TCurrentToken* tok) {
 
 }  // namespace
 
+namespace {
+
+// A word a comment runs into (what follows the comment joins it).
+[[gnu::noinline]] TTavToken joinedWord(TAFile* f, TCurrentToken* tok, uint32_t from) {
+    std::string joined;
+    return tok->setIdentifier(readRun(f, from, wordByte, joined));
+}
+
+// The first byte of anything but a word, a number or a symbol.
+[[gnu::noinline]] TTavToken rareToken(TAFile* f, TCurrentToken* tok, char ch) {
+    if (ch == '\0') {
+        tok->setNull();
+        return tok->F_Type;
+    }
+    if (ch == '\'' || ch == '"') return literalToken(f, tok, ch);
+    if (ch == '$') return dollarForm(f, tok);
+    // "-"
+    if (!isDigit(f->peekNextRealChar(false))) return tok->setSymbol('-');
+    f->moveNextChar(false);  // the first digit, a comment between passed
+    return readDecimal(f, tok, true);
+}
+
+}  // namespace
+
 TTavToken TAFile::setNextToken(TCurrentToken* token) {
     DepthScope depth(g_TokenDepth, MAX_TOKEN_DEPTH);
     ReaderScope reading(this);
     const char ch = moveNextChar(true);
-    if (ch == '\0') {
-        token->setNull();
-        return token->F_Type;
+    const uint8_t k = charclass::of(ch);
+    if (k & charclass::Letter) {
+        const uint32_t from = CurChar - 1;
+        passRun(wordByte);
+        if (CurChar < F_FileLength && F_Buffer[CurChar] == '/') return joinedWord(this, token, from);
+        stepOverRunEnd();
+        return token->setIdentifier(std::string_view(F_Buffer.data() + from, CurChar - from));
     }
-    if (ch == '\'' || ch == '"') return literalToken(this, token, ch);
-    if (ch == '$') return dollarForm(this, token);
-    if (ch == '-') {
-        if (!isDigit(peekNextRealChar(false))) return token->setSymbol('-');
-        moveNextChar(false);  // the first digit, a comment between passed
-        return readDecimal(this, token, true);
-    }
-    if (isDigit(ch)) {
+    if (k & charclass::Digit) {
         if (ch == '0' && peekNextRealChar(false) == 'x') {
             commitPeekPosition();
             return readHex(this, token);
         }
         return readDecimal(this, token, false);
     }
-    if (isLetter(ch)) {
-        std::string joined;
-        return token->setIdentifier(readRun(this, CurChar - 1, wordByte, joined));
-    }
     if (ch == '[') return bracket(this, token);
+    if (ch == '\0' || ch == '\'' || ch == '"' || ch == '$' || ch == '-') return rareToken(this, token, ch);
     return token->setSymbol(ch);
 }

@@ -58,9 +58,22 @@ inline bool packKey(std::string_view w, Key& k, bool& hadUpper) {
     }
     uint64_t upper = 0;
     k.lo = fold8(lo, upper);
-    k.hi = fold8(hi, upper) | uint64_t(n) << 56;
+    if (n > 8) hi = fold8(hi, upper);
+    k.hi = hi | uint64_t(n) << 56;
     hadUpper = upper != 0;
     return true;
+}
+
+// The same key from sixteen readable bytes at p, of which the word is the
+// first n (1 to 12): two loads and masks instead of byte assembly.
+inline Key paddedKey(const char* p, size_t n, uint64_t& upper) {
+    const uint64_t lo = load8(p) & (n >= 8 ? ~uint64_t(0) : (uint64_t(1) << (8 * n)) - 1);
+    uint64_t hi = 0;
+    if (n > 8) hi = fold8(load8(p + 8) & ((uint64_t(1) << (8 * (n - 8))) - 1), upper);
+    Key k;
+    k.lo = fold8(lo, upper);
+    k.hi = hi | uint64_t(n) << 56;
+    return k;
 }
 
 inline uint32_t slotOf(const Key& k, uint32_t mask) {
@@ -106,6 +119,17 @@ public:
         bool upper = false;
         if (!packKey(w, k, upper)) return nullptr;
         if (hadUpper) *hadUpper = upper;
+        return probe(k);
+    }
+
+    const TWord* findPadded(const char* p, size_t n) const {
+        if (n > kMaxWord || n == 0) return nullptr;
+        uint64_t upper = 0;
+        return probe(paddedKey(p, n, upper));
+    }
+
+private:
+    const TWord* probe(const Key& k) const {
         for (uint32_t s = slotOf(k, kSlots - 1);; s = (s + 1) & (kSlots - 1)) {
             const Slot& e = F_Slots[s];
             if (e.key == k) return &e.word;
@@ -113,7 +137,6 @@ public:
         }
     }
 
-private:
     // A word and what it is share one cache line.
     struct alignas(32) Slot {
         Key key;  // zero: a free slot
@@ -144,9 +167,18 @@ private:
     uint32_t F_Count = 0;
 };
 
-const Table& table() {
+[[gnu::noinline]] const Table& buildTable() {
     static const Table t;
     return t;
+}
+
+// Set before main; a lookup from an earlier static initializer builds the table.
+const Table* g_Table = nullptr;
+
+inline const Table& table() {
+    if (!g_Table) [[unlikely]]
+        g_Table = &buildTable();
+    return *g_Table;
 }
 
 }  // namespace
@@ -155,20 +187,10 @@ namespace words {
 
 const TWord* find(std::string_view word, bool* hadUpper) { return table().find(word, hadUpper); }
 
-TRegister registerOf(const TWord* w) {
-    if (!w) return REG_NONE;
-    const uint32_t bits = CompileFlags.cpu_bits;
-    switch (w->regClass) {
-    case TWord::rcAlways: return static_cast<TRegister>(w->reg);
-    case TWord::rc32: return bits >= 32 ? static_cast<TRegister>(REG_EAX + w->reg) : REG_NONE;
-    case TWord::rc64: return bits >= 64 ? static_cast<TRegister>(REG_RAX + w->reg) : REG_NONE;
-    case TWord::rcGp:
-        if (bits == 16) return static_cast<TRegister>(REG_AX + w->reg);
-        if (bits == 32) return static_cast<TRegister>(REG_EAX + w->reg);
-        if (bits == 64) return static_cast<TRegister>(REG_RAX + w->reg);
-        return REG_NONE;
-    default: return REG_NONE;
-    }
+const TWord* findPadded(const char* p, size_t n) { return table().findPadded(p, n); }
+
+void noteDeclared(std::string_view name) {
+    if (const TWord* w = find(name)) w->declared = true;
 }
 
 }  // namespace words

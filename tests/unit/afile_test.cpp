@@ -67,6 +67,55 @@ TEST(SourceReader, ColumnsCountBytesAndRestartAtLineFeeds) {
     EXPECT_EQ(seen, want);
 }
 
+TEST(SourceReader, SkippingBlanksEqualsReadingThemOneByOne) {
+    // Runs of blanks of every length up to past a word of eight bytes, before
+    // words, line feeds, comments and the end: reading with blanks skipped
+    // must stop where a plain read passing them byte by byte stops.
+    std::vector<std::string> texts;
+    for (size_t n = 0; n < 20; ++n) {
+        const std::string run(n, ' ');
+        texts.push_back(run + "x");
+        texts.push_back(run);
+        texts.push_back("a" + run + "\t \r\n" + run + "b;");
+        texts.push_back("\n" + run + "mov" + run + "eax," + run + "[ebx]");
+        texts.push_back(run + "/* c */" + run + "z" + run + "// d\n" + run + "w" + run);
+        texts.push_back(run + "\x01\x1f" + run + "\n\n" + run + "q");
+    }
+    struct State {
+        char c;
+        uint32_t pos, col, line, total;
+        bool operator==(const State&) const = default;
+    };
+    auto state = [](const TAFile& f, char c) { return State{c, f.CurChar, f.CurLineChar, f.CurLine, f.F_TotalLines}; };
+    for (const std::string& text : texts) {
+        auto skipping = fromText(text), plain = fromText(text);
+        std::vector<State> got, want;
+        for (int i = 0; i < 200; ++i) {
+            const char c = skipping->moveNextChar(true);
+            got.push_back(state(*skipping, c));
+            if (c == '\0') break;
+        }
+        for (int i = 0; i < 400; ++i) {
+            const char c = plain->moveNextChar(false);
+            const auto u = static_cast<unsigned char>(c);
+            if (u >= 1 && u <= 32) continue;
+            want.push_back(state(*plain, c));
+            if (c == '\0') break;
+        }
+        ASSERT_EQ(got.size(), want.size()) << text;
+        for (size_t i = 0; i < got.size(); ++i) {
+            EXPECT_TRUE(got[i] == want[i]) << text << " #" << i << ": '" << got[i].c << "' at " << got[i].pos << ","
+                                           << got[i].col << " line " << got[i].line << " total " << got[i].total
+                                           << " instead of " << want[i].pos << "," << want[i].col << " line "
+                                           << want[i].line << " total " << want[i].total;
+        }
+        // Back over what was skipped last: the same as after the plain read.
+        skipping->movePrevChar();
+        plain->movePrevChar();
+        EXPECT_TRUE(state(*skipping, 0) == state(*plain, 0)) << text;
+    }
+}
+
 TEST(SourceReader, NeverReadsOutsideItsText) {
     auto f_ = fromText("ab");
     TAFile& f = *f_;

@@ -2,6 +2,7 @@
 // registers, constants, types, variables and field chains, defines, macros.
 #include "classes/shared_records.h"
 #include "front_env.h"
+#include "word_table.h"
 
 class Resolve : public FrontEnv {
 protected:
@@ -224,6 +225,31 @@ TEST_F(Resolve, ConstantsReadAsTheirValue) {
     Idents->addIdent(itMacroParam, "strange", nullptr);
     EXPECT_NE(fatalOf("strange").find("[1,7]: [000090] Unknown ident type in [test.tav]\nCode: \nstrange"),
               std::string::npos);
+}
+
+TEST_F(Resolve, IdentifiersNamedLikeMnemonics) {
+    // Undeclared, a mnemonic keeps its reserved entry.
+    ASSERT_EQ(one("Cmc"), ttIdent);
+    EXPECT_EQ(cur().F_IdentType, itNone);
+    ASSERT_NE(cur().F_Word, nullptr);
+    EXPECT_NE(cur().F_Word->mnemonic, nullptr);
+    EXPECT_EQ(cur().F_String, "Cmc");
+    // Declared in any case, the identifier wins until its scope ends.
+    Idents->upScope();
+    Consts->addConst("CMC", 7, ctValue);
+    DefMan->addDefine("Lodsb", 9);
+    EXPECT_EQ(one("cmc"), ttNumber);
+    EXPECT_EQ(cur().F_Integer, 7);
+    EXPECT_EQ(one("LODSB"), ttNumber);
+    EXPECT_EQ(cur().F_Integer, 9);
+    Idents->deleteScope();
+    ASSERT_EQ(one("cmc"), ttIdent);
+    EXPECT_EQ(cur().F_IdentType, itNone);
+    ASSERT_NE(cur().F_Word, nullptr);
+    EXPECT_NE(cur().F_Word->mnemonic, nullptr);
+    // A register name stays a register whatever is declared.
+    Consts->addConst("ecx", 1, ctValue);
+    EXPECT_EQ(one("ecx"), ttRegister);
 }
 
 TEST_F(Resolve, TypesAndPointerTypes) {

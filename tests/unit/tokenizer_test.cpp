@@ -104,6 +104,9 @@ TEST_F(Tokenizer, Numbers) {
         {"-2.25;", {{ttFloat, "-2.25"}, {ttSymbol, ";"}}},
         {"3.", {{ttFloat, "3."}}},
         {"7//c\n8", {{ttNumber, "7"}, {ttNumber, "8"}}},
+        {"-/* c */42;", {{ttNumber, "-42"}, {ttSymbol, ";"}}},
+        {"4/* c */2", {{ttNumber, "42"}}},
+        {"-0", {{ttNumber, "-0"}}},
     };
     for (const Case& c : cases) EXPECT_EQ(all(c.src), c.toks) << c.src;
 
@@ -120,6 +123,8 @@ TEST_F(Tokenizer, Numbers) {
         {"1.5", 1, 1.5L, 10},
         {"-2.7", -2, -2.7L, 10},
         {"00012", 12, 12, 4},
+        {"-/**/9223372036854775808", INT64_MIN, -9223372036854775808.0L, 4},
+        {"-0", 0, 0, 4},
     };
     for (const Value& v : values) {
         load(v.src);
@@ -140,6 +145,10 @@ TEST_F(Tokenizer, NumberErrorsNameTheLiteral) {
     EXPECT_NE(fatalOf("x = 99999999999999999999;").find("[2498] Number out of range: 99999999999999999999"),
               std::string::npos);
     EXPECT_NE(fatalOf("-9223372036854775809").find("[2498] Number out of range: -9223372036854775809"),
+              std::string::npos);
+    EXPECT_NE(fatalOf("9223372036854775808").find("[2498] Number out of range: 9223372036854775808"),
+              std::string::npos);
+    EXPECT_NE(fatalOf("-/**/18446744073709551616").find("[2498] Number out of range: -18446744073709551616"),
               std::string::npos);
     EXPECT_NE(fatalOf("0x;").find("[2497] Invalid hexadecimal number 0x"), std::string::npos);
     EXPECT_NE(fatalOf("0x12345678901234567").find("[2497] Invalid hexadecimal number 0x12345678901234567"),
@@ -216,9 +225,62 @@ TEST_F(Tokenizer, MemoryExpressionErrors) {
         {"[eax-ebx]", "[2496] Unexpected register ebx"},  // never silently [eax+ebx]
         {"[ebx-2*eax]", "[2496] Unexpected register eax"},
         {"[eax*2+ebx*4]", "[1135] Unexpected register ebx"},
+        // The register as written, also right after its scale.
+        {"[eax+ebx+ECX*2]", "[1133] Unexpected register ECX"},
+        {"[Eax*2+Ebx*4]", "[1135] Unexpected register Ebx"},
+        {"[eax-EBX*2]", "[2496] Unexpected register EBX"},
+        {"[EBX*0]", "[4655] Unexpected number 0"},
+        {"[eax+99999999999999999999]", "[2498] Number out of range: 99999999999999999999"},
+        {"[eax+8.]", "[1134] Unexpected float 8."},
     };
     for (const Case& c : cases) EXPECT_NE(fatalOf(c.src).find(c.message), std::string::npos) << c.src << "\n"
                                                                                              << fatalOf(c.src);
+}
+
+TEST_F(Tokenizer, MemoryExpressionItemsOfEveryKind) {
+    // Registers and numbers among constants, defines and hexadecimal
+    // numbers, in every order: the same sums and the same messages.
+    Consts->addConst("Two", 2, ctValue);
+    DefMan->addDefine("Base", 16);
+    struct Case {
+        const char* src;
+        int32_t count;
+        TRegister r1, r2;
+        int32_t scale, disp;
+    } cases[] = {
+        {"[eax+ebx*Two+Two]", 2, REG_EAX, REG_EBX, 2, 2},
+        {"[Two*ebx+0x10+eax]", 2, REG_EAX, REG_EBX, 2, 16},
+        {"[esi+Base-4]", 1, REG_ESI, REG_AL, 0, 12},
+        {"[0*Two+edi+9223372036854775807]", 1, REG_EDI, REG_AL, 0, -1},
+        {"[ ebx\n+\t8 ]", 1, REG_EBX, REG_AL, 0, 8},
+        {"[ebx/*a*/+/*b*/8]", 1, REG_EBX, REG_AL, 0, 8},
+    };
+    for (const Case& c : cases) {
+        load(c.src);
+        ASSERT_EQ(next(), ttBaseExp) << c.src;
+        EXPECT_EQ(cur().F_Count, c.count) << c.src;
+        EXPECT_EQ(cur().F_Register, c.r1) << c.src;
+        if (c.count > 1) {
+            EXPECT_EQ(cur().F_Extra.Register_2, c.r2) << c.src;
+        }
+        EXPECT_EQ(cur().F_Extra.Scale, c.scale) << c.src;
+        EXPECT_EQ(cur().F_Extra.Displacement, c.disp) << c.src;
+        EXPECT_EQ(next(), ttEOF) << c.src;
+    }
+    struct Error {
+        const char* src;
+        const char* message;
+    } errors[] = {
+        {"[eax-ebx*Two]", "[2496] Unexpected register ebx"},
+        {"[ebx*Two+eax*Two]", "[1135] Unexpected register eax"},
+        {"[Two*0]", "[2494] Unexpected number 0"},
+        {"[Two+3*Base]", "[2494] Unexpected number 16"},
+        {"[eax+ebx+Two*ecx]", "[1133] Unexpected register ecx"},
+        {"[ebx*Base/2]", "[2494] Unexpected symbol /"},
+        {"[ecx*Two*2]", "[2494] Unexpected symbol *"},
+    };
+    for (const Error& e : errors) EXPECT_NE(fatalOf(e.src).find(e.message), std::string::npos) << e.src << "\n"
+                                                                                             << fatalOf(e.src);
 }
 
 TEST_F(Tokenizer, TypeNameSizesAMemoryExpression) {

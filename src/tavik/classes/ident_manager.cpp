@@ -1,5 +1,7 @@
 #include "classes/ident_manager.h"
 
+#include "word_table.h"
+
 std::string lowerAscii(std::string_view s)
 {
     std::string r(s);
@@ -38,6 +40,7 @@ void TIdentManager::deleteScope(uint32_t sc)
 
 int32_t TIdentManager::addIdent(TIdentType ty, const std::string& strName, void* data)
 {
+    words::noteDeclared(strName);
     auto* id = new TIdent{ty, F_CurrentScope, strName, data};
     return F_List.Add(lowerAscii(strName), id, F_CurrentScope);
 }
