@@ -163,6 +163,7 @@ char TAFile::moveNextCharSlow(bool skipControlChars) {
             ++cur;
             ++col;
             if (ch == '\n') {
+                if (cur >= F_DropAt) dropPassed(cur);
                 F_LFPos = cur;
                 F_LFPrevColumn = col - 1;
                 ++CurLine;

@@ -53,6 +53,9 @@ public:
 
     // Drops the text; every further read answers 0, and messages show no line.
     void releaseText();
+    // Bytes from the start whose memory was given back (read again from the
+    // file when needed).
+    uint32_t droppedTo() const { return F_DroppedTo; }
 
     void save();
     void restore();

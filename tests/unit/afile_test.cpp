@@ -1,4 +1,5 @@
 // The source reader: characters, comments, lines, peeks and operators.
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -245,6 +246,41 @@ TEST(SourceReader, LoadsFilesOfAnySizeAndStripsTheByteOrderMark) {
     EXPECT_TRUE(missing.F_FileName.empty());
     EXPECT_FALSE(missing.loadFile(dir.string(), nullptr));  // a folder is no source
     EXPECT_EQ(fileCounter, before);
+    fs::remove_all(dir);
+}
+
+// A large file read through to its end, with blanks skipped and without:
+// every byte comes as written, and the memory behind the reader is given
+// back on the way (a mapped file only).
+TEST(SourceReader, LargeFilesReadWhileTheirPassedTextIsGivenBack) {
+    namespace fs = std::filesystem;
+    fs::path dir = fs::temp_directory_path() / ("tavik_afile_big_" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    std::string text;
+    for (int i = 0; text.size() < (6u << 20); ++i)
+        text += (i % 3 ? "    mov eax, [ebx+ecx*4+8];   \n" : "\tadd eax, 1; // note\r\n");
+    const fs::path p = dir / "big.tav";
+    std::ofstream(p, std::ios::binary) << text;
+    for (bool skip : {false, true}) {
+        TAFile f;
+        ASSERT_TRUE(f.loadFile(p.string(), nullptr));
+        std::string got, want;
+        for (char c; (c = f.moveNextChar(skip)) != '\0';) got += c;
+        for (size_t i = 0; i < text.size(); ++i) {
+            if (text.compare(i, 2, "//") == 0) {
+                while (i < text.size() && text[i] != '\n') ++i;
+                if (!skip) want += '\n';
+                continue;
+            }
+            const auto u = static_cast<unsigned char>(text[i]);
+            if (!(skip && u >= 1 && u <= 32)) want += text[i];
+        }
+        EXPECT_TRUE(got == want) << "skip " << skip << ": " << got.size() << " bytes, expected " << want.size();
+        EXPECT_EQ(f.CurLine, 1 + std::count(text.begin(), text.end(), '\n'));
+#ifndef _WIN32
+        EXPECT_GT(f.droppedTo(), text.size() - (2u << 20)) << "skip " << skip;
+#endif
+    }
     fs::remove_all(dir);
 }
 
