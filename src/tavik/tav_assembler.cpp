@@ -71,7 +71,9 @@ bool TTavAssembler::addBytes(const uint8_t* bytes, uint32_t len)
 bool TTavAssembler::addBytes(uint32_t bytes, uint32_t len)
 {
     if (len > 4) len = 4;
-    for (uint32_t i = 0; i < len; ++i) F_strBuffer.push_back(char((bytes >> (8 * i)) & 0xFF));
+    char b[4];
+    for (uint32_t i = 0; i < 4; ++i) b[i] = char((bytes >> (8 * i)) & 0xFF);
+    F_strBuffer.append(b, len);
     F_curPosition += len;
     return true;
 }

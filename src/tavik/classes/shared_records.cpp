@@ -7,8 +7,8 @@
 static_assert(std::numeric_limits<long double>::digits == 64, "long double must be the x87 80-bit format");
 
 namespace {
-// [capacity: 8][unused: 4][count: 4][elements], elements 16-aligned
-constexpr size_t kHeader = 16;
+// elements 16-aligned
+constexpr size_t kHeader = kTavBlockHeader;
 
 unsigned char* baseOf(void* data) { return data ? static_cast<unsigned char*>(data) - kHeader : nullptr; }
 }  // namespace
