@@ -363,9 +363,7 @@ void TCompiler::placeLabel(PFunction lbl, PFunction fn) {
     lbl->BufLen = 0;
     lbl->ParamCount = 0;
     lbl->ParamSize = 0;
-    const std::string_view name = tavView(lbl->Name);
-    if (FuncMan->isShared(lbl->Name)) FuncMan->shareText(lbl->ImportName, name);
-    else FuncMan->assignText(lbl->ImportName, name);
+    FuncMan->importAsNamed(lbl);
     FuncMan->dropHostInfo(lbl);
     // Code after a label is reached by jumps: a ret before it ends nothing.
     clearLastRet(fn);
@@ -374,7 +372,7 @@ void TCompiler::placeLabel(PFunction lbl, PFunction fn) {
 PFunction TCompiler::addLabelRef(const std::string& name) {
     PFunction lbl = FuncMan->CreateFunction(ltRef, nullptr);
     tavAssign(lbl->Name, name);
-    tavAssign(lbl->ImportName, name);
+    FuncMan->importAsNamed(lbl);
     TFunctionHostInfo& at = FuncMan->hostInfo(lbl);
     at.refFile = F_CurFile;
     at.refCharPos = F_CurFile ? F_CurFile->CurChar : 0;

@@ -14,8 +14,8 @@ TFunctionManager::~TFunctionManager()
         for (uint32_t i = 0; i < tavCount(f->Params); ++i) tavFree(f->Params[i].name);
         tavArrayFree(f->Params);
         tavFree(f->Buffer);
+        if (f->ImportName != f->Name && !isShared(f->ImportName)) tavFree(f->ImportName);
         if (!isShared(f->Name)) tavFree(f->Name);
-        if (!isShared(f->ImportName)) tavFree(f->ImportName);
     }
     for (auto& [text, block] : F_Shared) tavFree(block);
 }
@@ -33,6 +33,13 @@ void TFunctionManager::shareText(TAVSTR& field, std::string_view s)
         F_SharedSet.insert(block);
     }
     field = it->second;
+}
+
+void TFunctionManager::importAsNamed(PFunction f)
+{
+    if (f->ImportName == f->Name) return;
+    if (!isShared(f->ImportName)) tavFree(f->ImportName);
+    f->ImportName = f->Name;
 }
 
 void TFunctionManager::assignText(TAVSTR& field, std::string_view s)

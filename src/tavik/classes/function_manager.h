@@ -71,6 +71,9 @@ public:
     // tavAssign for a field that may hold a shared text.
     void assignText(TAVSTR& field, std::string_view s);
     bool isShared(const char* s) const { return s && F_SharedSet.count(s) != 0; }
+    // The entry name becomes the name's own block (a label's): the name of
+    // such a record is not set again.
+    void importAsNamed(PFunction f);
 
     std::vector<PFunction> F_List;
     uint32_t ExportedCount = 0;  // functions marked exported
