@@ -8,10 +8,7 @@ std::string lowerAscii(std::string_view s)
     return r;
 }
 
-TIdentManager::~TIdentManager()
-{
-    for (uint32_t i = 0; i < F_List.Count(); ++i) delete static_cast<PIdent>(F_List.GetItem(i));
-}
+TIdentManager::~TIdentManager() = default;
 
 uint32_t TIdentManager::upScope()
 {
@@ -30,16 +27,23 @@ void TIdentManager::deleteScope(uint32_t sc)
         uint32_t last = F_List.Count() - 1;
         PSSLItem it = F_List.GetSSLItem(last);
         if (it->scope < sc) break;
-        delete static_cast<PIdent>(it->item);
+        if (F_Idents.empty() || it->item != &F_Idents.back())
+            throw EInternalError("Identifier records out of step with their list");
         F_List.Delete(last);
+        F_Idents.pop_back();
     }
     --F_CurrentScope;
 }
 
 int32_t TIdentManager::addIdent(TIdentType ty, const std::string& strName, void* data)
 {
-    auto* id = new TIdent{ty, F_CurrentScope, strName, data};
-    return F_List.Add(lowerAscii(strName), id, F_CurrentScope);
+    TIdent& id = F_Idents.emplace_back(TIdent{ty, F_CurrentScope, strName, data});
+    try {
+        return F_List.Add(lowerAscii(strName), &id, F_CurrentScope);
+    } catch (...) {
+        F_Idents.pop_back();
+        throw;
+    }
 }
 
 PIdent TIdentManager::findIdent(std::string_view strName, uint32_t scope_) const
