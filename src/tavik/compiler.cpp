@@ -214,8 +214,8 @@ void TCompiler::HandleDeclarations(int32_t funcIndex) {
             }
             break;
         case ttSymbol: {
+            if (tk->F_String == ";") break;
             const std::string sym = tk->F_String;
-            if (sym == ";") break;
             if (!sym.empty() && (sym[0] == '#' || sym[0] == '$')) {
                 if (!isWordStart(F_CurFile->peekNextRealChar(true)))
                     Log->FatalError("[9902] Unexpected symbol \"" + sym + "\"");
@@ -594,8 +594,20 @@ void TCompiler::globalIndex(POperand op, const TVar* v) {
 
 POperand TCompiler::moveNextOperand(bool first, bool regLblRef) {
     if (!first && !ExpectSymbol(",")) Log->FatalUnexpectedToken("3123");
-    const TTavToken t = ExpectToken({ttSymbol, ttRegister, ttSegment, ttNumber, ttIdent, ttBaseExp, ttSTreg,
-                                     ttXMMreg, ttAnsiString, ttWideString});
+    TTavToken t = F_CurFile->moveNextToken();
+    switch (t) {
+    case ttSymbol:
+    case ttRegister:
+    case ttSegment:
+    case ttNumber:
+    case ttIdent:
+    case ttBaseExp:
+    case ttSTreg:
+    case ttXMMreg:
+    case ttAnsiString:
+    case ttWideString: break;
+    default: t = ttNone;
+    }
     TCurrentToken* tk = F_CurToken;
     auto op = std::make_unique<TOperand>();
     switch (t) {
@@ -755,7 +767,7 @@ POperand TCompiler::moveNextOperand(bool first, bool regLblRef) {
 
 // ---- one-token checks ----
 
-bool TCompiler::ExpectSymbol(const std::string& expected) {
+bool TCompiler::ExpectSymbol(std::string_view expected) {
     return F_CurFile->moveNextToken() == ttSymbol && F_CurToken->F_String == expected;
 }
 
