@@ -51,11 +51,14 @@ PIdent TIdentManager::findIdent(std::string_view strName, uint32_t scope_) const
     // the key lower-cased on the stack; long names take a string
     char buf[64];
     if (strName.size() > sizeof buf) return static_cast<PIdent>(F_List.ItemIndexOf(lowerAscii(strName), true, scope_));
+    uint32_t h = 0;  // HashStringA of the lower-cased key, in the same pass
     for (size_t i = 0; i < strName.size(); ++i) {
         char c = strName[i];
-        buf[i] = (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
+        c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
+        buf[i] = c;
+        h = ((h << 7) | (h >> 25)) + static_cast<unsigned char>(c);
     }
-    return static_cast<PIdent>(F_List.ItemIndexOf(std::string_view(buf, strName.size()), true, scope_));
+    return static_cast<PIdent>(F_List.ItemOfHashed(std::string_view(buf, strName.size()), h, scope_));
 }
 
 PIdent TIdentManager::getIdent(uint32_t index) const

@@ -174,9 +174,9 @@ void TSuperStringList::indexRemove(uint32_t at)
     F_Slots[hole] = Slot{};
 }
 
-PSSLItem TSuperStringList::findNewest(std::string_view key, uint32_t scope_) const
+PSSLItem TSuperStringList::findNewest(std::string_view key, uint32_t hash, uint32_t scope_) const
 {
-    const Slot* s = findSlot(HashStringA(key));
+    const Slot* s = findSlot(hash);
     if (!s) return nullptr;
     for (uint32_t at = s->tail; at;) {
         PSSLItem i = item(at - 1);
@@ -217,7 +217,13 @@ void* TSuperStringList::ItemIndexOf(std::string_view strValue, bool caseSensitiv
         }
         return nullptr;
     }
-    PSSLItem it = findNewest(strValue, scope_);
+    PSSLItem it = findNewest(strValue, HashStringA(strValue), scope_);
+    return it ? it->item : nullptr;
+}
+
+void* TSuperStringList::ItemOfHashed(std::string_view key, uint32_t hash, uint32_t scope_) const
+{
+    PSSLItem it = findNewest(key, hash, scope_);
     return it ? it->item : nullptr;
 }
 

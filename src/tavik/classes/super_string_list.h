@@ -55,6 +55,8 @@ public:
 
     // Newest match's object, nil when none (or when the match holds nil).
     void* ItemIndexOf(std::string_view strValue, bool caseSensitive, uint32_t scope_) const;
+    // ItemIndexOf, case-sensitive, for a key whose HashStringA is known.
+    void* ItemOfHashed(std::string_view key, uint32_t hash, uint32_t scope_) const;
     // Oldest match's index, -1 when none.
     int32_t IndexOf(std::string_view strValue, bool caseSensitive, uint32_t scope_) const;
 
@@ -72,7 +74,7 @@ public:
 
 private:
     void checkIndex(uint32_t index) const;
-    PSSLItem findNewest(std::string_view key, uint32_t scope_) const;
+    PSSLItem findNewest(std::string_view key, uint32_t hash, uint32_t scope_) const;
     PSSLItem findOldest(std::string_view key, uint32_t scope_) const;
     uint32_t positionOf(const TSSLItem* it) const;  // index in F_List by seq
     void indexInsert(uint32_t at);
