@@ -214,7 +214,7 @@ void TCompiler::HandleDeclarations(int32_t funcIndex) {
             }
             break;
         case ttSymbol: {
-            if (tk->F_String == ";") break;
+            if (tk->F_String.size() == 1 && tk->F_String[0] == ';') break;
             const std::string sym = tk->F_String;
             if (!sym.empty() && (sym[0] == '#' || sym[0] == '$')) {
                 if (!isWordStart(F_CurFile->peekNextRealChar(true)))
