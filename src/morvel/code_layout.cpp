@@ -359,7 +359,7 @@ void CodeLayout::layoutFunction(uint32_t index)
         }
         uint32_t cc = fx->jmp;
         if (cc > 16 && cc != jtJECXZ) fatal("Unknown jump condition in " + funcName(fn_));
-        PFunction target = host.Func_Get(fx->index);
+        PFunction target = fx->index < funcs_.size() ? funcs_[fx->index] : nullptr;
         if (!target) fatal("Jump target of " + funcName(fn_) + " does not exist");
         uint32_t t = currentAddress(fx->index);
         if (target->Parent) t += currentAddress(target->Parent);
