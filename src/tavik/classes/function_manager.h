@@ -53,7 +53,7 @@ public:
     iterator end() const { return {this, n_}; }
 
 private:
-    static constexpr size_t kFirst = 16;
+    static constexpr size_t kFirst = 2;  // most functions have few
     std::vector<TFixup*> chunks_;
     size_t n_ = 0;
 };

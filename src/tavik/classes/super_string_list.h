@@ -82,7 +82,7 @@ private:
 
     // The items live in chunks that never move, chunk c holding
     // kFirstChunk << c of them; a place freed by a removal is used again.
-    static constexpr uint32_t kFirstChunk = 16;
+    static constexpr uint32_t kFirstChunk = 4;
     TSSLItem* item(uint32_t at) const;
     uint32_t newItem();
     void freeItem(uint32_t at);
