@@ -118,7 +118,7 @@ void appendCode(PFunction f, const void* bytes, int32_t len)
 {
     if (CompileFlags.peek_mode || !f || len <= 0) return;
     tavAppend(f->Buffer, bytes, static_cast<size_t>(len));
-    f->BufLen = tav_strlen(f->Buffer);
+    f->BufLen = tavBlockCount(f->Buffer);
 }
 
 void appendCode(PFunction f, const uint8_t* bytes, int32_t len)

@@ -1,10 +1,12 @@
 #include "classes/shared_records.h"
 
+#include <bit>
 #include <cstdlib>
 #include <limits>
 #include <new>
 
 static_assert(std::numeric_limits<long double>::digits == 64, "long double must be the x87 80-bit format");
+static_assert(std::endian::native == std::endian::little, "block counts are read as plug-ins read them");
 
 namespace {
 // elements 16-aligned

@@ -39,11 +39,19 @@ inline void tavAssign(TAVSTR& field, std::string_view s)
     std::memcpy(field, s.data(), s.size());
 }
 
+// The count of a block as the host wrote it (tav_strlen in one load).
+inline uint32_t tavBlockCount(const void* data)
+{
+    uint32_t n = 0;
+    if (data) std::memcpy(&n, static_cast<const char*>(data) - 4, 4);
+    return n;
+}
+
 // Appends bytes; the capacity grows geometrically, so appending is linear.
 inline void tavAppend(TAVSTR& field, const void* bytes, size_t len)
 {
     if (len == 0) return;
-    uint32_t old = tav_strlen(field);
+    uint32_t old = tavBlockCount(field);
     if (len > 0xFFFFFFFFull - old) throw std::length_error("text longer than 4 GiB");
     const uint32_t n = old + static_cast<uint32_t>(len);
     if (field) {
