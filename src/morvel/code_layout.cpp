@@ -73,7 +73,8 @@ private:
     // that lose bytes; kept across functions. With the moving deferred, a
     // fixup's position stays the one before the layout until it is rewritten.
     uint32_t fixupCount_ = 0;
-    PFixup fixup(uint32_t k) const { return host.Fixup_Get(fn_, k); }
+    std::vector<PFixup> fixups_;  // the function's fixups, asked for once
+    PFixup fixup(uint32_t k) const { return fixups_[k]; }
     std::vector<uint8_t> settled_;
     std::vector<std::pair<uint32_t, uint32_t>> spans_;
 
@@ -261,8 +262,8 @@ void CodeLayout::remove(uint32_t index, uint32_t original, uint32_t at, uint32_t
     if (direct_) {
         for (uint32_t li : labelsOf(index))
             if (funcs_[li]->Address > at) funcs_[li]->Address -= count;
-        for (uint32_t k = 0, n = host.Fixup_Count(fn_); k < n; ++k) {
-            PFixup other = host.Fixup_Get(fn_, k);
+        for (uint32_t k = 0; k < fixupCount_; ++k) {
+            PFixup other = fixup(k);
             if (other->position > at) other->position -= count;
         }
     } else {
@@ -317,6 +318,8 @@ void CodeLayout::layoutFunction(uint32_t index)
 
     uint32_t count = host.Fixup_Count(fn_);
     fixupCount_ = count;
+    fixups_.resize(count);
+    for (uint32_t k = 0; k < count; ++k) fixups_[k] = host.Fixup_Get(fn_, k);
     direct_ = !placeholdersInOrder(index);
     std::vector<uint8_t>& settled = settled_;
     settled.assign(count, 0);
@@ -356,7 +359,7 @@ void CodeLayout::layoutFunction(uint32_t index)
         }
         uint32_t cc = fx->jmp;
         if (cc > 16 && cc != jtJECXZ) fatal("Unknown jump condition in " + funcName(fn_));
-        PFunction target = host.Func_Get(fx->index);
+        PFunction target = fx->index < funcs_.size() ? funcs_[fx->index] : nullptr;
         if (!target) fatal("Jump target of " + funcName(fn_) + " does not exist");
         uint32_t t = currentAddress(fx->index);
         if (target->Parent) t += currentAddress(target->Parent);
@@ -398,6 +401,7 @@ void CodeLayout::layoutFunction(uint32_t index)
             l->Address -= removedBefore(l->Address);
         }
     }
+    if (fixups_.capacity() > 4096) std::vector<PFixup>().swap(fixups_);
     fn_ = nullptr;
 }
 

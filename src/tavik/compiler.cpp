@@ -214,8 +214,8 @@ void TCompiler::HandleDeclarations(int32_t funcIndex) {
             }
             break;
         case ttSymbol: {
+            if (tk->F_String.size() == 1 && tk->F_String[0] == ';') break;
             const std::string sym = tk->F_String;
-            if (sym == ";") break;
             if (!sym.empty() && (sym[0] == '#' || sym[0] == '$')) {
                 if (!isWordStart(F_CurFile->peekNextRealChar(true)))
                     Log->FatalError("[9902] Unexpected symbol \"" + sym + "\"");
@@ -363,9 +363,7 @@ void TCompiler::placeLabel(PFunction lbl, PFunction fn) {
     lbl->BufLen = 0;
     lbl->ParamCount = 0;
     lbl->ParamSize = 0;
-    const std::string_view name = tavView(lbl->Name);
-    if (FuncMan->isShared(lbl->Name)) FuncMan->shareText(lbl->ImportName, name);
-    else FuncMan->assignText(lbl->ImportName, name);
+    FuncMan->importAsNamed(lbl);
     FuncMan->dropHostInfo(lbl);
     // Code after a label is reached by jumps: a ret before it ends nothing.
     clearLastRet(fn);
@@ -374,7 +372,7 @@ void TCompiler::placeLabel(PFunction lbl, PFunction fn) {
 PFunction TCompiler::addLabelRef(const std::string& name) {
     PFunction lbl = FuncMan->CreateFunction(ltRef, nullptr);
     tavAssign(lbl->Name, name);
-    tavAssign(lbl->ImportName, name);
+    FuncMan->importAsNamed(lbl);
     TFunctionHostInfo& at = FuncMan->hostInfo(lbl);
     at.refFile = F_CurFile;
     at.refCharPos = F_CurFile ? F_CurFile->CurChar : 0;
@@ -596,8 +594,20 @@ void TCompiler::globalIndex(POperand op, const TVar* v) {
 
 POperand TCompiler::moveNextOperand(bool first, bool regLblRef) {
     if (!first && !ExpectSymbol(",")) Log->FatalUnexpectedToken("3123");
-    const TTavToken t = ExpectToken({ttSymbol, ttRegister, ttSegment, ttNumber, ttIdent, ttBaseExp, ttSTreg,
-                                     ttXMMreg, ttAnsiString, ttWideString});
+    TTavToken t = F_CurFile->moveNextToken();
+    switch (t) {
+    case ttSymbol:
+    case ttRegister:
+    case ttSegment:
+    case ttNumber:
+    case ttIdent:
+    case ttBaseExp:
+    case ttSTreg:
+    case ttXMMreg:
+    case ttAnsiString:
+    case ttWideString: break;
+    default: t = ttNone;
+    }
     TCurrentToken* tk = F_CurToken;
     auto op = std::make_unique<TOperand>();
     switch (t) {
@@ -757,7 +767,7 @@ POperand TCompiler::moveNextOperand(bool first, bool regLblRef) {
 
 // ---- one-token checks ----
 
-bool TCompiler::ExpectSymbol(const std::string& expected) {
+bool TCompiler::ExpectSymbol(std::string_view expected) {
     return F_CurFile->moveNextToken() == ttSymbol && F_CurToken->F_String == expected;
 }
 

@@ -2,6 +2,7 @@
 #include <cstdint>
 #include <initializer_list>
 #include <string>
+#include <string_view>
 #include <unordered_set>
 #include <vector>
 
@@ -66,7 +67,7 @@ public:
     PFunction addLabelRef(const std::string& name);
 
     // Each reads exactly one token from the current file into F_CurToken.
-    bool ExpectSymbol(const std::string& expected);
+    bool ExpectSymbol(std::string_view expected);
     TTavToken ExpectToken(std::initializer_list<TTavToken> kinds);
     TIdentType ExpectIdentType(std::initializer_list<TIdentType> kinds);
     bool ExpectFreeIdent();

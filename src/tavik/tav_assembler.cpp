@@ -1,5 +1,8 @@
 #include "tav_assembler.h"
 
+#include <cstring>
+#include <stdexcept>
+
 #include "classes/fixup_manager.h"
 #include "classes/register_manager.h"
 #include "global.h"
@@ -63,30 +66,37 @@ PInstruction TTavAssembler::opcodeLookup(std::string_view mnemonic)
 
 bool TTavAssembler::addBytes(const uint8_t* bytes, uint32_t len)
 {
-    F_strBuffer.append(reinterpret_cast<const char*>(bytes), len);
-    F_curPosition += len;
+    if (len == 0) return true;
+    if (len > 0xFFFFFFFFu - F_curPosition) throw std::length_error("instruction longer than 4 GiB");
+    const uint32_t n = F_curPosition + len;
+    if (n <= kInline) {
+        std::memcpy(F_bytes + F_curPosition, bytes, len);
+    } else {
+        if (F_curPosition <= kInline) F_spill.assign(F_bytes, F_curPosition);
+        F_spill.append(reinterpret_cast<const char*>(bytes), len);
+    }
+    F_curPosition = n;
     return true;
 }
 
 bool TTavAssembler::addBytes(uint32_t bytes, uint32_t len)
 {
     if (len > 4) len = 4;
-    for (uint32_t i = 0; i < len; ++i) F_strBuffer.push_back(char((bytes >> (8 * i)) & 0xFF));
-    F_curPosition += len;
-    return true;
+    uint8_t b[4];
+    for (uint32_t i = 0; i < 4; ++i) b[i] = uint8_t((bytes >> (8 * i)) & 0xFF);
+    return addBytes(b, len);
 }
 
 std::string TTavAssembler::popCode()
 {
-    std::string s;
-    s.swap(F_strBuffer);
-    F_curPosition = 0;
+    std::string s(code());
+    dropCode();
     return s;
 }
 
 void TTavAssembler::dropCode()
 {
-    F_strBuffer.clear();
+    F_spill.clear();
     F_curPosition = 0;
 }
 

@@ -41,11 +41,14 @@ public:
 
     bool addBytes(const uint8_t* bytes, uint32_t len);
     bool addBytes(uint32_t bytes, uint32_t len);  // low len bytes, least significant first
-    std::string getCode() const { return F_strBuffer; }
+    std::string getCode() const { return std::string(code()); }
     std::string popCode();
     // The bytes of the last instruction, valid until the next one; dropCode
     // empties the buffer and keeps its room.
-    std::string_view code() const { return F_strBuffer; }
+    std::string_view code() const
+    {
+        return F_curPosition <= kInline ? std::string_view(F_bytes, F_curPosition) : std::string_view(F_spill);
+    }
     void dropCode();
 
     static uint8_t B(uint32_t op, uint32_t n);  // byte n (1 = most significant) of a packed opcode
@@ -76,7 +79,11 @@ public:
     uint32_t position() const { return F_curPosition; }
 
 private:
-    std::string F_strBuffer;
+    // The bytes being built: in place up to kInline of them, all in F_spill
+    // beyond; F_curPosition counts them.
+    static constexpr uint32_t kInline = 48;
+    char F_bytes[kInline] = {};
+    std::string F_spill;
     uint32_t F_curPosition = 0;
     PInstruction F_lastInstruction = nullptr;
     bool F_keepLast = false;  // the family emitted nothing: the last instruction stays

@@ -516,3 +516,28 @@ TEST_F(EncoderFamilies, RegisterAssumptionIsHandedOver)
     EXPECT_EQ(RegMan->Registers[REG_ECX].assume, nullptr);
     EXPECT_EQ(RegMan->Registers[REG_ECX].tempAssume, t);
 }
+
+// The buffer holds any number of bytes in order, however many instructions
+// are built into it before it is taken, and is empty again after.
+TEST_F(EncoderFamilies, BufferHoldsLongRunsOfBytes)
+{
+    PInstruction nop = TTavAssembler::opcodeLookup("nop");
+    std::string want;
+    for (int i = 0; i < 100; ++i) {
+        ASSERT_EQ(asmb->assemble(nop), 0u);
+        want += '\x90';
+        const uint8_t b[3] = {uint8_t(i), 0x00, 0xFF};
+        asmb->addBytes(b, 3);
+        want.append(reinterpret_cast<const char*>(b), 3);
+        asmb->addBytes(0x04030201u + uint32_t(i), 4);
+        for (int k = 0; k < 4; ++k) want += char((0x04030201u + uint32_t(i)) >> (8 * k));
+        EXPECT_EQ(asmb->position(), want.size());
+        ASSERT_EQ(asmb->code(), want) << i;
+    }
+    EXPECT_EQ(asmb->getCode(), want);
+    EXPECT_EQ(asmb->popCode(), want);
+    EXPECT_EQ(asmb->position(), 0u);
+    EXPECT_EQ(asmb->code(), "");
+    ASSERT_EQ(asmb->assemble(nop), 0u);
+    EXPECT_EQ(asmb->popCode(), "\x90");
+}

@@ -221,3 +221,46 @@ TEST_F(FunctionManager, SharedTextsStayIntactWhenOneRecordChanges)
     FuncMan->shareText(b->ImportName, "endif");
     EXPECT_EQ(b->ImportName, a->Name);
 }
+
+// Fixups of one function keep their order and their addresses however many
+// are added; the list walks them in the same order.
+TEST_F(FunctionManager, ManyFixupsStayInOrderAndInPlace)
+{
+    PFunction main = FuncMan->CreateFunction(ltProc, nullptr);
+    PFunction other = FuncMan->CreateFunction(ltProc, nullptr);
+    std::vector<PFixup> made;
+    for (uint32_t i = 0; i < 5000; ++i) {
+        EXPECT_EQ(FixMan->addFixup(ftLabel, main, i, i * 3, 4, 0), int32_t(i));
+        made.push_back(FixMan->getFixup(main, i));
+        if (i % 7 == 0) FixMan->addFixup(ftLabel, other, i, 0, 4, 0);
+    }
+    ASSERT_EQ(FixMan->Count(main), 5000u);
+    EXPECT_EQ(FixMan->Count(other), 715u);
+    EXPECT_EQ(FixMan->getFixup(main, 5000), nullptr);
+    uint32_t k = 0;
+    for (PFixup x : main->FixupList->items) {
+        ASSERT_EQ(x, made[k]) << k;
+        EXPECT_EQ(x->index, k);
+        EXPECT_EQ(x->position, k * 3);
+        EXPECT_EQ(x->parentfunc, main);
+        ++k;
+    }
+    EXPECT_EQ(k, 5000u);
+}
+
+// A label's entry name is the text of its name, for a name of its own and
+// for one shared by many labels.
+TEST_F(FunctionManager, PlacedLabelsCarryTheirNameAsEntryName)
+{
+    PFunction a = FuncMan->CreateFunction(ltLabel, nullptr);
+    PFunction b = FuncMan->CreateFunction(ltLabel, nullptr);
+    tavAssign(a->Name, "start");
+    tavAssign(a->ImportName, "old");
+    FuncMan->shareText(b->Name, "endif");
+    FuncMan->importAsNamed(a);
+    FuncMan->importAsNamed(b);
+    FuncMan->importAsNamed(b);
+    EXPECT_EQ(tavString(a->ImportName), "start");
+    EXPECT_EQ(tavString(b->ImportName), "endif");
+    EXPECT_TRUE(FuncMan->isShared(b->ImportName));
+}

@@ -10,8 +10,9 @@ PFixup TFixupManager::newFixup(TFixupType ft, PFunction func, uint32_t pos, uint
 {
     PFunction owner = func ? func : (FuncMan ? FuncMan->getFunc(0) : nullptr);
     if (!owner) throw EInternalError("Fixup without a function to hold it");
-    // Without a manager nothing frees the record.
-    PFixup x = FuncMan ? FuncMan->newFixup() : new TFixup{};
+    if (FuncMan) FuncMan->ownLists(owner);
+    index = static_cast<int32_t>(owner->FixupList->items.size());
+    PFixup x = owner->FixupList->items.add();
     x->hint = ft;
     x->offset = ofs;
     x->size = size;
@@ -19,9 +20,6 @@ PFixup TFixupManager::newFixup(TFixupType ft, PFunction func, uint32_t pos, uint
     x->codebits = static_cast<uint8_t>(CompileFlags.cpu_bits);  // a near jump takes its width from it
     x->parentfunc = func;
     x->position = func ? pos + func->BufLen : pos;
-    index = static_cast<int32_t>(owner->FixupList->items.size());
-    if (FuncMan) FuncMan->ownLists(owner);
-    owner->FixupList->items.push_back(x);
     return x;
 }
 

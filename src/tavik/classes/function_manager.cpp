@@ -1,5 +1,8 @@
 #include "classes/function_manager.h"
 
+#include <memory>
+#include <new>
+
 #include "classes/import_manager.h"
 #include "classes/shared_records.h"
 #include "classes/super_string_list.h"
@@ -14,10 +17,27 @@ TFunctionManager::~TFunctionManager()
         for (uint32_t i = 0; i < tavCount(f->Params); ++i) tavFree(f->Params[i].name);
         tavArrayFree(f->Params);
         tavFree(f->Buffer);
+        if (f->ImportName != f->Name && !isShared(f->ImportName)) tavFree(f->ImportName);
         if (!isShared(f->Name)) tavFree(f->Name);
-        if (!isShared(f->ImportName)) tavFree(f->ImportName);
     }
     for (auto& [text, block] : F_Shared) tavFree(block);
+}
+
+TFixupStore::~TFixupStore()
+{
+    for (size_t c = 0; c < chunks_.size(); ++c) std::allocator<TFixup>().deallocate(chunks_[c], kFirst << c);
+}
+
+PFixup TFixupStore::add()
+{
+    if (n_ == kFirst * ((size_t{1} << chunks_.size()) - 1)) {
+        chunks_.reserve(chunks_.size() + 1);
+        chunks_.push_back(std::allocator<TFixup>().allocate(kFirst << chunks_.size()));
+    }
+    PFixup x = (*this)[n_];
+    new (x) TFixup{};
+    ++n_;
+    return x;
 }
 
 void TFunctionManager::shareText(TAVSTR& field, std::string_view s)
@@ -33,6 +53,13 @@ void TFunctionManager::shareText(TAVSTR& field, std::string_view s)
         F_SharedSet.insert(block);
     }
     field = it->second;
+}
+
+void TFunctionManager::importAsNamed(PFunction f)
+{
+    if (f->ImportName == f->Name) return;
+    if (!isShared(f->ImportName)) tavFree(f->ImportName);
+    f->ImportName = f->Name;
 }
 
 void TFunctionManager::assignText(TAVSTR& field, std::string_view s)
@@ -91,7 +118,7 @@ void appendCode(PFunction f, const void* bytes, int32_t len)
 {
     if (CompileFlags.peek_mode || !f || len <= 0) return;
     tavAppend(f->Buffer, bytes, static_cast<size_t>(len));
-    f->BufLen = tav_strlen(f->Buffer);
+    f->BufLen = tavBlockCount(f->Buffer);
 }
 
 void appendCode(PFunction f, const uint8_t* bytes, int32_t len)

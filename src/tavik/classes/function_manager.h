@@ -1,4 +1,5 @@
 #pragma once
+#include <bit>
 #include <cstdint>
 #include <deque>
 #include <map>
@@ -14,8 +15,51 @@
 class TAFile;
 
 // The host lists behind the shared records' list fields.
+// The fixup records of one function, in order of addition, held in chunks
+// that never move: chunk c holds kFirst << c records.
+class TFixupStore {
+public:
+    TFixupStore() = default;
+    ~TFixupStore();
+    TFixupStore(const TFixupStore&) = delete;
+    TFixupStore& operator=(const TFixupStore&) = delete;
+
+    size_t size() const { return n_; }
+    bool empty() const { return n_ == 0; }
+    PFixup operator[](size_t i) const
+    {
+        const size_t c = static_cast<size_t>(std::bit_width(i / kFirst + 1)) - 1;
+        return chunks_[c] + (i - kFirst * ((size_t{1} << c) - 1));
+    }
+    // A zeroed record at the end.
+    PFixup add();
+
+    class iterator {
+    public:
+        iterator(const TFixupStore* s, size_t i) : s_(s), i_(i) {}
+        PFixup operator*() const { return (*s_)[i_]; }
+        iterator& operator++()
+        {
+            ++i_;
+            return *this;
+        }
+        bool operator==(const iterator& o) const { return i_ == o.i_; }
+
+    private:
+        const TFixupStore* s_;
+        size_t i_;
+    };
+    iterator begin() const { return {this, 0}; }
+    iterator end() const { return {this, n_}; }
+
+private:
+    static constexpr size_t kFirst = 2;  // most functions have few
+    std::vector<TFixup*> chunks_;
+    size_t n_ = 0;
+};
+
 struct TFixupList {
-    std::vector<PFixup> items;  // owned by the function
+    TFixupStore items;  // owned by the function
 };
 struct TTextList {
     std::vector<std::string> items;
@@ -56,9 +100,6 @@ public:
     TFunctionHostInfo& hostInfo(const TFunction* f);
     void dropHostInfo(const TFunction* f);
 
-    // A fixup record, held until the manager ends.
-    PFixup newFixup() { return F_Fixups.make(); }
-
     // A record starts with shared empty lists, never written; before the
     // first addition to a list of f, f gets lists of its own (a record of
     // another owner is left as it is).
@@ -71,6 +112,9 @@ public:
     // tavAssign for a field that may hold a shared text.
     void assignText(TAVSTR& field, std::string_view s);
     bool isShared(const char* s) const { return s && F_SharedSet.count(s) != 0; }
+    // The entry name becomes the name's own block (a label's): the name of
+    // such a record is not set again.
+    void importAsNamed(PFunction f);
 
     std::vector<PFunction> F_List;
     uint32_t ExportedCount = 0;  // functions marked exported
@@ -84,7 +128,6 @@ private:
     TRecordArena<TFunction> F_Records;
     std::deque<TFunctionHostInfo> F_HostInfo;  // by FuncIndex; grows at the end, references stay valid
     TRecordArena<TLists> F_Lists;
-    TRecordArena<TFixup> F_Fixups;
     TLists F_NoLists;
     std::map<std::string, TAVSTR, std::less<>> F_Shared;
     std::unordered_set<const char*> F_SharedSet;

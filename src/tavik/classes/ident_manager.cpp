@@ -10,10 +10,7 @@ std::string lowerAscii(std::string_view s)
     return r;
 }
 
-TIdentManager::~TIdentManager()
-{
-    for (uint32_t i = 0; i < F_List.Count(); ++i) delete static_cast<PIdent>(F_List.GetItem(i));
-}
+TIdentManager::~TIdentManager() = default;
 
 uint32_t TIdentManager::upScope()
 {
@@ -32,8 +29,10 @@ void TIdentManager::deleteScope(uint32_t sc)
         uint32_t last = F_List.Count() - 1;
         PSSLItem it = F_List.GetSSLItem(last);
         if (it->scope < sc) break;
-        delete static_cast<PIdent>(it->item);
+        if (F_Idents.empty() || it->item != &F_Idents.back())
+            throw EInternalError("Identifier records out of step with their list");
         F_List.Delete(last);
+        F_Idents.pop_back();
     }
     --F_CurrentScope;
 }
@@ -41,8 +40,13 @@ void TIdentManager::deleteScope(uint32_t sc)
 int32_t TIdentManager::addIdent(TIdentType ty, const std::string& strName, void* data)
 {
     words::noteDeclared(strName);
-    auto* id = new TIdent{ty, F_CurrentScope, strName, data};
-    return F_List.Add(lowerAscii(strName), id, F_CurrentScope);
+    TIdent& id = F_Idents.emplace_back(TIdent{ty, F_CurrentScope, strName, data});
+    try {
+        return F_List.Add(lowerAscii(strName), &id, F_CurrentScope);
+    } catch (...) {
+        F_Idents.pop_back();
+        throw;
+    }
 }
 
 PIdent TIdentManager::findIdent(std::string_view strName, uint32_t scope_) const
@@ -50,11 +54,14 @@ PIdent TIdentManager::findIdent(std::string_view strName, uint32_t scope_) const
     // the key lower-cased on the stack; long names take a string
     char buf[64];
     if (strName.size() > sizeof buf) return static_cast<PIdent>(F_List.ItemIndexOf(lowerAscii(strName), true, scope_));
+    uint32_t h = 0;  // HashStringA of the lower-cased key, in the same pass
     for (size_t i = 0; i < strName.size(); ++i) {
         char c = strName[i];
-        buf[i] = (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
+        c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
+        buf[i] = c;
+        h = ((h << 7) | (h >> 25)) + static_cast<unsigned char>(c);
     }
-    return static_cast<PIdent>(F_List.ItemIndexOf(std::string_view(buf, strName.size()), true, scope_));
+    return static_cast<PIdent>(F_List.ItemOfHashed(std::string_view(buf, strName.size()), h, scope_));
 }
 
 PIdent TIdentManager::getIdent(uint32_t index) const

@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <deque>
 #include <string>
 #include <string_view>
 
@@ -61,6 +62,8 @@ public:
 
 private:
     TSuperStringList F_List;  // key: lower-cased name
+    // The records, in the list's order: a scope leaves from the end of both.
+    std::deque<TIdent> F_Idents;
 };
 
 // ASCII letters A-Z lower-cased; other bytes as they are.

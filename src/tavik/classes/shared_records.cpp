@@ -1,14 +1,16 @@
 #include "classes/shared_records.h"
 
+#include <bit>
 #include <cstdlib>
 #include <limits>
 #include <new>
 
 static_assert(std::numeric_limits<long double>::digits == 64, "long double must be the x87 80-bit format");
+static_assert(std::endian::native == std::endian::little, "block counts are read as plug-ins read them");
 
 namespace {
-// [capacity: 8][unused: 4][count: 4][elements], elements 16-aligned
-constexpr size_t kHeader = 16;
+// elements 16-aligned
+constexpr size_t kHeader = kTavBlockHeader;
 
 unsigned char* baseOf(void* data) { return data ? static_cast<unsigned char*>(data) - kHeader : nullptr; }
 }  // namespace

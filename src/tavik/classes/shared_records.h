@@ -14,6 +14,8 @@
 // terminating zero after their bytes. Only the host allocates and frees.
 
 void* tavBlockResize(void* data, size_t elemSize, uint32_t newCount, bool zeroTerm);
+// [capacity: 8][unused: 4][count: 4] before the elements
+constexpr size_t kTavBlockHeader = 16;
 void tavBlockFree(void* data);
 
 inline std::string_view tavView(const char* s) { return s ? std::string_view(s, tav_strlen(s)) : std::string_view(); }
@@ -37,13 +39,33 @@ inline void tavAssign(TAVSTR& field, std::string_view s)
     std::memcpy(field, s.data(), s.size());
 }
 
+// The count of a block as the host wrote it (tav_strlen in one load).
+inline uint32_t tavBlockCount(const void* data)
+{
+    uint32_t n = 0;
+    if (data) std::memcpy(&n, static_cast<const char*>(data) - 4, 4);
+    return n;
+}
+
 // Appends bytes; the capacity grows geometrically, so appending is linear.
 inline void tavAppend(TAVSTR& field, const void* bytes, size_t len)
 {
     if (len == 0) return;
-    uint32_t old = tav_strlen(field);
+    uint32_t old = tavBlockCount(field);
     if (len > 0xFFFFFFFFull - old) throw std::length_error("text longer than 4 GiB");
-    field = static_cast<char*>(tavBlockResize(field, 1, old + static_cast<uint32_t>(len), true));
+    const uint32_t n = old + static_cast<uint32_t>(len);
+    if (field) {
+        // room left in the block: no resize
+        uint64_t cap;
+        std::memcpy(&cap, field - kTavBlockHeader, 8);
+        if (n <= cap) {
+            std::memcpy(field + old, bytes, len);
+            std::memcpy(field - 4, &n, 4);
+            field[n] = 0;
+            return;
+        }
+    }
+    field = static_cast<char*>(tavBlockResize(field, 1, n, true));
     std::memcpy(field + old, bytes, len);
 }
 

@@ -1,6 +1,9 @@
 #include "classes/super_string_list.h"
 
 #include <algorithm>
+#include <bit>
+#include <memory>
+#include <new>
 
 uint32_t HashStringA(std::string_view value)
 {
@@ -25,16 +28,62 @@ bool equalNoCase(std::string_view a, std::string_view b)
 
 TSuperStringList::~TSuperStringList()
 {
-    for (PSSLItem it : F_List) delete it;
+    for (uint32_t at : F_List) item(at)->~TSSLItem();
+    for (size_t c = 0; c < F_Chunks.size(); ++c) std::allocator<TSSLItem>().deallocate(F_Chunks[c], kFirstChunk << c);
+}
+
+TSSLItem* TSuperStringList::item(uint32_t at) const
+{
+    const uint32_t c = static_cast<uint32_t>(std::bit_width((at / kFirstChunk) + 1u)) - 1;
+    return F_Chunks[c] + (at - kFirstChunk * ((1u << c) - 1));
+}
+
+uint32_t TSuperStringList::newItem()
+{
+    uint32_t at;
+    if (!F_Free.empty()) {
+        at = F_Free.back();
+        F_Free.pop_back();
+    } else {
+        if (F_Made == 0xFFFFFFFFu) throw EInternalError("Too many list items");
+        if (F_Made == kFirstChunk * ((1u << F_Chunks.size()) - 1)) {
+            F_Chunks.reserve(F_Chunks.size() + 1);
+            F_Chunks.push_back(std::allocator<TSSLItem>().allocate(size_t{kFirstChunk} << F_Chunks.size()));
+        }
+        at = F_Made++;
+    }
+    new (item(at)) TSSLItem{};
+    return at;
+}
+
+void TSuperStringList::freeItem(uint32_t at)
+{
+    item(at)->~TSSLItem();
+    F_Free.push_back(at);
 }
 
 void TSuperStringList::Add(const std::string& strValue, uint32_t scope_) { Add(strValue, nullptr, scope_); }
 
 int32_t TSuperStringList::Add(const std::string& strValue, void* obj, uint32_t scope_)
 {
-    auto* it = new TSSLItem{scope_, HashStringA(strValue), strValue, obj, F_NextSeq++};
-    F_List.push_back(it);
-    indexInsert(it);
+    F_List.push_back(0);
+    uint32_t at = 0xFFFFFFFFu;
+    try {
+        at = newItem();
+        TSSLItem* it = item(at);
+        it->scope = scope_;
+        it->hash = HashStringA(strValue);
+        it->text = strValue;
+        it->item = obj;
+        it->seq = F_NextSeq;
+        indexInsert(at);
+    } catch (...) {
+        if (at != 0xFFFFFFFFu) freeItem(at);
+        F_List.pop_back();
+        throw;
+    }
+    ++F_NextSeq;
+    F_List.back() = at;
     return static_cast<int32_t>(F_List.size() - 1);
 }
 
@@ -56,12 +105,12 @@ const TSuperStringList::Slot* TSuperStringList::findSlot(uint32_t hash) const
 
 void TSuperStringList::growIndex()
 {
-    std::vector<Slot> old;
-    old.swap(F_Slots);
-    F_SlotBits = F_SlotBits ? F_SlotBits + 1 : 4;
-    F_Slots.assign(size_t{1} << F_SlotBits, Slot{});
+    const uint32_t bits = F_SlotBits ? F_SlotBits + 1 : 4;
+    std::vector<Slot> grown(size_t{1} << bits);
+    F_SlotBits = bits;
+    F_Slots.swap(grown);
     const size_t mask = F_Slots.size() - 1;
-    for (const Slot& s : old) {
+    for (const Slot& s : grown) {
         if (!s.tail) continue;
         size_t i = slotOf(s.hash);
         while (F_Slots[i].tail) i = (i + 1) & mask;
@@ -69,8 +118,9 @@ void TSuperStringList::growIndex()
     }
 }
 
-void TSuperStringList::indexInsert(PSSLItem it)
+void TSuperStringList::indexInsert(uint32_t at)
 {
+    TSSLItem* it = item(at);
     if ((F_SlotsUsed + 1) * 2 > F_Slots.size()) growIndex();
     const size_t mask = F_Slots.size() - 1;
     size_t i = slotOf(it->hash);
@@ -78,36 +128,37 @@ void TSuperStringList::indexInsert(PSSLItem it)
     Slot& s = F_Slots[i];
     if (!s.tail) {
         s.hash = it->hash;
-        s.tail = it;
-        it->prevSame = it->nextSame = nullptr;
+        s.tail = at + 1;
+        it->prevSame = it->nextSame = 0;
         ++F_SlotsUsed;
         return;
     }
     // keep each chain in order of addition
-    PSSLItem next = nullptr, after = s.tail;
-    while (after && after->seq > it->seq) {
+    uint32_t next = 0, after = s.tail;
+    while (after && item(after - 1)->seq > it->seq) {
         next = after;
-        after = after->prevSame;
+        after = item(after - 1)->prevSame;
     }
     it->prevSame = after;
     it->nextSame = next;
-    if (after) after->nextSame = it;
-    if (next) next->prevSame = it;
-    else s.tail = it;
+    if (after) item(after - 1)->nextSame = at + 1;
+    if (next) item(next - 1)->prevSame = at + 1;
+    else s.tail = at + 1;
 }
 
-void TSuperStringList::indexRemove(PSSLItem it)
+void TSuperStringList::indexRemove(uint32_t at)
 {
     if (F_SlotsUsed == 0) return;
+    TSSLItem* it = item(at);
     const size_t mask = F_Slots.size() - 1;
     size_t i = slotOf(it->hash);
     while (F_Slots[i].tail && F_Slots[i].hash != it->hash) i = (i + 1) & mask;
     Slot& s = F_Slots[i];
     if (!s.tail) return;
-    if (it->prevSame) it->prevSame->nextSame = it->nextSame;
-    if (it->nextSame) it->nextSame->prevSame = it->prevSame;
+    if (it->prevSame) item(it->prevSame - 1)->nextSame = it->nextSame;
+    if (it->nextSame) item(it->nextSame - 1)->prevSame = it->prevSame;
     else s.tail = it->prevSame;
-    it->prevSame = it->nextSame = nullptr;
+    it->prevSame = it->nextSame = 0;
     if (s.tail) return;
     // free the slot; move later slots of the run back so no probe stops early
     --F_SlotsUsed;
@@ -123,12 +174,15 @@ void TSuperStringList::indexRemove(PSSLItem it)
     F_Slots[hole] = Slot{};
 }
 
-PSSLItem TSuperStringList::findNewest(std::string_view key, uint32_t scope_) const
+PSSLItem TSuperStringList::findNewest(std::string_view key, uint32_t hash, uint32_t scope_) const
 {
-    const Slot* s = findSlot(HashStringA(key));
+    const Slot* s = findSlot(hash);
     if (!s) return nullptr;
-    for (PSSLItem i = s->tail; i; i = i->prevSame)
+    for (uint32_t at = s->tail; at;) {
+        PSSLItem i = item(at - 1);
         if (i->scope <= scope_ && i->text == key) return i;
+        at = i->prevSame;
+    }
     return nullptr;
 }
 
@@ -138,8 +192,11 @@ PSSLItem TSuperStringList::findOldest(std::string_view key, uint32_t scope_) con
     if (!s) return nullptr;
     // chains are short: walk from the newest, keep the last match
     PSSLItem found = nullptr;
-    for (PSSLItem i = s->tail; i; i = i->prevSame)
+    for (uint32_t at = s->tail; at;) {
+        PSSLItem i = item(at - 1);
         if (i->scope <= scope_ && i->text == key) found = i;
+        at = i->prevSame;
+    }
     return found;
 }
 
@@ -147,26 +204,36 @@ uint32_t TSuperStringList::positionOf(const TSSLItem* it) const
 {
     if (!F_Removed) return static_cast<uint32_t>(it->seq);
     auto pos = std::lower_bound(F_List.begin(), F_List.end(), it->seq,
-                                [](const TSSLItem* x, uint64_t s) { return x->seq < s; });
+                                [this](uint32_t x, uint64_t s) { return item(x)->seq < s; });
     return static_cast<uint32_t>(pos - F_List.begin());
 }
 
 void* TSuperStringList::ItemIndexOf(std::string_view strValue, bool caseSensitive, uint32_t scope_) const
 {
     if (!caseSensitive) {
-        for (auto i = F_List.rbegin(); i != F_List.rend(); ++i)
-            if ((*i)->scope <= scope_ && equalNoCase((*i)->text, strValue)) return (*i)->item;
+        for (auto i = F_List.rbegin(); i != F_List.rend(); ++i) {
+            const TSSLItem* it = item(*i);
+            if (it->scope <= scope_ && equalNoCase(it->text, strValue)) return it->item;
+        }
         return nullptr;
     }
-    PSSLItem it = findNewest(strValue, scope_);
+    PSSLItem it = findNewest(strValue, HashStringA(strValue), scope_);
+    return it ? it->item : nullptr;
+}
+
+void* TSuperStringList::ItemOfHashed(std::string_view key, uint32_t hash, uint32_t scope_) const
+{
+    PSSLItem it = findNewest(key, hash, scope_);
     return it ? it->item : nullptr;
 }
 
 int32_t TSuperStringList::IndexOf(std::string_view strValue, bool caseSensitive, uint32_t scope_) const
 {
     if (!caseSensitive) {
-        for (size_t i = 0; i < F_List.size(); ++i)
-            if (F_List[i]->scope <= scope_ && equalNoCase(F_List[i]->text, strValue)) return static_cast<int32_t>(i);
+        for (size_t i = 0; i < F_List.size(); ++i) {
+            const TSSLItem* it = item(F_List[i]);
+            if (it->scope <= scope_ && equalNoCase(it->text, strValue)) return static_cast<int32_t>(i);
+        }
         return -1;
     }
     PSSLItem it = findOldest(strValue, scope_);
@@ -182,24 +249,24 @@ void TSuperStringList::checkIndex(uint32_t index) const
 void TSuperStringList::Delete(uint32_t index)
 {
     checkIndex(index);
-    PSSLItem it = F_List[index];
-    indexRemove(it);
+    const uint32_t at = F_List[index];
+    indexRemove(at);
     F_Removed = true;
     F_List.erase(F_List.begin() + index);
-    delete it;
+    freeItem(at);
 }
 
 void TSuperStringList::DeleteIf(const std::function<bool(const TSSLItem&)>& pred)
 {
     size_t out = 0;
     for (size_t i = 0; i < F_List.size(); ++i) {
-        PSSLItem it = F_List[i];
-        if (pred(*it)) {
-            indexRemove(it);
+        const uint32_t at = F_List[i];
+        if (pred(*item(at))) {
+            indexRemove(at);
             F_Removed = true;
-            delete it;
+            freeItem(at);
         } else {
-            F_List[out++] = it;
+            F_List[out++] = at;
         }
     }
     F_List.resize(out);
@@ -208,33 +275,34 @@ void TSuperStringList::DeleteIf(const std::function<bool(const TSSLItem&)>& pred
 const std::string& TSuperStringList::GetString(uint32_t index) const
 {
     checkIndex(index);
-    return F_List[index]->text;
+    return item(F_List[index])->text;
 }
 
 void TSuperStringList::SetString(uint32_t index, const std::string& value)
 {
     checkIndex(index);
-    PSSLItem it = F_List[index];
-    indexRemove(it);
+    const uint32_t at = F_List[index];
+    indexRemove(at);
+    PSSLItem it = item(at);
     it->text = value;
     it->hash = HashStringA(value);
-    indexInsert(it);
+    indexInsert(at);
 }
 
 void* TSuperStringList::GetItem(uint32_t index) const
 {
     checkIndex(index);
-    return F_List[index]->item;
+    return item(F_List[index])->item;
 }
 
 void TSuperStringList::SetItem(uint32_t index, void* value)
 {
     checkIndex(index);
-    F_List[index]->item = value;
+    item(F_List[index])->item = value;
 }
 
 PSSLItem TSuperStringList::GetSSLItem(uint32_t index) const
 {
     checkIndex(index);
-    return F_List[index];
+    return item(F_List[index]);
 }

@@ -29,8 +29,10 @@ struct TSSLItem {
     std::string text;
     void* item = nullptr;    // not owned
     uint64_t seq = 0;        // order of addition (for the hash index)
-    TSSLItem* prevSame = nullptr;  // items of the same hash, in order of addition
-    TSSLItem* nextSame = nullptr;
+    // Items of the same hash, in order of addition: their places in the
+    // list's store plus one, 0 for none.
+    uint32_t prevSame = 0;
+    uint32_t nextSame = 0;
 };
 using PSSLItem = TSSLItem*;
 
@@ -53,6 +55,8 @@ public:
 
     // Newest match's object, nil when none (or when the match holds nil).
     void* ItemIndexOf(std::string_view strValue, bool caseSensitive, uint32_t scope_) const;
+    // ItemIndexOf, case-sensitive, for a key whose HashStringA is known.
+    void* ItemOfHashed(std::string_view key, uint32_t hash, uint32_t scope_) const;
     // Oldest match's index, -1 when none.
     int32_t IndexOf(std::string_view strValue, bool caseSensitive, uint32_t scope_) const;
 
@@ -70,22 +74,32 @@ public:
 
 private:
     void checkIndex(uint32_t index) const;
-    PSSLItem findNewest(std::string_view key, uint32_t scope_) const;
+    PSSLItem findNewest(std::string_view key, uint32_t hash, uint32_t scope_) const;
     PSSLItem findOldest(std::string_view key, uint32_t scope_) const;
     uint32_t positionOf(const TSSLItem* it) const;  // index in F_List by seq
-    void indexInsert(PSSLItem it);
-    void indexRemove(PSSLItem it);
+    void indexInsert(uint32_t at);
+    void indexRemove(uint32_t at);
+
+    // The items live in chunks that never move, chunk c holding
+    // kFirstChunk << c of them; a place freed by a removal is used again.
+    static constexpr uint32_t kFirstChunk = 4;
+    TSSLItem* item(uint32_t at) const;
+    uint32_t newItem();
+    void freeItem(uint32_t at);
 
     // One slot per hash in use: the newest item of that hash.
     struct Slot {
         uint32_t hash = 0;
-        PSSLItem tail = nullptr;  // nil: the slot is free
+        uint32_t tail = 0;  // place plus one; 0: the slot is free
     };
     const Slot* findSlot(uint32_t hash) const;
     size_t slotOf(uint32_t hash) const;
     void growIndex();
 
-    std::vector<PSSLItem> F_List;  // index 0 is the oldest
+    std::vector<uint32_t> F_List;  // places of the items; index 0 is the oldest
+    std::vector<TSSLItem*> F_Chunks;
+    uint32_t F_Made = 0;           // places handed out from the chunks
+    std::vector<uint32_t> F_Free;  // places of removed items
     std::vector<Slot> F_Slots;     // open addressing, linear probing; size a power of two
     uint32_t F_SlotBits = 0;
     size_t F_SlotsUsed = 0;

@@ -15,6 +15,9 @@ public:
     TFileWriter& operator=(const TFileWriter&) = delete;
 
     uint32_t Len() const { return static_cast<uint32_t>(file_data.size()); }
+    // Room for bytes in all, taken at once (the image then grows without
+    // copying up to there); memory not written to stays untouched.
+    void reserve(size_t bytes) { file_data.reserve(bytes); }
     // Bytes of the image; valid until the next append.
     const uint8_t* Data() const { return reinterpret_cast<const uint8_t*>(file_data.data()); }
     uint8_t* Data() { return reinterpret_cast<uint8_t*>(file_data.data()); }

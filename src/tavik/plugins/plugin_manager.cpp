@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "classes/function_manager.h"
 #include "common.h"
 #include "compiler.h"
 #include "exceptions.h"
@@ -119,6 +120,17 @@ void TPluginManager::refuseReadFile(const std::string& output) const {
                                    "\", which the compilation read");
 }
 
+namespace {
+// More than the image is likely to take: all code as compiled, and a
+// megabyte for the headers, constants and data.
+size_t imageEstimate() {
+    size_t bytes = size_t(1) << 20;
+    if (FuncMan)
+        for (uint32_t i = 0; i < FuncMan->Count(); ++i) bytes += FuncMan->getFunc(i)->BufLen;
+    return bytes;
+}
+}  // namespace
+
 bool TPluginManager::callBuilder(const std::string& strFile) {
     F_strFile = strFile;
     F_strExt = "bin";
@@ -129,6 +141,7 @@ bool TPluginManager::callBuilder(const std::string& strFile) {
     try {
         fWriter = new TFileWriter(strFile);
         accessible = true;
+        fWriter->reserve(imageEstimate());
         answer = CallPlugin(curBuilderName(), [&] { return F_CurBuilder(teComplete, uint32_t(F_CurBuilderID)); }) != 0;
         // A builder that failed leaves no file.
         if (answer) {
