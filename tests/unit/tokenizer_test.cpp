@@ -39,6 +39,24 @@ protected:
         MacMan->curpars = n;
         return m;
     }
+
+    // src reads as one memory expression of these parts, then the end.
+    void expectMemory(const char* src, int32_t count, TRegister r1, TRegister r2, int32_t scale, int32_t disp,
+                      const char* text = nullptr) {
+        load(src);
+        ASSERT_EQ(next(), ttBaseExp) << src;
+        EXPECT_EQ(cur().F_Count, count) << src;
+        EXPECT_EQ(cur().F_Register, r1) << src;
+        if (count > 1) {
+            EXPECT_EQ(cur().F_Extra.Register_2, r2) << src;
+        }
+        EXPECT_EQ(cur().F_Extra.Scale, scale) << src;
+        EXPECT_EQ(cur().F_Extra.Displacement, disp) << src;
+        if (text) {
+            EXPECT_EQ(cur().F_String, text) << src;
+        }
+        EXPECT_EQ(next(), ttEOF) << src;
+    }
 };
 
 
@@ -188,19 +206,7 @@ TEST_F(Tokenizer, MemoryExpressions) {
         {"[esi+0xFFFFFFFF]", 1, REG_ESI, REG_AL, 0, -1, "(0) [esi]"},
         {"[/*c*/bx+si]", 2, REG_BX, REG_SI, 0, 0, "(0) [bx+si]"},
     };
-    for (const Case& c : cases) {
-        load(c.src);
-        ASSERT_EQ(next(), ttBaseExp) << c.src;
-        EXPECT_EQ(cur().F_Count, c.count) << c.src;
-        EXPECT_EQ(cur().F_Register, c.r1) << c.src;
-        if (c.count > 1) {
-            EXPECT_EQ(cur().F_Extra.Register_2, c.r2) << c.src;
-        }
-        EXPECT_EQ(cur().F_Extra.Scale, c.scale) << c.src;
-        EXPECT_EQ(cur().F_Extra.Displacement, c.disp) << c.src;
-        EXPECT_EQ(cur().F_String, c.text) << c.src;
-        EXPECT_EQ(next(), ttEOF) << c.src;
-    }
+    for (const Case& c : cases) expectMemory(c.src, c.count, c.r1, c.r2, c.scale, c.disp, c.text);
 }
 
 TEST_F(Tokenizer, MemoryExpressionErrors) {
@@ -255,18 +261,7 @@ TEST_F(Tokenizer, MemoryExpressionItemsOfEveryKind) {
         {"[ ebx\n+\t8 ]", 1, REG_EBX, REG_AL, 0, 8},
         {"[ebx/*a*/+/*b*/8]", 1, REG_EBX, REG_AL, 0, 8},
     };
-    for (const Case& c : cases) {
-        load(c.src);
-        ASSERT_EQ(next(), ttBaseExp) << c.src;
-        EXPECT_EQ(cur().F_Count, c.count) << c.src;
-        EXPECT_EQ(cur().F_Register, c.r1) << c.src;
-        if (c.count > 1) {
-            EXPECT_EQ(cur().F_Extra.Register_2, c.r2) << c.src;
-        }
-        EXPECT_EQ(cur().F_Extra.Scale, c.scale) << c.src;
-        EXPECT_EQ(cur().F_Extra.Displacement, c.disp) << c.src;
-        EXPECT_EQ(next(), ttEOF) << c.src;
-    }
+    for (const Case& c : cases) expectMemory(c.src, c.count, c.r1, c.r2, c.scale, c.disp);
     struct Error {
         const char* src;
         const char* message;

@@ -89,6 +89,9 @@ public:
     void Drop(size_t from, size_t to);
 
 private:
+    // Reads the open stream into F_Read and closes it.
+    TResult ReadAll(std::FILE* in);
+
     const char* F_Data = nullptr;
     size_t F_Size = 0;
     void* F_Map = nullptr;

@@ -63,6 +63,15 @@ bool ReadStream(std::FILE* in, std::string& out) {
     return true;
 }
 
+TFileText::TResult TFileText::ReadAll(std::FILE* in) {
+    const bool ok = ReadStream(in, F_Read);
+    std::fclose(in);
+    if (!ok) return ReadFailed;
+    F_Data = F_Read.data();
+    F_Size = F_Read.size();
+    return Loaded;
+}
+
 bool ReadFile(const std::string& path, std::string& out) {
     FILE* f = OpenFile(path, "rb");
     if (!f) return false;

@@ -202,12 +202,7 @@ TFileText::TResult TFileText::Load(const std::string& path) {
         close(fd);
         return CannotOpen;
     }
-    const bool ok = ReadStream(in, F_Read);
-    std::fclose(in);
-    if (!ok) return ReadFailed;
-    F_Data = F_Read.data();
-    F_Size = F_Read.size();
-    return Loaded;
+    return ReadAll(in);
 }
 
 void TFileText::Drop(size_t from, size_t to) {

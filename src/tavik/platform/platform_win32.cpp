@@ -185,13 +185,7 @@ TFileText::~TFileText() = default;
 
 TFileText::TResult TFileText::Load(const std::string& path) {
     std::FILE* in = OpenFile(path, "rb");
-    if (!in) return CannotOpen;
-    const bool ok = ReadStream(in, F_Read);
-    std::fclose(in);
-    if (!ok) return ReadFailed;
-    F_Data = F_Read.data();
-    F_Size = F_Read.size();
-    return Loaded;
+    return in ? ReadAll(in) : CannotOpen;
 }
 
 void TFileText::Drop(size_t, size_t) {}
