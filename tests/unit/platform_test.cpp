@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -46,6 +47,25 @@ TEST_F(PlatformFiles, FileTextsReadTheSameAfterDrops) {
     fs::create_directory(dir / "sub");
     EXPECT_NE(folder.Load(P("sub")), platform::TFileText::Loaded);
 }
+
+#ifndef _WIN32
+// A mapped text cut short by another program: the process ends with a
+// message and exit code 1, not with a bus error.
+TEST_F(PlatformFiles, MappedTextCutShortEndsWithAMessage) {
+    const std::string name = P("cut.tav");
+    std::ofstream(name, std::ios::binary) << std::string(1u << 20, 'x');
+    EXPECT_EXIT(
+        {
+            platform::TFileText text;
+            if (text.Load(name) != platform::TFileText::Loaded || !text.Mapped()) std::exit(2);
+            fs::resize_file(name, 0);
+            volatile char c = text.Data()[(1u << 20) - 1];
+            (void)c;
+            std::exit(3);
+        },
+        ::testing::ExitedWithCode(1), "");
+}
+#endif
 
 TEST_F(PlatformFiles, FolderListingBySuffix) {
     for (const char* n : {"b.dll", "A.DLL", "c.Dll", "notdll", "d.dll.txt", "x.so"}) std::ofstream(dir / n) << "x";
