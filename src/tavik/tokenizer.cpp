@@ -406,7 +406,12 @@ bool readPlainItem(TAFile* f, PlainItem& item) {
 // "[" already read: a cast "[type] x" or a memory expression up to "]".
 [[gnu::noinline]] TTavToken bracket(TAFile* f, TCurrentToken* tok) {
     DepthScope nest(g_BracketDepth, MAX_BRACKET_DEPTH);
-    if (mayBeType(f) && f->peekNextToken() == ttIdent && Compiler->F_PeekToken->F_IdentType == itType) {
+    // A plain register or number first cannot name a type: it is the first
+    // item, read once.
+    PlainItem item;
+    bool pending = readPlainItem(f, item);
+    if (!pending && mayBeType(f) && f->peekNextToken() == ttIdent &&
+        Compiler->F_PeekToken->F_IdentType == itType) {
         auto* castType = static_cast<PVarType>(Compiler->F_PeekToken->F_Pointer);
         f->commitPeekPosition();
         if (!readSymbol(f, tok, ']')) unexpected(tok, "5643");
@@ -430,13 +435,16 @@ bool readPlainItem(TAFile* f, PlainItem& item) {
     // A plain register or decimal number is read straight from the text;
     // the token it would have made is written only where it can be seen
     // (a message, or the next read starting from it).
-    PlainItem item;
     auto settle = [&] {
         if (item.kind == ttRegister) tok->setRegister(item.reg, item.text);
         else if (item.kind == ttNumber) tok->setInteger(static_cast<int32_t>(ptrSize), item.text, item.value);
         item.kind = ttNone;
     };
     auto next = [&]() -> TTavToken {
+        if (pending) {
+            pending = false;
+            return item.kind;
+        }
         if (readPlainItem(f, item)) return item.kind;
         settle();
         return f->setNextToken(tok);
