@@ -90,14 +90,16 @@ inline Key paddedKey(const char* p, size_t n) {
     return k;
 }
 
+// The top bits of one product: every bit of the key reaches them.
 inline uint32_t slotOf(const Key& k, uint32_t mask) {
-    const uint64_t h = (k.lo ^ (k.hi * 0x9E3779B97F4A7C15ull)) * 0xFF51AFD7ED558CCDull;
-    return static_cast<uint32_t>(h >> 40) & mask;
+    const uint64_t h = (k.lo ^ k.hi) * 0x9E3779B97F4A7C15ull;
+    return static_cast<uint32_t>(h >> 54) & mask;
 }
 
 class Table {
 public:
     static constexpr uint32_t kSlots = 1024;  // a power of two, about twice the words
+    static_assert(kSlots <= 1024, "slotOf gives ten bits");
 
     Table() {
         static const char* const keywords[] = {
