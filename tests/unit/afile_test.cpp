@@ -209,7 +209,7 @@ TEST(SourceReader, PeekOverBlanksAndCommentsEndsWhereTheReadEnds) {
     // Blanks, line feeds and comments between the cursor and the next byte:
     // a peek and its commit leave the reader as the read itself does.
     const char* texts[] = {
-        "x y", "x\r\n\t y", "x\n\n\n", "x \n", "x  /* c\n */ y", "x // c\n  y", "x\n// c", "x/", "x \n/",
+        "x y", "x\r\n\t y", "x\n\n\n", "x \n", "x  /* c\n */ y", "x // c\n  y", "x\n// c", "x/", "x \n/", "x ", "x /", "x //c\ny", "x ;",
     };
     for (const char* text : texts) {
         auto f_ = fromText(text);
