@@ -397,6 +397,34 @@ void TAFile::recordPeek() {
 }
 
 char TAFile::peekNextRealCharSlow(bool skipControlChars) {
+    if (skipControlChars) {
+        // Blanks and line feeds before a plain byte, counted in locals: the
+        // cursor is not moved and put back. Anything else goes the full way.
+        const char* const buf = F_Buffer.data();
+        const uint32_t len = F_FileLength;
+        uint32_t cur = CurChar, col = CurLineChar, line = CurLine, total = F_TotalLines;
+        while (cur < len) {
+            const char ch = buf[cur];
+            if (charclass::of(ch) & charclass::Plain) {
+                F_LPCurLine = total;
+                F_LPCurChar = cur + 1;
+                F_LPCurLineChar = col + 1;
+                F_LPLine = line;
+                return ch;
+            }
+            if (ch == '/') break;
+            ++cur;
+            ++col;
+            if (ch == '\n') {
+                if (cur >= F_DropAt) break;
+                F_LFPos = cur;
+                F_LFPrevColumn = col - 1;
+                ++line;
+                col = 1;
+                ++total;
+            }
+        }
+    }
     const uint32_t pos = CurChar, col = CurLineChar, line = CurLine, total = F_TotalLines;
     char ch = moveNextChar(skipControlChars);
     recordPeek();

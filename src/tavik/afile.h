@@ -70,6 +70,15 @@ public:
                 ++CurLineChar;
                 return ch;
             }
+            // One space before a plain byte, as between the words of a line.
+            if (skipControlChars && ch == ' ' && CurChar + 1 < F_FileLength) {
+                const char next = F_Buffer[CurChar + 1];
+                if (charclass::of(next) & charclass::Plain) {
+                    CurChar += 2;
+                    CurLineChar += 2;
+                    return next;
+                }
+            }
         }
         return moveNextCharSlow(skipControlChars);
     }

@@ -8,6 +8,7 @@
 #include "tavik/plugin_api.h"
 
 struct TWord;
+class TAFile;
 
 // Token kinds (fixed values with gaps).
 enum TTavToken : uint16_t {
@@ -116,5 +117,9 @@ public:
     PVarType F_CastType = nullptr;
     TTokenExtra F_Extra;
     int64_t F_WholeBytes = 0;  // a variable or field as named, all its elements
+
+private:
+    // setIdentifier past the reserved words that need nothing more.
+    [[gnu::noinline]] TTavToken resolveWord(TAFile* f, const TWord* w);
 };
 using PCurrentToken = TCurrentToken*;

@@ -392,6 +392,18 @@ TTavToken TCurrentToken::setIdentifier(std::string_view str) {
         }
         return registerChain(f, this, r, assumed);
     }
+    // A mnemonic (none is named like a segment or FPU register) that no
+    // identifier was ever declared as: nothing more to resolve.
+    if (w && w->mnemonic && !w->declared && w->segment == SEG_NONE) {
+        F_IdentType = itNone;
+        F_Word = w;
+        return F_Type;
+    }
+    return resolveWord(f, w);
+}
+
+TTavToken TCurrentToken::resolveWord(TAFile* f, const TWord* w) {
+    const std::string& word = F_String;
     const TSegment s = w ? w->segment : SEG_NONE;
     if (s != SEG_NONE) return setSegment(s, std::string(word));
     if (fpuRegister(this, word)) return F_Type;

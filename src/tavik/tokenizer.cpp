@@ -146,6 +146,19 @@ std::string_view readRun(TAFile* f, uint32_t from, Pred pred, std::string& joine
     return std::string_view(f->F_Buffer.data() + from, f->CurChar - from);
 }
 
+// The value of decimal digits (one at least); false when it does not fit in
+// 64 bits. Up to 19 digits always fit.
+inline bool decimalValue(std::string_view digits, uint64_t& u) {
+    if (digits.size() <= 19) {
+        uint64_t v = 0;
+        for (const char c : digits) v = v * 10 + static_cast<uint64_t>(c - '0');
+        u = v;
+        return true;
+    }
+    auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), u);
+    return ec == std::errc() && end == digits.data() + digits.size();
+}
+
 // A number whose first digit is the current byte; "-" before it makes it
 // negative. The byte that ends it is given back.
 TTavToken readDecimal(TAFile* f, TCurrentToken* tok, bool negative) {
@@ -169,9 +182,8 @@ TTavToken readDecimal(TAFile* f, TCurrentToken* tok, bool negative) {
         const std::string_view digits(buf + from, f->CurChar - from);
         f->stepOverRunEnd();
         uint64_t u = 0;
-        auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), u);
         const uint64_t limit = negative ? uint64_t(1) << 63 : uint64_t(INT64_MAX);
-        if (ec != std::errc() || end != digits.data() + digits.size() || u > limit)
+        if (!decimalValue(digits, u) || u > limit)
             fatal("[2498] Number out of range: " + std::string(negative ? "-" : "") + std::string(digits));
         const int64_t v = negative ? static_cast<int64_t>(0 - u) : static_cast<int64_t>(u);
         if (!negative) return tok->setInteger(static_cast<int32_t>(ptrSize), digits, v);
@@ -386,8 +398,7 @@ bool readPlainItem(TAFile* f, PlainItem& item) {
         if (f->CurChar >= f->F_FileLength || (buf[f->CurChar] != '/' && buf[f->CurChar] != '.')) {
             const std::string_view digits(buf + from, f->CurChar - from);
             uint64_t u = 0;
-            auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), u);
-            if (ec == std::errc() && end == digits.data() + digits.size() && u <= uint64_t(INT64_MAX)) {
+            if (decimalValue(digits, u) && u <= uint64_t(INT64_MAX)) {
                 f->stepOverRunEnd();
                 item.kind = ttNumber;
                 item.value = static_cast<int64_t>(u);
@@ -406,7 +417,12 @@ bool readPlainItem(TAFile* f, PlainItem& item) {
 // "[" already read: a cast "[type] x" or a memory expression up to "]".
 [[gnu::noinline]] TTavToken bracket(TAFile* f, TCurrentToken* tok) {
     DepthScope nest(g_BracketDepth, MAX_BRACKET_DEPTH);
-    if (mayBeType(f) && f->peekNextToken() == ttIdent && Compiler->F_PeekToken->F_IdentType == itType) {
+    // A plain register or number first cannot name a type: it is the first
+    // item, read once.
+    PlainItem item;
+    bool pending = readPlainItem(f, item);
+    if (!pending && mayBeType(f) && f->peekNextToken() == ttIdent &&
+        Compiler->F_PeekToken->F_IdentType == itType) {
         auto* castType = static_cast<PVarType>(Compiler->F_PeekToken->F_Pointer);
         f->commitPeekPosition();
         if (!readSymbol(f, tok, ']')) unexpected(tok, "5643");
@@ -430,13 +446,16 @@ bool readPlainItem(TAFile* f, PlainItem& item) {
     // A plain register or decimal number is read straight from the text;
     // the token it would have made is written only where it can be seen
     // (a message, or the next read starting from it).
-    PlainItem item;
     auto settle = [&] {
         if (item.kind == ttRegister) tok->setRegister(item.reg, item.text);
         else if (item.kind == ttNumber) tok->setInteger(static_cast<int32_t>(ptrSize), item.text, item.value);
         item.kind = ttNone;
     };
     auto next = [&]() -> TTavToken {
+        if (pending) {
+            pending = false;
+            return item.kind;
+        }
         if (readPlainItem(f, item)) return item.kind;
         settle();
         return f->setNextToken(tok);

@@ -40,11 +40,23 @@ inline uint64_t fold8(uint64_t x, uint64_t& upper) {
     return x | up;
 }
 
-// The key of a word (little-endian bytes); false when it is too long or empty.
+// Letters, digits and "_": the bytes every word of the table is made of.
+inline bool wordByte(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+}
+
+// The key bytes of word bytes: a letter of either case gives the lower-case
+// one, a digit itself, "_" 0x7F (no other word byte gives it). Zero bytes stay.
+inline uint64_t keyFold8(uint64_t x) { return x | ((x >> 1) & 0x2020202020202020ull); }
+
+// The key of a word (little-endian bytes); false when it is too long or empty
+// or holds a byte no word of the table holds.
 inline bool packKey(std::string_view w, Key& k, bool& hadUpper) {
     const size_t n = w.size();
     if (n > kMaxWord || n == 0) return false;
     const char* p = w.data();
+    for (size_t i = 0; i < n; ++i)
+        if (!wordByte(p[i])) return false;
     uint64_t lo, hi = 0;
     if (n >= 8) {
         lo = load8(p);
@@ -57,33 +69,37 @@ inline bool packKey(std::string_view w, Key& k, bool& hadUpper) {
              uint64_t(static_cast<unsigned char>(p[n - 1])) << (8 * (n - 1));
     }
     uint64_t upper = 0;
-    k.lo = fold8(lo, upper);
-    if (n > 8) hi = fold8(hi, upper);
-    k.hi = hi | uint64_t(n) << 56;
+    fold8(lo, upper);
+    if (n > 8) fold8(hi, upper);
+    k.lo = keyFold8(lo);
+    k.hi = keyFold8(hi) | uint64_t(n) << 56;
     hadUpper = upper != 0;
     return true;
 }
 
 // The same key from sixteen readable bytes at p, of which the word is the
-// first n (1 to 12): two loads and masks instead of byte assembly.
-inline Key paddedKey(const char* p, size_t n, uint64_t& upper) {
+// first n (1 to 12), all of them word bytes: two loads and masks instead of
+// byte assembly.
+inline Key paddedKey(const char* p, size_t n) {
     const uint64_t lo = load8(p) & (n >= 8 ? ~uint64_t(0) : (uint64_t(1) << (8 * n)) - 1);
     uint64_t hi = 0;
-    if (n > 8) hi = fold8(load8(p + 8) & ((uint64_t(1) << (8 * (n - 8))) - 1), upper);
+    if (n > 8) hi = keyFold8(load8(p + 8) & ((uint64_t(1) << (8 * (n - 8))) - 1));
     Key k;
-    k.lo = fold8(lo, upper);
+    k.lo = keyFold8(lo);
     k.hi = hi | uint64_t(n) << 56;
     return k;
 }
 
+// The top bits of one product: every bit of the key reaches them.
 inline uint32_t slotOf(const Key& k, uint32_t mask) {
-    const uint64_t h = (k.lo ^ (k.hi * 0x9E3779B97F4A7C15ull)) * 0xFF51AFD7ED558CCDull;
-    return static_cast<uint32_t>(h >> 40) & mask;
+    const uint64_t h = (k.lo ^ k.hi) * 0x9E3779B97F4A7C15ull;
+    return static_cast<uint32_t>(h >> 54) & mask;
 }
 
 class Table {
 public:
     static constexpr uint32_t kSlots = 1024;  // a power of two, about twice the words
+    static_assert(kSlots <= 1024, "slotOf gives ten bits");
 
     Table() {
         static const char* const keywords[] = {
@@ -124,8 +140,7 @@ public:
 
     const TWord* findPadded(const char* p, size_t n) const {
         if (n > kMaxWord || n == 0) return nullptr;
-        uint64_t upper = 0;
-        return probe(paddedKey(p, n, upper));
+        return probe(paddedKey(p, n));
     }
 
 private:
@@ -146,7 +161,7 @@ private:
     TWord& at(std::string_view name) {
         Key k;
         bool upper;
-        if (!packKey(name, k, upper)) throw std::length_error("word too long for the table");
+        if (!packKey(name, k, upper)) throw std::length_error("not a word for the table");
         for (uint32_t s = slotOf(k, kSlots - 1);; s = (s + 1) & (kSlots - 1)) {
             Slot& e = F_Slots[s];
             if (e.key == k) return e.word;

@@ -35,14 +35,15 @@ namespace words {
 // The entry of a word; nullptr when it is none of them. hadUpper (when
 // given) tells whether the word held capitals.
 const TWord* find(std::string_view word, bool* hadUpper = nullptr);
-// The same for the n bytes at p when sixteen bytes from p can be read.
+// The same for the n bytes at p, letters, digits and "_" only, when
+// sixteen bytes from p can be read.
 const TWord* findPadded(const char* p, size_t n);
-// The entry of a word held in a string (whose storage holds sixteen bytes
-// at least when it is short).
+// The entry of a word of letters, digits and "_" held in a string (whose
+// storage holds sixteen bytes at least when it is short).
 inline const TWord* findIn(const std::string& s) {
     return s.size() <= 15 && s.capacity() >= 15 ? findPadded(s.data(), s.size()) : find(s);
 }
-// The entry of a word lying at from in a text of length len.
+// The entry of a word of letters, digits and "_" lying at from in a text of length len.
 inline const TWord* findInText(const char* text, uint32_t len, uint32_t from, uint32_t n) {
     return uint64_t(from) + 16 <= len ? findPadded(text + from, n) : find(std::string_view(text + from, n));
 }

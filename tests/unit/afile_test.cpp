@@ -205,6 +205,34 @@ TEST(SourceReader, PeekedCharacterCommitsToThePlainReadPosition) {
     EXPECT_EQ(f.F_TotalLines, g.F_TotalLines);
 }
 
+TEST(SourceReader, PeekOverBlanksAndCommentsEndsWhereTheReadEnds) {
+    // Blanks, line feeds and comments between the cursor and the next byte:
+    // a peek and its commit leave the reader as the read itself does.
+    const char* texts[] = {
+        "x y", "x\r\n\t y", "x\n\n\n", "x \n", "x  /* c\n */ y", "x // c\n  y", "x\n// c", "x/", "x \n/", "x ", "x /", "x //c\ny", "x ;",
+    };
+    for (const char* text : texts) {
+        auto f_ = fromText(text);
+        TAFile& f = *f_;
+        auto g_ = fromText(text);
+        TAFile& g = *g_;
+        f.moveNextChar(false);
+        g.moveNextChar(false);
+        const char peeked = f.peekNextRealChar(true);
+        EXPECT_EQ(f.CurChar, 1u) << text;
+        EXPECT_EQ(f.CurLine, 1u) << text;
+        f.commitPeekPosition();
+        EXPECT_EQ(g.moveNextChar(true), peeked) << text;
+        EXPECT_EQ(f.CurChar, g.CurChar) << text;
+        EXPECT_EQ(f.CurLine, g.CurLine) << text;
+        EXPECT_EQ(f.CurLineChar, g.CurLineChar) << text;
+        EXPECT_EQ(f.F_TotalLines, g.F_TotalLines) << text;
+        // Stepping back over what was passed gives the same byte and column.
+        EXPECT_EQ(f.movePrevChar(), g.movePrevChar()) << text;
+        EXPECT_EQ(f.CurLineChar, g.CurLineChar) << text;
+    }
+}
+
 TEST(SourceReader, LoadsFilesOfAnySizeAndStripsTheByteOrderMark) {
     namespace fs = std::filesystem;
     fs::path dir = fs::temp_directory_path() / ("tavik_afile_" + std::to_string(::getpid()));

@@ -252,6 +252,24 @@ TEST_F(Resolve, IdentifiersNamedLikeMnemonics) {
     EXPECT_EQ(one("ecx"), ttRegister);
 }
 
+TEST_F(Resolve, EveryMnemonicReadsAsItsRow) {
+    // As written and in capitals: a word naming its row, with no other
+    // meaning (no segment, no FPU or vector register).
+    for (const TInstruction& row : instructions) {
+        std::string upper(row.name);
+        for (char& c : upper)
+            if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
+        for (const std::string& w : {std::string(row.name), upper}) {
+            ASSERT_EQ(one(w), ttIdent) << w;
+            EXPECT_EQ(cur().F_IdentType, itNone) << w;
+            EXPECT_EQ(cur().F_Keyword, keyNone) << w;
+            ASSERT_NE(cur().F_Word, nullptr) << w;
+            EXPECT_EQ(cur().F_Word->mnemonic, &row) << w;
+            EXPECT_EQ(cur().F_String, w);
+        }
+    }
+}
+
 TEST_F(Resolve, TypesAndPointerTypes) {
     ASSERT_EQ(one("DWORD"), ttIdent);
     EXPECT_EQ(cur().F_IdentType, itType);

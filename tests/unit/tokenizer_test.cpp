@@ -168,6 +168,10 @@ TEST_F(Tokenizer, NumberErrorsNameTheLiteral) {
               std::string::npos);
     EXPECT_NE(fatalOf("-/**/18446744073709551616").find("[2498] Number out of range: -18446744073709551616"),
               std::string::npos);
+    EXPECT_NE(fatalOf("9999999999999999999").find("[2498] Number out of range: 9999999999999999999"),
+              std::string::npos);
+    EXPECT_NE(fatalOf("18446744073709551615").find("[2498] Number out of range: 18446744073709551615"),
+              std::string::npos);
     EXPECT_NE(fatalOf("0x;").find("[2497] Invalid hexadecimal number 0x"), std::string::npos);
     EXPECT_NE(fatalOf("0x12345678901234567").find("[2497] Invalid hexadecimal number 0x12345678901234567"),
               std::string::npos);
@@ -260,6 +264,10 @@ TEST_F(Tokenizer, MemoryExpressionItemsOfEveryKind) {
         {"[0*Two+edi+9223372036854775807]", 1, REG_EDI, REG_AL, 0, -1},
         {"[ ebx\n+\t8 ]", 1, REG_EBX, REG_AL, 0, 8},
         {"[ebx/*a*/+/*b*/8]", 1, REG_EBX, REG_AL, 0, 8},
+        {"[8+ebx*4]", 1, REG_EBX, REG_AL, 4, 8},
+        {"[4*ebx+eax-1]", 2, REG_EAX, REG_EBX, 4, -1},
+        {"[ \n 3 + esi ]", 1, REG_ESI, REG_AL, 0, 3},
+        {"[0+edx]", 1, REG_EDX, REG_AL, 0, 0},
     };
     for (const Case& c : cases) expectMemory(c.src, c.count, c.r1, c.r2, c.scale, c.disp);
     struct Error {
@@ -273,6 +281,8 @@ TEST_F(Tokenizer, MemoryExpressionItemsOfEveryKind) {
         {"[eax+ebx+Two*ecx]", "[1133] Unexpected register ecx"},
         {"[ebx*Base/2]", "[2494] Unexpected symbol /"},
         {"[ecx*Two*2]", "[2494] Unexpected symbol *"},
+        {"[9999999999999999999+eax]", "[2498] Number out of range: 9999999999999999999"},
+        {"[7]", "[2494] Unexpected number 7"},
     };
     for (const Error& e : errors) EXPECT_NE(fatalOf(e.src).find(e.message), std::string::npos) << e.src << "\n"
                                                                                              << fatalOf(e.src);

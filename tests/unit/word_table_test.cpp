@@ -83,3 +83,25 @@ TEST(WordTable, EntriesNameWhatTheWordIs) {
     words::find("eax", &upper);
     EXPECT_FALSE(upper);
 }
+
+TEST(WordTable, OnlyLettersDigitsAndUnderscoreMakeAWord) {
+    // Bytes one bit away from a word's bytes, in every place of the word.
+    const std::string names[] = {"gp_ax", "mov", "eax", "issignedtype"};
+    for (const std::string& name : names) {
+        ASSERT_NE(words::find(name), nullptr) << name;
+        for (size_t i = 0; i < name.size(); ++i) {
+            for (const int bit : {0x20, 0x40, 0x80}) {
+                std::string w = name;
+                w[i] = static_cast<char>(w[i] ^ bit);
+                const bool letterCase = bit == 0x20 && ((w[i] >= 'A' && w[i] <= 'Z') || (w[i] >= 'a' && w[i] <= 'z'));
+                if (letterCase) {
+                    EXPECT_EQ(words::find(w), words::find(name)) << name << " " << i;
+                } else {
+                    EXPECT_NE(words::find(w), words::find(name)) << name << " " << i << " " << bit;
+                }
+            }
+        }
+    }
+    EXPECT_EQ(words::find("gp\x7f" "ax"), nullptr);
+    EXPECT_EQ(words::find("gp_AX"), words::find("gp_ax"));
+}

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstring>
 #include <memory>
 #include <new>
 
@@ -174,13 +175,30 @@ void TSuperStringList::indexRemove(uint32_t at)
     F_Slots[hole] = Slot{};
 }
 
+namespace {
+
+// Equal texts; a short one is compared in place, without a call.
+inline bool sameText(const std::string& a, std::string_view b)
+{
+    const size_t n = b.size();
+    if (a.size() != n) return false;
+    const char* p = a.data();
+    const char* q = b.data();
+    if (n > 16) return std::memcmp(p, q, n) == 0;
+    for (size_t i = 0; i < n; ++i)
+        if (p[i] != q[i]) return false;
+    return true;
+}
+
+}  // namespace
+
 PSSLItem TSuperStringList::findNewest(std::string_view key, uint32_t hash, uint32_t scope_) const
 {
     const Slot* s = findSlot(hash);
     if (!s) return nullptr;
     for (uint32_t at = s->tail; at;) {
         PSSLItem i = item(at - 1);
-        if (i->scope <= scope_ && i->text == key) return i;
+        if (i->scope <= scope_ && sameText(i->text, key)) return i;
         at = i->prevSame;
     }
     return nullptr;
@@ -194,7 +212,7 @@ PSSLItem TSuperStringList::findOldest(std::string_view key, uint32_t scope_) con
     PSSLItem found = nullptr;
     for (uint32_t at = s->tail; at;) {
         PSSLItem i = item(at - 1);
-        if (i->scope <= scope_ && i->text == key) found = i;
+        if (i->scope <= scope_ && sameText(i->text, key)) found = i;
         at = i->prevSame;
     }
     return found;
