@@ -442,9 +442,9 @@ void TCompiler::instructionLine() {
 
     const bool lblRef = row->group == igCALL || row->group == igGOTO;
     std::unique_ptr<TOperand> op1(moveNextOperand(true, lblRef)), op2, op3;
-    if (F_CurFile->peekNextRealChar(true) == ',') {
-        op2.reset(moveNextOperand(false, false));
-        if (F_CurFile->peekNextRealChar(true) == ',') op3.reset(moveNextOperand(false, false));
+    if (takeComma()) {
+        op2.reset(moveNextOperand(true, false));
+        if (takeComma()) op3.reset(moveNextOperand(true, false));
     }
     const uint32_t code = F_Assembler.assemble(row, op1.get(), op2.get(), op3.get());
     trackPushDepth(F_CurFunc, row, op1.get());
@@ -453,6 +453,15 @@ void TCompiler::instructionLine() {
         Log->FatalError("[9999] " + TTavAssembler::errorCodeToString(code));
     }
     appendInstruction(F_CurFunc, row);
+}
+
+bool TCompiler::takeComma() {
+    // The peek has found it: the cursor moves there and the token is the one
+    // the tokenizer would have made of it.
+    if (F_CurFile->peekNextRealChar(true) != ',') return false;
+    F_CurFile->commitPeekPosition();
+    F_CurToken->setSymbol(',');
+    return true;
 }
 
 void TCompiler::appendInstruction(PFunction fn, PInstruction row) {

@@ -104,6 +104,8 @@ private:
     void readHeader();
     void instructionLine();
     bool operandFollows();
+    // Moves over the "," that follows, if one does.
+    bool takeComma();
     void defineLabel();
     void dispatchKeyword();
     // Bytes of an encoded instruction go to fn; the mark follows the row.
