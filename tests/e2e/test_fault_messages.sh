@@ -26,6 +26,8 @@ compare|function f { mov eax, 1; }\nwhile (eax != f) { nop; }|[3,16]: [1766] "f"
 comma2|mov eax, /* c */ , ebx;|[2,19]: [3321] Unexpected symbol , in [comma2.tav]
 comma3|imul eax, ebx, // c\n  ];|[3,4]: [3321] Unexpected symbol ] in [comma3.tav]
 commaline|mov eax,\n\n   foo;|[4,7]: [1111] Unexpected ident foo in [commaline.tav]
+aftersemi|mov eax, ebx // c\n ; ]|[3,5]: [9900] Unexpected symbol "]" in [aftersemi.tav]
+nocolon|jmp L2;\nL2 ;|[3,5]: [1212] Unexpected symbol ; in [nocolon.tav]
 CASES
 
 passed "messages: all checks passed"
