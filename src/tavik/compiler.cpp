@@ -471,7 +471,15 @@ bool TCompiler::takeSymbol(char c) {
 void TCompiler::appendInstruction(PFunction fn, PInstruction row) {
     const std::string_view code = F_Assembler.code();
     const bool none = code.empty() || CompileFlags.peek_mode || !fn;
-    if (!none) appendCode(fn, code.data(), static_cast<int32_t>(code.size()));
+    if (!none) {
+        // The assembler's own bytes: 16 of them are there to read.
+        if (code.size() <= 16 && code.data() == F_Assembler.inlineBytes()) {
+            tavAppendShort(fn->Buffer, code.data(), code.size());
+            fn->BufLen = tavBlockCount(fn->Buffer);
+        } else {
+            appendCode(fn, code.data(), static_cast<int32_t>(code.size()));
+        }
+    }
     F_Assembler.dropCode();
     if (none) return;  // nothing emitted: the mark stays
     if (fn->FuncIndex >= F_LastRet.size()) F_LastRet.resize(size_t(fn->FuncIndex) + 1, 0);
