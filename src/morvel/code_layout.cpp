@@ -410,8 +410,15 @@ void CodeLayout::layoutFunction(uint32_t index)
         compact();
         for (uint32_t k = 0; k < count; ++k)
             if (!settled[k]) fixup(k)->position -= removedBefore(fixup(k)->position);
+        // Labels are made where first named, so that the list mostly runs
+        // through two rising sequences of addresses, each with its own hint.
+        const size_t n = removals_.size();
+        size_t other = 0;
         for (uint32_t li : labelsOf(index)) {
             Mark& m = marks_[li];
+            const size_t h = removedHint_;
+            if (h + 10 < n && !(removals_[h].at < m.address && removals_[h + 10].at >= m.address))
+                std::swap(removedHint_, other);
             funcs_[li]->Address = m.address -= removedBefore(m.address);
         }
     }
