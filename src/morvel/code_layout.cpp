@@ -47,6 +47,16 @@ private:
     // up to labels_[labelsAt_[p + 1]], in list order.
     std::vector<uint32_t> labelsAt_;
     std::vector<uint32_t> labels_;
+    // Of each record, for a marked label its parent's index and its address,
+    // kept along with the record's: a jump reads them here rather than from
+    // the target's record. Other records have parent none_.
+    struct Mark {
+        uint32_t parent;
+        uint32_t address;
+    };
+    std::vector<Mark> marks_;
+    uint32_t none_ = 0;
+    uint32_t fnIndex_ = 0;
     // Marked, not labels, no code, by their address before the layout. Such
     // a record moves down with every removal in a function laid out below it;
     // as the functions come in address order, it stops moving at the first
@@ -110,7 +120,8 @@ uint32_t CodeLayout::run()
     moving_.assign(n, 0);
     for (uint32_t i = 0; i < n; ++i) funcs_[i] = host.Func_Get(i);
     // parent of each marked label, n for none
-    std::vector<uint32_t> parentOf(n, n);
+    none_ = n;
+    marks_.assign(n, Mark{n, 0});
     labelsAt_.assign(n + 2, 0);
     std::vector<uint32_t> reachable;
     for (uint32_t i = 0; i < n; ++i) {
@@ -126,7 +137,7 @@ uint32_t CodeLayout::run()
         } else if (isLabel(f) && f->IsCalled && f->Parent) {
             uint32_t p;
             if (indexOf(f->Parent, p)) {
-                parentOf[i] = p;
+                marks_[i] = Mark{p, f->Address};
                 ++labelsAt_[p + 2];
             }
         }
@@ -134,9 +145,7 @@ uint32_t CodeLayout::run()
     for (uint32_t p = 0; p < n; ++p) labelsAt_[p + 2] += labelsAt_[p + 1];
     labels_.resize(labelsAt_[n + 1]);
     for (uint32_t i = 0; i < n; ++i)
-        if (parentOf[i] != n) labels_[labelsAt_[parentOf[i] + 1]++] = i;
-    parentOf.clear();
-    parentOf.shrink_to_fit();
+        if (marks_[i].parent != n) labels_[labelsAt_[marks_[i].parent + 1]++] = i;
     std::stable_sort(codeless_.begin(), codeless_.end(),
                      [&](uint32_t a, uint32_t b) { return funcs_[a]->Address < funcs_[b]->Address; });
     // the layout changes no record's marking or kind
@@ -173,8 +182,11 @@ uint32_t CodeLayout::removedBefore(uint32_t offset) const
     size_t i;
     if (removedHint_ + 1 < n && at(removedHint_)) {
         i = removedHint_;
-    } else if (removedHint_ + 2 < n && at(removedHint_ + 1)) {
+    } else if (removedHint_ + 10 < n && removals_[removedHint_].at < offset &&
+               removals_[removedHint_ + 10].at >= offset) {
+        // a little ahead of the one found before
         i = removedHint_ + 1;
+        while (!at(i)) ++i;
     } else if (n >= 10 && removals_[n - 10].at < offset) {
         // a short jump back
         i = n - 2;
@@ -190,9 +202,9 @@ uint32_t CodeLayout::removedBefore(uint32_t offset) const
 
 uint32_t CodeLayout::currentAddress(uint32_t index) const
 {
+    const Mark m = marks_[index];
+    if (m.parent != none_) return m.parent == fnIndex_ && !direct_ ? m.address - removedBefore(m.address) : m.address;
     PFunction f = funcs_[index];
-    if (isLabel(f) && f->IsCalled && f->Parent == fn_ && !direct_)
-        return f->Address - removedBefore(f->Address);
     return pending_[index] || moving_[index] ? f->Address - removed_ : f->Address;
 }
 
@@ -241,7 +253,7 @@ bool CodeLayout::placeholdersInOrder(uint32_t index)
     for (uint32_t k = 0; k < fixupCount_; ++k)
         if (inside(fixup(k)->position)) return false;
     for (uint32_t li : labelsOf(index))
-        if (inside(funcs_[li]->Address)) return false;
+        if (inside(marks_[li].address)) return false;
     // one removal for each of them
     removals_.reserve(spans.size());
     if (spans.capacity() > 4096) std::vector<std::pair<uint32_t, uint32_t>>().swap(spans);
@@ -261,7 +273,7 @@ void CodeLayout::remove(uint32_t index, uint32_t original, uint32_t at, uint32_t
     removedHere_ += count;
     if (direct_) {
         for (uint32_t li : labelsOf(index))
-            if (funcs_[li]->Address > at) funcs_[li]->Address -= count;
+            if (marks_[li].address > at) funcs_[li]->Address = marks_[li].address -= count;
         for (uint32_t k = 0; k < fixupCount_; ++k) {
             PFixup other = fixup(k);
             if (other->position > at) other->position -= count;
@@ -308,6 +320,7 @@ void CodeLayout::compact()
 void CodeLayout::layoutFunction(uint32_t index)
 {
     fn_ = funcs_[index];
+    fnIndex_ = index;
     if (pending_[index]) {
         fn_->Address -= removed_;
         pending_[index] = 0;
@@ -362,7 +375,8 @@ void CodeLayout::layoutFunction(uint32_t index)
         PFunction target = fx->index < funcs_.size() ? funcs_[fx->index] : nullptr;
         if (!target) fatal("Jump target of " + funcName(fn_) + " does not exist");
         uint32_t t = currentAddress(fx->index);
-        if (target->Parent) t += currentAddress(target->Parent);
+        if (const uint32_t p = marks_[fx->index].parent; p != none_) t += currentAddress(p);
+        else if (target->Parent) t += currentAddress(target->Parent);
         int32_t d = int32_t(t - (fn_->Address + pos + 1));
         bool near = int64_t(d) - 2 < -128 || int64_t(d) + 2 > 127;
         uint32_t at = pos, cutOffset, cut;
@@ -396,9 +410,16 @@ void CodeLayout::layoutFunction(uint32_t index)
         compact();
         for (uint32_t k = 0; k < count; ++k)
             if (!settled[k]) fixup(k)->position -= removedBefore(fixup(k)->position);
+        // Labels are made where first named, so that the list mostly runs
+        // through two rising sequences of addresses, each with its own hint.
+        const size_t n = removals_.size();
+        size_t other = 0;
         for (uint32_t li : labelsOf(index)) {
-            PFunction l = funcs_[li];
-            l->Address -= removedBefore(l->Address);
+            Mark& m = marks_[li];
+            const size_t h = removedHint_;
+            if (h + 10 < n && !(removals_[h].at < m.address && removals_[h + 10].at >= m.address))
+                std::swap(removedHint_, other);
+            funcs_[li]->Address = m.address -= removedBefore(m.address);
         }
     }
     if (fixups_.capacity() > 4096) std::vector<PFixup>().swap(fixups_);

@@ -259,13 +259,17 @@ void TCompiler::HandleDeclarations(int32_t funcIndex) {
             }
             switch (tk->F_IdentType) {
             case itNone:
-                if (F_CurFile->peekNextRealChar(true) == ':') defineLabel();
-                else instructionLine();
+                if (F_CurFile->peekNextRealChar(true) == ':') {
+                    defineLabel();
+                } else {
+                    instructionLine();
+                    takeSymbol(';');  // what the next round would skip
+                }
                 break;
             case itLabel: {
                 auto* lbl = static_cast<PFunction>(tk->F_Pointer);
                 if (!lbl || lbl->Type_ != ltRef) Log->FatalReservedToken("3001");
-                if (!ExpectSymbol(":")) Log->FatalUnexpectedToken("1212");
+                if (!takeSymbol(':') && !ExpectSymbol(":")) Log->FatalUnexpectedToken("1212");
                 placeLabel(lbl, F_CurFunc);
                 break;
             }
@@ -442,9 +446,9 @@ void TCompiler::instructionLine() {
 
     const bool lblRef = row->group == igCALL || row->group == igGOTO;
     std::unique_ptr<TOperand> op1(moveNextOperand(true, lblRef)), op2, op3;
-    if (F_CurFile->peekNextRealChar(true) == ',') {
-        op2.reset(moveNextOperand(false, false));
-        if (F_CurFile->peekNextRealChar(true) == ',') op3.reset(moveNextOperand(false, false));
+    if (takeSymbol(',')) {
+        op2.reset(moveNextOperand(true, false));
+        if (takeSymbol(',')) op3.reset(moveNextOperand(true, false));
     }
     const uint32_t code = F_Assembler.assemble(row, op1.get(), op2.get(), op3.get());
     trackPushDepth(F_CurFunc, row, op1.get());
@@ -455,10 +459,27 @@ void TCompiler::instructionLine() {
     appendInstruction(F_CurFunc, row);
 }
 
+bool TCompiler::takeSymbol(char c) {
+    // The peek has found it: the cursor moves there and the token is the one
+    // the tokenizer would have made of it.
+    if (F_CurFile->peekNextRealChar(true) != c) return false;
+    F_CurFile->commitPeekPosition();
+    F_CurToken->setSymbol(c);
+    return true;
+}
+
 void TCompiler::appendInstruction(PFunction fn, PInstruction row) {
     const std::string_view code = F_Assembler.code();
     const bool none = code.empty() || CompileFlags.peek_mode || !fn;
-    if (!none) appendCode(fn, code.data(), static_cast<int32_t>(code.size()));
+    if (!none) {
+        // The assembler's own bytes: 16 of them are there to read.
+        if (code.size() <= 16 && code.data() == F_Assembler.inlineBytes()) {
+            tavAppendShort(fn->Buffer, code.data(), code.size());
+            fn->BufLen = tavBlockCount(fn->Buffer);
+        } else {
+            appendCode(fn, code.data(), static_cast<int32_t>(code.size()));
+        }
+    }
     F_Assembler.dropCode();
     if (none) return;  // nothing emitted: the mark stays
     if (fn->FuncIndex >= F_LastRet.size()) F_LastRet.resize(size_t(fn->FuncIndex) + 1, 0);

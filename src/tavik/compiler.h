@@ -104,6 +104,8 @@ private:
     void readHeader();
     void instructionLine();
     bool operandFollows();
+    // Moves over the symbol c if it is what follows.
+    bool takeSymbol(char c);
     void defineLabel();
     void dispatchKeyword();
     // Bytes of an encoded instruction go to fn; the mark follows the row.

@@ -82,6 +82,13 @@ bool TTavAssembler::addBytes(const uint8_t* bytes, uint32_t len)
 bool TTavAssembler::addBytes(uint32_t bytes, uint32_t len)
 {
     if (len > 4) len = 4;
+    if (F_curPosition + 4 <= kInline) {
+        // All four are written; those past len are not counted.
+        auto* p = reinterpret_cast<uint8_t*>(F_bytes) + F_curPosition;
+        for (uint32_t i = 0; i < 4; ++i) p[i] = uint8_t(bytes >> (8 * i));
+        F_curPosition += len;
+        return true;
+    }
     uint8_t b[4];
     for (uint32_t i = 0; i < 4; ++i) b[i] = uint8_t((bytes >> (8 * i)) & 0xFF);
     return addBytes(b, len);

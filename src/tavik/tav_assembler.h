@@ -49,6 +49,8 @@ public:
     {
         return F_curPosition <= kInline ? std::string_view(F_bytes, F_curPosition) : std::string_view(F_spill);
     }
+    // The in-place buffer code() shows while the bytes fit; kInline bytes to read.
+    const char* inlineBytes() const { return F_bytes; }
     void dropCode();
 
     static uint8_t B(uint32_t op, uint32_t n);  // byte n (1 = most significant) of a packed opcode

@@ -23,6 +23,11 @@ method|block B { dword a; procedure a(); }|[2,31]: [586483] Duplicate member "a"
 constant|const N = 3;\nN = 5;|[3,2]: [3002] "N" is a constant and cannot be assigned in [constant.tav]
 result|block P { function get(): dword; }\nfunction P.get() { mov eax, 1; }\nP pt;\ndword r;\nr = pt.get();|[6,11]: [1200] The method call pt.get cannot stand as an operand: call it as a statement, its result is in EAX in [result.tav]
 compare|function f { mov eax, 1; }\nwhile (eax != f) { nop; }|[3,16]: [1766] "f" is a function and cannot be compared: call it and compare EAX in [compare.tav]
+comma2|mov eax, /* c */ , ebx;|[2,19]: [3321] Unexpected symbol , in [comma2.tav]
+comma3|imul eax, ebx, // c\n  ];|[3,4]: [3321] Unexpected symbol ] in [comma3.tav]
+commaline|mov eax,\n\n   foo;|[4,7]: [1111] Unexpected ident foo in [commaline.tav]
+aftersemi|mov eax, ebx // c\n ; ]|[3,5]: [9900] Unexpected symbol "]" in [aftersemi.tav]
+nocolon|jmp L2;\nL2 ;|[3,5]: [1212] Unexpected symbol ; in [nocolon.tav]
 CASES
 
 passed "messages: all checks passed"

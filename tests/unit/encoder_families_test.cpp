@@ -541,3 +541,25 @@ TEST_F(EncoderFamilies, BufferHoldsLongRunsOfBytes)
     ASSERT_EQ(asmb->assemble(nop), 0u);
     EXPECT_EQ(asmb->popCode(), "\x90");
 }
+
+// Values of 1 to 4 bytes added at every offset around the end of the room
+// kept in place: each keeps its own bytes and no more, before and after the
+// bytes move out.
+TEST_F(EncoderFamilies, ValuesOfEveryWidthAroundTheInPlaceRoom)
+{
+    for (uint32_t start = 36; start <= 52; ++start) {
+        for (uint32_t len = 1; len <= 4; ++len) {
+            std::string want(start, '\x5A');
+            asmb->addBytes(reinterpret_cast<const uint8_t*>(want.data()), start);
+            for (uint32_t k = 0; k < 3; ++k) {
+                const uint32_t v = 0xC4C3C2C1u + k * 0x10101010u;
+                asmb->addBytes(v, len);
+                for (uint32_t b = 0; b < len; ++b) want += char(v >> (8 * b));
+            }
+            asmb->addBytes(0x90u, 1);
+            want += '\x90';
+            ASSERT_EQ(asmb->position(), want.size()) << start << "+" << len;
+            ASSERT_EQ(asmb->popCode(), want) << start << "+" << len;
+        }
+    }
+}

@@ -264,3 +264,24 @@ TEST_F(FunctionManager, PlacedLabelsCarryTheirNameAsEntryName)
     EXPECT_EQ(tavString(b->ImportName), "endif");
     EXPECT_TRUE(FuncMan->isShared(b->ImportName));
 }
+
+TEST_F(FunctionManager, ShortAppendsMatchPlainAppendsAcrossGrowth)
+{
+    // Lengths 0 to 16 over several capacity doublings: after every append the
+    // bytes, the count and the end mark are those of the plain append.
+    TAVSTR quick = nullptr, plain = nullptr;
+    char src[16];
+    for (uint32_t step = 0; step < 600; ++step) {
+        const size_t len = step % 17;
+        for (size_t i = 0; i < sizeof src; ++i) src[i] = char(step * 31 + i);
+        tavAppendShort(quick, src, len);
+        tavAppend(plain, src, len);
+        const uint32_t n = tavBlockCount(plain);
+        ASSERT_EQ(tavBlockCount(quick), n) << "step " << step;
+        if (n == 0) continue;
+        ASSERT_EQ(std::string_view(quick, n), std::string_view(plain, n)) << "step " << step;
+        ASSERT_EQ(quick[n], '\0') << "step " << step;
+    }
+    tavFree(quick);
+    tavFree(plain);
+}

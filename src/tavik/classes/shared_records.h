@@ -69,6 +69,26 @@ inline void tavAppend(TAVSTR& field, const void* bytes, size_t len)
     std::memcpy(field + old, bytes, len);
 }
 
+// The same for at most 16 bytes read from a source with 16 readable bytes:
+// with room for all 16 they are copied at once, those past the count being
+// overwritten by the next append or the end mark.
+inline void tavAppendShort(TAVSTR& field, const void* bytes, size_t len)
+{
+    if (field && len <= 16) {
+        const uint32_t old = tavBlockCount(field);
+        uint64_t cap;
+        std::memcpy(&cap, field - kTavBlockHeader, 8);
+        if (uint64_t(old) + 16 <= cap) {
+            std::memcpy(field + old, bytes, 16);
+            const uint32_t n = old + static_cast<uint32_t>(len);
+            std::memcpy(field - 4, &n, 4);
+            field[n] = 0;
+            return;
+        }
+    }
+    tavAppend(field, bytes, len);
+}
+
 template <class T>
 inline uint32_t tavCount(const T* arr) { return tav_arrcount(arr); }
 
