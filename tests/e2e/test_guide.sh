@@ -23,6 +23,12 @@ while read -r name ext code out; do
   build "$name" "$ext" || continue
   [ "$ext" = exe ] && [ $have_wine = 1 ] || continue
   runexe "$name"
+  # On a loaded machine wine may not have its desktop up in time for the
+  # first window; that run ends with 1 ("no window could be made").
+  if [ "$name" = window ] && [ "$rc" = 1 ]; then
+    echo "window: no window on the first run, running it again: $(head -c 300 window.err)"
+    runexe "$name"
+  fi
   [ "$rc" = "$code" ] || fail "$name: exit code $rc, expected $code"
   if [ "$out" != - ]; then
     # shellcheck disable=SC2059
