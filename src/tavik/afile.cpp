@@ -389,12 +389,7 @@ void TAFile::moveBackToChar(char c) {
     }
 }
 
-void TAFile::recordPeek() {
-    F_LPCurLine = F_TotalLines;
-    F_LPCurChar = CurChar;
-    F_LPCurLineChar = CurLineChar;
-    F_LPLine = CurLine;
-}
+void TAFile::recordPeek() { notePeek(F_TotalLines, CurChar, CurLineChar, CurLine); }
 
 char TAFile::peekNextRealCharSlow(bool skipControlChars) {
     if (skipControlChars) {
@@ -406,10 +401,7 @@ char TAFile::peekNextRealCharSlow(bool skipControlChars) {
         while (cur < len) {
             const char ch = buf[cur];
             if (charclass::of(ch) & charclass::Plain) {
-                F_LPCurLine = total;
-                F_LPCurChar = cur + 1;
-                F_LPCurLineChar = col + 1;
-                F_LPLine = line;
+                notePeek(total, cur + 1, col + 1, line);
                 return ch;
             }
             if (ch == '/') break;

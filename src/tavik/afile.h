@@ -118,10 +118,7 @@ public:
         if (CurChar < F_FileLength) {
             const char ch = F_Buffer[CurChar];
             if (charclass::of(ch) & charclass::Plain) {
-                F_LPCurLine = F_TotalLines;
-                F_LPCurChar = CurChar + 1;
-                F_LPCurLineChar = CurLineChar + 1;
-                F_LPLine = CurLine;
+                notePeek(F_TotalLines, CurChar + 1, CurLineChar + 1, CurLine);
                 return ch;
             }
         }
@@ -166,6 +163,13 @@ public:
 
 private:
     void recordPeek();
+    // The position a peek reached, for commitPeekPosition.
+    void notePeek(uint32_t total, uint32_t pos, uint32_t column, uint32_t line) {
+        F_LPCurLine = total;
+        F_LPCurChar = pos;
+        F_LPCurLineChar = column;
+        F_LPLine = line;
+    }
     // Gives back the memory of the text well behind the cursor (a mapped
     // file only); it is read again from the file when needed.
     void dropPassed(uint32_t cur);
