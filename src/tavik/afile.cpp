@@ -163,12 +163,8 @@ char TAFile::moveNextCharSlow(bool skipControlChars) {
             ++cur;
             ++col;
             if (ch == '\n') {
-                if (cur >= F_DropAt) dropPassed(cur);
-                F_LFPos = cur;
-                F_LFPrevColumn = col - 1;
-                ++CurLine;
+                passLineFeed(cur, col);
                 col = 1;
-                ++F_TotalLines;
             }
         }
         CurChar = cur;
@@ -208,12 +204,8 @@ char TAFile::moveNextCharRest(bool skipControlChars) {
             }
             if (ch == '/') break;
             if (ch == '\n') {
-                if (cur >= F_DropAt) dropPassed(cur);
-                F_LFPos = cur;
-                F_LFPrevColumn = col > 0 ? col - 1 : 0;
-                ++CurLine;
+                passLineFeed(cur, col);
                 col = 1;
-                ++F_TotalLines;
             }
             if (!skipControlChars) {
                 CurChar = cur;

@@ -173,6 +173,15 @@ private:
     // Gives back the memory of the text well behind the cursor (a mapped
     // file only); it is read again from the file when needed.
     void dropPassed(uint32_t cur);
+    // A line feed read, ending at pos with the column after it col: the
+    // line counts move on (the caller starts the column at 1).
+    void passLineFeed(uint32_t pos, uint32_t col) {
+        if (pos >= F_DropAt) dropPassed(pos);
+        F_LFPos = pos;
+        F_LFPrevColumn = col > 0 ? col - 1 : 0;
+        ++CurLine;
+        ++F_TotalLines;
+    }
 
     std::unique_ptr<platform::TFileText> F_Text;
     std::string F_Owned;

@@ -615,20 +615,8 @@ void TCompiler::globalIndex(POperand op, const TVar* v) {
 
 POperand TCompiler::moveNextOperand(bool first, bool regLblRef) {
     if (!first && !ExpectSymbol(",")) Log->FatalUnexpectedToken("3123");
-    TTavToken t = F_CurFile->moveNextToken();
-    switch (t) {
-    case ttSymbol:
-    case ttRegister:
-    case ttSegment:
-    case ttNumber:
-    case ttIdent:
-    case ttBaseExp:
-    case ttSTreg:
-    case ttXMMreg:
-    case ttAnsiString:
-    case ttWideString: break;
-    default: t = ttNone;
-    }
+    // Any kind the switch below has no case for is refused there.
+    const TTavToken t = F_CurFile->moveNextToken();
     TCurrentToken* tk = F_CurToken;
     auto op = std::make_unique<TOperand>();
     switch (t) {

@@ -116,6 +116,18 @@ uint64_t StrOrd(const std::string& str) {
 
 namespace {
 
+// A reading position to come back to: the cursor and the line counts.
+struct Spot {
+    explicit Spot(const TAFile* f) : pos(f->CurChar), col(f->CurLineChar), line(f->CurLine), total(f->F_TotalLines) {}
+    void back(TAFile* f) const {
+        f->CurChar = pos;
+        f->CurLineChar = col;
+        f->CurLine = line;
+        f->F_TotalLines = total;
+    }
+    uint32_t pos, col, line, total;
+};
+
 // Byte tests of runs, inlined into them.
 template <uint8_t Class>
 struct Is {
@@ -249,17 +261,14 @@ TTavToken dollarForm(TAFile* f, TCurrentToken* tok) {
     if (!isLetter(f->peekNextRealChar(false))) return tok->setSymbol('$');
     // The word is taken as written: resolving it could read on (a built-in)
     // or turn a parameter named like a constant or define into its value.
-    const uint32_t pos = f->CurChar, col = f->CurLineChar, line = f->CurLine, total = f->F_TotalLines;
+    const Spot spot(f);
     std::string word;
     char first;
     readRawWord(f, word, first);
     const std::string w = lowerAscii(word);
     // Not a dollar form: "$" alone, and the word is read again next.
     auto plainDollar = [&] {
-        f->CurChar = pos;
-        f->CurLineChar = col;
-        f->CurLine = line;
-        f->F_TotalLines = total;
+        spot.back(f);
         return tok->setSymbol('$');
     };
     TMacro* mac = MacMan ? MacMan->F_CurMacro : nullptr;
@@ -338,7 +347,7 @@ bool nextCharIs(TAFile* f, char c) {
 // number or a register (with no type assumed for it) cannot. The cursor
 // stays where it is.
 bool mayBeType(TAFile* f) {
-    const uint32_t pos = f->CurChar, col = f->CurLineChar, line = f->CurLine, total = f->F_TotalLines;
+    const Spot spot(f);
     const char c = f->moveNextChar(true);
     bool may = !isDigit(c);
     if (isLetter(c)) {
@@ -352,10 +361,7 @@ bool mayBeType(TAFile* f) {
                 may = RegMan && r < REG_STATE_COUNT && RegMan->Registers[r].assume != nullptr;
         }
     }
-    f->CurChar = pos;
-    f->CurLineChar = col;
-    f->CurLine = line;
-    f->F_TotalLines = total;
+    spot.back(f);
     return may;
 }
 
@@ -373,7 +379,7 @@ struct PlainItem {
 // cursor where it was and gives false.
 bool readPlainItem(TAFile* f, PlainItem& item) {
     if (g_TokenDepth >= MAX_TOKEN_DEPTH) return false;  // the full read reports it
-    const uint32_t pos = f->CurChar, col = f->CurLineChar, line = f->CurLine, total = f->F_TotalLines;
+    const Spot spot(f);
     const char c = f->moveNextChar(true);
     const uint8_t k = charclass::of(c);
     const uint32_t from = f->CurChar - 1;
@@ -407,10 +413,7 @@ bool readPlainItem(TAFile* f, PlainItem& item) {
             }
         }
     }
-    f->CurChar = pos;
-    f->CurLineChar = col;
-    f->CurLine = line;
-    f->F_TotalLines = total;
+    spot.back(f);
     return false;
 }
 

@@ -30,14 +30,12 @@ inline uint64_t load4(const char* p) {
     return v;
 }
 
-// A-Z to a-z in the eight bytes of x at once; upper gets the bits changed.
-inline uint64_t fold8(uint64_t x, uint64_t& upper) {
+// 0x20 in each byte of x that is A-Z, eight bytes at once.
+inline uint64_t capitals8(uint64_t x) {
     constexpr uint64_t ones = 0x0101010101010101ull, high = 0x8080808080808080ull;
     const uint64_t geA = (x | high) - ones * 'A';        // high bit: low seven bits >= 'A'
     const uint64_t gtZ = (x | high) - ones * ('Z' + 1);  // high bit: low seven bits > 'Z'
-    const uint64_t up = (geA & ~gtZ & ~x & high) >> 2;   // 0x20 in each capital
-    upper |= up;
-    return x | up;
+    return (geA & ~gtZ & ~x & high) >> 2;
 }
 
 // Letters, digits and "_": the bytes every word of the table is made of.
@@ -68,12 +66,9 @@ inline bool packKey(std::string_view w, Key& k, bool& hadUpper) {
              uint64_t(static_cast<unsigned char>(p[n / 2])) << (8 * (n / 2)) |
              uint64_t(static_cast<unsigned char>(p[n - 1])) << (8 * (n - 1));
     }
-    uint64_t upper = 0;
-    fold8(lo, upper);
-    if (n > 8) fold8(hi, upper);
     k.lo = keyFold8(lo);
     k.hi = keyFold8(hi) | uint64_t(n) << 56;
-    hadUpper = upper != 0;
+    hadUpper = (capitals8(lo) | (n > 8 ? capitals8(hi) : 0)) != 0;
     return true;
 }
 

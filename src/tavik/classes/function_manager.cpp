@@ -23,23 +23,6 @@ TFunctionManager::~TFunctionManager()
     for (auto& [text, block] : F_Shared) tavFree(block);
 }
 
-TFixupStore::~TFixupStore()
-{
-    for (size_t c = 0; c < chunks_.size(); ++c) std::allocator<TFixup>().deallocate(chunks_[c], kFirst << c);
-}
-
-PFixup TFixupStore::add()
-{
-    if (n_ == kFirst * ((size_t{1} << chunks_.size()) - 1)) {
-        chunks_.reserve(chunks_.size() + 1);
-        chunks_.push_back(std::allocator<TFixup>().allocate(kFirst << chunks_.size()));
-    }
-    PFixup x = (*this)[n_];
-    new (x) TFixup{};
-    ++n_;
-    return x;
-}
-
 void TFunctionManager::shareText(TAVSTR& field, std::string_view s)
 {
     if (!isShared(field)) tavFree(field);

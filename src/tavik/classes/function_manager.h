@@ -1,9 +1,9 @@
 #pragma once
-#include <bit>
 #include <cstdint>
 #include <deque>
 #include <map>
 #include <string>
+#include <type_traits>
 #include <string_view>
 #include <unordered_map>
 #include <unordered_set>
@@ -15,24 +15,15 @@
 class TAFile;
 
 // The host lists behind the shared records' list fields.
-// The fixup records of one function, in order of addition, held in chunks
-// that never move: chunk c holds kFirst << c records.
+// The fixup records of one function, in order of addition, in room that
+// never moves.
 class TFixupStore {
 public:
-    TFixupStore() = default;
-    ~TFixupStore();
-    TFixupStore(const TFixupStore&) = delete;
-    TFixupStore& operator=(const TFixupStore&) = delete;
-
-    size_t size() const { return n_; }
-    bool empty() const { return n_ == 0; }
-    PFixup operator[](size_t i) const
-    {
-        const size_t c = static_cast<size_t>(std::bit_width(i / kFirst + 1)) - 1;
-        return chunks_[c] + (i - kFirst * ((size_t{1} << c) - 1));
-    }
+    size_t size() const { return room_.size(); }
+    bool empty() const { return room_.size() == 0; }
+    PFixup operator[](size_t i) const { return room_[i]; }
     // A zeroed record at the end.
-    PFixup add();
+    PFixup add() { return new (room_.extend()) TFixup{}; }
 
     class iterator {
     public:
@@ -50,12 +41,11 @@ public:
         size_t i_;
     };
     iterator begin() const { return {this, 0}; }
-    iterator end() const { return {this, n_}; }
+    iterator end() const { return {this, size()}; }
 
 private:
-    static constexpr size_t kFirst = 2;  // most functions have few
-    std::vector<TFixup*> chunks_;
-    size_t n_ = 0;
+    static_assert(std::is_trivially_destructible_v<TFixup>, "the room ends without ending its records");
+    TChunkRoom<TFixup, 2> room_;  // most functions have few
 };
 
 struct TFixupList {

@@ -59,7 +59,7 @@ PIdent TIdentManager::findIdent(std::string_view strName, uint32_t scope_) const
         char c = strName[i];
         c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
         buf[i] = c;
-        h = ((h << 7) | (h >> 25)) + static_cast<unsigned char>(c);
+        h = HashStep(h, static_cast<unsigned char>(c));
     }
     return static_cast<PIdent>(F_List.ItemOfHashed(std::string_view(buf, strName.size()), h, scope_));
 }

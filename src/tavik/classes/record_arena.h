@@ -1,5 +1,6 @@
 #pragma once
 #include <algorithm>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <map>
@@ -97,4 +98,40 @@ private:
     std::vector<Chunk> chunks_;
     std::map<uintptr_t, size_t> byAddress_;  // chunk start -> chunk
     mutable size_t last_ = 0;                 // chunk of the last record found
+};
+
+// Room for records of one kind reached by place: chunk c holds First << c of
+// them, so a place never moves and finds its chunk by arithmetic. Making and
+// ending the records is the owner's.
+template <class T, size_t First>
+class TChunkRoom {
+public:
+    TChunkRoom() = default;
+    ~TChunkRoom()
+    {
+        for (size_t c = 0; c < chunks_.size(); ++c) std::allocator<T>().deallocate(chunks_[c], First << c);
+    }
+    TChunkRoom(const TChunkRoom&) = delete;
+    TChunkRoom& operator=(const TChunkRoom&) = delete;
+
+    // Places handed out.
+    size_t size() const { return n_; }
+    T* operator[](size_t i) const
+    {
+        const size_t c = static_cast<size_t>(std::bit_width(i / First + 1)) - 1;
+        return chunks_[c] + (i - First * ((size_t{1} << c) - 1));
+    }
+    // The room of place size(), which is handed out.
+    T* extend()
+    {
+        if (n_ == First * ((size_t{1} << chunks_.size()) - 1)) {
+            chunks_.reserve(chunks_.size() + 1);
+            chunks_.push_back(std::allocator<T>().allocate(First << chunks_.size()));
+        }
+        return (*this)[n_++];
+    }
+
+private:
+    std::vector<T*> chunks_;
+    size_t n_ = 0;
 };

@@ -1,7 +1,6 @@
 #include "classes/super_string_list.h"
 
 #include <algorithm>
-#include <bit>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -9,7 +8,7 @@
 uint32_t HashStringA(std::string_view value)
 {
     uint32_t h = 0;
-    for (unsigned char b : value) h = ((h << 7) | (h >> 25)) + b;
+    for (unsigned char b : value) h = HashStep(h, b);
     return h;
 }
 
@@ -30,13 +29,6 @@ bool equalNoCase(std::string_view a, std::string_view b)
 TSuperStringList::~TSuperStringList()
 {
     for (uint32_t at : F_List) item(at)->~TSSLItem();
-    for (size_t c = 0; c < F_Chunks.size(); ++c) std::allocator<TSSLItem>().deallocate(F_Chunks[c], kFirstChunk << c);
-}
-
-TSSLItem* TSuperStringList::item(uint32_t at) const
-{
-    const uint32_t c = static_cast<uint32_t>(std::bit_width((at / kFirstChunk) + 1u)) - 1;
-    return F_Chunks[c] + (at - kFirstChunk * ((1u << c) - 1));
 }
 
 uint32_t TSuperStringList::newItem()
@@ -46,12 +38,9 @@ uint32_t TSuperStringList::newItem()
         at = F_Free.back();
         F_Free.pop_back();
     } else {
-        if (F_Made == 0xFFFFFFFFu) throw EInternalError("Too many list items");
-        if (F_Made == kFirstChunk * ((1u << F_Chunks.size()) - 1)) {
-            F_Chunks.reserve(F_Chunks.size() + 1);
-            F_Chunks.push_back(std::allocator<TSSLItem>().allocate(size_t{kFirstChunk} << F_Chunks.size()));
-        }
-        at = F_Made++;
+        if (F_Room.size() == 0xFFFFFFFFu) throw EInternalError("Too many list items");
+        at = static_cast<uint32_t>(F_Room.size());
+        F_Room.extend();
     }
     new (item(at)) TSSLItem{};
     return at;

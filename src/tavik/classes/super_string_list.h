@@ -5,6 +5,7 @@
 #include <string_view>
 #include <vector>
 
+#include "classes/record_arena.h"
 #include "exceptions.h"
 
 // Raised for an item index outside the list.
@@ -21,6 +22,8 @@ public:
 };
 
 // Key hash of every symbol list: rotate left by 7, add the byte.
+// One byte into a HashStringA hash.
+inline uint32_t HashStep(uint32_t h, unsigned char b) { return ((h << 7) | (h >> 25)) + b; }
 uint32_t HashStringA(std::string_view value);
 
 struct TSSLItem {
@@ -80,10 +83,9 @@ private:
     void indexInsert(uint32_t at);
     void indexRemove(uint32_t at);
 
-    // The items live in chunks that never move, chunk c holding
-    // kFirstChunk << c of them; a place freed by a removal is used again.
-    static constexpr uint32_t kFirstChunk = 4;
-    TSSLItem* item(uint32_t at) const;
+    // The items live in room that never moves; a place freed by a removal
+    // is used again.
+    TSSLItem* item(uint32_t at) const { return F_Room[at]; }
     uint32_t newItem();
     void freeItem(uint32_t at);
 
@@ -97,8 +99,7 @@ private:
     void growIndex();
 
     std::vector<uint32_t> F_List;  // places of the items; index 0 is the oldest
-    std::vector<TSSLItem*> F_Chunks;
-    uint32_t F_Made = 0;           // places handed out from the chunks
+    TChunkRoom<TSSLItem, 4> F_Room;
     std::vector<uint32_t> F_Free;  // places of removed items
     std::vector<Slot> F_Slots;     // open addressing, linear probing; size a power of two
     uint32_t F_SlotBits = 0;
