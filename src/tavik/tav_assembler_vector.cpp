@@ -72,7 +72,7 @@ uint32_t TTavAssembler::doX87_MEM(PInstruction row, POperand p1)
         opc = B(row->opcode1, 2), digit = row->opcode_r;
     } else if (size == 8 && (row->flags & IF_M64)) {
         opc = B(row->opcode1, 3), digit = B(row->opcode1, 4);
-    } else if (size >= 10 && (row->flags & IF_M80)) {
+    } else if (size == 10 && (row->flags & IF_M80)) {  // a wider block is no tbyte
         opc = B(row->opcode2, 3), digit = B(row->opcode2, 4);
     }
     if (opc == 0) return asmOperand1Invalid;

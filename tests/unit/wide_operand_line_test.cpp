@@ -65,6 +65,9 @@ TEST_F(WideOperandLine, RefusedAtTheirPosition) {
         {"pand mm2, dword [ebx];", "pand mm2, dword [bx];", "[9999] Operand size mismatch!"},
         {"addss xmm1, qword [ebx];", "addss xmm1, qword [bx];", "[9999] Operand size mismatch!"},
         {"mulsd xmm1, dword [ebx];", "mulsd xmm1, dword [bx];", "[9999] Operand size mismatch!"},
+        // A tbyte load or store of a 12-byte block would leave two bytes out.
+        {"fld lb;", nullptr, "[9999] Operand 1 is invalid"},
+        {"fstp lb;", nullptr, "[9999] Operand 1 is invalid"},
     };
     for (uint32_t bits : {32u, 16u}) {
         for (const Case& c : cases) {
@@ -88,7 +91,7 @@ TEST_F(WideOperandLine, WholeQwordFormsBuild) {
                                  b16 ? "movq mm1, qword [bx];" : "movq mm1, qword [ebx];",
                                  b16 ? "addsd xmm1, qword [bx];" : "addsd xmm1, qword [ebx];",
                                  b16 ? "addss xmm1, dword [si];" : "addss xmm1, dword [esi];",
-                                 b16 ? "pand xmm1, [bx];" : "pand xmm1, [ebx];"}) {
+                                 b16 ? "pand xmm1, [bx];" : "pand xmm1, [ebx];", "fld lx;", "fstp lx;"}) {
             reset();
             bool aborted = false;
             const std::string out = compile(project(bits, line), &aborted);
