@@ -41,6 +41,9 @@ constexpr TInstruction sse(std::string_view n, uint32_t op1, uint32_t f = IF_XMM
 constexpr uint32_t MX = IF_MMX | IF_XMM;
 constexpr uint32_t MXM = IF_MMX | IF_XMM | IF_MEM;
 constexpr uint32_t SHIFT2 = IF_MMX | IF_XMM | IF_MEM | IF_IMM8;
+// The scalar rows read a single (4 bytes) or a double (8) from memory.
+constexpr uint32_t SS = IF_XMM | IF_MEM | IF_M32;
+constexpr uint32_t SD = IF_XMM | IF_MEM | IF_M64;
 
 constexpr TInstruction source[] = {
     // igEMIT
@@ -148,7 +151,8 @@ constexpr TInstruction source[] = {
     one("fidivr", igX87_MEM, 0xDEDA0000, 0, 7, 0x6000), one("fisubr", igX87_MEM, 0xDEDA0000, 0, 5, 0x6000),
     // igSSE
     sse("pand", 0x000FDB00, MX, MXM), sse("addpd", 0x660F5800), sse("addps", 0x000F5800),
-    sse("addsd", 0xF20F5800), sse("addss", 0xF30F5800), sse("andpd", 0x660F5400), sse("andps", 0x000F5400),
+    sse("addsd", 0xF20F5800, IF_XMM, SD), sse("addss", 0xF30F5800, IF_XMM, SS), sse("andpd", 0x660F5400),
+    sse("andps", 0x000F5400),
     sse("pslld", 0x000FF200, MX, SHIFT2, 0x000F7200, 6), sse("psllq", 0x000FF300, MX, SHIFT2, 0x000F7300, 6),
     sse("psllw", 0x000FF100, MX, SHIFT2, 0x000F7100, 6), sse("psrad", 0x000FE200, MX, SHIFT2, 0x000F7200, 4),
     sse("psraw", 0x000FE100, MX, SHIFT2, 0x000F7100, 4), sse("psrld", 0x000FD200, MX, SHIFT2, 0x000F7200, 2),
@@ -156,17 +160,23 @@ constexpr TInstruction source[] = {
     // The XMM-only integer rows without a mandatory prefix admit mm too, so
     // that an xmm operand gets its 66.
     sse("psubb", 0x000FF800, MX, MXM), sse("psubd", 0x000FFA00, MX, MXM), sse("psubq", 0x000FFB00, MX, MXM),
-    sse("maxpd", 0x660F5F00), sse("maxps", 0x000F5F00), sse("maxsd", 0xF20F5F00), sse("maxss", 0xF30F5F00),
-    sse("minpd", 0x660F5D00), sse("minps", 0x000F5D00), sse("minsd", 0xF20F5D00), sse("minss", 0xF30F5D00),
+    sse("maxpd", 0x660F5F00), sse("maxps", 0x000F5F00), sse("maxsd", 0xF20F5F00, IF_XMM, SD),
+    sse("maxss", 0xF30F5F00, IF_XMM, SS),
+    sse("minpd", 0x660F5D00), sse("minps", 0x000F5D00), sse("minsd", 0xF20F5D00, IF_XMM, SD),
+    sse("minss", 0xF30F5D00, IF_XMM, SS),
     sse("pabsb", 0x000F381C, MX, MXM), sse("pabsd", 0x000F381E, MX, MXM), sse("pabsw", 0x000F381D, MX, MXM),
     sse("paddb", 0x000FFC00, MX, MXM), sse("paddd", 0x000FFE00, MX, MXM), sse("paddq", 0x000FD400, MX, MXM),
     sse("paddw", 0x000FFD00, MX, MXM), sse("pandn", 0x000FDF00, MX, MXM), sse("pavgb", 0x000FE000, MX, MXM),
     sse("pavgw", 0x000FE300, MX, MXM), sse("psubw", 0x000FF900, MX, MXM), sse("ptest", 0x660F3817),
-    sse("divpd", 0x660F5E00), sse("divps", 0x000F5E00), sse("divsd", 0xF20F5E00), sse("divss", 0xF30F5E00),
-    sse("mulpd", 0x660F5900), sse("mulps", 0x000F5900), sse("mulsd", 0xF20F5900), sse("mulss", 0xF30F5900),
+    sse("divpd", 0x660F5E00), sse("divps", 0x000F5E00), sse("divsd", 0xF20F5E00, IF_XMM, SD),
+    sse("divss", 0xF30F5E00, IF_XMM, SS),
+    sse("mulpd", 0x660F5900), sse("mulps", 0x000F5900), sse("mulsd", 0xF20F5900, IF_XMM, SD),
+    sse("mulss", 0xF30F5900, IF_XMM, SS),
     sse("lddqu", 0xF20FF000, IF_XMM, IF_MEM), sse("subpd", 0x660F5C00), sse("subps", 0x000F5C00),
-    sse("subsd", 0xF20F5C00), sse("subss", 0xF30F5C00), sse("xorpd", 0x660F5700), sse("xorps", 0x000F5700),
-    sse("andnpd", 0x660F5500), sse("andnps", 0x000F5500), sse("comisd", 0x660F2F00), sse("comiss", 0x000F2F00),
+    sse("subsd", 0xF20F5C00, IF_XMM, SD), sse("subss", 0xF30F5C00, IF_XMM, SS), sse("xorpd", 0x660F5700),
+    sse("xorps", 0x000F5700),
+    sse("andnpd", 0x660F5500), sse("andnps", 0x000F5500), sse("comisd", 0x660F2F00, IF_XMM, SD),
+    sse("comiss", 0x000F2F00, IF_XMM, SS),
     sse("haddpd", 0x660F7C00), sse("haddps", 0xF20F7C00), sse("hsubpd", 0x660F7D00), sse("hsubps", 0xF20F7D00),
     sse("paddsb", 0x000FEC00, MX, MXM), sse("paddsw", 0x000FED00, MX, MXM), sse("phaddw", 0x000F3801, MX, MXM),
     sse("phsubd", 0x000F3806, MX, MXM), sse("phsubw", 0x000F3805, MX, MXM), sse("pmaxsb", 0x660F383C),
@@ -178,7 +188,7 @@ constexpr TInstruction source[] = {
     sse("psignd", 0x000F380A, MX, MXM), sse("psignw", 0x000F3809, MX, MXM), sse("psubsb", 0x000FE800, MX, MXM),
     sse("psubsw", 0x000FE900, MX, MXM), sse("pslldq", 0, IF_XMM, IF_IMM8, 0x660F7300, 7),
     sse("psrldq", 0, IF_XMM, IF_IMM8, 0x660F7300, 3), sse("sqrtpd", 0x660F5100), sse("sqrtps", 0x000F5100),
-    sse("sqrtsd", 0xF20F5100), sse("sqrtss", 0xF30F5100),
+    sse("sqrtsd", 0xF20F5100, IF_XMM, SD), sse("sqrtss", 0xF30F5100, IF_XMM, SS),
     // movq2dq: an xmm register from an mm register only.
     sse("movq2dq", 0xF30FD600, IF_XMM, IF_MMX), sse("paddusb", 0x000FDC00, MX, MXM),
     sse("paddusw", 0x000FDD00, MX, MXM), sse("pcmpeqb", 0x000F7400, MX, MXM), sse("pcmpeqd", 0x000F7600, MX, MXM),
@@ -186,7 +196,7 @@ constexpr TInstruction source[] = {
     sse("pcmpgtd", 0x000F6600, MX, MXM), sse("pcmpgtq", 0x660F3837), sse("pcmpgtw", 0x000F6500, MX, MXM),
     sse("phaddsw", 0x000F3803, MX, MXM), sse("phsubsw", 0x000F3807, MX, MXM), sse("pmaddwd", 0x000FF500, MX, MXM),
     sse("pmulhuw", 0x000FE400, MX, MXM), sse("pmuludq", 0x000FF400, MX, MXM), sse("psubusb", 0x000FD800, MX, MXM),
-    sse("psubusw", 0x000FD900, MX, MXM), sse("ucomisd", 0x660F2E00), sse("ucomiss", 0x000F2E00),
+    sse("psubusw", 0x000FD900, MX, MXM), sse("ucomisd", 0x660F2E00, IF_XMM, SD), sse("ucomiss", 0x000F2E00, IF_XMM, SS),
     sse("addsubpd", 0x660FD000), sse("addsubps", 0xF20FD000),
 };
 static_assert(std::size(source) == instructionCount, "the table holds 364 mnemonics");

@@ -46,7 +46,8 @@ enum : uint32_t {
     IF_MMX = 0x100,         // igSSE: an mm register
     IF_IMM8 = 0x200,        // igSSE: an 8-bit immediate
     IF_MEM = 0x800,         // igSSE: a memory operand
-    IF_M16 = 0x2000,        // x87 memory forms by operand size
+    IF_M16 = 0x2000,        // x87 memory forms by operand size; on igSSE flags2,
+                            // IF_M32 or IF_M64: the size a scalar row reads
     IF_M32 = 0x4000,
     IF_M64 = 0x8000,
     IF_M80 = 0x10000,

@@ -51,7 +51,7 @@ std::string TTavAssembler::errorCodeToString(uint32_t code)
     case asmInstructionRequired: return "Instruction required!";
     case asmUsageNotSupported: return "Instruction usage is not supported!";
     case asmValueOutOfRange: return g_RangeText;
-    case asmNoQwordForm: return "No qword form of this instruction!";
+    case asmNoQwordForm: return wideText();
     default: return "";
     }
 }

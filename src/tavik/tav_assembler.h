@@ -101,6 +101,13 @@ private:
     uint32_t doEMIT(PInstruction row, POperand p1);
     uint32_t doALU(PInstruction row, POperand p1, POperand p2);
     uint32_t aluQword(PInstruction row, POperand p1, POperand p2);
+    // Operands wider than a dword: the exact two-dword sequences, or refusal.
+    static uint32_t refuseWide(uint32_t size);
+    static std::string wideText();
+    uint32_t rotWide(PInstruction row, POperand p1, POperand p2);
+    uint32_t regmemWide(PInstruction row, POperand p1);
+    // The size a memory operand of an MMX or SSE row is read or written in.
+    static uint32_t vectorMemSize(PInstruction row, const TOperand* reg);
     uint32_t doLEA(POperand p1, POperand p2);
     uint32_t doPUSHPOP(PInstruction row, POperand p1);
     uint32_t doCALL(POperand p1);
@@ -152,6 +159,11 @@ inline bool isReg(const TOperand* p) { return p && p->hint == otRegister; }
 inline bool isMem(const TOperand* p) { return p && p->hint == otMem; }
 inline bool isRM(const TOperand* p) { return isReg(p) || isMem(p); }
 inline bool isImm(const TOperand* p) { return p && p->hint == otImm; }
+// The size of a value in memory wider than a dword, else 0.
+inline uint32_t wideSize(const TOperand* p)
+{
+    return p && (p->hint == otMem || p->hint == otVar) && p->size > 4 ? p->size : 0;
+}
 }  // namespace tavasm
 
 // Hands a register operand's pending type assumption over before encoding.

@@ -27,6 +27,7 @@ uint32_t TTavAssembler::doALU(PInstruction row, POperand p1, POperand p2)
 {
     uint8_t base = B(row->opcode1, 1);
     uint8_t digit = row->opcode_r;
+    if (uint32_t wide = wideSize(p1); wide && wide != 8) return refuseWide(wide);
     if ((isMem(p1) || p1->hint == otVar) && p1->size == 8 && isImm(p2)) return aluQword(row, p1, p2);
     if (isReg(p1)) {
         uint32_t sz = regClass(p1->reg_base);
@@ -123,7 +124,7 @@ uint32_t TTavAssembler::doALU(PInstruction row, POperand p1, POperand p2)
 uint32_t TTavAssembler::aluQword(PInstruction row, POperand p1, POperand p2)
 {
     const uint8_t digit = row->opcode_r;
-    if (digit == 7) return asmNoQwordForm;
+    if (digit == 7) return refuseWide(8);
     TOperand lo = *p1, hi = *p1, loImm = *p2, hiImm = *p2;
     lo.size = hi.size = 4;
     hi.displacement = int32_t(uint32_t(p1->displacement) + 4);
@@ -168,6 +169,8 @@ uint32_t TTavAssembler::doRET(POperand p1)
 
 uint32_t TTavAssembler::doTEST(POperand p1, POperand p2)
 {
+    // The flags of one dword would not tell the whole value.
+    if (uint32_t wide = wideSize(p1)) return refuseWide(wide);
     if (isRM(p1) && isReg(p2)) {
         uint32_t sz = regClass(p2->reg_base);
         if (isMem(p1) && p1->size == 0) p1->size = sz;
@@ -203,6 +206,7 @@ uint32_t TTavAssembler::doTEST(POperand p1, POperand p2)
 
 uint32_t TTavAssembler::doREGMEM(PInstruction row, POperand p1)
 {
+    if (wideSize(p1)) return regmemWide(row, p1);
     if (!isRM(p1)) return asmInvalidOperands;
     if (isMem(p1) && p1->size == 0) p1->size = 4;
     uint32_t sz = isReg(p1) ? regClass(p1->reg_base) : p1->size;
@@ -211,6 +215,7 @@ uint32_t TTavAssembler::doREGMEM(PInstruction row, POperand p1)
 
 uint32_t TTavAssembler::doROT(PInstruction row, POperand p1, POperand p2)
 {
+    if (wideSize(p1)) return rotWide(row, p1, p2);
     bool byCL = isReg(p2) && p2->reg_base == REG_CL;
     if (!isRM(p1) || !(isImm(p2) || byCL)) return asmInvalidOperands;
     if (isImm(p2))
@@ -269,7 +274,7 @@ uint32_t TTavAssembler::doINCDEC(PInstruction row, POperand p1)
         // FE /digit for a byte, FF /digit for a word or dword.
         if (isMem(p1) && p1->size == 0) p1->size = 4;
         const uint32_t sz = p1->size;
-        if (sz == 8) return asmNoQwordForm;  // the carry out of the low dword would be lost
+        if (sz > 4) return refuseWide(sz);  // the carry out of the low dword would be lost
         if (sz != 1 && sz != 2 && sz != 4) return asmSizeMismatch;
         addPrefixFor(sz);
         addByte(uint8_t(B(row->opcode2, 4) + (sz == 1 ? 0 : 1)));
@@ -336,6 +341,7 @@ uint32_t TTavAssembler::doXCHG(POperand p1, POperand p2)
 uint32_t TTavAssembler::doIMUL(POperand p1, POperand p2, POperand p3)
 {
     if (!p2) {
+        if (uint32_t wide = wideSize(p1)) return refuseWide(wide);  // the product of one dword
         if (!isRM(p1)) return asmUsageNotSupported;
         if (isMem(p1) && p1->size == 0) p1->size = ptrSize;
         uint32_t sz = isReg(p1) ? regClass(p1->reg_base) : p1->size;

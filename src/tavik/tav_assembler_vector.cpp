@@ -72,7 +72,7 @@ uint32_t TTavAssembler::doX87_MEM(PInstruction row, POperand p1)
         opc = B(row->opcode1, 2), digit = row->opcode_r;
     } else if (size == 8 && (row->flags & IF_M64)) {
         opc = B(row->opcode1, 3), digit = B(row->opcode1, 4);
-    } else if (size >= 10 && (row->flags & IF_M80)) {
+    } else if (size == 10 && (row->flags & IF_M80)) {  // a wider block is no tbyte
         opc = B(row->opcode2, 3), digit = B(row->opcode2, 4);
     }
     if (opc == 0) return asmOperand1Invalid;
@@ -90,6 +90,9 @@ uint32_t TTavAssembler::doMOVQ(POperand p1, POperand p2)
     auto mm = [](const TOperand* p) { return p->hint == otST && p->value >= 0 && p->value <= 7; };
     auto xmm = [](const TOperand* p) { return p->hint == otXMM && p->value >= 0 && p->value <= 7; };
     auto num = [](const TOperand* p) { return uint8_t(p->value & 7); };
+    // A size keyword on the memory operand must be the qword moved.
+    for (const TOperand* p : {p1, p2})
+        if (isMem(p) && p->size != 0 && p->size != 8) return asmSizeMismatch;
     if (mm(p1)) {
         if (mm(p2) || isMem(p2)) return emitMMU(0x0F6F, 0, p2, num(p1));
         if (xmm(p2)) return emitMMU(0xF20FD6, 0, p2, num(p1));
@@ -135,6 +138,8 @@ uint32_t TTavAssembler::doSSE(PInstruction row, POperand p1, POperand p2)
     uint8_t prefix = 0;
     if ((need1 == IF_XMM && (f & MX) == MX) || (need2 == IF_XMM && (g & MX) == MX)) prefix = 0x66;
 
+    // A size keyword on a memory operand must be the size the row reads.
+    if (isMem(p2) && p2->size != 0 && p2->size != vectorMemSize(row, p1)) return asmSizeMismatch;
     const bool imm = need2 == IF_IMM8;
     if (imm)
         if (uint32_t r = checkImm(p2, 1)) return r;
