@@ -84,6 +84,8 @@ public:
     uint32_t arResSize = 0;  // everything before the data: directory and names
     uint32_t dirSize = 0;    // the directory alone
     uint32_t nameSize = 0;   // the name strings, unpadded
+    std::string firstFile;   // the first resource file read, for messages
+    uint32_t files = 0;      // how many were read
     uint32_t resSize = 0;
     uint32_t dataSize = 0;
 

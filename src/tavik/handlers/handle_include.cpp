@@ -181,6 +181,7 @@ void handle_DIRECTIVE_resource() {
     std::string data;
     if (!platform::ReadFile(path, data)) Log->FatalError("[436] Resource file \"" + name + "\" cannot be read");
     Compiler->F_FilesRead.push_back(path);
+    if (ResMan->files++ == 0) ResMan->firstFile = name;
     loadResources(name, data);
 }
 
