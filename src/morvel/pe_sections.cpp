@@ -104,8 +104,13 @@ void TPECOFF::writeExportDLLSect(TCOFFSectionHeader* section)
         nameBlock.text(name);
         nameBlock.u8(0);
     }
-    // The file-name part of the image's name.
+    // The file-name part of the image's name. A reader takes it in the ANSI
+    // code page of its machine, which the image cannot name.
     std::string dllName = file_name.substr(file_name.find_last_of("\\/") + 1);
+    for (const char c : dllName)
+        if (static_cast<unsigned char>(c) >= 0x80)
+            fatal("Library name \"" + dllName +
+                  "\" is not supported in the export directory: library names in ASCII only (-out gives another)");
     const uint32_t dllNameAt = namesAt + nameBlock.size();
 
     ByteBuffer dir;

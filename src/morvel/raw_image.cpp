@@ -3,6 +3,7 @@
 #include "raw_image.h"
 
 #include <string>
+#include <vector>
 
 #include "byte_buffer.h"
 #include "host.h"
@@ -27,6 +28,40 @@ std::string hex(uint64_t v)
     return s;
 }
 
+// Names joined by ", ": the first five, then how many more.
+std::string listed(const std::vector<std::string>& names)
+{
+    std::string s;
+    for (size_t i = 0; i < names.size() && i < 5; ++i) s += (i ? ", " : "") + names[i];
+    if (names.size() > 5) s += " and " + std::to_string(names.size() - 5) + " more";
+    return s;
+}
+
+// The image has no import or export table: a call of an import could reach
+// nothing and stops the build; declared libraries and exports are left out
+// with a word.
+void checkImportsAndExports()
+{
+    std::vector<std::string> libs, exported;
+    for (uint32_t l = 0, n = host.ilib_count(); l < n; ++l) {
+        const std::string lib = text(host.ilib_name(l));
+        if (host.import_count(l)) {
+            PFunction f = host.import_get(l, 0);
+            fatal("Call of " + (f ? funcName(f) : std::string("an import")) + " from \"" + lib +
+                  "\": a raw image has no imports");
+        }
+        libs.push_back("\"" + lib + "\"");
+    }
+    for (uint32_t i = 0, n = host.Func_Count(); i < n; ++i) {
+        PFunction f = host.Func_Get(i);
+        if (f && f->IsExported) exported.push_back(funcName(f));
+    }
+    if (!libs.empty())
+        message("Warning: a raw image has no import table: the imports of " + listed(libs) + " are left out");
+    if (!exported.empty())
+        message("Warning: a raw image has no export table: the exports " + listed(exported) + " are left out");
+}
+
 }  // namespace
 
 bool TRawBin::alignFileToSize(uint32_t si)
@@ -45,6 +80,7 @@ bool TRawBin::build(uint32_t dofs)
     const TCompilerFlags* flags = host.get_flags();
     // 16-bit code takes near jumps and the locals allocation with 16-bit values.
     wordSize_ = flags && flags->cpu_bits == 16 ? 2 : 4;
+    checkImportsAndExports();
 
     f_codesize = layoutCode(wordSize_);
     f_constsize = layoutConsts();

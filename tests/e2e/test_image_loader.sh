@@ -280,4 +280,34 @@ rc=$?
 grep -qF "[2,11]: [46545] Import library without a name in [noname.tav]" noname.log ||
   { fail "noname: message"; cat noname.log; }
 
+# ---- library names outside ASCII ----
+# The loader reads an import's library name in the ANSI code page of the
+# machine it runs on, which the image cannot know: such a name is refused
+# where it is written. The export directory's own name (the output's file
+# name) likewise; a library without exports has no such name and builds.
+printf "program pe32_cui 'client';\nimports('d\xc3\xa4tlib.dll') { procedure Hello(); }\nHello();\n" >uclient.tav
+"$tavik" uclient.tav -nopause </dev/null >uclient.log 2>&1
+rc=$?
+[ "$rc" = 1 ] || fail "uclient: exit code $rc, expected 1"
+grep -qF '[2,22]: [46546] Import library name "dätlib.dll" is not supported: library names in ASCII only in [uclient.tav]' \
+  uclient.log || { fail "uclient: message"; cat uclient.log; }
+[ -e uclient.exe ] && fail "uclient: an image was written"
+printf "program pe32_dll 'lib';\nprocedure Hello() { nop; }\nexports Hello;\n" >dätlib.tav
+"$tavik" dätlib.tav -nopause </dev/null >dätlib.log 2>&1
+rc=$?
+[ "$rc" = 1 ] || fail "dätlib: exit code $rc, expected 1"
+grep -qxF 'PlugSys: Library name "dätlib.dll" is not supported in the export directory: library names in ASCII only (-out gives another)' \
+  dätlib.log || { fail "dätlib: message"; cat dätlib.log; }
+[ -e dätlib.dll ] && fail "dätlib: an image was written"
+if "$tavik" dätlib.tav -out datlib -nopause </dev/null >datlib.log 2>&1; then
+  pecheck datlib.dll <<'PY'
+assert pe.DIRECTORY_ENTRY_EXPORT.name == b"datlib.dll", pe.DIRECTORY_ENTRY_EXPORT.name
+assert [e.name for e in pe.DIRECTORY_ENTRY_EXPORT.symbols] == [b"Hello"]
+PY
+else
+  fail "datlib: build failed"; cat datlib.log
+fi
+printf "program pe32_dll 'lib';\nprocedure Hello() { nop; }\n" >dätnone.tav
+build dätnone dll
+
 passed "all loader checks passed"

@@ -281,4 +281,40 @@ refuse addr1 "Address 0x10000 does not fit in 16 bits"
 printf "program raw_image 'vaddr';\nword w;\nmov ax, w;\n#repeat 506: nop; #end\nmov ax, 0xAA55;\n#repeat 33300: nop; #end\n" >vaddr.tav
 refuse vaddr "does not fit in 16 bits"
 
+# ---- What a boot image has no place for ----
+# Resources, import libraries and exports are left out with a word each;
+# the image is the one the program makes without them, and it boots. A call
+# of an import could reach nothing: refused.
+cp "$src/tests/fixtures/res/one.res" "$src/tests/fixtures/res/langs.res" .
+cat >plainboot.tav <<'EOF'
+program raw_image 'plainboot';
+procedure putc() { mov ah, 1; xor dx, dx; int 0x14; }
+procedure off() { mov ax, 0x5301; xor bx, bx; int 0x15; mov ax, 0x5307; mov bx, 1; mov cx, 3; int 0x15; }
+xor ax, ax; mov ds, ax; mov ss, ax; mov sp, 0x7C00;
+mov al, 0x4B; putc();
+off();
+hlt;
+EOF
+{ echo "program raw_image 'dropped';"
+  echo "#resource 'one.res';"
+  echo "#resource 'langs.res';"
+  echo "imports('kernel32.dll') { procedure ExitProcess(dword code); }"
+  sed -n '2,$p' plainboot.tav
+  echo "exports putc, off;"; } >dropped.tav
+if build plainboot && build dropped; then
+  for w in 'PlugSys: Warning: a raw image has no import table: the imports of "kernel32.dll" are left out' \
+    'PlugSys: Warning: a raw image has no export table: the exports putc, off are left out' \
+    'Warning: [0011] The builder RAW_IMAGE left out the resources of "one.res" and the other resource files: its image has no place for them'; do
+    grep -qxF "$w" dropped.out || { fail "dropped: no line '$w'"; cat dropped.out; }
+  done
+  grep -q Warning plainboot.out && fail "plainboot: $(grep Warning plainboot.out)"
+  cmp -s plainboot.img dropped.img || fail "dropped: the image differs from the one without resources"
+  if [ -n "$qemu" ]; then
+    boot dropped
+    [ "$(cat dropped.serial)" = K ] || fail "dropped: serial output $(od -c dropped.serial)"
+  fi
+fi
+printf "program raw_image 'callimp';\nimports('kernel32.dll') { procedure ExitProcess(dword code); }\nExitProcess(0);\n" >callimp.tav
+refuse callimp 'PlugSys: Call of ExitProcess from "kernel32.dll": a raw image has no imports'
+
 passed "raw images: all checks passed"

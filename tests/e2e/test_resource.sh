@@ -92,6 +92,61 @@ if use_wine && [ -e res.exe ]; then
   [ "$(cat res.out)" = "eightten" ] || fail "res: output '$(cat res.out)'"
 fi
 
+# ---- Named resources: "0" and "0AB" are names, beside the number 0 ----
+# A library holding them, read back with pefile and looked up by a client
+# built with mingw through Windows' FindResourceA, which asks for names in
+# capitals and takes "#N" for the number N.
+cat >names.tav <<'TAV'
+program pe32_dll 'names';
+#resource 'zeros.res';
+#resource 'named.res';
+#resource 'one.res';
+TAV
+"$tavik" names.tav -nopause </dev/null >names.log 2>&1 || { fail "names: build failed"; cat names.log; }
+if have pefile && [ -e names.dll ]; then
+  "$py" - names.dll <<'PY' || fail "names: resource directory"
+import sys, pefile
+pe = pefile.PE(sys.argv[1])
+got = []
+for t in pe.DIRECTORY_ENTRY_RESOURCE.entries:
+    assert t.name is None
+    ids = t.directory.struct
+    assert (ids.NumberOfNamedEntries, ids.NumberOfIdEntries) == (3, 2), ids
+    for i in t.directory.entries:
+        for l in i.directory.entries:
+            d = l.data.struct
+            assert d.OffsetToData % 4 == 0
+            got.append((t.id, str(i.name) if i.name is not None else i.id, l.id, pe.get_data(d.OffsetToData, d.Size)))
+want = [(10, "0", 0x409, b"zero"), (10, "0AB", 0x409, b"oab"), (10, "HELLO", 0x409, b"named"),
+        (10, 0, 0x409, b"id0"), (10, 1, 0x409, b"hello")]
+assert got == want, got
+PY
+fi
+if use_wine && have i686-w64-mingw32-gcc && [ -e names.dll ]; then
+  cat >client.c <<'C'
+#include <windows.h>
+#include <stdio.h>
+/* Each lookup in names.dll prints the resource's data, or "-". */
+static void show(HMODULE h, const char* name) {
+    HRSRC r = FindResourceA(h, name, RT_RCDATA);
+    if (!r) { printf("-\n"); return; }
+    printf("%.*s\n", (int)SizeofResource(h, r), (const char*)LockResource(LoadResource(h, r)));
+}
+int main(void) {
+    HMODULE h = LoadLibraryA("names.dll");
+    if (!h) { printf("no library: %lu\n", GetLastError()); return 1; }
+    const char* names[] = {"0", "0AB", "0ab", "hello", MAKEINTRESOURCEA(0), "#1", "0A", "0ABC", "#48"};
+    for (unsigned i = 0; i < sizeof names / sizeof *names; ++i) show(h, names[i]);
+    return 0;
+}
+C
+  i686-w64-mingw32-gcc -O2 -Wall -o client.exe client.c || fail "names: client not built"
+  runexe client
+  [ "$rc" = 0 ] || fail "names: client exit code $rc"
+  printf 'zero\noab\noab\nnamed\nid0\nhello\n-\n-\n-\n' | cmp -s - <(tr -d '\r' <client.out) ||
+    fail "names: lookups gave $(od -c client.out)"
+fi
+
 # Failures: exit code 1, the message, no image.
 # check NAME EXPECTED-LINE TEXT...: builds NAME.tav holding the header and TEXT.
 check() {
@@ -106,8 +161,8 @@ check() {
 }
 check noinc '[2,20]: [1448] Included file not found "gone.tav" in [noinc.tav]' '#include "gone.tav"'
 check nores '[2,21]: [432] Resource file "gone.res" does not exist in [nores.tav]' "#resource 'gone.res';"
-check named 'Exception: This type of resource name is not supported yet, please ask a developer for details.' \
-  "#resource 'named.res';"
+check uml '[2,24]: [442] Resource name "DÄT" in "umlaut.res" is not supported: resource names in ASCII only' \
+  "#resource 'umlaut.res';"
 check strtype 'Exception: This type of resource id is not supported yet, please ask a developer for details.' \
   "#resource 'strtype.res';"
 check cut '[2,27]: [437] Resource file "truncated.res" is damaged' "#resource 'truncated.res';"

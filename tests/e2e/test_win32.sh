@@ -65,6 +65,16 @@ mkdir -p cases/nobuilder && printf "program nosuch 'x';\nnop;\n" >cases/nobuilde
 # Stopped by Morvel while it lays the image out.
 mkdir -p cases/bootbig && printf "program raw_image 'x';\n#repeat 600: nop; #end\n" >cases/bootbig/bootbig.tav
 mkdir -p cases/noinput
+# Named resources, names refused, and what a boot image leaves out.
+add names "$src/tests/fixtures/res/zeros.res" "$src/tests/fixtures/res/named.res" "$src/tests/fixtures/res/umlaut.res"
+printf "program pe32_dll 'names';\n#resource 'zeros.res';\n#resource 'named.res';\n" >cases/names/names.tav
+add umlautres "$src/tests/fixtures/res/umlaut.res"
+printf "program pe32_cui 'x';\n#resource 'umlaut.res';\n" >cases/umlautres/umlautres.tav
+mkdir -p cases/umlautlib && printf "program pe32_cui 'x';\nimports('d\xc3\xa4t.dll') { procedure P(); }\nP();\n" \
+  >cases/umlautlib/umlautlib.tav
+add bootdrop "$src/tests/fixtures/res/one.res"
+printf "program raw_image 'x';\n#resource 'one.res';\nimports('k.dll') { procedure P(); }\nprocedure Q() { nop; }\nexports Q;\nhlt;\n" \
+  >cases/bootdrop/bootdrop.tav
 
 # Runs: folder and arguments, in this order.
 runs=()

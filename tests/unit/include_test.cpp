@@ -44,6 +44,21 @@ std::string resEntry(uint32_t type, uint32_t id, uint32_t lang, const std::strin
 }
 const std::string kLeading = resEntry(0, 0, 0, "");
 
+// An entry whose name is the text `name` (UTF-16 units), of numeric type;
+// headerSize 0 gives the true size.
+std::string resNamed(uint32_t type, const std::u16string& name, uint32_t lang, const std::string& data,
+                     uint32_t headerSize = 0) {
+    std::string key;
+    for (char16_t u : name) key += le16(u);
+    key += le16(0);
+    std::string head = le16(0xFFFF) + le16(type) + key;
+    while (head.size() % 4) head += '\0';
+    head += le32(0) + le16(0x1030) + le16(lang) + le32(0) + le32(0);
+    std::string e = le32(uint32_t(data.size())) + le32(headerSize ? headerSize : uint32_t(head.size() + 8)) + head + data;
+    while (e.size() % 4) e += '\0';
+    return e;
+}
+
 // (type, id, language, data) of every collected resource, by type, then order.
 using Res = std::tuple<int32_t, int32_t, int32_t, std::string>;
 std::vector<Res> collected() {
@@ -307,7 +322,7 @@ TEST_F(ResourceTest, EntriesAndPadding) {
     write("odd.res", kLeading + resEntry(10, 4, 0, "x") + "\x01");
     // Entries are taken in file order, not sorted.
     write("order.res", kLeading + resEntry(10, 5, 0, "5") + resEntry(10, 1, 0, "1") + resEntry(10, 3, 0, "3"));
-    // The one-character name "0" has the identifier 0.
+    // The one-character name "0" is a name, not the identifier 0.
     write("zero.res", resEntry(10, 0, 0, "z", 0xFFFF, 0x0030));
     code(
         "#resource 'pad.res';\n#resource 'lead.res';\n#resource 'odd.res';\n#resource 'zero.res';\n"
@@ -319,8 +334,77 @@ TEST_F(ResourceTest, EntriesAndPadding) {
                                              {10, 5, 0, "5"},
                                              {10, 1, 0, "1"},
                                              {10, 3, 0, "3"}}));
+    EXPECT_EQ(ResMan->res[10][2]->rtName, "0");
+    for (int k : {0, 1, 3, 4, 5}) EXPECT_EQ(ResMan->res[10][k]->rtName, "") << k;
     // Each resource's data starts on a 4-byte boundary of the data block.
     EXPECT_EQ(ResMan->dataStr, std::string("abcde\0\0\0fg\0\0x\0\0\0z\0\0\0" "5\0\0\0" "1\0\0\0" "3", 29));
+}
+
+// Names are read by the format: a text of UTF-16 units up to a zero unit,
+// the header padded to 4 bytes. A loader looks names up in capitals.
+TEST_F(ResourceTest, NamedResources) {
+    copyFixture("named.res");
+    write("names.res", kLeading + resNamed(10, u"0", 0x409, "zero") + resNamed(10, u"0AB", 0x409, "oab") +
+                           resNamed(10, u"ab_c", 0x407, "abc") + resNamed(10, u"0", 0x407, "null") +
+                           resEntry(10, 0, 0x409, "id0") + resNamed(3, u"X", 0, "") + resNamed(3, u"Xy", 0, "five!"));
+    code("#resource 'names.res';\n#resource 'named.res';\n");
+    struct Want {
+        int32_t type;
+        std::string name;
+        int32_t id, lang;
+        std::string data;
+    };
+    const std::vector<Want> want = {
+        {3, "XY", 0, 0, "five!"},  // the empty "X" is skipped as an empty entry
+        {10, "0", 0, 0x409, "zero"}, {10, "0AB", 0, 0x409, "oab"}, {10, "AB_C", 0, 0x407, "abc"},
+        {10, "0", 0, 0x407, "null"}, {10, "", 0, 0x409, "id0"},   {10, "HELLO", 0, 0x409, "named"},
+    };
+    std::vector<Want> got;
+    for (int32_t t = 0; t < TResourceManager::MaxTypes; ++t)
+        for (int32_t k = 0; k < ResMan->cnt[t]; ++k) {
+            const PResource r = ResMan->res[t][k];
+            got.push_back({r->rtType, r->rtName, r->id, r->langID, ResMan->dataStr.substr(r->dataAddr, r->dataSize)});
+        }
+    ASSERT_EQ(got.size(), want.size());
+    for (size_t i = 0; i < want.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(got[i].type, want[i].type);
+        EXPECT_EQ(got[i].name, want[i].name);
+        EXPECT_EQ(got[i].id, want[i].id);
+        EXPECT_EQ(got[i].lang, want[i].lang);
+        EXPECT_EQ(got[i].data, want[i].data);
+    }
+}
+
+// Names the image cannot hold as the loader reads them, and headers that do
+// not add up, end in a positioned error.
+TEST_F(ResourceTest, NamesThatCannotBeHeld) {
+    std::u16string longName(0x10000, u'N');
+    struct Case {
+        std::string bytes;
+        const char* message;
+    } cases[] = {
+        {kLeading + resNamed(10, u"d\u00e4t", 0, "x"),
+         "[442] Resource name \"d\xC3\xA4t\" in \"bad.res\" is not supported: resource names in ASCII only"},
+        {kLeading + resNamed(10, u"", 0, "x"),
+         "[443] Resource name of 0 characters in \"bad.res\" is not supported: 1 to 65535 characters only"},
+        {kLeading + resNamed(10, longName, 0, "x"), "[443] Resource name of 65536 characters in \"bad.res\""},
+        {kLeading + resNamed(10, u"abc", 9, "1") + resNamed(10, u"ABC", 9, "2"),
+         "[441] Resource of type 10, name \"ABC\" and language 9 in \"bad.res\" is already defined"},
+        // The header size must be the header's: 32 for the name "0AB" is short.
+        {kLeading + resNamed(10, u"0AB", 0, "x", 32),
+         "[437] Resource file \"bad.res\" is damaged: the entry at offset 32 gives its header 32 bytes, not 36"},
+        // A name whose zero unit is missing.
+        {kLeading + le32(1) + le32(40) + le16(0xFFFF) + le16(10) + le16('A') + le16('B'),
+         "[437] Resource file \"bad.res\" is damaged: the entry at offset 32 has no complete header"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.message);
+        restart();
+        write("bad.res", c.bytes);
+        const std::string out = failure("nop;\n#resource 'bad.res';\n");
+        EXPECT_NE(out.find(std::string("[3,21]: ") + c.message), std::string::npos) << out;
+    }
 }
 
 // The same type, identifier and language twice, from one file or two, is
@@ -378,9 +462,8 @@ TEST_F(ResourceTest, DirectiveErrors) {
     }
 }
 
-// Named types and names are refused as the runtime's exception, without a
-// position.
-TEST_F(ResourceTest, NamedResourcesAreRefused) {
+// Named types are refused as the runtime's exception, without a position.
+TEST_F(ResourceTest, NamedTypesAreRefused) {
     struct Case {
         std::string file;
         std::string bytes;
@@ -388,11 +471,10 @@ TEST_F(ResourceTest, NamedResourcesAreRefused) {
     } cases[] = {
         {"strtype.res", fixture("strtype.res"),
          "This type of resource id is not supported yet, please ask a developer for details."},
-        {"named.res", fixture("named.res"),
-         "This type of resource name is not supported yet, please ask a developer for details."},
-        {"t.res", kLeading + resEntry(10, 1, 0, "x", 0x0030), "This type of resource id is not supported yet"},
-        {"n.res", kLeading + resEntry(10, 1, 0, "x", 0xFFFF, 0x0031),
-         "This type of resource name is not supported yet"},
+        // The type is the text "0", the name the number 1.
+        {"t.res", kLeading + le32(1) + le32(32) + le16(0x30) + le16(0) + le16(0xFFFF) + le16(1) + std::string(16, '\0') +
+                      "x\0\0\0",
+         "This type of resource id is not supported yet"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.file);
@@ -492,7 +574,8 @@ TEST_F(ResourceTest, RandomlyDamagedFiles) {
         const Outcome r = run("#resource 'rnd.res';\n");
         if (r.aborted) {
             EXPECT_TRUE(r.out.find("[437]") != std::string::npos || r.out.find("[438]") != std::string::npos ||
-                        r.out.find("[439]") != std::string::npos || r.out.find("[441]") != std::string::npos)
+                        r.out.find("[439]") != std::string::npos || r.out.find("[441]") != std::string::npos ||
+                        r.out.find("[442]") != std::string::npos || r.out.find("[443]") != std::string::npos)
                 << r.out;
         } else if (!r.exClass.empty()) {
             EXPECT_EQ(r.exClass, "Exception") << r.exMessage;

@@ -357,6 +357,9 @@ TEST_F(Proc, DeclarationErrors) {
         {"imports('a.dll') procedure", "Unexpected"},
         {"imports('a.dll') { nop; }", "Unexpected"},
         {"imports('') { procedure p(); }", "[46545] Import library without a name"},
+        {"imports('d\xC3\xA4tlib.dll') { procedure p(); }",
+         "[2,22]: [46546] Import library name \"d\xC3\xA4tlib.dll\" is not supported: library names in ASCII only"},
+        {"imports('\x80.dll') { }", "[46546] Import library name \"\x80.dll\""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.src);

@@ -165,6 +165,68 @@ TEST(ResourceManager, ScrambledAdditionsComeOutSorted) {
     EXPECT_EQ(walk(s, 0x1000), want);
 }
 
+// Named identifiers come before the numbered ones of their type, ordered by
+// their units, in capitals; each entry holds the high bit and the offset of
+// its string (a 16-bit length and the UTF-16 units), and the strings lie
+// between the directory and the 4-byte aligned data.
+TEST(ResourceManager, NamesBeforeNumbersWithTheirStrings) {
+    TResourceManager m;
+    m.addResource(10, 5, 0x409, "", "five", 4);
+    m.addResource(10, 7, 0x409, "b", "bee", 3);  // a name: the number is not used
+    m.addResource(10, 0, 0x409, "0AB", "y", 1);
+    m.addResource(10, 0, 0x407, "0ab", "x", 1);  // another language of the same name
+    m.addResource(6, 1, 0, "Xy", "six", 3);
+    EXPECT_TRUE(m.contains(10, 9, 0x409, "0aB"));
+    EXPECT_FALSE(m.contains(10, 0, 0x409));  // the number 0 is not the name "0AB"
+    EXPECT_FALSE(m.contains(10, 7, 0x409));
+    EXPECT_THROW(m.addResource(10, 0, 0x409, "B", "again", 5), ERangeError);
+    EXPECT_THROW(m.addResource(10, 0, 0, "d\xC3\xA4t", "x", 1), ERangeError);
+    EXPECT_THROW(m.addResource(10, 0, 0, std::string(0x10000, 'N'), "x", 1), ERangeError);
+    // Root 16 + 2 types; type 6: one name, one language; type 10: three
+    // identifiers, four languages. Names "XY", "0AB", "B": 6 + 8 + 4 bytes.
+    const uint32_t dir = 16 + 2 * 24 + 2 * 24 + 3 * 24 + 4 * 24;
+    EXPECT_EQ(m.arResSize, dir + 20u);
+    const uint32_t rva = 0x5000;
+    const std::string s = m.buildRes(rva);
+    ASSERT_EQ(s.size(), m.arResSize + m.dataSize);
+    EXPECT_EQ(s.substr(dir + 18, 2), std::string(2, '\0'));  // padding before the data
+
+    using Named = std::tuple<uint32_t, std::string, uint32_t, std::string>;
+    std::vector<Named> got;
+    for (uint32_t t = 0; t < u16(s, 14); ++t) {
+        const uint32_t type = u32(s, 16 + 8 * t), tdir = u32(s, 20 + 8 * t) & ~kHigh;
+        const uint32_t named = u16(s, tdir + 12), all = named + u16(s, tdir + 14);
+        std::string last;
+        for (uint32_t i = 0; i < all; ++i) {
+            const uint32_t key = u32(s, tdir + 16 + 8 * i), ldir = u32(s, tdir + 20 + 8 * i) & ~kHigh;
+            std::string name;
+            EXPECT_EQ(bool(key & kHigh), i < named) << type << "/" << i;
+            if (key & kHigh) {
+                const uint32_t at = key & ~kHigh;
+                EXPECT_GE(at, dir);
+                EXPECT_EQ(at % 2, 0u);
+                for (uint32_t c = 0; c < u16(s, at); ++c) name += char(u16(s, at + 2 + 2 * c));
+                EXPECT_LE(at + 2 + 2 * name.size(), m.arResSize);
+                if (i) EXPECT_LT(last, name);
+                last = name;
+            } else {
+                name = "#" + std::to_string(key);
+            }
+            for (uint32_t l = 0; l < u16(s, ldir + 14); ++l) {
+                const uint32_t d = u32(s, ldir + 20 + 8 * l);
+                EXPECT_EQ(u32(s, d) % 4, 0u);
+                got.emplace_back(type, name, u32(s, ldir + 16 + 8 * l), s.substr(u32(s, d) - rva, u32(s, d + 4)));
+            }
+        }
+    }
+    EXPECT_EQ(got, (std::vector<Named>{{6, "XY", 0, "six"},
+                                       {10, "0AB", 0x407, "x"},
+                                       {10, "0AB", 0x409, "y"},
+                                       {10, "B", 0x409, "bee"},
+                                       {10, "#5", 0x409, "five"}}));
+    EXPECT_EQ(m.buildRes(rva), s);
+}
+
 // A second build gives the same section instead of a directory twice as long.
 TEST(ResourceManager, BuildingTwiceGivesTheSameSection) {
     TResourceManager m;

@@ -1,6 +1,7 @@
 #include "classes/resource_manager.h"
 
 #include <algorithm>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -9,6 +10,8 @@
 namespace {
 
 constexpr uint32_t kSubdirectory = 0x80000000u;  // the offset leads to a further directory
+constexpr uint32_t kNamed = 0x80000000u;         // the entry holds the offset of a name
+constexpr uint32_t kMaxName = 0xFFFF;            // a name's length is 16-bit
 constexpr uint32_t kDirSize = 16;
 constexpr uint32_t kEntrySize = 8;
 constexpr uint32_t kDataEntrySize = 16;
@@ -26,6 +29,19 @@ void put16(std::string& s, uint16_t v) {
 
 void put32(std::string& s, uint32_t v) {
     for (int i = 0; i < 4; ++i) s += static_cast<char>((v >> (8 * i)) & 0xFF);
+}
+
+uint32_t align4(uint32_t v) { return (v + kDataAlignment - 1) & ~(kDataAlignment - 1); }
+
+std::string capitals(std::string s) {
+    for (char& c : s)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    return s;
+}
+
+// Whether r has this identifier: the name when there is one, else the number.
+bool sameId(const TResource* r, int32_t id, const std::string& name) {
+    return name.empty() ? r->rtName.empty() && r->id == id : r->rtName == name;
 }
 
 }  // namespace
@@ -54,19 +70,26 @@ bool TResourceManager::fits(int32_t rtType) const {
     return rtType >= 0 && rtType < MaxTypes && cnt[rtType] < MaxPerType;
 }
 
-bool TResourceManager::contains(int32_t rtType, int32_t id, int32_t langID) const {
+bool TResourceManager::contains(int32_t rtType, int32_t id, int32_t langID, const std::string& rtName) const {
     if (rtType < 0 || rtType >= MaxTypes) return false;
+    const std::string name = capitals(rtName);
     for (int32_t k = 0; k < cnt[rtType]; ++k)
-        if (res[rtType][k]->id == id && res[rtType][k]->langID == langID) return true;
+        if (sameId(res[rtType][k], id, name) && res[rtType][k]->langID == langID) return true;
     return false;
 }
 
 uint32_t TResourceManager::addResource(int32_t rtType, int32_t id, int32_t langID, const std::string& rtName,
                                        const void* data, int32_t dataSize) {
     if (!fits(rtType)) throw ERangeError("No room for a resource of type " + std::to_string(rtType));
-    if (contains(rtType, id, langID))
-        throw ERangeError("Resource of type " + std::to_string(rtType) + ", id " + std::to_string(id) +
-                          " and language " + std::to_string(langID) + " added twice");
+    const std::string name = capitals(rtName);
+    // The directory holds names as UTF-16 with a 16-bit length.
+    if (name.size() > kMaxName) throw ERangeError("Resource name too long");
+    for (char c : name)
+        if (static_cast<unsigned char>(c) >= 0x80) throw ERangeError("Resource name outside ASCII");
+    if (contains(rtType, id, langID, name))
+        throw ERangeError("Resource of type " + std::to_string(rtType) + ", " +
+                          (name.empty() ? "id " + std::to_string(id) : "name " + name) + " and language " +
+                          std::to_string(langID) + " added twice");
     if (dataSize < 0 || (dataSize > 0 && !data)) throw ERangeError("Resource bytes out of range");
     if (const uint32_t pad = (kDataAlignment - dataStr.size() % kDataAlignment) % kDataAlignment) {
         static const char zeros[kDataAlignment] = {};
@@ -75,22 +98,27 @@ uint32_t TResourceManager::addResource(int32_t rtType, int32_t id, int32_t langI
     const uint32_t addr = addBytes(rtData, data, dataSize);
     bool newId = true;
     for (int32_t k = 0; k < cnt[rtType]; ++k)
-        if (res[rtType][k]->id == id) newId = false;
+        if (sameId(res[rtType][k], id, name)) newId = false;
     auto* r = new TResource;
     r->rtType = rtType;
-    r->id = id;
+    r->id = name.empty() ? id : 0;
     r->langID = langID;
-    r->rtName = rtName;
+    r->rtName = name;
     r->dataAddr = addr;
     r->dataSize = static_cast<uint32_t>(dataSize);
     res[rtType][cnt[rtType]] = r;
-    if (ttl == 0) arResSize = kDirSize;
+    if (ttl == 0) dirSize = kDirSize;
     if (cnt[rtType] == 0) {
         ++ttl;
-        arResSize += kLevelSize;
+        dirSize += kLevelSize;
     }
-    if (newId) arResSize += kLevelSize;
-    arResSize += kLanguageSize;
+    if (newId) {
+        dirSize += kLevelSize;
+        if (!name.empty()) nameSize += 2 + 2 * static_cast<uint32_t>(name.size());
+    }
+    dirSize += kLanguageSize;
+    // The data starts on a 4-byte boundary after the names.
+    arResSize = dirSize + align4(nameSize);
     ++cnt[rtType];
     return addr;
 }
@@ -133,7 +161,9 @@ std::string TResourceManager::buildRes(uint32_t RVA) {
     resSize = 0;
     // A loader finds an entry by binary search on every level: types, then
     // identifiers, then languages, each ascending; one identifier entry holds
-    // all the languages of its identifier.
+    // all the languages of its identifier. Named identifiers come first,
+    // ordered by their UTF-16 units; their strings follow the directory.
+    std::string names;
     TImageResourceDirectory root;
     root.NumberOfIdEntries = static_cast<uint16_t>(ttl);
     mainOffset = add(root);
@@ -148,19 +178,34 @@ std::string TResourceManager::buildRes(uint32_t RVA) {
         patch32(static_cast<uint32_t>(dirof[t]) + 4, mainOffset | kSubdirectory);
         std::vector<PResource> sorted(res[t], res[t] + n);
         std::stable_sort(sorted.begin(), sorted.end(), [](PResource a, PResource b) {
-            return std::pair(uint32_t(a->id), uint32_t(a->langID)) < std::pair(uint32_t(b->id), uint32_t(b->langID));
+            return std::tuple(a->rtName.empty(), a->rtName, uint32_t(a->id), uint32_t(a->langID)) <
+                   std::tuple(b->rtName.empty(), b->rtName, uint32_t(b->id), uint32_t(b->langID));
         });
         // Runs of one identifier: [begin, end) in sorted.
         std::vector<std::pair<size_t, size_t>> ids;
+        uint16_t named = 0;
         for (size_t k = 0; k < sorted.size(); ++k)
-            if (ids.empty() || sorted[k]->id != sorted[ids.back().first]->id) ids.emplace_back(k, k + 1);
-            else ids.back().second = k + 1;
+            if (ids.empty() || !sameId(sorted[ids.back().first], sorted[k]->id, sorted[k]->rtName)) {
+                ids.emplace_back(k, k + 1);
+                if (!sorted[k]->rtName.empty()) ++named;
+            } else {
+                ids.back().second = k + 1;
+            }
         TImageResourceDirectory typeDir;
-        typeDir.NumberOfIdEntries = static_cast<uint16_t>(ids.size());
+        typeDir.NumberOfNamedEntries = named;
+        typeDir.NumberOfIdEntries = static_cast<uint16_t>(ids.size() - named);
         mainOffset = add(typeDir);
         const uint32_t firstEntry = mainOffset;
-        for (const auto& run : ids)
-            mainOffset = add(TImageResourceDirectoryEntry{static_cast<uint32_t>(sorted[run.first]->id), 0});
+        for (const auto& run : ids) {
+            const std::string& name = sorted[run.first]->rtName;
+            if (name.empty()) {
+                mainOffset = add(TImageResourceDirectoryEntry{static_cast<uint32_t>(sorted[run.first]->id), 0});
+                continue;
+            }
+            mainOffset = add(TImageResourceDirectoryEntry{kNamed | (dirSize + static_cast<uint32_t>(names.size())), 0});
+            put16(names, static_cast<uint16_t>(name.size()));
+            for (char c : name) put16(names, static_cast<unsigned char>(c));
+        }
         for (size_t i = 0; i < ids.size(); ++i) {
             const auto [b, e] = ids[i];
             const uint32_t entry = firstEntry + uint32_t(i) * kEntrySize;
@@ -180,5 +225,8 @@ std::string TResourceManager::buildRes(uint32_t RVA) {
             }
         }
     }
-    return resStr + dataStr;
+    if (resStr.size() != dirSize || names.size() != nameSize)
+        throw ERangeError("Resource directory does not match its layout");
+    names.resize(align4(nameSize), '\0');
+    return resStr + names + dataStr;
 }

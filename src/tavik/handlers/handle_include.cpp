@@ -14,6 +14,7 @@
 #include "handlers/handlers.h"
 #include "log.h"
 #include "platform/platform.h"
+#include "plugins/plugin_interface.h"
 #include "settings.h"
 
 namespace {
@@ -67,47 +68,97 @@ uint32_t read16(const std::string& b, uint64_t at) {
 
 uint32_t read32(const std::string& b, uint64_t at) { return read16(b, at) | read16(b, at + 2) << 16; }
 
-constexpr uint64_t kResHeader = 32;
+// The fixed fields after the type and the name: DataVersion, MemoryFlags,
+// LanguageId, Version and Characteristics.
+constexpr uint64_t kResTail = 16;
+constexpr uint32_t kResNumber = 0xFFFF;  // a number follows; otherwise a text
+constexpr size_t kMaxResName = 0xFFFF;   // the image holds a name's length in 16 bits
+
+// The type or the name in an entry's header: 0xFFFF and a 16-bit number, or
+// a text of UTF-16 units up to a zero unit.
+struct ResKey {
+    bool named = false;
+    uint32_t number = 0;
+    std::u16string text;
+};
+
+// Reads a key at `at`; the offset after it, or 0 when the file ends first.
+uint64_t readKey(const std::string& b, uint64_t at, ResKey& key) {
+    const uint64_t total = b.size();
+    if (total < 2 || at > total - 2) return 0;
+    if (read16(b, at) == kResNumber) {
+        if (at > total - 4) return 0;
+        key.number = read16(b, at + 2);
+        return at + 4;
+    }
+    key.named = true;
+    for (; at <= total - 2; at += 2) {
+        const auto unit = static_cast<char16_t>(read16(b, at));
+        if (unit == 0) return at + 2;
+        key.text += unit;
+    }
+    return 0;
+}
 
 // Hands every entry of a compiled resource file to the resource collector.
 void loadResources(const std::string& name, const std::string& b) {
     const uint64_t total = b.size();
     const std::string quoted = "\"" + name + "\"";
     for (uint64_t offset = 0; offset + 1 < total;) {
-        if (total - offset < kResHeader)
+        // DataSize, HeaderSize, the type, the name, padding to 4, the rest.
+        ResKey type, key;
+        uint64_t end = total - offset < 8 ? 0 : readKey(b, offset + 8, type);
+        if (end) end = readKey(b, end, key);
+        if (end) end = offset + ((end - offset + 3) & ~uint64_t(3)) + kResTail;
+        if (!end || end > total)
             Log->FatalError("[437] Resource file " + quoted + " is damaged: the entry at offset " +
                             std::to_string(offset) + " has no complete header");
+        const uint64_t headerSize = end - offset;
+        if (read32(b, offset + 4) != headerSize)
+            Log->FatalError("[437] Resource file " + quoted + " is damaged: the entry at offset " +
+                            std::to_string(offset) + " gives its header " + std::to_string(read32(b, offset + 4)) +
+                            " bytes, not " + std::to_string(headerSize));
         const uint32_t size = read32(b, offset);
         if (size == 0) {
-            offset += kResHeader;
+            offset = end;
             continue;
         }
-        if (size > total - offset - kResHeader)
+        if (size > total - end)
             Log->FatalError("[438] Resource file " + quoted + " is damaged: the data of the entry at offset " +
                             std::to_string(offset) + " runs past the end of the file");
-        if (read16(b, offset + 8) != 0xFFFF)
+        if (type.named)
             throw Exception("Exception",
                             "This type of resource id is not supported yet, please ask a developer for details.");
-        const uint32_t nameMarker = read16(b, offset + 12);
-        if (nameMarker != 0xFFFF && nameMarker != 0x0030)
-            throw Exception("Exception",
-                            "This type of resource name is not supported yet, please ask a developer for details.");
-        const auto type = static_cast<int32_t>(read16(b, offset + 10));
-        if (type >= TResourceManager::MaxTypes)
-            Log->FatalError("[439] Resource type " + std::to_string(type) + " in " + quoted +
+        // A loader finds a name in capitals, which leaves ASCII alone outside its letters.
+        std::string resName;
+        for (char16_t unit : key.text) {
+            if (unit >= 0x80) {
+                const std::string shown = Utf16ToUtf8(key.text.c_str());
+                Log->FatalError("[442] Resource name \"" + shown + "\" in " + quoted +
+                                " is not supported: resource names in ASCII only");
+            }
+            resName += static_cast<char>(unit);
+        }
+        if (key.named && (resName.empty() || resName.size() > kMaxResName))
+            Log->FatalError("[443] Resource name of " + std::to_string(resName.size()) + " characters in " + quoted +
+                            " is not supported: 1 to " + std::to_string(kMaxResName) + " characters only");
+        const auto rtType = static_cast<int32_t>(type.number);
+        if (rtType >= TResourceManager::MaxTypes)
+            Log->FatalError("[439] Resource type " + std::to_string(rtType) + " in " + quoted +
                             " is not supported: type numbers 0 to " + std::to_string(TResourceManager::MaxTypes - 1) +
                             " only");
-        if (!ResMan->fits(type))
-            Log->FatalError("[440] Too many resources of type " + std::to_string(type) + ": " +
+        if (!ResMan->fits(rtType))
+            Log->FatalError("[440] Too many resources of type " + std::to_string(rtType) + ": " +
                             std::to_string(TResourceManager::MaxPerType) + " at most");
-        const auto id = static_cast<int32_t>(read16(b, offset + 14));
-        const auto lang = static_cast<int32_t>(read16(b, offset + 22));
+        const auto id = static_cast<int32_t>(key.number);
+        const auto lang = static_cast<int32_t>(read16(b, end - kResTail + 6));
         // The loader could find only one of them.
-        if (ResMan->contains(type, id, lang))
-            Log->FatalError("[441] Resource of type " + std::to_string(type) + ", id " + std::to_string(id) +
-                            " and language " + std::to_string(lang) + " in " + quoted + " is already defined");
-        ResMan->addResource(type, id, lang, std::string(), b.data() + offset + kResHeader, static_cast<int32_t>(size));
-        offset += kResHeader + ((uint64_t(size) + 3) & ~uint64_t(3));
+        if (ResMan->contains(rtType, id, lang, resName))
+            Log->FatalError("[441] Resource of type " + std::to_string(rtType) + ", " +
+                            (key.named ? "name \"" + resName + "\"" : "id " + std::to_string(id)) + " and language " +
+                            std::to_string(lang) + " in " + quoted + " is already defined");
+        ResMan->addResource(rtType, id, lang, resName, b.data() + end, static_cast<int32_t>(size));
+        offset = end + ((uint64_t(size) + 3) & ~uint64_t(3));
     }
 }
 
@@ -130,6 +181,7 @@ void handle_DIRECTIVE_resource() {
     std::string data;
     if (!platform::ReadFile(path, data)) Log->FatalError("[436] Resource file \"" + name + "\" cannot be read");
     Compiler->F_FilesRead.push_back(path);
+    if (ResMan->files++ == 0) ResMan->firstFile = name;
     loadResources(name, data);
 }
 

@@ -267,6 +267,13 @@ void handle_IMPORTS() {
     if (Compiler->ExpectToken({ttAnsiString}) == ttNone) Log->FatalUnexpectedToken("");
     // The loader cannot load a library without a name.
     if (tok()->F_String.empty()) Log->FatalError("[46545] Import library without a name", true);
+    // The loader reads the name in the ANSI code page of the machine it runs
+    // on, which an image cannot name: only ASCII means the same everywhere.
+    for (const char c : tok()->F_String)
+        if (static_cast<unsigned char>(c) >= 0x80)
+            Log->FatalError("[46546] Import library name \"" + tok()->F_String +
+                                "\" is not supported: library names in ASCII only",
+                            true);
     const int32_t lib = Imports->addImportLib(tok()->F_String);
     if (!Compiler->ExpectSymbol(")")) Log->FatalUnexpectedToken("");
     if (!Compiler->ExpectSymbol("{")) Log->FatalUnexpectedToken("");

@@ -282,8 +282,11 @@ void set_fileext(const char16_t* s) {
 
 uint8_t* file_getbuf() { return fWriter ? fWriter->Data() : nullptr; }
 
+bool resourcesAskedFor = false;
+
 uint32_t file_writeresources(uint32_t rva) {
     if (!fWriter || !ResMan) return 0;
+    resourcesAskedFor = true;
     const std::string section = BuildResources(*ResMan, rva);
     if (section.empty()) return 0;
     fWriter->addFileText(section);
@@ -302,6 +305,10 @@ const char* get_filename() {
 }  // namespace
 
 bool PluginStopPending() { return static_cast<bool>(g_Stop); }
+
+bool ResourcesAskedFor() { return resourcesAskedFor; }
+
+void ClearResourcesAskedFor() { resourcesAskedFor = false; }
 
 void RaisePluginStop() {
     if (!g_Stop) return;

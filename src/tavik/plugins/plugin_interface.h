@@ -22,3 +22,8 @@ inline constexpr const char* PluginBufferName = "plugin buffer";
 
 // Zero-terminated UTF-16 text as UTF-8; an unpaired surrogate becomes U+FFFD.
 std::string Utf16ToUtf8(const char16_t* s);
+
+// Whether the builder of the current build asked for the resource section;
+// cleared as a build starts.
+bool ResourcesAskedFor();
+void ClearResourcesAskedFor();

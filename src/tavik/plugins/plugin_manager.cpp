@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "classes/function_manager.h"
+#include "classes/resource_manager.h"
 #include "common.h"
 #include "compiler.h"
 #include "exceptions.h"
@@ -142,9 +143,17 @@ bool TPluginManager::callBuilder(const std::string& strFile) {
         fWriter = new TFileWriter(strFile);
         accessible = true;
         fWriter->reserve(imageEstimate());
+        ClearResourcesAskedFor();
         answer = CallPlugin(curBuilderName(), [&] { return F_CurBuilder(teComplete, uint32_t(F_CurBuilderID)); }) != 0;
         // A builder that failed leaves no file.
         if (answer) {
+            // A builder that never asked for the resources left them out;
+            // the word belongs to the whole build, not to a place in the source.
+            if (ResMan && ResMan->ttl > 0 && !ResourcesAskedFor())
+                Log->Message("Warning: [0011] The " + curBuilderName() + " left out the resources of \"" +
+                                 ResMan->firstFile + "\"" + (ResMan->files > 1 ? " and the other resource files" : "") +
+                                 ": its image has no place for them",
+                             colWarning);
             fWriter->file_out = outputName(F_strFile, F_strExt);
             refuseReadFile(fWriter->file_out);
             fWriter->CommitReplacing();
