@@ -514,6 +514,10 @@ void TCompiler::encodeLine(PInstruction row, PInstruction prefix) {
         op2.reset(moveNextOperand(true, false));
         if (takeSymbol(',')) op3.reset(moveNextOperand(true, false));
     }
+    const TOperand* last = op3 ? op3.get() : op2 ? op2.get() : op1.get();
+    if (last->hint == otSegment && F_CurFile->peekNextRealChar(true) == ':')
+        Log->FatalError("[9995] No segment override: memory operands use their default segment", true,
+                        F_CurFile->F_LPCurChar, F_CurFile->F_LPLine, F_CurFile->F_LPCurLineChar - 1);
     statementEnds((op3 ? 3 : op2 ? 2 : 1) < row->maxpar);
     if (prefix) {
         // One instruction on memory: a register is no shared place, and a

@@ -279,6 +279,8 @@ TEST_F(StatementEnd, StrayTokenAfterTheOperandsRefused) {
         {"dword g; g = ebx 5;", "[2,18]: [9997] Expected ; before number 5"},
         {"eax++ 5;", "[2,7]: [9997] Expected ; before number 5"},
         {"ds = ax 5;", "[2,9]: [9997] Expected ; before number 5"},
+        {"mov eax, fs:[ebx];", "[2,12]: [9995] No segment override: memory operands use their default segment"},
+        {"mov es:[edi], al;", "[2,7]: [9995] No segment override"},
         // A fourth operand is left to the statement loop, as before.
         {"imul eax, ebx, 5, 6;", "[9900] Unexpected symbol \",\""},
     };
