@@ -9,6 +9,7 @@
 #include "afile.h"
 #include "classes/const_manager.h"
 #include "classes/define_manager.h"
+#include "classes/fixup_manager.h"
 #include "classes/function_manager.h"
 #include "classes/ident_manager.h"
 #include "classes/shared_records.h"
@@ -37,6 +38,37 @@ std::string upperAscii(std::string s) {
 const std::pair<std::string_view, int32_t> kStackEmits[] = {
     {"pushad", 32}, {"popad", -32}, {"pushfd", 4}, {"popfd", -4}, {"pushfq", 8}, {"popfq", -8},
 };
+
+// The prefixes that may stand on their instruction's line.
+enum class Prefix { none, rep, repTest, lock };
+
+Prefix prefixOf(std::string_view n) {
+    if (n == "rep") return Prefix::rep;
+    if (n == "repe" || n == "repz" || n == "repne" || n == "repnz" || n == "repn") return Prefix::repTest;
+    if (n == "lock") return Prefix::lock;
+    return Prefix::none;
+}
+
+// The string instructions: rep repeats them all, the forms of repe and
+// repne the two that compare.
+bool takesPrefix(Prefix p, std::string_view n) {
+    if (n.size() != 5 || (n[4] != 'b' && n[4] != 'w' && n[4] != 'd')) return false;
+    const std::string_view stem = n.substr(0, 4);
+    const bool compares = stem == "cmps" || stem == "scas";
+    switch (p) {
+    case Prefix::rep: return compares || stem == "movs" || stem == "stos" || stem == "lods";
+    case Prefix::repTest: return compares;
+    default: return false;
+    }
+}
+
+// What lock makes atomic: a read-modify-write of memory.
+bool lockable(std::string_view n) {
+    static constexpr std::string_view rows[] = {"add", "adc", "and", "or",  "sbb",  "sub",  "xor",     "btc",
+                                                "btr", "bts", "dec", "inc", "neg",  "not",  "xchg",    "xadd",
+                                                "cmpxchg"};
+    return std::find(std::begin(rows), std::end(rows), n) != std::end(rows);
+}
 
 // Bytes a push or pop of the operand moves the stack by: a value in memory
 // whole words (a part word is pushed zero-extended), anything else one word
@@ -396,26 +428,28 @@ void TCompiler::clearLastRet(const TFunction* fn) {
 
 // ---- instructions ----
 
-// Does an operand stand after the mnemonic just read? A value always is
-// one; a word or register only on the mnemonic's own line, since without a
-// ";" the next line may begin the next statement.
+// Does an operand stand after the mnemonic just read? Only on the
+// mnemonic's own line: without a ";" the next line begins the next
+// statement, which may be a value or a register of its own.
 bool TCompiler::operandFollows() {
     const uint32_t line = F_CurFile->CurLine;
-    switch (F_CurFile->peekNextToken()) {
+    const TTavToken t = F_CurFile->peekNextToken();
+    if (F_CurFile->F_LPLine != line) return false;
+    switch (t) {
     case ttNumber:
     case ttFloat:
     case ttAnsiString:
     case ttWideString:
     case ttBaseExp:
     case ttSTreg:
-    case ttXMMreg: return true;
+    case ttXMMreg:
+    case ttRegister:
+    case ttSegment: return true;
     case ttSymbol: {
         const std::string& s = F_PeekToken->F_String;
         return s == "," || s == "@";
     }
-    case ttRegister:
-    case ttSegment: return F_CurFile->F_LPLine == line;
-    case ttIdent: return F_PeekToken->F_Keyword == keyNone && F_CurFile->F_LPLine == line;
+    case ttIdent: return F_PeekToken->F_Keyword == keyNone;
     default: return false;
     }
 }
@@ -424,6 +458,33 @@ void TCompiler::instructionLine() {
     const TWord* word = F_CurToken->F_Word ? F_CurToken->F_Word : words::find(F_CurToken->F_String);
     const PInstruction row = word ? word->mnemonic : nullptr;
     if (!row) Log->FatalError("[9000] Unexpected " + F_CurToken->getTokenStr());
+    if (row->maxpar == 0 && prefixedLine(row)) return;
+    encodeLine(row, nullptr);
+}
+
+// A prefix followed on its line by an instruction: both are one line, the
+// prefix byte placed as `as` places it. False when no instruction follows.
+bool TCompiler::prefixedLine(PInstruction prefix) {
+    const Prefix kind = prefixOf(prefix->name);
+    if (kind == Prefix::none) return false;
+    const uint32_t line = F_CurFile->CurLine;
+    if (F_CurFile->peekNextToken() != ttIdent || F_CurFile->F_LPLine != line) return false;
+    const TCurrentToken* pk = F_PeekToken;
+    if (pk->F_Keyword != keyNone || pk->F_IdentType != itNone) return false;
+    const TWord* word = pk->F_Word ? pk->F_Word : words::find(pk->F_String);
+    const PInstruction row = word ? word->mnemonic : nullptr;
+    if (!row) return false;
+    F_CurFile->moveLastPeek();
+    const bool fits = kind == Prefix::lock ? lockable(row->name) : takesPrefix(kind, row->name);
+    if (!fits)
+        Log->FatalError("[9996] " + std::string(prefix->name) + " cannot stand before " + std::string(row->name));
+    encodeLine(row, prefix);
+    return true;
+}
+
+// The instruction whose mnemonic was just read, with its operands, into
+// the current function; after a prefix when there is one.
+void TCompiler::encodeLine(PInstruction row, PInstruction prefix) {
     if (row->group == igRET) retTriggered(F_CurFunc);
 
     if (row->maxpar == 0) {
@@ -434,12 +495,15 @@ void TCompiler::instructionLine() {
             F_CurFile->commitPeekPosition();  // the message points at the operand
             Log->FatalError("[9998] " + TTavAssembler::errorCodeToString(asmTooManyParams) + " " + what);
         }
+        statementEnds(false);
+        const uint32_t fixups = FixMan->Count(F_CurFunc);
         const uint32_t code = F_Assembler.assemble(row);
         if (code != asmOK) {
             F_Assembler.dropCode();
             Log->FatalError("[9998] " + TTavAssembler::errorCodeToString(code));
         }
         trackPushDepth(F_CurFunc, row, nullptr);
+        if (prefix) insertPrefix(prefix, fixups);
         appendInstruction(F_CurFunc, row);
         return;
     }
@@ -450,13 +514,60 @@ void TCompiler::instructionLine() {
         op2.reset(moveNextOperand(true, false));
         if (takeSymbol(',')) op3.reset(moveNextOperand(true, false));
     }
+    const TOperand* last = op3 ? op3.get() : op2 ? op2.get() : op1.get();
+    if (last->hint == otSegment && F_CurFile->peekNextRealChar(true) == ':')
+        Log->FatalError("[9995] No segment override: memory operands use their default segment", true,
+                        F_CurFile->F_LPCurChar, F_CurFile->F_LPLine, F_CurFile->F_LPCurLineChar - 1);
+    statementEnds((op3 ? 3 : op2 ? 2 : 1) < row->maxpar);
+    if (prefix) {
+        // One instruction on memory: a register is no shared place, and a
+        // wider value takes two instructions, of which lock covers one.
+        const bool memory = op1->hint == otMem || op1->hint == otVar;
+        if (!memory) Log->FatalError("[9996] lock needs a memory destination");
+        if (op1->size > 4) Log->FatalError("[9996] lock takes a destination of at most a dword");
+    }
+    const uint32_t fixups = FixMan->Count(F_CurFunc);
     const uint32_t code = F_Assembler.assemble(row, op1.get(), op2.get(), op3.get());
     trackPushDepth(F_CurFunc, row, op1.get());
     if (code != asmOK) {
         F_Assembler.dropCode();
         Log->FatalError("[9999] " + TTavAssembler::errorCodeToString(code));
     }
+    if (prefix) insertPrefix(prefix, fixups);
     appendInstruction(F_CurFunc, row);
+}
+
+// After the operands of a statement only ";", "}", a directive, a comment
+// or a later line may follow: anything else on the line would be lost.
+void TCompiler::statementEnds(bool moreOperands) {
+    TAFile* f = F_CurFile;
+    const uint32_t line = f->CurLine;
+    const char c = f->peekNextRealChar(true);
+    // A "," past the last operand is left to the statement loop, which
+    // refuses it as a statement ("[9900]").
+    if (c == 0 || c == ';' || c == '}' || c == ',' || f->F_LPLine != line) return;
+    const uint32_t at = f->F_LPCurChar, column = f->F_LPCurLineChar - 1;
+    if (c == '#' || c == '$') {
+        // A directive as the statement loop takes it: a word after the sign.
+        uint32_t p = at + 1;
+        while (f->charAt(p) == ' ' || f->charAt(p) == '\t') ++p;
+        if (isWordStart(f->charAt(p))) return;
+    }
+    const std::string what = f->peekNextToken() == ttNone ? std::string(1, c) : F_PeekToken->getTokenStr();
+    Log->FatalError(std::string("[9997] Expected ") + (moreOperands ? ", or ;" : ";") + " before " + what, true, at,
+                    line, column);
+}
+
+// The prefix byte goes before the opcode, after the size prefixes 66 and
+// 67 of the bytes just encoded; the fixups of those bytes move with them.
+void TCompiler::insertPrefix(PInstruction prefix, uint32_t fixupsBefore) {
+    std::string bytes(F_Assembler.code());
+    size_t at = 0;
+    while (at < bytes.size() && (bytes[at] == '\x66' || bytes[at] == '\x67')) ++at;
+    bytes.insert(at, 1, static_cast<char>(TTavAssembler::B(prefix->opcode1, 1)));
+    for (uint32_t i = fixupsBefore; i < FixMan->Count(F_CurFunc); ++i) ++FixMan->getFixup(F_CurFunc, i)->position;
+    F_Assembler.dropCode();
+    F_Assembler.addBytes(reinterpret_cast<const uint8_t*>(bytes.data()), static_cast<uint32_t>(bytes.size()));
 }
 
 bool TCompiler::takeSymbol(char c) {
@@ -642,6 +753,11 @@ POperand TCompiler::moveNextOperand(bool first, bool regLblRef) {
         // segment:offset; the offset cannot be a far form again.
         if (F_InFarForm) Log->FatalUnexpectedToken("3434");
         F_CurFile->commitPeekPosition();
+        // The selector has two bytes; segstart could not tell a wider value.
+        op->setImm(0, 2);
+        op->value = v;
+        if (const uint32_t r = TTavAssembler::checkImm(op.get(), 2))
+            Log->FatalError("[9999] " + TTavAssembler::errorCodeToString(r));
         F_InFarForm = true;
         std::unique_ptr<TOperand> target(moveNextOperand(true, true));
         F_InFarForm = false;

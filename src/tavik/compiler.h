@@ -99,10 +99,16 @@ public:
     // Characters of source read from files and handed in by plug-ins.
     uint64_t F_SourceChars = 0;
     void chargeReplay(uint64_t chars);
+    // The operands of a statement are read: fatal when anything but its end
+    // follows on the line (moreOperands: a "," could still follow).
+    void statementEnds(bool moreOperands);
 
 private:
     void readHeader();
     void instructionLine();
+    bool prefixedLine(PInstruction prefix);
+    void encodeLine(PInstruction row, PInstruction prefix);
+    void insertPrefix(PInstruction prefix, uint32_t fixupsBefore);
     bool operandFollows();
     // Moves over the symbol c if it is what follows.
     bool takeSymbol(char c);

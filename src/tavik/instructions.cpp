@@ -73,7 +73,8 @@ constexpr TInstruction source[] = {
     e1("pushad", 0x60, IF_OSZ32), e1("pushfd", 0x9C, IF_OSZ32), e1("pushfq", 0x9C),
     e2("fdecstp", 0xD9, 0xF6), e2("fincstp", 0xD9, 0xF7), e2("frndint", 0xD9, 0xFC),
     e2("fsincos", 0xD9, 0xFB), e2("fucompp", 0xDA, 0xE9), e2("fyl2xp1", 0xD9, 0xF9),
-    e3("monitor", 0x0F, 0x01, 0xC8),
+    e3("monitor", 0x0F, 0x01, 0xC8), e1("cmpsb", 0xA6), e2("cmpsw", 0x66, 0xA7, IF_OSZ16),
+    e1("cmpsd", 0xA7, IF_OSZ32),
     // igALU
     two("or", igALU, 0x08800000, 1), two("add", igALU, 0x00800000, 0), two("adc", igALU, 0x10800000, 2),
     two("and", igALU, 0x20800000, 4), two("cmp", igALU, 0x38800000, 7), two("sbb", igALU, 0x18800000, 3),
@@ -81,6 +82,8 @@ constexpr TInstruction source[] = {
     two("lea", igLEA, 0x8D000000),
     one("push", igPUSH, 0x50, 0xFF, 6), one("pop", igPOP, 0x58, 0x8F, 0), one("call", igCALL),
     two("mov", igMOV), two("test", igTEST), two("xchg", igXCHG),
+    // r/m, reg like xchg, without its short forms: the opcode of the word forms
+    two("xadd", igXCHG, 0x0FC1), two("cmpxchg", igXCHG, 0x0FB1),
     row("imul", igIMUL, 0, 0, 1, 3, 0, 0, 0), two("movq", igMMU_MOVQ),
     one("ret", igRET), row("retn", igRET, 0, 0, 0, 0, 0, 0, 0),
     // igGOTO: the condition code; 16 is unconditional
@@ -199,7 +202,7 @@ constexpr TInstruction source[] = {
     sse("psubusw", 0x000FD900, MX, MXM), sse("ucomisd", 0x660F2E00, IF_XMM, SD), sse("ucomiss", 0x000F2E00, IF_XMM, SS),
     sse("addsubpd", 0x660FD000), sse("addsubps", 0xF20FD000),
 };
-static_assert(std::size(source) == instructionCount, "the table holds 364 mnemonics");
+static_assert(std::size(source) == instructionCount, "the table holds 369 mnemonics");
 
 // The lookup scans the rows of one name length, so the table is kept grouped
 // by length (stable: within a length the rows keep their order above).

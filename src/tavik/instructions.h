@@ -74,7 +74,7 @@ struct TInstruction {
 };
 using PInstruction = const TInstruction*;
 
-constexpr size_t instructionCount = 364;
+constexpr size_t instructionCount = 369;
 extern const std::array<TInstruction, instructionCount> instructions;
 
 // The rows of one name length lie in [first, first + count).

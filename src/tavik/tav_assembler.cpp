@@ -342,7 +342,7 @@ uint32_t TTavAssembler::assemble(PInstruction row, POperand opPAR1, POperand opP
     case igTEST: r = doTEST(opPAR1, opPAR2); break;
     case igREGMEM: r = doREGMEM(row, opPAR1); break;
     case igRET: r = doRET(opPAR1); break;
-    case igXCHG: r = doXCHG(opPAR1, opPAR2); break;
+    case igXCHG: r = doXCHG(row, opPAR1, opPAR2); break;
     case igIMUL: r = doIMUL(opPAR1, opPAR2, opPAR3); break;
     case igREG_REGMEM: r = doREG_REGMEM(row, opPAR1, opPAR2); break;
     case igX87_FPU_S:

@@ -122,7 +122,7 @@ private:
     uint32_t doTEST(POperand p1, POperand p2);
     uint32_t doREGMEM(PInstruction row, POperand p1);
     uint32_t doRET(POperand p1);
-    uint32_t doXCHG(POperand p1, POperand p2);
+    uint32_t doXCHG(PInstruction row, POperand p1, POperand p2);
     uint32_t doIMUL(POperand p1, POperand p2, POperand p3);
     uint32_t doREG_REGMEM(PInstruction row, POperand p1, POperand p2);
     uint32_t doX87_FPU(PInstruction row, POperand p1, POperand p2);

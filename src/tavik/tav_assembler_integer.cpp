@@ -322,12 +322,16 @@ uint32_t TTavAssembler::doMOVSX(PInstruction row, POperand p1, POperand p2)
     return asmOperand2Invalid;
 }
 
-uint32_t TTavAssembler::doXCHG(POperand p1, POperand p2)
+uint32_t TTavAssembler::doXCHG(PInstruction row, POperand p1, POperand p2)
 {
     if (!isRM(p1) || !isReg(p2)) return asmUsageNotSupported;
     uint32_t sz = regClass(p2->reg_base);
     uint32_t s1 = isReg(p1) ? regClass(p1->reg_base) : p1->size;
     if (s1 != 0 && s1 != sz) return asmSizeMismatch;
+    if (row->opcode1) {
+        // xadd and cmpxchg: the byte form's opcode is one below the word form's.
+        return emitX86RM(sz == 1 ? row->opcode1 - 1 : row->opcode1, needs66(sz), 0, p1, regNum(p2->reg_base));
+    }
     addPrefixFor(sz);
     if (isReg(p1) && sz >= 2 && (regNum(p1->reg_base) == 0 || regNum(p2->reg_base) == 0)) {
         uint8_t other = regNum(p1->reg_base) == 0 ? regNum(p2->reg_base) : regNum(p1->reg_base);

@@ -93,12 +93,17 @@ uint32_t TTavAssembler::doGOTO(PInstruction row, POperand p1)
         return asmOK;
     }
     if (!(row->flags & IF_DIRECT)) return asmUsageNotSupported;
+    // A number is written in a field of the word size, as any immediate.
+    const uint32_t field = ptrSize > 4 ? 4 : ptrSize;
     if (p1->hint == otImm) {
+        if (uint32_t r = checkImm(p1, field)) return r;
         addByte(0xE9);
         addBytes(uint32_t(p1->value), ptrSize);
         return asmOK;
     }
     if (p1->hint == otSegLabel) {
+        if (!p1->ptr)
+            if (uint32_t r = checkImm(p1, field)) return r;
         addByte(0xEA);
         if (p1->ptr)
             placeholder(ftRelative, p1, uint32_t(p1->value), nullptr, uint8_t(ptrSize), ptrSize + 3);

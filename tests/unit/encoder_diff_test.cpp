@@ -603,3 +603,41 @@ TEST_F(EncoderDiff, CoversEveryRow)
         EXPECT_TRUE(seen.count(n)) << n;
     }
 }
+
+// Numbers as jump targets that do not fit their field: refused with the
+// range, also those `as` takes and cuts down without a word (marked so,
+// and checked: `as` still takes them).
+TEST_F(EncoderDiff, JumpNumbersOutOfRangeRefusedOnPurpose)
+{
+    REQUIRE_TOOL(toolAvailable("as"), "as (binutils)");
+    struct Case {
+        uint32_t bits;
+        int64_t offset;
+        bool far;
+        const char* gas;
+        bool gasTakesIt;
+    } cases[] = {
+        {32, 0x100000000LL, false, "jmp 0x100000000", true},
+        {32, -0x80000001LL, false, "jmp -2147483649", true},
+        {32, 0x100000000LL, true, "jmp 5:0x100000000", true},
+        {16, 0x10000, false, "jmp 0x10000", true},
+        {16, -32769, false, "jmp -32769", true},
+        {16, 0x10000, true, "jmp 5:0x10000", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.gas);
+        setBits(c.bits);
+        TOperand t = I(0);
+        t.value = c.offset;  // whole, as the operand parser leaves it
+        if (c.far) {
+            t.hint = otSegLabel;
+            t.segstart = 5;
+        }
+        EXPECT_EQ(enc("jmp", {t}), "error 1014");
+        const std::string range = c.bits == 16 ? "-32768..65535" : "-2147483648..4294967295";
+        EXPECT_EQ(TTavAssembler::errorCodeToString(asmValueOutOfRange),
+                  "Value " + std::to_string(c.offset) + " out of range " + range);
+        EXPECT_EQ(gasAccepts(c.bits, {c.gas})[0], c.gasTakesIt);
+    }
+    setBits(32);
+}

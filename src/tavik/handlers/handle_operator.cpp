@@ -88,7 +88,15 @@ OperandPtr registerOperand(TRegister reg) {
     return op;
 }
 
-OperandPtr readSource() { return OperandPtr(Compiler->moveNextOperand(true, false)); }
+// The operand on the right ends the statement: nothing else may follow on
+// its line but "as" after a register's source (takeRegAs).
+OperandPtr readSource(bool asMayFollow = false) {
+    OperandPtr op(Compiler->moveNextOperand(true, false));
+    TAFile* f = Compiler->F_CurFile;
+    const bool as = asMayFollow && f->peekNextToken() == ttIdent && Compiler->F_PeekToken->F_Keyword == keyAs;
+    if (!as) Compiler->statementEnds(false);
+    return op;
+}
 
 // A function or procedure named right after "=": the call is committed.
 // Returns false when something else follows.
@@ -120,10 +128,9 @@ void applyOperator(const char* site, TMathOp mo, POperand target) {
         expectEndOfStatement();
         return;
     case moInc:
-        emit(site, "inc", target);
-        return;
     case moDec:
-        emit(site, "dec", target);
+        Compiler->statementEnds(false);
+        emit(site, mo == moInc ? "inc" : "dec", target);
         return;
     case moIsEqual:
     case moNotEqual:
@@ -241,7 +248,7 @@ void handle_REGISTER() {
         OperandPtr a = registerOperand(accumulatorOf(regSize(reg)));
         emit("65156", "mov", target.get(), a.get());
     } else {
-        OperandPtr src = readSource();
+        OperandPtr src = readSource(true);
         const bool isVar = src->hint == otVar || src->hint == otVarRef;
         setAssume(reg, isVar && src->data ? static_cast<PVar>(src->data)->type_ : nullptr);
         if (src->hint == otImm && src->value == 0) {
