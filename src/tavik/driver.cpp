@@ -172,7 +172,7 @@ void ReadOptions(const std::vector<std::string>& args) {
     auto value = [&](const std::string& option, const char* without) -> std::string {
         ++intCount;
         if (intCount <= count) return args[intCount - 1];
-        Log->Warning("[006] " + option + " stands last, without a value: " + without);
+        Log->WarningUnpositioned("[006] " + option + " stands last, without a value: " + without);
         return std::string();
     };
     bool outGiven = false, includeGiven = false;
@@ -182,7 +182,7 @@ void ReadOptions(const std::vector<std::string>& args) {
         if (arg == "-out") {
             std::string name = value(arg, "the output is named after the source");
             if (outGiven && !name.empty())
-                Log->Warning("[007] A second -out: \"" + name + "\" replaces \"" + strOutRaw + "\"");
+                Log->WarningUnpositioned("[007] A second -out: \"" + name + "\" replaces \"" + strOutRaw + "\"");
             if (!name.empty()) {
                 outGiven = true;
                 strOutRaw = name;
@@ -191,7 +191,8 @@ void ReadOptions(const std::vector<std::string>& args) {
         } else if (arg == "-i") {
             std::string folder = value(arg, "no include folder is used");
             if (includeGiven && !folder.empty())
-                Log->Warning("[007] A second -i: \"" + folder + "\" replaces \"" + strIncludeRaw + "\"");
+                Log->WarningUnpositioned("[007] A second -i: \"" + folder + "\" replaces \"" + strIncludeRaw +
+                                         "\"");
             if (!folder.empty()) {
                 includeGiven = true;
                 strIncludeRaw = folder;
@@ -203,7 +204,7 @@ void ReadOptions(const std::vector<std::string>& args) {
         } else if (arg == "-writelog") {
             Settings->SetWriteLog(true);
         } else {
-            Log->Warning("[005] Unknown argument \"" + arg + "\" is ignored");
+            Log->WarningUnpositioned("[005] Unknown argument \"" + arg + "\" is ignored");
         }
         ++intCount;
     }
@@ -248,7 +249,8 @@ void WriteBatchFile() {
     if (platform::FileExists(name)) return;
     std::string text;
     if (!platform::BatchFileText(BatchFileLine(), text)) {
-        Log->Warning("[008] No batch file " + name + ": its command has characters the console's code page lacks");
+        Log->WarningUnpositioned("[008] No batch file " + name +
+                                 ": its command has characters the console's code page lacks");
         return;
     }
     batFile = new TFileWriter(name);
