@@ -1,10 +1,15 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building and testing need, when missing.
-# Usage: scripts/deps.sh [build|test]
+# Usage: scripts/deps.sh [example|build|test]
+# example: what the program and its plug-in need; build: the tests and
+# benchmarks too; test: the outside tools the tests run as well.
 set -euo pipefail
 want=${1:-build}
 
-pkgs=(cmake ninja-build g++ make libgtest-dev libbenchmark-dev binutils)
+pkgs=(cmake ninja-build g++)
+if [ "$want" != example ]; then
+  pkgs+=(make libgtest-dev libbenchmark-dev binutils)
+fi
 if [ "$want" = test ]; then
   pkgs+=(python3 python3-pefile qemu-system-x86 clang libclang-rt-dev)
 fi

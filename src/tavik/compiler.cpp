@@ -15,6 +15,7 @@
 #include "classes/shared_records.h"
 #include "classes/super_string_list.h"
 #include "common.h"
+#include "driver.h"
 #include "global.h"
 #include "handlers/handlers.h"
 #include "log.h"
@@ -179,6 +180,18 @@ void TCompiler::readHeader() {
     if (ExpectToken({ttIdent}) == ttNone) Log->FatalError("[0001] Expected identifier");
     const std::string name = F_CurToken->F_String;
     if (!Plugins->selectBuilder(name)) {
+        if (Plugins->builderCount() == 0) {
+            // Nothing could build any project: say where the plug-ins were looked for.
+            const std::string folder = PluginFolder();
+            std::string why;
+            if (!platform::FolderExists(folder))
+                why = "no plug-in was found, as there is no folder " + folder;
+            else if (Plugins->plugList().empty())
+                why = "no plug-in was found in " + folder;
+            else
+                why = "no plug-in in " + folder + " has a builder";
+            Log->FatalError("[0002] Unknown application type " + upperAscii(name) + ": " + why);
+        }
         std::string msg = "Unknown application type " + upperAscii(name) + ", installed: ";
         for (uint32_t i = 0; i < Plugins->builderCount(); ++i) msg += Plugins->builderName(i) + ", ";
         msg.resize(msg.size() - 2);

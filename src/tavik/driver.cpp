@@ -32,6 +32,8 @@ std::string strInFile;
 std::string strOutFile;
 int32_t intCount = 0;
 bool bPause = true;
+std::string strIncludeRaw;
+std::string strOutRaw;
 int64_t startTime64 = 0, endTime64 = 0;
 float elapsedSeconds = 0;
 TFileWriter* batFile = nullptr;
@@ -158,45 +160,104 @@ void FreeGlobals() {
     }
 }
 
+bool NoPauseAsked(const std::vector<std::string>& args) {
+    for (const std::string& arg : args)
+        if (arg == "-nopause") return true;
+    return false;
+}
+
 void ReadOptions(const std::vector<std::string>& args) {
     const int32_t count = static_cast<int32_t>(args.size());
     // A value-taking option that stands last takes an empty value.
-    auto value = [&]() -> std::string {
+    auto value = [&](const std::string& option, const char* without) -> std::string {
         ++intCount;
-        return intCount <= count ? args[intCount - 1] : std::string();
+        if (intCount <= count) return args[intCount - 1];
+        Log->WarningUnpositioned("[006] " + option + " stands last, without a value: " + without);
+        return std::string();
     };
+    bool outGiven = false, includeGiven = false;
     intCount = 2;
     while (intCount <= count) {
         const std::string& arg = args[intCount - 1];
         if (arg == "-out") {
-            strOutFile = value();
+            std::string name = value(arg, "the output is named after the source");
+            if (outGiven && !name.empty())
+                Log->WarningUnpositioned("[007] A second -out: \"" + name + "\" replaces \"" + strOutRaw + "\"");
+            if (!name.empty()) {
+                outGiven = true;
+                strOutRaw = name;
+            }
+            strOutFile = name;
         } else if (arg == "-i") {
+            std::string folder = value(arg, "no include folder is used");
+            if (includeGiven && !folder.empty())
+                Log->WarningUnpositioned("[007] A second -i: \"" + folder + "\" replaces \"" + strIncludeRaw +
+                                         "\"");
+            if (!folder.empty()) {
+                includeGiven = true;
+                strIncludeRaw = folder;
+            }
             // An empty folder means none, not the root folder.
-            std::string folder = value();
             Settings->SetIncludePath(folder.empty() ? std::string() : platform::IncludeTrailingSeparator(folder));
         } else if (arg == "-nopause") {
             bPause = false;
         } else if (arg == "-writelog") {
             Settings->SetWriteLog(true);
+        } else {
+            Log->WarningUnpositioned("[005] Unknown argument \"" + arg + "\" is ignored");
         }
         ++intCount;
     }
+    // An empty value at the end undoes an earlier one.
+    if (strOutFile.empty()) strOutRaw.clear();
+    if (Settings->IncludePath().empty()) strIncludeRaw.clear();
 }
 
 void DeriveOutputName() {
     if (strOutFile.empty()) strOutFile = WithoutExtension(platform::ExtractFileName(strInFile));
 }
 
+std::string PluginFolder() { return strTAVIK_PATH + "plugins" + platform::PathSeparator; }
+
 std::string BatchFileName(const std::string& source) { return WithoutExtension(source) + ".build.bat"; }
+
+namespace {
+
+// A double-quoted argument of a batch file; cmd expands % even inside quotes.
+std::string BatchQuoted(const std::string& text) {
+    std::string out = "\"";
+    for (char c : text) {
+        out += c;
+        if (c == '%') out += '%';
+    }
+    return out + "\"";
+}
+
+}  // namespace
+
+std::string BatchFileLine() {
+    // Full paths for the program and the source: the batch file runs from any
+    // folder. The options stay as typed: they are read from the source's folder.
+    std::string line = BatchQuoted(platform::ExecutablePath()) + " " + BatchQuoted(strInFile);
+    if (!strIncludeRaw.empty()) line += " -i " + BatchQuoted(strIncludeRaw);
+    if (!strOutRaw.empty()) line += " -out " + BatchQuoted(strOutRaw);
+    return line;
+}
 
 void WriteBatchFile() {
     std::string name = BatchFileName(strInFile);
     if (platform::FileExists(name)) return;
+    std::string text;
+    if (!platform::BatchFileText(BatchFileLine(), text)) {
+        Log->WarningUnpositioned("[008] No batch file " + name +
+                                 ": its command has characters the console's code page lacks");
+        return;
+    }
     batFile = new TFileWriter(name);
     try {
-        // Full paths: the batch file runs from any folder.
-        batFile->addFileText("\"" + platform::ExecutablePath() + "\" \"" + strInFile + "\"");
-        batFile->Commit();
+        batFile->addFileText(text);
+        // Written beside it and renamed: a failed write leaves no empty batch file.
+        batFile->CommitReplacing();
     } catch (...) {
         FreeAndNil(batFile);
         throw;
@@ -236,7 +297,7 @@ void Run(const std::vector<std::string>& args) {
     if (strOutFile.back() == '/' || strOutFile.back() == platform::PathSeparator)
         Log->FatalUnpositioned("[003] The output name \"" + strOutFile + "\" names a folder, not a file");
 
-    Plugins->initPlugins(strTAVIK_PATH + "plugins" + platform::PathSeparator);
+    Plugins->initPlugins(PluginFolder());
     Compiler->LoadProject(strInFile);
 
     startTime64 = platform::PerformanceCounter();
@@ -272,8 +333,11 @@ int TavikMain(const std::vector<std::string>& args, std::istream& input, bool& q
     quickExit = false;
     platform::ConsoleInit();
     platform::RaiseThreadPriority();
-    bPause = true;
+    // Asked for anywhere, even where it is no option: a script never waits.
+    bPause = !NoPauseAsked(args);
     strOutFile.clear();
+    strOutRaw.clear();
+    strIncludeRaw.clear();
     strInFile.clear();
     strInRaw.clear();
 

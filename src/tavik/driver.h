@@ -12,6 +12,8 @@ extern std::string strInFile;   // the source; its full path once it is known to
 extern std::string strOutFile;  // output name without extension
 extern int32_t intCount;        // argument being examined (1-based)
 extern bool bPause;             // wait for the enter key before exit
+extern std::string strIncludeRaw;  // the -i folder in effect, as typed
+extern std::string strOutRaw;      // the -out name in effect, as typed
 extern int64_t startTime64, endTime64;
 extern float elapsedSeconds;
 extern TFileWriter* batFile;
@@ -32,9 +34,18 @@ void FreeGlobals();
 int TavikMain(const std::vector<std::string>& args, std::istream& input, bool& quickExit);
 
 // The steps of the main sequence that work on the state above.
+// True when any argument, the first included, is -nopause.
+bool NoPauseAsked(const std::vector<std::string>& args);
+// Reads the options after the source; warns of every argument it ignores
+// and of an option given again.
 void ReadOptions(const std::vector<std::string>& args);
 void DeriveOutputName();
-// Leaves "<source without extension>.build.bat" when none is there yet.
+// The folder the plug-ins are loaded from, with its trailing separator.
+std::string PluginFolder();
+// The command the batch file holds: program, source, -i and -out.
+std::string BatchFileLine();
+// Leaves "<source without extension>.build.bat" when none is there yet,
+// in the code page of the console that runs it.
 void WriteBatchFile();
 std::string BatchFileName(const std::string& source);
 

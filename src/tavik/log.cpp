@@ -105,6 +105,11 @@ void TLog::Warning(const std::string& strError) {
         Message("Warning: " + strError, colWarning);
 }
 
+void TLog::WarningUnpositioned(const std::string& strError) {
+    ++F_WarningCount;
+    Message("Warning: " + strError, colWarning);
+}
+
 void TLog::Error(const std::string& strError) {
     ++F_ErrorCount;
     TLogSource src;

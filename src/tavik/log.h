@@ -47,6 +47,8 @@ public:
     void Message(const std::string& str, uint16_t col = colMessage);
     void Debug(const std::string& str, uint16_t col = colMessage);
     void Warning(const std::string& strError);
+    // A warning that belongs to no place in the source: the text alone.
+    void WarningUnpositioned(const std::string& strError);
     void Error(const std::string& strError);
     [[noreturn]] void FatalError(const std::string& strError, bool showCode = true, uint32_t cC = 0,
                                  uint32_t cL = 0, uint32_t cLc = 0, const TAFile* fn = nullptr);

@@ -59,13 +59,18 @@ TTavToken typeTest(TAFile* f, TCurrentToken* tok, bool pointer) {
 [[gnu::noinline]] TTavToken keyword(TAFile* f, TCurrentToken* tok, TKeyword key) {
     switch (key) {
     case keySizeOf: {
+        // "sizeof name" or "sizeof(name)".
         TTavToken t = f->setNextToken(tok);
+        const bool bracketed = t == ttSymbol && tok->F_String == "(";
+        if (bracketed) t = f->setNextToken(tok);
         if (t != ttIdent && t != ttAnsiString && t != ttWideString) unexpected(tok, "643434");
         // A variable or a field counts all its elements.
-        if (t == ttIdent && tok->F_WholeBytes > 0 &&
-            (tok->F_IdentType == itGlobalVar || tok->F_IdentType == itLocalVar))
-            return setNumber(tok, tok->F_WholeBytes);
-        return setNumber(tok, tok->F_ByteCount);
+        const int64_t bytes = t == ttIdent && tok->F_WholeBytes > 0 &&
+                                      (tok->F_IdentType == itGlobalVar || tok->F_IdentType == itLocalVar)
+                                  ? tok->F_WholeBytes
+                                  : tok->F_ByteCount;
+        if (bracketed) closeParen(f, tok, "643435");
+        return setNumber(tok, bytes);
     }
     case keyOrd: {
         openParen(f, tok, "6745");

@@ -28,16 +28,72 @@ head -6 usage.out | awk 'length($0) != 58 { bad = 1 } END { exit bad }' || fail 
 grep -qE '^\*\*     Tavik Assembler [0-9]+\.[0-9]+\.[0-9]+\.[0-9]+ +\*\*$' usage.out || fail "usage: version line"
 grep -q $'\e' usage.out && fail "usage: escape codes while redirected"
 
-# A missing source: reported before the options are read, so it always pauses.
-run missing nothere.tav -nopause
+# A missing source: reported before the options are read; it pauses
+# unless -nopause is given, first or last.
+run missing nothere.tav
 code missing 1
 has missing "[001] Input file does not exist nothere.tav"
 [ "$(after missing '[001] Input file does not exist nothere.tav')" = "Press the [enter] key to exit." ] \
   || fail "missing: prompt does not follow the message"
+run missingnp nothere.tav -nopause
+code missingnp 1
+has missingnp "[001] Input file does not exist nothere.tav"
+hasnt missingnp "Press the [enter] key to exit."
 run optfirst -nopause x.tav
 code optfirst 1
 has optfirst "[001] Input file does not exist -nopause"
-has optfirst "Press the [enter] key to exit."
+hasnt optfirst "Press the [enter] key to exit."
+
+# With -nopause nothing waits for input, on any path: stdin is a pipe whose
+# writer stays and never writes, so a read would not return. The timeout
+# only keeps a fault from hanging the test.
+mkfifo held.fifo
+sleep 600 >held.fifo &
+holder=$!
+exec 3<held.fifo
+printf "program pe32_cui 'ok';\nretn;\n" >okheld.tav
+while IFS='|' read -r name want args; do
+  # shellcheck disable=SC2086
+  timeout 60 "$tavik" $args <&3 >"$name.out" 2>&1
+  rc=$?
+  [ "$rc" = 124 ] && fail "$name: waited for input with -nopause"
+  code "$name" "$want"
+  hasnt "$name" "Press the [enter] key to exit."
+done <<'CASES'
+heldlast|1|missing.tav -nopause
+heldfirst|1|-nopause missing.tav
+heldvalue|1|missing.tav -out -nopause
+heldbad|1|nosuchfile.tav -i inc -nopause -x
+heldok|0|okheld.tav -o other.exe -nopause
+CASES
+has heldlast "[001] Input file does not exist missing.tav"
+has heldfirst "[001] Input file does not exist -nopause"
+exec 3<&-
+kill "$holder" 2>/dev/null
+wait "$holder" 2>/dev/null
+
+# Arguments it does not know are named in a warning, and the build goes on;
+# an option given again replaces the first, with a warning.
+printf "program pe32_cui 'ok';\nretn;\n" >ok.tav
+mkdir -p inc1 inc2
+run warn ok.tav -o other.exe -nopause -i inc1 -i inc2 -out a -out b -Out c
+code warn 0
+has warn 'Warning: [005] Unknown argument "-o" is ignored'
+has warn 'Warning: [005] Unknown argument "other.exe" is ignored'
+has warn 'Warning: [005] Unknown argument "-Out" is ignored'
+has warn 'Warning: [005] Unknown argument "c" is ignored'
+has warn 'Warning: [007] A second -i: "inc2" replaces "inc1"'
+has warn 'Warning: [007] A second -out: "b" replaces "a"'
+[ "$(grep -c '^Warning: ' warn.out)" = 6 ] || fail "warn: $(grep -c '^Warning: ' warn.out) warnings, expected 6"
+grep -qE '^Build Complete - ' warn.out || fail "warn: the build did not go on"
+[ -s b.exe ] && [ ! -e other.exe ] && [ ! -e a.exe ] || fail "warn: outputs $(ls ./*.exe)"
+[ "$(cat ok.build.bat)" = "$(printf '"%s" "%s/ok.tav" -i "inc2" -out "b"' "$(readlink -f "$tavik")" "$PWD")" ] ||
+  fail "warn: batch file holds '$(cat ok.build.bat)'"
+run warnlast ok.tav -nopause -out
+has warnlast 'Warning: [006] -out stands last, without a value: the output is named after the source'
+run warnnone ok.tav -nopause -writelog
+[ "$(grep -c 'Warning' warnnone.out)" = 0 ] || fail "warnnone: warned of known options"
+
 run folder "$work"
 code folder 1
 has folder "[001] Input file does not exist $work"
@@ -53,6 +109,8 @@ hasnt badnp "Press the [enter] key to exit."
 [ -s badnp.out ] && [ "$(tail -c 1 badnp.out | od -An -c | tr -d ' ')" = '\n' ] || fail "badnp: last line not flushed"
 run badp sub/bad.tav -x -out
 code badp 1
+has badp 'Warning: [005] Unknown argument "-x" is ignored'
+
 hasnt badp "Compile OK"
 has badp "Press the [enter] key to exit."
 [ -e sub/bad.build.bat ] && fail "batch file left after a failed build"
@@ -75,6 +133,7 @@ grep -qxE "Build Complete - $secs" okp.out || fail "okp: no Build Complete line"
 expected_bat=$(printf '"%s" "%s/sub/prog.tav"' "$(readlink -f "$tavik")" "$PWD")
 [ "$(cat sub/prog.build.bat)" = "$expected_bat" ] || fail "okp: batch file holds '$(cat sub/prog.build.bat)'"
 [ "$(tail -c 1 sub/prog.build.bat | od -An -c | tr -d ' ')" = '"' ] || fail "okp: batch file ends in a line break"
+[ "$(ls sub | grep -c tmp)" = 0 ] || fail "okp: a temporary file left: $(ls sub)"
 printf 'mine' >sub/prog.build.bat
 run oknp "$work/sub/prog.tav" -nopause -out named
 code oknp 0
@@ -95,6 +154,25 @@ done
 has noout_pause "Press the [enter] key to exit."
 hasnt noout_nopause "Press the [enter] key to exit."
 [ -e sub/noout.build.bat ] && fail "noout: batch file left after a failed build"
+# The batch file repeats the build with its -i and -out, from any folder:
+# it is a plain command line, which sh runs here as cmd would.
+mkdir -p rep/lib rep/out
+printf "program pe32_cui 'rep';\n#include 'part.tav';\nretn;\n" >rep/r.tav
+printf "nop;\n" >rep/lib/part.tav
+run rep rep/r.tav -i lib -out out/made -nopause
+code rep 0
+[ "$(cat rep/r.build.bat)" = "$(printf '"%s" "%s/rep/r.tav" -i "lib" -out "out/made"' "$(readlink -f "$tavik")" "$PWD")" ] ||
+  fail "rep: batch file holds '$(cat rep/r.build.bat)'"
+mv rep/out/made.exe rep/first.exe
+(cd / && sh "$work/rep/r.build.bat" </dev/null >"$work/rep.again" 2>&1) || fail "rep: the batch file's build failed: $(cat rep.again)"
+cmp -s rep/first.exe rep/out/made.exe || fail "rep: the batch file did not build the same image"
+# A folder with % in its name: doubled, as cmd expands it.
+mkdir -p "pc/50%"
+cp sub/prog.tav "pc/50%/p.tav"
+run pc "pc/50%/p.tav" -nopause
+[ "$(cat "pc/50%/p.build.bat")" = "$(printf '"%s" "%s/pc/50%%%%/p.tav"' "$(readlink -f "$tavik")" "$PWD")" ] ||
+  fail "pc: batch file holds '$(cat "pc/50%/p.build.bat")'"
+
 # No extension: the whole name is the output name and the batch file's stem.
 run bare sub/bare -nopause
 code bare 0

@@ -42,10 +42,28 @@ else
   echo "script(1) missing: terminal colours not checked"
 fi
 
-# No plugins folder: nothing loaded, nothing said.
+# No plugins folder: nothing loaded, nothing said while loading; the header
+# then names the folder searched and what was missing there: the folder, a
+# plug-in in it, or a builder in the plug-ins.
 rm -rf exe/plugins
 exe/tavik sub/p.tav -nopause </dev/null >none.out 2>&1
 grep -q 'PlugSys' none.out && fail "messages without a plugins folder"
+plugdir=$(readlink -f exe)/plugins/
+while IFS='|' read -r what files why; do
+  rm -rf exe/plugins
+  [ "$what" = nofolder ] || mkdir exe/plugins
+  for f in $files; do cp "$testlib/$f" exe/plugins/; done
+  exe/tavik sub/p.tav -nopause </dev/null >"$what.out" 2>&1
+  rc=$?
+  [ "$rc" = 1 ] || fail "$what: exit code $rc"
+  grep -qxF "[1,16]: [0002] Unknown application type PE32_CUI: ${why/DIR/$plugdir} in [p.tav]" "$what.out" ||
+    fail "$what: $(grep '0002' "$what.out")"
+done <<'CASES'
+nofolder||no plug-in was found, as there is no folder DIR
+empty||no plug-in was found in DIR
+notplugins|noentry.dll notlib.dll|no plug-in was found in DIR
+nobuilder|longname.dll|no plug-in in DIR has a builder
+CASES
 
 # The shipped program: Morvel alone, under its display name.
 ls "$bin/plugins" >shipped.txt

@@ -75,6 +75,8 @@ mkdir -p cases/umlautlib && printf "program pe32_cui 'x';\nimports('d\xc3\xa4t.d
 add bootdrop "$src/tests/fixtures/res/one.res"
 printf "program raw_image 'x';\n#resource 'one.res';\nimports('k.dll') { procedure P(); }\nprocedure Q() { nop; }\nexports Q;\nhlt;\n" \
   >cases/bootdrop/bootdrop.tav
+# Arguments it does not know: warned of, on both alike.
+mkdir -p cases/warn && printf "program pe32_cui 'x';\nnop;\n" >cases/warn/warn.tav
 
 # Runs: folder and arguments, in this order.
 runs=()
@@ -83,11 +85,12 @@ for d in cases/*/; do
   case $d in
     greet) runs+=("greet greetlib.tav" "greet greet.tav") ;;
     noinput) runs+=("noinput missing.tav") ;;
+    warn) runs+=("warn warn.tav -o other.exe -out a -out b") ;;
     *) runs+=("$d $d.tav") ;;
   esac
 done
-# The non-ASCII name is not written into the batch file (its code page is
-# not UTF-8): that run starts by itself.
+# A non-ASCII name on the command line: that run starts by itself, not
+# from a batch file.
 mkdir -p cases/unicode
 printf "program pe32_cui 'x';\n#include 'ünï.tav';\nnop;\n" >cases/unicode/grüße.tav
 printf "mov eax, 1;\n" >cases/unicode/ünï.tav
@@ -176,10 +179,38 @@ for f in hello/hello.exe greet/greetlib.dll greet/greet.exe boot/boot.img floats
   "unicode/grüße.exe"; do
   [ -s "win/$f" ] || fail "no $f"
 done
-# It names the source by its full path.
-bat=$(cat win/unicode/grüße.build.bat)
-[[ "$bat" == "\"$wexe\" \""*'\win\unicode\grüße.tav"' ]] ||
-  fail "batch file: $(cat win/unicode/grüße.build.bat)"
+# It names the source by its full path, in the console's OEM code page,
+# which cmd reads batch files in.
+cat >oemcp.c <<'C'
+#include <stdio.h>
+#include <windows.h>
+int main(void) { printf("%u", GetOEMCP()); return 0; }
+C
+i686-w64-mingw32-gcc -O2 -o oemcp.exe oemcp.c || fail "oemcp.exe does not build"
+oemcp=$(timeout 120 wine oemcp.exe </dev/null 2>/dev/null)
+[ -n "$oemcp" ] && [ "$oemcp" != 65001 ] || fail "OEM code page '$oemcp': the test needs one that is not UTF-8"
+oem() { iconv -f UTF-8 -t "CP$oemcp"; }
+printf '"%s" "%s"' "$wexe" "$(winpath "$work/win/unicode/grüße.tav")" | oem >bat.want
+cmp -s bat.want win/unicode/grüße.build.bat || fail "batch file: $(od -c win/unicode/grüße.build.bat | head -5)"
+# The batch file repeats the build from a folder outside ASCII, with the
+# -i and -out it was given; cmd runs it as it is.
+mkdir -p "cp/dür ß/inc é"
+printf "program pe32_cui 'x';\n#include 'part.tav';\nnop;\n" >"cp/dür ß/prog.tav"
+printf "mov eax, 7;\n" >"cp/dür ß/inc é/part.tav"
+(cd "cp/dür ß" && timeout 120 wine "$wexe" prog.tav -i "inc é" -out "é" -nopause </dev/null >../first.out 2>&1) ||
+  fail "cp: first build: $(cat "cp/first.out")"
+printf '"%s" "%s" -i "inc é" -out "é"' "$wexe" "$(winpath "$work/cp/dür ß/prog.tav")" | oem >cpbat.want
+cmp -s cpbat.want "cp/dür ß/prog.build.bat" || fail "cp: batch file: $(od -c "cp/dür ß/prog.build.bat" | head -8)"
+mv "cp/dür ß/é.exe" cp/first.exe
+(cd "cp/dür ß" && timeout 120 wine cmd /c prog.build.bat </dev/null >../again.out 2>&1)
+cmp -s cp/first.exe "cp/dür ß/é.exe" || fail "cp: the batch file did not build the image again: $(tail -3 cp/again.out)"
+# A name the code page has no form for: a warning, no batch file.
+mkdir -p cp/cjk
+printf "program pe32_cui 'x';\nnop;\n" >cp/cjk/日本.tav
+(cd cp/cjk && timeout 120 wine "$wexe" 日本.tav -nopause </dev/null >../cjk.out 2>&1) || fail "cjk: exit code $?"
+grep -qF "Warning: [008] No batch file $(winpath "$work/cp/cjk/日本.build.bat"): its command has characters" cp/cjk.out ||
+  fail "cjk: $(grep -a Warning cp/cjk.out)"
+[ -s cp/cjk/日本.exe ] && [ ! -e cp/cjk/日本.build.bat ] || fail "cjk: files $(ls cp/cjk)"
 
 # The images run: the DLL's client prints its greeting, the resource project
 # ends with the code its included function returns.
@@ -202,6 +233,14 @@ grep '^PlugSys: ' plug/run.out | diff expected.txt - || fail "plug-in folder: Pl
   fail "C plug-in image: $(od -An -tx1 plug/proj/c.cim 2>/dev/null)"
 grep -q 'LOG STARTED' plug/log.txt && grep -q '^PlugSys: C plug-in: image written' plug/log.txt ||
   fail "log.txt beside the program"
+# No plug-in folder beside the program: the message names the folder.
+mkdir -p noplug
+cp wexe/tavik.exe noplug/
+printf "program pe32_cui 'x';\nnop;\n" >noplug/p.tav
+(cd noplug && timeout 120 wine tavik.exe p.tav -nopause </dev/null >run.out 2>&1)
+[ $? = 1 ] || fail "no plug-in folder: exit code, expected 1"
+grep -qF "[1,16]: [0002] Unknown application type PE32_CUI: no plug-in was found, as there is no folder $(winpath "$work/noplug/plugins/") in [p.tav]" \
+  noplug/run.out || fail "no plug-in folder: $(grep -a 0002 noplug/run.out)"
 
 # ---- on a console ---------------------------------------------------------------
 # With a terminal for its console, wine turns the console calls into escape

@@ -766,9 +766,19 @@ TEST_F(CompilerEnv, NoBuilderInstalled) {
     InitTavik();
     ::testing::internal::GetCapturedStdout();
     CompileFlags.cpu_bits = 32;
+    // The message names the folder searched and what was missing there.
     strTAVIK_PATH = dir.string() + "/";
-    const std::string out = failure("program test 'x';");
-    EXPECT_NE(out.find("[0002] Unknown application type TEST, installed in [project.tav]"), std::string::npos) << out;
+    const std::string folder = dir.string() + "/plugins/";
+    std::string out = failure("program test 'x';");
+    EXPECT_NE(out.find("[1,12]: [0002] Unknown application type TEST: no plug-in was found, as there is no folder " +
+                       folder + " in [project.tav]"),
+              std::string::npos)
+        << out;
+    std::filesystem::create_directories(folder);
+    out = failure("program test 'x';");
+    EXPECT_NE(out.find("[0002] Unknown application type TEST: no plug-in was found in " + folder + " in [project.tav]"),
+              std::string::npos)
+        << out;
 }
 
 TEST_F(CompilerEnv, MissingProject) {

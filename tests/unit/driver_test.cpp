@@ -117,6 +117,62 @@ TEST_F(DriverState, CommandLineOptions) {
     }
 }
 
+// Whenever -nopause is among the arguments, the program never waits, even
+// where it is no option: first, or the value of another option.
+TEST(Driver, NoPauseAskedAnywhere) {
+    struct Case {
+        std::vector<std::string> args;
+        bool asked;
+    } cases[] = {
+        {{}, false},
+        {{"x.tav"}, false},
+        {{"x.tav", "-nopause"}, true},
+        {{"-nopause"}, true},
+        {{"-nopause", "x.tav"}, true},
+        {{"x.tav", "-out", "-nopause"}, true},
+        {{"x.tav", "-NOPAUSE", "nopause", "-nopause2", "--nopause"}, false},
+    };
+    for (const Case& c : cases) {
+        std::string line;
+        for (const std::string& a : c.args) line += a + " ";
+        EXPECT_EQ(NoPauseAsked(c.args), c.asked) << line;
+    }
+}
+
+// Every argument that is ignored, a value option without its value and an
+// option given again are warned about; the options in effect are kept as
+// typed for the batch file.
+TEST_F(DriverState, OptionWarnings) {
+    struct Case {
+        std::vector<std::string> args;
+        uint32_t warnings;
+        std::string includeRaw, outRaw;
+    } cases[] = {
+        {{"x.tav"}, 0, "", ""},
+        {{"x.tav", "-nopause", "-out", "o", "-i", "inc"}, 0, "inc", "o"},
+        {{"x.tav", "-o", "other.exe", "-nopause"}, 2, "", ""},  // -o and its value
+        {{"x.tav", "-x", "-NOPAUSE", "-Out", "y"}, 4, "", ""},
+        {{"x.tav", "-i", "a", "-i", "b"}, 1, "b", ""},
+        {{"x.tav", "-out", "a", "-out", "b"}, 1, "", "b"},
+        {{"x.tav", "-out"}, 1, "", ""},
+        {{"x.tav", "-i", "a", "-i"}, 1, "", ""},  // the empty value at the end: none
+        {{"x.tav", "-out", "a", "-out"}, 1, "", ""},
+    };
+    for (const Case& c : cases) {
+        std::string line;
+        for (const std::string& a : c.args) line += a + " ";
+        strOutFile.clear();
+        strOutRaw.clear();
+        strIncludeRaw.clear();
+        Settings->SetIncludePath("");
+        const uint32_t before = Log->WarningCount();
+        ReadOptions(c.args);
+        EXPECT_EQ(Log->WarningCount() - before, c.warnings) << line;
+        EXPECT_EQ(strIncludeRaw, c.includeRaw) << line;
+        EXPECT_EQ(strOutRaw, c.outRaw) << line;
+    }
+}
+
 TEST_F(DriverState, WriteLogOptionOpensTheLogFile) {
     Settings->SetCompilerPath(dir.string() + "/");
     ReadOptions({"x.tav", "-writelog"});
@@ -155,6 +211,8 @@ TEST_F(DriverState, OutputNameFromSource) {
 TEST_F(DriverState, BatchFileWrittenOnlyWhenAbsent) {
     strInFile = (dir / "prog.tav").string();
     strInRaw = "sub/prog.tav";
+    strIncludeRaw.clear();
+    strOutRaw.clear();
     WriteBatchFile();
     const fs::path bat = dir / "prog.build.bat";
     // The source's full path, not the name as typed: it runs from any folder.
@@ -163,6 +221,44 @@ TEST_F(DriverState, BatchFileWrittenOnlyWhenAbsent) {
     std::ofstream(bat, std::ios::trunc) << "mine";
     WriteBatchFile();
     EXPECT_EQ(readFile(bat), "mine");
+    // Written beside it and renamed into place: nothing else is left.
+    size_t files = 0;
+    for (const auto& e : fs::directory_iterator(dir)) files += e.path().filename() != "prog.build.bat";
+    EXPECT_EQ(files, 0u);
+}
+
+// The -i and -out in effect follow the source, as typed; cmd expands % in a
+// batch file, even between quotes, so it is doubled.
+TEST_F(DriverState, BatchFileRepeatsTheOptions) {
+    const std::string exe = "\"" + platform::ExecutablePath() + "\"";
+    struct Case {
+        std::vector<std::string> args;
+        std::string source, line;
+    } cases[] = {
+        {{"p.tav"}, "/d/p.tav", exe + " \"/d/p.tav\""},
+        {{"p.tav", "-nopause", "-writelog"}, "/d/p.tav", exe + " \"/d/p.tav\""},
+        {{"p.tav", "-i", "inc", "-out", "bin/x"}, "/d/p.tav", exe + " \"/d/p.tav\" -i \"inc\" -out \"bin/x\""},
+        {{"p.tav", "-out", "x", "-i", "../inc dir/"}, "/d/p.tav", exe + " \"/d/p.tav\" -i \"../inc dir/\" -out \"x\""},
+        {{"p.tav", "-i", "a", "-i", "b", "-out", "c", "-out", "d"}, "/d/p.tav",
+         exe + " \"/d/p.tav\" -i \"b\" -out \"d\""},
+        {{"p.tav", "-i", "a", "-i"}, "/d/p.tav", exe + " \"/d/p.tav\""},
+        {{"p.tav", "-out", "100%"}, "/d/50%/p%x%.tav", exe + " \"/d/50%%/p%%x%%.tav\" -out \"100%%\""},
+    };
+    for (const Case& c : cases) {
+        strOutFile.clear();
+        strOutRaw.clear();
+        strIncludeRaw.clear();
+        Settings->SetIncludePath("");
+        ReadOptions(c.args);
+        strInFile = c.source;
+        EXPECT_EQ(BatchFileLine(), c.line) << c.source;
+    }
+    // And so the file holds it.
+    strInFile = (dir / "q.tav").string();
+    strOutFile.clear();
+    ReadOptions({"q.tav", "-out", "named", "-i", "lib"});
+    WriteBatchFile();
+    EXPECT_EQ(readFile(dir / "q.build.bat"), exe + " \"" + strInFile + "\" -i \"lib\" -out \"named\"");
 }
 
 // The whole run in-process: the exit code and the immediate-exit contract.
@@ -201,12 +297,27 @@ TEST_F(DriverRun, UsageEndsWithZero) {
 TEST_F(DriverRun, FailureWithPauseStillEndsWithOne) {
     bool quick = true;
     std::string out;
-    EXPECT_EQ(Run({"-nopause", "x.tav"}, quick, out), 1);
+    EXPECT_EQ(Run({"nothere.tav", "-x"}, quick, out), 1);
     EXPECT_FALSE(quick);
-    EXPECT_NE(out.find("[001] Input file does not exist -nopause\nPress the [enter] key to exit.\n"),
+    EXPECT_NE(out.find("[001] Input file does not exist nothere.tav\nPress the [enter] key to exit.\n"),
               std::string::npos)
         << out;
     EXPECT_EQ(Compiler, nullptr);
+}
+
+// A missing source is found before the options are read; -nopause, first
+// or last, still ends the run at once.
+TEST_F(DriverRun, MissingSourceWithNoPauseExitsAtOnce) {
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"nothere.tav", "-nopause"},
+                                                 std::vector<std::string>{"-nopause", "nothere.tav"}}) {
+        bool quick = false;
+        std::string out;
+        EXPECT_EQ(Run(args, quick, out), 1) << args[0];
+        EXPECT_TRUE(quick) << args[0];
+        EXPECT_NE(out.find("[001] Input file does not exist " + args[0] + "\n"), std::string::npos) << out;
+        EXPECT_EQ(out.find("Press the [enter]"), std::string::npos) << out;
+        DeinitTavik();
+    }
 }
 
 TEST_F(DriverRun, FailureWithoutPauseExitsAtOnce) {

@@ -76,6 +76,13 @@ TEST_F(Resolve, BuiltInResults) {
         {"sizeof lst.items[0]", ttNumber, 4, "4"},
         {"sizeof lst.count", ttNumber, 4, "4"},
         {"sizeof R.b", ttNumber, 8, "8"},
+        // In brackets, as in C: the same values.
+        {"sizeof(R)", ttNumber, 16, "16"},
+        {"sizeof (dword)", ttNumber, 4, "4"},
+        {"sizeof(arr)", ttNumber, 40, "40"},
+        {"sizeof(lst.items)", ttNumber, 12, "12"},
+        {"sizeof(lst.items[0])", ttNumber, 4, "4"},
+        {"sizeof('abc')", ttNumber, 4, "4"},
         {"ord('AB')", ttNumber, 0x4241, "16961"},
         {"ord('')", ttNumber, 0, "0"},
         {"ord('abcdef')", ttNumber, 0x64636261, "1684234849"},  // four bytes at most
@@ -138,6 +145,10 @@ TEST_F(Resolve, BuiltInErrors) {
         const char* message;
     } cases[] = {
         {"sizeof 5", "[643434] Unexpected number 5"},
+        {"sizeof(5)", "[643434] Unexpected number 5"},
+        {"sizeof()", "[643434] Unexpected symbol )"},
+        {"sizeof(dword;", "[643435] Unexpected symbol ;"},
+        {"sizeof(dword", "[643435] Unexpected EOF"},
         {"ord 'a'", "[6745] Unexpected ansi string 'a'"},
         {"ord(5)", "[542] Unexpected number 5"},
         {"ord('a';", "[6746] Unexpected symbol ;"},

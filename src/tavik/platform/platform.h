@@ -24,6 +24,10 @@ void SetConsoleTitle(const std::string& title);
 // Writes bytes to standard output as they are.
 void WriteStdout(const std::string& text);
 void FlushStdout();
+// UTF-8 text in the code page cmd reads batch files in: the console's OEM
+// code page on Windows, UTF-8 as it is elsewhere. False (out undefined)
+// when a character has no form there.
+bool BatchFileText(const std::string& utf8, std::string& out);
 
 // --- process and timing ----------------------------------------------------
 // Raises the current thread's priority; failure is ignored.

@@ -104,6 +104,11 @@ void WriteStdout(const std::string& text) { std::fwrite(text.data(), 1, text.siz
 
 void FlushStdout() { std::fflush(stdout); }
 
+bool BatchFileText(const std::string& utf8, std::string& out) {
+    out = utf8;
+    return true;
+}
+
 // --- process and timing ----------------------------------------------------
 
 void RaiseThreadPriority() {

@@ -122,6 +122,24 @@ void WriteStdout(const std::string& text) {
 
 void FlushStdout() { std::fflush(stdout); }
 
+bool BatchFileText(const std::string& utf8, std::string& out) {
+    out.clear();
+    const std::wstring w = Wide(utf8);
+    if (w.empty()) return utf8.empty();
+    const UINT cp = GetOEMCP();
+    // The UTF code pages take no flags and no default character; they have
+    // a form for everything.
+    const bool utf = cp == CP_UTF8 || cp == CP_UTF7;
+    const DWORD flags = utf ? 0 : WC_NO_BEST_FIT_CHARS;
+    BOOL lost = FALSE;
+    BOOL* lostp = utf ? nullptr : &lost;
+    const int n = WideCharToMultiByte(cp, flags, w.data(), int(w.size()), nullptr, 0, nullptr, lostp);
+    if (n <= 0 || lost) return false;
+    out.assign(size_t(n), '\0');
+    WideCharToMultiByte(cp, flags, w.data(), int(w.size()), &out[0], n, nullptr, lostp);
+    return !lost;
+}
+
 // --- process and timing ----------------------------------------------------
 
 void RaiseThreadPriority() { SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_HIGHEST); }
