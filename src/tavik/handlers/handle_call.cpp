@@ -104,8 +104,8 @@ bool signedVariable(const TCurrentToken* t) {
 // place, with no register changed.
 void signExtendTop(PFunction cur, uint32_t bytes, uint32_t highWords) {
     if (wordSize() != 4)
-        Log->FatalError("[6314] A signed argument of " + std::to_string(bytes) +
-                        " bytes cannot be widened in 16-bit code: pass it in a register");
+        Log->FatalError("[6314] A signed argument of " + std::to_string(bytes) + (bytes == 1 ? " byte" : " bytes") +
+                        " cannot be widened with its sign in 16-bit code: pass it in a register");
     TOperand top, count;
     top.setMemory(4, 0, 0, {REG_ESP});
     if (bytes < 4) {
