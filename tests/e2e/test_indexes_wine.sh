@@ -78,6 +78,34 @@ if build idx; then
   fi
 fi
 
+# The same indexes as macro arguments, in conditions and after sizeof.
+cat >forms.tav <<'TAV'
+program pe32_cui 'forms';
+imports('kernel32.dll') {
+  procedure ExitProcess(dword code);
+}
+block Pt { dword x; dword y; }
+Pt line[2];
+dword arr[3] = [1, 2, 3];
+inline procedure put($a, $b) { mov $a, $b; }
+entry procedure main() {
+  dword la[2];
+  put(line[1].y, 40);
+  put(la[1], 2);
+  xor eax, eax;
+  if (arr[2] == 3) { add eax, 1; }
+  if (la[1] == 2) { mov ecx, line[1].y; add eax, ecx; }
+  mov ecx, sizeof arr[1]; add eax, ecx;
+  mov ecx, sizeof line[1]; add eax, ecx;
+  ExitProcess(eax);
+}
+TAV
+if build forms; then
+  runexe forms
+  # 1 + 40 + 4 (an element of arr) + 8 (an element of line)
+  [ "$rc" = 53 ] || fail "forms: exit code $rc, expected 53"
+fi
+
 # Past the end of an array, on a global, a local, an element before a
 # member, an address, in an operator statement: refused where it stands. A
 # variable that is no array keeps its byte reading, up to its size.
