@@ -725,8 +725,9 @@ void TCompiler::globalIndex(POperand op, const TVar* v) {
     const int64_t n = F_CurToken->F_Integer;
     if (!ExpectSymbol("]")) Log->FatalUnexpectedToken("2344");
     const uint64_t elemSize = v->type_ ? v->type_->size : 0;
-    if (n >= 0 && v->multiplier != 1 && uint64_t(n) < v->multiplier) {
-        // An element of an array.
+    if (v->multiplier != 1) {
+        // An element of an array; none past its end.
+        if (n < 0 || uint64_t(n) >= v->multiplier) Log->FatalError("[5322] Array out of bounds", true);
         op->displacement = static_cast<int32_t>(static_cast<uint32_t>(op->displacement) +
                                                 static_cast<uint32_t>(uint64_t(n) * elemSize));
         return;

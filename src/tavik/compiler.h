@@ -90,6 +90,9 @@ public:
     TFunction* F_CurFunc = nullptr;
     TCurrentToken* F_CurToken = nullptr;
     TCurrentToken* F_PeekToken = nullptr;
+    // Set while the name of a declaration is read: an index after it is the
+    // declaration's own, not one of a variable of that name.
+    bool F_NameOnly = false;
     // Passes of #repeat sections in this compilation, nested ones included.
     uint64_t F_RepeatPasses = 0;
     // Characters of source compiled again by #repeat passes and macro

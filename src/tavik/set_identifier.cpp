@@ -224,7 +224,14 @@ void memberIndex(TAFile* f, TCurrentToken* tok, const TVar* member, uint32_t& of
     tok->F_IdentType = itNone;
     tok->F_String = text;
     if (method) {
-        tok->newOperand()->setRegister(r);
+        // The object is the member the chain reached: the register plus its offset.
+        POperand op = tok->newOperand();
+        if (offset) {
+            op->setMemory(0, static_cast<int32_t>(offset), 0, {r});
+            op->hint = otMemRef;
+        } else {
+            op->setRegister(r);
+        }
         setMethod(tok, method);
     }
     return tok->F_Type;
@@ -232,20 +239,28 @@ void memberIndex(TAFile* f, TCurrentToken* tok, const TVar* member, uint32_t& of
 
 // A variable, with an optional chain of record fields.
 [[gnu::noinline]] TTavToken variable(TAFile* f, TCurrentToken* tok, PVar v, TIdentType kind, const std::string& text) {
-    if (f->peekNextRealChar(true) != '.') {
+    const char next = f->peekNextRealChar(true);
+    // A name being declared takes no index: "dword a[4];" again is a redeclaration.
+    if ((next != '.' && next != '[') || (next == '[' && Compiler && Compiler->F_NameOnly)) {
         tok->F_ByteCount = v->type_ ? static_cast<int32_t>(v->type_->size) : 0;
         tok->F_BitCount = tok->F_ByteCount * 8;
         tok->F_Extra.Displacement = 0;
         tok->F_Pointer = v;
-        if (f->peekNextRealChar(true) != '[') tok->F_WholeBytes = int64_t(tok->F_ByteCount) * v->multiplier;
+        if (next != '[') tok->F_WholeBytes = int64_t(tok->F_ByteCount) * v->multiplier;
         return tok->F_Type;
     }
     uint32_t offset = 0;
-    int32_t byteCount = tok->F_ByteCount;
+    int32_t byteCount = v->type_ ? static_cast<int32_t>(v->type_->size) : 0;
     std::string lastName = text;
     const TVar* rec = v;
     const TVarField* method = nullptr;
-    int64_t whole = 0;
+    int64_t whole = int64_t(byteCount) * v->multiplier;
+    // An index on the variable itself: an element of an array, a byte of
+    // anything else; members of the element may follow.
+    if (next == '[') {
+        memberIndex(f, tok, v, offset, byteCount);
+        whole = byteCount;
+    }
     while (f->peekNextRealChar(true) == '.') {
         f->commitPeekPosition();
         std::string word;
@@ -279,6 +294,8 @@ void memberIndex(TAFile* f, TCurrentToken* tok, const TVar* member, uint32_t& of
     tok->F_Extra.Displacement = static_cast<int32_t>(offset);
     tok->F_IdentType = kind;
     tok->F_WholeBytes = whole;
+    // The type the token is read as: the member's, when a member was named.
+    if (rec != v) tok->F_CastType = rec->type_;
     if (method) {
         // The object of the call is the outer variable at the summed offset
         // of the fields before the method.
@@ -326,7 +343,18 @@ void memberIndex(TAFile* f, TCurrentToken* tok, const TVar* member, uint32_t& of
     saved.setCurToken(*Compiler->F_PeekToken);
     TCurrentToken self;
     self.setCurToken(*tok);
-    const bool memory = f->peekNextToken() == ttBaseExp;
+    // Only a memory expression counts here: a variable after the type is
+    // not indexed by this look (it may be a name being declared again).
+    bool memory;
+    {
+        const bool nameOnly = Compiler->F_NameOnly;
+        Compiler->F_NameOnly = true;
+        struct Restore {
+            bool old;
+            ~Restore() { Compiler->F_NameOnly = old; }
+        } restore{nameOnly};
+        memory = f->peekNextToken() == ttBaseExp;
+    }
     TCurrentToken mem;
     if (memory) {
         mem.setCurToken(*Compiler->F_PeekToken);

@@ -328,7 +328,10 @@ TEST_F(CompilerEnv, IndexFormBounds) {
         const char* message;
     } cases[] = {
         {"mov al, one[4];", "[6523] offset invalid"},     // past the element
-        {"mov al, arr[4];", "[6523] offset invalid"},     // past the last element, past a dword's bytes
+        {"mov al, arr[4];", "[5322] Array out of bounds"},  // past the last element: no byte reading there
+        {"mov al, arr[-1];", "[5322] Array out of bounds"},
+        {"mov al, one[-1];", "[6523] offset invalid"},
+        {"mov al, arr[1][4];", "[6523] offset invalid"},  // past the element's bytes
         {"mov al, one[eax];", "[65412] Unexpected register eax"},
         {"mov al, one[1;", "[2344] Unexpected symbol ;"},
     };

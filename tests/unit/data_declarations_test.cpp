@@ -150,8 +150,19 @@ TEST_F(DataEnv, GlobalVariablesWithCountsAndContents) {
         {"dword v[4] = [1];", "v", 4, true, "01 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00"},
         {"word v[3] = [1,2 , 3 ];", "v", 3, true, "01 00 02 00 03 00"},
         {"byte s[8] = 'abc';", "s", 8, true, "61 62 63 00 00 00 00 00"},
-        {"byte t[2] = 'abc';", "t", 2, true, "61 62"},
-        {"byte l[3] = ['a', 'bc', 7];", "l", 3, true, "61 62 07"},
+        // A text may fill its room without its zero byte; an open count is
+        // what the text and its zero take.
+        {"byte t[3] = 'abc';", "t", 3, true, "61 62 63"},
+        {"byte l[3] = ['a', 'b', 7];", "l", 3, true, "61 62 07"},
+        {"byte s[] = 'hello';", "s", 6, true, "68 65 6c 6c 6f 00"},
+        {"char c = 'A';", "c", 1, true, "41"},
+        {"dword k = 'abcd';", "k", 1, true, "61 62 63 64"},
+        // Elements of two bytes take a text as UTF-16, a wide text anywhere.
+        {"wchar w[4] = 'ab';", "w", 4, true, "61 00 62 00 00 00 00 00"},
+        {"wchar w[] = 'a\u00e9';", "w", 3, true, "61 00 e9 00 00 00"},
+        {"widechar w[] = \"xy\";", "w", 3, true, "78 00 79 00 00 00"},
+        {"byte u[] = \"hi\";", "u", 6, true, "68 00 69 00 00 00"},
+        {"word p[2] = ['a', 'b'];", "p", 2, true, "61 00 62 00"},
         {"single f = 1.5;", "f", 1, true, "00 00 c0 3f"},
         {"real4 f = -2;", "f", 1, true, "00 00 00 c0"},
         {"double d = 1.5;", "d", 1, true, "00 00 00 00 00 00 f8 3f"},
@@ -162,7 +173,11 @@ TEST_F(DataEnv, GlobalVariablesWithCountsAndContents) {
         {"dword x = 2.7;", "x", 1, true, "02 00 00 00"},
         {"dword a[4] = 5;", "a", 4, true, "05 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00"},
         {"dword a[2] = -1;", "a", 2, true, "ff ff ff ff ff ff ff ff"},
-        {"word w = 0x12345678;", "w", 1, true, "78 56"},
+        {"word w = 0xFFFF;", "w", 1, true, "ff ff"},
+        {"word w = -32768;", "w", 1, true, "00 80"},
+        {"byte b[2] = [255, -128];", "b", 2, true, "ff 80"},
+        {"dword d = 0xFFFFFFFF;", "d", 1, true, "ff ff ff ff"},
+        {"int32 d = -2147483648;", "d", 1, true, "00 00 00 80"},
         {"qword q = -2;", "q", 1, true, "fe ff ff ff ff ff ff ff"},
         {"dword a = 1, b = 2, c;", "b", 1, true, "02 00 00 00"},
         {"dword a = 1, b = 2, c;", "c", 1, false, ""},
@@ -181,6 +196,56 @@ TEST_F(DataEnv, GlobalVariablesWithCountsAndContents) {
         EXPECT_EQ(content(v), c.content);
         EXPECT_EQ(tavString(v->name), c.name);
     }
+}
+
+// A list for a block variable fills its members in order; a union takes
+// its value in its first member, a text fills an array member.
+TEST_F(DataEnv, BlockVariablesTakeTheirMembersFromAList) {
+    const char* blocks =
+        "block Item { dword id; word price; }\n"
+        "block Rec { byte n; char nm[4]; union { word lo; dword all; } Item it; sbyte s[2]; }\n";
+    struct Case {
+        const char* lines;
+        const char* name;
+        uint32_t multiplier;
+        const char* content;
+    } cases[] = {
+        {"Item one = [1, 2];", "one", 1, "01 00 00 00 02 00"},
+        {"Item one = [7];", "one", 1, "07 00 00 00 00 00"},
+        {"Item two[2] = [1, 2, 3];", "two", 2, "01 00 00 00 02 00 03 00 00 00 00 00"},
+        {"Item all[] = [1, 2, 3];", "all", 2, "01 00 00 00 02 00 03 00 00 00 00 00"},
+        {"Rec r = [5, 'ab', 0xFFFF, 9, 10, -1, -2];", "r", 1,
+         "05 61 62 00 00 ff ff 00 00 09 00 00 00 0a 00 ff fe"},
+        {"Rec r = [5, 1, 2, 3, 4];", "r", 1, "05 01 02 03 04 00 00 00 00 00 00 00 00 00 00 00 00"},
+        // A single value fills the block's bytes, as for any type.
+        {"Item one = 0x0102;", "one", 1, "02 01 00 00 00 00"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.lines);
+        reset();
+        compile(std::string(blocks) + c.lines);
+        PVar v = var(c.name);
+        ASSERT_NE(v, nullptr);
+        EXPECT_EQ(v->multiplier, c.multiplier);
+        EXPECT_EQ(content(v), c.content);
+    }
+    expectFailures(this,
+                   {
+                       {"Item one = [1, 2, 3];", "[4,20]: [5327] More values than members of item in one"},
+                       {"Item two[2] = [1, 2, 3, 4, 5];", "[5327] More values than members of item in two"},
+                       {"Item one = [1, 70000];", "[4,21]: [5325] Value 70000 out of range -32768..65535 for one.price"},
+                       {"Item two[2] = [1, 2, 3, 0x10000];", "[5325] Value 65536 out of range -32768..65535 for two[1].price"},
+                       {"Rec r = [1, 'abcde'];", "[5326] Text 'abcde' takes 5 bytes, more than the 4 of r.nm"},
+                       {"Rec r = [1, 1, 'abcd'];", "[5326] Text 'abcd' takes 4 bytes, more than the 3 of r.nm"},
+                       {"Rec r = [1, 'ab', 2, 3, 4, 300, 1];", "[5325] Value 300 out of range -128..255 for r.s[0]"},
+                       {"Item one = [1, eax];", "[106] Unexpected register eax"},
+                       {"Item one = [1, 2;", "[6542] Unexpected symbol ;"},
+                       {"Item one = 0x1000000000000;", "[5325] Value 281474976710656 out of range"},
+                   },
+                   [&](const std::string& l) {
+                       reset();
+                       return failure(std::string(blocks) + l);
+                   });
 }
 
 TEST_F(DataEnv, GlobalsLeaveTheMainFrameAlone) {
@@ -214,6 +279,20 @@ TEST_F(DataEnv, VariableFailures) {
                        {"dword v[2] = [1, 2, 3];", "[2,19]: [5322] Array out of bounds in [project.tav]\nCode: \n"
                                                    "dword v[2] = [1, 2, 3];"},
                        {"dword v[0] = [1];", "[5322] Array out of bounds"},
+                       // Values that do not fit their type, by the rule for immediates.
+                       {"byte b = 300;", "[2,13]: [5325] Value 300 out of range -128..255 for b in [project.tav]"},
+                       {"byte b = -129;", "[5325] Value -129 out of range -128..255 for b"},
+                       {"word w[2] = [1, 70000];", "[2,22]: [5325] Value 70000 out of range -32768..65535 for w[1]"},
+                       {"word w = 0x12345678;", "[5325] Value 305419896 out of range -32768..65535 for w"},
+                       {"dword d = 0x100000000;", "[5325] Value 4294967296 out of range -2147483648..4294967295"},
+                       {"byte f = 256.5;", "[5325] Value 256 out of range -128..255 for f"},
+                       {"dword a, b = 5, c = -3000000000;", "[5325] Value -3000000000 out of range"},
+                       // A text longer than its room is refused, not cut.
+                       {"byte t[2] = 'abc';", "[2,18]: [5326] Text 'abc' takes 3 bytes, more than the 2 of t"},
+                       {"byte l[3] = ['a', 'bc', 7];", "[5326] Text 'bc' takes 2 bytes, more than the 1 of l[1]"},
+                       {"byte u = 'ab';", "[5326] Text 'ab' takes 2 bytes, more than the 1 of u"},
+                       {"wchar w[2] = 'abc';", "[5326] Text 'abc' takes 6 bytes as UTF-16, more than the 4 of w"},
+                       {"wchar w[2] = \"abc\";", "[5326] Text \"abc\" takes 6 bytes as UTF-16"},
                        // Counts that do not fit are refused, not wrapped.
                        {"byte a[65536][65536];", "[5323] Array size out of range"},
                        {"byte a[-1];", "[5323] Array size out of range"},

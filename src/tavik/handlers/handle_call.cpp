@@ -27,6 +27,7 @@ struct Arg {
     PFunction callee = nullptr;
     uint32_t param = 0;
     int64_t value = 0;  // a constant's whole value
+    bool signedValue = false;  // a variable of a signed type: widened with its sign
 };
 using ArgList = std::vector<Arg>;
 
@@ -89,6 +90,40 @@ void checkArgumentSize(const Arg& a) {
 
 uint32_t handle_GetParams(ArgList& args, PFunction callee, uint32_t firstParam);
 
+// The token names a variable (or a member, or a cast) of a signed integer type.
+bool signedVariable(const TCurrentToken* t) {
+    const TVarType* type = t->F_CastType;
+    if (!type && t->F_Type == ttIdent && (t->F_IdentType == itGlobalVar || t->F_IdentType == itLocalVar) &&
+        t->F_Pointer)
+        type = static_cast<const TVar*>(t->F_Pointer)->type_;
+    return type && type->signed_ && type->vt == dtInteger;
+}
+
+// The signed value of bytes bytes in the slot on top of the stack, widened
+// to the slot, and its sign in the words of the parameter above it: in
+// place, with no register changed.
+void signExtendTop(PFunction cur, uint32_t bytes, uint32_t highWords) {
+    if (wordSize() != 4)
+        Log->FatalError("[6314] A signed argument of " + std::to_string(bytes) + (bytes == 1 ? " byte" : " bytes") +
+                        " cannot be widened with its sign in 16-bit code: pass it in a register");
+    TOperand top, count;
+    top.setMemory(4, 0, 0, {REG_ESP});
+    if (bytes < 4) {
+        count.setImm(static_cast<int32_t>(32 - 8 * bytes), 1);
+        Compiler->execInstruction(cur, "shl", &top, &count);
+        Compiler->execInstruction(cur, "sar", &top, &count);
+    }
+    for (uint32_t w = 1; w <= highWords; ++w) {
+        // A copy of the value, turned into its sign, goes to its word.
+        TOperand copy = top, sign, slot;
+        Compiler->execInstruction(cur, "push", &copy);
+        sign.setImm(31, 1);
+        Compiler->execInstruction(cur, "sar", &top, &sign);
+        slot.setMemory(4, static_cast<int32_t>(4 * w), 0, {REG_ESP});
+        Compiler->execInstruction(cur, "pop", &slot);
+    }
+}
+
 // One argument; a function named as an argument is called in place.
 void readArgument(ArgList& args, PFunction callee, uint32_t param) {
     Arg arg;
@@ -98,6 +133,7 @@ void readArgument(ArgList& args, PFunction callee, uint32_t param) {
     PFunction target = callTarget(arg.op.get());
     if (!target) {
         if (arg.op->hint == otImm) arg.value = tok()->F_Type == ttNumber ? tok()->F_Integer : arg.op->value;
+        if (arg.op->hint == otVar || arg.op->hint == otMem) arg.signedValue = signedVariable(tok());
         checkArgumentSize(arg);
         args.push_back(std::move(arg));
         return;
@@ -188,6 +224,9 @@ uint32_t pushToParameter(PFunction cur, const Arg& a, uint32_t depth) {
         return want > have ? want : have;
     }
     pushArgument(cur, a.op.get(), depth);
+    const uint32_t bytes = valueBytes(a.op.get());
+    if (a.signedValue && bytes < 8 && (bytes < have || want > have))
+        signExtendTop(cur, bytes, want > have ? (want - have) / wordSize() : 0);
     return want > have ? want : have;
 }
 

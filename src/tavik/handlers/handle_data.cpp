@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "afile.h"
 #include "classes/const_manager.h"
@@ -49,14 +50,25 @@ void takePeek() { src()->commitPeekPosition(); }
     Log->FatalUnexpectedToken(code);
 }
 
+// The name of a variable being declared: a "[" after it starts its count.
+TTavToken readName() {
+    struct NameOnly {
+        NameOnly() { Compiler->F_NameOnly = true; }
+        ~NameOnly() { Compiler->F_NameOnly = false; }
+    } scope;
+    return Compiler->ExpectToken({ttIdent});
+}
+
 // "[n]" dimensions after a name; the element count. A "[]" ends the list when
 // emptyEnds, else it is refused like any missing number.
-uint32_t readDimensions(bool emptyEnds, const char* noNumber, const char* noClose, const char* tooLarge) {
+uint32_t readDimensions(bool emptyEnds, const char* noNumber, const char* noClose, const char* tooLarge,
+                        bool* open = nullptr) {
     uint64_t m = 1;
     while (src()->peekNextRealChar(true) == '[') {
         takePeek();
         if (emptyEnds && src()->peekNextRealChar(true) == ']') {
             takePeek();
+            if (open) *open = true;
             break;
         }
         if (Compiler->ExpectToken({ttNumber}) == ttNone) Log->FatalUnexpectedToken(noNumber);
@@ -96,18 +108,93 @@ std::string floatBytes(long double v, uint32_t size) {
     return out;
 }
 
-// Stores the current token (number, float or ansi string) into n bytes of v's
-// content from offset on; what the value does not cover stays as it is.
-void storeValue(PVar v, uint32_t offset, uint32_t n) {
+// UTF-8 text as UTF-16 code units, little-endian; a malformed byte becomes U+FFFD.
+std::string utf16Bytes(const std::string& s) {
+    std::string out;
+    auto unit = [&out](uint32_t u) {
+        out.push_back(static_cast<char>(u & 0xFF));
+        out.push_back(static_cast<char>(u >> 8));
+    };
+    for (size_t i = 0; i < s.size();) {
+        const auto c = static_cast<unsigned char>(s[i]);
+        uint32_t cp = 0xFFFD;
+        size_t len = 1;
+        if (c < 0x80) {
+            cp = c;
+        } else {
+            const size_t need = c >= 0xF0 && c < 0xF5 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 && c < 0xE0 ? 2 : 0;
+            bool ok = need != 0 && i + need <= s.size();
+            uint32_t v = need == 4 ? c & 0x07 : need == 3 ? c & 0x0F : c & 0x1F;
+            for (size_t k = 1; ok && k < need; ++k) {
+                const auto d = static_cast<unsigned char>(s[i + k]);
+                ok = (d & 0xC0) == 0x80;
+                v = (v << 6) | (d & 0x3F);
+            }
+            const uint32_t least = need == 4 ? 0x10000 : need == 3 ? 0x800 : 0x80;
+            if (ok && v >= least && v <= 0x10FFFF && !(v >= 0xD800 && v <= 0xDFFF)) {
+                cp = v;
+                len = need;
+            }
+        }
+        if (cp >= 0x10000) {
+            unit(0xD800 + ((cp - 0x10000) >> 10));
+            unit(0xDC00 + ((cp - 0x10000) & 0x3FF));
+        } else {
+            unit(cp);
+        }
+        i += len;
+    }
+    return out;
+}
+
+bool isText(const TCurrentToken* t) { return t->F_Type == ttAnsiString || t->F_Type == ttWideString; }
+
+// The bytes of the current text token for elements of type tp, with its
+// zero: UTF-16 for a wide text and for 2-byte elements, else the bytes.
+std::string textBytes(const TVarType* tp) {
     const TCurrentToken* t = tok();
-    const TVarType* tp = v->type_;
+    const bool wide = t->F_Type == ttWideString || (tp && tp->size == 2 && tp->vt != dtFloat);
+    std::string bytes = wide ? utf16Bytes(t->F_String) : t->F_String;
+    bytes.append(wide ? 2 : 1, '\0');
+    return bytes;
+}
+
+std::string quoted(const TCurrentToken* t) {
+    const char q = t->F_Type == ttWideString ? '"' : '\'';
+    return q + t->F_String + q;
+}
+
+// A value that does not fit n bytes, by the rule for immediates: signed
+// or unsigned, -128..255 for a byte.
+void checkFits(int64_t value, uint32_t n, const std::string& what) {
+    if (n == 0 || n >= 8) return;
+    const int64_t lo = -(int64_t(1) << (8 * n - 1));
+    const int64_t hi = (int64_t(1) << (8 * n)) - 1;
+    if (value >= lo && value <= hi) return;
+    Log->FatalError("[5325] Value " + std::to_string(value) + " out of range " + std::to_string(lo) + ".." +
+                        std::to_string(hi) + " for " + what,
+                    true);
+}
+
+// Stores the current token (number, float or text) as a value of type tp
+// into n bytes of v's content from offset on; what the value does not cover
+// stays as it is. A number must fit tp, a text (its zero byte may be left
+// out) the n bytes.
+void storeValue(PVar v, const TVarType* tp, uint32_t offset, uint32_t n, const std::string& what) {
+    const TCurrentToken* t = tok();
     std::string bytes;
-    if (t->F_Type == ttAnsiString) {
-        bytes = t->F_String;
-        bytes.push_back('\0');
+    if (isText(t)) {
+        bytes = textBytes(tp);
+        const bool wide = t->F_Type == ttWideString || (tp && tp->size == 2 && tp->vt != dtFloat);
+        const size_t need = bytes.size() - (wide ? 2 : 1);
+        if (need > n)
+            Log->FatalError("[5326] Text " + quoted(t) + " takes " + std::to_string(need) + " bytes" +
+                                (wide ? " as UTF-16" : "") + ", more than the " + std::to_string(n) + " of " + what,
+                            true);
     } else if (tp && tp->vt == dtFloat) {
         bytes = floatBytes(t->F_Extended, tp->size);
     } else {
+        checkFits(t->F_Integer, tp ? tp->size : 0, what);
         const auto u = static_cast<uint64_t>(t->F_Integer);
         for (int b = 0; b < 8; ++b) bytes.push_back(static_cast<char>(u >> (8 * b)));
     }
@@ -118,30 +205,123 @@ void storeValue(PVar v, uint32_t offset, uint32_t n) {
     std::memcpy(v->content + offset, bytes.data(), static_cast<size_t>(len));
 }
 
+bool isBlock(const TVarType* t) { return t && t->fieldcount > 0; }
+
+// A data member to be filled by a list: count elements of type at offset.
+struct MemberSlot {
+    uint32_t offset;
+    const TVarType* type;
+    uint32_t count;
+    std::string name;
+};
+
+// The members of a block in order, those of nested blocks in their place;
+// a union takes its values in its first member.
+void memberSlots(const TVarType* block, uint32_t base, const std::string& path, std::vector<MemberSlot>& out) {
+    uint32_t end = 0;
+    for (uint32_t i = 0; i < block->fieldcount; ++i) {
+        const TVarField& f = block->fields[i];
+        if (f.ft != vftType || !f.variable.name || !*f.variable.name) continue;
+        const TVar& m = f.variable;
+        if (m.address < end) continue;  // a later member of a union
+        const std::string name = path + "." + m.name;
+        const uint32_t size = m.type_ ? m.type_->size : 0;
+        if (isBlock(m.type_)) {
+            for (uint32_t e = 0; e < m.multiplier; ++e)
+                memberSlots(m.type_, base + m.address + e * size,
+                            m.multiplier > 1 ? name + "[" + std::to_string(e) + "]" : name, out);
+        } else {
+            out.push_back({base + m.address, m.type_, m.multiplier, name});
+        }
+        end = m.address + size * m.multiplier;
+    }
+}
+
+// "[a, b, ...]" for a block variable (m elements, or as many as the list
+// fills when open): the values fill the members in order, each checked
+// against its member; a text fills what is left of an array member. (A
+// single value fills the block's bytes, as for any other type.)
+void readBlockList(PVar v, uint32_t m, bool open) {
+    const TVarType* tp = v->type_;
+    const std::string name = tavString(v->name);
+    std::vector<MemberSlot> slots;
+    memberSlots(tp, 0, "", slots);
+    uint32_t elements = open ? 1 : m;
+    size_t s = 0;       // the member being filled, over all elements
+    uint32_t k = 0;     // its next element
+    do {
+        takePeek();  // "[" or ","
+        if (Compiler->ExpectToken({ttNumber, ttFloat, ttAnsiString, ttWideString}) == ttNone)
+            Log->FatalUnexpectedToken("106");
+        if (slots.empty() || s / slots.size() >= elements) {
+            if (!open || slots.empty())
+                Log->FatalError("[5327] More values than members of " + tavString(tp->name) + " in " + name, true);
+            elements += 1;
+            tavArrayResize(v->content, dataBytes(tp, elements, "5323"));
+        }
+        const uint32_t e = static_cast<uint32_t>(s / slots.size());
+        const MemberSlot& slot = slots[s % slots.size()];
+        const uint32_t esize = slot.type ? slot.type->size : 0;
+        const bool whole = isText(tok()) && k == 0;
+        const std::string what = name + (elements > 1 || open ? "[" + std::to_string(e) + "]" : "") + slot.name +
+                                 (slot.count > 1 && !whole ? "[" + std::to_string(k) + "]" : "");
+        const uint32_t at = e * tp->size + slot.offset + k * esize;
+        if (isText(tok())) {
+            // A text fills what is left of its member.
+            storeValue(v, slot.type, at, (slot.count - k) * esize, what);
+            k = slot.count;
+        } else {
+            storeValue(v, slot.type, at, esize, what);
+            ++k;
+        }
+        if (k >= slot.count) {
+            ++s;
+            k = 0;
+        }
+    } while (src()->peekNextRealChar(true) == ',');
+    v->multiplier = elements;
+    if (src()->peekNextRealChar(true) != ']') unexpectedNext("6542");
+    Compiler->ExpectSymbol("]");
+}
+
 // "= init" of a global; returns after the token that ends the item ("," or ";").
-void readInitialiser(PVar v, uint32_t m) {
+// open: the count was written "[]", to be taken from the initial value.
+void readInitialiser(PVar v, uint32_t m, bool open) {
     v->initialised = 1;
-    const uint32_t size = v->type_ ? v->type_->size : 0;
-    tavArrayResize(v->content, dataBytes(v->type_, m, "5323"));
-    if (src()->peekNextRealChar(true) == '[') {
+    const TVarType* tp = v->type_;
+    const uint32_t size = tp ? tp->size : 0;
+    const std::string name = tavString(v->name);
+    tavArrayResize(v->content, dataBytes(tp, m, "5323"));
+    if (isBlock(tp) && src()->peekNextRealChar(true) == '[') {
+        readBlockList(v, m, open);
+    } else if (src()->peekNextRealChar(true) == '[') {
         uint32_t i = 0;
         do {
             if (m != 1 && uint64_t(i) + 1 > m) Log->FatalError("[5322] Array out of bounds", true);
             takePeek();  // "[" or ","
-            if (Compiler->ExpectToken({ttNumber, ttFloat, ttAnsiString}) == ttNone) Log->FatalUnexpectedToken("106");
+            if (Compiler->ExpectToken({ttNumber, ttFloat, ttAnsiString, ttWideString}) == ttNone)
+                Log->FatalUnexpectedToken("106");
             if (m == 1 && i > 0) {
                 // An open array grows with its list.
-                tavArrayResize(v->content, dataBytes(v->type_, i + 1, "5323"));
+                tavArrayResize(v->content, dataBytes(tp, i + 1, "5323"));
             }
-            storeValue(v, i * size, size);
+            storeValue(v, tp, i * size, size, name + "[" + std::to_string(i) + "]");
             ++i;
         } while (src()->peekNextRealChar(true) == ',');
         v->multiplier = (m == 1 && i > 1) ? i : m;
         if (src()->peekNextRealChar(true) != ']') unexpectedNext("6542");
         Compiler->ExpectSymbol("]");
     } else {
-        if (Compiler->ExpectToken({ttNumber, ttFloat, ttAnsiString}) == ttNone) Log->FatalUnexpectedToken("104");
-        storeValue(v, 0, tavCount(v->content));
+        if (Compiler->ExpectToken({ttNumber, ttFloat, ttAnsiString, ttWideString}) == ttNone)
+            Log->FatalUnexpectedToken("104");
+        if (open && isText(tok()) && size > 0) {
+            // The count is what the text and its zero take.
+            const uint64_t count = (textBytes(tp).size() + size - 1) / size;
+            if (count > 0xFFFFFFFFull) Log->FatalError("[5323] Array size out of range", true);
+            v->multiplier = static_cast<uint32_t>(count);
+            tavArrayResize(v->content, dataBytes(tp, v->multiplier, "5323"));
+        }
+        storeValue(v, tp, 0, tavCount(v->content), name);
     }
     const char c = src()->peekNextRealChar(true);
     if (c != ',' && c != ';') unexpectedNext("63542");
@@ -194,10 +374,11 @@ void handle_VARTYPE() {
     PFunction fn = Compiler->F_CurFunc;
     const bool local = fn && fn->FuncIndex != 0;
     for (;;) {
-        if (Compiler->ExpectToken({ttIdent}) == ttNone) Log->FatalUnexpectedToken("100");
+        if (readName() == ttNone) Log->FatalUnexpectedToken("100");
         if (tok()->F_IdentType != itNone || tok()->F_Keyword != keyNone) Log->FatalRedeclared();
         const std::string name = tok()->F_String;
-        const uint32_t m = readDimensions(true, "105", "106", "5323");
+        bool open = false;
+        const uint32_t m = readDimensions(true, "105", "106", "5323", &open);
         const uint32_t bytes = dataBytes(tp, m, "5323");
         src()->moveNextToken();
 
@@ -222,7 +403,7 @@ void handle_VARTYPE() {
         if (c == ';') return;
         if (c != '=') Log->FatalUnexpectedToken("101");
         if (local) Log->FatalError("[4891] Local variables can not be initialized", true);
-        readInitialiser(v, m);
+        readInitialiser(v, m, open && m == 1);
         if (isSymbol(";")) return;
     }
 }
