@@ -140,11 +140,19 @@ int32_t TAV_CALL keepBuilder(const char* name, TRBCallback cb) {
 
 TPluginInterface linkerTable;
 
+// The output file is made once and emptied for each build: a boot image
+// fills a floppy's 1.4 MB, and memory taken anew for it each time would
+// cost more than the build.
+TFileWriter* image = nullptr;
+
 // The build of the selected builder into the in-memory output file.
 void buildInMemory(const std::string& builder) {
     for (uint32_t i = 0; i < registeredCount; ++i) {
         if (registered[i].name != builder) continue;
-        fWriter = new TFileWriter(projectFolder + "image");
+        if (!image) image = new TFileWriter(projectFolder + "image");
+        image->clear();
+        image->file_out = projectFolder + "image";
+        fWriter = image;
         try {
             const bool built = registered[i].cb(teComplete, uint32_t(registered[i].id)) != 0;
             // As the plug-in manager does: a stop that a service recorded
@@ -153,11 +161,9 @@ void buildInMemory(const std::string& builder) {
             outcome.add(uint64_t(built));
             if (built && digestFile) outcome.add(fWriter->Data(), fWriter->Len());
         } catch (...) {
-            delete fWriter;
             fWriter = nullptr;
             throw;
         }
-        delete fWriter;
         fWriter = nullptr;
     }
 }
