@@ -6,7 +6,9 @@
 // a leak or a hang is a finding.
 // The standard include declares constants only: it is compiled for a body
 // that names one of them, and an empty one stands in for it in any other
-// body, which then compiles as it would with it.
+// body, which then compiles as it would with it. The include is looked for
+// in the project's folder first: a copy there (or the empty one) is found
+// at once.
 // Built with TAVIK_FUZZ_LINK (link_fuzzer), the linker is compiled in; the
 // input's last byte picks one of its four builders and the bytes before it
 // are the body. Every program that compiles is then built, its image kept
@@ -54,11 +56,10 @@ const char* const kBuilders[4] = {"pe32_cui", "pe32_gui", "pe32_dll", "raw_image
 const char* const kBuilders[] = {"test"};
 #endif
 
-// An empty folder stands for the project's folder; the standard include
-// comes from the source tree's includes folder, or is an empty file of our
-// own when the body names none of its constants.
-std::string projectFolder;
-std::string emptyCompilerFolder;
+// Folders of our own stand for the project's: each holds nothing but a
+// tavik.tav, the standard include or an empty file.
+std::string tempFolder;
+std::string withStandard, withoutStandard;
 std::vector<std::string> standardNames;  // lower case
 
 std::string lower(std::string s) {
@@ -149,9 +150,9 @@ TFileWriter* image = nullptr;
 void buildInMemory(const std::string& builder) {
     for (uint32_t i = 0; i < registeredCount; ++i) {
         if (registered[i].name != builder) continue;
-        if (!image) image = new TFileWriter(projectFolder + "image");
+        if (!image) image = new TFileWriter(tempFolder + "image");
         image->clear();
-        image->file_out = projectFolder + "image";
+        image->file_out = tempFolder + "image";
         fWriter = image;
         try {
             const bool built = registered[i].cb(teComplete, uint32_t(registered[i].id)) != 0;
@@ -169,13 +170,13 @@ void buildInMemory(const std::string& builder) {
 }
 #endif
 
-void removeProjectFolder() {
+void removeTempFolder() {
     std::error_code ec;
-    std::filesystem::remove_all(projectFolder, ec);
+    std::filesystem::remove_all(tempFolder, ec);
 }
 
 // The settings InitTavik makes, without its banner.
-void resetFlags(bool standardInclude) {
+void resetFlags() {
     fileCounter = 0;
     ptrSize = 4;
     CompileFlags = TCompilerFlags{};
@@ -183,7 +184,7 @@ void resetFlags(bool standardInclude) {
     CompileFlags.cpu_bits = 32;
     CompileFlags.fpu_enabled = 1;
     CompileFlags.sse_version = 1;
-    strTAVIK_PATH = standardInclude ? TAVIK_FUZZ_SOURCE_DIR "/" : emptyCompilerFolder;
+    strTAVIK_PATH = TAVIK_FUZZ_SOURCE_DIR "/";
     words::forgetDeclared();
 }
 
@@ -196,12 +197,15 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     if (const char* path = std::getenv("TAVIK_FUZZ_DIGEST")) digestFile = std::fopen(path, "a");
     char tmpl[] = "/tmp/tavik_fuzz_XXXXXX";
     if (!mkdtemp(tmpl)) return 0;
-    projectFolder = std::string(tmpl) + "/";
-    std::atexit(removeProjectFolder);
-    emptyCompilerFolder = projectFolder + "compiler/";
+    tempFolder = std::string(tmpl) + "/";
+    std::atexit(removeTempFolder);
+    withStandard = tempFolder + "with/";
+    withoutStandard = tempFolder + "without/";
     std::error_code ec;
-    std::filesystem::create_directories(emptyCompilerFolder + "includes", ec);
-    std::ofstream(emptyCompilerFolder + "includes/tavik.tav").flush();
+    std::filesystem::create_directories(withStandard, ec);
+    std::filesystem::create_directories(withoutStandard, ec);
+    std::filesystem::copy_file(TAVIK_FUZZ_SOURCE_DIR "/includes/tavik.tav", withStandard + "tavik.tav", ec);
+    std::ofstream(withoutStandard + "tavik.tav").flush();
     readStandardNames();
 #ifdef TAVIK_FUZZ_LINK
     linkerTable = funcTable;
@@ -221,7 +225,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 #endif
     const std::string body(reinterpret_cast<const char*>(data), size);
     outcome = Digest{};
-    resetFlags(namesStandard(body));
+    const std::string& project = namesStandard(body) ? withStandard : withoutStandard;
+    resetFlags();
     CreateGlobals();
     Plugins = new TPluginManager();
 #ifdef TAVIK_FUZZ_LINK
@@ -232,9 +237,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 #endif
     try {
         Settings->SetCompilerPath(strTAVIK_PATH);
-        Settings->SetProjectPath(projectFolder);
+        Settings->SetProjectPath(project);
         TAFile* f = TAFile::Create();
-        f->loadBuffer(projectFolder + "project.tav", "program " + std::string(builder) + " 'x';\n" + body, nullptr);
+        f->loadBuffer(project + "project.tav", "program " + std::string(builder) + " 'x';\n" + body, nullptr);
         Compiler->F_CurFile = f;
         Compiler->Compile();
         if (digestFile) addCode();
