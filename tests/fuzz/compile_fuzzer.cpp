@@ -6,9 +6,10 @@
 // a leak or a hang is a finding.
 // The standard include declares constants only: it is compiled for a body
 // that names one of them, and an empty one stands in for it in any other
-// body, which then compiles as it would with it. The include is looked for
-// in the project's folder first: a copy there (or the empty one) is found
-// at once.
+// body (which could reach them only through a name it builds; its budget
+// for repeated text is smaller by the include's length). The include is
+// looked for in the project's folder first: a copy there (or the empty one)
+// is found at once.
 // Built with TAVIK_FUZZ_LINK (link_fuzzer), the linker is compiled in; the
 // input's last byte picks one of its four builders and the bytes before it
 // are the body. Every program that compiles is then built, its image kept
