@@ -68,9 +68,12 @@ bool TRawBin::alignFileToSize(uint32_t si)
 {
     uint32_t len = host.File_Len();
     if (si < len) return false;
-    if (si > len) {
-        std::string zeros(si - len, '\0');
-        host.File_AddBytes(zeros.data(), uint32_t(zeros.size()));
+    // A floppy's worth of zeros goes in a block at a time.
+    static const char zeros[4096] = {};
+    while (len < si) {
+        const uint32_t n = si - len < sizeof zeros ? si - len : uint32_t(sizeof zeros);
+        host.File_AddBytes(zeros, n);
+        len += n;
     }
     return true;
 }

@@ -138,6 +138,10 @@ public:
         return probe(paddedKey(p, n));
     }
 
+    void forgetDeclared() const {
+        for (const Slot& e : F_Slots) e.word.declared = false;
+    }
+
 private:
     const TWord* probe(const Key& k) const {
         for (uint32_t s = slotOf(k, kSlots - 1);; s = (s + 1) & (kSlots - 1)) {
@@ -202,6 +206,8 @@ const TWord* findPadded(const char* p, size_t n) { return table().findPadded(p, 
 void noteDeclared(std::string_view name) {
     if (const TWord* w = find(name)) w->declared = true;
 }
+
+void forgetDeclared() { table().forgetDeclared(); }
 
 }  // namespace words
 

@@ -50,6 +50,8 @@ inline const TWord* findInText(const char* text, uint32_t len, uint32_t from, ui
 
 // Notes that an identifier named like a reserved word (if it is one) was declared.
 void noteDeclared(std::string_view name);
+// Clears every such note, as before the first compilation of the process.
+void forgetDeclared();
 
 // The register a word stands for in the current bit mode; REG_NONE if none.
 inline TRegister registerOf(const TWord* w) {

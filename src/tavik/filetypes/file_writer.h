@@ -18,6 +18,8 @@ public:
     // Room for bytes in all, taken at once (the image then grows without
     // copying up to there); memory not written to stays untouched.
     void reserve(size_t bytes) { file_data.reserve(bytes); }
+    // Empties the image and keeps its room, for another image of that name.
+    void clear() { file_data.clear(); }
     // Bytes of the image; valid until the next append.
     const uint8_t* Data() const { return reinterpret_cast<const uint8_t*>(file_data.data()); }
     uint8_t* Data() { return reinterpret_cast<uint8_t*>(file_data.data()); }
