@@ -59,6 +59,10 @@ bool RemoveFile(const std::string& path);
 std::string FullPath(const std::string& path);
 // Reads a whole file; false (and out untouched) when it cannot be read.
 bool ReadFile(const std::string& path, std::string& out);
+// Reads a whole file that must be a regular one (no device, pipe or folder,
+// which could be endless or never answer) of at most limit bytes.
+enum class TReadResult { Read, CannotOpen, NotRegular, TooLarge, ReadFailed };
+TReadResult ReadRegularFile(const std::string& path, std::string& out, uint64_t limit);
 // Creates or truncates a file and writes data to it; false on any failure.
 bool WriteFile(const std::string& path, const std::string& data);
 // Names (not paths) of the entries of a folder whose name ends in suffix,
@@ -145,6 +149,8 @@ std::string FileVersion(const std::string& path);
 
 // --- dynamic libraries ---------------------------------------------------------
 // Loads a library; nullptr on failure (error then holds why). Never unloaded.
+// A file named by its path is first read and checked, and loaded in a
+// child process: one that would crash the system loader fails here.
 void* OpenLibrary(const std::string& path, std::string* error = nullptr);
 void* LibrarySymbol(void* library, const char* name);
 

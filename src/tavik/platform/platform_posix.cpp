@@ -7,6 +7,8 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -170,10 +172,11 @@ TFileText::~TFileText() {
 }
 
 TFileText::TResult TFileText::Load(const std::string& path) {
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // A source is a regular file; a pipe is not waited for.
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) return CannotOpen;
     struct stat st;
-    if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         close(fd);
         return CannotOpen;
     }
@@ -211,6 +214,36 @@ void TFileText::Drop(size_t from, size_t to) {
     const auto base = reinterpret_cast<uintptr_t>(F_Map);
     const uintptr_t a = (base + from + page - 1) & ~(page - 1), b = (base + to) & ~(page - 1);
     if (a < b) madvise(reinterpret_cast<void*>(a), b - a, MADV_DONTNEED);
+}
+
+TReadResult ReadRegularFile(const std::string& path, std::string& out, uint64_t limit) {
+    // Not blocking: a pipe without a writer would wait in open.
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return TReadResult::CannotOpen;
+    struct stat st;
+    TReadResult r = TReadResult::Read;
+    if (fstat(fd, &st) != 0) r = TReadResult::CannotOpen;
+    else if (!S_ISREG(st.st_mode)) r = TReadResult::NotRegular;
+    else if (static_cast<uint64_t>(st.st_size) > limit) r = TReadResult::TooLarge;
+    std::string data;
+    if (r == TReadResult::Read) {
+        data.reserve(static_cast<size_t>(st.st_size));
+        char buf[65536];
+        // One byte more than the limit tells a file that grew past it.
+        while (r == TReadResult::Read) {
+            const ssize_t n = read(fd, buf, sizeof buf);
+            if (n == 0) break;
+            if (n < 0) {
+                if (errno != EINTR) r = TReadResult::ReadFailed;
+                continue;
+            }
+            if (data.size() + static_cast<size_t>(n) > limit) r = TReadResult::TooLarge;
+            else data.append(buf, static_cast<size_t>(n));
+        }
+    }
+    close(fd);
+    if (r == TReadResult::Read) out.swap(data);
+    return r;
 }
 
 bool IsRegularFile(const std::string& path) {
@@ -311,14 +344,81 @@ std::string FileVersion(const std::string& path) {
 
 // --- dynamic libraries ---------------------------------------------------------
 
+namespace {
+
+// A library file of more than this is no plug-in.
+constexpr uint64_t kMaxLibraryFile = uint64_t(256) << 20;
+
+// How a trial load in a child process ended.
+enum class TProbe { Loads, Fails, Crashes, NoChild };
+
+// Loads the library in a child process, which then ends: a library that
+// would make the loader crash (or hang) takes only the child with it.
+TProbe ProbeLibrary(const std::string& path) {
+    // Not 1: a sanitizer ends a crashed child with 1.
+    constexpr int kLoadFailed = 3;
+    const pid_t child = fork();
+    if (child < 0) return TProbe::NoChild;
+    if (child == 0) {
+        // Nothing of the child reaches the console or the log.
+        const int null = open("/dev/null", O_RDWR);
+        if (null >= 0) {
+            dup2(null, STDIN_FILENO);
+            dup2(null, STDOUT_FILENO);
+            dup2(null, STDERR_FILENO);
+        }
+        void* h = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+        // The entry is looked up too: the lookup reads the symbol tables.
+        if (h) (void)dlsym(h, "onEntry");
+        _exit(h ? 0 : kLoadFailed);
+    }
+    // A minute is far more than any loader takes.
+    constexpr int64_t kLimitNs = int64_t(60) * 1000000000;
+    const int64_t start = PerformanceCounter();
+    int status = 0;
+    for (long pause = 50000;;) {
+        const pid_t done = waitpid(child, &status, WNOHANG);
+        if (done == child) break;
+        if (done < 0 && errno != EINTR) return TProbe::Crashes;
+        if (PerformanceCounter() - start > kLimitNs) {
+            kill(child, SIGKILL);
+            while (waitpid(child, &status, 0) < 0 && errno == EINTR) {}
+            return TProbe::Crashes;
+        }
+        const timespec ts{0, pause};
+        nanosleep(&ts, nullptr);
+        if (pause < 10000000) pause *= 2;
+    }
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return TProbe::Loads;
+    return WIFEXITED(status) && WEXITSTATUS(status) == kLoadFailed ? TProbe::Fails : TProbe::Crashes;
+}
+
+}  // namespace
+
 void* OpenLibrary(const std::string& path, std::string* error) {
+    auto fail = [&](const char* why) -> void* {
+        if (error) *error = why;
+        return nullptr;
+    };
     // The loader faults on a damaged file rather than failing: look first at
     // a file named by its path (a bare name is the loader's own search).
-    std::string image;
-    if (path.find('/') != std::string::npos && (!ReadFile(path, image) ||
-        !IsLoadableElf(reinterpret_cast<const uint8_t*>(image.data()), image.size()))) {
-        if (error) *error = "not a loadable ELF shared object";
-        return nullptr;
+    if (path.find('/') != std::string::npos) {
+        std::string image;
+        switch (ReadRegularFile(path, image, kMaxLibraryFile)) {
+        case TReadResult::Read: break;
+        case TReadResult::NotRegular: return fail("not a regular file");
+        case TReadResult::TooLarge: return fail("larger than a library may be");
+        default: return fail("cannot be read");
+        }
+        if (!IsLoadableElf(reinterpret_cast<const uint8_t*>(image.data()), image.size()))
+            return fail("not a loadable ELF shared object");
+        // Its tables may still be damaged in ways only the loader finds.
+        switch (ProbeLibrary(path)) {
+        case TProbe::Loads:
+        case TProbe::NoChild: break;  // loaded here as without the trial
+        case TProbe::Fails: break;    // the load below tells why
+        case TProbe::Crashes: return fail("its trial load crashed");
+        }
     }
     dlerror();
     void* h = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);

@@ -166,6 +166,36 @@ bool FileExists(const std::string& path) {
     return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+TReadResult ReadRegularFile(const std::string& path, std::string& out, uint64_t limit) {
+    if (Attributes(path) & FILE_ATTRIBUTE_DIRECTORY) return TReadResult::NotRegular;
+    HANDLE h = CreateFileW(Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                           nullptr, OPEN_EXISTING, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        SetErrnoFromLastError();
+        return TReadResult::CannotOpen;
+    }
+    TReadResult r = TReadResult::Read;
+    LARGE_INTEGER size{};
+    // A device ("nul", "con") or a pipe is no file on disk.
+    if (GetFileType(h) != FILE_TYPE_DISK) r = TReadResult::NotRegular;
+    else if (!GetFileSizeEx(h, &size)) r = TReadResult::ReadFailed;
+    else if (static_cast<uint64_t>(size.QuadPart) > limit) r = TReadResult::TooLarge;
+    std::string data;
+    if (r == TReadResult::Read) {
+        data.reserve(static_cast<size_t>(size.QuadPart));
+        char buf[65536];
+        for (DWORD n = 0; r == TReadResult::Read;) {
+            if (!::ReadFile(h, buf, sizeof buf, &n, nullptr)) r = TReadResult::ReadFailed;
+            else if (n == 0) break;
+            else if (data.size() + n > limit) r = TReadResult::TooLarge;
+            else data.append(buf, n);
+        }
+    }
+    CloseHandle(h);
+    if (r == TReadResult::Read) out.swap(data);
+    return r;
+}
+
 bool IsRegularFile(const std::string& path) {
     if (!FileExists(path)) return false;
     // Device names ("nul", "con") have attributes too; a source is on disk.
@@ -334,7 +364,23 @@ std::string FileVersion(const std::string& path) {
 
 // --- dynamic libraries ---------------------------------------------------------
 
+namespace {
+// A library file of more than this is no plug-in.
+constexpr uint64_t kMaxLibraryFile = uint64_t(256) << 20;
+}  // namespace
+
 void* OpenLibrary(const std::string& path, std::string* error) {
+    if (LastSeparator(path) != std::string::npos) {
+        std::string image;
+        const TReadResult r = ReadRegularFile(path, image, kMaxLibraryFile);
+        if (r != TReadResult::Read) {
+            if (error)
+                *error = r == TReadResult::NotRegular ? "not a regular file"
+                         : r == TReadResult::TooLarge ? "larger than a library may be"
+                                                      : "cannot be read";
+            return nullptr;
+        }
+    }
     // No dialog box for a file that is no library: the caller reports it.
     DWORD oldMode = 0;
     SetThreadErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX, &oldMode);
