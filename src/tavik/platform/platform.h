@@ -148,10 +148,37 @@ std::string ExecutableFolder();
 std::string FileVersion(const std::string& path);
 
 // --- dynamic libraries ---------------------------------------------------------
-// Loads a library; nullptr on failure (error then holds why). Never unloaded.
-// A file named by its path is first read and checked, and loaded in a
-// child process: one that would crash the system loader fails here.
+// Loads a library; nullptr on failure (error then holds why). A file named
+// by its path must be a regular file whose headers are sound.
 void* OpenLibrary(const std::string& path, std::string* error = nullptr);
+// The address of a function the library exports; nullptr when there is
+// none, or when the address lies outside the library's code.
 void* LibrarySymbol(void* library, const char* name);
+// Unloads a library (a trial load only: plug-ins stay loaded).
+void CloseLibrary(void* library);
+
+// While one lives, a crash (a bad address, an illegal instruction, a
+// division fault) prints its note and ends the process with exit code 1:
+// for calls into plug-in code. The innermost note is printed.
+class TCrashNote {
+public:
+    explicit TCrashNote(const std::string& note);
+    ~TCrashNote();
+    TCrashNote(const TCrashNote&) = delete;
+    TCrashNote& operator=(const TCrashNote&) = delete;
+
+private:
+    const char* F_Previous;
+    std::string F_Note;
+};
+
+// --- trial runs ----------------------------------------------------------------
+// How body ran in a child process: its answer 0, another answer, a crash
+// (a signal, a sanitizer's stop, or more than a minute), or no child at all
+// (the platform has none, or none could be made).
+enum class TChildResult { Succeeded, Failed, Crashed, NoChild };
+// Runs body(arg) in a copy of this process whose output goes nowhere; the
+// copy ends after it, without running this process's exit handlers.
+TChildResult RunInChild(int (*body)(void*), void* arg);
 
 }  // namespace platform

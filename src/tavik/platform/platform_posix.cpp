@@ -1,6 +1,7 @@
 #if !defined(_WIN32)
 #include <dirent.h>
 #include <dlfcn.h>
+#include <link.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/mman.h>
@@ -346,54 +347,121 @@ std::string FileVersion(const std::string& path) {
 
 namespace {
 
+// Not 1: a sanitizer ends a crashed process with 1.
+constexpr int kChildFailed = 3;
+
 // A library file of more than this is no plug-in.
 constexpr uint64_t kMaxLibraryFile = uint64_t(256) << 20;
 
-// How a trial load in a child process ended.
-enum class TProbe { Loads, Fails, Crashes, NoChild };
+// True when address lies in an executable segment of the loaded library.
+bool InCode(void* library, const void* address) {
+    link_map* map = nullptr;
+    if (!library || dlinfo(library, RTLD_DI_LINKMAP, &map) != 0 || !map) return false;
+    struct Find {
+        const link_map* map;
+        uintptr_t at;
+        bool found;
+    } find{map, reinterpret_cast<uintptr_t>(address), false};
+    dl_iterate_phdr(
+        [](dl_phdr_info* info, size_t, void* data) {
+            auto* f = static_cast<Find*>(data);
+            if (info->dlpi_addr != f->map->l_addr || !info->dlpi_name || !f->map->l_name ||
+                std::strcmp(info->dlpi_name, f->map->l_name) != 0)
+                return 0;
+            for (unsigned i = 0; i < info->dlpi_phnum; ++i) {
+                const auto& ph = info->dlpi_phdr[i];
+                const uintptr_t from = info->dlpi_addr + ph.p_vaddr;
+                if (ph.p_type == PT_LOAD && (ph.p_flags & PF_X) && f->at >= from && f->at - from < ph.p_memsz)
+                    f->found = true;
+            }
+            return 1;
+        },
+        &find);
+    return find.found;
+}
 
-// Loads the library in a child process, which then ends: a library that
-// would make the loader crash (or hang) takes only the child with it.
-TProbe ProbeLibrary(const std::string& path) {
-    // Not 1: a sanitizer ends a crashed child with 1.
-    constexpr int kLoadFailed = 3;
+}  // namespace
+
+namespace {
+
+const char* g_CrashNote = nullptr;
+struct sigaction g_OldCrashAction[3];
+const int kCrashSignals[3] = {SIGSEGV, SIGILL, SIGFPE};
+
+void crashed(int sig) {
+    if (const char* note = g_CrashNote) {
+        const ssize_t n = write(STDOUT_FILENO, note, std::strlen(note));
+        (void)n;
+        _exit(1);
+    }
+    // Outside a note the crash is the one it would have been: the fault
+    // comes again under the former handler.
+    for (int i = 0; i < 3; ++i)
+        if (kCrashSignals[i] == sig) sigaction(sig, &g_OldCrashAction[i], nullptr);
+}
+
+}  // namespace
+
+TCrashNote::TCrashNote(const std::string& note) : F_Previous(g_CrashNote), F_Note(note + "\n") {
+    static bool installed = false;
+    if (!installed) {
+        installed = true;
+        // Its own stack: a plug-in may have overrun its own.
+        static char stack[64 * 1024];
+        stack_t ss{};
+        ss.ss_sp = stack;
+        ss.ss_size = sizeof stack;
+        sigaltstack(&ss, nullptr);
+        struct sigaction sa{};
+        sa.sa_handler = crashed;
+        sa.sa_flags = SA_ONSTACK;
+        sigemptyset(&sa.sa_mask);
+        for (int i = 0; i < 3; ++i) sigaction(kCrashSignals[i], &sa, &g_OldCrashAction[i]);
+    }
+    g_CrashNote = F_Note.c_str();
+}
+
+TCrashNote::~TCrashNote() { g_CrashNote = F_Previous; }
+
+TChildResult RunInChild(int (*body)(void*), void* arg) {
+    std::fflush(nullptr);
     const pid_t child = fork();
-    if (child < 0) return TProbe::NoChild;
+    if (child < 0) return TChildResult::NoChild;
     if (child == 0) {
-        // Nothing of the child reaches the console or the log.
+        // Nothing of the child reaches the console.
         const int null = open("/dev/null", O_RDWR);
         if (null >= 0) {
             dup2(null, STDIN_FILENO);
             dup2(null, STDOUT_FILENO);
             dup2(null, STDERR_FILENO);
         }
-        void* h = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-        // The entry is looked up too: the lookup reads the symbol tables.
-        if (h) (void)dlsym(h, "onEntry");
-        _exit(h ? 0 : kLoadFailed);
+        _exit(body(arg) == 0 ? 0 : kChildFailed);
     }
-    // A minute is far more than any loader takes.
+    // A minute is far more than a trial may take.
     constexpr int64_t kLimitNs = int64_t(60) * 1000000000;
     const int64_t start = PerformanceCounter();
     int status = 0;
     for (long pause = 50000;;) {
         const pid_t done = waitpid(child, &status, WNOHANG);
         if (done == child) break;
-        if (done < 0 && errno != EINTR) return TProbe::Crashes;
+        if (done < 0 && errno != EINTR) return TChildResult::Crashed;
         if (PerformanceCounter() - start > kLimitNs) {
             kill(child, SIGKILL);
             while (waitpid(child, &status, 0) < 0 && errno == EINTR) {}
-            return TProbe::Crashes;
+            return TChildResult::Crashed;
         }
         const timespec ts{0, pause};
         nanosleep(&ts, nullptr);
         if (pause < 10000000) pause *= 2;
     }
-    if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return TProbe::Loads;
-    return WIFEXITED(status) && WEXITSTATUS(status) == kLoadFailed ? TProbe::Fails : TProbe::Crashes;
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return TChildResult::Succeeded;
+    // Anything else, a signal or a sanitizer's exit code 1 included, is a crash.
+    return WIFEXITED(status) && WEXITSTATUS(status) == kChildFailed ? TChildResult::Failed : TChildResult::Crashed;
 }
 
-}  // namespace
+void CloseLibrary(void* library) {
+    if (library) dlclose(library);
+}
 
 void* OpenLibrary(const std::string& path, std::string* error) {
     auto fail = [&](const char* why) -> void* {
@@ -412,13 +480,6 @@ void* OpenLibrary(const std::string& path, std::string* error) {
         }
         if (!IsLoadableElf(reinterpret_cast<const uint8_t*>(image.data()), image.size()))
             return fail("not a loadable ELF shared object");
-        // Its tables may still be damaged in ways only the loader finds.
-        switch (ProbeLibrary(path)) {
-        case TProbe::Loads:
-        case TProbe::NoChild: break;  // loaded here as without the trial
-        case TProbe::Fails: break;    // the load below tells why
-        case TProbe::Crashes: return fail("its trial load crashed");
-        }
     }
     dlerror();
     void* h = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
@@ -431,7 +492,9 @@ void* OpenLibrary(const std::string& path, std::string* error) {
 
 void* LibrarySymbol(void* library, const char* name) {
     if (!library || !name) return nullptr;
-    return dlsym(library, name);
+    // An entry whose symbol was damaged would lead anywhere.
+    void* at = dlsym(library, name);
+    return at && InCode(library, at) ? at : nullptr;
 }
 
 }  // namespace platform

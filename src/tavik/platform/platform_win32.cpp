@@ -400,6 +400,36 @@ void* OpenLibrary(const std::string& path, std::string* error) {
     return reinterpret_cast<void*>(h);
 }
 
+void CloseLibrary(void* library) {
+    if (library) FreeLibrary(static_cast<HMODULE>(library));
+}
+
+namespace {
+const char* g_CrashNote = nullptr;
+
+LONG WINAPI crashed(EXCEPTION_POINTERS*) {
+    if (!g_CrashNote) return EXCEPTION_CONTINUE_SEARCH;
+    WriteStdout(g_CrashNote);
+    FlushStdout();
+    TerminateProcess(GetCurrentProcess(), 1);
+    return EXCEPTION_EXECUTE_HANDLER;
+}
+}  // namespace
+
+TCrashNote::TCrashNote(const std::string& note) : F_Previous(g_CrashNote), F_Note(note + "\n") {
+    static bool installed = false;
+    if (!installed) {
+        installed = true;
+        SetUnhandledExceptionFilter(crashed);
+    }
+    g_CrashNote = F_Note.c_str();
+}
+
+TCrashNote::~TCrashNote() { g_CrashNote = F_Previous; }
+
+// No fork here: the trial is left out and the library loaded directly.
+TChildResult RunInChild(int (*)(void*), void*) { return TChildResult::NoChild; }
+
 void* LibrarySymbol(void* library, const char* name) {
     if (!library || !name) return nullptr;
     return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(library), name));
