@@ -175,10 +175,11 @@ std::string TLog::LineExcerpt(const char* data, size_t size, uint32_t charPos) {
     while (end < size && !IsLineBreak(data[end])) ++end;
     while (start < end && static_cast<unsigned char>(data[start]) <= 32) ++start;
     while (end > start && static_cast<unsigned char>(data[end - 1]) <= 32) --end;
-    // A long line is shown around the position only.
-    constexpr size_t kSide = 160;
+    // A very long line is shown around the position only.
+    constexpr size_t kLongLine = 16384, kSide = 2048;
     const size_t q = p < start ? start : p > end ? end : p;
     std::string before, after;
+    if (end - start <= kLongLine) return std::string(data + start, end - start);
     if (q > start + kSide) {
         start = q - kSide;
         while (start < q && IsContinuation(data[start])) ++start;

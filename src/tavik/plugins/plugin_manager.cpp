@@ -87,8 +87,12 @@ void TPluginManager::loadPlugin(const std::string& pluginDir, const std::string&
     void* handle = nullptr;
     // Loaded here unless the trial crashed; a library the trial could not
     // load fails here too.
-    if (platform::RunInChild(TryLibrary, &path) != platform::TChildResult::Crashed)
+    if (platform::RunInChild(TryLibrary, &path) != platform::TChildResult::Crashed) {
+        // Where there is no trial, a crash in the loader still ends with a message.
+        std::optional<platform::TCrashNote> note;
+        if (!kSanitizedBuild) note.emplace("PlugSys: " + name + " crashed the library loader; the run stops");
         handle = platform::OpenLibrary(path);
+    }
     if (!handle) {
         Log->Error("PlugSys: " + name + " skipped - not a valid plugin");
         return;
