@@ -102,7 +102,14 @@ for run in 1 2; do
   rm -f p.exe
   timeout 300 dmg/tavik p.tav -nopause </dev/null >dmg$run.log 2>&1
   rc=$?
-  [ "$rc" = 0 ] || fail "damaged copies, run $run: exit code $rc: $(tail -2 dmg$run.log)"
+  # A sanitized build reports a crash in a plug-in's own code itself (here
+  # a damaged copy's finaliser as the run ends), after the image is written.
+  if [ "$rc" = 1 ] && grep -q '^SUMMARY: AddressSanitizer' dmg$run.log; then
+    grep -A12 'ERROR: AddressSanitizer' dmg$run.log | grep -q 'plugins/z_[a-z_]*[0-9]*\.dll' ||
+      fail "damaged copies, run $run: a sanitizer report outside the damaged copies"
+  else
+    [ "$rc" = 0 ] || fail "damaged copies, run $run: exit code $rc: $(tail -2 dmg$run.log)"
+  fi
   cmp -s p.exe ref.exe || fail "damaged copies, run $run: not the whole one's image"
 done
 rm -f p.exe

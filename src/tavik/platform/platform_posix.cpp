@@ -20,6 +20,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "classes/record_arena.h"
 #include "platform/elf_check.h"
 #include "platform/platform.h"
 #include "platform/platform_common.h"
@@ -133,6 +134,10 @@ void ExitProcess(int code) {
     ResetTextColour();
     std::fflush(stdout);
     std::fflush(stderr);
+    // The finalisers of the plug-ins run now; a damaged one may crash. A
+    // sanitized build reports that crash itself.
+    // The note lives on past the exit handlers: the finalisers come last.
+    if (!kSanitizedBuild) (void)new TCrashNote("PlugSys: a plug-in crashed as the run ended");
     std::exit(code);
 }
 
