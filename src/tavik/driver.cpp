@@ -67,9 +67,12 @@ void Say(const std::string& text) {
         platform::WriteStdout(text + "\n");
 }
 
-// The source name with its extension (dot included) cut from the end.
+// The source name with its extension (dot included) cut from the end; a
+// name that is all extension (".tav") is kept whole.
 std::string WithoutExtension(const std::string& path) {
-    return path.substr(0, path.size() - platform::ExtractFileExt(path).size());
+    const size_t ext = platform::ExtractFileExt(path).size();
+    if (ext == platform::ExtractFileName(path).size()) return path;
+    return path.substr(0, path.size() - ext);
 }
 
 }  // namespace

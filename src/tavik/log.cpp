@@ -1,5 +1,7 @@
 #include "log.h"
 
+#include <cstdio>
+
 #include "exceptions.h"
 #include "global.h"
 #include "settings.h"
@@ -38,6 +40,52 @@ std::string ToCrLf(const std::string& s) {
         r += s[i];
     }
     return r;
+}
+
+// A run of more than this many bytes without a space is cut in its middle.
+constexpr size_t kLongRun = 512;
+constexpr size_t kRunHead = 200, kRunTail = 40;
+
+bool IsContinuation(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
+
+// What reaches the console and the log: control bytes other than tab and
+// line feed (which could retitle or clear a terminal) are shown as \xNN,
+// the C1 controls as \u00NN, and a long run such as a huge identifier is cut.
+std::string Printable(const std::string& s) {
+    std::string r;
+    r.reserve(s.size());
+    char esc[8];
+    for (size_t i = 0; i < s.size(); ++i) {
+        const auto c = static_cast<unsigned char>(s[i]);
+        if ((c < 0x20 && c != '\t' && c != '\n') || c == 0x7F) {
+            std::snprintf(esc, sizeof esc, "\\x%02X", c);
+            r += esc;
+        } else if (c == 0xC2 && i + 1 < s.size() && static_cast<unsigned char>(s[i + 1]) >= 0x80 &&
+                   static_cast<unsigned char>(s[i + 1]) <= 0x9F) {
+            std::snprintf(esc, sizeof esc, "\\u%04X", static_cast<unsigned char>(s[++i]));
+            r += esc;
+        } else {
+            r += static_cast<char>(c);
+        }
+    }
+    std::string out;
+    for (size_t i = 0; i < r.size();) {
+        size_t end = i;
+        while (end < r.size() && r[end] != ' ' && r[end] != '\t' && r[end] != '\n') ++end;
+        if (end - i > kLongRun) {
+            size_t head = i + kRunHead, tail = end - kRunTail;
+            while (head > i && IsContinuation(r[head])) --head;
+            while (tail < end && IsContinuation(r[tail])) ++tail;
+            out.append(r, i, head - i);
+            out += "...(" + std::to_string(tail - head) + " bytes)...";
+            out.append(r, tail, end - tail);
+        } else {
+            out.append(r, i, end - i);
+        }
+        if (end < r.size()) out += r[end++];
+        i = end;
+    }
+    return out;
 }
 
 }  // namespace
@@ -86,7 +134,8 @@ void TLog::Flush() {
     platform::FlushStdout();
 }
 
-void TLog::Message(const std::string& str, uint16_t col) {
+void TLog::Message(const std::string& text, uint16_t col) {
+    const std::string str = Printable(text);
     platform::SetTextColour(col);
     platform::WriteStdout(str + "\n");
     // Written through, also into a pipe or file: nothing printed is lost.
@@ -131,7 +180,22 @@ std::string TLog::LineExcerpt(const char* data, size_t size, uint32_t charPos) {
     while (end < size && !IsLineBreak(data[end])) ++end;
     while (start < end && static_cast<unsigned char>(data[start]) <= 32) ++start;
     while (end > start && static_cast<unsigned char>(data[end - 1]) <= 32) --end;
-    return std::string(data + start, end - start);
+    // A very long line is shown around the position only.
+    constexpr size_t kLongLine = 16384, kSide = 2048;
+    const size_t q = p < start ? start : p > end ? end : p;
+    std::string before, after;
+    if (end - start <= kLongLine) return std::string(data + start, end - start);
+    if (q > start + kSide) {
+        start = q - kSide;
+        while (start < q && IsContinuation(data[start])) ++start;
+        before = "...";
+    }
+    if (end > q + kSide) {
+        end = q + kSide;
+        while (end > q && IsContinuation(data[end])) --end;
+        after = "...";
+    }
+    return before + std::string(data + start, end - start) + after;
 }
 
 void TLog::FatalError(const std::string& strError, bool showCode, uint32_t cC, uint32_t cL, uint32_t cLc,

@@ -42,6 +42,30 @@ c_stale|PlugSys: func_rem: function record not made by the assembler
 c_nullfn|PlugSys: func_emit: no function record given
 c_fixup|PlugSys: fixup_add: function record not made by the assembler
 c_index|EListError: List index out of bounds (0)
+c_emitpast|ERangeError: func_emit: 2 bytes from position 2 of the function's own code run past its 2 bytes
+c_replacepast|ERangeError: Output buffer: 2 bytes from position 2 of the buffer run past its 2 bytes
 CASES
+
+# Services handed bytes of the buffer they change: the code of rtlmain
+# appended to itself, moves inside the image and the image appended to
+# itself. The images are checked against the same steps done in Python.
+have python3 && for builder in c_selfemit c_selffile; do
+  rm -f proj/*
+  printf "program %s 'x';\nnop;\n" "$builder" >proj/p.tav
+  exe/tavik proj/p.tav -nopause </dev/null >p.out 2>&1 || fail "$builder: exit code $?: $(tail -3 p.out)"
+  /usr/bin/python3 - "$builder" proj/p.exe <<'PY' || fail "$builder: image bytes"
+import sys
+builder, image = sys.argv[1], open(sys.argv[2], "rb").read()
+if builder == "c_selfemit":
+    want = b"MZ" + b"\x90\xc3" * (1 << 20)
+else:
+    b = bytearray(b"MZ" + bytes(range(256)))
+    b[2:102] = b[12:112]
+    b[149:249] = bytes(b[139:239])
+    b = bytes(b) * (1 << 15)
+    want = b
+sys.exit(0 if image == want else 1)
+PY
+done
 
 passed "all plug-in boundary checks passed"

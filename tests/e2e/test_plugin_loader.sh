@@ -116,6 +116,7 @@ fb|fatal_build|PlugSys: fatal plug-in, builder 1
 fc|fatal_committed|PlugSys: fatal plug-in, builder 2
 fi|throws_int|PlugSys: builder THROWS_INT raised an exception the assembler does not know
 ib|inject_bad|[2,12]: [7717] Unexpected symbol ; in [plugin buffer]
+il|inject_late|PlugSys: func_execute: source text handed in after the compilation has ended
 CASES
 
 # Copies of Morvel cut short are skipped like any file that is no plug-in;

@@ -12,12 +12,38 @@ static const TPluginInterface* host;
 /* The stale record is used after its free on purpose. */
 #pragma GCC diagnostic ignored "-Wuse-after-free"
 static int32_t idFatal = -1, idFalse = -1, idRange = -1, idForeign = -1, idStale = -1, idNullFn = -1,
-               idFixup = -1, idIndex = -1;
+               idFixup = -1, idIndex = -1, idSelfEmit = -1, idSelfFile = -1, idEmitPast = -1, idReplacePast = -1;
 
 static void goOn(void)
 {
     host->File_AddBytes("more", 4);
     host->Log_MessageA("after the stop", 0);
+}
+
+/* Services handed bytes from the very buffer they change. */
+static TAVBOOL selfCopies(int32_t i, PFunction main)
+{
+    uint32_t len = 0, k;
+    if (i == idSelfEmit) {
+        /* The code of rtlmain appended to itself until it passes 1 MiB:
+         * each append moves the buffer it reads from. */
+        for (k = 0; k < 20; ++k) {
+            const uint8_t* code = host->Code_Get(0, &len);
+            host->func_emit(main, code, len);
+        }
+        host->File_WriteCode(0);
+    } else {
+        /* 256 counting bytes, then moves down and up inside the buffer
+         * (overlapping), then the image appended to itself until it is
+         * larger than the room the host reserved. */
+        uint8_t b[256];
+        for (k = 0; k < 256; ++k) b[k] = (uint8_t)k;
+        host->File_AddBytes(b, 256);                         /* positions 3 .. 258 */
+        host->File_ReplaceBytes(3, host->file_getbuf() + 12, 100);
+        host->File_ReplaceBytes(150, host->file_getbuf() + 139, 100);
+        for (k = 0; k < 15; ++k) host->File_AddBytes(host->file_getbuf(), host->File_Len());
+    }
+    return 1;
 }
 
 static TAVBOOL TAV_CALL cBuilder(TTriggerEvent evt, uint32_t id)
@@ -28,6 +54,7 @@ static TAVBOOL TAV_CALL cBuilder(TTriggerEvent evt, uint32_t id)
     main = host->Func_Get(0);
     host->File_AddBytes("MZ", 2);
     host->set_fileext(u"exe");
+    if (i == idSelfEmit || i == idSelfFile) return selfCopies(i, main);
     if (i == idFatal) {
         host->Log_MessageA("c plug-in stops the build", 1);
     } else if (i == idFalse) {
@@ -54,6 +81,12 @@ static TAVBOOL TAV_CALL cBuilder(TTriggerEvent evt, uint32_t id)
         TFunction copy;
         memcpy(&copy, main, sizeof copy);
         host->fixup_add(ftLabel, &copy, 0, 0, 4, 0);
+    } else if (i == idEmitPast) {
+        uint32_t len = 0;
+        const uint8_t* code = host->Code_Get(0, &len);
+        host->func_emit(main, code + 1, len);
+    } else if (i == idReplacePast) {
+        host->File_ReplaceBytes(1, host->file_getbuf() + 1, host->File_Len());
     } else if (i == idIndex) {
         host->Log_MessageA(host->ilib_name(host->ilib_count()), 0);
     }
@@ -72,5 +105,9 @@ __attribute__((visibility("default"))) const char* TAV_CALL onEntry(const TPlugi
     idNullFn = host->RegisterBuilder("c_nullfn", cBuilder);
     idFixup = host->RegisterBuilder("c_fixup", cBuilder);
     idIndex = host->RegisterBuilder("c_index", cBuilder);
+    idSelfEmit = host->RegisterBuilder("c_selfemit", cBuilder);
+    idSelfFile = host->RegisterBuilder("c_selffile", cBuilder);
+    idEmitPast = host->RegisterBuilder("c_emitpast", cBuilder);
+    idReplacePast = host->RegisterBuilder("c_replacepast", cBuilder);
     return "C Builder";
 }

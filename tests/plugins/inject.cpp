@@ -6,9 +6,16 @@
 using namespace test_plugin;
 
 namespace {
-int32_t idInject = -1, idEmpty = -1, idBad = -1;
+int32_t idInject = -1, idEmpty = -1, idBad = -1, idLate = -1;
 
 TAVBOOL TAV_CALL injectBuilder(TTriggerEvent evt, uint32_t id) {
+    // Code handed in once the compilation is over would go unchecked.
+    if (evt == teComplete && int32_t(id) == idLate) {
+        const char* text = "jmp nowhere;";
+        host->func_execute(text, uint32_t(std::strlen(text)));
+        say("late func_execute returned");
+        return 1;
+    }
     if (evt != teStart) return 1;
     TAVBOOL r = 0;
     if (int32_t(id) == idInject) {
@@ -32,5 +39,6 @@ TEST_EXPORT const char* TAV_CALL onEntry(const TPluginInterface* table) {
     idInject = host->RegisterBuilder("inject", injectBuilder);
     idEmpty = host->RegisterBuilder("inject_empty", injectBuilder);
     idBad = host->RegisterBuilder("inject_bad", injectBuilder);
+    idLate = host->RegisterBuilder("inject_late", injectBuilder);
     return "Inject";
 }

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -159,7 +160,15 @@ TEST_F(FileWriterTest, CommitReplacingWritesBesideAndRenames) {
     w.CommitReplacing();
     EXPECT_EQ(readFile(dir / "out.exe"), std::string("M\0Z", 3));
     EXPECT_EQ(readFile(dir / "out.exe.tmp"), "the user's");
-    EXPECT_FALSE(fs::exists(dir / "out.exe.tmp1"));
+    EXPECT_FALSE(fs::exists(dir / "out.exe.tavik-tmp"));
+
+    // A partial file left by a build stopped while writing is replaced.
+    std::ofstream(dir / "out.exe.tavik-tmp") << "partial";
+    TFileWriter again(Path("out.exe"));
+    again.addFileText("new");
+    again.CommitReplacing();
+    EXPECT_EQ(readFile(dir / "out.exe"), "new");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 2);
 
     // The target is a folder: the rename fails, the folder stays as it was.
     fs::create_directories(dir / "taken" / "inside");
@@ -172,11 +181,75 @@ TEST_F(FileWriterTest, CommitReplacingWritesBesideAndRenames) {
         EXPECT_EQ(e.ClassName(), "EFCreateError");
     }
     EXPECT_TRUE(fs::exists(dir / "taken" / "inside"));
-    EXPECT_FALSE(fs::exists(dir / "taken.tmp"));
+    EXPECT_FALSE(fs::exists(dir / "taken.tavik-tmp"));
 
     TFileWriter m(Path("no/such/folder/out.bin"));
     m.addFileText("x");
     EXPECT_THROW(m.CommitReplacing(), EFCreateError);
+}
+
+}  // namespace
+
+namespace {
+
+// Names of one folder entry are at most 255 bytes: so is the temporary one,
+// fixed for one output and apart for two long names that start alike.
+TEST(FileWriterTempName, StaysWithinOneNameAndTheFolder) {
+    EXPECT_EQ(TFileWriter::tempName("a/b/out.exe"), "a/b/out.exe.tavik-tmp");
+    for (size_t n = 240; n <= 255; ++n) {
+        const std::string name(n, 'x');
+        const std::string t = TFileWriter::tempName("dir/" + name);
+        EXPECT_EQ(t.substr(0, 4), "dir/");
+        EXPECT_LE(t.size() - 4, 255u) << n;
+        EXPECT_EQ(t, TFileWriter::tempName("dir/" + name));
+        EXPECT_NE(t, TFileWriter::tempName("dir/" + name.substr(0, n - 1) + "y"));
+        EXPECT_NE(t, "dir/" + name);
+    }
+    // Cut before a character of two bytes, never inside it.
+    const std::string umlauts = std::string(1, 'x') + [] { std::string s; for (int i = 0; i < 127; ++i) s += "\xC3\xA4"; return s; }();
+    const std::string t = TFileWriter::tempName(umlauts);
+    const size_t cut = t.find('~');
+    ASSERT_NE(cut, std::string::npos);
+    EXPECT_EQ((cut - 1) % 2, 0u);
+}
+
+// The folder cannot be written to: the message gives that reason, not the
+// one of a later call. Root writes anywhere, so it tries as "nobody".
+TEST_F(FileWriterTest, ReadOnlyFolderSaysPermissionDenied) {
+    fs::create_directories(dir / "ro");
+    fs::permissions(dir, fs::perms::all);
+    fs::permissions(dir / "ro", fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
+                                    fs::perms::group_exec | fs::perms::others_read | fs::perms::others_exec);
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        close(fds[0]);
+        std::string said = "no error";
+        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) said = "cannot become nobody";
+        else {
+            TFileWriter w(Path("ro/out.exe"));
+            w.addFileText("x");
+            try {
+                w.CommitReplacing();
+            } catch (const Exception& e) {
+                said = e.Message();
+            }
+        }
+        const ssize_t n = write(fds[1], said.data(), said.size());
+        _exit(n < 0 ? 2 : 0);
+    }
+    close(fds[1]);
+    std::string said;
+    char buf[512];
+    for (ssize_t n; (n = read(fds[0], buf, sizeof buf)) > 0;) said.append(buf, size_t(n));
+    close(fds[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_EQ(said, "Cannot create file \"" + Path("ro/out.exe") + "\". Permission denied");
+    EXPECT_FALSE(fs::exists(dir / "ro" / "out.exe"));
+    fs::permissions(dir / "ro", fs::perms::owner_all);
 }
 
 }  // namespace

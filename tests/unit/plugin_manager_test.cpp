@@ -27,11 +27,11 @@ TEST_F(PluginEnv, LoadsEveryDllInNameOrderAndReportsTheRest) {
 
     EXPECT_EQ(load(folder), (Lines{
                                 "PlugSys: Inject plugin was loaded!",
-                                "PlugSys: writer ids: 3 4 5 6",
+                                "PlugSys: writer ids: 4 5 6 7",
                                 "PlugSys: Test Writer plugin was loaded!",
                                 "PlugSys: b_noentry.dll " + kNoEntry,
                                 "PlugSys: c_text.dll skipped - not a valid plugin",
-                                "PlugSys: twice ids: 7 -1 -1 -1",
+                                "PlugSys: twice ids: 8 -1 -1 -1",
                                 "PlugSys: Twice plugin was loaded!",
                                 "PlugSys: " + longName + " plugin was loaded!",
                                 "PlugSys: h_folder.dll skipped - not a valid plugin",
@@ -54,7 +54,7 @@ TEST_F(PluginEnv, LoadsEveryDllInNameOrderAndReportsTheRest) {
 
     // Ids in registration order over all plug-ins, names upper-cased; the
     // second "twice", the taken "test_writer" and a nil callback got -1.
-    const Lines names{"INJECT",     "INJECT_EMPTY", "INJECT_BAD",  "TEST_WRITER",
+    const Lines names{"INJECT",     "INJECT_EMPTY", "INJECT_BAD",  "INJECT_LATE", "TEST_WRITER",
                       "TEST_NOEXT", "TEST_FALSE",   "TEST_COMMIT", "TWICE"};
     ASSERT_EQ(Plugins->builderCount(), names.size());
     for (uint32_t i = 0; i < names.size(); ++i) EXPECT_EQ(Plugins->builderName(i), names[i]);

@@ -47,6 +47,14 @@ inline uint32_t tavBlockCount(const void* data)
     return n;
 }
 
+// Elements the block has room for; 0 for nil.
+inline uint64_t tavBlockCapacity(const void* data)
+{
+    uint64_t cap = 0;
+    if (data) std::memcpy(&cap, static_cast<const char*>(data) - kTavBlockHeader, 8);
+    return cap;
+}
+
 // Appends bytes; the capacity grows geometrically, so appending is linear.
 inline void tavAppend(TAVSTR& field, const void* bytes, size_t len)
 {

@@ -1,5 +1,6 @@
 #include "filetypes/file_writer.h"
 
+#include <cstdio>
 #include <cstring>
 #include <limits>
 
@@ -9,12 +10,25 @@ TFileWriter::TFileWriter(const std::string& output) : file_out(output) {}
 
 TFileWriter::~TFileWriter() = default;
 
+// Bytes handed in from inside the buffer itself (a plug-in holds its address
+// from file_getbuf) must lie inside the image written so far.
+void TFileWriter::checkInside(const void* x, uint32_t bytes) const {
+    const auto p = reinterpret_cast<uintptr_t>(x), base = reinterpret_cast<uintptr_t>(file_data.data());
+    if (p < base || p > base + file_data.capacity()) return;
+    if (bytes > base + file_data.size() - p || p > base + file_data.size())
+        throw ERangeError("Output buffer: " + std::to_string(bytes) + " bytes from position " +
+                          std::to_string(p - base + 1) + " of the buffer run past its " + std::to_string(Len()) +
+                          " bytes");
+}
+
 uint32_t TFileWriter::Append(const void* x, uint32_t bytes) {
     uint32_t pos = Len() + 1;
     if (bytes == 0) return pos;
     if (!x) throw ERangeError("Output buffer: no data for " + std::to_string(bytes) + " bytes");
     if (bytes > std::numeric_limits<uint32_t>::max() - Len())
         throw ERangeError("Output buffer: image larger than 4 GiB");
+    checkInside(x, bytes);
+    // append copies bytes of the string itself before it grows
     file_data.append(static_cast<const char*>(x), bytes);
     return pos;
 }
@@ -25,7 +39,9 @@ uint32_t TFileWriter::Replace(uint32_t pos, const void* x, uint32_t bytes) {
     if (pos == 0 || !x || uint64_t(pos) - 1 + bytes > Len())
         throw ERangeError("Output buffer: replace of " + std::to_string(bytes) + " bytes at position " +
                           std::to_string(pos) + " outside a buffer of " + std::to_string(Len()) + " bytes");
-    std::memcpy(&file_data[pos - 1], x, bytes);
+    checkInside(x, bytes);
+    // The bytes may come from the buffer itself and overlap the place.
+    std::memmove(&file_data[pos - 1], x, bytes);
     return pos;
 }
 
@@ -36,15 +52,30 @@ void TFileWriter::Commit() {
         throw EWriteError("Stream write error \"" + file_out + "\". " + platform::LastErrorText());
 }
 
+std::string TFileWriter::tempName(const std::string& output) {
+    constexpr size_t kMaxName = 255;  // bytes of one name in a folder
+    const std::string folder = platform::ExtractFilePath(output), name = platform::ExtractFileName(output);
+    static const char kTail[] = ".tavik-tmp";  // not a name a user would give a file of theirs
+    if (name.size() + std::strlen(kTail) <= kMaxName) return output + kTail;
+    // A long name is cut; a hash of the whole name keeps names that start
+    // alike apart.
+    uint32_t h = 2166136261u;
+    for (const char c : name) h = (h ^ static_cast<unsigned char>(c)) * 16777619u;
+    char tail[32];
+    std::snprintf(tail, sizeof tail, "~%08x%s", static_cast<unsigned>(h), kTail);
+    size_t keep = kMaxName - std::strlen(tail);
+    while (keep > 0 && (static_cast<unsigned char>(name[keep]) & 0xC0) == 0x80) --keep;  // whole UTF-8 characters
+    return folder + name.substr(0, keep) + tail;
+}
+
 void TFileWriter::CommitReplacing() {
+    // One fixed name per output: what a build stopped while writing left
+    // there is removed, so no partial files pile up.
+    const std::string tmpName = tempName(file_out);
+    platform::RemoveFile(tmpName);
     platform::TOutFile tmp;
-    std::string tmpName;
-    for (unsigned n = 0; n < 1000; ++n) {
-        tmpName = file_out + ".tmp" + (n ? std::to_string(n) : std::string());
-        if (tmp.CreateNew(tmpName)) break;
-        if (!platform::FileExists(tmpName)) break;  // not a name clash: no use trying others
-    }
-    if (!tmp.IsOpen()) throw EFCreateError("Cannot create file \"" + file_out + "\". " + platform::LastErrorText());
+    if (!tmp.CreateNew(tmpName))
+        throw EFCreateError("Cannot create file \"" + file_out + "\". " + platform::LastErrorText());
     if (!tmp.Write(file_data.data(), file_data.size()) || !tmp.Close()) {
         const std::string why = platform::LastErrorText();
         tmp.Close();

@@ -32,6 +32,9 @@ public:
     // into place: a failed write leaves no half file under the real name.
     // Throws EFCreateError / EWriteError.
     void CommitReplacing();
+    // The name CommitReplacing writes to first: fixed for an output name, and
+    // no longer than a file name may be.
+    static std::string tempName(const std::string& output);
     // Pads with zero bytes up to si; false (and nothing changed) when the
     // buffer is longer already.
     bool alignFileToSize(uint32_t si);
@@ -51,6 +54,7 @@ public:
 private:
     uint32_t Append(const void* x, uint32_t bytes);
     uint32_t Replace(uint32_t pos, const void* x, uint32_t bytes);
+    void checkInside(const void* x, uint32_t bytes) const;
 
     platform::TOutFile file_stream;
     std::string file_data;

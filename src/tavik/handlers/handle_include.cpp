@@ -99,6 +99,8 @@ uint64_t readKey(const std::string& b, uint64_t at, ResKey& key) {
     }
     return 0;
 }
+// A resource file larger than the data an image may hold is refused unread.
+constexpr uint64_t kMaxResourceFile = 0x7FFFFFFF;
 
 // Hands every entry of a compiled resource file to the resource collector.
 void loadResources(const std::string& name, const std::string& b) {
@@ -166,12 +168,17 @@ void loadResources(const std::string& name, const std::string& b) {
 
 void handle_DIRECTIVE_include(bool _tryonly) {
     if (Compiler->ExpectToken({ttAnsiString, ttWideString}) == ttNone) Log->FatalUnexpectedToken("7767");
+    // The system would read the name only up to a zero byte.
+    if (Compiler->F_CurToken->F_String.find('\0') != std::string::npos)
+        Log->FatalError("[1449] An include file name may not hold a zero byte", true);
     handle_DIRECTIVE_doinclude(lowerAscii(Compiler->F_CurToken->F_String), _tryonly);
 }
 
 void handle_DIRECTIVE_resource() {
     if (Compiler->ExpectToken({ttAnsiString}) == ttNone) Log->FatalUnexpectedToken("43535");
     const std::string name = Compiler->F_CurToken->F_String;
+    if (name.find('\0') != std::string::npos)
+        Log->FatalError("[445] A resource file name may not hold a zero byte", true);
     std::string path = Settings->ProjectPath() + localPath(name);
     if (!platform::FileExists(path)) {
         path = localPath(name);
@@ -179,7 +186,16 @@ void handle_DIRECTIVE_resource() {
     }
     if (!Compiler->ExpectSymbol(";")) Log->FatalUnexpectedToken("5354");
     std::string data;
-    if (!platform::ReadFile(path, data)) Log->FatalError("[436] Resource file \"" + name + "\" cannot be read");
+    const std::string quoted = "\"" + name + "\"";
+    switch (platform::ReadRegularFile(path, data, kMaxResourceFile)) {
+    case platform::TReadResult::Read: break;
+    case platform::TReadResult::NotRegular:
+        Log->FatalError("[446] Resource file " + quoted + " is not a regular file");
+    case platform::TReadResult::TooLarge:
+        Log->FatalError("[447] Resource file " + quoted + " is larger than " + std::to_string(kMaxResourceFile) +
+                        " bytes");
+    default: Log->FatalError("[436] Resource file " + quoted + " cannot be read");
+    }
     Compiler->F_FilesRead.push_back(path);
     if (ResMan->files++ == 0) ResMan->firstFile = name;
     loadResources(name, data);

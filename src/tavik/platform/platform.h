@@ -63,6 +63,10 @@ bool RemoveFile(const std::string& path);
 std::string FullPath(const std::string& path);
 // Reads a whole file; false (and out untouched) when it cannot be read.
 bool ReadFile(const std::string& path, std::string& out);
+// Reads a whole file that must be a regular one (no device, pipe or folder,
+// which could be endless or never answer) of at most limit bytes.
+enum class TReadResult { Read, CannotOpen, NotRegular, TooLarge, ReadFailed };
+TReadResult ReadRegularFile(const std::string& path, std::string& out, uint64_t limit);
 // Creates or truncates a file and writes data to it; false on any failure.
 bool WriteFile(const std::string& path, const std::string& data);
 // Names (not paths) of the entries of a folder whose name ends in suffix,
@@ -148,8 +152,37 @@ std::string ExecutableFolder();
 std::string FileVersion(const std::string& path);
 
 // --- dynamic libraries ---------------------------------------------------------
-// Loads a library; nullptr on failure (error then holds why). Never unloaded.
+// Loads a library; nullptr on failure (error then holds why). A file named
+// by its path must be a regular file whose headers are sound.
 void* OpenLibrary(const std::string& path, std::string* error = nullptr);
+// The address of a function the library exports; nullptr when there is
+// none, or when the address lies outside the library's code.
 void* LibrarySymbol(void* library, const char* name);
+// Unloads a library (a trial load only: plug-ins stay loaded).
+void CloseLibrary(void* library);
+
+// While one lives, a crash (a bad address, an illegal instruction, a
+// division fault) prints its note and ends the process with exit code 1:
+// for calls into plug-in code. The innermost note is printed.
+class TCrashNote {
+public:
+    explicit TCrashNote(const std::string& note);
+    ~TCrashNote();
+    TCrashNote(const TCrashNote&) = delete;
+    TCrashNote& operator=(const TCrashNote&) = delete;
+
+private:
+    const char* F_Previous;
+    std::string F_Note;
+};
+
+// --- trial runs ----------------------------------------------------------------
+// How body ran in a child process: its answer 0, another answer, a crash
+// (a signal, a sanitizer's stop, or more than a minute), or no child at all
+// (the platform has none, or none could be made).
+enum class TChildResult { Succeeded, Failed, Crashed, NoChild };
+// Runs body(arg) in a copy of this process whose output goes nowhere; the
+// copy ends after it, without running this process's exit handlers.
+TChildResult RunInChild(int (*body)(void*), void* arg);
 
 }  // namespace platform

@@ -1,12 +1,15 @@
 #if !defined(_WIN32)
 #include <dirent.h>
 #include <dlfcn.h>
+#include <link.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -17,6 +20,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "classes/record_arena.h"
 #include "platform/elf_check.h"
 #include "platform/platform.h"
 #include "platform/platform_common.h"
@@ -135,6 +139,10 @@ void ExitProcess(int code) {
     ResetTextColour();
     std::fflush(stdout);
     std::fflush(stderr);
+    // The finalisers of the plug-ins run now; a damaged one may crash. A
+    // sanitized build reports that crash itself.
+    // The note lives on past the exit handlers: the finalisers come last.
+    if (!kSanitizedBuild) (void)new TCrashNote("PlugSys: a plug-in crashed as the run ended");
     std::exit(code);
 }
 
@@ -175,10 +183,11 @@ TFileText::~TFileText() {
 }
 
 TFileText::TResult TFileText::Load(const std::string& path) {
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // A source is a regular file; a pipe is not waited for.
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) return CannotOpen;
     struct stat st;
-    if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         close(fd);
         return CannotOpen;
     }
@@ -216,6 +225,36 @@ void TFileText::Drop(size_t from, size_t to) {
     const auto base = reinterpret_cast<uintptr_t>(F_Map);
     const uintptr_t a = (base + from + page - 1) & ~(page - 1), b = (base + to) & ~(page - 1);
     if (a < b) madvise(reinterpret_cast<void*>(a), b - a, MADV_DONTNEED);
+}
+
+TReadResult ReadRegularFile(const std::string& path, std::string& out, uint64_t limit) {
+    // Not blocking: a pipe without a writer would wait in open.
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return TReadResult::CannotOpen;
+    struct stat st;
+    TReadResult r = TReadResult::Read;
+    if (fstat(fd, &st) != 0) r = TReadResult::CannotOpen;
+    else if (!S_ISREG(st.st_mode)) r = TReadResult::NotRegular;
+    else if (static_cast<uint64_t>(st.st_size) > limit) r = TReadResult::TooLarge;
+    std::string data;
+    if (r == TReadResult::Read) {
+        data.reserve(static_cast<size_t>(st.st_size));
+        char buf[65536];
+        // One byte more than the limit tells a file that grew past it.
+        while (r == TReadResult::Read) {
+            const ssize_t n = read(fd, buf, sizeof buf);
+            if (n == 0) break;
+            if (n < 0) {
+                if (errno != EINTR) r = TReadResult::ReadFailed;
+                continue;
+            }
+            if (data.size() + static_cast<size_t>(n) > limit) r = TReadResult::TooLarge;
+            else data.append(buf, static_cast<size_t>(n));
+        }
+    }
+    close(fd);
+    if (r == TReadResult::Read) out.swap(data);
+    return r;
 }
 
 bool IsRegularFile(const std::string& path) {
@@ -316,14 +355,141 @@ std::string FileVersion(const std::string& path) {
 
 // --- dynamic libraries ---------------------------------------------------------
 
+namespace {
+
+// Not 1: a sanitizer ends a crashed process with 1.
+constexpr int kChildFailed = 3;
+
+// A library file of more than this is no plug-in.
+constexpr uint64_t kMaxLibraryFile = uint64_t(256) << 20;
+
+// True when address lies in an executable segment of the loaded library.
+bool InCode(void* library, const void* address) {
+    link_map* map = nullptr;
+    if (!library || dlinfo(library, RTLD_DI_LINKMAP, &map) != 0 || !map) return false;
+    struct Find {
+        const link_map* map;
+        uintptr_t at;
+        bool found;
+    } find{map, reinterpret_cast<uintptr_t>(address), false};
+    dl_iterate_phdr(
+        [](dl_phdr_info* info, size_t, void* data) {
+            auto* f = static_cast<Find*>(data);
+            if (info->dlpi_addr != f->map->l_addr || !info->dlpi_name || !f->map->l_name ||
+                std::strcmp(info->dlpi_name, f->map->l_name) != 0)
+                return 0;
+            for (unsigned i = 0; i < info->dlpi_phnum; ++i) {
+                const auto& ph = info->dlpi_phdr[i];
+                const uintptr_t from = info->dlpi_addr + ph.p_vaddr;
+                if (ph.p_type == PT_LOAD && (ph.p_flags & PF_X) && f->at >= from && f->at - from < ph.p_memsz)
+                    f->found = true;
+            }
+            return 1;
+        },
+        &find);
+    return find.found;
+}
+
+}  // namespace
+
+namespace {
+
+const char* g_CrashNote = nullptr;
+struct sigaction g_OldCrashAction[3];
+const int kCrashSignals[3] = {SIGSEGV, SIGILL, SIGFPE};
+
+void crashed(int sig) {
+    if (const char* note = g_CrashNote) {
+        const ssize_t n = write(STDOUT_FILENO, note, std::strlen(note));
+        (void)n;
+        _exit(1);
+    }
+    // Outside a note the crash is the one it would have been: the fault
+    // comes again under the former handler.
+    for (int i = 0; i < 3; ++i)
+        if (kCrashSignals[i] == sig) sigaction(sig, &g_OldCrashAction[i], nullptr);
+}
+
+}  // namespace
+
+TCrashNote::TCrashNote(const std::string& note) : F_Previous(g_CrashNote), F_Note(note + "\n") {
+    static bool installed = false;
+    if (!installed) {
+        installed = true;
+        // Its own stack: a plug-in may have overrun its own.
+        static char stack[64 * 1024];
+        stack_t ss{};
+        ss.ss_sp = stack;
+        ss.ss_size = sizeof stack;
+        sigaltstack(&ss, nullptr);
+        struct sigaction sa{};
+        sa.sa_handler = crashed;
+        sa.sa_flags = SA_ONSTACK;
+        sigemptyset(&sa.sa_mask);
+        for (int i = 0; i < 3; ++i) sigaction(kCrashSignals[i], &sa, &g_OldCrashAction[i]);
+    }
+    g_CrashNote = F_Note.c_str();
+}
+
+TCrashNote::~TCrashNote() { g_CrashNote = F_Previous; }
+
+TChildResult RunInChild(int (*body)(void*), void* arg) {
+    std::fflush(nullptr);
+    const pid_t child = fork();
+    if (child < 0) return TChildResult::NoChild;
+    if (child == 0) {
+        // Nothing of the child reaches the console.
+        const int null = open("/dev/null", O_RDWR);
+        if (null >= 0) {
+            dup2(null, STDIN_FILENO);
+            dup2(null, STDOUT_FILENO);
+            dup2(null, STDERR_FILENO);
+        }
+        _exit(body(arg) == 0 ? 0 : kChildFailed);
+    }
+    // A minute is far more than a trial may take.
+    constexpr int64_t kLimitNs = int64_t(60) * 1000000000;
+    const int64_t start = PerformanceCounter();
+    int status = 0;
+    for (long pause = 50000;;) {
+        const pid_t done = waitpid(child, &status, WNOHANG);
+        if (done == child) break;
+        if (done < 0 && errno != EINTR) return TChildResult::Crashed;
+        if (PerformanceCounter() - start > kLimitNs) {
+            kill(child, SIGKILL);
+            while (waitpid(child, &status, 0) < 0 && errno == EINTR) {}
+            return TChildResult::Crashed;
+        }
+        const timespec ts{0, pause};
+        nanosleep(&ts, nullptr);
+        if (pause < 10000000) pause *= 2;
+    }
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return TChildResult::Succeeded;
+    // Anything else, a signal or a sanitizer's exit code 1 included, is a crash.
+    return WIFEXITED(status) && WEXITSTATUS(status) == kChildFailed ? TChildResult::Failed : TChildResult::Crashed;
+}
+
+void CloseLibrary(void* library) {
+    if (library) dlclose(library);
+}
+
 void* OpenLibrary(const std::string& path, std::string* error) {
+    auto fail = [&](const char* why) -> void* {
+        if (error) *error = why;
+        return nullptr;
+    };
     // The loader faults on a damaged file rather than failing: look first at
     // a file named by its path (a bare name is the loader's own search).
-    std::string image;
-    if (path.find('/') != std::string::npos && (!ReadFile(path, image) ||
-        !IsLoadableElf(reinterpret_cast<const uint8_t*>(image.data()), image.size()))) {
-        if (error) *error = "not a loadable ELF shared object";
-        return nullptr;
+    if (path.find('/') != std::string::npos) {
+        std::string image;
+        switch (ReadRegularFile(path, image, kMaxLibraryFile)) {
+        case TReadResult::Read: break;
+        case TReadResult::NotRegular: return fail("not a regular file");
+        case TReadResult::TooLarge: return fail("larger than a library may be");
+        default: return fail("cannot be read");
+        }
+        if (!IsLoadableElf(reinterpret_cast<const uint8_t*>(image.data()), image.size()))
+            return fail("not a loadable ELF shared object");
     }
     dlerror();
     void* h = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
@@ -336,7 +502,9 @@ void* OpenLibrary(const std::string& path, std::string* error) {
 
 void* LibrarySymbol(void* library, const char* name) {
     if (!library || !name) return nullptr;
-    return dlsym(library, name);
+    // An entry whose symbol was damaged would lead anywhere.
+    void* at = dlsym(library, name);
+    return at && InCode(library, at) ? at : nullptr;
 }
 
 }  // namespace platform

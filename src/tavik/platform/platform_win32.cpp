@@ -184,6 +184,36 @@ bool FileExists(const std::string& path) {
     return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+TReadResult ReadRegularFile(const std::string& path, std::string& out, uint64_t limit) {
+    if (Attributes(path) & FILE_ATTRIBUTE_DIRECTORY) return TReadResult::NotRegular;
+    HANDLE h = CreateFileW(Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                           nullptr, OPEN_EXISTING, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        SetErrnoFromLastError();
+        return TReadResult::CannotOpen;
+    }
+    TReadResult r = TReadResult::Read;
+    LARGE_INTEGER size{};
+    // A device ("nul", "con") or a pipe is no file on disk.
+    if (GetFileType(h) != FILE_TYPE_DISK) r = TReadResult::NotRegular;
+    else if (!GetFileSizeEx(h, &size)) r = TReadResult::ReadFailed;
+    else if (static_cast<uint64_t>(size.QuadPart) > limit) r = TReadResult::TooLarge;
+    std::string data;
+    if (r == TReadResult::Read) {
+        data.reserve(static_cast<size_t>(size.QuadPart));
+        char buf[65536];
+        for (DWORD n = 0; r == TReadResult::Read;) {
+            if (!::ReadFile(h, buf, sizeof buf, &n, nullptr)) r = TReadResult::ReadFailed;
+            else if (n == 0) break;
+            else if (data.size() + n > limit) r = TReadResult::TooLarge;
+            else data.append(buf, n);
+        }
+    }
+    CloseHandle(h);
+    if (r == TReadResult::Read) out.swap(data);
+    return r;
+}
+
 bool IsRegularFile(const std::string& path) {
     if (!FileExists(path)) return false;
     // Device names ("nul", "con") have attributes too; a source is on disk.
@@ -352,7 +382,23 @@ std::string FileVersion(const std::string& path) {
 
 // --- dynamic libraries ---------------------------------------------------------
 
+namespace {
+// A library file of more than this is no plug-in.
+constexpr uint64_t kMaxLibraryFile = uint64_t(256) << 20;
+}  // namespace
+
 void* OpenLibrary(const std::string& path, std::string* error) {
+    if (LastSeparator(path) != std::string::npos) {
+        std::string image;
+        const TReadResult r = ReadRegularFile(path, image, kMaxLibraryFile);
+        if (r != TReadResult::Read) {
+            if (error)
+                *error = r == TReadResult::NotRegular ? "not a regular file"
+                         : r == TReadResult::TooLarge ? "larger than a library may be"
+                                                      : "cannot be read";
+            return nullptr;
+        }
+    }
     // No dialog box for a file that is no library: the caller reports it.
     DWORD oldMode = 0;
     SetThreadErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX, &oldMode);
@@ -371,6 +417,36 @@ void* OpenLibrary(const std::string& path, std::string* error) {
     }
     return reinterpret_cast<void*>(h);
 }
+
+void CloseLibrary(void* library) {
+    if (library) FreeLibrary(static_cast<HMODULE>(library));
+}
+
+namespace {
+const char* g_CrashNote = nullptr;
+
+LONG WINAPI crashed(EXCEPTION_POINTERS*) {
+    if (!g_CrashNote) return EXCEPTION_CONTINUE_SEARCH;
+    WriteStdout(g_CrashNote);
+    FlushStdout();
+    TerminateProcess(GetCurrentProcess(), 1);
+    return EXCEPTION_EXECUTE_HANDLER;
+}
+}  // namespace
+
+TCrashNote::TCrashNote(const std::string& note) : F_Previous(g_CrashNote), F_Note(note + "\n") {
+    static bool installed = false;
+    if (!installed) {
+        installed = true;
+        SetUnhandledExceptionFilter(crashed);
+    }
+    g_CrashNote = F_Note.c_str();
+}
+
+TCrashNote::~TCrashNote() { g_CrashNote = F_Previous; }
+
+// No fork here: the trial is left out and the library loaded directly.
+TChildResult RunInChild(int (*)(void*), void*) { return TChildResult::NoChild; }
 
 void* LibrarySymbol(void* library, const char* name) {
     if (!library || !name) return nullptr;

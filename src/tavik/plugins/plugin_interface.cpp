@@ -238,7 +238,20 @@ void func_emit(PFunction fn, const void* p, uint32_t len) {
     Held("func_emit", fn, false);
     if (CompileFlags.peek_mode || len == 0) return;
     if (!p) throw ERangeError("func_emit: no bytes for " + std::to_string(len) + " bytes of code");
-    tavAppend(fn->Buffer, p, len);
+    // Bytes of fn's own code (from Code_Get) are copied first: the append
+    // may move the buffer they are read from.
+    const auto at = reinterpret_cast<uintptr_t>(p), code = reinterpret_cast<uintptr_t>(fn->Buffer);
+    const uint32_t size = tav_strlen(fn->Buffer);
+    if (fn->Buffer && at >= code && at <= code + tavBlockCapacity(fn->Buffer)) {
+        if (at > code + size || len > code + size - at)
+            throw ERangeError("func_emit: " + std::to_string(len) + " bytes from position " +
+                              std::to_string(at - code + 1) + " of the function's own code run past its " +
+                              std::to_string(size) + " bytes");
+        const std::string copy(static_cast<const char*>(p), len);
+        tavAppend(fn->Buffer, copy.data(), len);
+    } else {
+        tavAppend(fn->Buffer, p, len);
+    }
     fn->BufLen += len;
 }
 
@@ -263,6 +276,9 @@ void func_rem(PFunction fn, uint32_t start, uint32_t len) {
 TAVBOOL func_execute(const char* c, uint32_t len) {
     if (!Compiler || !Compiler->F_CurFile)
         PluginFatal("source text handed in outside a compilation");
+    // Once the build has begun the compilation is over: its labels were
+    // checked and its code laid out.
+    if (fWriter) PluginFatal("func_execute: source text handed in after the compilation has ended");
     std::string text = c ? std::string(c, len) : std::string();
     Compiler->F_SourceChars += text.size();
     TAFile* f = TAFile::Create();

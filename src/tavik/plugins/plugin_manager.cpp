@@ -1,6 +1,9 @@
 #include "plugins/plugin_manager.h"
 
 #include <cstdio>
+#include <optional>
+
+#include "classes/record_arena.h"
 
 #include "classes/function_manager.h"
 #include "classes/resource_manager.h"
@@ -12,6 +15,7 @@
 #include "log.h"
 #include "platform/platform.h"
 #include "plugins/plugin_interface.h"
+#include "settings.h"
 
 namespace {
 
@@ -21,6 +25,11 @@ namespace {
 template <class F>
 auto CallPlugin(const std::string& who, F&& call) {
     try {
+        // A plug-in's code crashing (a damaged library may bind its imports
+        // wrongly) ends the run with a message. A sanitized build reports
+        // the crash itself.
+        std::optional<platform::TCrashNote> note;
+        if (!kSanitizedBuild) note.emplace("PlugSys: " + who + " crashed; the build stops");
         auto answer = call();
         RaisePluginStop();
         return answer;
@@ -50,8 +59,41 @@ void TPluginManager::initPlugins(const std::string& pluginDir) {
     for (const std::string& name : platform::ListFolder(pluginDir, ".dll")) loadPlugin(pluginDir, name);
 }
 
+namespace {
+
+// The trial of a library in a child process: loaded, its entry run, and
+// closed again (its finalisers run at the end of every run). One whose
+// damaged tables would crash the loader, its entry or its finalisers takes
+// only the child with it.
+int TryLibrary(void* arg) {
+    const std::string& path = *static_cast<const std::string*>(arg);
+    // Nothing of the trial goes into the log either.
+    if (Settings) Settings->SetWriteLog(false);
+    void* handle = platform::OpenLibrary(path);
+    if (!handle) return 1;
+    if (auto entry = reinterpret_cast<TDLLEntry>(platform::LibrarySymbol(handle, "onEntry"))) {
+        try {
+            (void)entry(&funcTable);
+        } catch (...) {
+        }
+    }
+    platform::CloseLibrary(handle);
+    return 0;
+}
+
+}  // namespace
+
 void TPluginManager::loadPlugin(const std::string& pluginDir, const std::string& name) {
-    void* handle = platform::OpenLibrary(pluginDir + name);
+    std::string path = pluginDir + name;
+    void* handle = nullptr;
+    // Loaded here unless the trial crashed; a library the trial could not
+    // load fails here too.
+    if (platform::RunInChild(TryLibrary, &path) != platform::TChildResult::Crashed) {
+        // Where there is no trial, a crash in the loader still ends with a message.
+        std::optional<platform::TCrashNote> note;
+        if (!kSanitizedBuild) note.emplace("PlugSys: " + name + " crashed the library loader; the run stops");
+        handle = platform::OpenLibrary(path);
+    }
     if (!handle) {
         Log->Error("PlugSys: " + name + " skipped - not a valid plugin");
         return;
