@@ -62,6 +62,10 @@ public:
     // A local variable is addressed in the frame of the function that owns
     // it: one of an enclosing procedure is out of reach (fatal).
     void checkOwnFrame(const TVar* v) const;
+    // The push depth of fn, from which its parameters are reached through
+    // the stack pointer without the frame: fatal once the stack pointer has
+    // changed by an amount the depth could not follow.
+    uint32_t stackDepth(const TFunction* fn) const;
     // Creates a forward label reference for name, first used at the current
     // position of the current file, and declares it at the current scope.
     PFunction addLabelRef(const std::string& name);
@@ -110,7 +114,7 @@ private:
     void dispatchKeyword();
     // Bytes of an encoded instruction go to fn; the mark follows the row.
     void appendInstruction(PFunction fn, PInstruction row);
-    void trackPushDepth(PFunction fn, PInstruction row, const TOperand* op1);
+    void trackPushDepth(PFunction fn, PInstruction row, const TOperand* op1, const TOperand* op2 = nullptr);
     void localMemory(POperand op, const TVar* v, int32_t fieldOffset, int32_t byteCount) const;
     void baseExpMemory(POperand op, const TCurrentToken* tok) const;
     void globalIndex(POperand op, const TVar* v);
