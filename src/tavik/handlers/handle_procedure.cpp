@@ -102,6 +102,7 @@ PFunction codeLabel(PFunction f, const std::string& name, uint32_t offset) {
     tavAssign(lbl->Name, name);
     Compiler->placeLabel(lbl, f);
     lbl->Address = offset;
+    setCalled(lbl, f);  // the linker moves it as the code before it shrinks
     return lbl;
 }
 
