@@ -459,6 +459,7 @@ void TCompiler::instructionLine() {
         if (f && f->CallData && F_CurFunc) {
             viaPointer = f;
             callOperand(F_CurFunc, f, *op1);
+            F_CountedCall = true;
         }
     }
     const uint32_t code = F_Assembler.assemble(row, op1.get(), op2.get(), op3.get());
@@ -535,6 +536,8 @@ bool readsOnly(PInstruction row) {
 }  // namespace
 
 void TCompiler::trackPushDepth(PFunction fn, PInstruction row, const TOperand* op1, const TOperand* op2) {
+    const bool counted = F_CountedCall;
+    F_CountedCall = false;
     if (!fn || CompileFlags.peek_mode) return;
     // Unsigned wrap-around keeps the depth exact even below the body's start.
     const bool stackFirst = isStackPointer(op1) && !readsOnly(row);
@@ -544,14 +547,7 @@ void TCompiler::trackPushDepth(PFunction fn, PInstruction row, const TOperand* o
             fn->LocalOffset += static_cast<uint32_t>(change);
             return;
         }
-        TFunctionHostInfo& at = FuncMan->hostInfo(fn);
-        if (at.lostDepthLine == 0 && F_CurFile) {
-            at.lostDepthFile = F_CurFile;
-            at.lostDepthLine = F_CurFile->CurLine ? F_CurFile->CurLine : 1;
-            at.lostDepthColumn = F_CurFile->CurLineChar;
-            at.lostDepthWhat = std::string(row->name);
-            if (op1 && op1->hint == otRegister) at.lostDepthWhat += " " + regToStr(op1->reg_base);
-        }
+        loseDepth(fn, row, op1);
         return;
     }
     switch (row->group) {
@@ -568,17 +564,29 @@ void TCompiler::trackPushDepth(PFunction fn, PInstruction row, const TOperand* o
             if (row->name == name) fn->LocalOffset += static_cast<uint32_t>(bytes);
         break;
     case igCALL:
-        // A called procedure of ours removes its own parameters; through a
-        // register or memory the size is not known here (a call through a
-        // pointer variable is counted by the call statement).
+        // A called procedure of ours removes its own parameters, and so does
+        // one called through its pointer variable (counted by the caller);
+        // what a call through other memory removes is not known.
         if (op1 && op1->hint == otLabel && op1->ptr) {
             const TFunction* callee = FuncMan->getFunc(static_cast<uint32_t>(op1->value));
             if (callee) fn->LocalOffset -= callee->ParamSize;
+        } else if (op1 && op1->hint != otLabel && !counted) {
+            loseDepth(fn, row, op1);
         }
         break;
     default:
         break;
     }
+}
+
+void TCompiler::loseDepth(PFunction fn, PInstruction row, const TOperand* op1) {
+    TFunctionHostInfo& at = FuncMan->hostInfo(fn);
+    if (at.lostDepthLine != 0 || !F_CurFile) return;
+    at.lostDepthFile = F_CurFile;
+    at.lostDepthLine = F_CurFile->CurLine ? F_CurFile->CurLine : 1;
+    at.lostDepthColumn = F_CurFile->CurLineChar;
+    at.lostDepthWhat = std::string(row->name);
+    if (op1 && op1->hint == otRegister) at.lostDepthWhat += " " + regToStr(op1->reg_base);
 }
 
 uint32_t TCompiler::stackDepth(const TFunction* fn) const {

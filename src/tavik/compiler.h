@@ -82,6 +82,9 @@ public:
     void sectionClosed(const std::string& directive) const;
 
     TTavAssembler& Assembler() { return F_Assembler; }
+    // Set by a call statement for the next call instruction: it goes through
+    // the pointer variable of a declared function, which the caller counts.
+    bool F_CountedCall = false;
     // Nesting depth of the statement loop (1 = the outermost loop).
     uint32_t loopDepth() const { return F_LoopDepth; }
 
@@ -115,6 +118,8 @@ private:
     // Bytes of an encoded instruction go to fn; the mark follows the row.
     void appendInstruction(PFunction fn, PInstruction row);
     void trackPushDepth(PFunction fn, PInstruction row, const TOperand* op1, const TOperand* op2 = nullptr);
+    // Notes the first change of the stack pointer the push depth cannot follow.
+    void loseDepth(PFunction fn, PInstruction row, const TOperand* op1);
     void localMemory(POperand op, const TVar* v, int32_t fieldOffset, int32_t byteCount) const;
     void baseExpMemory(POperand op, const TCurrentToken* tok) const;
     void globalIndex(POperand op, const TVar* v);

@@ -109,6 +109,7 @@ andesp|  and esp, -16;\n  push a;|[5,9]: [6394] The stack pointer of p changed b
 subreg|  sub esp, eax;\n  nop;\n  mov eax, a;|[6,13]: [6394] The stack pointer of p changed by an amount not known (sub esp at [4,15]): its parameters cannot be reached through it; use the frame (#set frame 1) in [subreg.tav]
 popesp|  pop esp;\n  p(a);|[5,6]: [6394] The stack pointer of p changed by an amount not known (pop esp at [4,10]): its parameters cannot be reached through it; use the frame (#set frame 1) in [popesp.tav]
 xchgesp|  xchg eax, esp;\n  add eax, a;|[5,13]: [6394] The stack pointer of p changed by an amount not known (xchg eax at [4,16]): its parameters cannot be reached through it; use the frame (#set frame 1) in [xchgesp.tav]
+callmem|  push 1;\n  call [ebx];\n  mov eax, a;|[6,13]: [6394] The stack pointer of p changed by an amount not known (call at [5,13]): its parameters cannot be reached through it; use the frame (#set frame 1) in [callmem.tav]
 CASES
 
 # The same changes with no parameter read after them, or in a procedure
