@@ -94,6 +94,14 @@ if build loc16 img; then
   fi
 fi
 
+# A procedure keeps the bit mode of its prologue: its locals and parameters
+# are measured in that word size.
+printf "program raw_image 'bitsin';\nprocedure p(word a) {\n  word k;\n#set bits 32;\n  mov k, 1;\n}\np(1);\n" >bitsin.tav
+"$tavik" bitsin.tav -nopause </dev/null >bitsin.log 2>&1
+[ $? = 1 ] || fail "bitsin: not refused"
+grep -qxF '[4,13]: [6395] The bit mode cannot change inside p in [bitsin.tav]' bitsin.log ||
+  { fail "bitsin: no message"; cat bitsin.log; }
+
 # ---- Refusals: the stack pointer changed by an amount not known ----
 # name|procedure body|the message line expected
 while IFS='|' read -r name body line; do
