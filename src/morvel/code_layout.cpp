@@ -228,7 +228,9 @@ bool CodeLayout::placeholdersInOrder(uint32_t index)
     for (uint32_t k = 0; k < fixupCount_; ++k) {
         PFixup fx = fixup(k);
         uint32_t len = fx->hint == ftJmp ? kJmpPlaceholder
-                       : (fx->hint == ftLocals && (fn_->LocalCount == 0 || word_ == 2)) ? kLocalsPlaceholder : 0;
+                       : (fx->hint == ftLocals && (fn_->LocalCount == 0 || nearJumpWidth(fx, word_) == 2))
+                           ? kLocalsPlaceholder
+                           : 0;
         if (!len) continue;
         if (!spans.empty() && uint64_t(spans.back().first) + spans.back().second > fx->position) return false;
         spans.emplace_back(fx->position, len);
@@ -352,11 +354,14 @@ void CodeLayout::layoutFunction(uint32_t index)
         uint8_t* c = code() + inBuffer;
         if (fx->hint == ftLocals) {
             if (fn_->LocalCount > 0) {
+                // sub esp, imm32 or sub sp, imm16: the form of the code the
+                // procedure sits in, which need not be the build's.
+                const uint32_t w = nearJumpWidth(fx, word_);
                 uint32_t frame = alignUp(fn_->LocalSize, 4);
                 c[0] = 0x81;
                 c[1] = 0xEC;
-                for (uint32_t b = 0; b < word_; ++b) c[2 + b] = uint8_t(frame >> (8 * b));
-                if (word_ == 2) {
+                for (uint32_t b = 0; b < w; ++b) c[2 + b] = uint8_t(frame >> (8 * b));
+                if (w == 2) {
                     // sub sp, imm16: the last two bytes go
                     if (frame > 0xFFFF) fatal("Locals of " + funcName(fn_) + " exceed 64 KB");
                     fx->position = pos;

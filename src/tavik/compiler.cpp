@@ -166,6 +166,7 @@ int32_t TCompiler::Compile() {
 
     // The main body must not run on into the code laid out after it.
     if (!lastWasRet(main)) {
+        retTriggered(main);  // its uses are popped, as before an explicit retn
         appendCode(main, "\xC3");
         clearLastRet(main);
     }
@@ -540,13 +541,25 @@ void TCompiler::encodeLine(PInstruction row, PInstruction prefix) {
         if (op1->size > 4) Log->FatalError("[9996] lock takes a destination of at most a dword");
     }
     const uint32_t fixups = FixMan->Count(F_CurFunc);
+    // "call fp" of a function declared with "*" goes through its pointer
+    // variable, and the callee removes the parameters pushed for it.
+    PFunction viaPointer = nullptr;
+    if (row->group == igCALL && op1 && op1->hint == otLabel && !op2) {
+        PFunction f = FuncMan->getFunc(static_cast<uint32_t>(op1->value));
+        if (f && f->CallData && F_CurFunc) {
+            viaPointer = f;
+            callOperand(F_CurFunc, f, *op1);
+            F_CountedCall = true;
+        }
+    }
     const uint32_t code = F_Assembler.assemble(row, op1.get(), op2.get(), op3.get());
-    trackPushDepth(F_CurFunc, row, op1.get());
+    trackPushDepth(F_CurFunc, row, op1.get(), op2.get());
     if (code != asmOK) {
         F_Assembler.dropCode();
         Log->FatalError("[9999] " + TTavAssembler::errorCodeToString(code));
     }
     if (prefix) insertPrefix(prefix, fixups);
+    if (viaPointer && !CompileFlags.peek_mode) F_CurFunc->LocalOffset -= viaPointer->ParamSize;
     appendInstruction(F_CurFunc, row);
 }
 
@@ -610,9 +623,57 @@ void TCompiler::appendInstruction(PFunction fn, PInstruction row) {
     F_LastRet[fn->FuncIndex] = row->group == igRET ? 1 : 0;
 }
 
-void TCompiler::trackPushDepth(PFunction fn, PInstruction row, const TOperand* op1) {
+namespace {
+
+bool isStackRegister(TRegister r) { return r == REG_SP || r == REG_ESP || r == REG_RSP; }
+bool isStackPointer(const TOperand* op) { return op && op->hint == otRegister && isStackRegister(op->reg_base); }
+
+// The change of the push depth by an instruction whose first operand is the
+// stack pointer, when the instruction states it: false when it cannot be known.
+bool knownStackChange(PInstruction row, const TOperand* op2, int64_t& change) {
+    if (row->group == igALU && op2 && op2->hint == otImm) {
+        if (row->name == "sub") return change = op2->value, true;
+        if (row->name == "add") return change = -op2->value, true;
+        return false;
+    }
+    if (row->group == igLEA && op2 && op2->hint == otMem && op2->reg_count == 1 && op2->scale <= 1 &&
+        isStackRegister(op2->reg_base))
+        return change = -int64_t(op2->displacement), true;
+    if (row->group == igINCDEC) return change = row->name == "dec" ? 1 : -1, true;
+    return false;
+}
+
+// Instructions that leave their first operand as it was.
+bool readsOnly(PInstruction row) {
+    switch (row->group) {
+    case igTEST:
+    case igCALL:
+    case igGOTO:
+    case igRET:
+    case igPUSH: return true;
+    case igALU: return row->name == "cmp";
+    case igBT: return row->name == "bt";
+    default: return false;
+    }
+}
+
+}  // namespace
+
+void TCompiler::trackPushDepth(PFunction fn, PInstruction row, const TOperand* op1, const TOperand* op2) {
+    const bool counted = F_CountedCall;
+    F_CountedCall = false;
     if (!fn || CompileFlags.peek_mode) return;
     // Unsigned wrap-around keeps the depth exact even below the body's start.
+    const bool stackFirst = isStackPointer(op1) && !readsOnly(row);
+    if (stackFirst || (row->group == igXCHG && isStackPointer(op2)) || row->name == "leave") {
+        int64_t change = 0;
+        if (stackFirst && regSize(op1->reg_base) == ptrSize && knownStackChange(row, op2, change)) {
+            fn->LocalOffset += static_cast<uint32_t>(change);
+            return;
+        }
+        loseDepth(fn, row, op1);
+        return;
+    }
     switch (row->group) {
     case igPUSH:
         if (op1) fn->LocalOffset += stackBytes(op1);
@@ -627,16 +688,43 @@ void TCompiler::trackPushDepth(PFunction fn, PInstruction row, const TOperand* o
             if (row->name == name) fn->LocalOffset += static_cast<uint32_t>(bytes);
         break;
     case igCALL:
-        // A called procedure of ours removes its own parameters; through a
-        // register, memory or pointer variable the size is not known here.
+        // A called procedure of ours removes its own parameters, and so does
+        // one called through its pointer variable (counted by the caller);
+        // what a call through other memory removes is not known.
         if (op1 && op1->hint == otLabel && op1->ptr) {
             const TFunction* callee = FuncMan->getFunc(static_cast<uint32_t>(op1->value));
             if (callee) fn->LocalOffset -= callee->ParamSize;
+        } else if (op1 && op1->hint != otLabel && !counted) {
+            loseDepth(fn, row, op1);
         }
         break;
     default:
         break;
     }
+}
+
+void TCompiler::loseDepth(PFunction fn, PInstruction row, const TOperand* op1) {
+    TFunctionHostInfo& at = FuncMan->hostInfo(fn);
+    if (at.lostDepthLine != 0 || !F_CurFile) return;
+    at.lostDepthFile = F_CurFile;
+    at.lostDepthLine = F_CurFile->CurLine ? F_CurFile->CurLine : 1;
+    at.lostDepthColumn = F_CurFile->CurLineChar;
+    at.lostDepthWhat = std::string(row->name);
+    if (op1 && op1->hint == otRegister) at.lostDepthWhat += " " + regToStr(op1->reg_base);
+}
+
+uint32_t TCompiler::stackDepth(const TFunction* fn) const {
+    if (!fn) return 0;
+    const TFunctionHostInfo& at = FuncMan->hostInfo(fn);
+    if (at.lostDepthLine != 0) {
+        const std::string where = (at.lostDepthFile ? "[" + std::to_string(at.lostDepthLine) + "," +
+                                                          std::to_string(at.lostDepthColumn) + "]"
+                                                    : std::string());
+        Log->FatalError("[6394] The stack pointer of " + std::string(funcName(fn)) + " changed by an amount not known (" +
+                        at.lostDepthWhat + " at " + where +
+                        "): its parameters cannot be reached through it; use the frame (#set frame 1)");
+    }
+    return fn->LocalOffset;
 }
 
 void TCompiler::retTriggered(PFunction func) {
@@ -675,7 +763,7 @@ uint32_t TCompiler::execInstruction(PFunction fn, const std::string& strName, PO
         F_Assembler.dropCode();
         Log->FatalError("[124412] " + TTavAssembler::errorCodeToString(code));
     }
-    trackPushDepth(fn, row, op1);
+    trackPushDepth(fn, row, op1, op2);
     appendInstruction(fn, row);
     return 0;
 }
@@ -690,7 +778,7 @@ std::string TCompiler::buildInstruction(PFunction fn, const std::string& strName
         F_Assembler.dropCode();
         return std::string();
     }
-    trackPushDepth(fn, row, op1);
+    trackPushDepth(fn, row, op1, op2);
     return F_Assembler.popCode();
 }
 
@@ -714,7 +802,7 @@ void TCompiler::checkOwnFrame(const TVar* v) const {
 
 void TCompiler::localMemory(POperand op, const TVar* v, int32_t fieldOffset, int32_t byteCount) const {
     checkOwnFrame(v);
-    const uint32_t base = CompileFlags.stackframe_on ? ptrSize : (F_CurFunc ? F_CurFunc->LocalOffset : 0);
+    const uint32_t base = CompileFlags.stackframe_on ? ptrSize : stackDepth(F_CurFunc);
     const auto disp = static_cast<int32_t>(v->address + base + static_cast<uint32_t>(fieldOffset));
     op->setMemory(static_cast<uint32_t>(byteCount), disp, 0, {CompileFlags.stackframe_on ? frameRegister() : REG_ESP});
 }

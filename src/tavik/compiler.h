@@ -62,6 +62,10 @@ public:
     // A local variable is addressed in the frame of the function that owns
     // it: one of an enclosing procedure is out of reach (fatal).
     void checkOwnFrame(const TVar* v) const;
+    // The push depth of fn, from which its parameters are reached through
+    // the stack pointer without the frame: fatal once the stack pointer has
+    // changed by an amount the depth could not follow.
+    uint32_t stackDepth(const TFunction* fn) const;
     // Creates a forward label reference for name, first used at the current
     // position of the current file, and declares it at the current scope.
     PFunction addLabelRef(const std::string& name);
@@ -78,6 +82,9 @@ public:
     void sectionClosed(const std::string& directive) const;
 
     TTavAssembler& Assembler() { return F_Assembler; }
+    // Set by a call statement for the next call instruction: it goes through
+    // the pointer variable of a declared function, which the caller counts.
+    bool F_CountedCall = false;
     // Nesting depth of the statement loop (1 = the outermost loop).
     uint32_t loopDepth() const { return F_LoopDepth; }
 
@@ -119,7 +126,9 @@ private:
     void dispatchKeyword();
     // Bytes of an encoded instruction go to fn; the mark follows the row.
     void appendInstruction(PFunction fn, PInstruction row);
-    void trackPushDepth(PFunction fn, PInstruction row, const TOperand* op1);
+    void trackPushDepth(PFunction fn, PInstruction row, const TOperand* op1, const TOperand* op2 = nullptr);
+    // Notes the first change of the stack pointer the push depth cannot follow.
+    void loseDepth(PFunction fn, PInstruction row, const TOperand* op1);
     void localMemory(POperand op, const TVar* v, int32_t fieldOffset, int32_t byteCount) const;
     void baseExpMemory(POperand op, const TCurrentToken* tok) const;
     void globalIndex(POperand op, const TVar* v);

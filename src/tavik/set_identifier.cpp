@@ -306,7 +306,7 @@ void memberIndex(TAFile* f, TCurrentToken* tok, const TVar* member, uint32_t& of
             if (CompileFlags.stackframe_on) {
                 op->setMemory(0, static_cast<int32_t>(v->address + ptrSize + offset), 0, {frameRegister()});
             } else {
-                const uint32_t localOffset = Compiler && Compiler->F_CurFunc ? Compiler->F_CurFunc->LocalOffset : 0;
+                const uint32_t localOffset = Compiler ? Compiler->stackDepth(Compiler->F_CurFunc) : 0;
                 op->setMemory(0, static_cast<int32_t>(v->address + localOffset + offset), 0, {REG_ESP});
             }
             op->hint = otMemRef;

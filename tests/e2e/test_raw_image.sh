@@ -214,8 +214,8 @@ jmp halt;
 EOF
 if build frame16; then
   listing frame16.img 128 | cut -f2- | tr -d ' ' >frame16.lst
-  for want in '8bec	movbp,sp' '8b4606	movax,WORDPTR[bp+0x6]' '8946fc	movWORDPTR[bp-0x4],ax' \
-              '8b4604	movax,WORDPTR[bp+0x4]' '8b46fc	movax,WORDPTR[bp-0x4]' '83c404	addsp,0x4' \
+  for want in '8bec	movbp,sp' '8b4606	movax,WORDPTR[bp+0x6]' '8946fe	movWORDPTR[bp-0x2],ax' \
+              '8b4604	movax,WORDPTR[bp+0x4]' '8b46fe	movax,WORDPTR[bp-0x2]' '83c404	addsp,0x4' \
               'c20400	ret0x4'; do
     grep -xF "$want" frame16.lst >/dev/null || fail "frame16: no \"$want\""
   done

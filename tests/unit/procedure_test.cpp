@@ -516,7 +516,9 @@ TEST_F(Proc, FrameModeStaysForTheWholeBody) {
         {"procedure p { #set frame 0; }", "[6392] The frame mode cannot change inside p"},
         {"#set frame 0;\nprocedure q(dword a) { #set frame 1; mov eax, a; }",
          "[6392] The frame mode cannot change inside q"},
-        {"#set frame 0;\nprocedure q { #set bits 16; }", "[6392] The frame mode cannot change inside q"},
+        // 16-bit code has the frame, but the bit mode itself stays
+        {"#set frame 0;\nprocedure q { #set bits 16; }", "[6395] The bit mode cannot change inside q"},
+        {"procedure p(dword a) { #set bits 16; mov ax, a; }", "[6395] The bit mode cannot change inside p"},
         {"procedure p { procedure inner { #set frame 0; } }", "[6392] The frame mode cannot change inside inner"},
         // the same mode again, or a change between bodies, is fine
         {"procedure p { #set frame 1; nop; }", ""},
@@ -540,6 +542,31 @@ TEST_F(Proc, FrameOffFromSource) {
     SetUp();
     fails("#set frame 0;\nprocedure p(dword a) { dword x; mov x, eax; }\n",
           "[6390] Local variables of p need the stack frame");
+}
+
+// Without the frame a parameter is read at the depth that the constant
+// changes of ESP before it leave.
+TEST_F(Proc, FrameOffDepthFollowsConstantChanges) {
+    struct Case {
+        const char* body;
+        const char* bytes;  // of p after the locals room
+    } cases[] = {
+        {"sub esp, 8; mov eax, a;", "83 EC 08 8B 44 24 0C"},
+        {"push 1; add esp, 4; mov eax, a;", "6A 01 83 C4 04 8B 44 24 04"},
+        {"lea esp, [esp-4]; mov eax, a;", "8D 64 24 FC 8B 44 24 08"},
+        {"lea esp, [esp+4]; push 0; mov eax, a;", "8D 64 24 04 6A 00 8B 44 24 04"},
+        {"dec esp; dec esp; inc esp; dec esp; mov eax, a;", "4C 4C 44 4C 8B 44 24 06"},
+        {"sub esp, 0x100; push a;", "81 EC 00 01 00 00 FF B4 24 04 01 00 00"},
+        // a change the depth cannot follow, with no read after it
+        {"mov eax, a; mov esp, ebp;", "8B 44 24 04 8B E5"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.body);
+        TearDown();
+        SetUp();
+        ok(std::string("#set frame 0;\nprocedure p(dword a) { ") + c.body + " }\n");
+        EXPECT_EQ(code("p"), kNops + " " + c.bytes + " C2 04 00");
+    }
 }
 
 }  // namespace

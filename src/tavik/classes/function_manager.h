@@ -67,6 +67,12 @@ struct TFunctionHostInfo {
     uint32_t refLine = 0;
     uint32_t refColumn = 0;
     uint32_t bodyScope = 0;
+    // Where the stack pointer first changed by an amount the push depth
+    // cannot follow (line 0: it never did).
+    const TAFile* lostDepthFile = nullptr;
+    uint32_t lostDepthLine = 0;
+    uint32_t lostDepthColumn = 0;
+    std::string lostDepthWhat;  // the instruction, as "mov esp"
 };
 
 // Every function, procedure, label and forward reference; index 0 is rtlmain.

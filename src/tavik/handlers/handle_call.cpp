@@ -233,6 +233,16 @@ uint32_t pushToParameter(PFunction cur, const Arg& a, uint32_t depth) {
 // Calls f: through its pointer variable when it has one, else by its label.
 void callFunction(PFunction cur, PFunction f) {
     TOperand target;
+    callOperand(cur, f, target);
+    Compiler->F_CountedCall = f->CallData != nullptr;
+    Compiler->execInstruction(cur, "call", &target);
+    // Only a call by label tells the push depth what the callee removes.
+    if (f->CallData) cur->LocalOffset -= f->ParamSize;
+}
+
+}  // namespace
+
+void callOperand(PFunction cur, PFunction f, TOperand& target) {
     const PVar v = f->CallData;
     if (v && v->mode == vmGlobal) {
         v->active = 1;
@@ -244,16 +254,11 @@ void callFunction(PFunction cur, PFunction f) {
         if (CompileFlags.stackframe_on)
             target.setMemory(ptrSize, static_cast<int32_t>(v->address + ptrSize), 0, {frameRegister()});
         else
-            target.setMemory(ptrSize, static_cast<int32_t>(v->address + cur->LocalOffset), 0, {REG_ESP});
+            target.setMemory(ptrSize, static_cast<int32_t>(v->address + Compiler->stackDepth(cur)), 0, {REG_ESP});
     } else {
         target.setLabel(cur, f->FuncIndex);
     }
-    Compiler->execInstruction(cur, "call", &target);
-    // Only a call by label tells the push depth what the callee removes.
-    if (v) cur->LocalOffset -= f->ParamSize;
 }
-
-}  // namespace
 
 void handle_FUNCCALL(bool first, POperand thisPar) {
     if (!first) return;
@@ -315,7 +320,9 @@ void handle_RETURN() {
     const TCurrentToken* pk = Compiler->F_PeekToken;
     if (t == ttIdent && pk->F_Keyword == keyNone && pk->F_IdentType == itProc)
         Log->FatalError("Procedures do not return values");
-    if (t == ttIdent && pk->F_Keyword == keyNone && pk->F_IdentType == itFunc) {
+    if (t == ttSymbol && pk->F_String == ";") {
+        // "return;": out through the epilogue, the parameters removed.
+    } else if (t == ttIdent && pk->F_Keyword == keyNone && pk->F_IdentType == itFunc) {
         src()->moveLastPeek();
         handle_FUNCCALL(true, nullptr);  // the result is in EAX
     } else {

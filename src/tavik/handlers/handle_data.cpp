@@ -390,7 +390,9 @@ void handle_VARTYPE() {
             const uint64_t slots = (uint64_t(bytes) + word - 1) / word * word;
             if (uint64_t(fn->LocalSize) + slots + 4 > kMaxDataBytes)
                 Log->FatalError("[5324] Local variables too large", true);
-            v = VarMan->addVar(vmLocal, name, tp, m, static_cast<uint32_t>(-int64_t(fn->LocalSize + bytes + 4)));
+            // Addressed as frame register + address + word size: it ends
+            // where the locals before it begin.
+            v = VarMan->addVar(vmLocal, name, tp, m, static_cast<uint32_t>(-int64_t(fn->LocalSize + bytes + word)));
             fn->LocalSize += static_cast<uint32_t>(slots);
             fn->LocalCount += 1;
         } else {

@@ -139,6 +139,11 @@ void handle_DIRECTIVE_set() {
         const uint64_t v = settingValue("7757");
         // The word size follows the bit mode: only these three keep it sound.
         if (v != 16 && v != 32 && v != 64) Log->FatalError("[7759] Bit mode must be 16, 32 or 64");
+        // Its parameters, locals and epilogue are measured in the word size
+        // of its prologue.
+        const PFunction in = Compiler->F_CurFunc;
+        if (in && CompileFlags.cpu_bits != v && FuncMan->hostInfo(in).bodyScope != 0)
+            Log->FatalError("[6395] The bit mode cannot change inside " + std::string(funcName(in)));
         CompileFlags.cpu_bits = static_cast<uint32_t>(v);
         if (v == 16) {
             setFrameMode(1);

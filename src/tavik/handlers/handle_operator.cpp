@@ -59,7 +59,7 @@ OperandPtr variableOperand(const TCurrentToken* tk) {
         // The same frame slot that an instruction operand on the variable
         // reaches: above EBP by the word size, or above ESP by the pushes so far.
         const bool frame = CompileFlags.stackframe_on != 0;
-        const uint32_t base = frame ? ptrSize : (Compiler->F_CurFunc ? Compiler->F_CurFunc->LocalOffset : 0);
+        const uint32_t base = frame ? ptrSize : Compiler->stackDepth(Compiler->F_CurFunc);
         op->setMemory(size, static_cast<int32_t>(v->address + base + member), 0, {frame ? frameRegister() : REG_ESP});
     } else {
         op->setPointer(otVar, Compiler->F_CurFunc, v);

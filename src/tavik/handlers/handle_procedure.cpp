@@ -90,6 +90,64 @@ PFunction methodOf(PVarType t) {
     return fn;
 }
 
+constexpr uint32_t kPage = 4096;
+
+void putLE32(std::string& code, uint32_t v) {
+    for (int b = 0; b < 4; ++b) code += static_cast<char>(v >> (8 * b));
+}
+
+// A label of f at the given offset of its code.
+PFunction codeLabel(PFunction f, const std::string& name, uint32_t offset) {
+    PFunction lbl = FuncMan->CreateFunction(ltLabel, f);
+    tavAssign(lbl->Name, name);
+    Compiler->placeLabel(lbl, f);
+    lbl->Address = offset;
+    setCalled(lbl, f);  // the linker moves it as the code before it shrinks
+    return lbl;
+}
+
+// Windows commits a thread's stack a page at a time, as the guard page below
+// the committed part is touched: a frame of a page or more is reserved one
+// page at a time, each page touched as it is reached. The locals' room then
+// jumps to a loop after the procedure's code, which jumps back behind it.
+void probeLargeFrame(PFunction f, int32_t localsFixup, uint32_t localsAt) {
+    if (f->LocalCount == 0 || CompileFlags.peek_mode) return;
+    PFixup fx = FixMan->getFixup(f, static_cast<uint32_t>(localsFixup));
+    // 16-bit code has no pages to commit (and its frames stay below 64 KB).
+    if (!fx || fx->codebits != 32) return;
+    const uint32_t frame = (f->LocalSize + 3u) & ~3u;
+    if (frame < kPage) return;
+    const uint32_t pages = frame / kPage * kPage, rest = frame - pages;
+
+    PFunction back = codeLabel(f, std::string(funcName(f)) + "$frame", localsAt + 6);
+    PFunction loop = codeLabel(f, std::string(funcName(f)) + "$probe", f->BufLen);
+    fx->hint = ftLabel;  // e9 rel32, nop
+    fx->position = localsAt + 1;
+    fx->size = 4;
+    fx->index = loop->FuncIndex;
+    const char jump[6] = {'\xE9', 0, 0, 0, 0, '\x90'};
+    for (uint32_t i = 0; i < 6; ++i) f->Buffer[localsAt + i] = jump[i];
+
+    // EBP equals ESP here: it holds the end of the whole pages meanwhile.
+    std::string code = "\x81\xED";  // sub ebp, pages
+    putLE32(code, pages);
+    code += std::string("\x81\xEC\x00\x10\x00\x00", 6);  // sub esp, 4096
+    code += "\x85\x24\x24";                                 // test [esp], esp
+    code += "\x3B\xE5";                                      // cmp esp, ebp
+    code += "\x75\xF3";                                      // jne to the sub
+    code += "\x81\xC5";                                      // add ebp, pages
+    putLE32(code, pages);
+    if (rest) {
+        code += "\x81\xEC";  // sub esp, rest
+        putLE32(code, rest);
+        code += "\x85\x24\x24";  // test [esp], esp
+    }
+    appendCode(f, code);
+    FixMan->addFixup(ftLabel, f, back->FuncIndex, 1, 4, 0, jtJMP);
+    appendCode(f, std::string("\xE9\x00\x00\x00\x00", 5));  // jmp back
+    Compiler->clearLastRet(f);
+}
+
 }  // namespace
 
 PFunction handle_PROCEDURE(bool isFunc) {
@@ -128,7 +186,8 @@ PFunction handle_PROCEDURE(bool isFunc) {
         Compiler->execInstruction(f, "mov", &ebp, &esp);
     }
     // Room for the locals' allocation, filled in or removed by the linker.
-    FixMan->addFixup(ftLocals, f, 0u, 0, static_cast<uint8_t>(ptrSize), 0, jtJMP);
+    const int32_t localsFixup = FixMan->addFixup(ftLocals, f, 0u, 0, static_cast<uint8_t>(ptrSize), 0, jtJMP);
+    const uint32_t localsAt = f->BufLen;
     appendCode(f, std::string(6, '\x90'));
 
     Compiler->HandleDeclarations(static_cast<int32_t>(f->FuncIndex));
@@ -144,6 +203,7 @@ PFunction handle_PROCEDURE(bool isFunc) {
         imm.setImm(static_cast<int32_t>(f->ParamSize), ptrSize);
         Compiler->execInstruction(f, "ret", &imm);
     }
+    probeLargeFrame(f, localsFixup, localsAt);
     f->DeclareOnly = 0;
     return f;
 }
@@ -170,7 +230,7 @@ PFunction handle_FUNCDECL(int32_t dwImport, bool hasThis) {
         if (cur && cur->FuncIndex != 0) {
             if (!CompileFlags.stackframe_on)
                 Log->FatalError("[6391] Local function pointer " + name + " needs the stack frame (#set frame 1)");
-            const uint32_t addr = 0u - (cur->LocalSize + ptrSize + 4);
+            const uint32_t addr = 0u - (cur->LocalSize + ptrSize + ptrSize);  // the slot below the locals so far
             ptrVar = VarMan->addVar(vmLocal, name + "$", VarMan->F_PtrType, 1, addr);
             cur->LocalSize += ptrSize;
             cur->LocalCount += 1;

@@ -20,6 +20,9 @@ void handle_EXPORTS();
 
 // Calls and return.
 void handle_FUNCCALL(bool first, POperand thisPar);
+// The operand that calls f from cur: its pointer variable when f has one,
+// else its label.
+void callOperand(PFunction cur, PFunction f, TOperand& target);
 void handle_RETURN();
 
 // Operator statements.
