@@ -211,6 +211,30 @@ printf "program pe32_cui 'x';\nnop;\n" >cp/cjk/日本.tav
 grep -qF "Warning: [008] No batch file $(winpath "$work/cp/cjk/日本.build.bat"): its command has characters" cp/cjk.out ||
   fail "cjk: $(grep -a Warning cp/cjk.out)"
 [ -s cp/cjk/日本.exe ] && [ ! -e cp/cjk/日本.build.bat ] || fail "cjk: files $(ls cp/cjk)"
+# The console's code page is its own again when the program ends. Wine
+# gives a program a console only on a terminal: script makes one.
+if command -v script >/dev/null; then
+  cat >cpcheck.c <<'C'
+#include <stdio.h>
+#include <windows.h>
+int main(int argc, char** argv) {
+    SetConsoleOutputCP(437);
+    STARTUPINFOA si = {sizeof si};
+    PROCESS_INFORMATION pi;
+    char cmd[1024];
+    snprintf(cmd, sizeof cmd, "\"%s\" missing.tav -nopause", argc > 1 ? argv[1] : "");
+    if (!CreateProcessA(NULL, cmd, NULL, NULL, FALSE, 0, NULL, NULL, &si, &pi)) return 2;
+    WaitForSingleObject(pi.hProcess, INFINITE);
+    printf("cp=%u.", GetConsoleOutputCP());
+    return 0;
+}
+C
+  i686-w64-mingw32-gcc -O2 -o cpcheck.exe cpcheck.c || fail "cpcheck.exe does not build"
+  timeout 120 script -qec "wine cpcheck.exe '$wexe'" /dev/null </dev/null >cpcheck.out 2>&1
+  # Wine's console writes a character at a time, between cursor codes.
+  sed 's/\x1b\[[0-9;?]*[a-zA-Z]//g' cpcheck.out | tr -d '\r\n' | grep -aq "cp=437\." ||
+    fail "console code page after a run: $(tr -cd '[:print:]' <cpcheck.out | tail -c 300)"
+fi
 
 # The images run: the DLL's client prints its greeting, the resource project
 # ends with the code its included function returns.

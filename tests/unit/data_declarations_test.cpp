@@ -170,7 +170,8 @@ TEST_F(DataEnv, GlobalVariablesWithCountsAndContents) {
         {"single g[] = [0.5, 3];", "g", 2, true, "00 00 00 3f 00 00 40 40"},
         {"single h = 1000000000000000000000000000000000000000.0;", "h", 1, true, "00 00 80 7f"},
         {"single h = -1000000000000000000000000000000000000000.0;", "h", 1, true, "00 00 80 ff"},
-        {"dword x = 2.7;", "x", 1, true, "02 00 00 00"},
+        {"dword x = 2.0;", "x", 1, true, "02 00 00 00"},
+        {"int32 x[] = [-3.0, 1];", "x", 2, true, "fd ff ff ff 01 00 00 00"},
         {"dword a[4] = 5;", "a", 4, true, "05 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00"},
         {"dword a[2] = -1;", "a", 2, true, "ff ff ff ff ff ff ff ff"},
         {"word w = 0xFFFF;", "w", 1, true, "ff ff"},
@@ -285,7 +286,11 @@ TEST_F(DataEnv, VariableFailures) {
                        {"word w[2] = [1, 70000];", "[2,22]: [5325] Value 70000 out of range -32768..65535 for w[1]"},
                        {"word w = 0x12345678;", "[5325] Value 305419896 out of range -32768..65535 for w"},
                        {"dword d = 0x100000000;", "[5325] Value 4294967296 out of range -2147483648..4294967295"},
-                       {"byte f = 256.5;", "[5325] Value 256 out of range -128..255 for f"},
+                       {"byte f = 256.0;", "[5325] Value 256 out of range -128..255 for f"},
+                       // A float with a fraction is refused by an integer, not cut.
+                       {"dword x = 2.7;", "[2,14]: [5328] Value 2.7 has a fraction, which the integer x cannot hold"},
+                       {"byte l[3] = ['x', 2, 3.5];", "[5328] Value 3.5 has a fraction, which the integer l[2] cannot hold"},
+                       {"dword n = -0.5;", "[5328] Value -0.5 has a fraction"},
                        {"dword a, b = 5, c = -3000000000;", "[5325] Value -3000000000 out of range"},
                        // A text longer than its room is refused, not cut.
                        {"byte t[2] = 'abc';", "[2,18]: [5326] Text 'abc' takes 3 bytes, more than the 2 of t"},
@@ -714,7 +719,7 @@ TEST_F(DataEnv, EveryPrefixOfDeclarationsEndsCleanly) {
     const std::string text =
         "type u = dword;\nconst N = 2 * 3;\nenum E: sbyte { A = -2, B, C = N }\n"
         "block P { u x; union { byte b[2]; word w; } procedure m(dword v); }\n"
-        "u a[N][2], z = 5;\nbyte s[4] = 'ab', t[] = ['x', 2, 3.5];\nsingle f = 1.25;\nP pt;\n"
+        "u a[N][2], z = 5;\nbyte s[4] = 'ab', t[] = ['x', 2, 3.0];\nsingle f = 1.25;\nP pt;\n"
         "procedure q() { byte c; P loc; dword d[2]; mov eax, d; }\n";
     for (size_t n = 0; n <= text.size(); ++n) {
         SCOPED_TRACE(text.substr(0, n));

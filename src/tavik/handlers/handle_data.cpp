@@ -194,6 +194,11 @@ void storeValue(PVar v, const TVarType* tp, uint32_t offset, uint32_t n, const s
     } else if (tp && tp->vt == dtFloat) {
         bytes = floatBytes(t->F_Extended, tp->size);
     } else {
+        // An integer takes a float only when nothing of it would be lost.
+        if (t->F_Type == ttFloat && t->F_Extended != std::trunc(t->F_Extended))
+            Log->FatalError("[5328] Value " + t->F_String + " has a fraction, which the integer " + what +
+                                " cannot hold",
+                            true);
         checkFits(t->F_Integer, tp ? tp->size : 0, what);
         const auto u = static_cast<uint64_t>(t->F_Integer);
         for (int b = 0; b < 8; ++b) bytes.push_back(static_cast<char>(u >> (8 * b)));

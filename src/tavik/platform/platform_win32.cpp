@@ -74,7 +74,18 @@ void SetErrnoFromLastError() {
 
 // --- console ---------------------------------------------------------------
 
+// The console's own code page, given back when the program ends.
+static UINT g_StartOutputCP = 0;
+
+static void RestoreOutputCP() {
+    if (g_StartOutputCP) SetConsoleOutputCP(g_StartOutputCP);
+}
+
 void ConsoleInit() {
+    if (!g_StartOutputCP) {
+        g_StartOutputCP = GetConsoleOutputCP();
+        std::atexit(RestoreOutputCP);
+    }
     SetConsoleOutputCP(CP_UTF8);
     g_Stdout = GetStdHandle(STD_OUTPUT_HANDLE);
     DWORD mode = 0;
