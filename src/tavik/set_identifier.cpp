@@ -190,6 +190,7 @@ void memberIndex(TAFile* f, TCurrentToken* tok, const TVar* member, uint32_t& of
     int32_t byteCount = 0;
     PVarType cur = assumed;
     const TVarField* method = nullptr;
+    bool member = false;
     tok->setNull();
     while (f->peekNextRealChar(true) == '.') {
         f->commitPeekPosition();
@@ -210,6 +211,7 @@ void memberIndex(TAFile* f, TCurrentToken* tok, const TVar* member, uint32_t& of
         }
         offset += fld->variable.address;
         cur = fld->variable.type_;
+        member = true;
         byteCount = cur ? static_cast<int32_t>(cur->size) : 0;
         memberIndex(f, tok, &fld->variable, offset, byteCount);
     }
@@ -223,6 +225,8 @@ void memberIndex(TAFile* f, TCurrentToken* tok, const TVar* member, uint32_t& of
     tok->F_Register = r;
     tok->F_IdentType = itNone;
     tok->F_String = text;
+    // Read as the member's type, when a member was named.
+    if (member) tok->F_CastType = cur;
     if (method) {
         // The object is the member the chain reached: the register plus its offset.
         POperand op = tok->newOperand();
@@ -362,6 +366,7 @@ void memberIndex(TAFile* f, TCurrentToken* tok, const TVar* member, uint32_t& of
     }
     Compiler->F_PeekToken->setCurToken(saved);
     tok->setCurToken(memory ? mem : self);
+    if (memory) tok->F_CastType = t;  // "sbyte [ebx]" is read as a signed byte
     tok->F_Pointer = t;
     tok->F_ByteCount = static_cast<int32_t>(t->size);
     tok->F_BitCount = tok->F_ByteCount * 8;

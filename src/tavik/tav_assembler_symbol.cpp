@@ -585,7 +585,8 @@ uint32_t TTavAssembler::doMOV(POperand p1, POperand p2)
             addByte(rs == 1 ? 0x88 : 0x89);
             return emitModRM(regNum(p2->reg_base), p1);
         }
-        case otMem: return moveThroughStack(p1, p2);
+        case otMem:
+        case otVar: return moveThroughStack(p1, p2);  // a global into a local, as the other way round
         default: return asmOperand2Invalid;
         }
     case otRegister: {

@@ -135,4 +135,57 @@ if build lib dll; then
   [ "$names" = "alpha beta " ] || fail "lib: exported names '$names', expected 'alpha beta '"
 fi
 
+# Numbers for byte and word parameters: the ends of the immediate ranges
+# arrive as the callee reads them; one beyond is refused where it stands,
+# for a procedure, a method, a pointer and an import alike.
+cat >narrow.tav <<'TAV'
+program pe32_cui 'narrow';
+imports('kernel32.dll') { procedure ExitProcess(dword code); }
+block Box { dword n; function Take(byte b; word w): dword; }
+function Box.Take(byte b; word w) { movzx eax, b; movzx ecx, w; add eax, ecx; }
+function take(byte b; word w) { movzx eax, b; movzx ecx, w; add eax, ecx; }
+function* ptake(byte b; word w): dword;
+Box bx1;
+entry procedure main() {
+  uses ebx;
+  xor ebx, ebx;
+  take(255, 65535);
+  if (eax != 65790) { or ebx, 1; }
+  take(-128, -32768);
+  if (eax != 32896) { or ebx, 2; }
+  bx1.Take(-1, -1);
+  if (eax != 65790) { or ebx, 4; }
+  ptake = @take;
+  ptake(7, 1000);
+  if (eax != 1007) { or ebx, 8; }
+  ExitProcess(ebx);
+}
+TAV
+if build narrow; then
+  runexe narrow
+  [ "$rc" = 0 ] || fail "narrow: exit code $rc (the bits of the wrong results), expected 0"
+fi
+while IFS='|' read -r call message; do
+  cat >wide.tav <<TAV
+program pe32_cui 'wide';
+imports('user32.dll') { function CharUpperA(byte c): dword; }
+block Box { dword n; procedure Take(byte b; word w); }
+procedure Box.Take(byte b; word w) { }
+procedure take(byte b; word w) { }
+procedure* ptake(byte b; word w);
+Box bx1;
+$call;
+TAV
+  "$tavik" wide.tav -nopause </dev/null >wide.log 2>&1
+  [ $? = 1 ] || fail "wide ($call): not refused"
+  grep -qF "$message" wide.log || { fail "wide ($call): message"; cat wide.log; }
+done <<'EOF'
+take(256, 0)|[8,9]: [6315] Value 256 out of range -128..255 for parameter "b" of 1 byte
+take(0, 65536)|[8,14]: [6315] Value 65536 out of range -32768..65535 for parameter "w" of 2 bytes
+take(-129, 0)|[8,10]: [6315] Value -129 out of range -128..255 for parameter "b" of 1 byte
+bx1.Take(1, -32769)|[8,19]: [6315] Value -32769 out of range -32768..65535 for parameter "w" of 2 bytes
+ptake(300, 1)|[8,10]: [6315] Value 300 out of range -128..255 for parameter "b" of 1 byte
+CharUpperA(1000)|[8,16]: [6315] Value 1000 out of range -128..255 for parameter "c" of 1 byte
+EOF
+
 passed "all passed"

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Signed variables passed to wider parameters arrive sign-extended, run
-# under wine: globals, locals, members and casts of sbyte, short, int16 and
+# under wine: globals, locals, members (of a variable or through a typed
+# register), signed memory operands and casts of sbyte, short, int16 and
 # int32 into int32, short and int64 parameters; registers and the stack
 # pointer stay as they were. 16-bit code refuses what it cannot widen.
 . "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
@@ -14,6 +15,7 @@ imports('kernel32.dll') {
   procedure ExitProcess(dword code);
 }
 block S { dword pad; int16 h; sbyte b; }
+block T { byte tag; S inner; int32 w; byte u; }
 int32 neg = -1;
 sbyte sb = -5;
 short sh = -300;
@@ -21,6 +23,7 @@ int16 i16 = 7;
 byte ub = 0xFB;
 dword udw = 0xFFFFFFFF;
 S rec;
+T two;
 dword fails;
 procedure want64(int64 v; dword lo, hi) {
   mov eax, lo; if ([ebp+8] != eax) { inc fails; }
@@ -55,6 +58,27 @@ entry procedure main() {
   // Unsigned values stay zero-extended.
   want64(udw, 0xFFFFFFFF, 0);
   want64(ub, 0xFB, 0);
+  // Members through a register of a block type, and memory read as a
+  // signed type; unsigned ones stay zero-extended.
+  mov two.inner.h, -11;
+  mov two.inner.b, -12;
+  mov two.w, -13;
+  mov two.u, 0xF0;
+  mov esi, @two;
+  esi as T;
+  want64(esi.inner.h, -11, 0xFFFFFFFF);
+  want64(esi.inner.b, -12, 0xFFFFFFFF);
+  want64(esi.w, -13, 0xFFFFFFFF);
+  want64(esi.u, 0xF0, 0);
+  want32(esi.inner.b, -12);
+  wantw(esi.inner.b, -12);
+  mov edi, @rec;
+  edi as S;
+  want64(edi.b, -10, 0xFFFFFFFF);
+  want64(sbyte [edi + 6], -10, 0xFFFFFFFF);
+  want64(int16 [edi + 4], -9, 0xFFFFFFFF);
+  want64(byte [edi + 6], 0xF6, 0);
+  want32(sbyte [edi + 6], -10);
   want32(sb, -5);
   want32(rec.b, -10);
   want32(lsb, -3);
@@ -108,5 +132,20 @@ TAV
 [ $? = 1 ] || fail "boot: not refused"
 grep -qF '[4,6]: [6314] A signed argument of 1 byte cannot be widened with its sign in 16-bit code' boot.log ||
   { fail "boot: message"; cat boot.log; }
+
+# So is a signed member reached through a register, or signed memory.
+for arg in 'si.b' 'sbyte [bx]'; do
+  cat >boot2.tav <<TAV
+program raw_image 'boot2';
+block S { word pad; sbyte b; }
+procedure f(int16 a) { }
+si as S;
+f($arg);
+hlt;
+TAV
+  "$tavik" boot2.tav -nopause </dev/null >boot2.log 2>&1
+  [ $? = 1 ] || fail "boot2 ($arg): not refused"
+  grep -qF '[6314] A signed argument of 1 byte' boot2.log || { fail "boot2 ($arg): message"; cat boot2.log; }
+done
 
 passed "signed arguments: all checks passed"

@@ -156,7 +156,11 @@ TEST_F(EncoderSymbols, MovesWithVariables)
     expect("mov", {V(d, 4), M(0, 4, 0, {REG_ESI})}, "FF 76 04 8F 05 00 00 00 00", {{ftVar, 5, 4, 0, 16}}, d);
     expect("mov", {V(d, 4), M(2, 4, 0, {REG_ESI})}, "error 1001", {});
     expect("mov", {V(d, 4), V(d, 4)}, "error 1004", {});
-    expect("mov", {M(4, 0, 0, {REG_EBX}), V(d, 4)}, "error 1004", {});
+    // Memory from a variable goes through the stack too, in the variable's size.
+    expect("mov", {M(4, 0, 0, {REG_EBX}), V(d, 4)}, "FF 35 00 00 00 00 8F 03", {at2}, d);
+    expect("mov", {M(0, -4, 0, {REG_EBP}), V(d, 4)}, "FF 35 00 00 00 00 8F 45 FC", {at2}, d);
+    expect("mov", {M(4, 0, 0, {REG_ESP}), V(d, 4)}, "FF 35 00 00 00 00 8F 04 24", {at2}, d);
+    expect("mov", {M(2, 0, 0, {REG_EBX}), V(d, 4)}, "error 1001", {});
 }
 
 TEST_F(EncoderSymbols, ArithmeticOnVariables)

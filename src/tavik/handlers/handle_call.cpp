@@ -82,6 +82,17 @@ uint32_t paramBytes(const TFuncParam* p) { return p->type_ ? p->type_->size : 0;
 void checkArgumentSize(const Arg& a) {
     const TFuncParam* p = paramOf(a);
     if (!p) return;
+    if (a.op->hint == otImm) {
+        // A number must fit a byte or word parameter as an immediate would,
+        // or the callee would read only its low bytes.
+        const uint32_t bytes = paramBytes(p);
+        if (bytes != 1 && bytes != 2) return;
+        const int64_t lo = bytes == 1 ? -128 : -32768, hi = bytes == 1 ? 255 : 65535;
+        if (a.value >= lo && a.value <= hi) return;
+        Log->FatalError("[6315] Value " + std::to_string(a.value) + " out of range " + std::to_string(lo) + ".." +
+                        std::to_string(hi) + " for parameter \"" + tavString(p->name) + "\" of " +
+                        std::to_string(bytes) + (bytes == 1 ? " byte" : " bytes"));
+    }
     const uint32_t have = valueBytes(a.op.get());
     if (slots(have) <= slots(paramBytes(p))) return;
     Log->FatalError("[6313] Argument of " + std::to_string(have) + " bytes for parameter \"" + tavString(p->name) +
