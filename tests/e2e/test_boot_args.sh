@@ -1,0 +1,77 @@
+#!/usr/bin/env bash
+# Arguments in 16-bit code, booted under qemu: byte registers widened into
+# their slots, function results passed on, and the stack pointer and the
+# registers as they were after each call. The program prints the words
+# each procedure receives, in hex.
+. "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
+need objdump
+: >tavik.tav
+
+cat >args16.tav <<'TAV'
+program raw_image 'args16';
+jmp 0:start;
+procedure putc() {
+  uses ax, bx, dx;
+  mov ah, 1;
+  xor dx, dx;
+  int 0x14;
+}
+// ax in hex and a blank
+procedure hex() {
+  uses ax, bx, cx;
+  mov bx, ax;
+  mov cx, 4;
+  while (cx != 0) {
+    rol bx, 4;
+    mov al, bl;
+    and al, 15;
+    add al, 48;
+    if (al > 57) { add al, 7; }
+    putc();
+    dec cx;
+  }
+  mov al, 32;
+  putc();
+}
+procedure pw(word a) { uses ax; mov ax, a; hex(); }
+procedure pb(byte a) { uses ax; mov ax, word [bp+4]; hex(); }
+procedure pd(dword a) { uses ax; mov ax, word [bp+4]; hex(); mov ax, word [bp+6]; hex(); }
+procedure p3(byte a; word b; byte c) {
+  uses ax;
+  mov ax, word [bp+4]; hex(); mov ax, b; hex(); mov ax, word [bp+8]; hex();
+}
+function fw(word a) { mov ax, a; add ax, 0x100; }
+function fb() { mov ax, 0x5A; }
+start:
+cli; xor ax, ax; mov ds, ax; mov ss, ax; mov sp, 0x7C00; sti;
+mov si, sp;
+mov ax, 0xFF71; mov bx, 0x72FF; mov cx, 0xEE73; mov dx, 0x7400;
+pw(al); pb(al); pd(al); pw(ah); pb(bh); pd(cl); pw(dh);
+p3(cl, dx, bl);
+mov al, 13; putc(); mov al, 10; putc();
+mov ax, bx; hex(); mov ax, cx; hex(); mov ax, dx; hex();
+mov ax, 0x0D; putc(); mov ax, 0x0A; putc();
+pw(fw(0x21)); pd(fw(0x22)); pb(fb()); pw(fw(fw(3)));
+p3(fb(), fw(4), fb());
+mov ax, 0x0D; putc(); mov ax, 0x0A; putc();
+mov ax, si; sub ax, sp; hex();
+mov ax, 0x5301; xor bx, bx; int 0x15;
+mov ax, 0x5307; mov bx, 1; mov cx, 3; int 0x15;
+halt: hlt; jmp halt;
+TAV
+build args16 img || passed
+# The byte goes through its own word register and a slot reached through bp.
+objdump -D -b binary -m i8086 -M intel args16.img >args16.lst
+grep -A5 -E '^ +[0-9a-f]+:\s+53\s+push +bx$' args16.lst | tr -s ' \t' ' ' |
+  grep -qF 'movzx bx,bh' || fail "args16: bh not widened through bx"
+if have qemu-system-i386; then
+  timeout 20 qemu-system-i386 -display none -serial stdio -drive file=args16.img,format=raw,if=floppy \
+    -boot a -no-reboot </dev/null >args16.serial 2>args16.qemu
+  rc=$?
+  [ $rc = 0 ] || fail "args16: qemu exit code $rc (the machine did not switch itself off)"
+  want=$'0071 0071 0071 0000 00FF 0072 0073 0000 0074 0073 7400 00FF \r\n72FF EE73 7400 \r\n'
+  want+=$'0121 0122 0000 005A 0203 005A 0104 005A \r\n0000 '
+  [ "$(cat args16.serial)" = "$want" ] ||
+    fail "args16: serial output '$(cat args16.serial)', expected '$want'"
+fi
+passed "16-bit arguments: all checks passed"
