@@ -2,7 +2,8 @@
 # Arguments in 16-bit code, booted under qemu: byte registers widened into
 # their slots, function results passed on, and the stack pointer and the
 # registers as they were after each call. The program prints the words
-# each procedure receives, in hex.
+# each procedure receives, in hex. Then the 32-bit registers, which 16-bit
+# code does not have, named in the refusals wherever they stand.
 . "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 need objdump
 : >tavik.tav
@@ -59,6 +60,30 @@ mov ax, 0x5301; xor bx, bx; int 0x15;
 mov ax, 0x5307; mov bx, 1; mov cx, 3; int 0x15;
 halt: hlt; jmp halt;
 TAV
+# name|statement|the message line expected
+while IFS='|' read -r name body line; do
+  printf "program raw_image '%s';\nprocedure q(dword a) { nop; }\n%s\n" "$name" "$body" >"$name.tav"
+  "$tavik" "$name.tav" -nopause </dev/null >"$name.log" 2>&1
+  rc=$?
+  [ "$rc" = 1 ] || fail "$name: exit code $rc, expected 1"
+  grep -qxF "$line" "$name.log" || { fail "$name: no line '$line'"; cat "$name.log"; }
+  [ -e "$name.img" ] && fail "$name: an image was written"
+done <<'CASES'
+operand|mov eax, 1;|[3,8]: [1111] eax is a 32-bit register, which 16-bit code does not have in [operand.tav]
+second|add ax, ECX;|[3,12]: [1111] ECX is a 32-bit register, which 16-bit code does not have in [second.tav]
+address|mov ax, [bx+esi*2];|[3,16]: [1134] esi is a 32-bit register, which 16-bit code does not have in [address.tav]
+statement|edx = 5;|[3,4]: [9000] edx is a 32-bit register, which 16-bit code does not have in [statement.tav]
+condition|if (eax == 1) { nop; }|[3,8]: [1111] eax is a 32-bit register, which 16-bit code does not have in [condition.tav]
+argument|q(ebx);|[3,6]: [1111] ebx is a 32-bit register, which 16-bit code does not have in [argument.tav]
+uses|procedure p() { uses bx, edi; nop; } p();|[3,29]: [423] edi is a 32-bit register, which 16-bit code does not have in [uses.tav]
+unknown|mov ax, foo;|[3,12]: [1111] Unexpected ident foo in [unknown.tav]
+CASES
+# After #set bits 32 they are registers again; in 16-bit code a variable
+# may take such a name.
+printf "program raw_image 'named';\nword eax = 3;\nmov ax, eax;\n#set bits 32;\nmov eax, 1;\n" >named.tav
+build named img &&
+  { od -An -tx1 -v -N 8 named.img | tr -d ' \n' | grep -qx 'a1..7cb801000000' || fail "named: code"; }
+
 build args16 img || passed
 # The byte goes through its own word register and a slot reached through bp.
 objdump -D -b binary -m i8086 -M intel args16.img >args16.lst
