@@ -8,9 +8,8 @@
 need objdump
 : >tavik.tav
 
-cat >args16.tav <<'TAV'
-program raw_image 'args16';
-jmp 0:start;
+# The printing procedures both images use.
+cat >print.inc <<'TAV'
 procedure putc() {
   uses ax, bx, dx;
   mov ah, 1;
@@ -34,6 +33,12 @@ procedure hex() {
   mov al, 32;
   putc();
 }
+TAV
+
+cat >args16.tav <<'TAV'
+program raw_image 'args16';
+jmp 0:start;
+#include "print.inc"
 procedure pw(word a) { uses ax; mov ax, a; hex(); }
 procedure pb(byte a) { uses ax; mov ax, word [bp+4]; hex(); }
 procedure pd(dword a) { uses ax; mov ax, word [bp+4]; hex(); mov ax, word [bp+6]; hex(); }
@@ -84,19 +89,52 @@ printf "program raw_image 'named';\nword eax = 3;\nmov ax, eax;\n#set bits 32;\n
 build named img &&
   { od -An -tx1 -v -N 8 named.img | tr -d ' \n' | grep -qx 'a1..7cb801000000' || fail "named: code"; }
 
-build args16 img || passed
-# The byte goes through its own word register and a slot reached through bp.
-objdump -D -b binary -m i8086 -M intel args16.img >args16.lst
-grep -A5 -E '^ +[0-9a-f]+:\s+53\s+push +bx$' args16.lst | tr -s ' \t' ' ' |
-  grep -qF 'movzx bx,bh' || fail "args16: bh not widened through bx"
-if have qemu-system-i386; then
-  timeout 20 qemu-system-i386 -display none -serial stdio -drive file=args16.img,format=raw,if=floppy \
-    -boot a -no-reboot </dev/null >args16.serial 2>args16.qemu
+if build args16 img; then
+  # The byte goes through its own word register and a slot reached through bp.
+  objdump -D -b binary -m i8086 -M intel args16.img >args16.lst
+  grep -A5 -E '^ +[0-9a-f]+:\s+53\s+push +bx$' args16.lst | tr -s ' \t' ' ' |
+    grep -qF 'movzx bx,bh' || fail "args16: bh not widened through bx"
+  if have qemu-system-i386; then
+    timeout 20 qemu-system-i386 -display none -serial stdio -drive file=args16.img,format=raw,if=floppy \
+      -boot a -no-reboot </dev/null >args16.serial 2>args16.qemu
+    rc=$?
+    [ $rc = 0 ] || fail "args16: qemu exit code $rc (the machine did not switch itself off)"
+    want=$'0071 0071 0071 0000 00FF 0072 0073 0000 0074 0073 7400 00FF \r\n72FF EE73 7400 \r\n'
+    want+=$'0121 0122 0000 005A 0203 005A 0104 005A \r\n0000 '
+    [ "$(cat args16.serial)" = "$want" ] ||
+      fail "args16: serial output '$(cat args16.serial)', expected '$want'"
+  fi
+fi
+
+# The address of a local pushed: as an argument and by push itself. The
+# stack pointer is where it was after them.
+cat >ref16.tav <<'TAV'
+program raw_image 'ref16';
+jmp 0:start;
+#include "print.inc"
+// the word at the address given
+procedure at(word p) { uses ax, bx; mov bx, p; mov ax, [bx]; hex(); }
+procedure locals() {
+  uses ax, bx;
+  word w; byte b; word pair[2];
+  mov w, 0x6161; mov pair[0], 0x6262; mov pair[1], 0x6363;
+  at(@pair); at(@w);
+  push @pair; pop bx; mov ax, [bx+2]; hex();
+}
+start:
+cli; xor ax, ax; mov ds, ax; mov ss, ax; mov sp, 0x7C00; sti;
+mov si, sp;
+locals();
+mov ax, si; sub ax, sp; hex();
+mov ax, 0x5301; xor bx, bx; int 0x15;
+mov ax, 0x5307; mov bx, 1; mov cx, 3; int 0x15;
+halt: hlt; jmp halt;
+TAV
+if build ref16 img && have qemu-system-i386; then
+  timeout 20 qemu-system-i386 -display none -serial stdio -drive file=ref16.img,format=raw,if=floppy \
+    -boot a -no-reboot </dev/null >ref16.serial 2>ref16.qemu
   rc=$?
-  [ $rc = 0 ] || fail "args16: qemu exit code $rc (the machine did not switch itself off)"
-  want=$'0071 0071 0071 0000 00FF 0072 0073 0000 0074 0073 7400 00FF \r\n72FF EE73 7400 \r\n'
-  want+=$'0121 0122 0000 005A 0203 005A 0104 005A \r\n0000 '
-  [ "$(cat args16.serial)" = "$want" ] ||
-    fail "args16: serial output '$(cat args16.serial)', expected '$want'"
+  [ $rc = 0 ] || fail "ref16: qemu exit code $rc (the machine did not switch itself off)"
+  [ "$(cat ref16.serial)" = '6262 6161 6363 0000 ' ] || fail "ref16: serial output '$(cat ref16.serial)'"
 fi
 passed "16-bit arguments: all checks passed"
