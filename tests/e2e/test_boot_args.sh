@@ -106,7 +106,8 @@ if build args16 img; then
   fi
 fi
 
-# The address of a local pushed: as an argument and by push itself. The
+# The address of a local pushed: as an argument, by push itself and as
+# the object of a method. The
 # stack pointer is where it was after them.
 cat >ref16.tav <<'TAV'
 program raw_image 'ref16';
@@ -114,12 +115,17 @@ jmp 0:start;
 #include "print.inc"
 // the word at the address given
 procedure at(word p) { uses ax, bx; mov bx, p; mov ax, [bx]; hex(); }
+block Ctr { byte step; word n; procedure bump(word by); }
+procedure Ctr.bump(word by) { uses ax, bx; mov bx, this; bx as Ctr; mov ax, by; add bx.n, ax; }
 procedure locals() {
   uses ax, bx;
-  word w; byte b; word pair[2];
+  word w; byte b; word pair[2]; Ctr c;
   mov w, 0x6161; mov pair[0], 0x6262; mov pair[1], 0x6363;
   at(@pair); at(@w);
   push @pair; pop bx; mov ax, [bx+2]; hex();
+  mov c.n, 0x6400;
+  c.bump(0x64);                  // the object's address pushed
+  mov ax, c.n; hex();
 }
 start:
 cli; xor ax, ax; mov ds, ax; mov ss, ax; mov sp, 0x7C00; sti;
@@ -135,6 +141,6 @@ if build ref16 img && have qemu-system-i386; then
     -boot a -no-reboot </dev/null >ref16.serial 2>ref16.qemu
   rc=$?
   [ $rc = 0 ] || fail "ref16: qemu exit code $rc (the machine did not switch itself off)"
-  [ "$(cat ref16.serial)" = '6262 6161 6363 0000 ' ] || fail "ref16: serial output '$(cat ref16.serial)'"
+  [ "$(cat ref16.serial)" = '6262 6161 6363 6464 0000 ' ] || fail "ref16: serial output '$(cat ref16.serial)'"
 fi
 passed "16-bit arguments: all checks passed"
