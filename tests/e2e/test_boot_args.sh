@@ -107,8 +107,9 @@ if build args16 img; then
 fi
 
 # The address of a local pushed: as an argument, by push itself and as
-# the object of a method. The
-# stack pointer is where it was after them.
+# the object of a method. Then constants of more words than one for a
+# qword parameter, each word pushed whole. The stack pointer is where it
+# was after them.
 cat >ref16.tav <<'TAV'
 program raw_image 'ref16';
 jmp 0:start;
@@ -127,10 +128,16 @@ procedure locals() {
   c.bump(0x64);                  // the object's address pushed
   mov ax, c.n; hex();
 }
+// a qword parameter, its words from the highest
+procedure pq(qword a) {
+  uses ax;
+  mov ax, word [bp+10]; hex(); mov ax, word [bp+8]; hex(); mov ax, word [bp+6]; hex(); mov ax, word [bp+4]; hex();
+}
 start:
 cli; xor ax, ax; mov ds, ax; mov ss, ax; mov sp, 0x7C00; sti;
 mov si, sp;
 locals();
+pq(0x123456789A); pq(-2);
 mov ax, si; sub ax, sp; hex();
 mov ax, 0x5301; xor bx, bx; int 0x15;
 mov ax, 0x5307; mov bx, 1; mov cx, 3; int 0x15;
@@ -141,6 +148,6 @@ if build ref16 img && have qemu-system-i386; then
     -boot a -no-reboot </dev/null >ref16.serial 2>ref16.qemu
   rc=$?
   [ $rc = 0 ] || fail "ref16: qemu exit code $rc (the machine did not switch itself off)"
-  [ "$(cat ref16.serial)" = '6262 6161 6363 6464 0000 ' ] || fail "ref16: serial output '$(cat ref16.serial)'"
+  [ "$(cat ref16.serial)" = '6262 6161 6363 6464 0000 0012 3456 789A FFFF FFFF FFFF FFFE 0000 ' ] || fail "ref16: serial output '$(cat ref16.serial)'"
 fi
 passed "16-bit arguments: all checks passed"

@@ -227,6 +227,7 @@ uint32_t pushToParameter(PFunction cur, const Arg& a, uint32_t depth) {
     for (uint32_t w = want / wordSize(); w-- > have / wordSize();) {
         int64_t v = 0;
         if (a.op->hint == otImm) v = bits * w < 64 ? a.value >> (bits * w) : (a.value < 0 ? -1 : 0);
+        if (bits == 16) v = static_cast<int16_t>(static_cast<uint16_t>(v));  // this word alone
         TOperand hi;
         hi.setImm(static_cast<int32_t>(static_cast<uint32_t>(v)), 4);
         Compiler->execInstruction(cur, "push", &hi);
