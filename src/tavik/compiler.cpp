@@ -471,6 +471,8 @@ bool TCompiler::operandFollows() {
 void TCompiler::instructionLine() {
     const TWord* word = F_CurToken->F_Word ? F_CurToken->F_Word : words::find(F_CurToken->F_String);
     const PInstruction row = word ? word->mnemonic : nullptr;
+    if (!row && wideRegisterIn16(F_CurToken->F_String))
+        Log->FatalError("[9000] " + F_CurToken->F_String + " is a 32-bit register, which 16-bit code does not have");
     if (!row) Log->FatalError("[9000] Unexpected " + F_CurToken->getTokenStr());
     if (row->maxpar == 0 && prefixedLine(row)) return;
     encodeLine(row, nullptr);
@@ -911,6 +913,8 @@ POperand TCompiler::moveNextOperand(bool first, bool regLblRef) {
         if (tk->F_Keyword != keyNone) Log->FatalUnexpectedToken("1200");
         switch (tk->F_IdentType) {
         case itNone: {
+            if (!regLblRef && wideRegisterIn16(tk->F_String))
+                Log->FatalError("[1111] " + tk->F_String + " is a 32-bit register, which 16-bit code does not have");
             if (!regLblRef) Log->FatalUnexpectedToken("1111");
             PFunction lbl = addLabelRef(tk->F_String);
             setCalled(lbl, F_CurFunc);

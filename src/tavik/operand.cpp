@@ -46,6 +46,17 @@ const char* const kRegNames[24] = {
 
 TRegister strToReg(const std::string& name) { return words::registerOf(words::find(name)); }
 
+bool wideRegisterIn16(const std::string& name)
+{
+    if (CompileFlags.cpu_bits != 16 || name.size() != 3) return false;
+    std::string low = name;
+    for (char& c : low)
+        if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+    for (int r = 16; r < 24; ++r)
+        if (low == kRegNames[r]) return true;
+    return false;
+}
+
 TSegment strToSeg(const std::string& name)
 {
     const TWord* w = words::find(name);

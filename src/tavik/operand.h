@@ -101,6 +101,9 @@ using POperand = TOperand*;
 
 // Register names, numbers and sizes; strToReg depends on CompileFlags.cpu_bits.
 TRegister strToReg(const std::string& name);
+// The word names a 32-bit register while the code is 16-bit, where strToReg
+// does not know it.
+bool wideRegisterIn16(const std::string& name);
 TSegment strToSeg(const std::string& name);
 std::string regToStr(TRegister reg);
 std::string_view regNameView(TRegister reg);  // as regToStr, without a copy

@@ -65,10 +65,28 @@ TTavToken typeTest(TAFile* f, TCurrentToken* tok, bool pointer) {
         if (bracketed) t = f->setNextToken(tok);
         if (t != ttIdent && t != ttAnsiString && t != ttWideString) unexpected(tok, "643434");
         // A variable or a field counts all its elements.
-        const int64_t bytes = t == ttIdent && tok->F_WholeBytes > 0 &&
-                                      (tok->F_IdentType == itGlobalVar || tok->F_IdentType == itLocalVar)
-                                  ? tok->F_WholeBytes
-                                  : tok->F_ByteCount;
+        int64_t bytes = t == ttIdent && tok->F_WholeBytes > 0 &&
+                                (tok->F_IdentType == itGlobalVar || tok->F_IdentType == itLocalVar)
+                            ? tok->F_WholeBytes
+                            : tok->F_ByteCount;
+        if (t == ttIdent) {
+            // A word that names no type or variable has no size: an undeclared
+            // name (one declared further on included), a label, a procedure.
+            switch (tok->F_IdentType) {
+            case itFunc:
+            case itProc:
+                if (tok->F_Pointer && static_cast<PFunction>(tok->F_Pointer)->CallData) {
+                    bytes = ptrSize;  // a pointer variable
+                    break;
+                }
+                [[fallthrough]];
+            case itNone:
+            case itReservedKeyword:
+            case itLabel:
+            case itMacro: unexpected(tok, "643434");
+            default: break;
+            }
+        }
         if (bracketed) closeParen(f, tok, "643435");
         return setNumber(tok, bytes);
     }

@@ -434,6 +434,22 @@ uint32_t TTavAssembler::popMem(PInstruction row, POperand op)
 uint32_t TTavAssembler::pushMemRef(POperand op)
 {
     uint32_t r;
+    if (op->reg_count == 1 && op->scale <= 1 && bits() == 16) {
+        // 16-bit addressing has no [sp]: the pushed word is reached through
+        // bp, which is kept meanwhile.
+        TOperand base = regOp(op->reg_base), bp = regOp(REG_BP), sp = regOp(REG_SP), slot;
+        slot.hint = otMem;
+        slot.reg_count = 1;
+        slot.reg_base = REG_BP;
+        slot.displacement = 2;
+        slot.size = 2;
+        const int64_t d = op->displacement;
+        TOperand amount = immOp(d < 0 ? -d : d, 2);
+        if ((r = inner("push", &base)) || (r = inner("push", &bp)) || (r = inner("mov", &bp, &sp)) ||
+            (r = inner(d < 0 ? "sub" : "add", &slot, &amount)))
+            return r;
+        return inner("pop", &bp);
+    }
     if (op->reg_count == 1 && op->scale <= 1) {
         TOperand base = regOp(op->reg_base);
         if ((r = inner("push", &base))) return r;

@@ -517,6 +517,10 @@ bool readPlainItem(TAFile* f, PlainItem& item) {
             }
             if (!regFollowed) disp = negative ? disp - v : disp + v;
         } else {
+            if (t == ttIdent && wideRegisterIn16(tok->F_String)) {
+                settle();
+                Log->FatalError("[1134] " + tok->F_String + " is a 32-bit register, which 16-bit code does not have");
+            }
             fail("1134");
         }
         const char op = f->moveNextChar(true);

@@ -67,7 +67,6 @@ TEST_F(Resolve, BuiltInResults) {
         {"sizeof \"ab\"", ttNumber, 3, "3"},
         {"sizeof R", ttNumber, 16, "16"},
         {"sizeof word", ttNumber, 2, "2"},
-        {"sizeof unknown", ttNumber, 8, "8"},  // an unknown word: its length + 1
         // Arrays count all their elements; an indexed one is one element.
         {"sizeof arr", ttNumber, 40, "40"},
         {"sizeof lw", ttNumber, 10, "10"},
@@ -147,6 +146,8 @@ TEST_F(Resolve, BuiltInErrors) {
         {"sizeof 5", "[643434] Unexpected number 5"},
         {"sizeof(5)", "[643434] Unexpected number 5"},
         {"sizeof()", "[643434] Unexpected symbol )"},
+        {"sizeof unknown", "[643434] Unexpected ident unknown"},  // no size, not its length + 1
+        {"sizeof(if)", "[643434] Unexpected reserved keyword if"},
         {"sizeof(dword;", "[643435] Unexpected symbol ;"},
         {"sizeof(dword", "[643435] Unexpected EOF"},
         {"ord 'a'", "[6745] Unexpected ansi string 'a'"},

@@ -152,7 +152,9 @@ void readArgument(ArgList& args, PFunction callee, uint32_t param) {
     if (target->Type_ == ltProc)
         Log->FatalError("[31354] \"" + std::string(funcName(target)) + "\" is a procedure");
     Arg result{std::make_unique<TOperand>(), callee, param, 0};
-    result.op->setRegister(REG_EAX);
+    // One push of the result: AX in 16-bit code, where it is all that the
+    // push takes.
+    result.op->setRegister(wordSize() == 2 ? REG_AX : REG_EAX);
     checkArgumentSize(result);
     args.push_back(std::move(result));
     arg.callee = nullptr;
@@ -206,6 +208,22 @@ void pushArgument(PFunction cur, const TOperand* op, uint32_t depth) {
         Compiler->execInstruction(cur, "xchg", &top, &full);
         return;
     }
+    if (ptrSize == 2 && cls == 1) {
+        // 16-bit addressing has no [sp]: the slot is reached through bp,
+        // which is kept meanwhile.
+        TOperand full, bp, sp, top;
+        full.setRegister(static_cast<TRegister>(REG_AX + (num & 3)));
+        bp.setRegister(REG_BP);
+        sp.setRegister(REG_SP);
+        top.setMemory(2, 2, 0, {REG_BP});
+        Compiler->execInstruction(cur, "push", &full);
+        Compiler->execInstruction(cur, "movzx", &full, &arg);
+        Compiler->execInstruction(cur, "push", &bp);
+        Compiler->execInstruction(cur, "mov", &bp, &sp);
+        Compiler->execInstruction(cur, "xchg", &top, &full);
+        Compiler->execInstruction(cur, "pop", &bp);
+        return;
+    }
     Compiler->execInstruction(cur, "push", &arg);
 }
 
@@ -220,6 +238,7 @@ uint32_t pushToParameter(PFunction cur, const Arg& a, uint32_t depth) {
     for (uint32_t w = want / wordSize(); w-- > have / wordSize();) {
         int64_t v = 0;
         if (a.op->hint == otImm) v = bits * w < 64 ? a.value >> (bits * w) : (a.value < 0 ? -1 : 0);
+        if (bits == 16) v = static_cast<int16_t>(static_cast<uint16_t>(v));  // this word alone
         TOperand hi;
         hi.setImm(static_cast<int32_t>(static_cast<uint32_t>(v)), 4);
         Compiler->execInstruction(cur, "push", &hi);

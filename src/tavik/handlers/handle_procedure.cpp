@@ -310,7 +310,11 @@ void handle_USES() {
     PFunction cur = Compiler->F_CurFunc;
     TOperand reg;
     for (;;) {
-        if (Compiler->ExpectToken({ttRegister}) == ttNone) Log->FatalUnexpectedToken("423");
+        if (Compiler->ExpectToken({ttRegister}) == ttNone) {
+            if (tok()->F_Type == ttIdent && wideRegisterIn16(tok()->F_String))
+                Log->FatalError("[423] " + tok()->F_String + " is a 32-bit register, which 16-bit code does not have");
+            Log->FatalUnexpectedToken("423");
+        }
         reg.setRegister(tok()->F_Register);
         Compiler->execInstruction(cur, "push", &reg);
         FuncMan->ownLists(cur);
