@@ -281,6 +281,19 @@ TEST_F(StatementEnd, StrayTokenAfterTheOperandsRefused) {
         {"ds = ax 5;", "[2,9]: [9997] Expected ; before number 5"},
         {"mov eax, fs:[ebx];", "[2,12]: [9995] No segment override: memory operands use their default segment"},
         {"mov es:[edi], al;", "[2,7]: [9995] No segment override"},
+        // A call and a procedure macro end as an instruction does: a lost
+        // token after them would otherwise be a bare number, skipped.
+        {"procedure p(dword a) { nop }\np(1) 5", "[3,6]: [9997] Expected ; before number 5"},
+        {"procedure p() { nop }\np 5;", "[3,3]: [9997] Expected ; before number 5"},
+        {"function f(dword a) { mov eax, a }\neax = f(1) 2;", "[3,12]: [9997] Expected ; before number 2"},
+        {"function f(dword a) { mov eax, a }\ndword g; g = f(1) 2;", "[3,19]: [9997] Expected ; before number 2"},
+        {"function f(dword a) { return f(1) 2; }", "[2,35]: [9997] Expected ; before number 2"},
+        {"procedure* fp(dword a);\nfp(1) 3;", "[3,7]: [9997] Expected ; before number 3"},
+        {"inline op procedure zero($r) { xor $r, $r }\nzero eax 5", "[3,10]: [9997] Expected ; before number 5"},
+        {"inline op procedure zero($r) { xor $r, $r }\nzero eax ebx", "[3,10]: [9997] Expected ; before register ebx"},
+        {"inline procedure zero($r) { xor $r, $r }\nzero(eax) 5;", "[3,11]: [9997] Expected ; before number 5"},
+        {"inline procedure two() { nop }\ninline procedure one() { two() 7 }\none();",
+         "[1,8]: [9997] Expected ; before number 7 in [one]"},
         // A fourth operand is left to the statement loop, as before.
         {"imul eax, ebx, 5, 6;", "[9900] Unexpected symbol \",\""},
     };
@@ -309,6 +322,10 @@ TEST_F(StatementEnd, StatementsEndedByTheirLine) {
         {"#if 1 == 1: mov eax, ebx #else mov eax, ecx #end", "8b c3"},
         {"#x = 2;\nmov eax, $x $x = 3;\nmov ebx, $x", "b8 02 00 00 00 bb 03 00 00 00"},
         {"procedure p() { mov eax, 1 }\np();", "e8 00 00 00 00"},
+        {"procedure p() { nop }\np() // c\np() #repeat 1: p() #end\nif (eax == 1) { p() } p()", nullptr},
+        {"inline procedure z($r) { xor $r, $r }\nz(eax) // c\nz(ebx) #repeat 1: z(ecx) #end\nif (eax == 1) { z(edx) }", nullptr},
+        {"inline procedure z($r) { xor $r, $r }\nz(eax) // c\nz(ebx) #repeat 1: z(ecx) #end", "33 c0 33 db 33 c9"},
+        {"inline function r() { #return eax; }\nr() = 5;", "b8 05 00 00 00"},
         {"if (eax == 1) { add eax, ebx }", nullptr},
         {"eax = ebx as dword;", "8b c3"},
         {"eax = ebx\nebx++\necx -= 2", "8b c3 43 83 e9 02"},

@@ -25,6 +25,18 @@ std::vector<TMacro*> g_Expanding;
 uint32_t g_CallDepth = 0;
 constexpr uint32_t MAX_MACRO_DEPTH = 32;
 
+// Set while the arguments of a call are read: a macro named there is an
+// argument, not a statement.
+bool g_InArguments = false;
+
+struct ArgumentsRead {
+    bool saved;
+    explicit ArgumentsRead(bool reading) : saved(g_InArguments) { g_InArguments = reading; }
+    ~ArgumentsRead() { g_InArguments = saved; }
+    ArgumentsRead(const ArgumentsRead&) = delete;
+    ArgumentsRead& operator=(const ArgumentsRead&) = delete;
+};
+
 struct CallDepth {
     CallDepth() { ++g_CallDepth; }
     ~CallDepth() { --g_CallDepth; }
@@ -280,6 +292,7 @@ void handle_MACROCALL(TMacro* mac) {
         if (m->parens_req && takeSymbol(")")) {
             closed = true;
         } else {
+            ArgumentsRead reading(true);
             do args.push_back(readArgument());
             while (takeChar(','));
         }
@@ -290,6 +303,8 @@ void handle_MACROCALL(TMacro* mac) {
     const auto count = static_cast<uint32_t>(args.size());
     if (counted && count != m->paramcount)
         Log->FatalError("[32234] Macro \"" + m->name + "\" expected " + std::to_string(m->paramcount) + " params");
+    // A procedure macro is a statement: nothing may follow it on its line.
+    if (m->type_ == mtProc && !g_InArguments) Compiler->statementEnds(false);
 
     ExpansionScope scope(m);
     for (uint32_t i = 0; i < count; ++i) m->setParam(i, args[i].release());
@@ -302,5 +317,6 @@ void handle_MACROCALL(TMacro* mac) {
     body->CurLineChar = 1;
     body->CurChar = 1;
     Compiler->F_CurFile = body;
+    ArgumentsRead statements(false);  // the body holds statements again
     Compiler->HandleDeclarations(-1);
 }
