@@ -249,7 +249,9 @@ void TCompiler::HandleDeclarations(int32_t funcIndex) {
     bool atEnd = false;  // the input ended
     for (bool running = true; running;) {
         TCurrentToken* tk = F_CurToken;
+        F_StatementStart = true;
         const TTavToken t = F_CurFile->moveNextToken();
+        F_StatementStart = false;
         switch (t) {
         case ttEOF:
             if (F_CurFile->F_Parent) {

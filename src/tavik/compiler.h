@@ -85,6 +85,8 @@ public:
     // Set by a call statement for the next call instruction: it goes through
     // the pointer variable of a declared function, which the caller counts.
     bool F_CountedCall = false;
+    // Set while the statement loop reads the first token of a statement.
+    bool F_StatementStart = false;
     // Nesting depth of the statement loop (1 = the outermost loop).
     uint32_t loopDepth() const { return F_LoopDepth; }
 

@@ -25,18 +25,6 @@ std::vector<TMacro*> g_Expanding;
 uint32_t g_CallDepth = 0;
 constexpr uint32_t MAX_MACRO_DEPTH = 32;
 
-// Set while the arguments of a call are read: a macro named there is an
-// argument, not a statement.
-bool g_InArguments = false;
-
-struct ArgumentsRead {
-    bool saved;
-    explicit ArgumentsRead(bool reading) : saved(g_InArguments) { g_InArguments = reading; }
-    ~ArgumentsRead() { g_InArguments = saved; }
-    ArgumentsRead(const ArgumentsRead&) = delete;
-    ArgumentsRead& operator=(const ArgumentsRead&) = delete;
-};
-
 struct CallDepth {
     CallDepth() { ++g_CallDepth; }
     ~CallDepth() { --g_CallDepth; }
@@ -262,6 +250,9 @@ void handle_INLINE() {
 
 void handle_MACROCALL(TMacro* mac) {
     TMacro* m = mac ? mac : static_cast<TMacro*>(tok()->F_Pointer);
+    // Named first in its statement, not as an argument or operand.
+    const bool statement = !mac || Compiler->F_StatementStart;
+    Compiler->F_StatementStart = false;
     if (!m) throw EInternalError("Macro call without a macro");
     if (g_CallDepth >= MAX_MACRO_DEPTH)
         Log->FatalError("[32235] Macro \"" + m->name + "\" nested too deeply: more than " +
@@ -292,7 +283,6 @@ void handle_MACROCALL(TMacro* mac) {
         if (m->parens_req && takeSymbol(")")) {
             closed = true;
         } else {
-            ArgumentsRead reading(true);
             do args.push_back(readArgument());
             while (takeChar(','));
         }
@@ -304,7 +294,7 @@ void handle_MACROCALL(TMacro* mac) {
     if (counted && count != m->paramcount)
         Log->FatalError("[32234] Macro \"" + m->name + "\" expected " + std::to_string(m->paramcount) + " params");
     // A procedure macro is a statement: nothing may follow it on its line.
-    if (m->type_ == mtProc && !g_InArguments) Compiler->statementEnds(false);
+    if (m->type_ == mtProc && statement) Compiler->statementEnds(false);
 
     ExpansionScope scope(m);
     for (uint32_t i = 0; i < count; ++i) m->setParam(i, args[i].release());
@@ -317,6 +307,5 @@ void handle_MACROCALL(TMacro* mac) {
     body->CurLineChar = 1;
     body->CurChar = 1;
     Compiler->F_CurFile = body;
-    ArgumentsRead statements(false);  // the body holds statements again
     Compiler->HandleDeclarations(-1);
 }
