@@ -161,8 +161,9 @@ TEST_F(StatementEnd, PrefixMovesTheVariablesPlaceholder) {
     EXPECT_EQ(hex(bytesOf("", "nop\nlock add w, 5;")), "90 66 f0 83 05 00 00 00 00 05");
     ASSERT_EQ(fixups().size(), 1u);
     EXPECT_EQ(fixups()[0]->position, 5u);
-    EXPECT_EQ(hex(bytesOf("", "rep; stosw;")), "f3 66 ab");
-    EXPECT_EQ(hex(bytesOf("", "rep\nstosw")), "f3 66 ab");
+    // A prefix of its own goes with its instruction: the bytes of one line.
+    EXPECT_EQ(hex(bytesOf("", "rep; stosw;")), "66 f3 ab");
+    EXPECT_EQ(hex(bytesOf("", "rep\nstosw")), "66 f3 ab");
     EXPECT_EQ(hex(bytesOf("", "lock\nadd dword [ebx], 1")), "f0 81 03 01 00 00 00");
     bytesOf("", "procedure p() { dword loc; lock inc loc; }\np();");
     EXPECT_NE(hex(tavtest::codeOf(label("p"))).find("f0 ff 45 fc"), std::string::npos);
@@ -202,6 +203,35 @@ TEST_F(StatementEnd, PrefixesRefusedWhereTheyDoNotApply) {
         {"repe stosw;", "[9996] repe cannot stand before stosw", "repe stosw", true},
         {"rep push ax;", "[9996] rep cannot stand before push", "rep push ax", false},
     });
+}
+
+// A prefix written as a statement of its own is held for the next
+// instruction and checked as on one line; nothing else may come between.
+TEST_F(StatementEnd, PrefixOfItsOwnTakesTheNextInstruction) {
+    struct Case {
+        const char* lines;
+        const char* message;
+    } refusedCases[] = {
+        {"rep; mov eax, 1;", "[2,9]: [9996] rep cannot stand before mov"},
+        {"rep\nnop", "[3,4]: [9996] rep cannot stand before nop"},
+        {"repne; movsb;", "[9996] repne cannot stand before movsb"},
+        {"lock; add eax, 1;", "[2,17]: [9996] lock needs a memory destination"},
+        {"lock\nmov [ebx], eax", "[9996] lock cannot stand before mov"},
+        {"rep; rep stosb;", "[9996] rep cannot stand before rep"},
+        {"rep; if (eax == 1) { stosb; }", "[2,8]: [9996] rep must stand before its instruction"},
+        {"procedure p() { rep; }\np();", "[9996] rep must stand before its instruction"},
+        {"rep;", "[9996] rep must stand before its instruction"},
+    };
+    for (const Case& c : refusedCases) {
+        SCOPED_TRACE(c.lines);
+        const std::string out = refused(c.lines + std::string("\n"));
+        EXPECT_NE(out.find(c.message), std::string::npos) << out;
+    }
+    EXPECT_EQ(hex(bytesOf("", "rep; stosb;")), "f3 aa");
+    EXPECT_EQ(hex(bytesOf("", "repe; // c\ncmpsb")), "f3 a6");
+    EXPECT_EQ(hex(bytesOf("", "rep; #if 1 == 1: movsd #end")), "f3 a5");
+    EXPECT_EQ(hex(bytesOf("", "lock; inc dword [eax];")), "f0 ff 00");
+    EXPECT_EQ(hex(bytesOf("#set bits 16;\n", "rep; stosd;")), "66 f3 ab");
 }
 
 // A number as a jump target has the field of the word size, a selector
