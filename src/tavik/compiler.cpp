@@ -134,6 +134,7 @@ TCompiler::~TCompiler() {
 void TCompiler::InitCompiler() {
     if (!F_CurToken) F_CurToken = new TCurrentToken();
     if (!F_PeekToken) F_PeekToken = new TCurrentToken();
+    F_PendingPrefix = nullptr;
     InstallReaderLogHooks();
 }
 
@@ -236,6 +237,7 @@ void TCompiler::chargeReplay(uint64_t chars) {
 
 void TCompiler::HandleDeclarations(int32_t funcIndex) {
     if (F_LoopDepth >= kMaxLoopDepth) Log->FatalError("[9903] Statements nested too deeply");
+    if (F_LoopDepth == 0) F_PendingPrefix = nullptr;
     DepthScope depth(F_LoopDepth);
     PFunction saved = F_CurFunc;
     const uint32_t savedBody = F_BodyDepth;
@@ -249,7 +251,16 @@ void TCompiler::HandleDeclarations(int32_t funcIndex) {
     bool atEnd = false;  // the input ended
     for (bool running = true; running;) {
         TCurrentToken* tk = F_CurToken;
+        F_StatementStart = true;
         const TTavToken t = F_CurFile->moveNextToken();
+        F_StatementStart = false;
+        // After a prefix of its own only directives and empty statements
+        // may come before its instruction.
+        if (F_PendingPrefix) {
+            const bool instruction = t == ttIdent && tk->F_Keyword == keyNone && tk->F_IdentType == itNone;
+            const bool passes = t == ttSymbol && (tk->F_String == ";" || tk->F_String == "#" || tk->F_String == "$");
+            if (!instruction && !passes) pendingPrefixRefused();
+        }
         switch (t) {
         case ttEOF:
             if (F_CurFile->F_Parent) {
@@ -347,6 +358,7 @@ void TCompiler::HandleDeclarations(int32_t funcIndex) {
         }
     }
 
+    if (F_PendingPrefix) pendingPrefixRefused();
     if (funcIndex >= 0) {
         // A procedure's body ends at its "}", never at the end of the input.
         if (atEnd) Log->FatalUnexpectedToken("9904");
@@ -474,8 +486,31 @@ void TCompiler::instructionLine() {
     if (!row && wideRegisterIn16(F_CurToken->F_String))
         Log->FatalError("[9000] " + F_CurToken->F_String + " is a 32-bit register, which 16-bit code does not have");
     if (!row) Log->FatalError("[9000] Unexpected " + F_CurToken->getTokenStr());
+    if (PInstruction prefix = F_PendingPrefix) {
+        F_PendingPrefix = nullptr;
+        prefixedInstruction(prefix, row);
+        return;
+    }
     if (row->maxpar == 0 && prefixedLine(row)) return;
+    if (prefixOf(row->name) != Prefix::none && !operandFollows()) {
+        // "rep;" and its instruction later: the same bytes as on one line.
+        statementEnds(false);
+        F_PendingPrefix = row;
+        return;
+    }
     encodeLine(row, nullptr);
+}
+
+void TCompiler::pendingPrefixRefused() const {
+    Log->FatalError("[9996] " + std::string(F_PendingPrefix->name) + " must stand before its instruction");
+}
+
+void TCompiler::prefixedInstruction(PInstruction prefix, PInstruction row) {
+    const Prefix kind = prefixOf(prefix->name);
+    const bool fits = kind == Prefix::lock ? lockable(row->name) : takesPrefix(kind, row->name);
+    if (!fits)
+        Log->FatalError("[9996] " + std::string(prefix->name) + " cannot stand before " + std::string(row->name));
+    encodeLine(row, prefix);
 }
 
 // A prefix followed on its line by an instruction: both are one line, the
@@ -491,10 +526,7 @@ bool TCompiler::prefixedLine(PInstruction prefix) {
     const PInstruction row = word ? word->mnemonic : nullptr;
     if (!row) return false;
     F_CurFile->moveLastPeek();
-    const bool fits = kind == Prefix::lock ? lockable(row->name) : takesPrefix(kind, row->name);
-    if (!fits)
-        Log->FatalError("[9996] " + std::string(prefix->name) + " cannot stand before " + std::string(row->name));
-    encodeLine(row, prefix);
+    prefixedInstruction(prefix, row);
     return true;
 }
 

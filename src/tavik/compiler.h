@@ -85,6 +85,11 @@ public:
     // Set by a call statement for the next call instruction: it goes through
     // the pointer variable of a declared function, which the caller counts.
     bool F_CountedCall = false;
+    // Set while the statement loop reads the first token of a statement.
+    bool F_StatementStart = false;
+    // A prefix written as a statement of its own: it goes with the next
+    // instruction, which must take it.
+    PInstruction F_PendingPrefix = nullptr;
     // Nesting depth of the statement loop (1 = the outermost loop).
     uint32_t loopDepth() const { return F_LoopDepth; }
 
@@ -117,6 +122,8 @@ private:
     void readHeader();
     void instructionLine();
     bool prefixedLine(PInstruction prefix);
+    void prefixedInstruction(PInstruction prefix, PInstruction row);
+    void pendingPrefixRefused() const;
     void encodeLine(PInstruction row, PInstruction prefix);
     void insertPrefix(PInstruction prefix, uint32_t fixupsBefore);
     bool operandFollows();

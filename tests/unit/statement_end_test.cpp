@@ -161,8 +161,9 @@ TEST_F(StatementEnd, PrefixMovesTheVariablesPlaceholder) {
     EXPECT_EQ(hex(bytesOf("", "nop\nlock add w, 5;")), "90 66 f0 83 05 00 00 00 00 05");
     ASSERT_EQ(fixups().size(), 1u);
     EXPECT_EQ(fixups()[0]->position, 5u);
-    EXPECT_EQ(hex(bytesOf("", "rep; stosw;")), "f3 66 ab");
-    EXPECT_EQ(hex(bytesOf("", "rep\nstosw")), "f3 66 ab");
+    // A prefix of its own goes with its instruction: the bytes of one line.
+    EXPECT_EQ(hex(bytesOf("", "rep; stosw;")), "66 f3 ab");
+    EXPECT_EQ(hex(bytesOf("", "rep\nstosw")), "66 f3 ab");
     EXPECT_EQ(hex(bytesOf("", "lock\nadd dword [ebx], 1")), "f0 81 03 01 00 00 00");
     bytesOf("", "procedure p() { dword loc; lock inc loc; }\np();");
     EXPECT_NE(hex(tavtest::codeOf(label("p"))).find("f0 ff 45 fc"), std::string::npos);
@@ -202,6 +203,35 @@ TEST_F(StatementEnd, PrefixesRefusedWhereTheyDoNotApply) {
         {"repe stosw;", "[9996] repe cannot stand before stosw", "repe stosw", true},
         {"rep push ax;", "[9996] rep cannot stand before push", "rep push ax", false},
     });
+}
+
+// A prefix written as a statement of its own is held for the next
+// instruction and checked as on one line; nothing else may come between.
+TEST_F(StatementEnd, PrefixOfItsOwnTakesTheNextInstruction) {
+    struct Case {
+        const char* lines;
+        const char* message;
+    } refusedCases[] = {
+        {"rep; mov eax, 1;", "[2,9]: [9996] rep cannot stand before mov"},
+        {"rep\nnop", "[3,4]: [9996] rep cannot stand before nop"},
+        {"repne; movsb;", "[9996] repne cannot stand before movsb"},
+        {"lock; add eax, 1;", "[2,17]: [9996] lock needs a memory destination"},
+        {"lock\nmov [ebx], eax", "[9996] lock cannot stand before mov"},
+        {"rep; rep stosb;", "[9996] rep cannot stand before rep"},
+        {"rep; if (eax == 1) { stosb; }", "[2,8]: [9996] rep must stand before its instruction"},
+        {"procedure p() { rep; }\np();", "[9996] rep must stand before its instruction"},
+        {"rep;", "[9996] rep must stand before its instruction"},
+    };
+    for (const Case& c : refusedCases) {
+        SCOPED_TRACE(c.lines);
+        const std::string out = refused(c.lines + std::string("\n"));
+        EXPECT_NE(out.find(c.message), std::string::npos) << out;
+    }
+    EXPECT_EQ(hex(bytesOf("", "rep; stosb;")), "f3 aa");
+    EXPECT_EQ(hex(bytesOf("", "repe; // c\ncmpsb")), "f3 a6");
+    EXPECT_EQ(hex(bytesOf("", "rep; #if 1 == 1: movsd #end")), "f3 a5");
+    EXPECT_EQ(hex(bytesOf("", "lock; inc dword [eax];")), "f0 ff 00");
+    EXPECT_EQ(hex(bytesOf("#set bits 16;\n", "rep; stosd;")), "66 f3 ab");
 }
 
 // A number as a jump target has the field of the word size, a selector
@@ -281,6 +311,19 @@ TEST_F(StatementEnd, StrayTokenAfterTheOperandsRefused) {
         {"ds = ax 5;", "[2,9]: [9997] Expected ; before number 5"},
         {"mov eax, fs:[ebx];", "[2,12]: [9995] No segment override: memory operands use their default segment"},
         {"mov es:[edi], al;", "[2,7]: [9995] No segment override"},
+        // A call and a procedure macro end as an instruction does: a lost
+        // token after them would otherwise be a bare number, skipped.
+        {"procedure p(dword a) { nop }\np(1) 5", "[3,6]: [9997] Expected ; before number 5"},
+        {"procedure p() { nop }\np 5;", "[3,3]: [9997] Expected ; before number 5"},
+        {"function f(dword a) { mov eax, a }\neax = f(1) 2;", "[3,12]: [9997] Expected ; before number 2"},
+        {"function f(dword a) { mov eax, a }\ndword g; g = f(1) 2;", "[3,19]: [9997] Expected ; before number 2"},
+        {"function f(dword a) { return f(1) 2; }", "[2,35]: [9997] Expected ; before number 2"},
+        {"procedure* fp(dword a);\nfp(1) 3;", "[3,7]: [9997] Expected ; before number 3"},
+        {"inline op procedure zero($r) { xor $r, $r }\nzero eax 5", "[3,10]: [9997] Expected ; before number 5"},
+        {"inline op procedure zero($r) { xor $r, $r }\nzero eax ebx", "[3,10]: [9997] Expected ; before register ebx"},
+        {"inline procedure zero($r) { xor $r, $r }\nzero(eax) 5;", "[3,11]: [9997] Expected ; before number 5"},
+        {"inline procedure two() { nop }\ninline procedure one() { two() 7 }\none();",
+         "[1,8]: [9997] Expected ; before number 7 in [one]"},
         // A fourth operand is left to the statement loop, as before.
         {"imul eax, ebx, 5, 6;", "[9900] Unexpected symbol \",\""},
     };
@@ -309,6 +352,10 @@ TEST_F(StatementEnd, StatementsEndedByTheirLine) {
         {"#if 1 == 1: mov eax, ebx #else mov eax, ecx #end", "8b c3"},
         {"#x = 2;\nmov eax, $x $x = 3;\nmov ebx, $x", "b8 02 00 00 00 bb 03 00 00 00"},
         {"procedure p() { mov eax, 1 }\np();", "e8 00 00 00 00"},
+        {"procedure p() { nop }\np() // c\np() #repeat 1: p() #end\nif (eax == 1) { p() } p()", nullptr},
+        {"inline procedure z($r) { xor $r, $r }\nz(eax) // c\nz(ebx) #repeat 1: z(ecx) #end\nif (eax == 1) { z(edx) }", nullptr},
+        {"inline procedure z($r) { xor $r, $r }\nz(eax) // c\nz(ebx) #repeat 1: z(ecx) #end", "33 c0 33 db 33 c9"},
+        {"inline function r() { #return eax; }\nr() = 5;", "b8 05 00 00 00"},
         {"if (eax == 1) { add eax, ebx }", nullptr},
         {"eax = ebx as dword;", "8b c3"},
         {"eax = ebx\nebx++\necx -= 2", "8b c3 43 83 e9 02"},

@@ -342,6 +342,10 @@ void handle_FUNCCALL(bool first, POperand thisPar) {
 
     callFunction(cur, f);
     cur->LocalOffset = base;
+    // A token after the call on its line would be a statement of its own;
+    // "reg = f() as Type" is read by its assignment.
+    TAFile* file = Compiler->F_CurFile;
+    if (file->peekNextToken() != ttIdent || Compiler->F_PeekToken->F_Keyword != keyAs) Compiler->statementEnds(false);
 }
 
 void handle_RETURN() {

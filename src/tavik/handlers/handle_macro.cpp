@@ -250,6 +250,9 @@ void handle_INLINE() {
 
 void handle_MACROCALL(TMacro* mac) {
     TMacro* m = mac ? mac : static_cast<TMacro*>(tok()->F_Pointer);
+    // Named first in its statement, not as an argument or operand.
+    const bool statement = !mac || Compiler->F_StatementStart;
+    Compiler->F_StatementStart = false;
     if (!m) throw EInternalError("Macro call without a macro");
     if (g_CallDepth >= MAX_MACRO_DEPTH)
         Log->FatalError("[32235] Macro \"" + m->name + "\" nested too deeply: more than " +
@@ -290,6 +293,8 @@ void handle_MACROCALL(TMacro* mac) {
     const auto count = static_cast<uint32_t>(args.size());
     if (counted && count != m->paramcount)
         Log->FatalError("[32234] Macro \"" + m->name + "\" expected " + std::to_string(m->paramcount) + " params");
+    // A procedure macro is a statement: nothing may follow it on its line.
+    if (m->type_ == mtProc && statement) Compiler->statementEnds(false);
 
     ExpansionScope scope(m);
     for (uint32_t i = 0; i < count; ++i) m->setParam(i, args[i].release());
