@@ -6,7 +6,7 @@
 #include <string_view>
 #include <utility>
 
-#include "afile.h"
+#include "reader/afile.h"
 #include "classes/const_manager.h"
 #include "classes/define_manager.h"
 #include "classes/fixup_manager.h"
@@ -15,14 +15,14 @@
 #include "classes/shared_records.h"
 #include "classes/super_string_list.h"
 #include "common.h"
-#include "driver.h"
+#include "driver/driver.h"
 #include "global.h"
 #include "handlers/handlers.h"
 #include "log.h"
 #include "platform/platform.h"
 #include "plugins/plugin_manager.h"
-#include "settings.h"
-#include "word_table.h"
+#include "driver/settings.h"
+#include "reader/word_table.h"
 
 namespace {
 

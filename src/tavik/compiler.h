@@ -6,9 +6,9 @@
 #include <unordered_set>
 #include <vector>
 
-#include "cur_token.h"
-#include "operand.h"
-#include "tav_assembler.h"
+#include "reader/cur_token.h"
+#include "encoder/operand.h"
+#include "encoder/tav_assembler.h"
 #include "tavik/plugin_api.h"
 
 class TAFile;

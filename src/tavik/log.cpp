@@ -4,7 +4,7 @@
 
 #include "exceptions.h"
 #include "global.h"
-#include "settings.h"
+#include "driver/settings.h"
 
 TLogHooks LogHooks;
 

@@ -12,7 +12,7 @@
 
 #include "common.h"
 #include "compiler.h"
-#include "driver.h"
+#include "driver/driver.h"
 #include "global.h"
 #include "plugins/plugin_manager.h"
 

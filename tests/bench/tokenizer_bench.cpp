@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "afile.h"
+#include "reader/afile.h"
 #include "classes/const_manager.h"
 #include "classes/define_manager.h"
 #include "classes/function_manager.h"
@@ -15,10 +15,10 @@
 #include "classes/var_manager.h"
 #include "common.h"
 #include "compiler.h"
-#include "driver.h"
+#include "driver/driver.h"
 #include "global.h"
 #include "log.h"
-#include "settings.h"
+#include "driver/settings.h"
 
 namespace {
 

@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "tav_assembler.h"
+#include "encoder/tav_assembler.h"
 
 namespace enctest {
 

@@ -18,7 +18,7 @@
 #include "common.h"
 #include "global.h"
 #include "log.h"
-#include "tav_assembler.h"
+#include "encoder/tav_assembler.h"
 
 namespace enctest {
 

@@ -1,7 +1,7 @@
 #pragma once
 // glibc's <sys/ucontext.h> (reached through GoogleTest with _GNU_SOURCE)
 // declares REG_RAX .. REG_RDI too; its names are moved aside here so that the
-// register names of operand.h stay ours.
+// register names of encoder/operand.h stay ours.
 #define REG_RAX ucontext_REG_RAX
 #define REG_RCX ucontext_REG_RCX
 #define REG_RDX ucontext_REG_RDX

@@ -31,19 +31,19 @@
 #include <string>
 #include <vector>
 
-#include "afile.h"
+#include "reader/afile.h"
 #include "classes/function_manager.h"
 #include "common.h"
 #include "compiler.h"
-#include "driver.h"
+#include "driver/driver.h"
 #include "exceptions.h"
 #include "global.h"
 #include "filetypes/file_writer.h"
 #include "log.h"
 #include "plugins/plugin_interface.h"
 #include "plugins/plugin_manager.h"
-#include "settings.h"
-#include "word_table.h"
+#include "driver/settings.h"
+#include "reader/word_table.h"
 
 #ifdef TAVIK_FUZZ_LINK
 extern "C" const char* TAV_CALL onEntry(const TPluginInterface* funcTable);

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "afile.h"
+#include "reader/afile.h"
 #include "exceptions.h"
 
 namespace {

@@ -18,7 +18,7 @@
 #include "classes/shared_records.h"
 #include "common.h"
 #include "compiler.h"
-#include "driver.h"
+#include "driver/driver.h"
 #include "exceptions.h"
 #include "global.h"
 #include "plugins/plugin_manager.h"

@@ -16,7 +16,7 @@
 
 #include "../encoder/diff_harness.h"
 #include "compile_env.h"
-#include "afile.h"
+#include "reader/afile.h"
 #include "classes/const_manager.h"
 #include "classes/define_manager.h"
 #include "classes/fixup_manager.h"
@@ -26,7 +26,7 @@
 #include "classes/var_manager.h"
 #include "common.h"
 #include "compiler.h"
-#include "driver.h"
+#include "driver/driver.h"
 #include "exceptions.h"
 #include "global.h"
 #include "log.h"

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "afile.h"
+#include "reader/afile.h"
 #include "classes/block_stack.h"
 #include "classes/fixup_manager.h"
 #include "classes/function_manager.h"
@@ -22,7 +22,7 @@
 #include "common.h"
 #include "compile_env.h"
 #include "compiler.h"
-#include "driver.h"
+#include "driver/driver.h"
 #include "exceptions.h"
 #include "global.h"
 #include "log.h"

@@ -1,4 +1,4 @@
-#include "cur_token.h"
+#include "reader/cur_token.h"
 
 #include <gtest/gtest.h>
 

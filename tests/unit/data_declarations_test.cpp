@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "../encoder/diff_harness.h"
-#include "afile.h"
+#include "reader/afile.h"
 #include "classes/const_manager.h"
 #include "classes/fixup_manager.h"
 #include "classes/function_manager.h"
@@ -24,7 +24,7 @@
 #include "common.h"
 #include "compile_env.h"
 #include "compiler.h"
-#include "driver.h"
+#include "driver/driver.h"
 #include "exceptions.h"
 #include "global.h"
 #include "log.h"

@@ -1,6 +1,6 @@
 #include "classes/define_manager.h"
 
-#include "cur_token.h"
+#include "reader/cur_token.h"
 #include "symbol_tables_fixture.h"
 
 using DefineManager = SymbolTables;

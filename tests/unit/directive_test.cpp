@@ -3,11 +3,11 @@
 #include <string>
 #include <vector>
 
-#include "afile.h"
+#include "reader/afile.h"
 #include "classes/define_manager.h"
 #include "classes/macro_manager.h"
 #include "classes/var_manager.h"
-#include "cur_token.h"
+#include "reader/cur_token.h"
 #include "directive_env.h"
 
 namespace {

@@ -9,12 +9,12 @@
 #include <vector>
 
 #include "common.h"
-#include "driver.h"
+#include "driver/driver.h"
 #include "global.h"
 #include "log.h"
 #include "platform/platform.h"
 #include "scratch.h"
-#include "settings.h"
+#include "driver/settings.h"
 
 namespace fs = std::filesystem;
 

@@ -4,8 +4,8 @@
 #include <set>
 #include <string>
 
-#include "instructions.h"
-#include "tav_assembler.h"
+#include "encoder/instructions.h"
+#include "encoder/tav_assembler.h"
 
 TEST(EncoderTable, HoldsEachMnemonicOnceGroupedByLength)
 {

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "classes/macro_manager.h"
-#include "cur_token.h"
+#include "reader/cur_token.h"
 #include "directive_env.h"
 
 namespace {

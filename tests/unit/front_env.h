@@ -10,7 +10,7 @@
 #include <cstdio>
 #include <string>
 
-#include "afile.h"
+#include "reader/afile.h"
 #include "classes/block_stack.h"
 #include "classes/const_manager.h"
 #include "classes/define_manager.h"
@@ -21,12 +21,12 @@
 #include "classes/var_manager.h"
 #include "common.h"
 #include "compiler.h"
-#include "cur_token.h"
-#include "driver.h"
+#include "reader/cur_token.h"
+#include "driver/driver.h"
 #include "exceptions.h"
 #include "global.h"
 #include "log.h"
-#include "settings.h"
+#include "driver/settings.h"
 
 class FrontEnv : public ::testing::Test {
 protected:

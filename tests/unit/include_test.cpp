@@ -10,12 +10,12 @@
 #include <tuple>
 #include <vector>
 
-#include "afile.h"
+#include "reader/afile.h"
 #include "classes/define_manager.h"
 #include "classes/ident_manager.h"
 #include "classes/resource_manager.h"
 #include "directive_env.h"
-#include "settings.h"
+#include "driver/settings.h"
 
 namespace {
 

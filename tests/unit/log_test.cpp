@@ -9,7 +9,7 @@
 #include "global.h"
 #include "log.h"
 #include "scratch.h"
-#include "settings.h"
+#include "driver/settings.h"
 
 namespace fs = std::filesystem;
 

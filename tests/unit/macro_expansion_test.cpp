@@ -11,7 +11,7 @@
 #include <string>
 
 #include "../encoder/diff_harness.h"
-#include "afile.h"
+#include "reader/afile.h"
 #include "classes/fixup_manager.h"
 #include "classes/function_manager.h"
 #include "classes/macro_manager.h"
@@ -20,7 +20,7 @@
 #include "common.h"
 #include "compile_env.h"
 #include "compiler.h"
-#include "driver.h"
+#include "driver/driver.h"
 #include "exceptions.h"
 #include "global.h"
 #include "log.h"

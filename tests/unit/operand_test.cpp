@@ -1,10 +1,10 @@
-#include "operand.h"
+#include "encoder/operand.h"
 
 #include <gtest/gtest.h>
 
 #include "common.h"
-#include "cur_token.h"
-#include "tav_assembler.h"
+#include "reader/cur_token.h"
+#include "encoder/tav_assembler.h"
 
 namespace {
 struct BitsGuard {

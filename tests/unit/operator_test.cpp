@@ -24,7 +24,7 @@
 #include "common.h"
 #include "compile_env.h"
 #include "compiler.h"
-#include "driver.h"
+#include "driver/driver.h"
 #include "exceptions.h"
 #include "global.h"
 #include "plugins/plugin_manager.h"

@@ -19,7 +19,7 @@
 #include "classes/function_manager.h"
 #include "common.h"
 #include "compile_env.h"
-#include "driver.h"
+#include "driver/driver.h"
 #include "exceptions.h"
 #include "filetypes/file_writer.h"
 #include "global.h"

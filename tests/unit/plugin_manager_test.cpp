@@ -1,6 +1,6 @@
 #include "plugin_env.h"
 
-#include "afile.h"
+#include "reader/afile.h"
 #include "classes/define_manager.h"
 #include "compiler.h"
 #include "plugins/plugin_interface.h"

@@ -2,7 +2,7 @@
 // registers, constants, types, variables and field chains, defines, macros.
 #include "classes/shared_records.h"
 #include "front_env.h"
-#include "word_table.h"
+#include "reader/word_table.h"
 
 class Resolve : public FrontEnv {
 protected:

@@ -1,6 +1,6 @@
 #pragma once
-// operand.h first: it keeps glibc's register indices clear of ours
-#include "operand.h"
+// encoder/operand.h first: it keeps glibc's register indices clear of ours
+#include "encoder/operand.h"
 // clang-format off
 #include <gtest/gtest.h>
 // clang-format on

@@ -4,7 +4,7 @@
 #include <regex>
 
 #include "platform/platform.h"
-#include "version.h"
+#include "driver/version.h"
 
 TEST(Version, OwnExecutableCarriesFourParts) {
     std::string v = GetVersion(platform::ExecutablePath());

@@ -1,5 +1,5 @@
 // The reserved word table: every way of looking a word up gives the same entry.
-#include "word_table.h"
+#include "reader/word_table.h"
 
 #include <gtest/gtest.h>
 

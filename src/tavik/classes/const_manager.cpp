@@ -4,7 +4,7 @@
 
 #include "classes/ident_manager.h"
 #include "classes/shared_records.h"
-#include "cur_token.h"
+#include "reader/cur_token.h"
 #include "global.h"
 
 namespace {

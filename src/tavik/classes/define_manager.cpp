@@ -1,7 +1,7 @@
 #include "classes/define_manager.h"
 
 #include "classes/ident_manager.h"
-#include "cur_token.h"
+#include "reader/cur_token.h"
 #include "global.h"
 
 TDefineManager::~TDefineManager()

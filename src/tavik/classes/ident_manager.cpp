@@ -1,6 +1,6 @@
 #include "classes/ident_manager.h"
 
-#include "word_table.h"
+#include "reader/word_table.h"
 
 std::string lowerAscii(std::string_view s)
 {

@@ -1,8 +1,8 @@
 #include "classes/macro_manager.h"
 
-#include "afile.h"
+#include "reader/afile.h"
 #include "classes/ident_manager.h"
-#include "cur_token.h"
+#include "reader/cur_token.h"
 #include "global.h"
 
 TMacroCallHandler MacroCallHandler = nullptr;

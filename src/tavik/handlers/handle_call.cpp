@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "afile.h"
+#include "reader/afile.h"
 #include "classes/function_manager.h"
 #include "classes/shared_records.h"
 #include "common.h"

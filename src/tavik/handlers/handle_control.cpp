@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "afile.h"
+#include "reader/afile.h"
 #include "classes/block_stack.h"
 #include "classes/function_manager.h"
 #include "classes/shared_records.h"
@@ -25,7 +25,7 @@
 #include "handlers/handle_control.h"
 #include "handlers/handlers.h"
 #include "log.h"
-#include "tav_assembler.h"
+#include "encoder/tav_assembler.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include <cstdint>
 
 #include "classes/block_stack.h"
-#include "cur_token.h"
-#include "operand.h"
+#include "reader/cur_token.h"
+#include "encoder/operand.h"
 
 // A condition at a nesting level (0: the whole one); the operator of its
 // last comparison, whose jump the caller emits.

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "afile.h"
+#include "reader/afile.h"
 #include "classes/const_manager.h"
 #include "classes/ident_manager.h"
 #include "classes/shared_records.h"

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "afile.h"
+#include "reader/afile.h"
 #include "classes/const_manager.h"
 #include "classes/define_manager.h"
 #include "classes/function_manager.h"
@@ -13,11 +13,11 @@
 #include "classes/var_manager.h"
 #include "common.h"
 #include "compiler.h"
-#include "cur_token.h"
+#include "reader/cur_token.h"
 #include "global.h"
 #include "handlers/handlers.h"
 #include "log.h"
-#include "token_reader.h"
+#include "reader/token_reader.h"
 
 namespace {
 

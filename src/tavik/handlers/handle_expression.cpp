@@ -6,9 +6,9 @@
 #include <limits>
 #include <string>
 
-#include "afile.h"
+#include "reader/afile.h"
 #include "compiler.h"
-#include "cur_token.h"
+#include "reader/cur_token.h"
 #include "exceptions.h"
 #include "global.h"
 #include "handlers/handlers.h"

@@ -3,19 +3,19 @@
 #include <filesystem>
 #include <string>
 
-#include "afile.h"
+#include "reader/afile.h"
 #include "classes/define_manager.h"
 #include "classes/ident_manager.h"
 #include "classes/resource_manager.h"
 #include "compiler.h"
-#include "cur_token.h"
+#include "reader/cur_token.h"
 #include "exceptions.h"
 #include "global.h"
 #include "handlers/handlers.h"
 #include "log.h"
 #include "platform/platform.h"
 #include "plugins/plugin_interface.h"
-#include "settings.h"
+#include "driver/settings.h"
 
 namespace {
 

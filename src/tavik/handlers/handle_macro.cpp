@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "afile.h"
+#include "reader/afile.h"
 #include "classes/macro_manager.h"
 #include "classes/register_manager.h"
 #include "common.h"

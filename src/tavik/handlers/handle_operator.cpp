@@ -4,17 +4,17 @@
 #include <memory>
 #include <string>
 
-#include "afile.h"
+#include "reader/afile.h"
 #include "classes/function_manager.h"
 #include "classes/register_manager.h"
 #include "common.h"
 #include "compiler.h"
-#include "cur_token.h"
+#include "reader/cur_token.h"
 #include "exceptions.h"
 #include "global.h"
 #include "handlers/handlers.h"
 #include "log.h"
-#include "tav_assembler.h"
+#include "encoder/tav_assembler.h"
 
 namespace {
 

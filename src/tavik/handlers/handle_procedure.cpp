@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "afile.h"
+#include "reader/afile.h"
 #include "classes/fixup_manager.h"
 #include "classes/function_manager.h"
 #include "classes/ident_manager.h"

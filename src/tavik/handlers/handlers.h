@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "operand.h"
+#include "encoder/operand.h"
 #include "tavik/plugin_api.h"
 
 class TMacro;

@@ -4,7 +4,7 @@
 #include <exception>
 #include <new>
 
-#include "afile.h"
+#include "reader/afile.h"
 #include "classes/const_manager.h"
 #include "classes/fixup_manager.h"
 #include "classes/function_manager.h"

@@ -15,7 +15,7 @@
 #include "log.h"
 #include "platform/platform.h"
 #include "plugins/plugin_interface.h"
-#include "settings.h"
+#include "driver/settings.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "word_table.h"
+#include "reader/word_table.h"
 
 #include <array>
 #include <cstring>

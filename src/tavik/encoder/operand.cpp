@@ -1,10 +1,10 @@
-#include "operand.h"
+#include "encoder/operand.h"
 
 #include <new>
 
 #include "classes/record_arena.h"
 #include "common.h"
-#include "word_table.h"
+#include "reader/word_table.h"
 
 namespace {
 // Freed operands, linked through their first bytes.

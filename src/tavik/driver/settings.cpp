@@ -1,4 +1,4 @@
-#include "settings.h"
+#include "driver/settings.h"
 
 #include "global.h"
 #include "log.h"

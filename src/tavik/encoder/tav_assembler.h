@@ -4,9 +4,9 @@
 #include <string>
 #include <string_view>
 
-#include "instructions.h"
+#include "encoder/instructions.h"
 #include "common.h"
-#include "operand.h"
+#include "encoder/operand.h"
 
 // Error codes of the encoder (0 = success).
 enum : uint32_t {

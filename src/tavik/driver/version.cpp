@@ -1,4 +1,4 @@
-#include "version.h"
+#include "driver/version.h"
 
 #include "platform/platform.h"
 

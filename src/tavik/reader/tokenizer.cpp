@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "afile.h"
+#include "reader/afile.h"
 #include "classes/macro_manager.h"
 #include "classes/register_manager.h"
 #include "common.h"
@@ -12,8 +12,8 @@
 #include "exceptions.h"
 #include "global.h"
 #include "log.h"
-#include "token_reader.h"
-#include "word_table.h"
+#include "reader/token_reader.h"
+#include "reader/word_table.h"
 
 using namespace tokread;
 

@@ -1,4 +1,4 @@
-#include "tav_assembler.h"
+#include "encoder/tav_assembler.h"
 
 #include <cstring>
 #include <stdexcept>
@@ -7,7 +7,7 @@
 #include "classes/register_manager.h"
 #include "global.h"
 #include "log.h"
-#include "word_table.h"
+#include "reader/word_table.h"
 
 using namespace tavasm;
 

@@ -4,7 +4,7 @@
 #include <string_view>
 
 #include "classes/ident_manager.h"
-#include "operand.h"
+#include "encoder/operand.h"
 #include "tavik/plugin_api.h"
 
 struct TWord;

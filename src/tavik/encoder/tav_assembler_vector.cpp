@@ -2,7 +2,7 @@
 #include "classes/fixup_manager.h"
 #include "global.h"
 #include "log.h"
-#include "tav_assembler.h"
+#include "encoder/tav_assembler.h"
 
 using namespace tavasm;
 

@@ -1,4 +1,4 @@
-#include "afile.h"
+#include "reader/afile.h"
 
 #include <cstdio>
 #include <cstring>

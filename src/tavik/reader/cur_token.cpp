@@ -1,4 +1,4 @@
-#include "cur_token.h"
+#include "reader/cur_token.h"
 
 #include <cstring>
 
@@ -6,7 +6,7 @@
 #include <charconv>
 #include <cmath>
 
-#include "word_table.h"
+#include "reader/word_table.h"
 
 int64_t truncExtended(long double v)
 {

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "cur_token.h"
+#include "reader/cur_token.h"
 #include "platform/platform.h"
 
 // Classes of source bytes, one table for the scanner.

@@ -1,7 +1,7 @@
 // The integer families without symbol operands.
 #include "classes/fixup_manager.h"
 #include "global.h"
-#include "tav_assembler.h"
+#include "encoder/tav_assembler.h"
 
 using namespace tavasm;
 

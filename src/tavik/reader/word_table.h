@@ -4,9 +4,9 @@
 #include <string_view>
 
 #include "common.h"
-#include "cur_token.h"
-#include "instructions.h"
-#include "operand.h"
+#include "reader/cur_token.h"
+#include "encoder/instructions.h"
+#include "encoder/operand.h"
 
 // The reserved words of every kind in one table, built once: keywords,
 // general and segment registers, mnemonics. Words match without regard to

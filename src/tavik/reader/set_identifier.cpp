@@ -1,7 +1,7 @@
 // TCurrentToken::setIdentifier: what a word read by the tokenizer stands for.
 #include <string>
 
-#include "afile.h"
+#include "reader/afile.h"
 #include "classes/const_manager.h"
 #include "classes/function_manager.h"
 #include "classes/ident_manager.h"
@@ -11,11 +11,11 @@
 #include "classes/var_manager.h"
 #include "common.h"
 #include "compiler.h"
-#include "cur_token.h"
+#include "reader/cur_token.h"
 #include "global.h"
 #include "log.h"
-#include "token_reader.h"
-#include "word_table.h"
+#include "reader/token_reader.h"
+#include "reader/word_table.h"
 
 using namespace tokread;
 

@@ -6,7 +6,7 @@
 #include <malloc.h>
 #endif
 
-#include "driver.h"
+#include "driver/driver.h"
 #include "platform/platform.h"
 
 int main(int argc, char** argv) {

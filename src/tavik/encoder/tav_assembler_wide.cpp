@@ -2,7 +2,7 @@
 // where the result is exact, and the refusal of every other form, so that
 // no instruction silently acts on the low dword (the low word in 16-bit
 // code) alone. Also the size an MMX or SSE memory operand is accessed in.
-#include "tav_assembler.h"
+#include "encoder/tav_assembler.h"
 
 using namespace tavasm;
 

@@ -1,8 +1,8 @@
 #pragma once
 #include <string>
 
-#include "afile.h"
-#include "cur_token.h"
+#include "reader/afile.h"
+#include "reader/cur_token.h"
 
 // Helpers shared by the tokenizer and identifier resolution. Every read of
 // one token goes into the token being filled, never into another one, so a

@@ -4,7 +4,7 @@
 #include "classes/shared_records.h"
 #include "global.h"
 #include "log.h"
-#include "tav_assembler.h"
+#include "encoder/tav_assembler.h"
 
 using namespace tavasm;
 

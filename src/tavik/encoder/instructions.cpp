@@ -1,4 +1,4 @@
-#include "instructions.h"
+#include "encoder/instructions.h"
 
 #include <utility>
 #include <array>

@@ -1,4 +1,4 @@
-#include "driver.h"
+#include "driver/driver.h"
 
 #include <cstdio>
 #include <istream>
@@ -22,10 +22,10 @@
 #include "filetypes/file_writer.h"
 #include "global.h"
 #include "log.h"
-#include "operand.h"
+#include "encoder/operand.h"
 #include "platform/platform.h"
 #include "plugins/plugin_manager.h"
-#include "settings.h"
+#include "driver/settings.h"
 
 std::string strInRaw;
 std::string strInFile;
