@@ -48,25 +48,33 @@ TEST_F(Call, NestedCallThroughAFunctionPointer) {
 }
 
 // Nested calls are read recursively: a clear error, never a stack overflow.
-TEST_F(Call, DeepNestingIsRefused) {
-    auto nested = [](int n) {
-        std::string s = "function f(dword a) { mov eax, a; }\nf(";
-        for (int i = 0; i < n; ++i) s += "f(";
-        s += "1";
-        s += std::string(static_cast<size_t>(n), ')');
-        return s + ");\n";
-    };
-    ok(nested(200));
+std::string nestedCalls(int n) {
+    std::string s = "function f(dword a) { mov eax, a; }\nf(";
+    for (int i = 0; i < n; ++i) s += "f(";
+    s += "1";
+    s += std::string(static_cast<size_t>(n), ')');
+    return s + ");\n";
+}
+
+TEST_F(Call, NestingUpToTheLimitIsRead) {
+    ok(nestedCalls(200));
     EXPECT_EQ(main()->LocalOffset, 0u);
-    for (int n : {201, 100000}) {
-        TearDown();
-        SetUp();
-        fails(nested(n), "[6356] Calls nested too deeply");
-    }
-    // the depth is given back after a failure
-    TearDown();
-    SetUp();
-    ok(nested(200));
+}
+
+TEST_F(Call, NestingOneBeyondTheLimitIsRefused) {
+    fails(nestedCalls(201), "[6356] Calls nested too deeply");
+}
+
+TEST_F(Call, NestingFarBeyondTheLimitIsRefused) {
+    fails(nestedCalls(100000), "[6356] Calls nested too deeply");
+}
+
+// the depth is given back after a failure
+// (the scenario is two sessions in one process: a failed one, then the next)
+TEST_F(Call, NestingDepthIsGivenBackAfterAFailure) {
+    fails(nestedCalls(100000), "[6356] Calls nested too deeply");
+    restart();
+    ok(nestedCalls(200));
 }
 
 TEST_F(Call, EmptyArgumentLists) {
@@ -86,102 +94,102 @@ TEST_F(Call, ArgumentKinds) {
     EXPECT_EQ(fx[1].position, 10u);
 }
 
-TEST_F(Call, CountErrors) {
-    struct Case {
-        const char* call;
-        const char* text;
-    } cases[] = {
-        {"f(1, 2, 3, 4);", "[6311] Too many parameters"},
-        {"f(1);", "[6312] Not enough parameters"},
-        {"f;", "[6312] Not enough parameters"},
-        {"none(1);", "[6311] Too many parameters"},
-        {"f(1, g(2, 3, 4), 5);", "[6355] Too many parameters"},
-        {"f(1, g(2), 5);", "[6355] Not enough parameters"},
-        {"f(1, g, 5);", "[6355] Not enough parameters"},
-        {"f(1, p, 5);", "[31354] \"p\" is a procedure"},
-        {"f(1 2, 3);", "[1127] Unexpected"},
-        {"f(1, 2, 3;", "[1127] Unexpected"},
-        {"f(1, undefined, 3);", "[1111] Unexpected"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.call);
-        TearDown();
-        SetUp();
-        fails(std::string(kDecls) + c.call, c.text);
-        // nothing of the failed call reached the code
-        EXPECT_EQ(main()->BufLen, 0u);
-    }
+struct CountErrorRow {
+    const char* name;
+    const char* call;
+    const char* text;
+};
+using CountErrors = tavtest::Table<Call, CountErrorRow>;
+
+TEST_P(CountErrors, AreRefused) {
+    const CountErrorRow& c = GetParam();
+    fails(std::string(kDecls) + c.call, c.text);
+    // nothing of the failed call reached the code
+    EXPECT_EQ(main()->BufLen, 0u);
 }
+
+INSTANTIATE_TEST_SUITE_P(Call, CountErrors, ::testing::Values(
+    CountErrorRow{"TooManyArguments", "f(1, 2, 3, 4);", "[6311] Too many parameters"},
+    CountErrorRow{"TooFewArguments", "f(1);", "[6312] Not enough parameters"},
+    CountErrorRow{"NoArgumentListForParameters", "f;", "[6312] Not enough parameters"},
+    CountErrorRow{"ArgumentsForNoParameters", "none(1);", "[6311] Too many parameters"},
+    CountErrorRow{"InnerCallTooManyArguments", "f(1, g(2, 3, 4), 5);", "[6355] Too many parameters"},
+    CountErrorRow{"InnerCallTooFewArguments", "f(1, g(2), 5);", "[6355] Not enough parameters"},
+    CountErrorRow{"InnerCallWithoutArgumentList", "f(1, g, 5);", "[6355] Not enough parameters"},
+    CountErrorRow{"ProcedureAsArgument", "f(1, p, 5);", "[31354] \"p\" is a procedure"},
+    CountErrorRow{"MissingComma", "f(1 2, 3);", "[1127] Unexpected"},
+    CountErrorRow{"MissingClosingParenthesis", "f(1, 2, 3;", "[1127] Unexpected"},
+    CountErrorRow{"UndefinedArgument", "f(1, undefined, 3);", "[1111] Unexpected"}),
+    tavtest::RowName());
 
 // Every argument fills exactly the slot of its parameter: what the caller
 // pushes is what the callee's ret removes.
-TEST_F(Call, ArgumentsTakeTheSizeOfTheirParameter) {
-    const std::string decls =
-        "procedure w(qword a) { }\n"
-        "procedure d(dword a) { }\n"
-        "function r { mov eax, 1; }\n"
-        "qword gq;\n"
-        "dword gd;\n"
-        "byte gb;\n"
-        "const BIG = 0x123456789;\n";
-    struct Case {
-        const char* call;
-        const char* bytes;
-    } cases[] = {
-        // a constant brings its own high dword
-        {"w(5);", "6A 00 6A 05"},
-        {"w(-2);", "6A FF 6A FE"},
-        {"w(0x1FFFFFFFF);", "6A 01 6A FF"},
-        {"w(BIG);", "6A 01 68 89 67 45 23"},
-        // a dword register, variable or call result: a zero high dword
-        {"w(ebx);", "6A 00 53"},
-        {"w(gd);", "6A 00 FF 35 00 00 00 00"},
-        {"w(r);", "E8 00 00 00 00 6A 00 50"},
-        {"w(gb);", "6A 00 50 0F B6 05 00 00 00 00 87 04 24"},
-        {"w(gq);", "FF 35 00 00 00 00 FF 35 00 00 00 00"},
-        // byte and word registers are zero-extended in their own register
-        {"d(bl);", "53 0F B6 DB 87 1C 24"},
-        {"d(ah);", "50 0F B6 C4 87 04 24"},
-        {"d(si);", "56 0F B7 F6 87 34 24"},
-        {"d(5);", "6A 05"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.call);
-        TearDown();
-        SetUp();
-        ok(decls + c.call);
-        EXPECT_EQ(hex(main()), std::string(c.bytes) + " E8 00 00 00 00 C3");
-        EXPECT_EQ(main()->LocalOffset, 0u);
-    }
+const char* kSizeDecls =
+    "procedure w(qword a) { }\n"
+    "procedure d(dword a) { }\n"
+    "function r { mov eax, 1; }\n"
+    "qword gq;\n"
+    "dword gd;\n"
+    "byte gb;\n"
+    "const BIG = 0x123456789;\n";
+
+struct ArgumentSizeRow {
+    const char* name;
+    const char* call;
+    const char* bytes;
+};
+using ArgumentsTakeTheSizeOfTheirParameter = tavtest::Table<Call, ArgumentSizeRow>;
+
+TEST_P(ArgumentsTakeTheSizeOfTheirParameter, Pushed) {
+    const ArgumentSizeRow& c = GetParam();
+    ok(std::string(kSizeDecls) + c.call);
+    EXPECT_EQ(hex(main()), std::string(c.bytes) + " E8 00 00 00 00 C3");
+    EXPECT_EQ(main()->LocalOffset, 0u);
 }
 
-TEST_F(Call, ArgumentsWiderThanTheirParameterAreRefused) {
-    const std::string decls =
-        "procedure d(dword a; byte b) { }\n"
-        "procedure six(dword x; dword y) { }\n"
-        "block B6 { word a; dword b; }\n"
-        "qword gq;\n"
-        "B6 g6;\n";
-    struct Case {
-        const char* call;
-        const char* text;
-    } cases[] = {
-        {"d(1, gq);", "[6313] Argument of 8 bytes for parameter \"b\" of 1 bytes"},
-        {"d(gq, 1);", "[6313] Argument of 8 bytes for parameter \"a\" of 4 bytes"},
-        {"six(1, g6);", "[6313] Argument of 6 bytes for parameter \"y\" of 4 bytes"},
-        {"d(1, qword [ebx]);", "[6313] Argument of 8 bytes for parameter \"b\" of 1 bytes"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.call);
-        TearDown();
-        SetUp();
-        fails(decls + "\n" + c.call, c.text);
-        // positioned at the argument, on the call's line after the header
-        EXPECT_NE(out.find("[8,"), std::string::npos) << out;
-        EXPECT_NE(out.find("Code:"), std::string::npos) << out;
-        EXPECT_EQ(main()->BufLen, 0u);
-    }
+INSTANTIATE_TEST_SUITE_P(Call, ArgumentsTakeTheSizeOfTheirParameter, ::testing::Values(
+    // a constant brings its own high dword
+    ArgumentSizeRow{"SmallConstantToQword", "w(5);", "6A 00 6A 05"},
+    ArgumentSizeRow{"NegativeConstantToQword", "w(-2);", "6A FF 6A FE"},
+    ArgumentSizeRow{"WideConstantToQword", "w(0x1FFFFFFFF);", "6A 01 6A FF"},
+    ArgumentSizeRow{"NamedWideConstantToQword", "w(BIG);", "6A 01 68 89 67 45 23"},
+    // a dword register, variable or call result: a zero high dword
+    ArgumentSizeRow{"DwordRegisterToQword", "w(ebx);", "6A 00 53"},
+    ArgumentSizeRow{"DwordVariableToQword", "w(gd);", "6A 00 FF 35 00 00 00 00"},
+    ArgumentSizeRow{"CallResultToQword", "w(r);", "E8 00 00 00 00 6A 00 50"},
+    ArgumentSizeRow{"ByteVariableToQword", "w(gb);", "6A 00 50 0F B6 05 00 00 00 00 87 04 24"},
+    ArgumentSizeRow{"QwordVariableToQword", "w(gq);", "FF 35 00 00 00 00 FF 35 00 00 00 00"},
+    // byte and word registers are zero-extended in their own register
+    ArgumentSizeRow{"LowByteRegisterToDword", "d(bl);", "53 0F B6 DB 87 1C 24"},
+    ArgumentSizeRow{"HighByteRegisterToDword", "d(ah);", "50 0F B6 C4 87 04 24"},
+    ArgumentSizeRow{"WordRegisterToDword", "d(si);", "56 0F B7 F6 87 34 24"},
+    ArgumentSizeRow{"ConstantToDword", "d(5);", "6A 05"}),
+    tavtest::RowName());
+
+const char* kWideDecls =
+    "procedure d(dword a; byte b) { }\n"
+    "procedure six(dword x; dword y) { }\n"
+    "block B6 { word a; dword b; }\n"
+    "qword gq;\n"
+    "B6 g6;\n";
+
+using ArgumentsWiderThanTheirParameter = tavtest::Table<Call, CountErrorRow>;
+
+TEST_P(ArgumentsWiderThanTheirParameter, AreRefused) {
+    const CountErrorRow& c = GetParam();
+    fails(std::string(kWideDecls) + "\n" + c.call, c.text);
+    // positioned at the argument, on the call's line after the header
+    EXPECT_NE(out.find("[8,"), std::string::npos) << out;
+    EXPECT_NE(out.find("Code:"), std::string::npos) << out;
+    EXPECT_EQ(main()->BufLen, 0u);
 }
+
+INSTANTIATE_TEST_SUITE_P(Call, ArgumentsWiderThanTheirParameter, ::testing::Values(
+    CountErrorRow{"QwordToByte", "d(1, gq);", "[6313] Argument of 8 bytes for parameter \"b\" of 1 bytes"},
+    CountErrorRow{"QwordToDword", "d(gq, 1);", "[6313] Argument of 8 bytes for parameter \"a\" of 4 bytes"},
+    CountErrorRow{"SixByteBlockToDword", "six(1, g6);", "[6313] Argument of 6 bytes for parameter \"y\" of 4 bytes"},
+    CountErrorRow{"QwordMemoryToByte", "d(1, qword [ebx]);", "[6313] Argument of 8 bytes for parameter \"b\" of 1 bytes"}),
+    tavtest::RowName());
 
 TEST_F(Call, Return) {
     ok("procedure r(dword a, b) { return ebx; }\n"
@@ -200,24 +208,27 @@ TEST_F(Call, Return) {
     EXPECT_EQ(hex(main()), "B8 03 00 00 00 C3");
 }
 
-TEST_F(Call, ReturnErrors) {
-    struct Case {
-        const char* src;
-        const char* text;
-    } cases[] = {
-        {"procedure p { } function q { return p(); }", "Procedures do not return values"},
-        {"procedure q { return [eax]; }", "[32423] Return operand invalid size"},
-        {"procedure q { return eax nop; }", "[7532] Unexpected"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.src);
-        TearDown();
-        SetUp();
-        fails(c.src, c.text);
-    }
-    TearDown();
-    SetUp();
-    fails(cases[0].src, cases[0].text);
+struct ReturnErrorRow {
+    const char* name;
+    const char* src;
+    const char* text;
+};
+using ReturnErrors = tavtest::Table<Call, ReturnErrorRow>;
+
+TEST_P(ReturnErrors, AreRefused) {
+    const ReturnErrorRow& c = GetParam();
+    fails(c.src, c.text);
+}
+
+INSTANTIATE_TEST_SUITE_P(Call, ReturnErrors, ::testing::Values(
+    ReturnErrorRow{"ValueOfAProcedure", "procedure p { } function q { return p(); }",
+                   "Procedures do not return values"},
+    ReturnErrorRow{"OperandOfNoSize", "procedure q { return [eax]; }", "[32423] Return operand invalid size"},
+    ReturnErrorRow{"TextAfterTheOperand", "procedure q { return eax nop; }", "[7532] Unexpected"}),
+    tavtest::RowName());
+
+TEST_F(Call, ReturnOfAProcedureCallEmitsNothing) {
+    fails("procedure p { } function q { return p(); }", "Procedures do not return values");
     EXPECT_EQ(code("q"), kPrologue);  // nothing emitted for the call
 }
 
@@ -312,8 +323,9 @@ namespace {
 TEST_F(Call, CallThroughMemory) {
     ok("call [ebx+8];\ncall [esp+0x100];\n");
     EXPECT_EQ(hex(main()), "FF 53 08 FF 94 24 00 01 00 00 C3");
-    TearDown();
-    SetUp();
+}
+
+TEST_F(Call, CallThroughByteMemoryIsRefused) {
     fails("call byte [ebx];", "[9999]");
 }
 

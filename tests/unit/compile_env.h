@@ -9,6 +9,7 @@
 
 #include <unistd.h>
 
+#include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -51,6 +52,39 @@ inline std::string captured(const std::function<void()>& f, bool* aborted = null
 
 // The code bytes of a function record ("" without one).
 inline std::string codeOf(PFunction f) { return f ? std::string(f->Buffer ? f->Buffer : "", f->BufLen) : std::string(); }
+
+// Names each row of a parameterized table by its `name` field.
+struct RowName {
+    template <class Row>
+    std::string operator()(const ::testing::TestParamInfo<Row>& info) const {
+        return info.param.name;
+    }
+};
+
+// Names each row of a table by the words of one of its text fields and its
+// place in the table: "mov eax, [esi+8];" as row 3 gives MovEaxEsi8_3.
+template <auto Field>
+struct TextName {
+    template <class Row>
+    std::string operator()(const ::testing::TestParamInfo<Row>& info) const {
+        std::string r;
+        bool start = true;
+        for (const char* p = info.param.*Field; p && *p && r.size() < 40; ++p) {
+            const unsigned char ch = static_cast<unsigned char>(*p);
+            if (!std::isalnum(ch)) {
+                start = true;
+                continue;
+            }
+            r += start ? static_cast<char>(std::toupper(ch)) : static_cast<char>(ch);
+            start = false;
+        }
+        return (r.empty() ? "Empty" : r) + "_" + std::to_string(info.index);
+    }
+};
+
+// A fixture whose tests run once for each row of a table.
+template <class Fixture, class Row>
+class Table : public Fixture, public ::testing::WithParamInterface<Row> {};
 
 // InitTavik with its banner swallowed, and a fresh scratch folder.
 class TavikEnv : public ::testing::Test {

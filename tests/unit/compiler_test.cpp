@@ -75,34 +75,41 @@ protected:
 
 // ---- code bytes ----
 
-TEST_F(CompilerEnv, InstructionLinesCompileIntoRtlmain) {
-    struct Case {
-        const char* lines;
-        const char* bytes;
-    } cases[] = {
-        {"MOV EAX, 1;", "b8 01 00 00 00 c3"},
-        {"mov eax, 1; retn;", "b8 01 00 00 00 c3"},
-        // The closing ret goes by the last instruction, not the last byte.
-        {"xor eax, eax; inc ebx;", "33 c0 43 c3"},
-        {"add eax, ebx;", "03 c3 c3"},
-        {"", "c3"},
-        {"5; ;; nop;", "90 c3"},  // a bare number is skipped
-        {"push 5; push eax; pop ecx;", "6a 05 50 59 c3"},
-        {"imul eax, ebx, 10;", "6b c3 0a c3"},
-        {"mov eax, [esi+8];\nmov [edi+ecx*4-4], edx;", "8b 46 08 89 54 8f fc c3"},
-        {"int3; ret 4;", "cc c2 04 00"},
-        {"jmp 5:0x1000;", "ea 00 10 00 00 05 00 c3"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.lines);
-        TearDown();
-        SetUp();
-        body(c.lines);
-        EXPECT_EQ(hex(code(0)), c.bytes);
-        EXPECT_EQ(std::string(funcName(fn(0))), "rtlmain");
-        EXPECT_TRUE(fn(0)->IsCalled);
-    }
+namespace instruction_lines_compile_into_rtlmain_rows {
+struct Case {
+    const char* lines;
+    const char* bytes;
+};
+const Case cases[] = {
+    {"MOV EAX, 1;", "b8 01 00 00 00 c3"},
+    {"mov eax, 1; retn;", "b8 01 00 00 00 c3"},
+    // The closing ret goes by the last instruction, not the last byte.
+    {"xor eax, eax; inc ebx;", "33 c0 43 c3"},
+    {"add eax, ebx;", "03 c3 c3"},
+    {"", "c3"},
+    {"5; ;; nop;", "90 c3"},  // a bare number is skipped
+    {"push 5; push eax; pop ecx;", "6a 05 50 59 c3"},
+    {"imul eax, ebx, 10;", "6b c3 0a c3"},
+    {"mov eax, [esi+8];\nmov [edi+ecx*4-4], edx;", "8b 46 08 89 54 8f fc c3"},
+    {"int3; ret 4;", "cc c2 04 00"},
+    {"jmp 5:0x1000;", "ea 00 10 00 00 05 00 c3"},
+};
+}  // namespace instruction_lines_compile_into_rtlmain_rows
+
+using InstructionLinesCompileIntoRtlmain = tavtest::Table<CompilerEnv, instruction_lines_compile_into_rtlmain_rows::Case>;
+
+TEST_P(InstructionLinesCompileIntoRtlmain, Row) {
+    using namespace instruction_lines_compile_into_rtlmain_rows;
+    const Case& c = GetParam();
+    SCOPED_TRACE(c.lines);
+    body(c.lines);
+    EXPECT_EQ(hex(code(0)), c.bytes);
+    EXPECT_EQ(std::string(funcName(fn(0))), "rtlmain");
+    EXPECT_TRUE(fn(0)->IsCalled);
 }
+
+INSTANTIATE_TEST_SUITE_P(CompilerEnv, InstructionLinesCompileIntoRtlmain, ::testing::ValuesIn(instruction_lines_compile_into_rtlmain_rows::cases),
+                         tavtest::TextName<&instruction_lines_compile_into_rtlmain_rows::Case::lines>());
 
 // The code of rtlmain disassembles to what `as` makes of the same lines.
 TEST_F(CompilerEnv, CodeMatchesTheGnuAssembler) {
@@ -233,46 +240,53 @@ TEST_F(CompilerEnv, StringLiteralsArePooledAndKeptWhenReferred) {
 }
 
 // Each kind of operand from source text: its code and what its fixup names.
-TEST_F(CompilerEnv, OperandKinds) {
-    struct Case {
-        const char* lines;
-        const char* bytes;       // the code of rtlmain
-        int fixup;               // kind of its one fixup, -1 for none
-    } cases[] = {
-        {"fld st1;", "d9 c1 c3", -1},
-        {"addps xmm1, xmm2;", "0f 58 ca c3", -1},
-        {"const C = 300;\npush C; push -2;", "68 2c 01 00 00 6a fe c3", -1},
-        // Named strings and floats stand for the pooled constant's address.
-        {"const S = 'abc';\npush S;", "68 00 00 00 00 c3", ftConst},
-        // A constant's value is an integer: a fraction is rounded away.
-        {"const F = 1.5;\npush F;", "6a 02 c3", -1},
-        // The address of a label or a procedure.
-        {"top: push @top;", "68 00 00 00 00 c3", ftLabelAbs},
-        {"call rtlmain;", "e8 00 00 00 00 c3", ftLabel},
-        // A field of a global variable: its offset goes with the fixup.
-        {"block P { dword x; dword y; }\nP pt;\nmov eax, pt.y;", "a1 00 00 00 00 c3", ftVar},
-        {"block P { dword x; dword y; }\nP pt;\npush @pt.y;", "68 00 00 00 00 c3", ftVar},
-        // The address of a memory expression.
-        {"lea eax, [ebx+4]; mov eax, [ebx+ecx*2+8];", "8d 43 04 8b 44 4b 08 c3", -1},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.lines);
-        TearDown();
-        SetUp();
-        body(c.lines);
-        EXPECT_EQ(hex(code(0)), c.bytes);
-        PFunction main = fn(0);
-        if (c.fixup < 0) {
-            EXPECT_EQ(FixMan->Count(main), 0u);
-            continue;
-        }
-        ASSERT_EQ(FixMan->Count(main), 1u);
-        PFixup fx = FixMan->getFixup(main, 0);
-        EXPECT_EQ(int(fx->hint), c.fixup);
-        EXPECT_EQ(fx->position, 1u);
-        EXPECT_EQ(fx->parentfunc, main);
+namespace operand_kinds_rows {
+struct Case {
+    const char* lines;
+    const char* bytes;       // the code of rtlmain
+    int fixup;               // kind of its one fixup, -1 for none
+};
+const Case cases[] = {
+    {"fld st1;", "d9 c1 c3", -1},
+    {"addps xmm1, xmm2;", "0f 58 ca c3", -1},
+    {"const C = 300;\npush C; push -2;", "68 2c 01 00 00 6a fe c3", -1},
+    // Named strings and floats stand for the pooled constant's address.
+    {"const S = 'abc';\npush S;", "68 00 00 00 00 c3", ftConst},
+    // A constant's value is an integer: a fraction is rounded away.
+    {"const F = 1.5;\npush F;", "6a 02 c3", -1},
+    // The address of a label or a procedure.
+    {"top: push @top;", "68 00 00 00 00 c3", ftLabelAbs},
+    {"call rtlmain;", "e8 00 00 00 00 c3", ftLabel},
+    // A field of a global variable: its offset goes with the fixup.
+    {"block P { dword x; dword y; }\nP pt;\nmov eax, pt.y;", "a1 00 00 00 00 c3", ftVar},
+    {"block P { dword x; dword y; }\nP pt;\npush @pt.y;", "68 00 00 00 00 c3", ftVar},
+    // The address of a memory expression.
+    {"lea eax, [ebx+4]; mov eax, [ebx+ecx*2+8];", "8d 43 04 8b 44 4b 08 c3", -1},
+};
+}  // namespace operand_kinds_rows
+
+using OperandKinds = tavtest::Table<CompilerEnv, operand_kinds_rows::Case>;
+
+TEST_P(OperandKinds, Row) {
+    using namespace operand_kinds_rows;
+    const Case& c = GetParam();
+    SCOPED_TRACE(c.lines);
+    body(c.lines);
+    EXPECT_EQ(hex(code(0)), c.bytes);
+    PFunction main = fn(0);
+    if (c.fixup < 0) {
+        EXPECT_EQ(FixMan->Count(main), 0u);
+        return;
     }
+    ASSERT_EQ(FixMan->Count(main), 1u);
+    PFixup fx = FixMan->getFixup(main, 0);
+    EXPECT_EQ(int(fx->hint), c.fixup);
+    EXPECT_EQ(fx->position, 1u);
+    EXPECT_EQ(fx->parentfunc, main);
 }
+
+INSTANTIATE_TEST_SUITE_P(CompilerEnv, OperandKinds, ::testing::ValuesIn(operand_kinds_rows::cases),
+                         tavtest::TextName<&operand_kinds_rows::Case::lines>());
 
 // What the operands refer to is marked used, so it survives to the output.
 TEST_F(CompilerEnv, OperandTargetsAreMarkedUsed) {
@@ -322,30 +336,37 @@ TEST_F(CompilerEnv, GlobalVariablesAndTheIndexForm) {
     EXPECT_EQ(uint8_t(code(0)[10]), 0xA0);
 }
 
-TEST_F(CompilerEnv, IndexFormBounds) {
-    struct Case {
-        const char* line;
-        const char* message;
-    } cases[] = {
-        {"mov al, one[4];", "[6523] offset invalid"},     // past the element
-        {"mov al, arr[4];", "[5322] Array out of bounds"},  // past the last element: no byte reading there
-        {"mov al, arr[-1];", "[5322] Array out of bounds"},
-        {"mov al, one[-1];", "[6523] offset invalid"},
-        {"mov al, arr[1][4];", "[6523] offset invalid"},  // past the element's bytes
-        {"mov al, one[eax];", "[65412] Unexpected register eax"},
-        {"mov al, one[1;", "[2344] Unexpected symbol ;"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.line);
-        TearDown();
-        SetUp();
-        PVarType dword = static_cast<PVarType>(Idents->findIdent("dword")->ptr);
-        VarMan->addVar(vmGlobal, "arr", dword, 4, 0);
-        VarMan->addVar(vmGlobal, "one", dword, 1, 0);
-        const std::string out = failure(std::string("program test 'x';\n") + c.line);
-        EXPECT_NE(out.find(c.message), std::string::npos) << out;
-    }
+namespace index_form_bounds_rows {
+struct Case {
+    const char* line;
+    const char* message;
+};
+const Case cases[] = {
+    {"mov al, one[4];", "[6523] offset invalid"},     // past the element
+    {"mov al, arr[4];", "[5322] Array out of bounds"},  // past the last element: no byte reading there
+    {"mov al, arr[-1];", "[5322] Array out of bounds"},
+    {"mov al, one[-1];", "[6523] offset invalid"},
+    {"mov al, arr[1][4];", "[6523] offset invalid"},  // past the element's bytes
+    {"mov al, one[eax];", "[65412] Unexpected register eax"},
+    {"mov al, one[1;", "[2344] Unexpected symbol ;"},
+};
+}  // namespace index_form_bounds_rows
+
+using IndexFormBounds = tavtest::Table<CompilerEnv, index_form_bounds_rows::Case>;
+
+TEST_P(IndexFormBounds, Row) {
+    using namespace index_form_bounds_rows;
+    const Case& c = GetParam();
+    SCOPED_TRACE(c.line);
+    PVarType dword = static_cast<PVarType>(Idents->findIdent("dword")->ptr);
+    VarMan->addVar(vmGlobal, "arr", dword, 4, 0);
+    VarMan->addVar(vmGlobal, "one", dword, 1, 0);
+    const std::string out = failure(std::string("program test 'x';\n") + c.line);
+    EXPECT_NE(out.find(c.message), std::string::npos) << out;
 }
+
+INSTANTIATE_TEST_SUITE_P(CompilerEnv, IndexFormBounds, ::testing::ValuesIn(index_form_bounds_rows::cases),
+                         tavtest::TextName<&index_form_bounds_rows::Case::line>());
 
 TEST_F(CompilerEnv, LocalVariablesFollowTheFrameAndThePushDepth) {
     PVarType dword = static_cast<PVarType>(Idents->findIdent("dword")->ptr);
@@ -354,21 +375,21 @@ TEST_F(CompilerEnv, LocalVariablesFollowTheFrameAndThePushDepth) {
     // [ebp-8+4] both times: the frame does not move with pushes.
     EXPECT_EQ(hex(code(0)), "8b 45 fc 50 8b 45 fc 8d 4d fc c3");
     EXPECT_EQ(fn(0)->LocalOffset, 4u);
+}
 
-    TearDown();
-    SetUp();
+TEST_F(CompilerEnv, LocalVariablesWithoutTheFrameFollowThePushDepth) {
     CompileFlags.stackframe_on = 0;
-    dword = static_cast<PVarType>(Idents->findIdent("dword")->ptr);
+    PVarType dword = static_cast<PVarType>(Idents->findIdent("dword")->ptr);
     VarMan->addVar(vmLocal, "loc", dword, 1, uint32_t(-8));
     body("mov eax, loc; push eax; mov eax, loc; pop edx; mov eax, loc;");
     // [esp-8], then [esp-8+4] after the push, then [esp-8] again.
     EXPECT_EQ(hex(code(0)), "8b 44 24 f8 50 8b 44 24 fc 5a 8b 44 24 f8 c3");
     EXPECT_EQ(fn(0)->LocalOffset, 0u);
+}
 
-    // Pushing an address moves the stack by a word, whatever the size of
-    // what it points to.
-    TearDown();
-    SetUp();
+// Pushing an address moves the stack by a word, whatever the size of what it
+// points to.
+TEST_F(CompilerEnv, PushingALocalsAddressMovesTheStackByAWord) {
     CompileFlags.stackframe_on = 0;
     PVarType byte = static_cast<PVarType>(Idents->findIdent("byte")->ptr);
     VarMan->addVar(vmLocal, "flag", byte, 1, uint32_t(-5));
@@ -380,48 +401,55 @@ TEST_F(CompilerEnv, LocalVariablesFollowTheFrameAndThePushDepth) {
 
 // Without the frame, locals are addressed from ESP past what was pushed:
 // the depth counts the bytes each push really moves the stack by.
-TEST_F(CompilerEnv, PushDepthCountsTheBytesPushed) {
-    struct Case {
-        const char* push;
-        uint32_t depth;
-    } cases[] = {
-        {"push eax;", 4},
-        {"push ax;", 4},  // pushed as eax
-        {"push 5;", 4},
-        {"push 0x12345678;", 4},
-        {"push [ebx];", 4},
-        {"push dword [ebx];", 4},
-        {"push word [ebx];", 4},  // zero-extended to a word
-        {"push byte [ebx];", 4},
-        {"push qword [ebx];", 8},
-        {"push flag;", 4},        // a byte variable
-        {"push pair;", 8},
-        {"push @loc;", 4},
-        {"push 'text';", 4},
-        {"here: push @here;", 4},
-        {"push eax; pop ax;", 0},
-        {"push qword [ebx]; pop pair;", 0},
-        {"push flag; pop flag;", 0},
-        {"push ax; push word [ebx]; push flag; push 1;", 16},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.push);
-        TearDown();
-        SetUp();
-        CompileFlags.stackframe_on = 0;
-        auto type = [](const char* name) { return static_cast<PVarType>(Idents->findIdent(name)->ptr); };
-        VarMan->addVar(vmLocal, "loc", type("dword"), 1, uint32_t(-8));
-        VarMan->addVar(vmGlobal, "flag", type("byte"), 1, 0);
-        VarMan->addVar(vmGlobal, "pair", type("qword"), 1, 0);
-        body(std::string(c.push) + "\nmov ecx, loc;");
-        EXPECT_EQ(fn(0)->LocalOffset, c.depth);
-        // mov ecx, [esp - 8 + depth], then the closing ret
-        const int32_t disp = -8 + int32_t(c.depth);
-        const std::string mov = disp == 0 ? "8b 0c 24" : "8b 4c 24 " + hex(std::string(1, char(disp)));
-        const std::string all = hex(code(0));
-        EXPECT_EQ(all.substr(all.size() - mov.size() - 3), mov + " c3");
-    }
+namespace push_depth_counts_the_bytes_pushed_rows {
+struct Case {
+    const char* push;
+    uint32_t depth;
+};
+const Case cases[] = {
+    {"push eax;", 4},
+    {"push ax;", 4},  // pushed as eax
+    {"push 5;", 4},
+    {"push 0x12345678;", 4},
+    {"push [ebx];", 4},
+    {"push dword [ebx];", 4},
+    {"push word [ebx];", 4},  // zero-extended to a word
+    {"push byte [ebx];", 4},
+    {"push qword [ebx];", 8},
+    {"push flag;", 4},        // a byte variable
+    {"push pair;", 8},
+    {"push @loc;", 4},
+    {"push 'text';", 4},
+    {"here: push @here;", 4},
+    {"push eax; pop ax;", 0},
+    {"push qword [ebx]; pop pair;", 0},
+    {"push flag; pop flag;", 0},
+    {"push ax; push word [ebx]; push flag; push 1;", 16},
+};
+}  // namespace push_depth_counts_the_bytes_pushed_rows
+
+using PushDepthCountsTheBytesPushed = tavtest::Table<CompilerEnv, push_depth_counts_the_bytes_pushed_rows::Case>;
+
+TEST_P(PushDepthCountsTheBytesPushed, Row) {
+    using namespace push_depth_counts_the_bytes_pushed_rows;
+    const Case& c = GetParam();
+    SCOPED_TRACE(c.push);
+    CompileFlags.stackframe_on = 0;
+    auto type = [](const char* name) { return static_cast<PVarType>(Idents->findIdent(name)->ptr); };
+    VarMan->addVar(vmLocal, "loc", type("dword"), 1, uint32_t(-8));
+    VarMan->addVar(vmGlobal, "flag", type("byte"), 1, 0);
+    VarMan->addVar(vmGlobal, "pair", type("qword"), 1, 0);
+    body(std::string(c.push) + "\nmov ecx, loc;");
+    EXPECT_EQ(fn(0)->LocalOffset, c.depth);
+    // mov ecx, [esp - 8 + depth], then the closing ret
+    const int32_t disp = -8 + int32_t(c.depth);
+    const std::string mov = disp == 0 ? "8b 0c 24" : "8b 4c 24 " + hex(std::string(1, char(disp)));
+    const std::string all = hex(code(0));
+    EXPECT_EQ(all.substr(all.size() - mov.size() - 3), mov + " c3");
 }
+
+INSTANTIATE_TEST_SUITE_P(CompilerEnv, PushDepthCountsTheBytesPushed, ::testing::ValuesIn(push_depth_counts_the_bytes_pushed_rows::cases),
+                         tavtest::TextName<&push_depth_counts_the_bytes_pushed_rows::Case::push>());
 
 // A body compiled for a function index goes into that function, and its
 // scope closes with it.
@@ -490,40 +518,40 @@ TEST_F(CompilerEnv, EpilogueRestoresUsesThenLocalsThenLeave) {
 // Whether a function already ends in its ret is known per function: one
 // that ended with a ret takes nothing from another, and a label after a ret
 // starts reachable code again.
-TEST_F(CompilerEnv, EachFunctionKeepsItsOwnClosingRet) {
-    auto named = [](const std::string& name) -> PFunction {
-        for (PFunction f : FuncMan->F_List)
-            if (funcName(f) == name) return f;
-        return nullptr;
-    };
-    const std::string frame = "55 8b ec 90 90 90 90 90 90";
-    struct Case {
-        const char* lines;
-        const char* fn;  // the function looked at
-        std::string code;
-    } cases[] = {
-        {"procedure p { retn; }\nprocedure q { nop; }", "q", frame + " 90 c9 c3"},
-        {"procedure p { retn; }\nprocedure q { nop; }", "p", frame + " c9 c3"},
-        {"retn;\nprocedure p { nop; }", "p", frame + " 90 c9 c3"},
-        {"retn;\nprocedure p { nop; }", "rtlmain", "c3"},
-        {"procedure p { retn; }", "rtlmain", "c3"},
-        {"nop;\nprocedure p { retn; }", "rtlmain", "90 c3"},
-        {"procedure outer { procedure inner { retn; } nop; }", "outer", frame + " 90 c9 c3"},
-        {"procedure outer { procedure inner { retn; } nop; }", "inner", frame + " c9 c3"},
-        {"procedure p { nop; retn; }\nretn;", "rtlmain", "c3"},
-        {"procedure p { retn; later: }", "p", frame + " c9 c3 c9 c3"},
-        {"retn; again: nop;", "rtlmain", "c3 90 c3"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(std::string(c.lines) + " / " + c.fn);
-        TearDown();
-        SetUp();
-        body(c.lines);
-        PFunction f = named(c.fn);
-        ASSERT_NE(f, nullptr);
-        EXPECT_EQ(hex(code(f->FuncIndex)), c.code);
-    }
+const std::string kFrame = "55 8b ec 90 90 90 90 90 90";
+
+struct ClosingRetRow {
+    const char* name;
+    const char* lines;
+    const char* fn;  // the function looked at
+    std::string code;
+};
+using EachFunctionKeepsItsOwnClosingRet = tavtest::Table<CompilerEnv, ClosingRetRow>;
+
+TEST_P(EachFunctionKeepsItsOwnClosingRet, Row) {
+    const ClosingRetRow& c = GetParam();
+    SCOPED_TRACE(std::string(c.lines) + " / " + c.fn);
+    body(c.lines);
+    PFunction f = nullptr;
+    for (PFunction g : FuncMan->F_List)
+        if (!f && funcName(g) == std::string(c.fn)) f = g;
+    ASSERT_NE(f, nullptr);
+    EXPECT_EQ(hex(code(f->FuncIndex)), c.code);
 }
+
+INSTANTIATE_TEST_SUITE_P(CompilerEnv, EachFunctionKeepsItsOwnClosingRet, ::testing::Values(
+    ClosingRetRow{"RetOfTheFirstProcedureLeavesTheNext", "procedure p { retn; }\nprocedure q { nop; }", "q", kFrame + " 90 c9 c3"},
+    ClosingRetRow{"RetOfTheFirstProcedureIsItsEpilogue", "procedure p { retn; }\nprocedure q { nop; }", "p", kFrame + " c9 c3"},
+    ClosingRetRow{"RetAtTheTopLeavesTheProcedure", "retn;\nprocedure p { nop; }", "p", kFrame + " 90 c9 c3"},
+    ClosingRetRow{"RetAtTheTopBeforeAProcedure", "retn;\nprocedure p { nop; }", "rtlmain", "c3"},
+    ClosingRetRow{"RetInAProcedureLeavesTheTop", "procedure p { retn; }", "rtlmain", "c3"},
+    ClosingRetRow{"TopCodeBeforeAProcedureWithRet", "nop;\nprocedure p { retn; }", "rtlmain", "90 c3"},
+    ClosingRetRow{"RetOfAnInnerProcedureLeavesTheOuter", "procedure outer { procedure inner { retn; } nop; }", "outer", kFrame + " 90 c9 c3"},
+    ClosingRetRow{"RetOfAnInnerProcedureIsItsEpilogue", "procedure outer { procedure inner { retn; } nop; }", "inner", kFrame + " c9 c3"},
+    ClosingRetRow{"RetAtTheTopAfterAProcedure", "procedure p { nop; retn; }\nretn;", "rtlmain", "c3"},
+    ClosingRetRow{"LabelAfterTheRetOfAProcedure", "procedure p { retn; later: }", "p", kFrame + " c9 c3 c9 c3"},
+    ClosingRetRow{"LabelAfterTheRetAtTheTop", "retn; again: nop;", "rtlmain", "c3 90 c3"}),
+    tavtest::RowName());
 
 // Each check reads exactly one token, whatever it finds.
 TEST_F(CompilerEnv, ExpectOperationsReadOneTokenEach) {
@@ -550,123 +578,146 @@ TEST_F(CompilerEnv, ExpectOperationsReadOneTokenEach) {
 
 // ---- messages of the statement loop and the header ----
 
-TEST_F(CompilerEnv, StatementErrors) {
-    struct Case {
-        const char* lines;
-        const char* message;
-    } cases[] = {
-        {"foo eax;", "[9000] Unexpected ident foo"},
-        {"# 5;", "[9902] Unexpected symbol \"#\""},
-        {"$;", "[9902] Unexpected symbol \"$\""},
-        {"#eax;", "Unknown directive: #eax"},
-        {"nop; , eax;", "[9900] Unexpected symbol \",\""},
-        {"imul eax, ebx, 5, 6;", "[9900] Unexpected symbol \",\""},
-        {"}", "[9900] Unexpected symbol \"}\""},
-        {"cdqe;", "[9998] "},
-        {"mov eax;", "[9999] "},
-        {"l: l: nop;", "[3001] Reserved label l"},
-        {"jmp l; l nop;", "[1212] Unexpected ident nop"},
-        {"else;", "[11000] Unexpected reserved keyword else"},
-        {"stdcall;", "[11000] Unexpected reserved keyword stdcall"},
-        {"elseif (eax == 1) { }", "[11000] Unexpected reserved keyword elseif"},
-        {"until (eax == 1);", "[11000] Unexpected reserved keyword until"},
-        {"as dword;", "[11000] Unexpected reserved keyword as"},
-        {"union { }", "[11000] Unexpected reserved keyword union"},
-        {"program test 'y';", "[10000] Unexpected reserved keyword program"},
-        {"'text';", "[12000] Unexpected ansi string 'text'"},
-        // a named value is no place to store into
-        {"const N = 3; N = 5;", "[3002] \"N\" is a constant and cannot be assigned"},
-        {"const N = 3; n += 5;", "[3002] \"n\" is a constant and cannot be assigned"},
-        {"const S = 'x'; S = 5;", "[3002] \"S\" is a constant and cannot be assigned"},
-        {"enum E: byte { A, B } B = 1;", "[3002] \"B\" is a constant and cannot be assigned"},
-        {"#define D 4; D = 5;", "[3002] \"D\" is a define and cannot be assigned"},
-        {"5 = 3;", "[9900] Unexpected symbol \"=\""},
-        // a method is called only as a statement of its own
-        {"block P { function get(): dword; } function P.get() { } P pt; dword r; r = pt.get();",
-         "[1200] The method call pt.get cannot stand as an operand: call it as a statement, its result is in EAX"},
-        {"block P { procedure put(); } procedure P.put() { } P pt; mov eax, pt.put;",
-         "[1200] The method call pt.put cannot stand as an operand: call it as a statement in"},
-        {"st0;", "[12000] Unexpected"},
-        {"mov eax, undefined_name;", "[1111] Unexpected ident undefined_name"},
-        {"ret;", "[3321] Unexpected symbol ;"},
-        {"mov eax, 1.5;", "[1201] Unexpected float 1.5"},
-        {"mov eax, if;", "[1200] Unexpected reserved keyword if"},
-        {"mov eax, dword;", "[1200] Unexpected"},
-        {"push @ebx;", "[3333] Invalid pointer reference @ebx"},
-        {"push @5;", "[3333] Invalid pointer reference @5"},
-        {"jmp 5:eax;", "[3434] Unexpected register eax"},
-        {"jmp 5:6:7;", "[3434] Unexpected number 6"},
-        // A body that the end of the input cuts off is no body.
-        {"procedure p { nop;", "[9904] Unexpected EOF"},
-        {"procedure p { procedure q { nop; }", "[9904] Unexpected EOF"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.lines);
-        TearDown();
-        SetUp();
-        const std::string out = failure(std::string("program test 'x';\n") + c.lines);
-        EXPECT_NE(out.find(c.message), std::string::npos) << out;
-        EXPECT_EQ(out.find("Compile OK"), std::string::npos);
-    }
+namespace statement_errors_rows {
+struct Case {
+    const char* lines;
+    const char* message;
+};
+const Case cases[] = {
+    {"foo eax;", "[9000] Unexpected ident foo"},
+    {"# 5;", "[9902] Unexpected symbol \"#\""},
+    {"$;", "[9902] Unexpected symbol \"$\""},
+    {"#eax;", "Unknown directive: #eax"},
+    {"nop; , eax;", "[9900] Unexpected symbol \",\""},
+    {"imul eax, ebx, 5, 6;", "[9900] Unexpected symbol \",\""},
+    {"}", "[9900] Unexpected symbol \"}\""},
+    {"cdqe;", "[9998] "},
+    {"mov eax;", "[9999] "},
+    {"l: l: nop;", "[3001] Reserved label l"},
+    {"jmp l; l nop;", "[1212] Unexpected ident nop"},
+    {"else;", "[11000] Unexpected reserved keyword else"},
+    {"stdcall;", "[11000] Unexpected reserved keyword stdcall"},
+    {"elseif (eax == 1) { }", "[11000] Unexpected reserved keyword elseif"},
+    {"until (eax == 1);", "[11000] Unexpected reserved keyword until"},
+    {"as dword;", "[11000] Unexpected reserved keyword as"},
+    {"union { }", "[11000] Unexpected reserved keyword union"},
+    {"program test 'y';", "[10000] Unexpected reserved keyword program"},
+    {"'text';", "[12000] Unexpected ansi string 'text'"},
+    // a named value is no place to store into
+    {"const N = 3; N = 5;", "[3002] \"N\" is a constant and cannot be assigned"},
+    {"const N = 3; n += 5;", "[3002] \"n\" is a constant and cannot be assigned"},
+    {"const S = 'x'; S = 5;", "[3002] \"S\" is a constant and cannot be assigned"},
+    {"enum E: byte { A, B } B = 1;", "[3002] \"B\" is a constant and cannot be assigned"},
+    {"#define D 4; D = 5;", "[3002] \"D\" is a define and cannot be assigned"},
+    {"5 = 3;", "[9900] Unexpected symbol \"=\""},
+    // a method is called only as a statement of its own
+    {"block P { function get(): dword; } function P.get() { } P pt; dword r; r = pt.get();",
+     "[1200] The method call pt.get cannot stand as an operand: call it as a statement, its result is in EAX"},
+    {"block P { procedure put(); } procedure P.put() { } P pt; mov eax, pt.put;",
+     "[1200] The method call pt.put cannot stand as an operand: call it as a statement in"},
+    {"st0;", "[12000] Unexpected"},
+    {"mov eax, undefined_name;", "[1111] Unexpected ident undefined_name"},
+    {"ret;", "[3321] Unexpected symbol ;"},
+    {"mov eax, 1.5;", "[1201] Unexpected float 1.5"},
+    {"mov eax, if;", "[1200] Unexpected reserved keyword if"},
+    {"mov eax, dword;", "[1200] Unexpected"},
+    {"push @ebx;", "[3333] Invalid pointer reference @ebx"},
+    {"push @5;", "[3333] Invalid pointer reference @5"},
+    {"jmp 5:eax;", "[3434] Unexpected register eax"},
+    {"jmp 5:6:7;", "[3434] Unexpected number 6"},
+    // A body that the end of the input cuts off is no body.
+    {"procedure p { nop;", "[9904] Unexpected EOF"},
+    {"procedure p { procedure q { nop; }", "[9904] Unexpected EOF"},
+};
+}  // namespace statement_errors_rows
+
+using StatementErrors = tavtest::Table<CompilerEnv, statement_errors_rows::Case>;
+
+TEST_P(StatementErrors, Row) {
+    using namespace statement_errors_rows;
+    const Case& c = GetParam();
+    SCOPED_TRACE(c.lines);
+    const std::string out = failure(std::string("program test 'x';\n") + c.lines);
+    EXPECT_NE(out.find(c.message), std::string::npos) << out;
+    EXPECT_EQ(out.find("Compile OK"), std::string::npos);
 }
+
+INSTANTIATE_TEST_SUITE_P(CompilerEnv, StatementErrors, ::testing::ValuesIn(statement_errors_rows::cases),
+                         tavtest::TextName<&statement_errors_rows::Case::lines>());
 
 // A closing directive or "}" outside any body or section is an error, never
 // a quiet end of the project that drops the rest of it.
-TEST_F(CompilerEnv, ClosingDirectiveAtTheOutermostLevel) {
+TEST_F(CompilerEnv, ClosingDirectiveAtTheOutermostLevelCalledDirectly) {
     compile("program test 'x';");
     ::testing::internal::CaptureStdout();
     EXPECT_THROW(Compiler->sectionClosed("#end"), EAbort);
     const std::string out = ::testing::internal::GetCapturedStdout();
     EXPECT_NE(out.find("Unexpected directive #end outside of a section"), std::string::npos) << out;
-
-    struct Case {
-        const char* include;  // the standard include
-        const char* lines;
-        const char* message;
-    } cases[] = {
-        {"", "nop;\n#end\nnop;", "[3,5]: Unexpected directive #end outside of a section in [project.tav]"},
-        {"", "nop;\n#else nop;", "[3,6]: Unexpected directive #else outside of a section in [project.tav]"},
-        {"", "#elseif 1 == 1: nop;", "[2,8]: Unexpected directive #elseif outside of a section in [project.tav]"},
-        {"", "#if 1 == 1: nop; #end #end nop;", "Unexpected directive #end outside of a section"},
-        {"", "$END nop;", "Unexpected directive $end outside of a section"},
-        {"", "nop; } nop;", "[2,7]: [9900] Unexpected symbol \"}\" in [project.tav]"},
-        {"", "procedure p { nop; } } nop;", "[9900] Unexpected symbol \"}\""},
-        // Nor does a source nested in the project end it early.
-        {"cld;\n}\n", "nop;", "[2,2]: [9900] Unexpected symbol \"}\" in [tavik.tav]"},
-        {"cld; #end\n", "nop;", "Unexpected directive #end outside of a section in [tavik.tav]"},
-        // A procedure's body ends at its "}" only.
-        {"", "procedure p { nop; #end }", "[2,24]: Unexpected directive #end in the body of p in [project.tav]"},
-        {"", "procedure o { procedure p { #else } }", "Unexpected directive #else in the body of p"},
-        {"", "procedure p { #if 1: #return 1; #end }", "Unexpected directive #return in the body of p"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.lines);
-        TearDown();
-        SetUp();
-        if (*c.include) write("tavik.tav", c.include);
-        const std::string msg = failure(std::string("program test 'x';\n") + c.lines);
-        EXPECT_NE(msg.find(c.message), std::string::npos) << msg;
-        EXPECT_NE(msg.find("\nCode: \n"), std::string::npos) << msg;
-    }
 }
+
+namespace closing_directive_at_the_outermost_level_rows {
+struct Case {
+    const char* include;  // the standard include
+    const char* lines;
+    const char* message;
+};
+const Case cases[] = {
+    {"", "nop;\n#end\nnop;", "[3,5]: Unexpected directive #end outside of a section in [project.tav]"},
+    {"", "nop;\n#else nop;", "[3,6]: Unexpected directive #else outside of a section in [project.tav]"},
+    {"", "#elseif 1 == 1: nop;", "[2,8]: Unexpected directive #elseif outside of a section in [project.tav]"},
+    {"", "#if 1 == 1: nop; #end #end nop;", "Unexpected directive #end outside of a section"},
+    {"", "$END nop;", "Unexpected directive $end outside of a section"},
+    {"", "nop; } nop;", "[2,7]: [9900] Unexpected symbol \"}\" in [project.tav]"},
+    {"", "procedure p { nop; } } nop;", "[9900] Unexpected symbol \"}\""},
+    // Nor does a source nested in the project end it early.
+    {"cld;\n}\n", "nop;", "[2,2]: [9900] Unexpected symbol \"}\" in [tavik.tav]"},
+    {"cld; #end\n", "nop;", "Unexpected directive #end outside of a section in [tavik.tav]"},
+    // A procedure's body ends at its "}" only.
+    {"", "procedure p { nop; #end }", "[2,24]: Unexpected directive #end in the body of p in [project.tav]"},
+    {"", "procedure o { procedure p { #else } }", "Unexpected directive #else in the body of p"},
+    {"", "procedure p { #if 1: #return 1; #end }", "Unexpected directive #return in the body of p"},
+};
+}  // namespace closing_directive_at_the_outermost_level_rows
+
+using ClosingDirectiveAtTheOutermostLevel = tavtest::Table<CompilerEnv, closing_directive_at_the_outermost_level_rows::Case>;
+
+TEST_P(ClosingDirectiveAtTheOutermostLevel, Row) {
+    using namespace closing_directive_at_the_outermost_level_rows;
+    const Case& c = GetParam();
+    SCOPED_TRACE(c.lines);
+    if (*c.include) write("tavik.tav", c.include);
+    const std::string msg = failure(std::string("program test 'x';\n") + c.lines);
+    EXPECT_NE(msg.find(c.message), std::string::npos) << msg;
+    EXPECT_NE(msg.find("\nCode: \n"), std::string::npos) << msg;
+}
+
+INSTANTIATE_TEST_SUITE_P(CompilerEnv, ClosingDirectiveAtTheOutermostLevel, ::testing::ValuesIn(closing_directive_at_the_outermost_level_rows::cases),
+                         tavtest::TextName<&closing_directive_at_the_outermost_level_rows::Case::lines>());
 
 // Deeply nested bodies end with a message at a fixed depth, not a stack
 // overflow; a deep but bounded nesting compiles.
-TEST_F(CompilerEnv, BodiesNestToAFixedDepth) {
-    std::string procs, ifs, mixed;
+// 100000 opened bodies of one kind: procedures, ifs, or the two mixed.
+std::string openBodies(const std::string& kind) {
+    std::string text;
     for (int i = 0; i < 100000; ++i) {
-        procs += "procedure p" + std::to_string(i) + " { ";
-        ifs += "if (eax == 1) { ";
-        mixed += i % 2 ? "while (ecx != 0) { " : "procedure q" + std::to_string(i) + " { ";
+        if (kind == "procedures") text += "procedure p" + std::to_string(i) + " { ";
+        else if (kind == "ifs") text += "if (eax == 1) { ";
+        else text += i % 2 ? "while (ecx != 0) { " : "procedure q" + std::to_string(i) + " { ";
     }
-    for (const std::string& text : {procs, ifs, mixed}) {
-        TearDown();
-        SetUp();
-        const std::string out = failure("program test 'x';\n" + text);
-        EXPECT_NE(out.find("[9903] Statements nested too deeply"), std::string::npos) << out.substr(0, 300);
-    }
-    TearDown();
-    SetUp();
+    return text;
+}
+
+using BodiesNestedTooDeeply = tavtest::Table<CompilerEnv, const char*>;
+
+TEST_P(BodiesNestedTooDeeply, AreRefused) {
+    const std::string out = failure("program test 'x';\n" + openBodies(GetParam()));
+    EXPECT_NE(out.find("[9903] Statements nested too deeply"), std::string::npos) << out.substr(0, 300);
+}
+
+INSTANTIATE_TEST_SUITE_P(CompilerEnv, BodiesNestedTooDeeply, ::testing::Values("procedures", "ifs", "mixed"),
+                         [](const ::testing::TestParamInfo<const char*>& info) { return std::string(info.param); });
+
+TEST_F(CompilerEnv, BodiesNestToAFixedDepth) {
     std::string deep;
     for (int i = 0; i < 400; ++i) deep += "procedure p" + std::to_string(i) + " { ";
     deep += "nop;";
@@ -701,19 +752,23 @@ TEST_F(CompilerEnv, OperandChecksBehindTheTokenizer) {
     EXPECT_THROW(Compiler->moveNextOperand(false, false), EAbort);
     std::string out = ::testing::internal::GetCapturedStdout();
     EXPECT_NE(out.find("[3123] Unexpected register ebx"), std::string::npos) << out;
-
-    // A define holding a memory expression with no register or with three.
-    for (int32_t count : {0, 3}) {
-        SCOPED_TRACE(count);
-        TearDown();
-        SetUp();
-        TCurrentToken mem;
-        mem.setBaseExp(4, count, REG_EAX, REG_EBX, 8, 1);
-        DefMan->addDefine("mem", &mem);
-        const std::string msg = failure("program test 'x';\nmov eax, mem;\n");
-        EXPECT_NE(msg.find("[2,13]: Invalid expression in [project.tav]"), std::string::npos) << msg;
-    }
 }
+
+// A define holding a memory expression with no register or with three.
+using MemoryExpressionOfUnboundedRegisters = tavtest::Table<CompilerEnv, int32_t>;
+
+TEST_P(MemoryExpressionOfUnboundedRegisters, IsRefused) {
+    TCurrentToken mem;
+    mem.setBaseExp(4, GetParam(), REG_EAX, REG_EBX, 8, 1);
+    DefMan->addDefine("mem", &mem);
+    const std::string msg = failure("program test 'x';\nmov eax, mem;\n");
+    EXPECT_NE(msg.find("[2,13]: Invalid expression in [project.tav]"), std::string::npos) << msg;
+}
+
+INSTANTIATE_TEST_SUITE_P(CompilerEnv, MemoryExpressionOfUnboundedRegisters, ::testing::Values(0, 3),
+                         [](const ::testing::TestParamInfo<int32_t>& info) {
+                             return std::to_string(info.param) + "Registers";
+                         });
 
 TEST_F(CompilerEnv, PositionedMessageWithItsCodeLine) {
     const std::string out = failure("program test 'x';\nnop;\n   foo eax, 1;   \n");
@@ -722,30 +777,37 @@ TEST_F(CompilerEnv, PositionedMessageWithItsCodeLine) {
         << out;
 }
 
-TEST_F(CompilerEnv, HeaderErrors) {
-    struct Case {
-        const char* text;
-        const char* message;
-    } cases[] = {
-        {"", "[0000] Expected keyword \"program\""},
-        {"nop;", "[0000] Expected keyword \"program\""},
-        {"program;", "[0001] Expected identifier"},
-        {"program 'x';", "[0001] Expected identifier"},
-        {"program nope 'x';", "[0002] Unknown application type NOPE, installed: TEST, OTHER in [project.tav]"},
-        {"program test;", "[1311] Unexpected symbol ;"},
-        {"program test \"wide\";", "[1311] Unexpected wide string"},
-        {"program test 'x' nop;", "[1312] Unexpected ident nop"},
-        {"program test 'x'", "[1312] Unexpected"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.text);
-        TearDown();
-        SetUp();
-        const std::string out = failure(c.text);
-        EXPECT_NE(out.find(c.message), std::string::npos) << out;
-        EXPECT_EQ(g_starts, 0);
-    }
+namespace header_errors_rows {
+struct Case {
+    const char* text;
+    const char* message;
+};
+const Case cases[] = {
+    {"", "[0000] Expected keyword \"program\""},
+    {"nop;", "[0000] Expected keyword \"program\""},
+    {"program;", "[0001] Expected identifier"},
+    {"program 'x';", "[0001] Expected identifier"},
+    {"program nope 'x';", "[0002] Unknown application type NOPE, installed: TEST, OTHER in [project.tav]"},
+    {"program test;", "[1311] Unexpected symbol ;"},
+    {"program test \"wide\";", "[1311] Unexpected wide string"},
+    {"program test 'x' nop;", "[1312] Unexpected ident nop"},
+    {"program test 'x'", "[1312] Unexpected"},
+};
+}  // namespace header_errors_rows
+
+using HeaderErrors = tavtest::Table<CompilerEnv, header_errors_rows::Case>;
+
+TEST_P(HeaderErrors, Row) {
+    using namespace header_errors_rows;
+    const Case& c = GetParam();
+    SCOPED_TRACE(c.text);
+    const std::string out = failure(c.text);
+    EXPECT_NE(out.find(c.message), std::string::npos) << out;
+    EXPECT_EQ(g_starts, 0);
 }
+
+INSTANTIATE_TEST_SUITE_P(CompilerEnv, HeaderErrors, ::testing::ValuesIn(header_errors_rows::cases),
+                         tavtest::TextName<&header_errors_rows::Case::text>());
 
 TEST_F(CompilerEnv, HeaderSelectsTheBuilderInAnyCase) {
     body("");
@@ -757,8 +819,9 @@ TEST_F(CompilerEnv, HeaderSelectsTheBuilderInAnyCase) {
     ASSERT_NE(main, nullptr);
     EXPECT_EQ(main->type_, itProc);
     EXPECT_EQ(main->ptr, fn(0));
-    TearDown();
-    SetUp();
+}
+
+TEST_F(CompilerEnv, HeaderSelectsTheBuilderWrittenInAnotherCase) {
     compile("PROGRAM OtHeR 'any text at all';");
     EXPECT_EQ(Plugins->curBuilderID(), 1);
 }
@@ -812,9 +875,9 @@ TEST_F(CompilerEnv, StandardIncludeSearchOrder) {
     std::string out = body("nop;");
     EXPECT_EQ(out.find("[0010]"), std::string::npos) << out;
     EXPECT_EQ(hex(code(0)), "fc 90 c3");
+}
 
-    TearDown();
-    SetUp();
+TEST_F(CompilerEnv, StandardIncludeOfTheProjectsFolderComesFirst) {
     write("includes/tavik.tav", "cld;");
     write("tavik.tav", "std;");  // the project's folder comes first
     body("nop;");

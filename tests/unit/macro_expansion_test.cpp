@@ -203,8 +203,9 @@ TEST_F(MacroEnv, AddressArgumentsAreBoundAsPointerTokens) {
     EXPECT_EQ(mainCode("dword Buffer;\ninline procedure m($p) { push tokentype($p); push sizeof $p; }\n"
                        "m(@buffer); m(@[esi]); m(@BUFFER);"),
               "6a 64 6a 04 6a 64 6a 04 6a 64 6a 04 c3");
-    TearDown();
-    SetUp();
+}
+
+TEST_F(MacroEnv, AddressArgumentsEchoAsTheirText) {
     bool aborted;
     const std::string out =
         compile("dword Buffer;\ninline procedure m($p) { #echo $p\n }\nm(@buffer); m(@[esi+8]);", &aborted);
@@ -214,32 +215,34 @@ TEST_F(MacroEnv, AddressArgumentsAreBoundAsPointerTokens) {
 }
 
 // Register assumptions made in a body end with it; those from before hold again.
+const std::string kAssumeDecl = "block P { dword x; dword y; }\n"
+                                "inline procedure set() { ebx as P; mov eax, ebx.y; }\n"
+                                "inline procedure drop() { ebx as 0; }\n";
+
 TEST_F(MacroEnv, RegisterAssumptionsEndWithTheExpansion) {
-    const std::string decl = "block P { dword x; dword y; }\n"
-                             "inline procedure set() { ebx as P; mov eax, ebx.y; }\n"
-                             "inline procedure drop() { ebx as 0; }\n";
-    EXPECT_EQ(mainCode(decl + "set();"), "8b 43 04 c3");
+    EXPECT_EQ(mainCode(kAssumeDecl + "set();"), "8b 43 04 c3");
     EXPECT_EQ(RegMan->Registers[REG_EBX].assume, nullptr);
-    TearDown();
-    SetUp();
-    EXPECT_EQ(mainCode(decl + "esi as P; drop(); set(); mov ecx, esi.y;"), "8b 43 04 8b 4e 04 c3");
+}
+
+TEST_F(MacroEnv, RegisterAssumptionsFromBeforeTheExpansionHoldAgain) {
+    EXPECT_EQ(mainCode(kAssumeDecl + "esi as P; drop(); set(); mov ecx, esi.y;"), "8b 43 04 8b 4e 04 c3");
     ASSERT_NE(RegMan->Registers[REG_ESI].assume, nullptr);
     EXPECT_EQ(RegMan->Registers[REG_EBX].assume, nullptr);
-    TearDown();
-    SetUp();
-    const std::string out = failure(decl + "set(); mov eax, ebx.y;");
+}
+
+TEST_F(MacroEnv, RegisterAssumptionOfABodyIsGoneAfterIt) {
+    const std::string out = failure(kAssumeDecl + "set(); mov eax, ebx.y;");
     EXPECT_NE(out.find("[5,"), std::string::npos) << out;
     EXPECT_NE(out.find("in [project.tav]"), std::string::npos) << out;
 }
 
 // A macro declared in a procedure is known there only.
-TEST_F(MacroEnv, MacroNamesFollowTheirScope) {
-    const std::string want = funcCode("procedure p() { nop; nop; }", "p");
-    TearDown();
-    SetUp();
-    EXPECT_EQ(funcCode("procedure p() { inline procedure two() { nop; nop; } two(); }", "p"), want);
-    TearDown();
-    SetUp();
+TEST_F(MacroEnv, MacroInAProcedureExpandsThere) {
+    expectSameCode("procedure p() { inline procedure two() { nop; nop; } two(); }", "procedure p() { nop; nop; }",
+                   "p");
+}
+
+TEST_F(MacroEnv, MacroOfAProcedureIsUnknownOutsideIt) {
     const std::string out = failure("procedure p() { inline procedure two() { nop; } two(); }\ntwo();");
     EXPECT_NE(out.find("[9000] Unexpected ident two"), std::string::npos) << out;
 }
@@ -415,23 +418,28 @@ TEST_F(MacroEnv, CallErrors) {
 namespace {
 
 // Every cut of a text full of macros either compiles or ends in a message:
-// no crash, no internal error, nothing left bound.
-TEST_F(MacroEnv, EveryCutOfTheSourceEndsCleanly) {
-    const std::string text =
-        "dword buf;\ninline op procedure clr($r) { xor $r, $r; }\n"
-        "inline function twice($x, ;) {\n #v = $x * 2; #return $v; }\n"
-        "inline procedure all(;) { push $argc; clr eax; }\n"
-        "inline procedure deep($n) { #if $n > 0: #k = $n - 1; deep($k); #end nop; }\n"
-        "all(@buf, @[ebx+4], twice(3, 4)); deep(2); mov ecx, twice(5);\n";
-    for (size_t n = 0; n <= text.size(); ++n) {
-        SCOPED_TRACE(text.substr(0, n));
-        bool aborted;
-        compile(text.substr(0, n), &aborted);
-        EXPECT_EQ(MacMan->F_CurMacro, MacMan->F_Master);
-        EXPECT_EQ(MacMan->curpars, 0u);
-        TearDown();
-        SetUp();
-    }
+// no crash, no internal error, nothing left bound. One row for each length.
+const std::string kCutText =
+    "dword buf;\ninline op procedure clr($r) { xor $r, $r; }\n"
+    "inline function twice($x, ;) {\n #v = $x * 2; #return $v; }\n"
+    "inline procedure all(;) { push $argc; clr eax; }\n"
+    "inline procedure deep($n) { #if $n > 0: #k = $n - 1; deep($k); #end nop; }\n"
+    "all(@buf, @[ebx+4], twice(3, 4)); deep(2); mov ecx, twice(5);\n";
+
+using EveryCutOfTheSource = tavtest::Table<MacroEnv, size_t>;
+
+TEST_P(EveryCutOfTheSource, EndsCleanly) {
+    const size_t n = GetParam();
+    SCOPED_TRACE(kCutText.substr(0, n));
+    bool aborted;
+    compile(kCutText.substr(0, n), &aborted);
+    EXPECT_EQ(MacMan->F_CurMacro, MacMan->F_Master);
+    EXPECT_EQ(MacMan->curpars, 0u);
 }
+
+INSTANTIATE_TEST_SUITE_P(MacroEnv, EveryCutOfTheSource, ::testing::Range<size_t>(0, kCutText.size() + 1),
+                         [](const ::testing::TestParamInfo<size_t>& info) {
+                             return "FirstBytes" + std::to_string(info.param);
+                         });
 
 }  // namespace

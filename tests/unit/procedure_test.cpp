@@ -32,29 +32,40 @@ TEST_F(Proc, ParametersTakeWholeWordSlots) {
     EXPECT_EQ(f->ParamSize, 8u);
 }
 
-TEST_F(Proc, BodiesAndTheirClosingRet) {
-    struct Case {
-        const char* src;
-        const char* name;
-        std::string code;
-    } cases[] = {
-        {"procedure p { nop; }", "p", kPrologue + " 90 C9 C3"},
-        {"procedure stdcall p { }", "p", kPrologue + " C9 C3"},
-        {"function f(dword a) { mov eax, a; }", "f", kPrologue + " 8B 45 08 C9 C2 04 00"},
-        // a body ending in ret gets no second one
-        {"procedure p(dword a) { retn; }", "p", kPrologue + " C9 C3"},
-        // code after a label is reached: the closing ret stays
-        {"procedure p { retn; l1: }", "p", kPrologue + " C9 C3 C9 C3"},
-        // the inner body's ret is its own: the outer one still gets one
-        {"procedure p { procedure inner { } }", "p", kPrologue + " C9 C3"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.src);
-        TearDown();
-        SetUp();
-        ok(c.src);
-        EXPECT_EQ(code(c.name), c.code);
-    }
+namespace bodies_and_their_closing_ret_rows {
+struct Case {
+    const char* src;
+    const char* name;
+    std::string code;
+};
+const Case cases[] = {
+    {"procedure p { nop; }", "p", kPrologue + " 90 C9 C3"},
+    {"procedure stdcall p { }", "p", kPrologue + " C9 C3"},
+    {"function f(dword a) { mov eax, a; }", "f", kPrologue + " 8B 45 08 C9 C2 04 00"},
+    // a body ending in ret gets no second one
+    {"procedure p(dword a) { retn; }", "p", kPrologue + " C9 C3"},
+    // code after a label is reached: the closing ret stays
+    {"procedure p { retn; l1: }", "p", kPrologue + " C9 C3 C9 C3"},
+    // the inner body's ret is its own: the outer one still gets one
+    {"procedure p { procedure inner { } }", "p", kPrologue + " C9 C3"},
+};
+}  // namespace bodies_and_their_closing_ret_rows
+
+using BodiesAndTheirClosingRet = tavtest::Table<Proc, bodies_and_their_closing_ret_rows::Case>;
+
+TEST_P(BodiesAndTheirClosingRet, Row) {
+    using namespace bodies_and_their_closing_ret_rows;
+    const Case& c = GetParam();
+    SCOPED_TRACE(c.src);
+    ok(c.src);
+    EXPECT_EQ(code(c.name), c.code);
+}
+
+INSTANTIATE_TEST_SUITE_P(Proc, BodiesAndTheirClosingRet, ::testing::ValuesIn(bodies_and_their_closing_ret_rows::cases),
+                         tavtest::TextName<&bodies_and_their_closing_ret_rows::Case::src>());
+
+TEST_F(Proc, ProcedureHoldingAnotherIsAProcedure) {
+    ok("procedure p { procedure inner { } }");
     EXPECT_EQ(func("p")->Type_, ltProc);
 }
 
@@ -78,28 +89,33 @@ TEST_F(Proc, NestedDefinitionHasItsOwnCodeAndScope) {
 
 // A nested body has its own frame: the enclosing procedure's locals and
 // parameters are out of its reach, wherever they are named.
-TEST_F(Proc, NestedBodyCannotReachTheEnclosingFrame) {
-    const std::string outer = "procedure outer(dword a) { dword x; procedure* lf(); block B { procedure m(); } B t;\n";
-    const char* inner[] = {
-        "mov x, eax;",  // an instruction operand
-        "mov eax, a;",  // a parameter
-        "push @x;",     // an address
-        "x = 5;",       // an operator statement
-        "lf();",        // a call through the frame slot
-        "lf = eax;",    // the slot assigned
-        "t.m();",       // the object of a method call
-    };
-    for (const char* body : inner) {
-        SCOPED_TRACE(body);
-        TearDown();
-        SetUp();
-        fails(outer + "procedure inner { " + body + " } }",
-              "is a local of an enclosing procedure, out of reach in inner");
-        EXPECT_EQ(code("inner"), kPrologue);  // refused before its code
-    }
-    // the inner body's own names, one shadowing a name of the enclosing body
-    TearDown();
-    SetUp();
+const std::string kOuter = "procedure outer(dword a) { dword x; procedure* lf(); block B { procedure m(); } B t;\n";
+
+struct InnerBodyRow {
+    const char* name;
+    const char* body;
+};
+using NestedBodyCannotReachTheEnclosingFrame = tavtest::Table<Proc, InnerBodyRow>;
+
+TEST_P(NestedBodyCannotReachTheEnclosingFrame, Refused) {
+    const InnerBodyRow& c = GetParam();
+    fails(kOuter + "procedure inner { " + c.body + " } }",
+          "is a local of an enclosing procedure, out of reach in inner");
+    EXPECT_EQ(code("inner"), kPrologue);  // refused before its code
+}
+
+INSTANTIATE_TEST_SUITE_P(Proc, NestedBodyCannotReachTheEnclosingFrame, ::testing::Values(
+    InnerBodyRow{"InstructionOperand", "mov x, eax;"},
+    InnerBodyRow{"Parameter", "mov eax, a;"},
+    InnerBodyRow{"Address", "push @x;"},
+    InnerBodyRow{"OperatorStatement", "x = 5;"},
+    InnerBodyRow{"CallThroughTheFrameSlot", "lf();"},
+    InnerBodyRow{"FrameSlotAssigned", "lf = eax;"},
+    InnerBodyRow{"ObjectOfAMethodCall", "t.m();"}),
+    tavtest::RowName());
+
+// the inner body's own names, one shadowing a name of the enclosing body
+TEST_F(Proc, NestedBodyReachesItsOwnNames) {
     ok("procedure outer(dword a) { dword x;\n"
        "  procedure inner(dword x) { dword y; mov eax, x; mov y, eax; }\n"
        "  mov x, eax; }");
@@ -108,19 +124,23 @@ TEST_F(Proc, NestedBodyCannotReachTheEnclosingFrame) {
 }
 
 // Every body is a nested statement loop: a clear error, never a stack overflow.
-TEST_F(Proc, DeepNestingIsRefused) {
-    auto nested = [](int n) {
-        std::string s;
-        for (int i = 0; i < n; ++i) s += "procedure p" + std::to_string(i) + " { ";
-        return s + std::string(static_cast<size_t>(n), '}');
-    };
-    ok(nested(499));
+std::string nestedBodies(int n) {
+    std::string s;
+    for (int i = 0; i < n; ++i) s += "procedure p" + std::to_string(i) + " { ";
+    return s + std::string(static_cast<size_t>(n), '}');
+}
+
+TEST_F(Proc, NestingUpToTheLimitIsRead) {
+    ok(nestedBodies(499));
     EXPECT_EQ(code("p498"), kPrologue + " C9 C3");
-    for (int n : {500, 100000}) {
-        TearDown();
-        SetUp();
-        fails(nested(n), "[9903] Statements nested too deeply");
-    }
+}
+
+TEST_F(Proc, NestingOneBeyondTheLimitIsRefused) {
+    fails(nestedBodies(500), "[9903] Statements nested too deeply");
+}
+
+TEST_F(Proc, NestingFarBeyondTheLimitIsRefused) {
+    fails(nestedBodies(100000), "[9903] Statements nested too deeply");
 }
 
 TEST_F(Proc, RecursionSeesItsOwnName) {
@@ -145,30 +165,37 @@ TEST_F(Proc, PointerParameterTypes) {
     EXPECT_EQ(code("p"), kPrologue + " 8B 45 10 C9 C2 10 00");
 }
 
-TEST_F(Proc, DefinitionErrors) {
-    struct Case {
-        const char* src;
-        const char* text;
-    } cases[] = {
-        // a definition needs its body: refused at the ";", not as a missing "("
-        {"procedure p();", "]: Unexpected symbol ;"},
-        {"procedure p nop", "[4533] Unexpected"},
-        {"procedure 5 { }", "Unexpected"},
-        {"procedure if { }", "Unexpected"},
-        {"procedure stdcall if { }", "redeclared"},
-        {"procedure p { } procedure p { }", "p redeclared"},
-        {"procedure dword2(dword a; x b) { }", "Unexpected"},
-        {"procedure p(dword 5) { }", "Unexpected"},
-        {"procedure p(dword a: dword b) { }", "Unexpected"},
-        {"procedure p(dword a) nop", "Unexpected"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.src);
-        TearDown();
-        SetUp();
-        fails(c.src, c.text);
-    }
+namespace definition_errors_rows {
+struct Case {
+    const char* src;
+    const char* text;
+};
+const Case cases[] = {
+    // a definition needs its body: refused at the ";", not as a missing "("
+    {"procedure p();", "]: Unexpected symbol ;"},
+    {"procedure p nop", "[4533] Unexpected"},
+    {"procedure 5 { }", "Unexpected"},
+    {"procedure if { }", "Unexpected"},
+    {"procedure stdcall if { }", "redeclared"},
+    {"procedure p { } procedure p { }", "p redeclared"},
+    {"procedure dword2(dword a; x b) { }", "Unexpected"},
+    {"procedure p(dword 5) { }", "Unexpected"},
+    {"procedure p(dword a: dword b) { }", "Unexpected"},
+    {"procedure p(dword a) nop", "Unexpected"},
+};
+}  // namespace definition_errors_rows
+
+using DefinitionErrors = tavtest::Table<Proc, definition_errors_rows::Case>;
+
+TEST_P(DefinitionErrors, Row) {
+    using namespace definition_errors_rows;
+    const Case& c = GetParam();
+    SCOPED_TRACE(c.src);
+    fails(c.src, c.text);
 }
+
+INSTANTIATE_TEST_SUITE_P(Proc, DefinitionErrors, ::testing::ValuesIn(definition_errors_rows::cases),
+                         tavtest::TextName<&definition_errors_rows::Case::src>());
 
 // A block type with a method m and a data member d, as the block statement
 // leaves it: the method declared, without a body.
@@ -190,21 +217,24 @@ protected:
     PFunction m = nullptr;
 };
 
-TEST_F(ProcMethod, DefinitionAddsThisFirst) {
-    for (const char* sep : {".", ":"}) {
-        SCOPED_TRACE(sep);
-        TearDown();
-        SetUp();
-        ok(std::string("procedure TObj") + sep + "m(dword x) { mov eax, this; mov ecx, x; }");
-        EXPECT_EQ(m->ParamCount, 2u);
-        EXPECT_EQ(m->ParamSize, 8u);
-        EXPECT_EQ(m->DeclareOnly, 0);
-        EXPECT_EQ(tavString(m->Params[0].name), "this");
-        EXPECT_EQ(m->Params[0].type_, VarMan->F_PtrType);
-        EXPECT_EQ(hex(m), kPrologue + " 8B 45 08 8B 4D 0C C9 C2 08 00");
-        EXPECT_EQ(Idents->findIdent("this"), nullptr);  // gone with the body's scope
-    }
+// The method's owner and name apart with "." or ":".
+using MethodDefinitionAddsThisFirst = tavtest::Table<ProcMethod, const char*>;
+
+TEST_P(MethodDefinitionAddsThisFirst, WithEitherSeparator) {
+    ok(std::string("procedure TObj") + GetParam() + "m(dword x) { mov eax, this; mov ecx, x; }");
+    EXPECT_EQ(m->ParamCount, 2u);
+    EXPECT_EQ(m->ParamSize, 8u);
+    EXPECT_EQ(m->DeclareOnly, 0);
+    EXPECT_EQ(tavString(m->Params[0].name), "this");
+    EXPECT_EQ(m->Params[0].type_, VarMan->F_PtrType);
+    EXPECT_EQ(hex(m), kPrologue + " 8B 45 08 8B 4D 0C C9 C2 08 00");
+    EXPECT_EQ(Idents->findIdent("this"), nullptr);  // gone with the body's scope
 }
+
+INSTANTIATE_TEST_SUITE_P(ProcMethod, MethodDefinitionAddsThisFirst, ::testing::Values(".", ":"),
+                         [](const ::testing::TestParamInfo<const char*>& info) {
+                             return std::string(*info.param == '.' ? "Dot" : "Colon");
+                         });
 
 TEST_F(ProcMethod, CallPushesTheObjectLast) {
     ok("procedure TObj.m(dword x) { }\nobj.m(5);\n");
@@ -220,25 +250,32 @@ TEST_F(ProcMethod, CallBeforeTheDefinitionHasNoRoomForArguments) {
     fails("obj.m(5);", "[6311] Too many parameters");
 }
 
-TEST_F(ProcMethod, Errors) {
-    struct Case {
-        const char* src;
-        const char* text;
-    } cases[] = {
-        {"procedure TObj m() { }", "[46645] Unexpected"},
-        {"procedure TObj.5() { }", "[3445334] Unexpected"},
-        {"procedure TObj.zz() { }", "[35353] The var type \"TObj\" does not have a method \"zz\""},
-        {"procedure TObj.d() { }", "[35354] TObj member \"d\" is not a method"},
-        {"procedure TObj.m() { }\nprocedure TObj:m() { }",
-         "[35355] TObj:m has already been declared or is not a valid method"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.src);
-        TearDown();
-        SetUp();
-        fails(c.src, c.text);
-    }
+namespace errors_rows {
+struct Case {
+    const char* src;
+    const char* text;
+};
+const Case cases[] = {
+    {"procedure TObj m() { }", "[46645] Unexpected"},
+    {"procedure TObj.5() { }", "[3445334] Unexpected"},
+    {"procedure TObj.zz() { }", "[35353] The var type \"TObj\" does not have a method \"zz\""},
+    {"procedure TObj.d() { }", "[35354] TObj member \"d\" is not a method"},
+    {"procedure TObj.m() { }\nprocedure TObj:m() { }",
+     "[35355] TObj:m has already been declared or is not a valid method"},
+};
+}  // namespace errors_rows
+
+using Errors = tavtest::Table<ProcMethod, errors_rows::Case>;
+
+TEST_P(Errors, Row) {
+    using namespace errors_rows;
+    const Case& c = GetParam();
+    SCOPED_TRACE(c.src);
+    fails(c.src, c.text);
 }
+
+INSTANTIATE_TEST_SUITE_P(ProcMethod, Errors, ::testing::ValuesIn(errors_rows::cases),
+                         tavtest::TextName<&errors_rows::Case::src>());
 
 TEST_F(Proc, FunctionPointerAtTheTopLevel) {
     ok("procedure* fp(dword x);\nfp(1);\n");
@@ -336,38 +373,45 @@ TEST_F(Proc, ImportNameKeepsItsCaseWhenAlreadyDeclared) {
     EXPECT_EQ(tavString(func("Nap")->ImportName), "Sleep");
 }
 
-TEST_F(Proc, DeclarationErrors) {
-    struct Case {
-        const char* src;
-        const char* text;
-    } cases[] = {
-        {"procedure* 5();", "Unexpected"},
-        {"procedure* if();", "Unexpected"},
-        {"procedure* stdcall if();", "redeclared"},
-        {"procedure* stdcall dword();", "redeclared"},
-        {"procedure* p(); procedure* p();", "p redeclared"},
-        {"procedure* p = 5;", "Unexpected"},
-        {"function* f();", "Unexpected"},
-        {"function* f(): 5;", "Unexpected"},
-        {"procedure* p() nop", "Unexpected"},
-        {"procedure* p(); stdcall nop", "Unexpected"},
-        {"imports 'a.dll' { }", "Unexpected"},
-        {"imports(a) { }", "Unexpected"},
-        {"imports('a.dll' { }", "Unexpected"},
-        {"imports('a.dll') procedure", "Unexpected"},
-        {"imports('a.dll') { nop; }", "Unexpected"},
-        {"imports('') { procedure p(); }", "[46545] Import library without a name"},
-        {"imports('d\xC3\xA4tlib.dll') { procedure p(); }",
-         "[2,22]: [46546] Import library name \"d\xC3\xA4tlib.dll\" is not supported: library names in ASCII only"},
-        {"imports('\x80.dll') { }", "[46546] Import library name \"\x80.dll\""},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.src);
-        TearDown();
-        SetUp();
-        fails(c.src, c.text);
-    }
+namespace declaration_errors_rows {
+struct Case {
+    const char* src;
+    const char* text;
+};
+const Case cases[] = {
+    {"procedure* 5();", "Unexpected"},
+    {"procedure* if();", "Unexpected"},
+    {"procedure* stdcall if();", "redeclared"},
+    {"procedure* stdcall dword();", "redeclared"},
+    {"procedure* p(); procedure* p();", "p redeclared"},
+    {"procedure* p = 5;", "Unexpected"},
+    {"function* f();", "Unexpected"},
+    {"function* f(): 5;", "Unexpected"},
+    {"procedure* p() nop", "Unexpected"},
+    {"procedure* p(); stdcall nop", "Unexpected"},
+    {"imports 'a.dll' { }", "Unexpected"},
+    {"imports(a) { }", "Unexpected"},
+    {"imports('a.dll' { }", "Unexpected"},
+    {"imports('a.dll') procedure", "Unexpected"},
+    {"imports('a.dll') { nop; }", "Unexpected"},
+    {"imports('') { procedure p(); }", "[46545] Import library without a name"},
+    {"imports('d\xC3\xA4tlib.dll') { procedure p(); }",
+     "[2,22]: [46546] Import library name \"d\xC3\xA4tlib.dll\" is not supported: library names in ASCII only"},
+    {"imports('\x80.dll') { }", "[46546] Import library name \"\x80.dll\""},
+};
+}  // namespace declaration_errors_rows
+
+using DeclarationErrors = tavtest::Table<Proc, declaration_errors_rows::Case>;
+
+TEST_P(DeclarationErrors, Row) {
+    using namespace declaration_errors_rows;
+    const Case& c = GetParam();
+    SCOPED_TRACE(c.src);
+    fails(c.src, c.text);
 }
+
+INSTANTIATE_TEST_SUITE_P(Proc, DeclarationErrors, ::testing::ValuesIn(declaration_errors_rows::cases),
+                         tavtest::TextName<&declaration_errors_rows::Case::src>());
 
 TEST_F(Proc, EntryForms) {
     ok("nop;\nentry:\nnop;\n");
@@ -379,15 +423,15 @@ TEST_F(Proc, EntryForms) {
     EXPECT_TRUE(lbl->IsCalled);
     EXPECT_EQ(tavString(lbl->Name), "entry");
     EXPECT_EQ(tavString(lbl->ImportName), "entry");
+}
 
-    TearDown();
-    SetUp();
+TEST_F(Proc, EntryOfTheLaterStatementWins) {
     ok("procedure first { }\nprocedure start { }\nentry first;\nentry start;\n");
     EXPECT_EQ(CompileFlags.entry_funcid, func("start")->FuncIndex);  // the later one wins
     EXPECT_TRUE(func("start")->IsCalled);
+}
 
-    TearDown();
-    SetUp();
+TEST_F(Proc, EntryBeforeADefinition) {
     ok("entry function main2(dword a) { }\nnop;\n");
     PFunction m = func("main2");
     ASSERT_TRUE(m);
@@ -397,23 +441,30 @@ TEST_F(Proc, EntryForms) {
     EXPECT_EQ(hex(main()), "90 C3");
 }
 
-TEST_F(Proc, EntryErrors) {
-    struct Case {
-        const char* src;
-        const char* text;
-    } cases[] = {
-        {"entry if", "[64343] Unexpected"},
-        {"entry 5;", "[643534] Unexpected"},
-        {"entry nothing;", "[643534] Unexpected"},
-        {"procedure p { } entry p nop", "[453] Unexpected"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.src);
-        TearDown();
-        SetUp();
-        fails(c.src, c.text);
-    }
+namespace entry_errors_rows {
+struct Case {
+    const char* src;
+    const char* text;
+};
+const Case cases[] = {
+    {"entry if", "[64343] Unexpected"},
+    {"entry 5;", "[643534] Unexpected"},
+    {"entry nothing;", "[643534] Unexpected"},
+    {"procedure p { } entry p nop", "[453] Unexpected"},
+};
+}  // namespace entry_errors_rows
+
+using EntryErrors = tavtest::Table<Proc, entry_errors_rows::Case>;
+
+TEST_P(EntryErrors, Row) {
+    using namespace entry_errors_rows;
+    const Case& c = GetParam();
+    SCOPED_TRACE(c.src);
+    fails(c.src, c.text);
 }
+
+INSTANTIATE_TEST_SUITE_P(Proc, EntryErrors, ::testing::ValuesIn(entry_errors_rows::cases),
+                         tavtest::TextName<&entry_errors_rows::Case::src>());
 
 TEST_F(Proc, UsesSavesAndEveryRetRestores) {
     ok("procedure p { uses eax ebx; nop; }\nprocedure q { uses esi, edi; retn; }\n");
@@ -425,13 +476,15 @@ TEST_F(Proc, UsesSavesAndEveryRetRestores) {
     EXPECT_EQ(code("q"), kPrologue + " 56 57 5F 5E C9 C3");
 }
 
-TEST_F(Proc, UsesErrors) {
+TEST_F(Proc, UsesOfANumberIsRefused) {
     fails("procedure p { uses 5; }", "[423] Unexpected");
-    TearDown();
-    SetUp();
+}
+
+TEST_F(Proc, UsesWithoutACommaIsRefused) {
     fails("procedure p { uses eax 5; }", "[421] Unexpected");
-    TearDown();
-    SetUp();
+}
+
+TEST_F(Proc, UsesOfANumberAfterARegisterIsRefused) {
     fails("procedure p { uses eax, 5; }", "[423] Unexpected");
 }
 
@@ -442,31 +495,39 @@ TEST_F(Proc, ExportsMarkExportedAndCalled) {
     EXPECT_FALSE(func("c")->IsExported || func("c")->IsCalled);
 }
 
-TEST_F(Proc, ExportsErrors) {
-    struct Case {
-        const char* src;
-        const char* text;
-    } cases[] = {
-        {"exports 5;", "[46542] Unexpected"},
-        {"exports nothing;", "[46542] Unexpected"},
-        {"procedure a { } exports a, 5;", "[46543] Unexpected"},
-        {"procedure a { } exports a b;", "[42343] Unexpected"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.src);
-        TearDown();
-        SetUp();
-        fails(c.src, c.text);
-    }
+namespace exports_errors_rows {
+struct Case {
+    const char* src;
+    const char* text;
+};
+const Case cases[] = {
+    {"exports 5;", "[46542] Unexpected"},
+    {"exports nothing;", "[46542] Unexpected"},
+    {"procedure a { } exports a, 5;", "[46543] Unexpected"},
+    {"procedure a { } exports a b;", "[42343] Unexpected"},
+};
+}  // namespace exports_errors_rows
+
+using ExportsErrors = tavtest::Table<Proc, exports_errors_rows::Case>;
+
+TEST_P(ExportsErrors, Row) {
+    using namespace exports_errors_rows;
+    const Case& c = GetParam();
+    SCOPED_TRACE(c.src);
+    fails(c.src, c.text);
 }
+
+INSTANTIATE_TEST_SUITE_P(Proc, ExportsErrors, ::testing::ValuesIn(exports_errors_rows::cases),
+                         tavtest::TextName<&exports_errors_rows::Case::src>());
 
 // The 16-bit ordinals hold 65,535 exports; one exported twice counts once.
 TEST_F(Proc, ExportsUpToTheOrdinalLimit) {
     proc_test::onStart = [] { FuncMan->ExportedCount = 65533; };
     ok("procedure a { }\nprocedure b { }\nexports a, a;\nexports b, a;\n");
     EXPECT_EQ(FuncMan->ExportedCount, 65535u);
-    TearDown();
-    SetUp();
+}
+
+TEST_F(Proc, ExportsBeyondTheOrdinalLimitAreRefused) {
     proc_test::onStart = [] { FuncMan->ExportedCount = 65534; };
     fails("procedure a { }\nprocedure b { }\nexports a, b;", "[46544] Too many exports: 65535 at most");
     EXPECT_FALSE(func("b")->IsExported);
@@ -504,33 +565,44 @@ TEST_F(Proc, LocalsWithUses) {
     EXPECT_EQ(hex(p), kPrologue + " 53 89 45 FC 8B 5D 08 5B 83 C4 04 C9 C2 04 00");
 }
 
-TEST_F(Proc, FrameModeStaysForTheWholeBody) {
-    struct Case {
-        const char* src;
-        const char* text;  // empty: compiles
-    } cases[] = {
-        // a local would be stored below the stack pointer
-        {"procedure p { dword x; #set frame 0; mov x, eax; #set frame 1; }",
-         "[6392] The frame mode cannot change inside p"},
-        // prologue without leave, or leave without prologue
-        {"procedure p { #set frame 0; }", "[6392] The frame mode cannot change inside p"},
-        {"#set frame 0;\nprocedure q(dword a) { #set frame 1; mov eax, a; }",
-         "[6392] The frame mode cannot change inside q"},
-        // 16-bit code has the frame, but the bit mode itself stays
-        {"#set frame 0;\nprocedure q { #set bits 16; }", "[6395] The bit mode cannot change inside q"},
-        {"procedure p(dword a) { #set bits 16; mov ax, a; }", "[6395] The bit mode cannot change inside p"},
-        {"procedure p { procedure inner { #set frame 0; } }", "[6392] The frame mode cannot change inside inner"},
-        // the same mode again, or a change between bodies, is fine
-        {"procedure p { #set frame 1; nop; }", ""},
-        {"#set frame 0;\nprocedure q { #set frame 0; nop; }\n#set frame 1;\nprocedure p { }", ""},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.src);
-        TearDown();
-        SetUp();
-        if (*c.text) fails(c.src, c.text);
-        else ok(c.src);
-    }
+namespace frame_mode_stays_for_the_whole_body_rows {
+struct Case {
+    const char* src;
+    const char* text;  // empty: compiles
+};
+const Case cases[] = {
+    // a local would be stored below the stack pointer
+    {"procedure p { dword x; #set frame 0; mov x, eax; #set frame 1; }",
+     "[6392] The frame mode cannot change inside p"},
+    // prologue without leave, or leave without prologue
+    {"procedure p { #set frame 0; }", "[6392] The frame mode cannot change inside p"},
+    {"#set frame 0;\nprocedure q(dword a) { #set frame 1; mov eax, a; }",
+     "[6392] The frame mode cannot change inside q"},
+    // 16-bit code has the frame, but the bit mode itself stays
+    {"#set frame 0;\nprocedure q { #set bits 16; }", "[6395] The bit mode cannot change inside q"},
+    {"procedure p(dword a) { #set bits 16; mov ax, a; }", "[6395] The bit mode cannot change inside p"},
+    {"procedure p { procedure inner { #set frame 0; } }", "[6392] The frame mode cannot change inside inner"},
+    // the same mode again, or a change between bodies, is fine
+    {"procedure p { #set frame 1; nop; }", ""},
+    {"#set frame 0;\nprocedure q { #set frame 0; nop; }\n#set frame 1;\nprocedure p { }", ""},
+};
+}  // namespace frame_mode_stays_for_the_whole_body_rows
+
+using FrameModeStaysForTheWholeBody = tavtest::Table<Proc, frame_mode_stays_for_the_whole_body_rows::Case>;
+
+TEST_P(FrameModeStaysForTheWholeBody, Row) {
+    using namespace frame_mode_stays_for_the_whole_body_rows;
+    const Case& c = GetParam();
+    SCOPED_TRACE(c.src);
+    if (*c.text) fails(c.src, c.text);
+    else ok(c.src);
+}
+
+INSTANTIATE_TEST_SUITE_P(Proc, FrameModeStaysForTheWholeBody, ::testing::ValuesIn(frame_mode_stays_for_the_whole_body_rows::cases),
+                         tavtest::TextName<&frame_mode_stays_for_the_whole_body_rows::Case::src>());
+
+TEST_F(Proc, FrameModeChangesBetweenBodies) {
+    ok("#set frame 0;\nprocedure q { #set frame 0; nop; }\n#set frame 1;\nprocedure p { }");
     EXPECT_EQ(code("q"), kNops + " 90 C3");
     EXPECT_EQ(code("p"), kPrologue + " C9 C3");
 }
@@ -538,36 +610,44 @@ TEST_F(Proc, FrameModeStaysForTheWholeBody) {
 TEST_F(Proc, FrameOffFromSource) {
     ok("#set frame 0;\nprocedure p(dword a) { uses ebx; mov eax, a; }\n");
     EXPECT_EQ(code("p"), kNops + " 53 8B 44 24 08 5B C2 04 00");
-    TearDown();
-    SetUp();
+}
+
+TEST_F(Proc, FrameOffFromSourceRefusesLocals) {
     fails("#set frame 0;\nprocedure p(dword a) { dword x; mov x, eax; }\n",
           "[6390] Local variables of p need the stack frame");
 }
 
 // Without the frame a parameter is read at the depth that the constant
 // changes of ESP before it leave.
-TEST_F(Proc, FrameOffDepthFollowsConstantChanges) {
-    struct Case {
-        const char* body;
-        const char* bytes;  // of p after the locals room
-    } cases[] = {
-        {"sub esp, 8; mov eax, a;", "83 EC 08 8B 44 24 0C"},
-        {"push 1; add esp, 4; mov eax, a;", "6A 01 83 C4 04 8B 44 24 04"},
-        {"lea esp, [esp-4]; mov eax, a;", "8D 64 24 FC 8B 44 24 08"},
-        {"lea esp, [esp+4]; push 0; mov eax, a;", "8D 64 24 04 6A 00 8B 44 24 04"},
-        {"dec esp; dec esp; inc esp; dec esp; mov eax, a;", "4C 4C 44 4C 8B 44 24 06"},
-        {"sub esp, 0x100; push a;", "81 EC 00 01 00 00 FF B4 24 04 01 00 00"},
-        // a change the depth cannot follow, with no read after it
-        {"mov eax, a; mov esp, ebp;", "8B 44 24 04 8B E5"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.body);
-        TearDown();
-        SetUp();
-        ok(std::string("#set frame 0;\nprocedure p(dword a) { ") + c.body + " }\n");
-        EXPECT_EQ(code("p"), kNops + " " + c.bytes + " C2 04 00");
-    }
+namespace frame_off_depth_follows_constant_changes_rows {
+struct Case {
+    const char* body;
+    const char* bytes;  // of p after the locals room
+};
+const Case cases[] = {
+    {"sub esp, 8; mov eax, a;", "83 EC 08 8B 44 24 0C"},
+    {"push 1; add esp, 4; mov eax, a;", "6A 01 83 C4 04 8B 44 24 04"},
+    {"lea esp, [esp-4]; mov eax, a;", "8D 64 24 FC 8B 44 24 08"},
+    {"lea esp, [esp+4]; push 0; mov eax, a;", "8D 64 24 04 6A 00 8B 44 24 04"},
+    {"dec esp; dec esp; inc esp; dec esp; mov eax, a;", "4C 4C 44 4C 8B 44 24 06"},
+    {"sub esp, 0x100; push a;", "81 EC 00 01 00 00 FF B4 24 04 01 00 00"},
+    // a change the depth cannot follow, with no read after it
+    {"mov eax, a; mov esp, ebp;", "8B 44 24 04 8B E5"},
+};
+}  // namespace frame_off_depth_follows_constant_changes_rows
+
+using FrameOffDepthFollowsConstantChanges = tavtest::Table<Proc, frame_off_depth_follows_constant_changes_rows::Case>;
+
+TEST_P(FrameOffDepthFollowsConstantChanges, Row) {
+    using namespace frame_off_depth_follows_constant_changes_rows;
+    const Case& c = GetParam();
+    SCOPED_TRACE(c.body);
+    ok(std::string("#set frame 0;\nprocedure p(dword a) { ") + c.body + " }\n");
+    EXPECT_EQ(code("p"), kNops + " " + c.bytes + " C2 04 00");
 }
+
+INSTANTIATE_TEST_SUITE_P(Proc, FrameOffDepthFollowsConstantChanges, ::testing::ValuesIn(frame_off_depth_follows_constant_changes_rows::cases),
+                         tavtest::TextName<&frame_off_depth_follows_constant_changes_rows::Case::body>());
 
 }  // namespace
 
