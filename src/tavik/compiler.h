@@ -139,6 +139,11 @@ private:
     void localMemory(POperand op, const TVar* v, int32_t fieldOffset, int32_t byteCount) const;
     void baseExpMemory(POperand op, const TCurrentToken* tok) const;
     void globalIndex(POperand op, const TVar* v);
+    // The cases of moveNextOperand that take more than a few lines.
+    POperand farOperand(POperand op, int64_t selector);
+    void addressOperand(POperand op, TCurrentToken* tk);
+    void identOperand(POperand op, TCurrentToken* tk, bool regLblRef);
+    [[noreturn]] void methodOperandRefused(const TCurrentToken* tk);
     void checkLabelsDefined();
 
     TTavAssembler F_Assembler;
