@@ -544,15 +544,7 @@ void TCompiler::encodeLine(PInstruction row, PInstruction prefix) {
             Log->FatalError("[9998] " + TTavAssembler::errorCodeToString(asmTooManyParams) + " " + what);
         }
         statementEnds(false);
-        const uint32_t fixups = FixMan->Count(F_CurFunc);
-        const uint32_t code = F_Assembler.assemble(row);
-        if (code != asmOK) {
-            F_Assembler.dropCode();
-            Log->FatalError("[9998] " + TTavAssembler::errorCodeToString(code));
-        }
-        trackPushDepth(F_CurFunc, row, nullptr);
-        if (prefix) insertPrefix(prefix, fixups);
-        appendInstruction(F_CurFunc, row);
+        emitInstruction(F_CurFunc, row, "[9998] ", nullptr, nullptr, nullptr, prefix, FixMan->Count(F_CurFunc));
         return;
     }
 
@@ -586,15 +578,8 @@ void TCompiler::encodeLine(PInstruction row, PInstruction prefix) {
             F_CountedCall = true;
         }
     }
-    const uint32_t code = F_Assembler.assemble(row, op1.get(), op2.get(), op3.get());
-    trackPushDepth(F_CurFunc, row, op1.get(), op2.get());
-    if (code != asmOK) {
-        F_Assembler.dropCode();
-        Log->FatalError("[9999] " + TTavAssembler::errorCodeToString(code));
-    }
-    if (prefix) insertPrefix(prefix, fixups);
+    emitInstruction(F_CurFunc, row, "[9999] ", op1.get(), op2.get(), op3.get(), prefix, fixups);
     if (viaPointer && !CompileFlags.peek_mode) F_CurFunc->LocalOffset -= viaPointer->ParamSize;
-    appendInstruction(F_CurFunc, row);
 }
 
 // After the operands of a statement only ";", "}", a directive, a comment
@@ -637,6 +622,18 @@ bool TCompiler::takeSymbol(char c) {
     F_CurFile->commitPeekPosition();
     F_CurToken->setSymbol(c);
     return true;
+}
+
+void TCompiler::emitInstruction(PFunction fn, PInstruction row, const char* fault, POperand op1, POperand op2,
+                                POperand op3, PInstruction prefix, uint32_t fixupsBefore) {
+    const uint32_t code = F_Assembler.assemble(row, op1, op2, op3);
+    if (code != asmOK) {
+        F_Assembler.dropCode();
+        Log->FatalError(fault + TTavAssembler::errorCodeToString(code));
+    }
+    trackPushDepth(fn, row, op1, op2);
+    if (prefix) insertPrefix(prefix, fixupsBefore);
+    appendInstruction(fn, row);
 }
 
 void TCompiler::appendInstruction(PFunction fn, PInstruction row) {
@@ -792,13 +789,7 @@ uint32_t TCompiler::execInstruction(PFunction fn, const std::string& strName, PO
     const PInstruction row = TTavAssembler::opcodeLookup(strName);
     if (!row) throw EInternalError("Instruction " + strName + " does not exist");
     if (row->group == igRET) retTriggered(fn);
-    const uint32_t code = F_Assembler.assemble(row, op1, op2, op3);
-    if (code != asmOK) {
-        F_Assembler.dropCode();
-        Log->FatalError("[124412] " + TTavAssembler::errorCodeToString(code));
-    }
-    trackPushDepth(fn, row, op1, op2);
-    appendInstruction(fn, row);
+    emitInstruction(fn, row, "[124412] ", op1, op2, op3);
     return 0;
 }
 
