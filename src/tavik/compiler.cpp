@@ -544,15 +544,7 @@ void TCompiler::encodeLine(PInstruction row, PInstruction prefix) {
             Log->FatalError("[9998] " + TTavAssembler::errorCodeToString(asmTooManyParams) + " " + what);
         }
         statementEnds(false);
-        const uint32_t fixups = FixMan->Count(F_CurFunc);
-        const uint32_t code = F_Assembler.assemble(row);
-        if (code != asmOK) {
-            F_Assembler.dropCode();
-            Log->FatalError("[9998] " + TTavAssembler::errorCodeToString(code));
-        }
-        trackPushDepth(F_CurFunc, row, nullptr);
-        if (prefix) insertPrefix(prefix, fixups);
-        appendInstruction(F_CurFunc, row);
+        emitInstruction(F_CurFunc, row, "[9998] ", nullptr, nullptr, nullptr, prefix, FixMan->Count(F_CurFunc));
         return;
     }
 
@@ -586,15 +578,8 @@ void TCompiler::encodeLine(PInstruction row, PInstruction prefix) {
             F_CountedCall = true;
         }
     }
-    const uint32_t code = F_Assembler.assemble(row, op1.get(), op2.get(), op3.get());
-    trackPushDepth(F_CurFunc, row, op1.get(), op2.get());
-    if (code != asmOK) {
-        F_Assembler.dropCode();
-        Log->FatalError("[9999] " + TTavAssembler::errorCodeToString(code));
-    }
-    if (prefix) insertPrefix(prefix, fixups);
+    emitInstruction(F_CurFunc, row, "[9999] ", op1.get(), op2.get(), op3.get(), prefix, fixups);
     if (viaPointer && !CompileFlags.peek_mode) F_CurFunc->LocalOffset -= viaPointer->ParamSize;
-    appendInstruction(F_CurFunc, row);
 }
 
 // After the operands of a statement only ";", "}", a directive, a comment
@@ -637,6 +622,18 @@ bool TCompiler::takeSymbol(char c) {
     F_CurFile->commitPeekPosition();
     F_CurToken->setSymbol(c);
     return true;
+}
+
+void TCompiler::emitInstruction(PFunction fn, PInstruction row, const char* fault, POperand op1, POperand op2,
+                                POperand op3, PInstruction prefix, uint32_t fixupsBefore) {
+    const uint32_t code = F_Assembler.assemble(row, op1, op2, op3);
+    if (code != asmOK) {
+        F_Assembler.dropCode();
+        Log->FatalError(fault + TTavAssembler::errorCodeToString(code));
+    }
+    trackPushDepth(fn, row, op1, op2);
+    if (prefix) insertPrefix(prefix, fixupsBefore);
+    appendInstruction(fn, row);
 }
 
 void TCompiler::appendInstruction(PFunction fn, PInstruction row) {
@@ -792,13 +789,7 @@ uint32_t TCompiler::execInstruction(PFunction fn, const std::string& strName, PO
     const PInstruction row = TTavAssembler::opcodeLookup(strName);
     if (!row) throw EInternalError("Instruction " + strName + " does not exist");
     if (row->group == igRET) retTriggered(fn);
-    const uint32_t code = F_Assembler.assemble(row, op1, op2, op3);
-    if (code != asmOK) {
-        F_Assembler.dropCode();
-        Log->FatalError("[124412] " + TTavAssembler::errorCodeToString(code));
-    }
-    trackPushDepth(fn, row, op1, op2);
-    appendInstruction(fn, row);
+    emitInstruction(fn, row, "[124412] ", op1, op2, op3);
     return 0;
 }
 
@@ -814,218 +805,6 @@ std::string TCompiler::buildInstruction(PFunction fn, const std::string& strName
     }
     trackPushDepth(fn, row, op1, op2);
     return F_Assembler.popCode();
-}
-
-// ---- operands ----
-
-void TCompiler::baseExpMemory(POperand op, const TCurrentToken* tk) const {
-    if (tk->F_Count < 1 || tk->F_Count > 2) Log->FatalError("Invalid expression");
-    const TRegister regs[2] = {tk->F_Register, tk->F_Extra.Register_2};
-    op->setMemory(static_cast<uint32_t>(tk->F_ByteCount), tk->F_Extra.Displacement,
-                  static_cast<uint8_t>(tk->F_Extra.Scale), regs, static_cast<size_t>(tk->F_Count));
-}
-
-void TCompiler::checkOwnFrame(const TVar* v) const {
-    if (!v || v->mode != vmLocal || !F_CurFunc || F_CurFunc->FuncIndex == 0) return;
-    const PIdent id = Idents->getIdent(v->ident);
-    if (!id || id->ptr != v) return;
-    if (id->scope < FuncMan->hostInfo(F_CurFunc).bodyScope)
-        Log->FatalError("[6393] " + std::string(v->name ? v->name : "") +
-                        " is a local of an enclosing procedure, out of reach in " + funcName(F_CurFunc));
-}
-
-void TCompiler::localMemory(POperand op, const TVar* v, int32_t fieldOffset, int32_t byteCount) const {
-    checkOwnFrame(v);
-    const uint32_t base = CompileFlags.stackframe_on ? ptrSize : stackDepth(F_CurFunc);
-    const auto disp = static_cast<int32_t>(v->address + base + static_cast<uint32_t>(fieldOffset));
-    op->setMemory(static_cast<uint32_t>(byteCount), disp, 0, {CompileFlags.stackframe_on ? frameRegister() : REG_ESP});
-}
-
-void TCompiler::globalIndex(POperand op, const TVar* v) {
-    F_CurFile->commitPeekPosition();  // the "["
-    if (ExpectToken({ttNumber}) == ttNone) Log->FatalUnexpectedToken("65412");
-    const int64_t n = F_CurToken->F_Integer;
-    if (!ExpectSymbol("]")) Log->FatalUnexpectedToken("2344");
-    const uint64_t elemSize = v->type_ ? v->type_->size : 0;
-    if (v->multiplier != 1) {
-        // An element of an array; none past its end.
-        if (n < 0 || uint64_t(n) >= v->multiplier) Log->FatalError("[5322] Array out of bounds", true);
-        op->displacement = static_cast<int32_t>(static_cast<uint32_t>(op->displacement) +
-                                                static_cast<uint32_t>(uint64_t(n) * elemSize));
-        return;
-    }
-    // A byte inside one element.
-    if (n < 0 || uint64_t(n) >= elemSize) Log->FatalError("[6523] offset invalid");
-    op->size = 1;
-    op->displacement = static_cast<int32_t>(static_cast<uint32_t>(op->displacement) + static_cast<uint32_t>(n));
-}
-
-POperand TCompiler::moveNextOperand(bool first, bool regLblRef) {
-    if (!first && !ExpectSymbol(",")) Log->FatalUnexpectedToken("3123");
-    // Any kind the switch below has no case for is refused there.
-    const TTavToken t = F_CurFile->moveNextToken();
-    TCurrentToken* tk = F_CurToken;
-    auto op = std::make_unique<TOperand>();
-    switch (t) {
-    case ttRegister:
-        op->setRegister(tk->F_Register);
-        break;
-    case ttSegment:
-        op->setSegment(tk->F_Segment);
-        break;
-    case ttSTreg:
-        op->setIntType(otST, tk->F_Integer);
-        break;
-    case ttXMMreg:
-        op->setIntType(otXMM, tk->F_Integer);
-        break;
-    case ttNumber: {
-        const int64_t v = tk->F_Integer;
-        if (F_CurFile->peekNextRealChar(true) != ':') {
-            op->setImm(0, 4);
-            op->value = v;  // whole: the encoder checks it against its field
-            break;
-        }
-        // segment:offset; the offset cannot be a far form again.
-        if (F_InFarForm) Log->FatalUnexpectedToken("3434");
-        F_CurFile->commitPeekPosition();
-        // The selector has two bytes; segstart could not tell a wider value.
-        op->setImm(0, 2);
-        op->value = v;
-        if (const uint32_t r = TTavAssembler::checkImm(op.get(), 2))
-            Log->FatalError("[9999] " + TTavAssembler::errorCodeToString(r));
-        F_InFarForm = true;
-        std::unique_ptr<TOperand> target(moveNextOperand(true, true));
-        F_InFarForm = false;
-        if (target->hint != otLabel && target->hint != otImm) Log->FatalUnexpectedToken("3434");
-        target->hint = otSegLabel;
-        target->segstart = static_cast<uint32_t>(v);
-        return target.release();
-    }
-    case ttBaseExp:
-        baseExpMemory(op.get(), tk);
-        break;
-    case ttAnsiString:
-    case ttWideString: {
-        PConst c = Consts->addConstItem("", tk->F_String, t == ttAnsiString ? ctAnsiString : ctWideString);
-        c->active = 1;
-        op->setPointer(otConst, F_CurFunc, c);
-        break;
-    }
-    case ttSymbol: {
-        if (tk->F_String != "@") Log->FatalUnexpectedToken("3321");
-        if (F_CurFile->peekNextToken() == ttBaseExp) {
-            F_CurFile->moveLastPeek();
-            baseExpMemory(op.get(), tk);
-            op->hint = otMemRef;
-            break;
-        }
-        const TIdentType k = ExpectIdentType({itGlobalVar, itLocalVar, itProc, itFunc, itLabel});
-        if (k == itNone || tk->F_Keyword != keyNone)
-            Log->FatalError("[3333] Invalid pointer reference @" + tk->F_String);
-        if (k == itGlobalVar) {
-            auto* v = static_cast<PVar>(tk->F_Pointer);
-            v->active = 1;
-            op->setPointer(otVarRef, F_CurFunc, v);
-            op->displacement = tk->F_Extra.Displacement;  // a field's own address
-        } else if (k == itLocalVar) {
-            auto* v = static_cast<PVar>(tk->F_Pointer);
-            v->active = 1;
-            localMemory(op.get(), v, tk->F_Extra.Displacement, tk->F_ByteCount);
-            op->hint = otMemRef;
-        } else {
-            auto* target = static_cast<PFunction>(tk->F_Pointer);
-            setCalled(target, F_CurFunc);
-            op->setLabel(F_CurFunc, target->FuncIndex);
-            op->hint = otLabelRef;
-        }
-        break;
-    }
-    case ttIdent: {
-        if (tk->F_Keyword != keyNone) Log->FatalUnexpectedToken("1200");
-        switch (tk->F_IdentType) {
-        case itNone: {
-            if (!regLblRef && wideRegisterIn16(tk->F_String))
-                Log->FatalError("[1111] " + tk->F_String + " is a 32-bit register, which 16-bit code does not have");
-            if (!regLblRef) Log->FatalUnexpectedToken("1111");
-            PFunction lbl = addLabelRef(tk->F_String);
-            setCalled(lbl, F_CurFunc);
-            op->setLabel(F_CurFunc, lbl->FuncIndex);
-            break;
-        }
-        case itFunc:
-        case itProc:
-        case itLabel: {
-            auto* target = static_cast<PFunction>(tk->F_Pointer);
-            setCalled(target, F_CurFunc);
-            op->setLabel(F_CurFunc, target->FuncIndex);
-            break;
-        }
-        case itConst: {
-            auto* c = static_cast<PConst>(tk->F_Pointer);
-            if (c->type_ == ctValue) {
-                op->setImm(0, ptrSize);
-                op->value = c->int_;
-            } else {
-                c->active = 1;
-                op->setPointer(otConst, F_CurFunc, c);
-            }
-            break;
-        }
-        case itGlobalVar: {
-            auto* v = static_cast<PVar>(tk->F_Pointer);
-            v->active = 1;
-            op->setPointer(otVar, F_CurFunc, v);
-            op->size = static_cast<uint32_t>(tk->F_ByteCount);
-            op->displacement = tk->F_Extra.Displacement;
-            if (F_CurFile->peekNextRealChar(true) == '[') globalIndex(op.get(), v);
-            break;
-        }
-        case itLocalVar: {
-            auto* v = static_cast<PVar>(tk->F_Pointer);
-            v->active = 1;
-            localMemory(op.get(), v, tk->F_Extra.Displacement, tk->F_ByteCount);
-            break;
-        }
-        case itGlobalVarPtr: {
-            auto* v = static_cast<PVar>(tk->F_Pointer);
-            v->active = 1;
-            op->setPointer(otVarRef, F_CurFunc, v);
-            break;
-        }
-        case itLocalVarPtr: {
-            auto* v = static_cast<PVar>(tk->F_Pointer);
-            v->active = 1;
-            localMemory(op.get(), v, tk->F_Extra.Displacement, tk->F_ByteCount);
-            op->hint = otMemRef;
-            break;
-        }
-        case itBaseExpPtr:
-            baseExpMemory(op.get(), tk);
-            op->hint = otMemRef;
-            break;
-        case itFuncThis:
-        case itProcThis: {
-            // Only a statement of its own calls a method.
-            std::string method = funcName(static_cast<const TFunction*>(tk->F_Pointer));
-            method = method.substr(method.find('$') + 1);
-            std::string call = tk->F_String;
-            const std::string tail = lowerAscii("." + method);
-            if (call.size() < tail.size() || lowerAscii(call.substr(call.size() - tail.size())) != tail)
-                call += "." + method;
-            Log->FatalError("[1200] The method call " + call + " cannot stand as an operand: call it as a statement" +
-                                (tk->F_IdentType == itFuncThis ? ", its result is in EAX" : ""),
-                            true);
-        }
-        default:
-            Log->FatalUnexpectedToken("1200");
-        }
-        break;
-    }
-    default:
-        Log->FatalUnexpectedToken("1201");
-    }
-    return op.release();
 }
 
 // ---- one-token checks ----

@@ -131,6 +131,13 @@ private:
     bool takeSymbol(char c);
     void defineLabel();
     void dispatchKeyword();
+    // Encodes row into fn, the one way an instruction goes there: fatal with
+    // the message number fault when it does not encode; the push depth
+    // follows it and prefix goes before its opcode, moving the fixups from
+    // fixupsBefore on.
+    void emitInstruction(PFunction fn, PInstruction row, const char* fault, POperand op1 = nullptr,
+                         POperand op2 = nullptr, POperand op3 = nullptr, PInstruction prefix = nullptr,
+                         uint32_t fixupsBefore = 0);
     // Bytes of an encoded instruction go to fn; the mark follows the row.
     void appendInstruction(PFunction fn, PInstruction row);
     void trackPushDepth(PFunction fn, PInstruction row, const TOperand* op1, const TOperand* op2 = nullptr);
@@ -139,6 +146,11 @@ private:
     void localMemory(POperand op, const TVar* v, int32_t fieldOffset, int32_t byteCount) const;
     void baseExpMemory(POperand op, const TCurrentToken* tok) const;
     void globalIndex(POperand op, const TVar* v);
+    // The cases of moveNextOperand that take more than a few lines.
+    POperand farOperand(POperand op, int64_t selector);
+    void addressOperand(POperand op, TCurrentToken* tk);
+    void identOperand(POperand op, TCurrentToken* tk, bool regLblRef);
+    [[noreturn]] void methodOperandRefused(const TCurrentToken* tk);
     void checkLabelsDefined();
 
     TTavAssembler F_Assembler;
