@@ -135,7 +135,9 @@ TEST_F(PluginEnv, BuildWritesTheBufferUnderTheBuildersExtension) {
         std::string out = capture([&] { answer = Plugins->callBuilder((dir / "out").string()); });
         EXPECT_EQ(answer, c.answer);
         EXPECT_EQ(outputs(), c.file ? Lines{c.file} : Lines{});
-        if (c.file) EXPECT_EQ(readFile(dir / c.file), c.bytes);
+        if (c.file) {
+            EXPECT_EQ(readFile(dir / c.file), c.bytes);
+        }
         EXPECT_EQ(fWriter, nullptr);
         EXPECT_EQ(Plugins->F_strFile, (dir / "out").string());
         if (c.bytes == kImage) {

@@ -363,7 +363,9 @@ TEST_F(StatementEnd, StatementsEndedByTheirLine) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.lines);
         const std::string b = bytesOf("", c.lines);
-        if (c.bytes) EXPECT_EQ(hex(b), c.bytes);
+        if (c.bytes) {
+            EXPECT_EQ(hex(b), c.bytes);
+        }
     }
 }
 
