@@ -47,6 +47,16 @@ build() {
   [ $rc = 0 ] && [ -s "$1.${2:-exe}" ] || { fail "$1: tavik exit code $rc"; cat "$1.log"; return 1; }
 }
 
+# refused NAME LINE [EXT]: NAME.tav fails with exit code 1, prints LINE
+# and writes no NAME.EXT (img by default).
+refused() {
+  "$tavik" "$1.tav" -nopause </dev/null >"$1.log" 2>&1
+  local rc=$?
+  [ "$rc" = 1 ] || fail "$1: exit code $rc, expected 1"
+  grep -qxF "$2" "$1.log" || { fail "$1: no line '$2'"; cat "$1.log"; }
+  [ -e "$1.${3:-img}" ] && fail "$1: an image was written"
+}
+
 # use_wine: false without wine (see have). Otherwise the shared prefix (made
 # once, under a lock), wine's own messages off, and a server that stays a
 # while between the runs: one that is shutting down as the next program

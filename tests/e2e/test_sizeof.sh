@@ -31,11 +31,7 @@ fi
 # name|statement|the message line expected
 while IFS='|' read -r name body line; do
   printf "program raw_image '%s';\nprocedure q() { nop; }\nplace:\n%s\nbyte later[7];\n" "$name" "$body" >"$name.tav"
-  "$tavik" "$name.tav" -nopause </dev/null >"$name.log" 2>&1
-  rc=$?
-  [ "$rc" = 1 ] || fail "$name: exit code $rc, expected 1"
-  grep -qxF "$line" "$name.log" || { fail "$name: no line '$line'"; cat "$name.log"; }
-  [ -e "$name.img" ] && fail "$name: an image was written"
+  refused "$name" "$line"
 done <<'CASES'
 undeclared|mov ax, sizeof nothing;|[4,23]: [643434] Unexpected ident nothing in [undeclared.tav]
 later|mov ax, sizeof later;|[4,21]: [643434] Unexpected ident later in [later.tav]
