@@ -270,27 +270,9 @@ void TCompiler::HandleDeclarations(int32_t funcIndex) {
                 atEnd = true;
             }
             break;
-        case ttSymbol: {
-            if (tk->F_String.size() == 1 && tk->F_String[0] == ';') break;
-            const std::string sym = tk->F_String;
-            if (!sym.empty() && (sym[0] == '#' || sym[0] == '$')) {
-                if (!isWordStart(F_CurFile->peekNextRealChar(true)))
-                    Log->FatalError("[9902] Unexpected symbol \"" + sym + "\"");
-                if (F_CurFile->moveNextToken() != ttIdent)
-                    Log->FatalError("Unknown directive: " + sym + tk->F_String);
-                const std::string word = sym + lowerAscii(tk->F_String);
-                if (!handle_DIRECTIVE()) break;
-                sectionClosed(word);
-                running = false;
-                break;
-            }
-            if (sym == "}") {
-                if (F_LoopDepth == 1 && funcIndex < 0) Log->FatalError("[9900] Unexpected symbol \"}\"");
-                running = false;
-                break;
-            }
-            Log->FatalError("[9900] Unexpected symbol \"" + sym + "\"");
-        }
+        case ttSymbol:
+            running = symbolStatement(funcIndex);
+            break;
         case ttSegment:
             handle_SEGMENT();
             break;
@@ -310,47 +292,7 @@ void TCompiler::HandleDeclarations(int32_t funcIndex) {
             }
             break;
         case ttIdent:
-            if (tk->F_Keyword != keyNone) {
-                dispatchKeyword();
-                break;
-            }
-            switch (tk->F_IdentType) {
-            case itNone:
-                if (F_CurFile->peekNextRealChar(true) == ':') {
-                    defineLabel();
-                } else {
-                    instructionLine();
-                    takeSymbol(';');  // what the next round would skip
-                }
-                break;
-            case itLabel: {
-                auto* lbl = static_cast<PFunction>(tk->F_Pointer);
-                if (!lbl || lbl->Type_ != ltRef) Log->FatalReservedToken("3001");
-                if (!takeSymbol(':') && !ExpectSymbol(":")) Log->FatalUnexpectedToken("1212");
-                placeLabel(lbl, F_CurFunc);
-                break;
-            }
-            case itFunc:
-            case itProc:
-                handle_FUNCCALL(true, nullptr);
-                break;
-            case itFuncThis:
-            case itProcThis:
-                handle_FUNCCALL(true, tk->F_Operand);
-                break;
-            case itMacro:
-                handle_MACROCALL(nullptr);
-                break;
-            case itType:
-                handle_VARTYPE();
-                break;
-            case itGlobalVar:
-            case itLocalVar:
-                handle_VAR();
-                break;
-            default:
-                Log->FatalReservedToken("3002");
-            }
+            identStatement();
             break;
         default:
             if (t == ttAnsiString || t == ttWideString) refuseNamedValue(F_CurFile);
@@ -365,6 +307,75 @@ void TCompiler::HandleDeclarations(int32_t funcIndex) {
         Idents->deleteScope();
         F_CurFunc = saved;
         F_BodyDepth = savedBody;
+    }
+}
+
+// A statement that starts with a symbol: ";", a directive, or the "}" that
+// ends this loop. False when the loop ends.
+bool TCompiler::symbolStatement(int32_t funcIndex) {
+    TCurrentToken* tk = F_CurToken;
+    if (tk->F_String.size() == 1 && tk->F_String[0] == ';') return true;
+    const std::string sym = tk->F_String;
+    if (!sym.empty() && (sym[0] == '#' || sym[0] == '$')) {
+        if (!isWordStart(F_CurFile->peekNextRealChar(true)))
+            Log->FatalError("[9902] Unexpected symbol \"" + sym + "\"");
+        if (F_CurFile->moveNextToken() != ttIdent) Log->FatalError("Unknown directive: " + sym + tk->F_String);
+        const std::string word = sym + lowerAscii(tk->F_String);
+        if (!handle_DIRECTIVE()) return true;
+        sectionClosed(word);
+        return false;
+    }
+    if (sym == "}") {
+        if (F_LoopDepth == 1 && funcIndex < 0) Log->FatalError("[9900] Unexpected symbol \"}\"");
+        return false;
+    }
+    Log->FatalError("[9900] Unexpected symbol \"" + sym + "\"");
+}
+
+// A statement that starts with a word: a keyword, an instruction, a label,
+// a call, a macro, a declaration or a variable.
+void TCompiler::identStatement() {
+    TCurrentToken* tk = F_CurToken;
+    if (tk->F_Keyword != keyNone) {
+        dispatchKeyword();
+        return;
+    }
+    switch (tk->F_IdentType) {
+    case itNone:
+        if (F_CurFile->peekNextRealChar(true) == ':') {
+            defineLabel();
+        } else {
+            instructionLine();
+            takeSymbol(';');  // what the next round would skip
+        }
+        break;
+    case itLabel: {
+        auto* lbl = static_cast<PFunction>(tk->F_Pointer);
+        if (!lbl || lbl->Type_ != ltRef) Log->FatalReservedToken("3001");
+        if (!takeSymbol(':') && !ExpectSymbol(":")) Log->FatalUnexpectedToken("1212");
+        placeLabel(lbl, F_CurFunc);
+        break;
+    }
+    case itFunc:
+    case itProc:
+        handle_FUNCCALL(true, nullptr);
+        break;
+    case itFuncThis:
+    case itProcThis:
+        handle_FUNCCALL(true, tk->F_Operand);
+        break;
+    case itMacro:
+        handle_MACROCALL(nullptr);
+        break;
+    case itType:
+        handle_VARTYPE();
+        break;
+    case itGlobalVar:
+    case itLocalVar:
+        handle_VAR();
+        break;
+    default:
+        Log->FatalReservedToken("3002");
     }
 }
 

@@ -120,6 +120,9 @@ public:
 
 private:
     void readHeader();
+    // The statements of HandleDeclarations by their first token.
+    bool symbolStatement(int32_t funcIndex);
+    void identStatement();
     void instructionLine();
     bool prefixedLine(PInstruction prefix);
     void prefixedInstruction(PInstruction prefix, PInstruction row);
