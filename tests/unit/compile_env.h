@@ -69,7 +69,7 @@ struct TextName {
     std::string operator()(const ::testing::TestParamInfo<Row>& info) const {
         std::string r;
         bool start = true;
-        for (const char* p = info.param.*Field; p && *p && r.size() < 40; ++p) {
+        for (const char* p = textOf(info.param.*Field); p && *p && r.size() < 40; ++p) {
             const unsigned char ch = static_cast<unsigned char>(*p);
             if (!std::isalnum(ch)) {
                 start = true;
@@ -80,6 +80,10 @@ struct TextName {
         }
         return (r.empty() ? "Empty" : r) + "_" + std::to_string(info.index);
     }
+
+private:
+    static const char* textOf(const char* s) { return s; }
+    static const char* textOf(const std::string& s) { return s.c_str(); }
 };
 
 // A fixture whose tests run once for each row of a table.

@@ -32,11 +32,12 @@ protected:
     }
 };
 
-TEST_F(ExpressionEnv, ValuesOfExpressions) {
-    struct Case {
-        std::string expr;
-        const char* shown;
-    } cases[] = {
+namespace values_of_expressions_rows {
+struct Case {
+    std::string expr;
+    const char* shown;
+};
+const Case cases[] = {
         {"(2+3)*4", "20"},
         {"2 + 3 * 4", "14"},
         {"2+3 and 1", "3"},  // "and" binds like "*"
@@ -70,13 +71,19 @@ TEST_F(ExpressionEnv, ValuesOfExpressions) {
         {"(0 - 9223372036854775807 - 1) mod -1", "0"},
         {"0 or -2147483648 mod -1", "0"},
         {repeatText("(", 150) + "7" + repeatText(")", 150), "7"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.expr);
-        restart();
-        EXPECT_EQ(value(c.expr), c.shown);
-    }
+};
+}  // namespace values_of_expressions_rows
+
+using ValuesOfExpressions = tavtest::Table<ExpressionEnv, values_of_expressions_rows::Case>;
+
+TEST_P(ValuesOfExpressions, Shown) {
+    const values_of_expressions_rows::Case& c = GetParam();
+    SCOPED_TRACE(c.expr);
+    EXPECT_EQ(value(c.expr), c.shown);
 }
+
+INSTANTIATE_TEST_SUITE_P(ExpressionEnv, ValuesOfExpressions, ::testing::ValuesIn(values_of_expressions_rows::cases),
+                         tavtest::TextName<&values_of_expressions_rows::Case::expr>());
 
 TEST_F(ExpressionEnv, ResultIsANumberTokenWithItsFraction) {
     echoes("#half = 7 / 2;\n#even = 5 / 2;\n");
@@ -111,17 +118,20 @@ TEST_F(ExpressionEnv, ValuesNotEvaluated) {
 TEST_F(ExpressionEnv, NamedNumbersTakePart) {
     EXPECT_EQ(echoes("#define N 5;\n#define F 0.5;\n#a = N * 2 + F;\n#b = $a shl N;\n#echo $a\n#echo $b\n"),
               (std::vector<std::string>{"10", "320"}));
-    restart();
-    // A numeric constant takes part; a string constant is taken as it is.
+}
+
+// A numeric constant takes part; a string constant is taken as it is.
+TEST_F(ExpressionEnv, ConstantsTakePart) {
     EXPECT_EQ(echoes("const K = 6;\nconst T = 'txt';\n#a = K * 2 - 1;\n#b = T;\n#echo $a\n#echo $b\n"),
               (std::vector<std::string>{"11", "txt"}));
 }
 
-TEST_F(ExpressionEnv, SyntaxErrorsWithTheirCodes) {
-    struct Case {
-        const char* expr;
-        const char* message;
-    } cases[] = {
+namespace syntax_errors_rows {
+struct Case {
+    const char* expr;
+    const char* message;
+};
+const Case cases[] = {
         {"()", "[723] Unexpected symbol )"},
         {"2 * ;", "[723] Unexpected symbol ;"},
         {"(1;", "[756] Unexpected symbol ;"},
@@ -131,15 +141,21 @@ TEST_F(ExpressionEnv, SyntaxErrorsWithTheirCodes) {
         {"3 and (1;", "[876] Unexpected symbol ;"},
         {"3 and 1.5", "[865] Unexpected"},
         {"0 or 'a'", "[865] Unexpected"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.expr);
-        restart();
-        const std::string out = failure(std::string("#x = ") + c.expr + ";\n");
-        EXPECT_NE(out.find(c.message), std::string::npos) << out;
-        EXPECT_NE(out.find("[2,"), std::string::npos) << out;
-    }
+};
+}  // namespace syntax_errors_rows
+
+using SyntaxErrorsWithTheirCodes = tavtest::Table<ExpressionEnv, syntax_errors_rows::Case>;
+
+TEST_P(SyntaxErrorsWithTheirCodes, Refused) {
+    const syntax_errors_rows::Case& c = GetParam();
+    SCOPED_TRACE(c.expr);
+    const std::string out = failure(std::string("#x = ") + c.expr + ";\n");
+    EXPECT_NE(out.find(c.message), std::string::npos) << out;
+    EXPECT_NE(out.find("[2,"), std::string::npos) << out;
 }
+
+INSTANTIATE_TEST_SUITE_P(ExpressionEnv, SyntaxErrorsWithTheirCodes, ::testing::ValuesIn(syntax_errors_rows::cases),
+                         tavtest::TextName<&syntax_errors_rows::Case::expr>());
 
 // Deep parentheses end with a message instead of exhausting the stack.
 TEST_F(ExpressionEnv, NestingHasAFixedLimit) {
@@ -149,12 +165,13 @@ TEST_F(ExpressionEnv, NestingHasAFixedLimit) {
 
 // Faults of the arithmetic end the build with the runtime exception's name
 // and text, positioned where the evaluation stopped, and nothing is stored.
-TEST_F(ExpressionEnv, ArithmeticFaultsArePositionedRuntimeExceptions) {
-    struct Case {
-        std::string expr;
-        const char* cls;
-        const char* message;
-    } cases[] = {
+namespace arithmetic_faults_rows {
+struct Case {
+    std::string expr;
+    const char* cls;
+    const char* message;
+};
+const Case cases[] = {
         {"1 / 0", "EZeroDivide", "Floating point division by zero"},
         {"1.5 / (2 - 2)", "EZeroDivide", "Floating point division by zero"},
         {"0 / 0", "EInvalidOp", "Invalid floating point operation"},
@@ -165,20 +182,27 @@ TEST_F(ExpressionEnv, ArithmeticFaultsArePositionedRuntimeExceptions) {
         {"9223372036854775807 + 1", "EInvalidOp", "Invalid floating point operation"},  // rounds out of range
         {"9223372036854775807 * 2 and 1", "EInvalidOp", "Invalid floating point operation"},
         {"4294967296" + repeatText(" * 4294967296", 520), "EOverflow", "Floating point overflow"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.expr.substr(0, 40));
-        restart();
-        const Outcome r = run("#x = " + c.expr + ";\n");
-        EXPECT_TRUE(r.aborted) << r.exClass;
-        // on line 2, at the column where the failing operation was read
-        const std::string text = std::string(c.cls) + ": " + c.message + " in [project.tav]";
-        const size_t at = r.out.find("]: " + text);
-        ASSERT_NE(at, std::string::npos) << r.out;
-        EXPECT_EQ(r.out.rfind("[2,", at), r.out.rfind('[', at - 1)) << r.out;
-        EXPECT_NE(r.out.find("Code: \n#x = "), std::string::npos) << r.out;
-        EXPECT_EQ(MacMan->F_Master->indexOfParam("x"), -1);
-    }
+};
+}  // namespace arithmetic_faults_rows
+
+using ArithmeticFaultsArePositionedRuntimeExceptions = tavtest::Table<ExpressionEnv, arithmetic_faults_rows::Case>;
+
+TEST_P(ArithmeticFaultsArePositionedRuntimeExceptions, EndTheBuild) {
+    const arithmetic_faults_rows::Case& c = GetParam();
+    SCOPED_TRACE(c.expr.substr(0, 40));
+    const Outcome r = run("#x = " + c.expr + ";\n");
+    EXPECT_TRUE(r.aborted) << r.exClass;
+    // on line 2, at the column where the failing operation was read
+    const std::string text = std::string(c.cls) + ": " + c.message + " in [project.tav]";
+    const size_t at = r.out.find("]: " + text);
+    ASSERT_NE(at, std::string::npos) << r.out;
+    EXPECT_EQ(r.out.rfind("[2,", at), r.out.rfind('[', at - 1)) << r.out;
+    EXPECT_NE(r.out.find("Code: \n#x = "), std::string::npos) << r.out;
+    EXPECT_EQ(MacMan->F_Master->indexOfParam("x"), -1);
 }
+
+INSTANTIATE_TEST_SUITE_P(ExpressionEnv, ArithmeticFaultsArePositionedRuntimeExceptions,
+                         ::testing::ValuesIn(arithmetic_faults_rows::cases),
+                         tavtest::TextName<&arithmetic_faults_rows::Case::expr>());
 
 }  // namespace

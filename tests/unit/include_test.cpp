@@ -106,8 +106,10 @@ TEST_F(IncludeTest, NestedIncludesReturnToTheirParents) {
     write("b.tav", "#include \"c.tav\"\nclc;\n");
     write("c.tav", "");
     EXPECT_EQ(code("nop;\n#include \"a.tav\"\nnop;\n"), "90 fc f8 fd 90 c3");
-    // An error deep inside names its own file and line.
-    restart();
+}
+
+// An error deep inside names its own file and line.
+TEST_F(IncludeTest, ErrorInANestedIncludeNamesItsFile) {
     write("a.tav", "cld;\n#include \"b.tav\"\n");
     write("b.tav", "\n  bogus 1;\n");
     const std::string out = failure("#include \"a.tav\"\n");
@@ -120,19 +122,25 @@ TEST_F(IncludeTest, EachNameIsIncludedOnce) {
     EXPECT_TRUE(r.ok()) << r.out;
     EXPECT_EQ(r.out, "");  // the repeats do nothing and print nothing
     EXPECT_EQ(mainCode(), "fc 90 c3");
-    // The name is lower-cased before the search too.
-    restart();
+}
+
+// The name is lower-cased before the search too.
+TEST_F(IncludeTest, NameIsLowerCasedForTheSearch) {
     write("upper.tav", "std;");
     EXPECT_EQ(code("#include \"UPPER.Tav\"\n"), "fd c3");
-    // Files and folders are found whatever the case of their names, as
-    // Windows finds them; the name as written is tried first.
-    restart();
+}
+
+// Files and folders are found whatever the case of their names, as
+// Windows finds them; the name as written is tried first.
+TEST_F(IncludeTest, FilesAndFoldersFoundWhateverTheirCase) {
     write("Lib/MyLib.tav", "cld;");
     write("includes/Std/Extra.TAV", "std;");
     write("Both.tav", "clc;");
     write("both.tav", "stc;");
     EXPECT_EQ(code("#include \"lib/mylib.tav\"\n#include \"std/extra.tav\"\n#include \"BOTH.TAV\"\n"), "fc fd f9 c3");
-    restart();
+}
+
+TEST_F(IncludeTest, FileTakenForAFolderIsNotFound) {
     write("Lib/MyLib.tav", "cld;");
     EXPECT_NE(failure("#include \"lib/mylib.tav/x\"\n").find("[1448]"), std::string::npos);
 }
@@ -146,27 +154,31 @@ TEST_F(IncludeTest, RecordedNameIsNoWordOfTheSource) {
     EXPECT_EQ(Idents->findIdent("nop"), nullptr);
 }
 
-TEST_F(IncludeTest, SearchOrder) {
-    // The project's folder before the includes beside the program.
+// The project's folder before the includes beside the program.
+TEST_F(IncludeTest, SearchOrderProjectFolderFirst) {
     write("includes/x.tav", "cld;");
     write("x.tav", "std;");
     EXPECT_EQ(code("#include \"x.tav\"\n"), "fd c3");
-    // The includes beside the program before the -i folder.
-    restart();
+}
+
+// The includes beside the program before the -i folder.
+TEST_F(IncludeTest, SearchOrderIncludesBeforeTheIncludeFolder) {
     write("includes/y.tav", "cld;");
     write("inc/y.tav", "std;");
     write("inc/z.tav", "clc;");
     Settings->SetIncludePath((dir / "inc").string() + "/");
     EXPECT_EQ(code("#include \"y.tav\"\n#include \"z.tav\"\n"), "fc f8 c3");
-    // Folders in a name, written with either separator.
-    restart();
+}
+
+// Folders in a name, written with either separator.
+TEST_F(IncludeTest, FoldersInANameWithEitherSeparator) {
     write("sub/deep/w.tav", "stc;");
     write("sub/v.tav", "cmc;");
     // A backslash is written twice in a literal.
     EXPECT_EQ(code("#include \"sub\\\\deep\\\\w.tav\"\n#include 'sub/v.tav'\n"), "f9 f5 c3");
 }
 
-TEST_F(IncludeTest, MissingFiles) {
+TEST_F(IncludeTest, TryincludeOfAMissingFile) {
     // tryinclude warns at each directive and records nothing: a missing
     // file stays missing for a later include.
     Outcome r = run("nop;\n  #tryinclude \"gone.tav\";\n#tryinclude \"gone.tav\"\nnop;\n");
@@ -175,60 +187,73 @@ TEST_F(IncludeTest, MissingFiles) {
                      "[4,23]: Warning: [0010] Include file not found \"gone.tav\" in [project.tav]\n");
     EXPECT_EQ(Log->WarningCount(), 2u);
     EXPECT_EQ(mainCode(), "90 90 c3");
-
-    struct Case {
-        const char* lines;
-        bool includeFolder;
-        const char* message;
-    } cases[] = {
-        {"nop;\n#include \"gone.tav\"\n", false,
-         "[3,20]: [1448] Included file not found \"gone.tav\" in [project.tav]"},
-        {"nop;\n#include \"gone.tav\"\n", true, "[3,20]: [1447] Included file not found \"gone.tav\" in [project.tav]"},
-        {"#tryinclude \"gone.tav\"\n#include \"gone.tav\"\n", false, "[1448] Included file not found \"gone.tav\""},
-        // A define of the name is no record of an include.
-        {"#define gone;\n#include \"gone\"\n", false, "[1448] Included file not found \"gone\""},
-        // A folder of that name is no file.
-        {"#include \"folder.tav\"\n", false, "[1448] Included file not found \"folder.tav\""},
-        {"#include gone.tav\n", false, "[7767] Unexpected ident gone"},
-        {"#include 5\n", false, "[7767] Unexpected number 5"},
-        {"#include;\n", false, "[7767] Unexpected symbol ;"},
-        {"#tryinclude\n", false, "[7767] Unexpected "},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.lines);
-        restart();
-        fs::create_directories(dir / "folder.tav");
-        if (c.includeFolder) Settings->SetIncludePath((dir / "inc").string() + "/");
-        const std::string out = failure(c.lines);
-        EXPECT_NE(out.find(c.message), std::string::npos) << out;
-        EXPECT_EQ(out.find("Compile OK"), std::string::npos);
-    }
 }
+
+namespace missing_files_rows {
+struct Case {
+    const char* lines;
+    bool includeFolder;
+    const char* message;
+};
+const Case cases[] = {
+    {"nop;\n#include \"gone.tav\"\n", false,
+     "[3,20]: [1448] Included file not found \"gone.tav\" in [project.tav]"},
+    {"nop;\n#include \"gone.tav\"\n", true, "[3,20]: [1447] Included file not found \"gone.tav\" in [project.tav]"},
+    {"#tryinclude \"gone.tav\"\n#include \"gone.tav\"\n", false, "[1448] Included file not found \"gone.tav\""},
+    // A define of the name is no record of an include.
+    {"#define gone;\n#include \"gone\"\n", false, "[1448] Included file not found \"gone\""},
+    // A folder of that name is no file.
+    {"#include \"folder.tav\"\n", false, "[1448] Included file not found \"folder.tav\""},
+    {"#include gone.tav\n", false, "[7767] Unexpected ident gone"},
+    {"#include 5\n", false, "[7767] Unexpected number 5"},
+    {"#include;\n", false, "[7767] Unexpected symbol ;"},
+    {"#tryinclude\n", false, "[7767] Unexpected "},
+};
+}  // namespace missing_files_rows
+
+using MissingFiles = tavtest::Table<IncludeTest, missing_files_rows::Case>;
+
+TEST_P(MissingFiles, Refused) {
+    const missing_files_rows::Case& c = GetParam();
+    SCOPED_TRACE(c.lines);
+    fs::create_directories(dir / "folder.tav");
+    if (c.includeFolder) Settings->SetIncludePath((dir / "inc").string() + "/");
+    const std::string out = failure(c.lines);
+    EXPECT_NE(out.find(c.message), std::string::npos) << out;
+    EXPECT_EQ(out.find("Compile OK"), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(IncludeTest, MissingFiles, ::testing::ValuesIn(missing_files_rows::cases),
+                         tavtest::TextName<&missing_files_rows::Case::lines>());
 
 // Cycles end by the include-once rule; nothing recurses, so a long chain of
 // nested files compiles as well.
-TEST_F(IncludeTest, CyclesAndDeepNesting) {
+TEST_F(IncludeTest, FileIncludingItself) {
     write("self.tav", "cld;\n#include \"self.tav\"\nstd;\n");
     EXPECT_EQ(code("#include \"self.tav\"\n"), "fc fd c3");
+}
 
-    restart();
+TEST_F(IncludeTest, TwoFilesIncludingEachOther) {
     write("a.tav", "#include \"b.tav\"\ncld;\n");
     write("b.tav", "#include \"a.tav\"\nstd;\n");
     EXPECT_EQ(code("#include \"a.tav\"\nnop;\n"), "fd fc 90 c3");
+}
 
-    // Another spelling of the same file is the same file.
-    restart();
+// Another spelling of the same file is the same file.
+TEST_F(IncludeTest, AnotherSpellingIsTheSameFile) {
     write("dot.tav", "#include \"./dot.tav\"\nnop;\n");
     write("sub/x.tav", "#include \"../dot.tav\"\nstd;\n");
     EXPECT_EQ(code("#include \"dot.tav\"\n#include \"sub/x.tav\"\n#include \"sub/../dot.tav\"\n"), "90 fd c3");
+}
 
-    // A project that includes itself meets its own header again.
-    restart();
+// A project that includes itself meets its own header again.
+TEST_F(IncludeTest, ProjectIncludingItself) {
     const std::string out = failure("#include \"project.tav\"\n");
     EXPECT_NE(out.find("[1,7]: [10000] Unexpected reserved keyword program in [project.tav]"), std::string::npos)
         << out;
+}
 
-    restart();
+TEST_F(IncludeTest, LongChainOfNestedFiles) {
     const int depth = 3000;
     for (int i = 0; i < depth; ++i)
         write("chain/f" + std::to_string(i) + ".tav",
@@ -237,10 +262,11 @@ TEST_F(IncludeTest, CyclesAndDeepNesting) {
     for (int i = 1; i < depth; ++i) expected += " 90";
     EXPECT_EQ(code("#include \"chain/f0.tav\"\n"), expected + " c3");
     EXPECT_EQ(fileCounter, uint32_t(depth) + 2u);
+}
 
-    // Each file opening a section around the next nests statement loops:
-    // too deep ends in a positioned error in the file where it happened.
-    restart();
+// Each file opening a section around the next nests statement loops:
+// too deep ends in a positioned error in the file where it happened.
+TEST_F(IncludeTest, SectionsNestedThroughFilesHaveALimit) {
     for (int i = 0; i < 400; ++i)
         write("sect/s" + std::to_string(i) + ".tav",
               "#if 1: #include \"sect/s" + std::to_string(i + 1) + ".tav\" #end\n");
@@ -280,29 +306,37 @@ protected:
     void copyFixture(const std::string& name) { write(name, fixture(name)); }
 };
 
-TEST_F(ResourceTest, CompiledResourceFiles) {
-    struct Case {
-        const char* file;
-        std::vector<Res> resources;
-    } cases[] = {
-        {"one.res", {{10, 1, 0x409, "hello"}}},
-        {"unsorted.res",
-         {{10, 1, 0x409, "one"}, {10, 2, 0x409, "two"}, {10, 3, 0x409, "three"}, {10, 5, 0x409, "five"}}},
-        {"langs.res", {{10, 7, 0x407, "deutsch"}, {10, 7, 0x409, "english"}, {10, 8, 0x409, "eight"}}},
-        {"empty.res", {}},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.file);
-        restart();
-        copyFixture(c.file);
-        const Outcome r = run(std::string("#resource '") + c.file + "';\nnop;\n");
-        EXPECT_TRUE(r.ok()) << r.out << r.exClass << ": " << r.exMessage;
-        EXPECT_EQ(collected(), c.resources);
-        EXPECT_EQ(mainCode(), "90 c3");
-    }
+namespace compiled_resource_files_rows {
+struct Case {
+    const char* file;
+    std::vector<Res> resources;
+};
+const Case cases[] = {
+    {"one.res", {{10, 1, 0x409, "hello"}}},
+    {"unsorted.res",
+     {{10, 1, 0x409, "one"}, {10, 2, 0x409, "two"}, {10, 3, 0x409, "three"}, {10, 5, 0x409, "five"}}},
+    {"langs.res", {{10, 7, 0x407, "deutsch"}, {10, 7, 0x409, "english"}, {10, 8, 0x409, "eight"}}},
+    {"empty.res", {}},
+};
+}  // namespace compiled_resource_files_rows
 
-    // A string table of 82 bytes is padded to 84 before the next entry.
-    restart();
+using CompiledResourceFiles = tavtest::Table<ResourceTest, compiled_resource_files_rows::Case>;
+
+TEST_P(CompiledResourceFiles, Collected) {
+    const compiled_resource_files_rows::Case& c = GetParam();
+    SCOPED_TRACE(c.file);
+    copyFixture(c.file);
+    const Outcome r = run(std::string("#resource '") + c.file + "';\nnop;\n");
+    EXPECT_TRUE(r.ok()) << r.out << r.exClass << ": " << r.exMessage;
+    EXPECT_EQ(collected(), c.resources);
+    EXPECT_EQ(mainCode(), "90 c3");
+}
+
+INSTANTIATE_TEST_SUITE_P(ResourceTest, CompiledResourceFiles, ::testing::ValuesIn(compiled_resource_files_rows::cases),
+                         tavtest::TextName<&compiled_resource_files_rows::Case::file>());
+
+// A string table of 82 bytes is padded to 84 before the next entry.
+TEST_F(ResourceTest, StringTableIsPaddedBeforeTheNextEntry) {
     copyFixture("mixed.res");
     code("#resource 'mixed.res';");
     const std::vector<Res> got = collected();
@@ -378,12 +412,14 @@ TEST_F(ResourceTest, NamedResources) {
 
 // Names the image cannot hold as the loader reads them, and headers that do
 // not add up, end in a positioned error.
-TEST_F(ResourceTest, NamesThatCannotBeHeld) {
+namespace names_that_cannot_be_held_rows {
+struct Case {
+    std::string bytes;
+    const char* message;
+};
+std::vector<Case> cases() {
     std::u16string longName(0x10000, u'N');
-    struct Case {
-        std::string bytes;
-        const char* message;
-    } cases[] = {
+    return {
         {kLeading + resNamed(10, u"d\u00e4t", 0, "x"),
          "[442] Resource name \"d\xC3\xA4t\" in \"bad.res\" is not supported: resource names in ASCII only"},
         {kLeading + resNamed(10, u"", 0, "x"),
@@ -398,14 +434,21 @@ TEST_F(ResourceTest, NamesThatCannotBeHeld) {
         {kLeading + le32(1) + le32(40) + le16(0xFFFF) + le16(10) + le16('A') + le16('B'),
          "[437] Resource file \"bad.res\" is damaged: the entry at offset 32 has no complete header"},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.message);
-        restart();
-        write("bad.res", c.bytes);
-        const std::string out = failure("nop;\n#resource 'bad.res';\n");
-        EXPECT_NE(out.find(std::string("[3,21]: ") + c.message), std::string::npos) << out;
-    }
 }
+}  // namespace names_that_cannot_be_held_rows
+
+using NamesThatCannotBeHeld = tavtest::Table<ResourceTest, names_that_cannot_be_held_rows::Case>;
+
+TEST_P(NamesThatCannotBeHeld, Refused) {
+    const names_that_cannot_be_held_rows::Case& c = GetParam();
+    SCOPED_TRACE(c.message);
+    write("bad.res", c.bytes);
+    const std::string out = failure("nop;\n#resource 'bad.res';\n");
+    EXPECT_NE(out.find(std::string("[3,21]: ") + c.message), std::string::npos) << out;
+}
+
+INSTANTIATE_TEST_SUITE_P(ResourceTest, NamesThatCannotBeHeld, ::testing::ValuesIn(names_that_cannot_be_held_rows::cases()),
+                         tavtest::TextName<&names_that_cannot_be_held_rows::Case::message>());
 
 // The same type, identifier and language twice, from one file or two, is
 // refused where the second comes in: a loader would only ever find one.
@@ -415,60 +458,73 @@ TEST_F(ResourceTest, SameResourceTwiceIsRefused) {
     EXPECT_NE(out.find("[3,21]: [441] Resource of type 10, id 1 and language 1033 in \"one.res\" is already defined"),
               std::string::npos)
         << out;
-    restart();
+}
+
+// Another language of an identifier is no duplicate.
+TEST_F(ResourceTest, AnotherLanguageIsNoDuplicate) {
     copyFixture("one.res");
     copyFixture("langs.res");
-    // Another language of an identifier is no duplicate.
     write("de.res", kLeading + resEntry(10, 1, 0x407, "hallo"));
     code("#resource 'one.res';\n#resource 'langs.res';\n#resource 'de.res';\n");
     EXPECT_EQ(collected().size(), 5u);
 }
 
-TEST_F(ResourceTest, WhereTheFileIsFound) {
-    // The project's folder, folders written with either separator.
+// The project's folder, folders written with either separator.
+TEST_F(ResourceTest, FileFoundInTheProjectFolder) {
     write("res/one.res", fixture("one.res"));
     write("res/langs.res", fixture("langs.res"));
     code("#resource 'res\\\\one.res';\n#resource 'res/langs.res';\n");
     EXPECT_EQ(collected().size(), 4u);
-    // Else the name as written: an absolute path.
-    restart();
+}
+
+// Else the name as written: an absolute path.
+TEST_F(ResourceTest, FileFoundByAnAbsolutePath) {
     const fs::path elsewhere = dir / "elsewhere";
     write("elsewhere/one.res", fixture("one.res"));
     code("#resource '" + (elsewhere / "one.res").string() + "';\n");
     EXPECT_EQ(collected(), (std::vector<Res>{{10, 1, 0x409, "hello"}}));
 }
 
-TEST_F(ResourceTest, DirectiveErrors) {
-    struct Case {
-        const char* lines;
-        const char* message;
-    } cases[] = {
-        {"nop;\n#resource 'none.res';", "[3,21]: [432] Resource file \"none.res\" does not exist in [project.tav]"},
-        {"#resource 'dir.res';", "[432] Resource file \"dir.res\" does not exist"},
-        {"#resource \"one.res\";", "[43535] Unexpected "},
-        {"#resource 5;", "[43535] Unexpected number 5"},
-        {"#resource;", "[43535] Unexpected symbol ;"},
-        {"#resource 'one.res' nop;", "[5354] Unexpected ident nop"},
-        {"#resource 'one.res'", "[5354] Unexpected "},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.lines);
-        restart();
-        copyFixture("one.res");
-        fs::create_directories(dir / "dir.res");
-        const std::string out = failure(c.lines);
-        EXPECT_NE(out.find(c.message), std::string::npos) << out;
-        EXPECT_EQ(ResMan->ttl, 0);
-    }
+namespace resource_directive_errors_rows {
+struct Case {
+    const char* lines;
+    const char* message;
+};
+const Case cases[] = {
+    {"nop;\n#resource 'none.res';", "[3,21]: [432] Resource file \"none.res\" does not exist in [project.tav]"},
+    {"#resource 'dir.res';", "[432] Resource file \"dir.res\" does not exist"},
+    {"#resource \"one.res\";", "[43535] Unexpected "},
+    {"#resource 5;", "[43535] Unexpected number 5"},
+    {"#resource;", "[43535] Unexpected symbol ;"},
+    {"#resource 'one.res' nop;", "[5354] Unexpected ident nop"},
+    {"#resource 'one.res'", "[5354] Unexpected "},
+};
+}  // namespace resource_directive_errors_rows
+
+using ResourceDirectiveErrors = tavtest::Table<ResourceTest, resource_directive_errors_rows::Case>;
+
+TEST_P(ResourceDirectiveErrors, Refused) {
+    const resource_directive_errors_rows::Case& c = GetParam();
+    SCOPED_TRACE(c.lines);
+    copyFixture("one.res");
+    fs::create_directories(dir / "dir.res");
+    const std::string out = failure(c.lines);
+    EXPECT_NE(out.find(c.message), std::string::npos) << out;
+    EXPECT_EQ(ResMan->ttl, 0);
 }
 
+INSTANTIATE_TEST_SUITE_P(ResourceTest, ResourceDirectiveErrors, ::testing::ValuesIn(resource_directive_errors_rows::cases),
+                         tavtest::TextName<&resource_directive_errors_rows::Case::lines>());
+
 // Named types are refused as the runtime's exception, without a position.
-TEST_F(ResourceTest, NamedTypesAreRefused) {
-    struct Case {
-        std::string file;
-        std::string bytes;
-        const char* message;
-    } cases[] = {
+namespace named_types_rows {
+struct Case {
+    std::string file;
+    std::string bytes;
+    const char* message;
+};
+std::vector<Case> cases() {
+    return {
         {"strtype.res", fixture("strtype.res"),
          "This type of resource id is not supported yet, please ask a developer for details."},
         // The type is the text "0", the name the number 1.
@@ -476,29 +532,38 @@ TEST_F(ResourceTest, NamedTypesAreRefused) {
                       "x\0\0\0",
          "This type of resource id is not supported yet"},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.file);
-        restart();
-        write(c.file, c.bytes);
-        const Outcome r = run("#resource '" + c.file + "';\n");
-        EXPECT_EQ(r.exClass, "Exception");
-        EXPECT_EQ(r.exMessage.rfind(c.message, 0), 0u) << r.exMessage;
-        EXPECT_EQ(ResMan->ttl, 0);
-    }
 }
+}  // namespace named_types_rows
+
+using NamedTypesAreRefused = tavtest::Table<ResourceTest, named_types_rows::Case>;
+
+TEST_P(NamedTypesAreRefused, Refused) {
+    const named_types_rows::Case& c = GetParam();
+    SCOPED_TRACE(c.file);
+    write(c.file, c.bytes);
+    const Outcome r = run("#resource '" + c.file + "';\n");
+    EXPECT_EQ(r.exClass, "Exception");
+    EXPECT_EQ(r.exMessage.rfind(c.message, 0), 0u) << r.exMessage;
+    EXPECT_EQ(ResMan->ttl, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(ResourceTest, NamedTypesAreRefused, ::testing::ValuesIn(named_types_rows::cases()),
+                         tavtest::TextName<&named_types_rows::Case::file>());
 
 // Damaged files and resources the directory cannot hold end in a positioned
 // error; nothing is read outside the file.
-TEST_F(ResourceTest, DamagedFilesAndLimits) {
+namespace damaged_files_rows {
+struct Case {
+    std::string bytes;
+    const char* message;
+};
+std::vector<Case> cases() {
     const std::string one = fixture("one.res");
     std::string huge = kLeading + resEntry(10, 1, 0, "abcd");
     huge.replace(32, 4, le32(0xFFFFFFFFu));
     std::string many = kLeading;
     for (int i = 0; i < 52; ++i) many += resEntry(10, uint32_t(i), 0, "r");
-    struct Case {
-        std::string bytes;
-        const char* message;
-    } cases[] = {
+    return {
         {fixture("truncated.res"),
          "[437] Resource file \"bad.res\" is damaged: the entry at offset 32 has no complete header"},
         {one.substr(0, 2), "[437] Resource file \"bad.res\" is damaged: the entry at offset 0 has no complete header"},
@@ -514,76 +579,103 @@ TEST_F(ResourceTest, DamagedFilesAndLimits) {
         {kLeading + resEntry(10, 1, 9, "a") + resEntry(3, 1, 9, "b") + resEntry(10, 1, 9, "c"),
          "[441] Resource of type 10, id 1 and language 9 in \"bad.res\" is already defined"},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.message);
-        restart();
-        write("bad.res", c.bytes);
-        const std::string out = failure("nop;\n#resource 'bad.res';\n");
-        EXPECT_NE(out.find(c.message), std::string::npos) << out;
-        EXPECT_NE(out.find("[3,21]: "), std::string::npos) << out;
-        EXPECT_NE(out.find("in [project.tav]"), std::string::npos) << out;
+}
+}  // namespace damaged_files_rows
+
+using DamagedFilesAndLimits = tavtest::Table<ResourceTest, damaged_files_rows::Case>;
+
+TEST_P(DamagedFilesAndLimits, Refused) {
+    const damaged_files_rows::Case& c = GetParam();
+    SCOPED_TRACE(c.message);
+    write("bad.res", c.bytes);
+    const std::string out = failure("nop;\n#resource 'bad.res';\n");
+    EXPECT_NE(out.find(c.message), std::string::npos) << out;
+    EXPECT_NE(out.find("[3,21]: "), std::string::npos) << out;
+    EXPECT_NE(out.find("in [project.tav]"), std::string::npos) << out;
+}
+
+INSTANTIATE_TEST_SUITE_P(ResourceTest, DamagedFilesAndLimits, ::testing::ValuesIn(damaged_files_rows::cases()),
+                         tavtest::TextName<&damaged_files_rows::Case::message>());
+
+// Every cut of a valid file either reads whole entries or stops at the first
+// incomplete one; nothing is read past the end. One row for each length.
+using EveryPrefixOfAFile = tavtest::Table<ResourceTest, size_t>;
+
+TEST_P(EveryPrefixOfAFile, ReadsWholeEntriesOrStops) {
+    const std::string full = fixture("mixed.res");
+    const size_t n = GetParam();
+    write("cut.res", full.substr(0, n));
+    const Outcome r = run("#resource 'cut.res';\n");
+    // The leading entry ends at 32, the string table at 146 (148 with
+    // its padding), the last entry at 183 (184); one byte more is not read.
+    if (n <= 1 || n == 32 || n == 33) {
+        EXPECT_TRUE(r.ok()) << r.out;
+        EXPECT_EQ(ResMan->ttl, 0);
+    } else if (n >= 146 && n <= 149) {
+        EXPECT_TRUE(r.ok()) << r.out;
+        EXPECT_EQ(collected().size(), 1u);
+    } else if (n >= 183) {
+        EXPECT_TRUE(r.ok()) << r.out;
+        EXPECT_EQ(collected().size(), 2u);
+    } else {
+        EXPECT_TRUE(r.aborted) << r.out << r.exClass << r.exMessage;
+        EXPECT_TRUE(r.out.find("[437]") != std::string::npos || r.out.find("[438]") != std::string::npos) << r.out;
     }
 }
 
-// Every cut of a valid file either reads whole entries or stops at the first
-// incomplete one; nothing is read past the end.
-TEST_F(ResourceTest, EveryPrefixOfAFile) {
-    const std::string full = fixture("mixed.res");
-    for (size_t n = 0; n <= full.size(); ++n) {
-        SCOPED_TRACE(n);
-        restart();
-        write("cut.res", full.substr(0, n));
-        const Outcome r = run("#resource 'cut.res';\n");
-        // The leading entry ends at 32, the string table at 146 (148 with
-        // its padding), the last entry at 183 (184); one byte more is not read.
-        if (n <= 1 || n == 32 || n == 33) {
-            EXPECT_TRUE(r.ok()) << r.out;
-            EXPECT_EQ(ResMan->ttl, 0);
-        } else if (n >= 146 && n <= 149) {
-            EXPECT_TRUE(r.ok()) << r.out;
-            EXPECT_EQ(collected().size(), 1u);
-        } else if (n >= 183) {
-            EXPECT_TRUE(r.ok()) << r.out;
-            EXPECT_EQ(collected().size(), 2u);
-        } else {
-            EXPECT_TRUE(r.aborted) << r.out << r.exClass << r.exMessage;
-            EXPECT_TRUE(r.out.find("[437]") != std::string::npos || r.out.find("[438]") != std::string::npos) << r.out;
-        }
-    }
-}
+INSTANTIATE_TEST_SUITE_P(ResourceTest, EveryPrefixOfAFile, ::testing::Range<size_t>(0, fixture("mixed.res").size() + 1),
+                         [](const ::testing::TestParamInfo<size_t>& info) {
+                             return "FirstBytes" + std::to_string(info.param);
+                         });
 
 // Damaged copies of a valid file, with header fields and data overwritten at
 // random (fixed seed): each ends as a build or a clear failure, and whatever
-// was collected builds into a section that covers all its data.
-TEST_F(ResourceTest, RandomlyDamagedFiles) {
-    const std::string full = fixture("mixed.res");
-    std::mt19937 rng(20261210);
-    for (int round = 0; round < 300; ++round) {
-        SCOPED_TRACE(round);
-        std::string bytes = full;
-        const int changes = 1 + int(rng() % 4);
-        for (int i = 0; i < changes; ++i) {
-            const size_t at = rng() % bytes.size();
-            // Mostly a header byte of one of the three entries.
-            const size_t pos = rng() % 2 ? (at / 32 % 3 == 0 ? 0 : at / 32 % 3 == 1 ? 32 : 148) + at % 32 : at;
-            bytes[pos] = char(rng() % 3 == 0 ? 0xFF : rng());
+// was collected builds into a section that covers all its data. One row for
+// each copy, the copies made once in one random sequence.
+const std::vector<std::string>& randomlyDamagedCopies() {
+    static const std::vector<std::string> copies = [] {
+        const std::string full = fixture("mixed.res");
+        std::mt19937 rng(20261210);
+        std::vector<std::string> v;
+        for (int round = 0; round < 300; ++round) {
+            std::string bytes = full;
+            const int changes = 1 + int(rng() % 4);
+            for (int i = 0; i < changes; ++i) {
+                const size_t at = rng() % bytes.size();
+                // Mostly a header byte of one of the three entries.
+                const size_t pos = rng() % 2 ? (at / 32 % 3 == 0 ? 0 : at / 32 % 3 == 1 ? 32 : 148) + at % 32 : at;
+                bytes[pos] = char(rng() % 3 == 0 ? 0xFF : rng());
+            }
+            if (rng() % 4 == 0) bytes.resize(rng() % bytes.size());
+            v.push_back(bytes);
         }
-        if (rng() % 4 == 0) bytes.resize(rng() % bytes.size());
-        restart();
-        write("rnd.res", bytes);
-        const Outcome r = run("#resource 'rnd.res';\n");
-        if (r.aborted) {
-            EXPECT_TRUE(r.out.find("[437]") != std::string::npos || r.out.find("[438]") != std::string::npos ||
-                        r.out.find("[439]") != std::string::npos || r.out.find("[441]") != std::string::npos ||
-                        r.out.find("[442]") != std::string::npos || r.out.find("[443]") != std::string::npos)
-                << r.out;
-        } else if (!r.exClass.empty()) {
-            EXPECT_EQ(r.exClass, "Exception") << r.exMessage;
-        }
-        const std::string section = ResMan->buildRes(0x1000);
-        EXPECT_EQ(section.size(), ResMan->ttl ? ResMan->arResSize + ResMan->dataSize : 0u);
-    }
+        return v;
+    }();
+    return copies;
 }
+
+using RandomlyDamagedFiles = tavtest::Table<ResourceTest, size_t>;
+
+TEST_P(RandomlyDamagedFiles, BuildOrFailClearly) {
+    const std::string& bytes = randomlyDamagedCopies()[GetParam()];
+    write("rnd.res", bytes);
+    const Outcome r = run("#resource 'rnd.res';\n");
+    if (r.aborted) {
+        EXPECT_TRUE(r.out.find("[437]") != std::string::npos || r.out.find("[438]") != std::string::npos ||
+                    r.out.find("[439]") != std::string::npos || r.out.find("[441]") != std::string::npos ||
+                    r.out.find("[442]") != std::string::npos || r.out.find("[443]") != std::string::npos)
+            << r.out;
+    } else if (!r.exClass.empty()) {
+        EXPECT_EQ(r.exClass, "Exception") << r.exMessage;
+    }
+    const std::string section = ResMan->buildRes(0x1000);
+    EXPECT_EQ(section.size(), ResMan->ttl ? ResMan->arResSize + ResMan->dataSize : 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(ResourceTest, RandomlyDamagedFiles, ::testing::Range<size_t>(0, 300),
+                         [](const ::testing::TestParamInfo<size_t>& info) {
+                             return "Copy" + std::to_string(info.param);
+                         });
 
 // The section that the plug-in service builds from the collected resources.
 TEST_F(ResourceTest, SectionFromTheCollectedResources) {

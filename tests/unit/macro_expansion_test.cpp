@@ -52,85 +52,108 @@ protected:
         return codeOf(func);
     }
 
-    // The lines give the code of the plain ones (rtlmain's, or func's), each
-    // compiled on a fresh start; a fresh start follows.
-    void expectSameCode(const std::string& src, const std::string& plain, const char* func = nullptr) {
-        auto code = [&](const std::string& lines) { return func ? funcCode(lines, func) : mainCode(lines); };
-        const std::string want = code(plain);
-        restart();
-        EXPECT_EQ(code(src), want);
-        restart();
-    }
-
-    // The lines fail with the message; a fresh start follows.
+    // The lines fail with the message.
     void expectFailure(const std::string& src, const std::string& message) {
         const std::string out = failure(src);
         EXPECT_NE(out.find(message), std::string::npos) << out;
-        restart();
     }
 
     // The message of a compilation that must fail.
     std::string failure(const std::string& lines) { return failedProject(kHeader + lines); }
 };
 
+// A text with macros and the plain text it stands for; their code is
+// rtlmain's, or func's.
+struct SameCodeRow {
+    std::string src;
+    std::string plain;
+    const char* func = nullptr;
+};
+
+// Rows whose text gives the code of the plain one. The plain text is
+// compiled in a session of its own in the set-up, then the test compiles the
+// row's text in the next one.
+class SameCode : public MacroEnv, public ::testing::WithParamInterface<SameCodeRow> {
+protected:
+    void SetUp() override {
+        MacroEnv::SetUp();
+        want = code(GetParam().plain);
+        MacroEnv::TearDown();
+        MacroEnv::SetUp();
+    }
+
+    std::string code(const std::string& lines) {
+        const char* func = GetParam().func;
+        return func ? funcCode(lines, func) : mainCode(lines);
+    }
+
+    std::string want;  // the plain text's code
+};
+
 // ---- expansion ----
 
 // Each call compiles to the same code as its body written out in its place.
-TEST_F(MacroEnv, CallsCompileTheirBodyInPlace) {
-    struct Case {
-        const char* src;
-        const char* plain;
-    } cases[] = {
-        {"inline procedure clear($r) { xor $r, $r; }\nclear(eax);", "xor eax, eax;"},
-        {"inline procedure clear($r) { xor $r, $r; }\nnop; clear(ebx); nop; clear(ecx);",
-         "nop; xor ebx, ebx; nop; xor ecx, ecx;"},
-        // Names of macros ignore case, parameter names too.
-        {"inline procedure Clear($R) { xor $r, $R; }\nCLEAR(edx);", "xor edx, edx;"},
-        {"inline op procedure clear($r) { xor $r, $r; }\nclear eax;", "xor eax, eax;"},
-        {"inline OP procedure mv($a, $b) { mov $a, $b; }\nmv ecx, 7;", "mov ecx, 7;"},
-        // Compile-time variables too, and "$" with a name is that name as
-        // written, also when a constant declared later has it.
-        {"inline procedure m($Reg) { #Count = 2; push $count; xor $reg, $REG; }\nm(ecx);", "push 2; xor ecx, ecx;"},
-        {"inline procedure put($n) { push $n; push n; }\nconst n = 3;\nput(eax);", "push eax; push 3;"},
-        {"inline procedure none() { nop; }\nnone();", "nop;"},
-        // Without parentheses a macro of no or uncounted parameters takes no arguments.
-        {"inline procedure none() { nop; }\nnone; none ;", "nop; nop;"},
-        {"inline op procedure none() { nop; }\nnone;", "nop;"},
-        {"inline procedure mv($a, $b) { mov $a, $b; }\nmv( eax , // the target\n 1 );", "mov eax, 1;"},
-        // Uncounted arguments: $argc is the number given.
-        {"inline procedure show(;) { push $argc; }\nshow(1, 2, 3);", "push 3;"},
-        {"inline procedure show(;) { push $argc; }\nshow();", "push 0;"},
-        {"inline procedure show(;) { push $argc; }\nshow;", "push 0;"},
-        {"inline procedure show(;) { push $arg[2]; push $arg[0]; }\nshow(ebx, ecx, 9);", "push 9; push ebx;"},
-        {"inline procedure pair($a, ;) { push $argc; push $a; push $arg[1]; }\npair(5, 6, 7);",
-         "push 3; push 5; push 6;"},
-        {"inline procedure pair($a, ;) { push $argc; push $a; }\npair(eax);", "push 1; push eax;"},
-        // A body may use other macros and hand its parameters on.
-        {"inline procedure inner($x) { inc $x; }\n"
-         "inline procedure outer($y) { inner($y); dec $y; }\nouter(ecx);",
-         "inc ecx; dec ecx;"},
-        // An argument may itself be a call: it expands while being read, and
-        // "()" is an empty list also where no ";" follows it.
-        {"inline procedure none() { nop; }\ninline procedure count(;) { push $argc; }\ncount(none(), none());",
-         "nop; nop; push 2;"},
-        // After a nested call the caller's $argc is its own again.
-        {"inline procedure one($x) { push $x; }\n"
-         "inline procedure many(;) { one(0); push $argc; }\nmany(1, 2, 3, 4);",
-         "push 0; push 4;"},
-        // Comments in the body are skipped, also ones holding braces.
-        {"inline procedure c() {\n  // a note { with a brace\n  cld; /* } */ std;\n}\nc();", "cld; std;"},
-        // A block inside the body stays whole; its labels are made afresh per call.
-        {"inline procedure abs($r) { if ($r < 0) { neg $r; } else { nop; } }\nabs(eax); abs(ecx);",
-         "if (eax < 0) { neg eax; } else { nop; } if (ecx < 0) { neg ecx; } else { nop; }"},
-        {"inline function five() { #return 5; }\nif (eax == five()) { nop; }", "if (eax == 5) { nop; }"},
-        // Labels of the body belong to the calling function.
-        {"inline procedure spin() { again: dec ecx; jnz again; }\nnop; spin();", "nop; again: dec ecx; jnz again;"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.src);
-        expectSameCode(c.src, c.plain);
-    }
-    // And one written out in bytes.
+namespace calls_compile_their_body_rows {
+const SameCodeRow cases[] = {
+    {"inline procedure clear($r) { xor $r, $r; }\nclear(eax);", "xor eax, eax;"},
+    {"inline procedure clear($r) { xor $r, $r; }\nnop; clear(ebx); nop; clear(ecx);",
+     "nop; xor ebx, ebx; nop; xor ecx, ecx;"},
+    // Names of macros ignore case, parameter names too.
+    {"inline procedure Clear($R) { xor $r, $R; }\nCLEAR(edx);", "xor edx, edx;"},
+    {"inline op procedure clear($r) { xor $r, $r; }\nclear eax;", "xor eax, eax;"},
+    {"inline OP procedure mv($a, $b) { mov $a, $b; }\nmv ecx, 7;", "mov ecx, 7;"},
+    // Compile-time variables too, and "$" with a name is that name as
+    // written, also when a constant declared later has it.
+    {"inline procedure m($Reg) { #Count = 2; push $count; xor $reg, $REG; }\nm(ecx);", "push 2; xor ecx, ecx;"},
+    {"inline procedure put($n) { push $n; push n; }\nconst n = 3;\nput(eax);", "push eax; push 3;"},
+    {"inline procedure none() { nop; }\nnone();", "nop;"},
+    // Without parentheses a macro of no or uncounted parameters takes no arguments.
+    {"inline procedure none() { nop; }\nnone; none ;", "nop; nop;"},
+    {"inline op procedure none() { nop; }\nnone;", "nop;"},
+    {"inline procedure mv($a, $b) { mov $a, $b; }\nmv( eax , // the target\n 1 );", "mov eax, 1;"},
+    // Uncounted arguments: $argc is the number given.
+    {"inline procedure show(;) { push $argc; }\nshow(1, 2, 3);", "push 3;"},
+    {"inline procedure show(;) { push $argc; }\nshow();", "push 0;"},
+    {"inline procedure show(;) { push $argc; }\nshow;", "push 0;"},
+    {"inline procedure show(;) { push $arg[2]; push $arg[0]; }\nshow(ebx, ecx, 9);", "push 9; push ebx;"},
+    {"inline procedure pair($a, ;) { push $argc; push $a; push $arg[1]; }\npair(5, 6, 7);",
+     "push 3; push 5; push 6;"},
+    {"inline procedure pair($a, ;) { push $argc; push $a; }\npair(eax);", "push 1; push eax;"},
+    // A body may use other macros and hand its parameters on.
+    {"inline procedure inner($x) { inc $x; }\n"
+     "inline procedure outer($y) { inner($y); dec $y; }\nouter(ecx);",
+     "inc ecx; dec ecx;"},
+    // An argument may itself be a call: it expands while being read, and
+    // "()" is an empty list also where no ";" follows it.
+    {"inline procedure none() { nop; }\ninline procedure count(;) { push $argc; }\ncount(none(), none());",
+     "nop; nop; push 2;"},
+    // After a nested call the caller's $argc is its own again.
+    {"inline procedure one($x) { push $x; }\n"
+     "inline procedure many(;) { one(0); push $argc; }\nmany(1, 2, 3, 4);",
+     "push 0; push 4;"},
+    // Comments in the body are skipped, also ones holding braces.
+    {"inline procedure c() {\n  // a note { with a brace\n  cld; /* } */ std;\n}\nc();", "cld; std;"},
+    // A block inside the body stays whole; its labels are made afresh per call.
+    {"inline procedure abs($r) { if ($r < 0) { neg $r; } else { nop; } }\nabs(eax); abs(ecx);",
+     "if (eax < 0) { neg eax; } else { nop; } if (ecx < 0) { neg ecx; } else { nop; }"},
+    {"inline function five() { #return 5; }\nif (eax == five()) { nop; }", "if (eax == 5) { nop; }"},
+    // Labels of the body belong to the calling function.
+    {"inline procedure spin() { again: dec ecx; jnz again; }\nnop; spin();", "nop; again: dec ecx; jnz again;"},
+};
+}  // namespace calls_compile_their_body_rows
+
+class CallsCompileTheirBodyInPlace : public SameCode {};
+
+TEST_P(CallsCompileTheirBodyInPlace, SameCodeAsWrittenOut) {
+    SCOPED_TRACE(GetParam().src);
+    EXPECT_EQ(code(GetParam().src), want);
+}
+
+INSTANTIATE_TEST_SUITE_P(MacroEnv, CallsCompileTheirBodyInPlace, ::testing::ValuesIn(calls_compile_their_body_rows::cases),
+                         tavtest::TextName<&SameCodeRow::src>());
+
+// And one written out in bytes.
+TEST_F(MacroEnv, CallsCompileTheirBodyInPlaceInBytes) {
     EXPECT_EQ(mainCode("inline procedure clear($r) { xor $r, $r; }\nclear(eax); clear(ebx);"), "33 c0 33 db c3");
 }
 
@@ -177,26 +200,28 @@ TEST_F(MacroEnv, QuotedTextOfABodyIsText) {
 
 // Calls inside a procedure compile into it; "@" passes an address as the
 // same operand that the instruction would take written out.
-TEST_F(MacroEnv, CallsInProceduresAndAddressArguments) {
-    const std::string decl =
-        "dword buffer;\nblock pair { dword x; dword y; }\npair rec;\n"
-        "inline procedure m($p) { push $p; }\ninline procedure clear($r) { xor $r, $r; }\n";
-    struct Case {
-        std::string src;
-        std::string plain;
-        const char* func;
-    } cases[] = {
-        {decl + "m(@buffer); m(@[ebx+4]); m(@BUFFER);", decl + "push @buffer; push @[ebx+4]; push @buffer;", "rtlmain"},
-        {decl + "m(@rec.y);", decl + "push @rec.y;", "rtlmain"},
-        {decl + "procedure p() { dword loc; clear(eax); m(@loc); m(@rec); }",
-         decl + "procedure p() { dword loc; xor eax, eax; push @loc; push @rec; }", "p"},
-        {decl + "procedure p(dword a) { m(a); m(@a); }", decl + "procedure p(dword a) { push a; push @a; }", "p"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.src);
-        expectSameCode(c.src, c.plain, c.func);
-    }
+namespace calls_in_procedures_rows {
+const std::string decl =
+    "dword buffer;\nblock pair { dword x; dword y; }\npair rec;\n"
+    "inline procedure m($p) { push $p; }\ninline procedure clear($r) { xor $r, $r; }\n";
+const SameCodeRow cases[] = {
+    {decl + "m(@buffer); m(@[ebx+4]); m(@BUFFER);", decl + "push @buffer; push @[ebx+4]; push @buffer;", "rtlmain"},
+    {decl + "m(@rec.y);", decl + "push @rec.y;", "rtlmain"},
+    {decl + "procedure p() { dword loc; clear(eax); m(@loc); m(@rec); }",
+     decl + "procedure p() { dword loc; xor eax, eax; push @loc; push @rec; }", "p"},
+    {decl + "procedure p(dword a) { m(a); m(@a); }", decl + "procedure p(dword a) { push a; push @a; }", "p"},
+};
+}  // namespace calls_in_procedures_rows
+
+class CallsInProceduresAndAddressArguments : public SameCode {};
+
+TEST_P(CallsInProceduresAndAddressArguments, SameCodeAsWrittenOut) {
+    SCOPED_TRACE(GetParam().src);
+    EXPECT_EQ(code(GetParam().src), want);
 }
+
+INSTANTIATE_TEST_SUITE_P(MacroEnv, CallsInProceduresAndAddressArguments, ::testing::ValuesIn(calls_in_procedures_rows::cases),
+                         tavtest::TextName<&SameCodeRow::src>());
 
 TEST_F(MacroEnv, AddressArgumentsAreBoundAsPointerTokens) {
     // The binding seen from inside the body: kind, text and size.
@@ -237,10 +262,15 @@ TEST_F(MacroEnv, RegisterAssumptionOfABodyIsGoneAfterIt) {
 }
 
 // A macro declared in a procedure is known there only.
-TEST_F(MacroEnv, MacroInAProcedureExpandsThere) {
-    expectSameCode("procedure p() { inline procedure two() { nop; nop; } two(); }", "procedure p() { nop; nop; }",
-                   "p");
+class MacroInAProcedureExpandsThere : public SameCode {};
+
+TEST_P(MacroInAProcedureExpandsThere, SameCodeAsWrittenOut) {
+    EXPECT_EQ(code(GetParam().src), want);
 }
+
+INSTANTIATE_TEST_SUITE_P(MacroEnv, MacroInAProcedureExpandsThere, ::testing::Values(SameCodeRow{
+    "procedure p() { inline procedure two() { nop; nop; } two(); }", "procedure p() { nop; nop; }", "p"}),
+                         tavtest::TextName<&SameCodeRow::src>());
 
 TEST_F(MacroEnv, MacroOfAProcedureIsUnknownOutsideIt) {
     const std::string out = failure("procedure p() { inline procedure two() { nop; } two(); }\ntwo();");
@@ -262,132 +292,159 @@ TEST_F(MacroEnv, ExpansionRestoresWhatItChanges) {
 }
 
 // A function macro stands for its #return token wherever a token is read.
-TEST_F(MacroEnv, FunctionMacrosGiveTheirResult) {
-    struct Case {
-        const char* src;
-        const char* plain;
-    } cases[] = {
-        {"inline function five() { #return 5; }\nmov eax, five();", "mov eax, 5;"},
-        {"inline function five() { #return 5; }\nmov eax, five;", "mov eax, 5;"},
-        {"inline function reg() { #return ecx; }\ninline procedure clear($r) { xor $r, $r; }\nclear(reg());",
-         "xor ecx, ecx;"},
-        {"inline function five() { #return 5; }\n#if five() == 5: nop; #end", "nop;"},
-        {"inline op function inc1($x) { #n = $x + 1; #return $n; }\nmov eax, inc1 4;", "mov eax, 5;"},
-        // The body runs up to its #return, also from inside a section.
-        {"inline function f($x) { nop;\n #if $x == 1: #return ebx; #end\n #return ecx; }\n"
-         "inc f(1); inc f(2);",
-         "nop; inc ebx; nop; inc ecx;"},
-        // Without a #return the result is the one of the last expansion.
-        {"inline function g($x) { #if $x == 1: #return 7; #end }\npush g(1); push g(2);", "push 7; push 7;"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.src);
-        expectSameCode(c.src, c.plain);
-    }
+namespace function_macros_rows {
+const SameCodeRow cases[] = {
+    {"inline function five() { #return 5; }\nmov eax, five();", "mov eax, 5;"},
+    {"inline function five() { #return 5; }\nmov eax, five;", "mov eax, 5;"},
+    {"inline function reg() { #return ecx; }\ninline procedure clear($r) { xor $r, $r; }\nclear(reg());",
+     "xor ecx, ecx;"},
+    {"inline function five() { #return 5; }\n#if five() == 5: nop; #end", "nop;"},
+    {"inline op function inc1($x) { #n = $x + 1; #return $n; }\nmov eax, inc1 4;", "mov eax, 5;"},
+    // The body runs up to its #return, also from inside a section.
+    {"inline function f($x) { nop;\n #if $x == 1: #return ebx; #end\n #return ecx; }\n"
+     "inc f(1); inc f(2);",
+     "nop; inc ebx; nop; inc ecx;"},
+    // Without a #return the result is the one of the last expansion.
+    {"inline function g($x) { #if $x == 1: #return 7; #end }\npush g(1); push g(2);", "push 7; push 7;"},
+};
+}  // namespace function_macros_rows
+
+class FunctionMacrosGiveTheirResult : public SameCode {};
+
+TEST_P(FunctionMacrosGiveTheirResult, SameCodeAsWrittenOut) {
+    SCOPED_TRACE(GetParam().src);
+    EXPECT_EQ(code(GetParam().src), want);
 }
+
+INSTANTIATE_TEST_SUITE_P(MacroEnv, FunctionMacrosGiveTheirResult, ::testing::ValuesIn(function_macros_rows::cases),
+                         tavtest::TextName<&SameCodeRow::src>());
 
 // ---- self-expansion ----
 
 // A macro may expand itself: the inner expansion has bindings, variables and
 // a reading place of its own, and the outer one goes on where it stood.
-TEST_F(MacroEnv, RecursionKeepsEachLevelApart) {
-    struct Case {
-        const char* src;
-        const char* plain;
-    } cases[] = {
-        {"inline procedure down($n) { push $n;\n #if $n > 0: #k = $n - 1; down($k); #end\n push $n; }\ndown(2);",
-         "push 2; push 1; push 0; push 0; push 1; push 2;"},
-        {"inline function mul($a, $b) { #v = $a * $b; #return $v; }\n"
-         "inline function fact($n) {\n #if $n <= 1: #return 1; #end\n"
-         " #m = $n - 1; #return mul($n, fact($m)); }\nmov eax, fact(5);",
-         "mov eax, 120;"},
-        // Uncounted arguments beyond the named ones belong to their level too.
-        {"inline procedure tail($n, ;) { push $argc;\n #if $n > 0: #k = $n - 1; tail($k, 8, 9); #end\n"
-         " push $arg[1]; }\ntail(1, 5);",
-         "push 2; push 3; push 8; push 5;"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.src);
-        expectSameCode(c.src, c.plain);
-    }
+namespace recursion_rows {
+const SameCodeRow cases[] = {
+    {"inline procedure down($n) { push $n;\n #if $n > 0: #k = $n - 1; down($k); #end\n push $n; }\ndown(2);",
+     "push 2; push 1; push 0; push 0; push 1; push 2;"},
+    {"inline function mul($a, $b) { #v = $a * $b; #return $v; }\n"
+     "inline function fact($n) {\n #if $n <= 1: #return 1; #end\n"
+     " #m = $n - 1; #return mul($n, fact($m)); }\nmov eax, fact(5);",
+     "mov eax, 120;"},
+    // Uncounted arguments beyond the named ones belong to their level too.
+    {"inline procedure tail($n, ;) { push $argc;\n #if $n > 0: #k = $n - 1; tail($k, 8, 9); #end\n"
+     " push $arg[1]; }\ntail(1, 5);",
+     "push 2; push 3; push 8; push 5;"},
+};
+}  // namespace recursion_rows
+
+class RecursionKeepsEachLevelApart : public SameCode {};
+
+TEST_P(RecursionKeepsEachLevelApart, SameCodeAsWrittenOut) {
+    SCOPED_TRACE(GetParam().src);
+    EXPECT_EQ(code(GetParam().src), want);
 }
 
-TEST_F(MacroEnv, RunawayRecursionEndsAtAFixedDepth) {
-    struct Case {
-        const char* src;
-        const char* message;
-    } cases[] = {
-        {"inline procedure r($a) { push $a;\n r($a); }\nr(1);",
-         "[2,3]: [32235] Macro \"r\" nested too deeply: more than 32 calls in [r]"},
-        {"inline procedure r(;) { r(1, 2, 3); }\nr();", "[32235] Macro \"r\" nested too deeply"},
-        // Through another macro, and as an argument of another call.
-        {"inline procedure b() { nop; }\ninline procedure a() { b(); c(); }\n"
-         "inline procedure c() { a(); }\na();",
-         "[32235] Macro \"a\" nested too deeply"},
-        {"inline procedure w($x) { nop; }\ninline procedure v() { w(v()); }\nv();",
-         "[32235] Macro \"v\" nested too deeply"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.src);
-        expectFailure(c.src, c.message);
-    }
+INSTANTIATE_TEST_SUITE_P(MacroEnv, RecursionKeepsEachLevelApart, ::testing::ValuesIn(recursion_rows::cases),
+                         tavtest::TextName<&SameCodeRow::src>());
+
+namespace runaway_recursion_rows {
+struct Case {
+    const char* src;
+    const char* message;
+};
+const Case cases[] = {
+    {"inline procedure r($a) { push $a;\n r($a); }\nr(1);",
+     "[2,3]: [32235] Macro \"r\" nested too deeply: more than 32 calls in [r]"},
+    {"inline procedure r(;) { r(1, 2, 3); }\nr();", "[32235] Macro \"r\" nested too deeply"},
+    // Through another macro, and as an argument of another call.
+    {"inline procedure b() { nop; }\ninline procedure a() { b(); c(); }\n"
+     "inline procedure c() { a(); }\na();",
+     "[32235] Macro \"a\" nested too deeply"},
+    {"inline procedure w($x) { nop; }\ninline procedure v() { w(v()); }\nv();",
+     "[32235] Macro \"v\" nested too deeply"},
+};
+}  // namespace runaway_recursion_rows
+
+using RunawayRecursionEndsAtAFixedDepth = tavtest::Table<MacroEnv, runaway_recursion_rows::Case>;
+
+TEST_P(RunawayRecursionEndsAtAFixedDepth, Refused) {
+    const runaway_recursion_rows::Case& c = GetParam();
+    SCOPED_TRACE(c.src);
+    expectFailure(c.src, c.message);
 }
+
+INSTANTIATE_TEST_SUITE_P(MacroEnv, RunawayRecursionEndsAtAFixedDepth, ::testing::ValuesIn(runaway_recursion_rows::cases),
+                         tavtest::TextName<&runaway_recursion_rows::Case::src>());
 
 // Calls that each call the next level many times multiply without a deep
 // nesting; the expanded text has a budget, and the build ends at the call
 // that exceeds it.
+const std::string kLeaf = "inline procedure leaf() { /* " + std::string(4000, 'x') + " */ }\n";
+
+std::string fanOut(const char* name, const char* callee, int n) {
+    std::string s = std::string("inline procedure ") + name + "() {";
+    for (int i = 0; i < n; ++i) s += std::string(" ") + callee + "();";
+    return s + " }\n";
+}
+
+// 4096 expansions of the leaf stay within it.
+TEST_F(MacroEnv, FanningOutCallsWithinTheBudget) {
+    EXPECT_EQ(mainCode(kLeaf + fanOut("mid", "leaf", 64) + fanOut("top", "mid", 64) + "top(); nop;"), "90 c3");
+}
+
 TEST_F(MacroEnv, FanningOutCallsEndAtABudget) {
-    const std::string leaf = "inline procedure leaf() { /* " + std::string(4000, 'x') + " */ }\n";
-    auto fan = [](const char* name, const char* callee, int n) {
-        std::string s = std::string("inline procedure ") + name + "() {";
-        for (int i = 0; i < n; ++i) s += std::string(" ") + callee + "();";
-        return s + " }\n";
-    };
-    // 4096 expansions of the leaf stay within it.
-    EXPECT_EQ(mainCode(leaf + fan("mid", "leaf", 64) + fan("top", "mid", 64) + "top(); nop;"), "90 c3");
-    restart();
-    expectFailure(leaf + fan("mid", "leaf", 64) + fan("top", "mid", 64) + fan("all", "top", 64) + "all();",
+    expectFailure(kLeaf + fanOut("mid", "leaf", 64) + fanOut("top", "mid", 64) + fanOut("all", "top", 64) + "all();",
                   "characters of source (64 for each character of the program, and 16777216) in [mid]");
 }
 
 // ---- messages ----
 
-TEST_F(MacroEnv, DeclarationErrors) {
-    struct Case {
-        const char* src;
-        const char* message;
-    } cases[] = {
-        {"inline macro m() { }", "[12456] Unexpected ident macro"},
-        {"inline op op procedure m() { }", "[12456] Unexpected ident op"},
-        {"inline procedure eax() { }", "register eax redeclared"},
-        {"inline procedure if() { }", "if redeclared"},
-        // A macro's name is named, not expanded, when it is declared again.
-        {"inline procedure m() { nop; }\ninline function M() { }", "macro m redeclared"},
-        {"inline procedure m { }", "[123442] Unexpected symbol {"},
-        {"inline procedure m($1) { }", "[234] Unexpected number 1"},
-        {"inline procedure m($a, $) { }", "[234] Unexpected symbol )"},
-        {"inline procedure m($a, b) { }", "[1432] Unexpected symbol b"},
-        {"inline procedure m($a,", "[1432] Unexpected EOF"},
-        {"inline op procedure m(;) { }", "[6481] Inline op macros can not have uncounted arguments"},
-        {"inline op procedure m($a, ;) { }", "[6481] Inline op macros can not have uncounted arguments"},
-        {"inline procedure m($a { }", "[123443] Unexpected symbol {"},
-        {"inline procedure m(;;) { }", "[123443] Unexpected symbol ;"},
-        {"inline procedure m() nop;", "[123444] Unexpected ident nop"},
-        {"inline procedure m() { nop; { }\nnop;", "[12300] Unexpected EOF"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.src);
-        expectFailure(c.src, c.message);
-    }
+namespace declaration_errors_rows {
+struct Case {
+    const char* src;
+    const char* message;
+};
+const Case cases[] = {
+    {"inline macro m() { }", "[12456] Unexpected ident macro"},
+    {"inline op op procedure m() { }", "[12456] Unexpected ident op"},
+    {"inline procedure eax() { }", "register eax redeclared"},
+    {"inline procedure if() { }", "if redeclared"},
+    // A macro's name is named, not expanded, when it is declared again.
+    {"inline procedure m() { nop; }\ninline function M() { }", "macro m redeclared"},
+    {"inline procedure m { }", "[123442] Unexpected symbol {"},
+    {"inline procedure m($1) { }", "[234] Unexpected number 1"},
+    {"inline procedure m($a, $) { }", "[234] Unexpected symbol )"},
+    {"inline procedure m($a, b) { }", "[1432] Unexpected symbol b"},
+    {"inline procedure m($a,", "[1432] Unexpected EOF"},
+    {"inline op procedure m(;) { }", "[6481] Inline op macros can not have uncounted arguments"},
+    {"inline op procedure m($a, ;) { }", "[6481] Inline op macros can not have uncounted arguments"},
+    {"inline procedure m($a { }", "[123443] Unexpected symbol {"},
+    {"inline procedure m(;;) { }", "[123443] Unexpected symbol ;"},
+    {"inline procedure m() nop;", "[123444] Unexpected ident nop"},
+    {"inline procedure m() { nop; { }\nnop;", "[12300] Unexpected EOF"},
+};
+}  // namespace declaration_errors_rows
+
+using MacroDeclarationErrors = tavtest::Table<MacroEnv, declaration_errors_rows::Case>;
+
+TEST_P(MacroDeclarationErrors, Refused) {
+    const declaration_errors_rows::Case& c = GetParam();
+    SCOPED_TRACE(c.src);
+    expectFailure(c.src, c.message);
 }
 
-TEST_F(MacroEnv, CallErrors) {
-    VarMan->addVar(vmGlobal, "buffer", VarMan->F_UIntType, 1, 0);
+INSTANTIATE_TEST_SUITE_P(MacroEnv, MacroDeclarationErrors, ::testing::ValuesIn(declaration_errors_rows::cases),
+                         tavtest::TextName<&declaration_errors_rows::Case::src>());
+
+namespace call_errors_rows {
+struct Case {
+    std::string src;
+    const char* message;
+};
+std::vector<Case> cases() {
     const std::string clear = "inline procedure clear($r) { xor $r, $r; }\n";
-    struct Case {
-        std::string src;
-        const char* message;
-    } cases[] = {
+    return {
         {clear + "clear eax;", "[312] Unexpected register eax"},
         {clear + "clear(eax;", "[313] Unexpected symbol ;"},
         {clear + "clear(eax, ebx);", "[32234] Macro \"clear\" expected 1 params"},
@@ -407,11 +464,20 @@ TEST_F(MacroEnv, CallErrors) {
         {"inline procedure show(;) { }\nshow(1, 2 nop;", "[313] Unexpected ident nop"},
         {"inline procedure none() { }\nnone(eax;", "[313] Unexpected symbol ;"},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.src);
-        expectFailure(c.src, c.message);
-    }
 }
+}  // namespace call_errors_rows
+
+using MacroCallErrors = tavtest::Table<MacroEnv, call_errors_rows::Case>;
+
+TEST_P(MacroCallErrors, Refused) {
+    const call_errors_rows::Case& c = GetParam();
+    VarMan->addVar(vmGlobal, "buffer", VarMan->F_UIntType, 1, 0);
+    SCOPED_TRACE(c.src);
+    expectFailure(c.src, c.message);
+}
+
+INSTANTIATE_TEST_SUITE_P(MacroEnv, MacroCallErrors, ::testing::ValuesIn(call_errors_rows::cases()),
+                         tavtest::TextName<&call_errors_rows::Case::src>());
 
 }  // namespace
 

@@ -185,13 +185,14 @@ TEST_F(OperatorEnv, VariableTargetsAreReferencedAndKeepTheirMemberOffset) {
 
 // A local is reached where an instruction operand on it is: from EBP in
 // frame mode, from ESP plus the pushes so far without it.
-TEST_F(OperatorEnv, LocalTargetsFollowTheFrameAndThePushDepth) {
+TEST_F(OperatorEnv, LocalTargetsFollowTheFrame) {
     VarMan->addVar(vmLocal, "loc", type("dword"), 1, uint32_t(-8));
     body("loc = 1; push eax; loc = 1; mov loc, 1;");
     // [ebp-4] each time: pushes do not move the frame.
     EXPECT_EQ(hex(mainCode()), "c7 45 fc 01 00 00 00 50 c7 45 fc 01 00 00 00 c7 45 fc 01 00 00 00");
+}
 
-    restart();
+TEST_F(OperatorEnv, LocalTargetsFollowThePushDepthWithoutTheFrame) {
     CompileFlags.stackframe_on = 0;
     VarMan->addVar(vmLocal, "loc", type("dword"), 1, uint32_t(-8));
     body("loc = 1; push eax; loc += 2; mov loc, 1; pop edx; loc == 3;");
@@ -227,54 +228,68 @@ TEST_F(OperatorEnv, DeclaredVariablesAsTargets) {
 
 // ---- calls on the right ----
 
-TEST_F(OperatorEnv, CallResultsAreTakenFromTheAccumulator) {
-    struct Case {
-        const char* lines;
-        const char* after;  // the bytes after the call's E8 and its four bytes
-    } cases[] = {
-        {"vd = f();", "a3 00 00 00 00"},
-        {"vw = f();", "66 a3 00 00 00 00"},
-        {"vb = f();", "a2 00 00 00 00"},
-        {"eax = f();", ""},  // mov eax, eax: the encoder leaves it out
-        {"ebx = f();", "8b d8"},
-        {"bx = f();", "66 8b d8"},
-        {"dl = f();", "8a d0"},
-        {"[esi+8] = f();", "89 46 08"},
-        {"dword [esi] = f();", "89 06"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.lines);
-        restart();
-        VarMan->addVar(vmGlobal, "vd", type("dword"), 1, 0);
-        VarMan->addVar(vmGlobal, "vw", type("word"), 1, 0);
-        VarMan->addVar(vmGlobal, "vb", type("byte"), 1, 0);
-        body(std::string("function f() { eax = 1; }\n") + c.lines);
-        const std::string code = hex(mainCode());
-        ASSERT_EQ(code.substr(0, 2), "e8") << code;
-        EXPECT_EQ(code.size() > 15 ? code.substr(15) : std::string(), c.after) << code;
-    }
+namespace call_results_rows {
+struct Case {
+    const char* lines;
+    const char* after;  // the bytes after the call's E8 and its four bytes
+};
+const Case cases[] = {
+    {"vd = f();", "a3 00 00 00 00"},
+    {"vw = f();", "66 a3 00 00 00 00"},
+    {"vb = f();", "a2 00 00 00 00"},
+    {"eax = f();", ""},  // mov eax, eax: the encoder leaves it out
+    {"ebx = f();", "8b d8"},
+    {"bx = f();", "66 8b d8"},
+    {"dl = f();", "8a d0"},
+    {"[esi+8] = f();", "89 46 08"},
+    {"dword [esi] = f();", "89 06"},
+};
+}  // namespace call_results_rows
+
+using CallResultsAreTakenFromTheAccumulator = tavtest::Table<OperatorEnv, call_results_rows::Case>;
+
+TEST_P(CallResultsAreTakenFromTheAccumulator, Stored) {
+    const call_results_rows::Case& c = GetParam();
+    SCOPED_TRACE(c.lines);
+    VarMan->addVar(vmGlobal, "vd", type("dword"), 1, 0);
+    VarMan->addVar(vmGlobal, "vw", type("word"), 1, 0);
+    VarMan->addVar(vmGlobal, "vb", type("byte"), 1, 0);
+    body(std::string("function f() { eax = 1; }\n") + c.lines);
+    const std::string code = hex(mainCode());
+    ASSERT_EQ(code.substr(0, 2), "e8") << code;
+    EXPECT_EQ(code.size() > 15 ? code.substr(15) : std::string(), c.after) << code;
 }
 
-TEST_F(OperatorEnv, CallResultFailures) {
-    struct Case {
-        const char* lines;
-        const char* message;
-    } cases[] = {
-        {"ext = f();", "[45177] Unknown error"},          // 10 bytes: no accumulator
-        {"byte [esi] = f();", "[65156] "},                // EAX into one byte
-        {"vd = p();", "[4236] Procedures do not return values"},
-        {"ecx = p();", "[423] Procedures do not return values"},
-        {"[edi] = p();", "[4234] Procedures do not return values"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.lines);
-        restart();
-        VarMan->addVar(vmGlobal, "vd", type("dword"), 1, 0);
-        VarMan->addVar(vmGlobal, "ext", type("extended"), 1, 0);
-        const std::string out = failure(std::string("function f() { eax = 1; }\nprocedure p() { }\n") + c.lines);
-        EXPECT_NE(out.find(c.message), std::string::npos) << out;
-    }
+INSTANTIATE_TEST_SUITE_P(OperatorEnv, CallResultsAreTakenFromTheAccumulator, ::testing::ValuesIn(call_results_rows::cases),
+                         tavtest::TextName<&call_results_rows::Case::lines>());
+
+namespace call_result_failures_rows {
+struct Case {
+    const char* lines;
+    const char* message;
+};
+const Case cases[] = {
+    {"ext = f();", "[45177] Unknown error"},          // 10 bytes: no accumulator
+    {"byte [esi] = f();", "[65156] "},                // EAX into one byte
+    {"vd = p();", "[4236] Procedures do not return values"},
+    {"ecx = p();", "[423] Procedures do not return values"},
+    {"[edi] = p();", "[4234] Procedures do not return values"},
+};
+}  // namespace call_result_failures_rows
+
+using CallResultFailures = tavtest::Table<OperatorEnv, call_result_failures_rows::Case>;
+
+TEST_P(CallResultFailures, Refused) {
+    const call_result_failures_rows::Case& c = GetParam();
+    SCOPED_TRACE(c.lines);
+    VarMan->addVar(vmGlobal, "vd", type("dword"), 1, 0);
+    VarMan->addVar(vmGlobal, "ext", type("extended"), 1, 0);
+    const std::string out = failure(std::string("function f() { eax = 1; }\nprocedure p() { }\n") + c.lines);
+    EXPECT_NE(out.find(c.message), std::string::npos) << out;
 }
+
+INSTANTIATE_TEST_SUITE_P(OperatorEnv, CallResultFailures, ::testing::ValuesIn(call_result_failures_rows::cases),
+                         tavtest::TextName<&call_result_failures_rows::Case::lines>());
 
 TEST_F(OperatorEnv, CallOnTheRightClearsTheRegistersType) {
     pointType();
@@ -299,44 +314,46 @@ TEST_F(OperatorEnv, FunctionPointerIsAssigned) {
 
 // ---- register assumptions ----
 
-TEST_F(OperatorEnv, RegisterAssumptionsFollowTheStatements) {
+namespace register_assumptions_rows {
+struct Case {
+    const char* lines;
+    TRegister reg;
+    const char* expect;  // the type's name; nullptr: none
+};
+const Case cases[] = {
+    {"ebx as point;", REG_EBX, "point"},
+    {"ebx as point; ebx as 0;", REG_EBX, nullptr},
+    {"ebx = p;", REG_EBX, "point"},
+    {"ebx = @p;", REG_EBX, "point"},
+    {"ebx = p; ebx = 5;", REG_EBX, nullptr},
+    {"ebx as point; ebx = ecx;", REG_EBX, nullptr},
+    {"ebx as point; ebx = [esi];", REG_EBX, nullptr},
+    {"ebx as point; ebx = loc.x;", REG_EBX, nullptr},  // a local is a memory operand
+    {"ebx as point; ebx++; ebx += 4; ebx == 0; ebx << 1;", REG_EBX, "point"},
+    {"ebx = p as word;", REG_EBX, "word"},
+    {"esi = 0 as point;", REG_ESI, "point"},
+    {"ebx as point; bx = n;", REG_EBX, "point"},  // bx has its own entry
+    {"ebx as point; bx = n;", REG_BX, "word"},
+    {"ebx as point; ax = n;", REG_EBX, "point"},
+};
+}  // namespace register_assumptions_rows
+
+using RegisterAssumptionsFollowTheStatements = tavtest::Table<OperatorEnv, register_assumptions_rows::Case>;
+
+TEST_P(RegisterAssumptionsFollowTheStatements, Assumed) {
+    const register_assumptions_rows::Case& c = GetParam();
+    SCOPED_TRACE(c.lines);
     PVarType pt = pointType();
     PVarType word = type("word");
     VarMan->addVar(vmGlobal, "p", pt, 1, 0);
     VarMan->addVar(vmGlobal, "n", word, 1, 0);
     VarMan->addVar(vmLocal, "loc", pt, 1, uint32_t(-12));
-    struct Step {
-        const char* lines;
-        TRegister reg;
-        const char* expect;  // the type's name; nullptr: none
-    } steps[] = {
-        {"ebx as point;", REG_EBX, "point"},
-        {"ebx as point; ebx as 0;", REG_EBX, nullptr},
-        {"ebx = p;", REG_EBX, "point"},
-        {"ebx = @p;", REG_EBX, "point"},
-        {"ebx = p; ebx = 5;", REG_EBX, nullptr},
-        {"ebx as point; ebx = ecx;", REG_EBX, nullptr},
-        {"ebx as point; ebx = [esi];", REG_EBX, nullptr},
-        {"ebx as point; ebx = loc.x;", REG_EBX, nullptr},  // a local is a memory operand
-        {"ebx as point; ebx++; ebx += 4; ebx == 0; ebx << 1;", REG_EBX, "point"},
-        {"ebx = p as word;", REG_EBX, "word"},
-        {"esi = 0 as point;", REG_ESI, "point"},
-        {"ebx as point; bx = n;", REG_EBX, "point"},  // bx has its own entry
-        {"ebx as point; bx = n;", REG_BX, "word"},
-        {"ebx as point; ax = n;", REG_EBX, "point"},
-    };
-    for (const Step& s : steps) {
-        SCOPED_TRACE(s.lines);
-        body(s.lines);
-        EXPECT_EQ(RegMan->Registers[s.reg].assume, s.expect ? type(s.expect) : nullptr);
-        restart();
-        pt = pointType();
-        word = type("word");
-        VarMan->addVar(vmGlobal, "p", pt, 1, 0);
-        VarMan->addVar(vmGlobal, "n", word, 1, 0);
-        VarMan->addVar(vmLocal, "loc", pt, 1, uint32_t(-12));
-    }
+    body(c.lines);
+    EXPECT_EQ(RegMan->Registers[c.reg].assume, c.expect ? type(c.expect) : nullptr);
 }
+
+INSTANTIATE_TEST_SUITE_P(OperatorEnv, RegisterAssumptionsFollowTheStatements, ::testing::ValuesIn(register_assumptions_rows::cases),
+                         tavtest::TextName<&register_assumptions_rows::Case::lines>());
 
 // The assumed type lets the register be followed by field names.
 TEST_F(OperatorEnv, AnAssumedRegisterReachesFields) {
@@ -348,49 +365,56 @@ TEST_F(OperatorEnv, AnAssumedRegisterReachesFields) {
 
 // ---- failures ----
 
-TEST_F(OperatorEnv, FailuresCarryTheirCodes) {
-    struct Case {
-        const char* lines;
-        const char* message;
-    } cases[] = {
-        {"vd 5;", "[42341] Expected a math operator"},
-        {"eax ecx;", "[42341] Expected a math operator"},
-        {"[esi] 5;", "[42341] Expected a math operator"},
-        {"vd + 1;", "[42340] Invalid math operator \"+\""},
-        {"vd / 2;", "[42340] Invalid math operator \"/\""},
-        {"eax - 1;", "[42340] Invalid math operator \"-\""},
-        {"eax * 2;", "[42340] Invalid math operator \"*\""},
-        {"eax < 1;", "[42340] Invalid math operator \"<\""},
-        {"[esi] >= 1;", "[42340] Invalid math operator \">=\""},
-        {"vd <= 1;", "[42340] Invalid math operator \"=<\""},  // the operator's own spelling
-        {"vd = p();", "[4236] Procedures do not return values"},
-        {"eax = p();", "[423] Procedures do not return values"},
-        {"[esi] = p();", "[4234] Procedures do not return values"},
-        {"vd = 'abc';", "[65158] Operand 2 is invalid"},
-        {"vd *= 2;", "[65158] Instruction usage is not supported!"},
-        {"eax = xmm0;", "[65156] Instruction usage is not supported!"},
-        {"al *= bl;", "[65156] Operand 1 is invalid"},
-        {"[esi] *= 2;", "[65156] Instruction usage is not supported!"},
-        {"[ebx+esi*258] = eax;", "[65156] Invalid operand(s)"},  // no wrap-around into *2
-        {"ds = 5;", "[45422] Instruction usage is not supported!"},
-        {"ds += 1;", "[64211] Unexpected segment ds"},
-        {"ebx as vd;", "[67453] Unexpected global variable vd"},
-        {"ebx as eax;", "[67452] Unexpected register eax"},
-        {"ebx as 1;", "[67454] Unexpected number 1"},
-        {"ebx as 'x';", "[67452] Unexpected ansi string 'x'"},
-        {"ebx as point nop;", "]: 7645 in ["},  // the whole text,
-        {"ebx = vd as point", "]: 7645 in ["},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.lines);
-        restart();
-        pointType();
-        VarMan->addVar(vmGlobal, "vd", type("dword"), 1, 0);
-        declareFunc(ltProc, "p");
-        const std::string out = failure(c.lines);
-        EXPECT_NE(out.find(c.message), std::string::npos) << out;
-        EXPECT_NE(out.find("Code: \n" + std::string(c.lines)), std::string::npos) << out;  // the source line
-    }
+namespace failures_rows {
+struct Case {
+    const char* lines;
+    const char* message;
+};
+const Case cases[] = {
+    {"vd 5;", "[42341] Expected a math operator"},
+    {"eax ecx;", "[42341] Expected a math operator"},
+    {"[esi] 5;", "[42341] Expected a math operator"},
+    {"vd + 1;", "[42340] Invalid math operator \"+\""},
+    {"vd / 2;", "[42340] Invalid math operator \"/\""},
+    {"eax - 1;", "[42340] Invalid math operator \"-\""},
+    {"eax * 2;", "[42340] Invalid math operator \"*\""},
+    {"eax < 1;", "[42340] Invalid math operator \"<\""},
+    {"[esi] >= 1;", "[42340] Invalid math operator \">=\""},
+    {"vd <= 1;", "[42340] Invalid math operator \"=<\""},  // the operator's own spelling
+    {"vd = p();", "[4236] Procedures do not return values"},
+    {"eax = p();", "[423] Procedures do not return values"},
+    {"[esi] = p();", "[4234] Procedures do not return values"},
+    {"vd = 'abc';", "[65158] Operand 2 is invalid"},
+    {"vd *= 2;", "[65158] Instruction usage is not supported!"},
+    {"eax = xmm0;", "[65156] Instruction usage is not supported!"},
+    {"al *= bl;", "[65156] Operand 1 is invalid"},
+    {"[esi] *= 2;", "[65156] Instruction usage is not supported!"},
+    {"[ebx+esi*258] = eax;", "[65156] Invalid operand(s)"},  // no wrap-around into *2
+    {"ds = 5;", "[45422] Instruction usage is not supported!"},
+    {"ds += 1;", "[64211] Unexpected segment ds"},
+    {"ebx as vd;", "[67453] Unexpected global variable vd"},
+    {"ebx as eax;", "[67452] Unexpected register eax"},
+    {"ebx as 1;", "[67454] Unexpected number 1"},
+    {"ebx as 'x';", "[67452] Unexpected ansi string 'x'"},
+    {"ebx as point nop;", "]: 7645 in ["},  // the whole text,
+    {"ebx = vd as point", "]: 7645 in ["},
+};
+}  // namespace failures_rows
+
+using OperatorFailuresCarryTheirCodes = tavtest::Table<OperatorEnv, failures_rows::Case>;
+
+TEST_P(OperatorFailuresCarryTheirCodes, Refused) {
+    const failures_rows::Case& c = GetParam();
+    SCOPED_TRACE(c.lines);
+    pointType();
+    VarMan->addVar(vmGlobal, "vd", type("dword"), 1, 0);
+    declareFunc(ltProc, "p");
+    const std::string out = failure(c.lines);
+    EXPECT_NE(out.find(c.message), std::string::npos) << out;
+    EXPECT_NE(out.find("Code: \n" + std::string(c.lines)), std::string::npos) << out;  // the source line
 }
+
+INSTANTIATE_TEST_SUITE_P(OperatorEnv, OperatorFailuresCarryTheirCodes, ::testing::ValuesIn(failures_rows::cases),
+                         tavtest::TextName<&failures_rows::Case::lines>());
 
 }  // namespace
