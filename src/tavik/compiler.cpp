@@ -6,6 +6,7 @@
 #include <string_view>
 #include <utility>
 
+#include "ascii.h"
 #include "reader/afile.h"
 #include "classes/const_manager.h"
 #include "classes/define_manager.h"
@@ -13,26 +14,19 @@
 #include "classes/function_manager.h"
 #include "classes/ident_manager.h"
 #include "classes/shared_records.h"
-#include "classes/super_string_list.h"
 #include "common.h"
 #include "driver/driver.h"
+#include "exceptions.h"
 #include "global.h"
 #include "handlers/handlers.h"
 #include "log.h"
+#include "nesting_guard.h"
 #include "platform/platform.h"
 #include "plugins/plugin_manager.h"
 #include "driver/settings.h"
 #include "reader/word_table.h"
 
 namespace {
-
-bool isWordStart(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_'; }
-
-std::string upperAscii(std::string s) {
-    for (char& c : s)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    return s;
-}
 
 // Instructions without operands that push or pop, and the bytes they move
 // the stack by.
@@ -91,9 +85,8 @@ uint32_t stackBytes(const TOperand* op) {
 // cursor, and what it is.
 void refuseNamedValue(const TAFile* f) {
     uint32_t start = f->CurChar;
-    auto wordChar = [](char c) { return isWordStart(c) || (c >= '0' && c <= '9'); };
-    while (start >= 1 && wordChar(f->charAt(start))) --start;
-    if (start == f->CurChar || !isWordStart(f->charAt(start + 1))) return;
+    while (start >= 1 && ascii::isNameChar(f->charAt(start))) --start;
+    if (start == f->CurChar || !ascii::isNameStart(f->charAt(start + 1))) return;
     const std::string name(f->F_Buffer.substr(start, f->CurChar - start));
     const PIdent id = Idents->findIdent(name);
     if (!id || (id->type_ != itConst && id->type_ != itDefine)) return;
@@ -101,13 +94,6 @@ void refuseNamedValue(const TAFile* f) {
                         " and cannot be assigned",
                     true);
 }
-
-// Keeps the loop depth right however a loop is left.
-struct DepthScope {
-    explicit DepthScope(uint32_t& d) : depth(d) { ++depth; }
-    ~DepthScope() { --depth; }
-    uint32_t& depth;
-};
 
 const char* const kStandardInclude = "tavik.tav";
 
@@ -236,9 +222,8 @@ void TCompiler::chargeReplay(uint64_t chars) {
 // ---- the statement loop ----
 
 void TCompiler::HandleDeclarations(int32_t funcIndex) {
-    if (F_LoopDepth >= kMaxLoopDepth) Log->FatalError("[9903] Statements nested too deeply");
     if (F_LoopDepth == 0) F_PendingPrefix = nullptr;
-    DepthScope depth(F_LoopDepth);
+    TNestingGuard depth(F_LoopDepth, kMaxLoopDepth, "[9903] Statements nested too deeply");
     PFunction saved = F_CurFunc;
     const uint32_t savedBody = F_BodyDepth;
     if (funcIndex >= 0) {
@@ -317,7 +302,7 @@ bool TCompiler::symbolStatement(int32_t funcIndex) {
     if (tk->F_String.size() == 1 && tk->F_String[0] == ';') return true;
     const std::string sym = tk->F_String;
     if (!sym.empty() && (sym[0] == '#' || sym[0] == '$')) {
-        if (!isWordStart(F_CurFile->peekNextRealChar(true)))
+        if (!ascii::isNameStart(F_CurFile->peekNextRealChar(true)))
             Log->FatalError("[9902] Unexpected symbol \"" + sym + "\"");
         if (F_CurFile->moveNextToken() != ttIdent) Log->FatalError("Unknown directive: " + sym + tk->F_String);
         const std::string word = sym + lowerAscii(tk->F_String);
@@ -607,7 +592,7 @@ void TCompiler::statementEnds(bool moreOperands) {
         // A directive as the statement loop takes it: a word after the sign.
         uint32_t p = at + 1;
         while (f->charAt(p) == ' ' || f->charAt(p) == '\t') ++p;
-        if (isWordStart(f->charAt(p))) return;
+        if (ascii::isNameStart(f->charAt(p))) return;
     }
     const std::string what = f->peekNextToken() == ttNone ? std::string(1, c) : F_PeekToken->getTokenStr();
     Log->FatalError(std::string("[9997] Expected ") + (moreOperands ? ", or ;" : ";") + " before " + what, true, at,

@@ -66,3 +66,10 @@ class ERangeError : public Exception {
 public:
     explicit ERangeError(const std::string& m) : Exception("ERangeError", m) {}
 };
+
+// A fault of the assembler, not of the source: its own records used against
+// their rules.
+class EInternalError : public Exception {
+public:
+    explicit EInternalError(const std::string& m) : Exception("EInternalError", m) {}
+};

@@ -1,8 +1,8 @@
 #include "classes/fixup_manager.h"
 
 #include "classes/function_manager.h"
-#include "classes/super_string_list.h"
 #include "common.h"
+#include "exceptions.h"
 #include "global.h"
 
 PFixup TFixupManager::newFixup(TFixupType ft, PFunction func, uint32_t pos, uint8_t size, uint32_t ofs, TJmpType jt,

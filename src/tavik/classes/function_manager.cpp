@@ -5,9 +5,9 @@
 
 #include "classes/import_manager.h"
 #include "classes/shared_records.h"
-#include "classes/super_string_list.h"
 #include "classes/var_manager.h"
 #include "common.h"
+#include "exceptions.h"
 #include "global.h"
 
 TFunctionManager::~TFunctionManager()

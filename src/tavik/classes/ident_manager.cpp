@@ -1,14 +1,7 @@
 #include "classes/ident_manager.h"
 
+#include "exceptions.h"
 #include "reader/word_table.h"
-
-std::string lowerAscii(std::string_view s)
-{
-    std::string r(s);
-    for (char& c : r)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
-    return r;
-}
 
 TIdentManager::~TIdentManager() = default;
 
@@ -56,8 +49,7 @@ PIdent TIdentManager::findIdent(std::string_view strName, uint32_t scope_) const
     if (strName.size() > sizeof buf) return static_cast<PIdent>(F_List.ItemIndexOf(lowerAscii(strName), true, scope_));
     uint32_t h = 0;  // HashStringA of the lower-cased key, in the same pass
     for (size_t i = 0; i < strName.size(); ++i) {
-        char c = strName[i];
-        c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
+        const char c = ascii::toLower(strName[i]);
         buf[i] = c;
         h = HashStep(h, static_cast<unsigned char>(c));
     }

@@ -4,6 +4,7 @@
 #include <string>
 #include <string_view>
 
+#include "ascii.h"
 #include "classes/super_string_list.h"
 
 // What a name denotes. Only itConst .. itMacro are stored in the table; the
@@ -65,6 +66,3 @@ private:
     // The records, in the list's order: a scope leaves from the end of both.
     std::deque<TIdent> F_Idents;
 };
-
-// ASCII letters A-Z lower-cased; other bytes as they are.
-std::string lowerAscii(std::string_view s);

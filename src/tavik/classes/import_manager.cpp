@@ -2,6 +2,7 @@
 
 #include "classes/function_manager.h"
 #include "classes/shared_records.h"
+#include "exceptions.h"
 
 TImportManager::~TImportManager()
 {

@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include "ascii.h"
 #include "exceptions.h"
 
 namespace {
@@ -32,12 +33,6 @@ void put32(std::string& s, uint32_t v) {
 }
 
 uint32_t align4(uint32_t v) { return (v + kDataAlignment - 1) & ~(kDataAlignment - 1); }
-
-std::string capitals(std::string s) {
-    for (char& c : s)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    return s;
-}
 
 // Whether r has this identifier: the name when there is one, else the number.
 bool sameId(const TResource* r, int32_t id, const std::string& name) {
@@ -72,7 +67,7 @@ bool TResourceManager::fits(int32_t rtType) const {
 
 bool TResourceManager::contains(int32_t rtType, int32_t id, int32_t langID, const std::string& rtName) const {
     if (rtType < 0 || rtType >= MaxTypes) return false;
-    const std::string name = capitals(rtName);
+    const std::string name = upperAscii(rtName);
     for (int32_t k = 0; k < cnt[rtType]; ++k)
         if (sameId(res[rtType][k], id, name) && res[rtType][k]->langID == langID) return true;
     return false;
@@ -81,7 +76,7 @@ bool TResourceManager::contains(int32_t rtType, int32_t id, int32_t langID, cons
 uint32_t TResourceManager::addResource(int32_t rtType, int32_t id, int32_t langID, const std::string& rtName,
                                        const void* data, int32_t dataSize) {
     if (!fits(rtType)) throw ERangeError("No room for a resource of type " + std::to_string(rtType));
-    const std::string name = capitals(rtName);
+    const std::string name = upperAscii(rtName);
     // The directory holds names as UTF-16 with a 16-bit length.
     if (name.size() > kMaxName) throw ERangeError("Resource name too long");
     for (char c : name)

@@ -5,26 +5,14 @@
 #include <memory>
 #include <new>
 
+#include "ascii.h"
+
 uint32_t HashStringA(std::string_view value)
 {
     uint32_t h = 0;
     for (unsigned char b : value) h = HashStep(h, b);
     return h;
 }
-
-namespace {
-bool equalNoCase(std::string_view a, std::string_view b)
-{
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        unsigned char x = a[i], y = b[i];
-        if (x >= 'A' && x <= 'Z') x += 32;
-        if (y >= 'A' && y <= 'Z') y += 32;
-        if (x != y) return false;
-    }
-    return true;
-}
-}  // namespace
 
 TSuperStringList::~TSuperStringList()
 {
@@ -220,7 +208,7 @@ void* TSuperStringList::ItemIndexOf(std::string_view strValue, bool caseSensitiv
     if (!caseSensitive) {
         for (auto i = F_List.rbegin(); i != F_List.rend(); ++i) {
             const TSSLItem* it = item(*i);
-            if (it->scope <= scope_ && equalNoCase(it->text, strValue)) return it->item;
+            if (it->scope <= scope_ && ascii::equalNoCase(it->text, strValue)) return it->item;
         }
         return nullptr;
     }
@@ -239,7 +227,7 @@ int32_t TSuperStringList::IndexOf(std::string_view strValue, bool caseSensitive,
     if (!caseSensitive) {
         for (size_t i = 0; i < F_List.size(); ++i) {
             const TSSLItem* it = item(F_List[i]);
-            if (it->scope <= scope_ && equalNoCase(it->text, strValue)) return static_cast<int32_t>(i);
+            if (it->scope <= scope_ && ascii::equalNoCase(it->text, strValue)) return static_cast<int32_t>(i);
         }
         return -1;
     }

@@ -14,13 +14,6 @@ public:
     explicit EListError(const std::string& m) : Exception("EListError", m) {}
 };
 
-// Raised when the symbol tables are used against their own rules (a fault of
-// the assembler, not of the source).
-class EInternalError : public Exception {
-public:
-    explicit EInternalError(const std::string& m) : Exception("EInternalError", m) {}
-};
-
 // Key hash of every symbol list: rotate left by 7, add the byte.
 // One byte into a HashStringA hash.
 inline uint32_t HashStep(uint32_t h, unsigned char b) { return ((h << 7) | (h >> 25)) + b; }

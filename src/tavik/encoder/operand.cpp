@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "ascii.h"
 #include "classes/record_arena.h"
 #include "common.h"
 #include "reader/word_table.h"
@@ -49,9 +50,7 @@ TRegister strToReg(const std::string& name) { return words::registerOf(words::fi
 bool wideRegisterIn16(const std::string& name)
 {
     if (CompileFlags.cpu_bits != 16 || name.size() != 3) return false;
-    std::string low = name;
-    for (char& c : low)
-        if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+    const std::string low = lowerAscii(name);
     for (int r = 16; r < 24; ++r)
         if (low == kRegNames[r]) return true;
     return false;

@@ -9,8 +9,10 @@
 #include "classes/shared_records.h"
 #include "common.h"
 #include "compiler.h"
+#include "exceptions.h"
 #include "global.h"
 #include "log.h"
+#include "nesting_guard.h"
 
 namespace {
 
@@ -36,8 +38,8 @@ TCurrentToken* tok() { return Compiler->F_CurToken; }
 
 // Calls standing as arguments are read recursively: past this depth the
 // source is refused before it could exhaust the stack.
-constexpr uint32_t MAX_CALL_NESTING = 200;
-uint32_t g_CallNesting = 0;
+constexpr uint32_t kMaxCallDepth = 200;
+uint32_t g_CallDepth = 0;
 
 PFunction callTarget(const TOperand* op) {
     if (op->hint != otLabel) return nullptr;
@@ -160,11 +162,7 @@ void readArgument(ArgList& args, PFunction callee, uint32_t param) {
     arg.callee = nullptr;
     args.push_back(std::move(arg));
     const uint32_t expected = target->ParamCount;
-    if (g_CallNesting >= MAX_CALL_NESTING) Log->FatalError("[6356] Calls nested too deeply");
-    ++g_CallNesting;
-    struct Leave {
-        ~Leave() { --g_CallNesting; }
-    } leave;
+    TNestingGuard nest(g_CallDepth, kMaxCallDepth, "[6356] Calls nested too deeply");
     const uint32_t n = handle_GetParams(args, target, 0);
     if (n > expected) Log->FatalError("[6355] Too many parameters");
     if (n < expected) Log->FatalError("[6355] Not enough parameters");

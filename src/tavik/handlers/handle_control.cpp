@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "ascii.h"
 #include "reader/afile.h"
 #include "classes/block_stack.h"
 #include "classes/function_manager.h"
@@ -25,13 +26,14 @@
 #include "handlers/handle_control.h"
 #include "handlers/handlers.h"
 #include "log.h"
+#include "nesting_guard.h"
 #include "encoder/tav_assembler.h"
 
 namespace {
 
 constexpr uint32_t kUnplaced = 0xFFFFFFFFu;
 // Parentheses nest this deep at most; only and/or need the tables' 24 levels.
-constexpr uint32_t kMaxParenLevel = 1000;
+constexpr uint32_t kMaxParenDepth = 1000;
 
 // A condition label tied to another label; it takes over that label's place
 // once the other is placed.
@@ -172,13 +174,6 @@ void settleLevel(PBlockStackItem b, uint32_t level, char next) {
     }
 }
 
-std::string lowerText(const std::string& s) {
-    std::string r = s;
-    for (char& c : r)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return r;
-}
-
 // A condition for break or exitif: where it holds the jump leaves the block
 // (target); where it fails the code goes on after the statement.
 void exitCondition(PFunction target, const char* closeCode, const char* semicolonCode) {
@@ -297,14 +292,14 @@ void updateLabelStack(PBlockStackItem b, PFunction cL, PFunction eL) {
 TMathOp handle_IFEXPRESSION(PBlockStackItem b, uint32_t level) {
     TAFile* f = curFile();
     if (f->peekNextRealChar(true) != '(') return handle_DOCMP(level);
-    if (level + 1 >= kMaxParenLevel) Log->FatalError("[01010] If statement is too complex");
+    checkNesting(level + 1, kMaxParenDepth, "[01010] If statement is too complex");
     expectSymbol("(", "70005");
     TMathOp r = handle_IFEXPRESSION(b, level + 1);
     expectSymbol(")", "70005");
     const bool top = level == 0;
     for (;;) {
         f->peekNextToken();
-        const std::string word = lowerText(Compiler->F_PeekToken->F_String);
+        const std::string word = lowerAscii(Compiler->F_PeekToken->F_String);
         if (word != "and" && word != "or") {
             settleLevel(b, level, 0);
             return r;

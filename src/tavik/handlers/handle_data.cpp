@@ -14,7 +14,6 @@
 #include "classes/const_manager.h"
 #include "classes/ident_manager.h"
 #include "classes/shared_records.h"
-#include "classes/super_string_list.h"
 #include "classes/var_manager.h"
 #include "common.h"
 #include "compiler.h"

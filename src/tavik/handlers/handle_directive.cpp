@@ -17,13 +17,14 @@
 #include "global.h"
 #include "handlers/handlers.h"
 #include "log.h"
+#include "nesting_guard.h"
 #include "reader/token_reader.h"
 
 namespace {
 
 // A section is compiled by a nested statement loop; past this depth of
 // loops a further section is rejected before it could exhaust the stack.
-constexpr uint32_t MAX_SECTION_DEPTH = 200;
+constexpr uint32_t kMaxSectionDepth = 200;
 // Passes of one #repeat, and of all of them together (nested sections
 // multiply their counts).
 constexpr int64_t MAX_REPEAT = int64_t(1) << 20;
@@ -55,7 +56,7 @@ TAFile* src() { return Compiler->F_CurFile; }
 TCurrentToken* cur() { return Compiler->F_CurToken; }
 
 Closer compileSection() {
-    if (Compiler->loopDepth() >= MAX_SECTION_DEPTH) Log->FatalError("[7655] Sections nested too deeply");
+    checkNesting(Compiler->loopDepth(), kMaxSectionDepth, "[7655] Sections nested too deeply");
     const uint32_t depth = Compiler->loopDepth() + 1;
     g_Closer = Closer::none;
     Compiler->HandleDeclarations(-1);

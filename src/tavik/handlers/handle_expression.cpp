@@ -13,6 +13,7 @@
 #include "global.h"
 #include "handlers/handlers.h"
 #include "log.h"
+#include "nesting_guard.h"
 
 static_assert(std::numeric_limits<long double>::digits == 64, "80-bit extended arithmetic needed");
 
@@ -21,19 +22,8 @@ namespace {
 using Ext = long double;
 
 // Parentheses nest by recursion; past this the value is rejected.
-constexpr int MAX_EXPR_DEPTH = 200;
-int g_Depth = 0;
-
-class NestScope {
-public:
-    NestScope() {
-        if (g_Depth >= MAX_EXPR_DEPTH) Log->FatalError("[767] Expression nested too deeply");
-        ++g_Depth;
-    }
-    ~NestScope() { --g_Depth; }
-    NestScope(const NestScope&) = delete;
-    NestScope& operator=(const NestScope&) = delete;
-};
+constexpr uint32_t kMaxExprDepth = 200;
+uint32_t g_ExprDepth = 0;
 
 // ---- arithmetic with the runtime's exceptions ----
 
@@ -133,7 +123,7 @@ bool smallestInteger(const TAFile* f, uint32_t minus) {
 }
 
 Ext evalExpression() {
-    NestScope nest;
+    TNestingGuard nest(g_ExprDepth, kMaxExprDepth, "[767] Expression nested too deeply");
     Ext left;
     const char c = src()->peekNextRealChar(true);
     if (c == '+') {

@@ -13,6 +13,7 @@
 #include "global.h"
 #include "handlers/handlers.h"
 #include "log.h"
+#include "nesting_guard.h"
 
 namespace {
 
@@ -22,15 +23,8 @@ std::vector<TMacro*> g_Expanding;
 
 // Calls being read or expanded; deeper nesting is taken for a runaway
 // (usually self-recursive) macro.
-uint32_t g_CallDepth = 0;
-constexpr uint32_t MAX_MACRO_DEPTH = 32;
-
-struct CallDepth {
-    CallDepth() { ++g_CallDepth; }
-    ~CallDepth() { --g_CallDepth; }
-    CallDepth(const CallDepth&) = delete;
-    CallDepth& operator=(const CallDepth&) = delete;
-};
+uint32_t g_MacroDepth = 0;
+constexpr uint32_t kMaxMacroDepth = 32;
 
 bool isExpanding(const TMacro* m) {
     for (const TMacro* e : g_Expanding)
@@ -254,10 +248,10 @@ void handle_MACROCALL(TMacro* mac) {
     const bool statement = !mac || Compiler->F_StatementStart;
     Compiler->F_StatementStart = false;
     if (!m) throw EInternalError("Macro call without a macro");
-    if (g_CallDepth >= MAX_MACRO_DEPTH)
-        Log->FatalError("[32235] Macro \"" + m->name + "\" nested too deeply: more than " +
-                        std::to_string(MAX_MACRO_DEPTH) + " calls");
-    CallDepth depth;
+    TNestingGuard depth(g_MacroDepth, kMaxMacroDepth, [m] {
+        return "[32235] Macro \"" + m->name + "\" nested too deeply: more than " + std::to_string(kMaxMacroDepth) +
+               " calls";
+    });
     const bool counted = m->paramcount != MACRO_UNCOUNTED;
     const bool fixedArgs = counted && m->paramcount != 0;
 

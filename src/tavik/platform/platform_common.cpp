@@ -3,19 +3,14 @@
 #include <cstdio>
 #include <string>
 
+#include "ascii.h"
 #include "platform/platform_common.h"
 #include "platform/platform.h"
 
 namespace platform {
 
-char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; }
-
 bool EndsWithNoCase(const std::string& s, const std::string& suffix) {
-    if (suffix.size() > s.size()) return false;
-    size_t off = s.size() - suffix.size();
-    for (size_t i = 0; i < suffix.size(); ++i)
-        if (LowerAscii(s[off + i]) != LowerAscii(suffix[i])) return false;
-    return true;
+    return suffix.size() <= s.size() && ascii::equalNoCase(std::string_view(s).substr(s.size() - suffix.size()), suffix);
 }
 
 TOutFile::~TOutFile() { Close(); }

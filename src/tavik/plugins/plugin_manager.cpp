@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <optional>
 
+#include "ascii.h"
 #include "classes/record_arena.h"
 
 #include "classes/function_manager.h"
@@ -47,13 +48,6 @@ TPluginManager::TPluginManager() = default;
 
 // The libraries stay loaded: code of theirs may still be referenced.
 TPluginManager::~TPluginManager() = default;
-
-std::string TPluginManager::upperName(const std::string& s) {
-    std::string r = s;
-    for (char& c : r)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    return r;
-}
 
 void TPluginManager::initPlugins(const std::string& pluginDir) {
     for (const std::string& name : platform::ListFolder(pluginDir, ".dll")) loadPlugin(pluginDir, name);
@@ -116,7 +110,7 @@ void TPluginManager::loadPlugin(const std::string& pluginDir, const std::string&
 
 int32_t TPluginManager::registerBuilder(const std::string& strName, TRBCallback rb) {
     if (!rb) return -1;  // nothing to call
-    std::string key = upperName(strName);
+    std::string key = upperAscii(strName);
     if (F_BuilderIndex.count(key)) return -1;
     const auto id = static_cast<int32_t>(F_Builders.size());
     F_Builders.push_back({key, rb});
@@ -125,7 +119,7 @@ int32_t TPluginManager::registerBuilder(const std::string& strName, TRBCallback 
 }
 
 bool TPluginManager::selectBuilder(const std::string& strName) {
-    auto it = F_BuilderIndex.find(upperName(strName));
+    auto it = F_BuilderIndex.find(upperAscii(strName));
     if (it == F_BuilderIndex.end()) return false;
     F_CurBuilderID = it->second;
     F_CurBuilder = F_Builders[static_cast<size_t>(it->second)].cb;
@@ -150,7 +144,8 @@ void TPluginManager::commitOutput() {}
 std::string TPluginManager::outputName(const std::string& file, const std::string& ext) {
     if (ext.empty()) return file;
     const std::string suffix = "." + ext;
-    if (file.size() > suffix.size() && upperName(file.substr(file.size() - suffix.size())) == upperName(suffix))
+    if (file.size() > suffix.size() &&
+        ascii::equalNoCase(std::string_view(file).substr(file.size() - suffix.size()), suffix))
         return file;
     return file + suffix;
 }

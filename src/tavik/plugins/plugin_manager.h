@@ -55,7 +55,6 @@ private:
         std::string name;  // upper-cased
         TRBCallback cb;
     };
-    static std::string upperName(const std::string& s);
     std::string curBuilderName() const { return "builder " + F_Builders[size_t(F_CurBuilderID)].name; }
     void loadPlugin(const std::string& pluginDir, const std::string& name);
     // Fatal when output names a file the compilation read.

@@ -5,25 +5,28 @@
 #include <string>
 #include <string_view>
 
+#include "ascii.h"
 #include "reader/cur_token.h"
 #include "platform/platform.h"
 
-// Classes of source bytes, one table for the scanner.
+// Classes of source bytes, one table for the scanner, built from the
+// tests of ascii.h.
 namespace charclass {
 enum : uint8_t {
-    Letter = 0x01,  // A-Z, a-z, _
-    Digit = 0x02,   // 0-9
-    Hex = 0x04,     // 0-9, A-F, a-f
-    Plain = 0x08,   // read as it is: no blank (1 to 32) and no "/"
-    Word = Letter | Digit,
+    NameStart = 0x01,  // ascii::isNameStart
+    Digit = 0x02,      // ascii::isDigit
+    Hex = 0x04,        // ascii::isHexDigit
+    Plain = 0x08,      // read as it is: no blank (1 to 32) and no "/"
+    NameChar = NameStart | Digit,  // ascii::isNameChar
 };
 constexpr std::array<uint8_t, 256> build() {
     std::array<uint8_t, 256> t{};
     for (int c = 0; c < 256; ++c) {
+        const char ch = static_cast<char>(c);
         uint8_t k = 0;
-        if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_') k |= Letter;
-        if (c >= '0' && c <= '9') k |= Digit | Hex;
-        if ((c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f')) k |= Hex;
+        if (ascii::isNameStart(ch)) k |= NameStart;
+        if (ascii::isDigit(ch)) k |= Digit;
+        if (ascii::isHexDigit(ch)) k |= Hex;
         if ((c == 0 || c > 32) && c != '/') k |= Plain;
         t[static_cast<size_t>(c)] = k;
     }

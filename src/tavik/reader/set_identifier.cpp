@@ -159,7 +159,7 @@ bool fpuRegister(TCurrentToken* tok, std::string_view str) {
         }
         if (prefix == 0) return false;
         for (size_t i = prefix; i < str.size(); ++i) {
-            if (!isDigit(str[i])) return false;
+            if (!ascii::isDigit(str[i])) return false;
             n = n * 10 + (str[i] - '0');
             if (n > 7) return false;
         }
@@ -472,8 +472,7 @@ TTavToken TCurrentToken::resolveWord(TAFile* f, const TWord* w) {
         return F_Type;
     }
     F_IdentType = id->type_;
-    for (char& c : F_String)  // lower-cased in place
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+    for (char& c : F_String) c = ascii::toLower(c);  // lower-cased in place
     switch (id->type_) {
     case itReservedKeyword:
         return F_Type;

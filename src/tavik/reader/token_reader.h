@@ -1,6 +1,7 @@
 #pragma once
 #include <string>
 
+#include "ascii.h"
 #include "reader/afile.h"
 #include "reader/cur_token.h"
 
@@ -8,10 +9,6 @@
 // one token goes into the token being filled, never into another one, so a
 // peek leaves the compiler's current token alone.
 namespace tokread {
-
-inline bool isLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_'; }
-inline bool isDigit(char c) { return c >= '0' && c <= '9'; }
-inline bool isHexDigit(char c) { return isDigit(c) || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f'); }
 
 // Reads one token; true when it is the symbol s.
 bool readSymbol(TAFile* f, TCurrentToken* tok, char s);

@@ -12,6 +12,7 @@
 #include "exceptions.h"
 #include "global.h"
 #include "log.h"
+#include "nesting_guard.h"
 #include "reader/token_reader.h"
 #include "reader/word_table.h"
 
@@ -22,24 +23,13 @@ namespace {
 // Nesting bounds: a token may read further tokens (casts, memory
 // expressions, built-ins, type look-ahead), and a bracket peeks before it
 // reads, which doubles the work per level.
-constexpr int MAX_TOKEN_DEPTH = 64;
-constexpr int MAX_BRACKET_DEPTH = 8;
+constexpr uint32_t kMaxTokenDepth = 64;
+constexpr uint32_t kMaxBracketDepth = 8;
 
 TAFile* g_ActiveReader = nullptr;
-int g_TokenDepth = 0;
-int g_BracketDepth = 0;
-
-class DepthScope {
-public:
-    DepthScope(int& counter, int limit) : F_Counter(counter) {
-        if (F_Counter >= limit) fatal("[1139] Expression nested too deeply");
-        ++F_Counter;
-    }
-    ~DepthScope() { --F_Counter; }
-
-private:
-    int& F_Counter;
-};
+uint32_t g_TokenDepth = 0;
+uint32_t g_BracketDepth = 0;
+const char* const kTooDeep = "[1139] Expression nested too deeply";
 
 class ReaderScope {
 public:
@@ -84,14 +74,14 @@ void fatal(const std::string& text) {
 
 bool readRawWord(TAFile* f, std::string& word, char& first) {
     first = f->moveNextChar(true);
-    if (!isLetter(first)) {
+    if (!ascii::isNameStart(first)) {
         if (first != '\0') f->movePrevChar();
         return false;
     }
     word.assign(1, first);
     for (;;) {
         char c = f->moveNextChar(false);
-        if (isLetter(c) || isDigit(c)) {
+        if (ascii::isNameChar(c)) {
             word += c;
             continue;
         }
@@ -135,7 +125,7 @@ struct Is {
 };
 constexpr Is<charclass::Digit> digitByte{};
 constexpr Is<charclass::Hex> hexByte{};
-constexpr Is<charclass::Word> wordByte{};
+constexpr Is<charclass::NameChar> wordByte{};
 
 // The bytes of a word or number after position from (those up to the
 // cursor already read), passed while pred holds; the byte that ends them is
@@ -208,11 +198,11 @@ TTavToken readDecimal(TAFile* f, TCurrentToken* tok, bool negative) {
     text.append(f->F_Buffer, from, f->CurChar - from);
     if (slow) {
         char c = 0;
-        while (isDigit(c = f->moveNextChar(false))) text += c;
+        while (ascii::isDigit(c = f->moveNextChar(false))) text += c;
         if (!isFloat && c == '.') {
             isFloat = true;
             text += c;
-            while (isDigit(c = f->moveNextChar(false))) text += c;
+            while (ascii::isDigit(c = f->moveNextChar(false))) text += c;
         }
         f->movePrevChar();
     } else {
@@ -258,7 +248,7 @@ void expectSep(TAFile* f, TCurrentToken* tok, char c, const char* code) {
 }
 
 TTavToken dollarForm(TAFile* f, TCurrentToken* tok) {
-    if (!isLetter(f->peekNextRealChar(false))) return tok->setSymbol('$');
+    if (!ascii::isNameStart(f->peekNextRealChar(false))) return tok->setSymbol('$');
     // The word is taken as written: resolving it could read on (a built-in)
     // or turn a parameter named like a constant or define into its value.
     const Spot spot(f);
@@ -349,8 +339,8 @@ bool nextCharIs(TAFile* f, char c) {
 bool mayBeType(TAFile* f) {
     const Spot spot(f);
     const char c = f->moveNextChar(true);
-    bool may = !isDigit(c);
-    if (isLetter(c)) {
+    bool may = !ascii::isDigit(c);
+    if (ascii::isNameStart(c)) {
         const uint32_t from = f->CurChar - 1;
         f->passRun(wordByte);
         // A comment right after it would join more to the word.
@@ -378,13 +368,13 @@ struct PlainItem {
 // Reads such an item as setNextToken would; anything else leaves the
 // cursor where it was and gives false.
 bool readPlainItem(TAFile* f, PlainItem& item) {
-    if (g_TokenDepth >= MAX_TOKEN_DEPTH) return false;  // the full read reports it
+    if (g_TokenDepth >= kMaxTokenDepth) return false;  // the full read reports it
     const Spot spot(f);
     const char c = f->moveNextChar(true);
     const uint8_t k = charclass::of(c);
     const uint32_t from = f->CurChar - 1;
     const char* const buf = f->F_Buffer.data();
-    if (k & charclass::Letter) {
+    if (k & charclass::NameStart) {
         f->passRun(wordByte);
         if (f->CurChar >= f->F_FileLength || buf[f->CurChar] != '/') {
             const std::string_view word(buf + from, f->CurChar - from);
@@ -419,7 +409,7 @@ bool readPlainItem(TAFile* f, PlainItem& item) {
 
 // "[" already read: a cast "[type] x" or a memory expression up to "]".
 [[gnu::noinline]] TTavToken bracket(TAFile* f, TCurrentToken* tok) {
-    DepthScope nest(g_BracketDepth, MAX_BRACKET_DEPTH);
+    TNestingGuard nest(g_BracketDepth, kMaxBracketDepth, kTooDeep);
     // A plain register or number first cannot name a type: it is the first
     // item, read once.
     PlainItem item;
@@ -562,7 +552,7 @@ namespace {
     if (ch == '\'' || ch == '"') return literalToken(f, tok, ch);
     if (ch == '$') return dollarForm(f, tok);
     // "-"
-    if (!isDigit(f->peekNextRealChar(false))) return tok->setSymbol('-');
+    if (!ascii::isDigit(f->peekNextRealChar(false))) return tok->setSymbol('-');
     f->moveNextChar(false);  // the first digit, a comment between passed
     return readDecimal(f, tok, true);
 }
@@ -570,11 +560,11 @@ namespace {
 }  // namespace
 
 TTavToken TAFile::setNextToken(TCurrentToken* token) {
-    DepthScope depth(g_TokenDepth, MAX_TOKEN_DEPTH);
+    TNestingGuard depth(g_TokenDepth, kMaxTokenDepth, kTooDeep);
     ReaderScope reading(this);
     const char ch = moveNextChar(true);
     const uint8_t k = charclass::of(ch);
-    if (k & charclass::Letter) {
+    if (k & charclass::NameStart) {
         const uint32_t from = CurChar - 1;
         passRun(wordByte);
         if (CurChar < F_FileLength && F_Buffer[CurChar] == '/') return joinedWord(this, token, from);

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "ascii.h"
 #include "common.h"
 
 namespace {
@@ -30,22 +31,30 @@ inline uint64_t load4(const char* p) {
     return v;
 }
 
-// 0x20 in each byte of x that is A-Z, eight bytes at once.
-inline uint64_t capitals8(uint64_t x) {
+// 0x20 in each byte of x that is A-Z (ascii::isUpper), eight bytes at once.
+constexpr uint64_t capitals8(uint64_t x) {
     constexpr uint64_t ones = 0x0101010101010101ull, high = 0x8080808080808080ull;
     const uint64_t geA = (x | high) - ones * 'A';        // high bit: low seven bits >= 'A'
     const uint64_t gtZ = (x | high) - ones * ('Z' + 1);  // high bit: low seven bits > 'Z'
     return (geA & ~gtZ & ~x & high) >> 2;
 }
 
-// Letters, digits and "_": the bytes every word of the table is made of.
-inline bool wordByte(char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
-}
+// The key bytes of word bytes (ascii::isNameChar): a letter of either case
+// gives ascii::toLower of it, a digit itself, "_" 0x7F (no other word byte
+// gives it). Zero bytes stay.
+constexpr uint64_t keyFold8(uint64_t x) { return x | ((x >> 1) & 0x2020202020202020ull); }
 
-// The key bytes of word bytes: a letter of either case gives the lower-case
-// one, a digit itself, "_" 0x7F (no other word byte gives it). Zero bytes stay.
-inline uint64_t keyFold8(uint64_t x) { return x | ((x >> 1) & 0x2020202020202020ull); }
+// Both against the byte tests they stand for, for every byte.
+constexpr bool foldsAsTheByteTests() {
+    for (int b = 0; b < 256; ++b) {
+        const char c = static_cast<char>(b);
+        if ((capitals8(uint64_t(b)) != 0) != ascii::isUpper(c)) return false;
+        if (ascii::isNameChar(c) && keyFold8(uint64_t(b)) != (c == '_' ? 0x7Fu : uint8_t(ascii::toLower(c))))
+            return false;
+    }
+    return true;
+}
+static_assert(foldsAsTheByteTests());
 
 // The key of a word (little-endian bytes); false when it is too long or empty
 // or holds a byte no word of the table holds.
@@ -54,7 +63,7 @@ inline bool packKey(std::string_view w, Key& k, bool& hadUpper) {
     if (n > kMaxWord || n == 0) return false;
     const char* p = w.data();
     for (size_t i = 0; i < n; ++i)
-        if (!wordByte(p[i])) return false;
+        if (!ascii::isNameChar(p[i])) return false;
     uint64_t lo, hi = 0;
     if (n >= 8) {
         lo = load8(p);
