@@ -27,8 +27,8 @@ namespace {
 constexpr uint32_t kMaxSectionDepth = 200;
 // Passes of one #repeat, and of all of them together (nested sections
 // multiply their counts).
-constexpr int64_t MAX_REPEAT = int64_t(1) << 20;
-constexpr uint64_t MAX_REPEAT_PASSES = uint64_t(1) << 21;
+constexpr int64_t kMaxRepeat = int64_t(1) << 20;
+constexpr uint64_t kMaxRepeatPasses = uint64_t(1) << 21;
 
 // The directive that ended a statement loop, and that loop's depth. A section
 // reads it right after its nested loop returns: a loop that stopped at "}"
@@ -294,7 +294,7 @@ bool handle_DIRECTIVE_repeat() {
     if (Compiler->ExpectToken({ttNumber}) == ttNone) Log->FatalUnexpectedToken("34323");
     const int64_t n = cur()->F_Integer;
     if (!Compiler->ExpectSymbol(":")) Log->FatalUnexpectedToken("3535");
-    if (n > MAX_REPEAT) Log->FatalError("[34324] Repeat count above " + std::to_string(MAX_REPEAT));
+    if (n > kMaxRepeat) Log->FatalError("[34324] Repeat count above " + std::to_string(kMaxRepeat));
     if (n <= 0) {
         skipSection(true, false);
         return false;
@@ -302,8 +302,8 @@ bool handle_DIRECTIVE_repeat() {
     TAFile* f = src();
     const uint32_t line = f->CurLine, pos = f->CurChar, col = f->CurLineChar;
     for (int64_t pass = 0; pass < n; ++pass) {
-        if (++Compiler->F_RepeatPasses > MAX_REPEAT_PASSES)
-            Log->FatalError("[34325] Repeated sections run more than " + std::to_string(MAX_REPEAT_PASSES) +
+        if (++Compiler->F_RepeatPasses > kMaxRepeatPasses)
+            Log->FatalError("[34325] Repeated sections run more than " + std::to_string(kMaxRepeatPasses) +
                             " passes");
         Compiler->F_CurFile = f;
         f->CurLine = line;
