@@ -42,7 +42,6 @@ struct TLabelAlias {
 std::vector<TLabelAlias> g_aliases;
 
 PFunction curFunc() { return Compiler->F_CurFunc; }
-TAFile* curFile() { return Compiler->F_CurFile; }
 
 bool isPlaced(const TFunction* f) { return f->Type_ == ltLabel && f->Address != kUnplaced; }
 
@@ -69,7 +68,7 @@ void jumpTo(const char* mnemonic, PFunction target) {
 // for the procedure's last one.
 void compileBody() {
     Compiler->HandleDeclarations(-1);
-    const TCurrentToken* tk = Compiler->F_CurToken;
+    const TCurrentToken* tk = tok();
     if (tk->F_Type != ttSymbol || tk->F_String != "}") Log->FatalUnexpectedToken("70445");
     Compiler->Assembler().setLastinstruction(TTavAssembler::opcodeLookup("nop"));
 }
@@ -234,9 +233,9 @@ void refuseCodeOperand(const TOperand* op) {
 TMathOp handle_DOCMP(uint32_t /*level*/) {
     std::unique_ptr<TOperand> o1(Compiler->moveNextOperand(true, false));
     refuseCodeOperand(o1.get());
-    const TMathOp op = curFile()->moveNextIfMathOp(false);
+    const TMathOp op = src()->moveNextIfMathOp(false);
     if (op == moNone) {
-        curFile()->moveNextToken();
+        src()->moveNextToken();
         Log->FatalUnexpectedToken("1765");
     }
     std::unique_ptr<TOperand> o2(Compiler->moveNextOperand(true, false));
@@ -295,7 +294,7 @@ void updateLabelStack(PBlockStackItem b, PFunction cL, PFunction eL) {
 }
 
 TMathOp handle_IFEXPRESSION(PBlockStackItem b, uint32_t level) {
-    TAFile* f = curFile();
+    TAFile* f = src();
     if (f->peekNextRealChar(true) != '(') return handle_DOCMP(level);
     if (level + 1 >= kMaxParenLevel) Log->FatalError("[01010] If statement is too complex");
     expectSymbol("(", "70005");
@@ -349,7 +348,7 @@ void handle_IF() {
     compileBody();
 
     for (bool more = true; more;) {
-        TAFile* f = curFile();
+        TAFile* f = src();
         const TCurrentToken* peek = Compiler->F_PeekToken;
         if (f->peekNextToken() != ttIdent || (peek->F_Keyword != keyElseif && peek->F_Keyword != keyElse)) break;
         const bool isElse = peek->F_Keyword == keyElse;
@@ -413,7 +412,7 @@ void handle_REPEAT() {
     place(b->elseLbl);
     compileBody();
 
-    if (curFile()->peekNextRealChar(true) == ';') {
+    if (src()->peekNextRealChar(true) == ';') {
         jumpTo("jmp", b->elseLbl);
     } else {
         if (Compiler->ExpectKeyword({keyUntil}) == keyNone) Log->FatalUnexpectedToken("32213");
@@ -440,12 +439,12 @@ void handle_CONTINUE() {
 void handle_BREAK() {
     PBlockStackItem b = blStack->getTopRepType();
     if (!b) Log->FatalError("[4225] Break is only valid used inside block statements such as while or repeat");
-    if (curFile()->peekNextRealChar(true) == ';') {
+    if (src()->peekNextRealChar(true) == ';') {
         jumpTo("jmp", b->endLbl);
         return;
     }
     if (Compiler->ExpectIdentType({itReservedKeyword}) == itNone) Log->FatalUnexpectedToken("643");
-    if (Compiler->F_CurToken->F_Keyword != keyIf) Log->FatalUnexpectedToken("43557");
+    if (tok()->F_Keyword != keyIf) Log->FatalUnexpectedToken("43557");
     expectSymbol("(", "643456");
     exitCondition(b->endLbl, "6445", "5334");
 }
@@ -453,15 +452,15 @@ void handle_BREAK() {
 void handle_EXITIF() {
     PBlockStackItem b = blStack->getTopIfType();
     if (!b) Log->FatalError("[4225] exitif is only valid used inside of if statements");
-    TAFile* f = curFile();
+    TAFile* f = src();
     if (f->peekNextRealChar(true) == ';') {
         jumpTo("jmp", b->endLbl);
         return;
     }
     if (f->peekNextToken() == ttIdent) {
         f->moveLastPeek();
-        if (Compiler->F_CurToken->F_IdentType != itReservedKeyword) Log->FatalUnexpectedToken("613");
-        if (Compiler->F_CurToken->F_Keyword != keyIf) Log->FatalUnexpectedToken("43567");
+        if (tok()->F_IdentType != itReservedKeyword) Log->FatalUnexpectedToken("613");
+        if (tok()->F_Keyword != keyIf) Log->FatalUnexpectedToken("43567");
     }
     expectSymbol("(", "643456");
     exitCondition(b->endLbl, "6145", "5314");
