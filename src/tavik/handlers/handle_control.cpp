@@ -64,13 +64,12 @@ void jumpTo(const char* mnemonic, PFunction target) {
     Compiler->execInstruction(curFunc(), mnemonic, &op);
 }
 
-// A body up to its closing "}"; an instruction that ended it is not taken
-// for the procedure's last one.
+// A body up to its closing "}". Each statement places labels after its
+// bodies, so a ret that ends one is never the procedure's last instruction.
 void compileBody() {
     Compiler->HandleDeclarations(-1);
     const TCurrentToken* tk = tok();
     if (tk->F_Type != ttSymbol || tk->F_String != "}") Log->FatalUnexpectedToken("70445");
-    Compiler->Assembler().setLastinstruction(TTavAssembler::opcodeLookup("nop"));
 }
 
 void clearTables(PBlockStackItem b) {
