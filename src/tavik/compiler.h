@@ -154,7 +154,6 @@ private:
     void checkLabelsDefined();
 
     TTavAssembler F_Assembler;
-    std::string F_ProjectFile;
     std::vector<uint8_t> F_LastRet;  // by FuncIndex
     uint32_t F_LoopDepth = 0;
     uint32_t F_BodyDepth = 0;  // loop depth of the innermost procedure body

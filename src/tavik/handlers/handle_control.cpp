@@ -97,7 +97,6 @@ PBlockStackItem openBlock(TBST type) {
     auto* b = new TBlockStackItem();
     b->type_ = type;
     clearTables(b);
-    b->insPos = curFunc() ? curFunc()->BufLen : 0;
     blStack->push(b);
     return b;
 }
