@@ -53,7 +53,8 @@ public:
                                  POperand op2 = nullptr, POperand op3 = nullptr);
 
     // Whether the last instruction compiled into fn was a ret, with no label
-    // placed after it. Procedure ends and block bodies consult and clear it.
+    // placed after it. The ends of procedures and of rtlmain consult it;
+    // code appended after the ret clears it.
     bool lastWasRet(const TFunction* fn) const;
     void clearLastRet(const TFunction* fn);
     // Places a label record (new or a forward reference) at the current end
