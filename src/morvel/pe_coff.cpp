@@ -222,7 +222,7 @@ bool TPECOFF::build()
     dos.zeros(7);
     dos.text(std::string("PE\0\0", 4));
     append(dos);
-    f_headeroffset = append(buildPEHeader());
+    append(buildPEHeader());
     f_optheaderoffset = append(buildPEOptHeader());
     for (auto& s : f_sections) s->FilePosition = append(s->bytes());
     padForFileAlignment();

@@ -33,9 +33,6 @@ private:
     uint32_t f_initdatasize = 0;
     uint32_t f_uinidatasize = 0;
     uint32_t f_constsize = 0;
-    uint32_t f_exportsataddr = 0;
-    uint32_t f_exportsaddrcount = 0;
-    uint32_t f_headeroffset = 0;
     uint32_t f_optheaderoffset = 0;
     uint32_t f_codeoffset = 0;
     uint32_t file_alignment = 512;

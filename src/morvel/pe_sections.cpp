@@ -127,8 +127,6 @@ void TPECOFF::writeExportDLLSect(TCOFFSectionHeader* section)
     dir.u32(E + 40 + 8 * n);
 
     const uint32_t S = host.File_Len();
-    f_exportsataddr = S + 41;
-    f_exportsaddrcount = n;
     append(dir);
     for (PFunction f : exported) {
         ByteBuffer entry;

@@ -125,7 +125,6 @@ void TCompiler::InitCompiler() {
 }
 
 void TCompiler::LoadProject(const std::string& projFile) {
-    F_ProjectFile = projFile;
     Settings->SetCompilerPath(strTAVIK_PATH);
     Settings->SetProjectPath(platform::ExtractFilePath(platform::FullPath(projFile)));
     TAFile* f = TAFile::Create();

@@ -53,7 +53,8 @@ public:
                                  POperand op2 = nullptr, POperand op3 = nullptr);
 
     // Whether the last instruction compiled into fn was a ret, with no label
-    // placed after it. Procedure ends and block bodies consult and clear it.
+    // placed after it. The ends of procedures and of rtlmain consult it;
+    // code appended after the ret clears it.
     bool lastWasRet(const TFunction* fn) const;
     void clearLastRet(const TFunction* fn);
     // Places a label record (new or a forward reference) at the current end
@@ -157,7 +158,6 @@ private:
     void checkLabelsDefined();
 
     TTavAssembler F_Assembler;
-    std::string F_ProjectFile;
     std::vector<uint8_t> F_LastRet;  // by FuncIndex
     uint32_t F_LoopDepth = 0;
     uint32_t F_BodyDepth = 0;  // loop depth of the innermost procedure body

@@ -92,6 +92,9 @@ const Case cases[] = {
     {"imul eax, ebx, 10;", "6b c3 0a c3"},
     {"mov eax, [esi+8];\nmov [edi+ecx*4-4], edx;", "8b 46 08 89 54 8f fc c3"},
     {"int3; ret 4;", "cc c2 04 00"},
+    // An instruction that emits nothing leaves the ret the last one.
+    {"retn; mov eax, eax;", "c3"},
+    {"retn; nop;", "c3 90 c3"},
     {"jmp 5:0x1000;", "ea 00 10 00 00 05 00 c3"},
 };
 }  // namespace instruction_lines_compile_into_rtlmain_rows

@@ -156,15 +156,14 @@ TEST(CurToken, BaseExpressionText)
     EXPECT_EQ(t.F_BitCount, 32);
 }
 
-TEST(CurToken, ResetKeepsParamTypeAndSecondRegister)
+TEST(CurToken, ResetKeepsTheSecondRegister)
 {
     TCurrentToken t;
-    t.setBaseExp(0, 2, REG_EAX, REG_ESI, 0, 2);
-    t.F_ParType = ptCALLEE;
+    t.setBaseExp(0, 2, REG_EAX, REG_ESI, 4, 2);
     t.setSymbol('x');
     EXPECT_EQ(t.F_Extra.Register_2, REG_ESI);
     EXPECT_EQ(t.F_Extra.Scale, 0);
-    EXPECT_EQ(t.F_ParType, ptCALLEE);
+    EXPECT_EQ(t.F_Extra.Displacement, 0);
 }
 
 TEST(CurToken, CopyDuplicatesTheOperandRecord)
@@ -173,13 +172,11 @@ TEST(CurToken, CopyDuplicatesTheOperandRecord)
     a.setBaseExp(2, 2, REG_EBX, REG_ECX, 16, 8);
     a.F_DefName = "$p";
     a.newOperand()->setRegister(REG_ECX);
-    a.F_ParType = ptCALLEE;
     b.setCurToken(a);
     EXPECT_EQ(b.F_String, a.F_String);
     EXPECT_EQ(b.F_Extra.Register_2, REG_ECX);
     EXPECT_EQ(b.F_Extra.Scale, 8);
     EXPECT_EQ(b.F_DefName, "$p");
-    EXPECT_EQ(b.F_ParType, ptPARAM);
     ASSERT_NE(b.F_Operand, nullptr);
     EXPECT_NE(b.F_Operand, a.F_Operand);
     EXPECT_EQ(b.F_Operand->reg_base, REG_ECX);

@@ -14,7 +14,6 @@ constexpr int BLOCK_COND_LABELS = 24;   // pending labels per level
 // The handlers allocate and fill items; the stack frees those left on it.
 struct TBlockStackItem {
     TBST type_ = bstIF;
-    uint32_t insPos = 0;
     PFunction startLbl = nullptr;
     PFunction codeLbl = nullptr;
     PFunction elseLbl = nullptr;

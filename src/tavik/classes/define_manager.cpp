@@ -9,12 +9,12 @@ TDefineManager::~TDefineManager()
     for (uint32_t i = 0; i < F_List.Count(); ++i) delete static_cast<TCurrentToken*>(F_List.GetItem(i));
 }
 
-TCurrentToken* TDefineManager::append(const std::string& strName, TCurrentToken* tok, bool asIdent)
+TCurrentToken* TDefineManager::append(const std::string& strName, TCurrentToken* tok)
 {
     tok->F_DefName = strName;
     const uint32_t scope = Idents ? Idents->F_CurrentScope : 0;
     F_List.Add(strName, tok, scope);
-    if (Idents && asIdent) Idents->addIdent(itDefine, strName, tok);
+    if (Idents) Idents->addIdent(itDefine, strName, tok);
     return tok;
 }
 
@@ -30,11 +30,6 @@ TCurrentToken* TDefineManager::addDefine(const std::string& strName, int64_t v)
     auto* tok = new TCurrentToken;
     tok->setInteger(4, std::to_string(v), v);
     return append(strName, tok);
-}
-
-TCurrentToken* TDefineManager::addRecord(const std::string& strName)
-{
-    return append(strName, new TCurrentToken, false);
 }
 
 TCurrentToken* TDefineManager::getDefine(const std::string& strName) const

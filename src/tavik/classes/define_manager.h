@@ -19,16 +19,12 @@ public:
     TCurrentToken* addDefine(const std::string& strName, const TCurrentToken* tk);
     // The new define's token is the number v (byte count 4).
     TCurrentToken* addDefine(const std::string& strName, int64_t v);
-    // A define with an end-of-file token that getDefine finds but the
-    // tokenizer never meets: names of included files, which must not turn
-    // a word of the source into the end of its file.
-    TCurrentToken* addRecord(const std::string& strName);
     // Newest define of exactly that name visible at Idents' current scope.
     TCurrentToken* getDefine(const std::string& strName) const;
 
     uint32_t Count() const { return F_List.Count(); }
 
 private:
-    TCurrentToken* append(const std::string& strName, TCurrentToken* tok, bool asIdent = true);
+    TCurrentToken* append(const std::string& strName, TCurrentToken* tok);
     TSuperStringList F_List;  // key: the name as written; object: owned token
 };

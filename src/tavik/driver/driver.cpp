@@ -274,7 +274,7 @@ namespace {
 // other leaves the records of a finished build to the ending process.
 constexpr bool kFreeRecordsAtEnd = kSanitizedBuild;
 
-// Steps 3 to 16 of a run; the usage branch returns early.
+// The run from the banner to the batch file; the usage branch returns early.
 void Run(const std::vector<std::string>& args) {
     InitTavik();
 
@@ -332,8 +332,7 @@ void ReportException(const std::string& className, const std::string& message) {
 
 }  // namespace
 
-int TavikMain(const std::vector<std::string>& args, std::istream& input, bool& quickExit) {
-    quickExit = false;
+int TavikMain(const std::vector<std::string>& args, std::istream& input) {
     platform::ConsoleInit();
     platform::RaiseThreadPriority();
     // Asked for anywhere, even where it is no option: a script never waits.
@@ -362,7 +361,6 @@ int TavikMain(const std::vector<std::string>& args, std::istream& input, bool& q
         // Ends at once, without DeinitTavik; nothing printed may be lost.
         if (Log) Log->Flush();
         platform::FlushStdout();
-        quickExit = true;
         return 1;
     }
 
@@ -379,7 +377,6 @@ int TavikMain(const std::vector<std::string>& args, std::istream& input, bool& q
         // closed, the compilation's records are not freed one by one.
         FreeAndNil(Plugins);
         FreeAndNil(Log);
-        quickExit = true;
     }
     platform::FlushStdout();
     // A failed build is never reported as success, pause or not.

@@ -28,10 +28,10 @@ void CreateGlobals();
 void FreeGlobals();
 
 // The whole program on the arguments after the program name. Returns the exit
-// code. When quickExit is set on return the process must end at once: the
-// global objects were left alive on purpose (-nopause: after a failure, and
-// after a finished build unless sanitizers are built in).
-int TavikMain(const std::vector<std::string>& args, std::istream& input, bool& quickExit);
+// code; the caller then ends the process. With -nopause the global objects
+// are left alive for the ending process (after a failure, and after a
+// finished build unless sanitizers are built in).
+int TavikMain(const std::vector<std::string>& args, std::istream& input);
 
 // The steps of the main sequence that work on the state above.
 // True when any argument, the first included, is -nopause.

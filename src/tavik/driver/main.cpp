@@ -17,7 +17,6 @@ int main(int argc, char** argv) {
     mallopt(M_TRIM_THRESHOLD, 64 * 1024 * 1024);
 #endif
     std::vector<std::string> args = platform::CommandLineArguments(argc, argv);
-    bool quickExit = false;
-    int code = TavikMain(args, std::cin, quickExit);
+    int code = TavikMain(args, std::cin);
     platform::ExitProcess(code);
 }

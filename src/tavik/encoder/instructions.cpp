@@ -204,8 +204,9 @@ constexpr TInstruction source[] = {
 };
 static_assert(std::size(source) == instructionCount, "the table holds 369 mnemonics");
 
-// The lookup scans the rows of one name length, so the table is kept grouped
-// by length (stable: within a length the rows keep their order above).
+// The table grouped by name length (stable: within a length the rows keep
+// their order above), so that a repeated name stands in its own group. The
+// lookup goes through the word table, which holds each name's row.
 constexpr std::array<TInstruction, instructionCount> byLength() {
     std::array<TInstruction, instructionCount> a{};
     for (size_t i = 0; i < instructionCount; ++i) a[i] = source[i];
@@ -214,16 +215,6 @@ constexpr std::array<TInstruction, instructionCount> byLength() {
     return a;
 }
 constexpr std::array<TInstruction, instructionCount> sorted = byLength();
-
-constexpr std::array<TInstructionRange, maxMnemonicLength + 1> ranges() {
-    std::array<TInstructionRange, maxMnemonicLength + 1> r{};
-    for (size_t i = 0; i < instructionCount; ++i) {
-        size_t len = sorted[i].name.size();
-        if (r[len].count == 0) r[len].first = static_cast<uint16_t>(i);
-        ++r[len].count;
-    }
-    return r;
-}
 
 constexpr bool wellFormed() {
     for (size_t i = 0; i < instructionCount; ++i) {
@@ -239,9 +230,6 @@ constexpr bool wellFormed() {
 }
 static_assert(wellFormed(), "names of 2 to 8 letters, each once");
 
-constexpr std::array<TInstructionRange, maxMnemonicLength + 1> rangeTable = ranges();
-
 }  // namespace
 
 const std::array<TInstruction, instructionCount> instructions = sorted;
-const std::array<TInstructionRange, maxMnemonicLength + 1> instructionRanges = rangeTable;

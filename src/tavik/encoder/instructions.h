@@ -77,11 +77,6 @@ using PInstruction = const TInstruction*;
 constexpr size_t instructionCount = 369;
 extern const std::array<TInstruction, instructionCount> instructions;
 
-// The rows of one name length lie in [first, first + count).
-struct TInstructionRange {
-    uint16_t first;
-    uint16_t count;
-};
+// Names are 2 to 8 letters long.
 constexpr size_t minMnemonicLength = 2;
 constexpr size_t maxMnemonicLength = 8;
-extern const std::array<TInstructionRange, maxMnemonicLength + 1> instructionRanges;

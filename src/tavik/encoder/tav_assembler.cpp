@@ -322,7 +322,6 @@ uint32_t TTavAssembler::assemble(PInstruction row, POperand opPAR1, POperand opP
     if ((!opPAR1 && (opPAR2 || opPAR3)) || (!opPAR2 && opPAR3)) return asmInvalidOperands;
     if (row->group >= ig__TOTAL) return asmUnknownInstruction;
 
-    F_keepLast = false;
     uint32_t r;
     switch (row->group) {
     case igEMIT: r = doEMIT(row, opPAR1); break;
@@ -352,8 +351,6 @@ uint32_t TTavAssembler::assemble(PInstruction row, POperand opPAR1, POperand opP
     case igSSE: r = doSSE(row, opPAR1, opPAR2); break;
     default: return asmUnknownInstruction;
     }
-    if (r == asmOK && !F_keepLast) F_lastInstruction = row;
-    F_keepLast = false;
     return r;
 }
 

@@ -76,8 +76,6 @@ public:
     uint32_t assemble(PInstruction row, POperand opPAR1 = nullptr, POperand opPAR2 = nullptr,
                       POperand opPAR3 = nullptr);
 
-    PInstruction lastinstruction() const { return F_lastInstruction; }
-    void setLastinstruction(PInstruction row) { F_lastInstruction = row; }
     uint32_t position() const { return F_curPosition; }
 
 private:
@@ -87,8 +85,6 @@ private:
     char F_bytes[kInline] = {};
     std::string F_spill;
     uint32_t F_curPosition = 0;
-    PInstruction F_lastInstruction = nullptr;
-    bool F_keepLast = false;  // the family emitted nothing: the last instruction stays
 
     void addByte(uint8_t b) { addBytes(b, 1); }
     void addOpcode(uint32_t op);           // bytes 1-3 when non-zero, byte 4 always

@@ -610,10 +610,7 @@ uint32_t TTavAssembler::doMOV(POperand p1, POperand p2)
         uint8_t n = regNum(p1->reg_base);
         switch (p2->hint) {
         case otRegister:
-            if (p2->reg_base == p1->reg_base) {
-                F_keepLast = true;
-                return asmOK;
-            }
+            if (p2->reg_base == p1->reg_base) return asmOK;  // nothing to emit
             if (regClass(p2->reg_base) != rs) return inner("movzx", p1, p2);
             addPrefixFor(rs);
             addByte(rs == 1 ? 0x8A : 0x8B);

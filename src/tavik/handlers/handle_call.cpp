@@ -33,8 +33,6 @@ struct Arg {
 };
 using ArgList = std::vector<Arg>;
 
-TAFile* src() { return Compiler->F_CurFile; }
-TCurrentToken* tok() { return Compiler->F_CurToken; }
 
 // Calls standing as arguments are read recursively: past this depth the
 // source is refused before it could exhaust the stack.
@@ -342,7 +340,7 @@ void handle_FUNCCALL(bool first, POperand thisPar) {
     cur->LocalOffset = base;
     // A token after the call on its line would be a statement of its own;
     // "reg = f() as Type" is read by its assignment.
-    TAFile* file = Compiler->F_CurFile;
+    TAFile* file = src();
     if (file->peekNextToken() != ttIdent || Compiler->F_PeekToken->F_Keyword != keyAs) Compiler->statementEnds(false);
 }
 

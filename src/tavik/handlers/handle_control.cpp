@@ -44,7 +44,6 @@ struct TLabelAlias {
 std::vector<TLabelAlias> g_aliases;
 
 PFunction curFunc() { return Compiler->F_CurFunc; }
-TAFile* curFile() { return Compiler->F_CurFile; }
 
 bool isPlaced(const TFunction* f) { return f->Type_ == ltLabel && f->Address != kUnplaced; }
 
@@ -67,13 +66,12 @@ void jumpTo(const char* mnemonic, PFunction target) {
     Compiler->execInstruction(curFunc(), mnemonic, &op);
 }
 
-// A body up to its closing "}"; an instruction that ended it is not taken
-// for the procedure's last one.
+// A body up to its closing "}". Each statement places labels after its
+// bodies, so a ret that ends one is never the procedure's last instruction.
 void compileBody() {
     Compiler->HandleDeclarations(-1);
-    const TCurrentToken* tk = Compiler->F_CurToken;
+    const TCurrentToken* tk = tok();
     if (tk->F_Type != ttSymbol || tk->F_String != "}") Log->FatalUnexpectedToken("70445");
-    Compiler->Assembler().setLastinstruction(TTavAssembler::opcodeLookup("nop"));
 }
 
 void clearTables(PBlockStackItem b) {
@@ -101,7 +99,6 @@ PBlockStackItem openBlock(TBST type) {
     auto* b = new TBlockStackItem();
     b->type_ = type;
     clearTables(b);
-    b->insPos = curFunc() ? curFunc()->BufLen : 0;
     blStack->push(b);
     return b;
 }
@@ -229,9 +226,9 @@ void refuseCodeOperand(const TOperand* op) {
 TMathOp handle_DOCMP(uint32_t /*level*/) {
     std::unique_ptr<TOperand> o1(Compiler->moveNextOperand(true, false));
     refuseCodeOperand(o1.get());
-    const TMathOp op = curFile()->moveNextIfMathOp(false);
+    const TMathOp op = src()->moveNextIfMathOp(false);
     if (op == moNone) {
-        curFile()->moveNextToken();
+        src()->moveNextToken();
         Log->FatalUnexpectedToken("1765");
     }
     std::unique_ptr<TOperand> o2(Compiler->moveNextOperand(true, false));
@@ -290,7 +287,7 @@ void updateLabelStack(PBlockStackItem b, PFunction cL, PFunction eL) {
 }
 
 TMathOp handle_IFEXPRESSION(PBlockStackItem b, uint32_t level) {
-    TAFile* f = curFile();
+    TAFile* f = src();
     if (f->peekNextRealChar(true) != '(') return handle_DOCMP(level);
     checkNesting(level + 1, kMaxParenDepth, "[01010] If statement is too complex");
     expectSymbol("(", "70005");
@@ -344,7 +341,7 @@ void handle_IF() {
     compileBody();
 
     for (bool more = true; more;) {
-        TAFile* f = curFile();
+        TAFile* f = src();
         const TCurrentToken* peek = Compiler->F_PeekToken;
         if (f->peekNextToken() != ttIdent || (peek->F_Keyword != keyElseif && peek->F_Keyword != keyElse)) break;
         const bool isElse = peek->F_Keyword == keyElse;
@@ -408,7 +405,7 @@ void handle_REPEAT() {
     place(b->elseLbl);
     compileBody();
 
-    if (curFile()->peekNextRealChar(true) == ';') {
+    if (src()->peekNextRealChar(true) == ';') {
         jumpTo("jmp", b->elseLbl);
     } else {
         if (Compiler->ExpectKeyword({keyUntil}) == keyNone) Log->FatalUnexpectedToken("32213");
@@ -435,12 +432,12 @@ void handle_CONTINUE() {
 void handle_BREAK() {
     PBlockStackItem b = blStack->getTopRepType();
     if (!b) Log->FatalError("[4225] Break is only valid used inside block statements such as while or repeat");
-    if (curFile()->peekNextRealChar(true) == ';') {
+    if (src()->peekNextRealChar(true) == ';') {
         jumpTo("jmp", b->endLbl);
         return;
     }
     if (Compiler->ExpectIdentType({itReservedKeyword}) == itNone) Log->FatalUnexpectedToken("643");
-    if (Compiler->F_CurToken->F_Keyword != keyIf) Log->FatalUnexpectedToken("43557");
+    if (tok()->F_Keyword != keyIf) Log->FatalUnexpectedToken("43557");
     expectSymbol("(", "643456");
     exitCondition(b->endLbl, "6445", "5334");
 }
@@ -448,15 +445,15 @@ void handle_BREAK() {
 void handle_EXITIF() {
     PBlockStackItem b = blStack->getTopIfType();
     if (!b) Log->FatalError("[4225] exitif is only valid used inside of if statements");
-    TAFile* f = curFile();
+    TAFile* f = src();
     if (f->peekNextRealChar(true) == ';') {
         jumpTo("jmp", b->endLbl);
         return;
     }
     if (f->peekNextToken() == ttIdent) {
         f->moveLastPeek();
-        if (Compiler->F_CurToken->F_IdentType != itReservedKeyword) Log->FatalUnexpectedToken("613");
-        if (Compiler->F_CurToken->F_Keyword != keyIf) Log->FatalUnexpectedToken("43567");
+        if (tok()->F_IdentType != itReservedKeyword) Log->FatalUnexpectedToken("613");
+        if (tok()->F_Keyword != keyIf) Log->FatalUnexpectedToken("43567");
     }
     expectSymbol("(", "643456");
     exitCondition(b->endLbl, "6145", "5314");

@@ -28,8 +28,6 @@ namespace {
 // image offsets are signed 32-bit.
 constexpr uint64_t kMaxDataBytes = 0x7FFFFFFF;
 
-TCurrentToken* tok() { return Compiler->F_CurToken; }
-TAFile* src() { return Compiler->F_CurFile; }
 
 bool isSymbol(const char* s) { return tok()->F_Type == ttSymbol && tok()->F_String == s; }
 

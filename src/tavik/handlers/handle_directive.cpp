@@ -52,8 +52,6 @@ const char* closerWord(Closer c) {
     }
 }
 
-TAFile* src() { return Compiler->F_CurFile; }
-TCurrentToken* cur() { return Compiler->F_CurToken; }
 
 Closer compileSection() {
     checkNesting(Compiler->loopDepth(), kMaxSectionDepth, "[7655] Sections nested too deeply");
@@ -85,7 +83,7 @@ SkipStop skipSection(bool ge, bool withElseif) {
             else if (c == '#' || c == '$' || c == '\0') break;
         }
         if (c == '\0') {
-            cur()->setNull();
+            tok()->setNull();
             Log->FatalUnexpectedToken("7652");
         }
         std::string word;
@@ -107,7 +105,7 @@ SkipStop skipSection(bool ge, bool withElseif) {
 
 uint64_t settingValue(const char* code) {
     if (Compiler->ExpectToken({ttNumber}) == ttNone) Log->FatalUnexpectedToken(code);
-    return static_cast<uint64_t>(cur()->F_Integer);
+    return static_cast<uint64_t>(tok()->F_Integer);
 }
 
 // A procedure keeps the frame mode of its prologue: its parameters, locals
@@ -122,8 +120,8 @@ void setFrameMode(TAVBOOL on) {
 void handle_DIRECTIVE_set() {
     src()->moveNextToken();
     std::string setting;
-    if (!cur()->F_DefName.empty()) setting = lowerAscii(cur()->F_DefName);
-    else if (cur()->F_Type == ttIdent) setting = lowerAscii(cur()->F_String);
+    if (!tok()->F_DefName.empty()) setting = lowerAscii(tok()->F_DefName);
+    else if (tok()->F_Type == ttIdent) setting = lowerAscii(tok()->F_String);
     else Log->FatalUnexpectedToken("7757");
 
     if (setting == "frame") {
@@ -168,16 +166,16 @@ void handle_DIRECTIVE_set() {
 void handle_DIRECTIVE_define() {
     const TTavToken t = src()->moveNextToken();
     // A defined name arrives as its value, with the name beside it.
-    if (!cur()->F_DefName.empty()) Log->FatalError("[7719] " + cur()->F_DefName + " is already defined");
+    if (!tok()->F_DefName.empty()) Log->FatalError("[7719] " + tok()->F_DefName + " is already defined");
     if (t != ttIdent) Log->FatalUnexpectedToken("7717");
-    const std::string name = lowerAscii(cur()->F_String);
+    const std::string name = lowerAscii(tok()->F_String);
     if (src()->peekNextRealChar(true) == ';') {
         TCurrentToken one;
         one.setInteger(4, "1", 1);
         DefMan->addDefine(name, &one);
     } else {
         src()->moveNextToken();
-        DefMan->addDefine(name, cur());
+        DefMan->addDefine(name, tok());
     }
     if (!Compiler->ExpectSymbol(";")) Log->FatalUnexpectedToken("7718");
 }
@@ -200,41 +198,41 @@ bool compareIntegers(TMathOp op, int64_t x, int64_t y) {
 // #ifdef NAME [op number]
 bool decideIfdef() {
     src()->moveNextToken();
-    if (cur()->F_DefName.empty()) return false;
+    if (tok()->F_DefName.empty()) return false;
     TCurrentToken firstOP;
-    firstOP.setCurToken(*cur());
+    firstOP.setCurToken(*tok());
     const TMathOp op = src()->moveNextIfMathOp(false);
     if (op == moNone) return true;
     const TTavToken t = Compiler->ExpectToken({ttNumber, ttAnsiString, ttWideString});
     if (t == ttNone) Log->FatalUnexpectedToken("7798");
     if (t != ttNumber) Log->FatalError("[1222] NOT SUPPORTED YET");
     if (op != moIsEqual && op != moNotEqual) Log->FatalError("[1999] Math operation not valid here");
-    return compareIntegers(op, firstOP.F_Integer, cur()->F_Integer);
+    return compareIntegers(op, firstOP.F_Integer, tok()->F_Integer);
 }
 
 // #if X [op Y]
 bool decideIf() {
     src()->moveNextToken();
     TCurrentToken firstOP;
-    firstOP.setCurToken(*cur());
+    firstOP.setCurToken(*tok());
     const TMathOp op = src()->moveNextIfMathOp(false);
     if (op == moNone) return true;
     const TTavToken t = Compiler->ExpectToken({ttNumber, ttFloat, ttAnsiString, ttWideString, ttIdent});
     if (t == ttNone) Log->FatalUnexpectedToken("7798");
     if (t == ttAnsiString || t == ttWideString) Log->FatalError("[1222] NOT SUPPORTED YET");
 
-    int64_t x = firstOP.F_Integer, y = cur()->F_Integer;
-    long double yExt = cur()->F_Extended;
+    int64_t x = firstOP.F_Integer, y = tok()->F_Integer;
+    long double yExt = tok()->F_Extended;
     bool asFloat = t == ttFloat;
     if (t == ttIdent) {
-        if (cur()->F_IdentType == itType) {
+        if (tok()->F_IdentType == itType) {
             if (firstOP.F_Type != ttIdent || firstOP.F_IdentType != itType)
                 Log->FatalError("[4313] Types can only be compared with each other");
             if (op != moIsEqual && op != moNotEqual) Log->FatalError("[3413] Types can only be compared for equality");
             x = static_cast<int64_t>(reinterpret_cast<intptr_t>(firstOP.F_Pointer));
-            y = static_cast<int64_t>(reinterpret_cast<intptr_t>(cur()->F_Pointer));
-        } else if (cur()->F_IdentType == itConst) {
-            const auto* c = static_cast<const TConst*>(cur()->F_Pointer);
+            y = static_cast<int64_t>(reinterpret_cast<intptr_t>(tok()->F_Pointer));
+        } else if (tok()->F_IdentType == itConst) {
+            const auto* c = static_cast<const TConst*>(tok()->F_Pointer);
             if (c && c->type_ == ctValue) {
                 y = c->int_;
             } else if (c && c->type_ == ctFloat) {
@@ -292,7 +290,7 @@ bool conditional(bool isIf) {
 
 bool handle_DIRECTIVE_repeat() {
     if (Compiler->ExpectToken({ttNumber}) == ttNone) Log->FatalUnexpectedToken("34323");
-    const int64_t n = cur()->F_Integer;
+    const int64_t n = tok()->F_Integer;
     if (!Compiler->ExpectSymbol(":")) Log->FatalUnexpectedToken("3535");
     if (n > kMaxRepeat) Log->FatalError("[34324] Repeat count above " + std::to_string(kMaxRepeat));
     if (n <= 0) {
@@ -325,19 +323,19 @@ bool handle_DIRECTIVE_repeat() {
 
 void handle_DIRECTIVE_echo() {
     src()->moveNextToken();
-    Log->Message(cur()->F_String, colMessage);
+    Log->Message(tok()->F_String, colMessage);
 }
 
 [[noreturn]] void handle_DIRECTIVE_raise() {
     src()->moveNextToken();
-    Log->FatalError(cur()->F_String, false);
+    Log->FatalError(tok()->F_String, false);
 }
 
 bool handle_DIRECTIVE_return() {
     src()->moveNextToken();
     // A procedure macro (and the top level) keeps no result.
     TMacro* mac = MacMan->F_CurMacro;
-    if (mac && mac->result) mac->result->setCurToken(*cur());
+    if (mac && mac->result) mac->result->setCurToken(*tok());
     return true;
 }
 
@@ -351,7 +349,7 @@ bool propagateReturn() {
 }  // namespace
 
 bool handle_DIRECTIVE() {
-    const std::string word = lowerAscii(cur()->F_String);
+    const std::string word = lowerAscii(tok()->F_String);
     if (word == "if") return conditional(true) && propagateReturn();
     if (word == "ifdef") return conditional(false) && propagateReturn();
     if (word == "repeat") return handle_DIRECTIVE_repeat() && propagateReturn();
@@ -384,9 +382,9 @@ bool handle_DIRECTIVE() {
 }
 
 void handle_DIRECTIVE_macrovar() {
-    const std::string name = cur()->F_String;
+    const std::string name = tok()->F_String;
     if (src()->moveNextIfMathOp(false) != moAssign) Log->FatalUnexpectedToken("19423");
     handle_MACROVAR_tokens();
-    MacMan->F_CurMacro->setVariable(name, *cur());
+    MacMan->F_CurMacro->setVariable(name, *tok());
     if (!Compiler->ExpectSymbol(";")) Log->FatalUnexpectedToken("435");
 }

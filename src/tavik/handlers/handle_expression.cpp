@@ -84,8 +84,6 @@ Ext fromInt(int64_t v) { return static_cast<Ext>(v); }
 
 // ---- reading ----
 
-TAFile* src() { return Compiler->F_CurFile; }
-TCurrentToken* cur() { return Compiler->F_CurToken; }
 
 // The next token when it is one of ops (a symbol or a word in lower case),
 // consumed; an empty text (nothing read) otherwise.
@@ -185,11 +183,11 @@ int32_t evalTermInt() {
 Ext evalFactor() {
     switch (Compiler->ExpectToken({ttNumber, ttSymbol, ttFloat})) {
     case ttNumber:
-        return fromInt(cur()->F_Integer);
+        return fromInt(tok()->F_Integer);
     case ttFloat:
-        return cur()->F_Extended;
+        return tok()->F_Extended;
     case ttSymbol: {
-        if (cur()->F_String != "(") Log->FatalUnexpectedToken("723");
+        if (tok()->F_String != "(") Log->FatalUnexpectedToken("723");
         const Ext v = evalExpression();
         if (!Compiler->ExpectSymbol(")")) Log->FatalUnexpectedToken("756");
         return v;
@@ -202,9 +200,9 @@ Ext evalFactor() {
 int32_t evalFactorInt() {
     switch (Compiler->ExpectToken({ttNumber, ttSymbol})) {
     case ttNumber:
-        return low32(cur()->F_Integer);
+        return low32(tok()->F_Integer);
     case ttSymbol: {
-        if (cur()->F_String != "(") Log->FatalUnexpectedToken("983");
+        if (tok()->F_String != "(") Log->FatalUnexpectedToken("983");
         const int32_t v = low32(rounded(evalExpression()));
         if (!Compiler->ExpectSymbol(")")) Log->FatalUnexpectedToken("876");
         return v;
@@ -237,7 +235,7 @@ void handle_MACROVAR_tokens() {
             throw;
         Log->FatalError(e.ClassName() + ": " + e.Message(), true);
     }
-    TCurrentToken* tk = cur();
+    TCurrentToken* tk = tok();
     tk->F_Type = ttNumber;
     tk->F_Integer = r;
     tk->F_Extended = v;

@@ -169,14 +169,14 @@ void loadResources(const std::string& name, const std::string& b) {
 void handle_DIRECTIVE_include(bool _tryonly) {
     if (Compiler->ExpectToken({ttAnsiString, ttWideString}) == ttNone) Log->FatalUnexpectedToken("7767");
     // The system would read the name only up to a zero byte.
-    if (Compiler->F_CurToken->F_String.find('\0') != std::string::npos)
+    if (tok()->F_String.find('\0') != std::string::npos)
         Log->FatalError("[1449] An include file name may not hold a zero byte", true);
-    handle_DIRECTIVE_doinclude(lowerAscii(Compiler->F_CurToken->F_String), _tryonly);
+    handle_DIRECTIVE_doinclude(lowerAscii(tok()->F_String), _tryonly);
 }
 
 void handle_DIRECTIVE_resource() {
     if (Compiler->ExpectToken({ttAnsiString}) == ttNone) Log->FatalUnexpectedToken("43535");
-    const std::string name = Compiler->F_CurToken->F_String;
+    const std::string name = tok()->F_String;
     if (name.find('\0') != std::string::npos)
         Log->FatalError("[445] A resource file name may not hold a zero byte", true);
     std::string path = Settings->ProjectPath() + localPath(name);
@@ -223,7 +223,7 @@ void handle_DIRECTIVE_doinclude(const std::string& s, bool _tryonly) {
         if (!Compiler->F_Included.insert(key).second) return;
         TAFile* f = TAFile::Create();
         // A file that cannot be read is no source: the search goes on.
-        if (!f->loadFile(path, Compiler->F_CurFile)) continue;
+        if (!f->loadFile(path, src())) continue;
         Compiler->F_CurFile = f;
         found = true;
         break;

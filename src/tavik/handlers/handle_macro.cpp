@@ -32,8 +32,6 @@ bool isExpanding(const TMacro* m) {
     return false;
 }
 
-TAFile* cur() { return Compiler->F_CurFile; }
-TCurrentToken* tok() { return Compiler->F_CurToken; }
 
 // A character read directly, as the token that the message names.
 [[noreturn]] void unexpectedChar(char c, const char* code) {
@@ -47,21 +45,21 @@ TCurrentToken* tok() { return Compiler->F_CurToken; }
 // Reads one token while peeking, so that a macro name is named rather than
 // expanded, and takes it as the current token.
 TTavToken readUnexpanded() {
-    cur()->peekNextToken();
-    cur()->moveLastPeek();
+    src()->peekNextToken();
+    src()->moveLastPeek();
     return tok()->F_Type;
 }
 
 // The next token when it is the symbol s, consumed; else nothing is read.
 bool takeSymbol(const char* s) {
-    if (cur()->peekNextToken() != ttSymbol || Compiler->F_PeekToken->F_String != s) return false;
-    cur()->moveLastPeek();
+    if (src()->peekNextToken() != ttSymbol || Compiler->F_PeekToken->F_String != s) return false;
+    src()->moveLastPeek();
     return true;
 }
 
 bool takeChar(char c) {
-    if (cur()->peekNextRealChar(true) != c) return false;
-    cur()->commitPeekPosition();
+    if (src()->peekNextRealChar(true) != c) return false;
+    src()->commitPeekPosition();
     return true;
 }
 
@@ -80,7 +78,7 @@ void readParams(TMacro* m) {
         if (readUnexpanded() != ttIdent) Log->FatalUnexpectedToken("234");
         m->addParam(tok()->F_String);
         if (!takeChar(',')) return;
-        const char c = cur()->moveNextChar(true);
+        const char c = src()->moveNextChar(true);
         if (c == ';') {
             setUncounted(m);
             return;
@@ -91,7 +89,7 @@ void readParams(TMacro* m) {
 
 // The body from its "{" up to the matching "}", which is left current.
 std::string readBody() {
-    TAFile* f = cur();
+    TAFile* f = src();
     const uint32_t start = f->CurChar;  // the "{"
     for (uint32_t depth = 1; depth != 0;) {
         const char c = f->moveNextChar(true);
@@ -107,17 +105,17 @@ std::string readBody() {
 // address is passed.
 std::unique_ptr<TCurrentToken> readArgument() {
     TCurrentToken* t = tok();
-    cur()->moveNextToken();
+    src()->moveNextToken();
     if (t->F_Type == ttSymbol && t->F_String == "@") {
-        if (cur()->peekNextToken() == ttBaseExp) {
-            cur()->moveLastPeek();
+        if (src()->peekNextToken() == ttBaseExp) {
+            src()->moveLastPeek();
             t->F_Type = ttIdent;
             t->F_IdentType = itBaseExpPtr;
             t->F_ByteCount = static_cast<int32_t>(ptrSize);
             t->F_BitCount = static_cast<int32_t>(8 * ptrSize);
         } else {
             // Taken as peeked: a macro name here is no variable, not a call.
-            cur()->moveLastPeek();
+            src()->moveLastPeek();
             const TIdentType k = t->F_Type == ttIdent ? t->F_IdentType : itNone;
             if (k != itGlobalVar && k != itLocalVar) Log->FatalUnexpectedToken("7521");
             t->F_IdentType = k == itGlobalVar ? itGlobalVarPtr : itLocalVarPtr;
@@ -138,7 +136,7 @@ public:
         if (F_Nested) stashOuter();
         F_Pars = MacMan->curpars;
         F_Macro0 = MacMan->F_CurMacro;
-        F_File = Compiler->F_CurFile;
+        F_File = src();
         RegMan->saveState(F_Regs);
         g_Expanding.push_back(m);
     }
@@ -223,8 +221,8 @@ void handle_INLINE() {
     MacroCallHandler = handle_MACROCALL;
 
     bool parens = true;
-    if (cur()->peekNextToken() == ttIdent && lowerAscii(Compiler->F_PeekToken->F_String) == "op") {
-        cur()->moveLastPeek();
+    if (src()->peekNextToken() == ttIdent && lowerAscii(Compiler->F_PeekToken->F_String) == "op") {
+        src()->moveLastPeek();
         parens = false;
     }
     const TKeyword k = Compiler->ExpectKeyword({keyProcedure, keyFunction});

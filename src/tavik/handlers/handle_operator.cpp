@@ -43,7 +43,7 @@ void setAssume(TRegister reg, PVarType type) {
 }
 
 // The operator after the target, read in the unsigned mode.
-TMathOp readOperator() { return Compiler->F_CurFile->moveNextIfMathOp(false); }
+TMathOp readOperator() { return src()->moveNextIfMathOp(false); }
 
 // The operand of a variable token: the variable itself with the access size
 // and the offset of a member path; a local one on the frame.
@@ -92,7 +92,7 @@ OperandPtr registerOperand(TRegister reg) {
 // its line but "as" after a register's source (takeRegAs).
 OperandPtr readSource(bool asMayFollow = false) {
     OperandPtr op(Compiler->moveNextOperand(true, false));
-    TAFile* f = Compiler->F_CurFile;
+    TAFile* f = src();
     const bool as = asMayFollow && f->peekNextToken() == ttIdent && Compiler->F_PeekToken->F_Keyword == keyAs;
     if (!as) Compiler->statementEnds(false);
     return op;
@@ -101,7 +101,7 @@ OperandPtr readSource(bool asMayFollow = false) {
 // A function or procedure named right after "=": the call is committed.
 // Returns false when something else follows.
 bool takeCallOnTheRight(const char* procSite) {
-    TAFile* f = Compiler->F_CurFile;
+    TAFile* f = src();
     if (f->peekNextToken() != ttIdent || Compiler->F_PeekToken->F_Keyword != keyNone) return false;
     const TIdentType k = Compiler->F_PeekToken->F_IdentType;
     if (k != itFunc && k != itProc) return false;
@@ -113,7 +113,7 @@ bool takeCallOnTheRight(const char* procSite) {
 
 // moNone leaves the cursor before whatever follows the target.
 void expectEndOfStatement() {
-    if (Compiler->F_CurFile->peekNextRealChar(true) != ';') Log->FatalError("[42341] Expected a math operator");
+    if (src()->peekNextRealChar(true) != ';') Log->FatalError("[42341] Expected a math operator");
 }
 
 [[noreturn]] void invalidOperator(TMathOp mo) {
@@ -174,7 +174,7 @@ void handle_regAs(TRegister reg);
 
 // "as" after a register, when it follows: sets the register's type.
 void takeRegAs(TRegister reg) {
-    TAFile* f = Compiler->F_CurFile;
+    TAFile* f = src();
     if (f->peekNextToken() != ttIdent || Compiler->F_PeekToken->F_Keyword != keyAs) return;
     f->moveLastPeek();
     handle_regAs(reg);
@@ -183,7 +183,7 @@ void takeRegAs(TRegister reg) {
 void handle_regAs(TRegister reg) {
     TCompiler* c = Compiler;
     const TTavToken t = c->ExpectToken({ttIdent, ttNumber});
-    TCurrentToken* tk = c->F_CurToken;
+    TCurrentToken* tk = tok();
     if (t == ttIdent) {
         if (tk->F_Keyword != keyNone || tk->F_IdentType != itType || !tk->F_Pointer)
             Log->FatalUnexpectedToken("67453");
@@ -219,19 +219,19 @@ void assignOrApply(const char* site, const char* procSite, POperand target, uint
 }  // namespace
 
 void handle_VAR() {
-    OperandPtr target = variableOperand(Compiler->F_CurToken);
+    OperandPtr target = variableOperand(tok());
     assignOrApply("65158", "4236", target.get(), target->size);
 }
 
 void handle_BASEEXP() {
-    OperandPtr target = baseExpOperand(Compiler->F_CurToken);
+    OperandPtr target = baseExpOperand(tok());
     // A call result is taken from EAX whatever the memory operand's size.
     assignOrApply("65156", "4234", target.get(), 4);
 }
 
 void handle_REGISTER() {
-    const TRegister reg = Compiler->F_CurToken->F_Register;
-    TAFile* f = Compiler->F_CurFile;
+    const TRegister reg = tok()->F_Register;
+    TAFile* f = src();
     if (f->peekNextToken() == ttIdent && Compiler->F_PeekToken->F_Keyword == keyAs) {
         f->moveLastPeek();
         handle_regAs(reg);
@@ -262,11 +262,11 @@ void handle_REGISTER() {
 }
 
 void handle_SEGMENT() {
-    TAFile* f = Compiler->F_CurFile;
+    TAFile* f = src();
     if (f->peekNextRealChar(true) != '=') Log->FatalUnexpectedToken("64211");
     f->commitPeekPosition();
     OperandPtr target = std::make_unique<TOperand>();
-    target->setSegment(Compiler->F_CurToken->F_Segment);
+    target->setSegment(tok()->F_Segment);
     OperandPtr src = readSource();
     emit("45422", "mov", target.get(), src.get());
 }

@@ -16,8 +16,6 @@
 
 namespace {
 
-TAFile* src() { return Compiler->F_CurFile; }
-TCurrentToken* tok() { return Compiler->F_CurToken; }
 
 // Consumes the next character when it is c (blanks skipped unless direct).
 bool takeChar(char c, bool direct = false) {

@@ -1,14 +1,20 @@
 #pragma once
 // The statement handlers. The statement loop calls each with the first token
 // of its statement current; a handler reads the rest of the statement from
-// Compiler->F_CurFile and emits code through Compiler->execInstruction.
+// src() and emits code through Compiler->execInstruction.
 #include <cstdint>
 #include <string>
 
+#include "compiler.h"
 #include "encoder/operand.h"
+#include "global.h"
 #include "tavik/plugin_api.h"
 
 class TMacro;
+
+// The source being read and its current token.
+inline TAFile* src() { return Compiler->F_CurFile; }
+inline TCurrentToken* tok() { return Compiler->F_CurToken; }
 
 // Procedures, declarations, entry, uses, imports and exports.
 PFunction handle_PROCEDURE(bool isFunc);

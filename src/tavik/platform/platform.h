@@ -5,7 +5,8 @@
 #include <vector>
 
 // The operating-system layer. Everything the assembler needs from the OS goes
-// through these calls; one implementation per platform (POSIX, Win32).
+// through these calls; one implementation per platform (POSIX, Win32), and
+// the parts both share in platform_common.cpp.
 namespace platform {
 
 // Path separator of this platform; folder names end in it.

@@ -1,7 +1,8 @@
 // The parts of the platform layer that both sides share: they build on the
-// side's own OpenFile.
+// side's own OpenFile, ExecutablePath, FullPath and PathSeparators.
 #include <cstdio>
 #include <string>
+#include <string_view>
 
 #include "ascii.h"
 #include "platform/platform_common.h"
@@ -12,6 +13,42 @@ namespace platform {
 bool EndsWithNoCase(const std::string& s, const std::string& suffix) {
     return suffix.size() <= s.size() && ascii::equalNoCase(std::string_view(s).substr(s.size() - suffix.size()), suffix);
 }
+
+// --- path text ---------------------------------------------------------------
+
+namespace {
+bool IsSeparator(char c) { return std::string_view(PathSeparators).find(c) != std::string_view::npos; }
+}  // namespace
+
+size_t LastSeparator(const std::string& path) { return path.find_last_of(PathSeparators); }
+
+std::string ExtractFilePath(const std::string& path) {
+    size_t p = LastSeparator(path);
+    return p == std::string::npos ? std::string() : path.substr(0, p + 1);
+}
+
+std::string ExtractFileName(const std::string& path) {
+    size_t p = LastSeparator(path);
+    return p == std::string::npos ? path : path.substr(p + 1);
+}
+
+std::string ExtractFileExt(const std::string& path) {
+    std::string name = ExtractFileName(path);
+    size_t p = name.find_last_of('.');
+    return p == std::string::npos ? std::string() : name.substr(p);
+}
+
+std::string IncludeTrailingSeparator(const std::string& folder) {
+    if (!folder.empty() && IsSeparator(folder.back())) return folder;
+    return folder + PathSeparator;
+}
+
+std::string ExecutableFolder() {
+    std::string exe = ExecutablePath();
+    return exe.empty() ? IncludeTrailingSeparator(FullPath(".")) : ExtractFilePath(exe);
+}
+
+// --- files -------------------------------------------------------------------
 
 TOutFile::~TOutFile() { Close(); }
 

@@ -32,6 +32,7 @@
 namespace platform {
 
 const char PathSeparator = '/';
+const char PathSeparators[] = "/";
 
 namespace {
 
@@ -309,40 +310,12 @@ bool TOutFile::CreateNew(const std::string& path) {
     return F_File != nullptr;
 }
 
-// --- path text ---------------------------------------------------------------
-
-std::string ExtractFilePath(const std::string& path) {
-    size_t p = path.find_last_of(PathSeparator);
-    return p == std::string::npos ? std::string() : path.substr(0, p + 1);
-}
-
-std::string ExtractFileName(const std::string& path) {
-    size_t p = path.find_last_of(PathSeparator);
-    return p == std::string::npos ? path : path.substr(p + 1);
-}
-
-std::string ExtractFileExt(const std::string& path) {
-    std::string name = ExtractFileName(path);
-    size_t p = name.find_last_of('.');
-    return p == std::string::npos ? std::string() : name.substr(p);
-}
-
-std::string IncludeTrailingSeparator(const std::string& folder) {
-    if (!folder.empty() && folder.back() == PathSeparator) return folder;
-    return folder + PathSeparator;
-}
-
 // --- executable --------------------------------------------------------------
 
 std::string ExecutablePath() {
     std::error_code ec;
     std::filesystem::path p = std::filesystem::read_symlink("/proc/self/exe", ec);
     return ec ? std::string() : p.string();
-}
-
-std::string ExecutableFolder() {
-    std::string exe = ExecutablePath();
-    return exe.empty() ? IncludeTrailingSeparator(FullPath(".")) : ExtractFilePath(exe);
 }
 
 std::string FileVersion(const std::string& path) {

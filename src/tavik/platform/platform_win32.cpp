@@ -19,6 +19,8 @@
 namespace platform {
 
 const char PathSeparator = '\\';
+// Either slash separates folders.
+const char PathSeparators[] = "\\/";
 
 namespace {
 
@@ -45,10 +47,6 @@ std::string Narrow(const wchar_t* w, size_t len) {
 }
 
 std::string Narrow(const std::wstring& w) { return Narrow(w.data(), w.size()); }
-
-bool IsSeparator(char c) { return c == '\\' || c == '/'; }
-
-size_t LastSeparator(const std::string& path) { return path.find_last_of("\\/"); }
 
 DWORD Attributes(const std::string& path) {
     if (path.empty()) return INVALID_FILE_ATTRIBUTES;
@@ -331,29 +329,6 @@ bool TOutFile::CreateNew(const std::string& path) {
     return F_File != nullptr;
 }
 
-// --- path text ---------------------------------------------------------------
-
-std::string ExtractFilePath(const std::string& path) {
-    size_t p = LastSeparator(path);
-    return p == std::string::npos ? std::string() : path.substr(0, p + 1);
-}
-
-std::string ExtractFileName(const std::string& path) {
-    size_t p = LastSeparator(path);
-    return p == std::string::npos ? path : path.substr(p + 1);
-}
-
-std::string ExtractFileExt(const std::string& path) {
-    std::string name = ExtractFileName(path);
-    size_t p = name.find_last_of('.');
-    return p == std::string::npos ? std::string() : name.substr(p);
-}
-
-std::string IncludeTrailingSeparator(const std::string& folder) {
-    if (!folder.empty() && IsSeparator(folder.back())) return folder;
-    return folder + PathSeparator;
-}
-
 // --- executable --------------------------------------------------------------
 
 std::string ExecutablePath() {
@@ -368,11 +343,6 @@ std::string ExecutablePath() {
         if (buf.size() >= 32768) return std::string();
         buf.resize(buf.size() * 2);
     }
-}
-
-std::string ExecutableFolder() {
-    std::string exe = ExecutablePath();
-    return exe.empty() ? IncludeTrailingSeparator(FullPath(".")) : ExtractFilePath(exe);
 }
 
 std::string FileVersion(const std::string& path) {

@@ -21,8 +21,6 @@ public:
 
     std::string F_Name;
     std::string F_FileName;  // left empty by the loader
-    std::string F_Author;    // left empty by the loader
-    uint32_t F_msTaken = 0;  // milliseconds spent in the entry
     void* F_Handle = nullptr;
     TDLLEntry DLLEntry = nullptr;
     TDLLExit DLLExit = nullptr;

@@ -100,10 +100,8 @@ void TPluginManager::loadPlugin(const std::string& pluginDir, const std::string&
     auto plugin = std::make_unique<TPlugin>(handle);
     plugin->DLLEntry = entry;
     plugin->loadProcAddresses();
-    const uint32_t start = platform::TickCount();
     // The entry registers its builders through the table while it runs.
     plugin->setPluginName(CallPlugin(name, [&] { return plugin->DLLEntry(&funcTable); }));
-    plugin->F_msTaken += platform::TickCount() - start;
     F_PlugList.push_back(std::move(plugin));
     Log->Message("PlugSys: " + F_PlugList.back()->F_Name + " plugin was loaded!", colPlugin);
 }

@@ -99,11 +99,6 @@ void TAFile::dropPassed(uint32_t cur) {
     F_DropAt = cur + kDropStep;
 }
 
-std::string TAFile::shortName() const {
-    size_t p = F_FileName.find_last_of("/\\");
-    return p == std::string::npos ? F_FileName : F_FileName.substr(p + 1);
-}
-
 void TAFile::releaseText() {
     F_Buffer = std::string_view();
     F_Text.reset();

@@ -143,17 +143,13 @@ public:
         return (pos >= 1 && pos <= F_FileLength) ? F_Buffer[pos - 1] : '\0';
     }
     char curChar() const { return charAt(CurChar); }
-    // The file-name part of F_FileName, for messages.
-    std::string shortName() const;
 
     uint32_t F_SaveCurLine = 1;  // restore before any save returns to the start
     uint32_t F_SaveCurChar = 0;
     uint32_t F_SaveCurLineChar = 0;
-    uint32_t F_ID = 0;
     std::string_view F_Buffer;  // the text: F_Text's bytes or F_Owned
     std::string F_FileName;
     uint32_t F_FileLength = 0;
-    bool F_Assembled = false;
     TAFile* F_Parent = nullptr;
     uint32_t F_LPCurLine = 0;  // F_TotalLines reached by the last peek
     uint32_t F_LPCurChar = 0;

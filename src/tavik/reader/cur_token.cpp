@@ -87,7 +87,7 @@ void TCurrentToken::setNull()
     F_CastType = nullptr;
     F_WholeBytes = 0;
     F_Extra.Scale = 0;
-    F_Extra.Offset = 0;
+    F_Extra.Displacement = 0;
     if (F_Operand) freeOperand();
 }
 

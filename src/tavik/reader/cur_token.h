@@ -49,16 +49,11 @@ enum TMathOp : uint8_t {
 // The operator's source text; empty for codes without one.
 std::string mo2str(TMathOp mo);
 
-enum TParamType : uint8_t { ptPARAM = 0, ptCALLEE = 1 };
-
 // Tail of a base-expression token.
 struct TTokenExtra {
     TRegister Register_2 = REG_EAX;
     int32_t Scale = 0;
-    union {
-        uint32_t Offset = 0;
-        int32_t Displacement;
-    };
+    int32_t Displacement = 0;
 };
 
 // An 80-bit value truncated toward zero; values outside the 64-bit range and
@@ -83,7 +78,7 @@ public:
     TTavToken setSymbol(char c);
     TTavToken setBaseExp(int32_t size, int32_t regCount, TRegister reg1, TRegister reg2, int32_t disp,
                          int32_t scale);
-    // Copies every field of tk but F_ParType; the operand record is duplicated.
+    // Copies every field of tk; the operand record is duplicated.
     void setCurToken(const TCurrentToken& tk);
 
     // Resolves a word read by the tokenizer (implemented with the tokenizer).
@@ -113,7 +108,6 @@ public:
     std::string F_DefName;
     int32_t F_ByteCount = 0;
     int32_t F_BitCount = 0;
-    TParamType F_ParType = ptPARAM;
     PVarType F_CastType = nullptr;
     TTokenExtra F_Extra;
     int64_t F_WholeBytes = 0;  // a variable or field as named, all its elements
