@@ -143,6 +143,8 @@ void TLog::Message(const std::string& text, uint16_t col) {
     WriteFile(str);
 }
 
+void TLog::Debug(const std::string& str, uint16_t col) { Message(str, col); }
+
 void TLog::Warning(const std::string& strError) {
     ++F_WarningCount;
     TLogSource src;

@@ -45,6 +45,7 @@ public:
     void MakeLogFile();
     void WriteFile(const std::string& str);
     void Message(const std::string& str, uint16_t col = colMessage);
+    void Debug(const std::string& str, uint16_t col = colMessage);
     void Warning(const std::string& strError);
     // A warning that belongs to no place in the source: the text alone.
     void WarningUnpositioned(const std::string& strError);
