@@ -17,7 +17,7 @@ class InstructionLine : public Control {
 protected:
     // rtlmain's bytes without the closing ret.
     std::string bytesOf(const std::string& lines) {
-        reset();
+        freshSession();
         bool aborted = false;
         const std::string out = compile(declarations + lines + "\nretn;\n", &aborted);
         EXPECT_FALSE(aborted) << lines << "\n" << out;
@@ -26,7 +26,7 @@ protected:
         return hex(c);
     }
     void expectRefused(const std::string& lines, const std::string& message) {
-        reset();
+        freshSession();
         const std::string out = failure(declarations + lines + "\n");
         EXPECT_NE(out.find(message), std::string::npos) << lines << "\n" << out;
     }
@@ -82,7 +82,7 @@ TEST_F(InstructionLine, QwordArithmeticAgainstBinutils) {
     std::vector<bool> longer;
     for (const Case& c : cases) {
         longer.push_back(c.longer);
-        reset();
+        freshSession();
         compile(std::string(declarations) + c.line + "\nretn;\n");
         std::string b = code();
         if (!b.empty() && b.back() == '\xC3') b.pop_back();
@@ -91,8 +91,10 @@ TEST_F(InstructionLine, QwordArithmeticAgainstBinutils) {
     }
     enctest::DiffReport rep = enctest::compareWithBinutils(32, ours, texts, 2, longer);
     for (const std::string& f : rep.failures) ADD_FAILURE() << f;
-    // The variable forms write their placeholders at the low and the high dword.
-    reset();
+}
+
+// The variable forms write their placeholders at the low and the high dword.
+TEST_F(InstructionLine, QwordVariableFormsFixBothDwords) {
     compile(std::string(declarations) + "q += 5;\nretn;\n");
     const std::vector<PFixup> fx = fixups();
     ASSERT_EQ(fx.size(), 2u);
@@ -137,7 +139,7 @@ TEST_F(InstructionLine, IncDecOnMemoryAgainstBinutils) {
         std::vector<std::string> ours, texts;
         for (const Case& c : bits == 32 ? std::vector<Case>(std::begin(cases32), std::end(cases32))
                                         : std::vector<Case>(std::begin(cases16), std::end(cases16))) {
-            reset();
+            freshSession();
             compile(std::string(bits == 16 ? "#set bits 16;\n" : "") + declarations + c.line + "\nretn;\n");
             std::string b = code();
             if (!b.empty() && b.back() == '\xC3') b.pop_back();

@@ -34,7 +34,7 @@ class StatementEnd : public Control {
 protected:
     // rtlmain's bytes without the closing ret.
     std::string bytesOf(const std::string& prologue, const std::string& lines) {
-        reset();
+        freshSession();
         bool aborted = false;
         const std::string out = compile(prologue + declarations + lines + "\nretn;\n", &aborted);
         EXPECT_FALSE(aborted) << lines << "\n" << out;
@@ -44,7 +44,7 @@ protected:
     }
 
     std::string refused(const std::string& lines) {
-        reset();
+        freshSession();
         return failure(lines);
     }
 
