@@ -28,7 +28,6 @@ protected:
     // line's bytes and one C3.
     std::string bytesOf(const std::string& prologue, const char* line)
     {
-        freshSession();
         compile(prologue + declarations + line + "\nretn;\n");
         std::string c = code();
         EXPECT_TRUE(!c.empty() && c.back() == '\xC3') << line;
@@ -42,6 +41,7 @@ protected:
         std::vector<std::string> ours, texts;
         std::vector<bool> longer;
         for (const Line& l : lines) {
+            freshSession();
             ours.push_back(bytesOf(prologue, l.source));
             texts.push_back(l.intel);
             longer.push_back(l.longer);
