@@ -109,12 +109,6 @@ protected:
         std::filesystem::remove_all(dir, ec);
     }
 
-    // A fresh start, for the next case of a table.
-    void restart() {
-        TearDown();
-        SetUp();
-    }
-
     // A file in the scratch folder, with its folders.
     void write(const std::string& name, const std::string& text) {
         std::filesystem::path p = dir / name;

@@ -50,7 +50,12 @@ protected:
         std::ofstream(dir / "tavik.tav") << "";
     }
 
-    void reset() { restart(); }
+    // A new session, as a second build in the same process gets; the line
+    // harnesses compile each line alone in one and hand the batch to `as` once.
+    void freshSession() {
+        TearDown();
+        SetUp();
+    }
 
     // Compiles the lines after a header; the printed text.
     std::string compile(const std::string& lines, bool* aborted = nullptr) {

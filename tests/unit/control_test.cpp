@@ -19,54 +19,61 @@ const char* const kJmp = "90 90 90 90 90 90 90";
 
 // ---- single comparisons ----
 
-TEST_F(Control, SingleComparisonsAndTheJumpsTheyLeave) {
-    struct Case {
-        const char* cond;
-        std::string bytes;  // of the condition, up to the body's nop
-        int jumps;          // jump kinds to the else label, -1: none
-    } cases[] = {
-        {"eax == 0", std::string("85 c0 ") + kJmp, jtJNE},  // test, not cmp with 0
-        {"eax == 5", std::string("83 f8 05 ") + kJmp, jtJNE},
-        {"ebx != 0x1000", std::string("81 fb 00 10 00 00 ") + kJmp, jtJE},
-        {"ecx <> 1", std::string("83 f9 01 ") + kJmp, jtJE},
-        {"ecx =! 1", std::string("83 f9 01 ") + kJmp, jtJE},
-        // Unsigned: below 0 never holds.
-        {"eax < 0", std::string("85 c0 ") + kJmp, jtJAE},
-        {"eax <= 3", std::string("83 f8 03 ") + kJmp, jtJA},
-        {"eax =< 3", std::string("83 f8 03 ") + kJmp, jtJA},
-        {"eax > 3", std::string("83 f8 03 ") + kJmp, jtJBE},
-        {"eax >= 3", std::string("83 f8 03 ") + kJmp, jtJB},
-        {"eax => 3", std::string("83 f8 03 ") + kJmp, jtJB},
-        {"eax == ebx", std::string("3b c3 ") + kJmp, jtJNE},
-        {"al == 0", std::string("84 c0 ") + kJmp, jtJNE},
-        // Two constants: folded; only a false one jumps.
-        {"5 == 5", "", -1},
-        {"4 == 5", kJmp, jtJMP},
-        {"0xFFFFFFFF < 1", kJmp, jtJMP},
-        {"0xFFFFFFFF != 1", "", -1},
-        {"2 >= 2", "", -1},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.cond);
-        reset();
-        compile(std::string("if (") + c.cond + ") { nop; }");
-        std::string want = c.bytes.empty() ? "90 c3" : c.bytes + " 90 c3";
-        EXPECT_EQ(hex(code()), want);
-        const std::vector<PFixup> fx = fixups();
-        ASSERT_EQ(fx.size(), c.jumps < 0 ? 0u : 1u);
-        if (c.jumps < 0) continue;
-        EXPECT_EQ(fx[0]->hint, ftJmp);
-        EXPECT_EQ(fx[0]->size, 7);
-        EXPECT_EQ(fx[0]->jmp, c.jumps);
-        EXPECT_EQ(fx[0]->parentfunc, main());
-        PFunction els = target(fx[0]);
-        EXPECT_EQ(std::string(funcName(els)), "else");
-        EXPECT_EQ(els->Type_, ltLabel);
-        EXPECT_EQ(els->Parent, main());
-        EXPECT_TRUE(els->IsCalled);
-        EXPECT_EQ(els->Address, code().size() - 1);  // after the body, before the closing ret
-    }
+namespace single_comparisons_and_the_jumps_they_leave_rows {
+struct Case {
+    const char* cond;
+    std::string bytes;  // of the condition, up to the body's nop
+    int jumps;          // jump kinds to the else label, -1: none
+};
+const Case cases[] = {
+    {"eax == 0", std::string("85 c0 ") + kJmp, jtJNE},  // test, not cmp with 0
+    {"eax == 5", std::string("83 f8 05 ") + kJmp, jtJNE},
+    {"ebx != 0x1000", std::string("81 fb 00 10 00 00 ") + kJmp, jtJE},
+    {"ecx <> 1", std::string("83 f9 01 ") + kJmp, jtJE},
+    {"ecx =! 1", std::string("83 f9 01 ") + kJmp, jtJE},
+    // Unsigned: below 0 never holds.
+    {"eax < 0", std::string("85 c0 ") + kJmp, jtJAE},
+    {"eax <= 3", std::string("83 f8 03 ") + kJmp, jtJA},
+    {"eax =< 3", std::string("83 f8 03 ") + kJmp, jtJA},
+    {"eax > 3", std::string("83 f8 03 ") + kJmp, jtJBE},
+    {"eax >= 3", std::string("83 f8 03 ") + kJmp, jtJB},
+    {"eax => 3", std::string("83 f8 03 ") + kJmp, jtJB},
+    {"eax == ebx", std::string("3b c3 ") + kJmp, jtJNE},
+    {"al == 0", std::string("84 c0 ") + kJmp, jtJNE},
+    // Two constants: folded; only a false one jumps.
+    {"5 == 5", "", -1},
+    {"4 == 5", kJmp, jtJMP},
+    {"0xFFFFFFFF < 1", kJmp, jtJMP},
+    {"0xFFFFFFFF != 1", "", -1},
+    {"2 >= 2", "", -1},
+};
+}  // namespace single_comparisons_and_the_jumps_they_leave_rows
+
+using ControlSingleComparisons = tavtest::Table<Control, single_comparisons_and_the_jumps_they_leave_rows::Case>;
+
+TEST_P(ControlSingleComparisons, AndTheJumpsTheyLeave) {
+    const single_comparisons_and_the_jumps_they_leave_rows::Case& c = GetParam();
+    SCOPED_TRACE(c.cond);
+    compile(std::string("if (") + c.cond + ") { nop; }");
+    std::string want = c.bytes.empty() ? "90 c3" : c.bytes + " 90 c3";
+    EXPECT_EQ(hex(code()), want);
+    const std::vector<PFixup> fx = fixups();
+    ASSERT_EQ(fx.size(), c.jumps < 0 ? 0u : 1u);
+    if (c.jumps < 0) return;
+    EXPECT_EQ(fx[0]->hint, ftJmp);
+    EXPECT_EQ(fx[0]->size, 7);
+    EXPECT_EQ(fx[0]->jmp, c.jumps);
+    EXPECT_EQ(fx[0]->parentfunc, main());
+    PFunction els = target(fx[0]);
+    EXPECT_EQ(std::string(funcName(els)), "else");
+    EXPECT_EQ(els->Type_, ltLabel);
+    EXPECT_EQ(els->Parent, main());
+    EXPECT_TRUE(els->IsCalled);
+    EXPECT_EQ(els->Address, code().size() - 1);  // after the body, before the closing ret
 }
+
+INSTANTIATE_TEST_SUITE_P(Control, ControlSingleComparisons, ::testing::ValuesIn(single_comparisons_and_the_jumps_they_leave_rows::cases),
+                         tavtest::TextName<&single_comparisons_and_the_jumps_they_leave_rows::Case::cond>());
 
 TEST_F(Control, ConstantComparisonsFoldOnTheirValues) {
     struct Case {
@@ -394,15 +401,17 @@ TEST_F(ControlRun, NamedChains) {
     check(st, [&](size_t i, const uint32_t* r) { return truth[i](r) ? 1 : 0; });
 }
 
-TEST_F(ControlRun, WhileAndUntilConditions) {
+TEST_F(ControlRun, WhileConditions) {
     std::vector<Cond> conds = randomConds(99, 60);
     std::vector<std::string> st;
     for (const Cond& c : conds) st.push_back("while (" + c.text() + ") { int3; }");
     // The body runs when the condition holds; the interpreter stops at it.
     check(st, [&](size_t i, const uint32_t* r) { return conds[i].eval(r) ? 1 : 0; }, 1);
+}
 
-    reset();
-    st.clear();
+TEST_F(ControlRun, UntilConditions) {
+    std::vector<Cond> conds = randomConds(99, 60);
+    std::vector<std::string> st;
     for (const Cond& c : conds) st.push_back("repeat { int3; } until (" + c.text() + ");");
     // Once through the body, then out when it holds, else round again.
     check(st, [&](size_t i, const uint32_t* r) { return conds[i].eval(r) ? 1 : 2; }, 2);
@@ -463,23 +472,30 @@ TEST_F(Control, ElseifChainEndsEachEarlierBranchWithAJump) {
     EXPECT_EQ(uint8_t(code()[code().size() - 2]), 0xCC);
 }
 
-TEST_F(Control, ElseMustFollowTheBraceAndComesOnce) {
-    struct Case {
-        const char* text;
-        const char* message;
-    } cases[] = {
-        {"if (eax == 1) { } nop; else { }", "[11000] Unexpected reserved keyword else"},
-        {"if (eax == 1) { } else { } else { }", "[11000] Unexpected reserved keyword else"},
-        {"if (eax == 1) { } else { } elseif (eax == 2) { }", "[11000] Unexpected reserved keyword elseif"},
-        {"until (eax == 1);", "[11000] Unexpected reserved keyword until"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.text);
-        reset();
-        const std::string out = failure(c.text);
-        EXPECT_NE(out.find(c.message), std::string::npos) << out;
-    }
+namespace else_must_follow_the_brace_and_comes_once_rows {
+struct Case {
+    const char* text;
+    const char* message;
+};
+const Case cases[] = {
+    {"if (eax == 1) { } nop; else { }", "[11000] Unexpected reserved keyword else"},
+    {"if (eax == 1) { } else { } else { }", "[11000] Unexpected reserved keyword else"},
+    {"if (eax == 1) { } else { } elseif (eax == 2) { }", "[11000] Unexpected reserved keyword elseif"},
+    {"until (eax == 1);", "[11000] Unexpected reserved keyword until"},
+};
+}  // namespace else_must_follow_the_brace_and_comes_once_rows
+
+using ControlMisplacedElse = tavtest::Table<Control, else_must_follow_the_brace_and_comes_once_rows::Case>;
+
+TEST_P(ControlMisplacedElse, Refused) {
+    const else_must_follow_the_brace_and_comes_once_rows::Case& c = GetParam();
+    SCOPED_TRACE(c.text);
+    const std::string out = failure(c.text);
+    EXPECT_NE(out.find(c.message), std::string::npos) << out;
 }
+
+INSTANTIATE_TEST_SUITE_P(Control, ControlMisplacedElse, ::testing::ValuesIn(else_must_follow_the_brace_and_comes_once_rows::cases),
+                         tavtest::TextName<&else_must_follow_the_brace_and_comes_once_rows::Case::text>());
 
 TEST_F(Control, WhileLoopsBackToItsCondition) {
     compile("nop; while (ecx != 0) { dec ecx; }");
@@ -494,7 +510,7 @@ TEST_F(Control, WhileLoopsBackToItsCondition) {
     EXPECT_EQ(target(fx[1])->Address, 1u);
 }
 
-TEST_F(Control, RepeatForms) {
+TEST_F(Control, RepeatUntilRoundsAgainFromItsTop) {
     compile("repeat { inc edx; } until (edx >= 10);");
     EXPECT_EQ(hex(code()), std::string("42 83 fa 0a ") + kJmp + " c3");
     std::vector<PFixup> fx = fixups();
@@ -502,55 +518,65 @@ TEST_F(Control, RepeatForms) {
     EXPECT_EQ(fx[0]->jmp, jtJB);  // round again while below 10
     EXPECT_EQ(std::string(funcName(target(fx[0]))), "continue");
     EXPECT_EQ(target(fx[0])->Address, 0u);
+}
 
-    reset();
+TEST_F(Control, EndlessRepeatJumpsToItsTop) {
     compile("nop; repeat { inc edx; };");
     EXPECT_EQ(hex(code()), std::string("90 42 ") + kJmp + " c3");
-    fx = fixups();
+    const std::vector<PFixup> fx = fixups();
     ASSERT_EQ(fx.size(), 1u);
     EXPECT_EQ(fx[0]->jmp, jtJMP);
     EXPECT_EQ(target(fx[0])->Address, 1u);
 }
 
-TEST_F(Control, BreakContinueAndExitifFindTheirBlocks) {
-    struct Case {
-        const char* text;
-        const char* from;    // label before the jump
-        const char* target;  // label its jump lands on
-    } cases[] = {
-        // break in an if in a while leaves the while.
-        {"while (eax == 1) { if (ebx == 1) { a: break; } } b: nop;", "a", "b"},
-        {"repeat { if (ebx == 1) { a: break; } } until (eax == 1); b: nop;", "a", "b"},
-        // exitif in a while in an if leaves the if.
-        {"if (eax == 1) { while (ebx == 1) { a: exitif; } } b: nop;", "a", "b"},
-        // continue goes to a while's condition.
-        {"nop; b: while (eax == 1) { if (ebx == 1) { a: continue; } }", "a", "b"},
-        // and to a repeat's until condition.
-        {"repeat { if (ebx == 1) { a: continue; } b: } until (eax == 1);", "a", "b"},
-        // In an endless repeat to its top.
-        {"nop; b: repeat { nop; a: continue; };", "a", "b"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.text);
-        reset();
-        compile(c.text);
-        const uint32_t at = label(c.from)->Address;
-        PFixup jump = nullptr;
-        for (PFixup fx : fixups())
-            if (fx->position == at) jump = fx;
-        ASSERT_NE(jump, nullptr);
-        EXPECT_EQ(jump->jmp, jtJMP);
-        EXPECT_EQ(target(jump)->Address, label(c.target)->Address);
-        EXPECT_EQ(blStack->Count(), 0u);
-    }
+namespace break_continue_and_exitif_find_their_blocks_rows {
+struct Case {
+    const char* text;
+    const char* from;    // label before the jump
+    const char* target;  // label its jump lands on
+};
+const Case cases[] = {
+    // break in an if in a while leaves the while.
+    {"while (eax == 1) { if (ebx == 1) { a: break; } } b: nop;", "a", "b"},
+    {"repeat { if (ebx == 1) { a: break; } } until (eax == 1); b: nop;", "a", "b"},
+    // exitif in a while in an if leaves the if.
+    {"if (eax == 1) { while (ebx == 1) { a: exitif; } } b: nop;", "a", "b"},
+    // continue goes to a while's condition.
+    {"nop; b: while (eax == 1) { if (ebx == 1) { a: continue; } }", "a", "b"},
+    // and to a repeat's until condition.
+    {"repeat { if (ebx == 1) { a: continue; } b: } until (eax == 1);", "a", "b"},
+    // In an endless repeat to its top.
+    {"nop; b: repeat { nop; a: continue; };", "a", "b"},
+};
+}  // namespace break_continue_and_exitif_find_their_blocks_rows
+
+using ControlLoopExits = tavtest::Table<Control, break_continue_and_exitif_find_their_blocks_rows::Case>;
+
+TEST_P(ControlLoopExits, FindTheirBlocks) {
+    const break_continue_and_exitif_find_their_blocks_rows::Case& c = GetParam();
+    SCOPED_TRACE(c.text);
+    compile(c.text);
+    const uint32_t at = label(c.from)->Address;
+    PFixup jump = nullptr;
+    for (PFixup fx : fixups())
+        if (fx->position == at) jump = fx;
+    ASSERT_NE(jump, nullptr);
+    EXPECT_EQ(jump->jmp, jtJMP);
+    EXPECT_EQ(target(jump)->Address, label(c.target)->Address);
+    EXPECT_EQ(blStack->Count(), 0u);
 }
+
+INSTANTIATE_TEST_SUITE_P(Control, ControlLoopExits, ::testing::ValuesIn(break_continue_and_exitif_find_their_blocks_rows::cases),
+                         tavtest::TextName<&break_continue_and_exitif_find_their_blocks_rows::Case::text>());
 
 // A ret that ends a body is not the end of rtlmain: code after the block
 // is still reached from its condition.
 TEST_F(Control, RetAtTheEndOfABodyKeepsTheClosingRet) {
     compile("if (eax == 1) { retn; }");
     EXPECT_EQ(hex(code()), std::string("83 f8 01 ") + kJmp + " c3 c3");
-    reset();
+}
+
+TEST_F(Control, RetAtTheEndOfLoopBodiesKeepsTheClosingRet) {
     compile("while (eax == 1) { retn; } repeat { retn; } until (eax == 2);");
     EXPECT_EQ(uint8_t(code().back()), 0xC3);
     EXPECT_EQ(uint8_t(code()[code().size() - 2]), 0x90);  // the last placeholder, then the ret
@@ -562,115 +588,136 @@ TEST_F(Control, NestedStatementsShareNothingButTheStack) {
     for (PFunction f : FuncMan->F_List) EXPECT_NE(f->Type_, ltRef) << funcName(f);
 }
 
-TEST_F(Control, LimitsOfConditions) {
-    // 24 levels of and/or hold; an and/or at level 24 is too complex.
-    auto nested = [](int levels, const char* op) {
-        std::string s = "eax == 1";
-        for (int i = 0; i < levels; ++i) s = "(" + s + ") " + op + " (ebx == 2)";
-        return "if (" + s + ") { }";
-    };
+// 24 levels of and/or hold; an and/or at level 24 is too complex.
+std::string nested(int levels, const char* op) {
+    std::string s = "eax == 1";
+    for (int i = 0; i < levels; ++i) s = "(" + s + ") " + op + " (ebx == 2)";
+    return "if (" + s + ") { }";
+}
+
+// 24 operators at one level fill its table; a 25th does not fit.
+std::string wide(int ops, const char* op) {
+    std::string s = "(eax == 1)";
+    for (int i = 0; i < ops; ++i) s += std::string(" ") + op + " (ebx == " + std::to_string(i) + ")";
+    return "if (" + s + ") { }";
+}
+
+TEST_F(Control, AndAt24Levels) {
     compile(nested(24, "and"));
     for (PFunction f : FuncMan->F_List) EXPECT_NE(f->Type_, ltRef) << funcName(f);
-    reset();
-    compile(nested(24, "or"));
-    // Level 24: the innermost chain is the 25th.
-    reset();
-    std::string out = failure("if (" + std::string(24, '(') + "(eax == 1) and (ebx == 1)" + std::string(24, ')') +
-                              ") { }");
-    EXPECT_NE(out.find("[01010] If statement is too complex"), std::string::npos) << out;
-    reset();
-    out = failure("if (" + std::string(24, '(') + "(eax == 1) or (ebx == 1)" + std::string(24, ')') + ") { }");
-    EXPECT_NE(out.find("[01011] If statement is too complex"), std::string::npos) << out;
+}
 
-    // Deep parentheses alone are fine; without end they stop with a message.
-    reset();
+TEST_F(Control, OrAt24Levels) { compile(nested(24, "or")); }
+
+// Level 24: the innermost chain is the 25th.
+TEST_F(Control, AndChainAtLevel24IsTooComplex) {
+    const std::string out = failure("if (" + std::string(24, '(') + "(eax == 1) and (ebx == 1)" + std::string(24, ')') +
+                                    ") { }");
+    EXPECT_NE(out.find("[01010] If statement is too complex"), std::string::npos) << out;
+}
+
+TEST_F(Control, OrChainAtLevel24IsTooComplex) {
+    const std::string out =
+        failure("if (" + std::string(24, '(') + "(eax == 1) or (ebx == 1)" + std::string(24, ')') + ") { }");
+    EXPECT_NE(out.find("[01011] If statement is too complex"), std::string::npos) << out;
+}
+
+// Deep parentheses alone are fine; without end they stop with a message.
+TEST_F(Control, DeepParenthesesAlone) {
     compile("if (" + std::string(40, '(') + "eax == 1" + std::string(40, ')') + ") { }");
-    reset();
-    out = failure("if (" + std::string(5000, '(') + "eax == 1" + std::string(5000, ')') + ") { }");
-    EXPECT_NE(out.find("[01010] If statement is too complex"), std::string::npos) << out;
+}
 
-    // 24 operators at one level fill its table; a 25th does not fit.
-    auto wide = [](int ops, const char* op) {
-        std::string s = "(eax == 1)";
-        for (int i = 0; i < ops; ++i) s += std::string(" ") + op + " (ebx == " + std::to_string(i) + ")";
-        return "if (" + s + ") { }";
-    };
-    reset();
-    compile(wide(24, "and"));
-    reset();
-    out = failure(wide(25, "and"));
+TEST_F(Control, ParenthesesWithoutEndAreTooComplex) {
+    const std::string out =
+        failure("if (" + std::string(5000, '(') + "eax == 1" + std::string(5000, ')') + ") { }");
     EXPECT_NE(out.find("[01010] If statement is too complex"), std::string::npos) << out;
-    reset();
-    out = failure(wide(25, "or"));
+}
+
+TEST_F(Control, TwentyFourAndsAtOneLevel) { compile(wide(24, "and")); }
+
+TEST_F(Control, TwentyFiveAndsAtOneLevelAreTooComplex) {
+    const std::string out = failure(wide(25, "and"));
+    EXPECT_NE(out.find("[01010] If statement is too complex"), std::string::npos) << out;
+}
+
+TEST_F(Control, TwentyFiveOrsAtOneLevelAreTooComplex) {
+    const std::string out = failure(wide(25, "or"));
     EXPECT_NE(out.find("[01011] If statement is too complex"), std::string::npos) << out;
 }
 
-TEST_F(Control, Messages) {
-    struct Case {
-        const char* text;
-        const char* message;
-    } cases[] = {
-        {"if (eax) { }", "[1765] Unexpected symbol )"},
-        {"if (1 = 1) { }", "[48424] Unexpected"},
-        {"if (2 + 1) { }", "[48424] Unexpected"},
-        {"if (eax = 1) { }", "[1161] Unsupported operator \"=\""},
-        {"if (eax += 1) { }", "[1161] Unsupported operator \"+=\""},
-        {"if (eax << 1) { }", "[1161] Unsupported operator \"<<\""},
-        // names of code are no values
-        {"function f { } while (eax != f) { }", "[1766] \"f\" is a function and cannot be compared: call it and compare EAX"},
-        {"procedure p { } if (p == 1) { }", "[1766] \"p\" is a procedure and cannot be compared"},
-        {"l: if (eax == l) { }", "[1766] \"l\" is a label and cannot be compared"},
-        {"if eax == 1 { }", "[432765] Unexpected register eax"},
-        {"if (eax == 1 { }", "[70003] Unexpected symbol {"},
-        {"if (eax == 1) nop;", "[70444] Unexpected ident nop"},
-        {"if (eax == 1) { } elseif eax == 2 { }", "[432765] Unexpected register eax"},
-        {"if (eax == 1) { } elseif (eax == 2 { }", "[70003] Unexpected symbol {"},
-        {"if (eax == 1) { } else nop;", "[70444] Unexpected ident nop"},
-        {"if ((eax == 1 { }", "[70005] Unexpected symbol {"},
-        {"if ((eax == 1) and ebx == 1) { }", "[87] Unexpected register ebx"},
-        {"if ((eax == 1) and (ebx == 1 { }", "[769] Unexpected symbol {"},
-        {"if ((eax == 1) or ebx == 1) { }", "[75] Unexpected register ebx"},
-        {"if ((eax == 1) or (ebx == 1 { }", "[70005] Unexpected symbol {"},
-        {"if (((eax == 1) and ebx == 1)) { }", "[987987] Unexpected register ebx"},
-        {"if (((eax == 1) and (ebx == 1 { }", "[789] Unexpected symbol {"},
-        {"if (((eax == 1) or ebx == 1)) { }", "[123] Unexpected register ebx"},
-        {"if (((eax == 1) or (ebx == 1 { }", "[532] Unexpected symbol {"},
-        {"while eax { }", "[432765] Unexpected register eax"},
-        {"while (eax == 1 { }", "[70003] Unexpected symbol {"},
-        {"while (eax == 1) nop;", "[70444] Unexpected ident nop"},
-        {"repeat nop;", "[70444] Unexpected ident nop"},
-        {"repeat { } while (eax == 1);", "[32213] Unexpected reserved keyword while"},
-        {"repeat { } until eax;", "[432765] Unexpected register eax"},
-        {"repeat { } until (eax == 1;", "[70003] Unexpected symbol ;"},
-        {"continue;", "[4224] Continue is only valid inside a loop block such as while or repeat"},
-        {"if (eax == 1) { continue; }", "[4224] Continue is only valid inside a loop block such as while or repeat"},
-        {"break;", "[4225] Break is only valid used inside block statements such as while or repeat"},
-        {"if (eax == 1) { break; }", "[4225] Break is only valid used inside block statements such as while or repeat"},
-        {"exitif;", "[4225] exitif is only valid used inside of if statements"},
-        {"while (eax == 1) { exitif; }", "[4225] exitif is only valid used inside of if statements"},
-        {"while (eax == 1) { break (eax == 1); }", "[643] Unexpected symbol ("},
-        {"while (eax == 1) { break foo; }", "[643] Unexpected ident foo"},
-        {"while (eax == 1) { break while (eax == 1); }", "[43557] Unexpected reserved keyword while"},
-        {"while (eax == 1) { break if eax == 1; }", "[643456] Unexpected register eax"},
-        {"while (eax == 1) { break if (eax == 1; }", "[6445] Unexpected symbol ;"},
-        {"while (eax == 1) { break if (eax == 1) nop; }", "[5334] Unexpected ident nop"},
-        {"if (eax == 1) { exitif foo (eax == 1); }", "[613] Unexpected ident foo"},
-        {"if (eax == 1) { exitif while (eax == 1); }", "[43567] Unexpected reserved keyword while"},
-        {"if (eax == 1) { exitif eax == 1; }", "[643456] Unexpected register eax"},
-        {"if (eax == 1) { exitif (eax == 1; }", "[6145] Unexpected symbol ;"},
-        {"if (eax == 1) { exitif (eax == 1) nop; }", "[5314] Unexpected ident nop"},
-        {"if (eax == 1) { nop;", "[70445] Unexpected EOF"},
-        {"repeat { nop;", "[70445] Unexpected EOF"},
-        {"if (eax == undefined_name) { }", "[1111] Unexpected ident undefined_name"},
-        {"if (5 == eax) { }", "[124412] "},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.text);
-        reset();
-        const std::string out = failure(c.text);
-        EXPECT_NE(out.find(c.message), std::string::npos) << out;
-    }
+namespace messages_rows {
+struct Case {
+    const char* text;
+    const char* message;
+};
+const Case cases[] = {
+    {"if (eax) { }", "[1765] Unexpected symbol )"},
+    {"if (1 = 1) { }", "[48424] Unexpected"},
+    {"if (2 + 1) { }", "[48424] Unexpected"},
+    {"if (eax = 1) { }", "[1161] Unsupported operator \"=\""},
+    {"if (eax += 1) { }", "[1161] Unsupported operator \"+=\""},
+    {"if (eax << 1) { }", "[1161] Unsupported operator \"<<\""},
+    // names of code are no values
+    {"function f { } while (eax != f) { }", "[1766] \"f\" is a function and cannot be compared: call it and compare EAX"},
+    {"procedure p { } if (p == 1) { }", "[1766] \"p\" is a procedure and cannot be compared"},
+    {"l: if (eax == l) { }", "[1766] \"l\" is a label and cannot be compared"},
+    {"if eax == 1 { }", "[432765] Unexpected register eax"},
+    {"if (eax == 1 { }", "[70003] Unexpected symbol {"},
+    {"if (eax == 1) nop;", "[70444] Unexpected ident nop"},
+    {"if (eax == 1) { } elseif eax == 2 { }", "[432765] Unexpected register eax"},
+    {"if (eax == 1) { } elseif (eax == 2 { }", "[70003] Unexpected symbol {"},
+    {"if (eax == 1) { } else nop;", "[70444] Unexpected ident nop"},
+    {"if ((eax == 1 { }", "[70005] Unexpected symbol {"},
+    {"if ((eax == 1) and ebx == 1) { }", "[87] Unexpected register ebx"},
+    {"if ((eax == 1) and (ebx == 1 { }", "[769] Unexpected symbol {"},
+    {"if ((eax == 1) or ebx == 1) { }", "[75] Unexpected register ebx"},
+    {"if ((eax == 1) or (ebx == 1 { }", "[70005] Unexpected symbol {"},
+    {"if (((eax == 1) and ebx == 1)) { }", "[987987] Unexpected register ebx"},
+    {"if (((eax == 1) and (ebx == 1 { }", "[789] Unexpected symbol {"},
+    {"if (((eax == 1) or ebx == 1)) { }", "[123] Unexpected register ebx"},
+    {"if (((eax == 1) or (ebx == 1 { }", "[532] Unexpected symbol {"},
+    {"while eax { }", "[432765] Unexpected register eax"},
+    {"while (eax == 1 { }", "[70003] Unexpected symbol {"},
+    {"while (eax == 1) nop;", "[70444] Unexpected ident nop"},
+    {"repeat nop;", "[70444] Unexpected ident nop"},
+    {"repeat { } while (eax == 1);", "[32213] Unexpected reserved keyword while"},
+    {"repeat { } until eax;", "[432765] Unexpected register eax"},
+    {"repeat { } until (eax == 1;", "[70003] Unexpected symbol ;"},
+    {"continue;", "[4224] Continue is only valid inside a loop block such as while or repeat"},
+    {"if (eax == 1) { continue; }", "[4224] Continue is only valid inside a loop block such as while or repeat"},
+    {"break;", "[4225] Break is only valid used inside block statements such as while or repeat"},
+    {"if (eax == 1) { break; }", "[4225] Break is only valid used inside block statements such as while or repeat"},
+    {"exitif;", "[4225] exitif is only valid used inside of if statements"},
+    {"while (eax == 1) { exitif; }", "[4225] exitif is only valid used inside of if statements"},
+    {"while (eax == 1) { break (eax == 1); }", "[643] Unexpected symbol ("},
+    {"while (eax == 1) { break foo; }", "[643] Unexpected ident foo"},
+    {"while (eax == 1) { break while (eax == 1); }", "[43557] Unexpected reserved keyword while"},
+    {"while (eax == 1) { break if eax == 1; }", "[643456] Unexpected register eax"},
+    {"while (eax == 1) { break if (eax == 1; }", "[6445] Unexpected symbol ;"},
+    {"while (eax == 1) { break if (eax == 1) nop; }", "[5334] Unexpected ident nop"},
+    {"if (eax == 1) { exitif foo (eax == 1); }", "[613] Unexpected ident foo"},
+    {"if (eax == 1) { exitif while (eax == 1); }", "[43567] Unexpected reserved keyword while"},
+    {"if (eax == 1) { exitif eax == 1; }", "[643456] Unexpected register eax"},
+    {"if (eax == 1) { exitif (eax == 1; }", "[6145] Unexpected symbol ;"},
+    {"if (eax == 1) { exitif (eax == 1) nop; }", "[5314] Unexpected ident nop"},
+    {"if (eax == 1) { nop;", "[70445] Unexpected EOF"},
+    {"repeat { nop;", "[70445] Unexpected EOF"},
+    {"if (eax == undefined_name) { }", "[1111] Unexpected ident undefined_name"},
+    {"if (5 == eax) { }", "[124412] "},
+};
+}  // namespace messages_rows
+
+using ControlMessages = tavtest::Table<Control, messages_rows::Case>;
+
+TEST_P(ControlMessages, Shown) {
+    const messages_rows::Case& c = GetParam();
+    SCOPED_TRACE(c.text);
+    const std::string out = failure(c.text);
+    EXPECT_NE(out.find(c.message), std::string::npos) << out;
 }
+
+INSTANTIATE_TEST_SUITE_P(Control, ControlMessages, ::testing::ValuesIn(messages_rows::cases),
+                         tavtest::TextName<&messages_rows::Case::text>());
 
 TEST_F(Control, MessagesShowTheSourceLine) {
     const std::string out = failure("nop;\n  if (eax = 1) { }\n");
@@ -682,7 +729,7 @@ TEST_F(Control, MessagesShowTheSourceLine) {
 // A build abandoned inside open blocks leaves nothing behind for the next.
 TEST_F(Control, AbandonedBlocksDoNotReachTheNextBuild) {
     failure("while (eax == 1) { break if ((eax == 1) or (ebx == 1)); if (eax == 1) { foo");
-    reset();
+    freshSession();
     compile("while (eax == 1) { break if ((eax == 1) and (ebx == 1)); }");
     for (PFunction f : FuncMan->F_List) EXPECT_NE(f->Type_, ltRef) << funcName(f);
 }

@@ -28,7 +28,6 @@ protected:
     // line's bytes and one C3.
     std::string bytesOf(const std::string& prologue, const char* line)
     {
-        reset();
         compile(prologue + declarations + line + "\nretn;\n");
         std::string c = code();
         EXPECT_TRUE(!c.empty() && c.back() == '\xC3') << line;
@@ -42,6 +41,7 @@ protected:
         std::vector<std::string> ours, texts;
         std::vector<bool> longer;
         for (const Line& l : lines) {
+            freshSession();
             ours.push_back(bytesOf(prologue, l.source));
             texts.push_back(l.intel);
             longer.push_back(l.longer);
@@ -52,7 +52,6 @@ protected:
     }
 };
 
-}  // namespace
 
 TEST_F(EncoderSource, LinesAgainstBinutils32)
 {
@@ -152,37 +151,45 @@ TEST_F(EncoderSource, LinesAgainstBinutils16)
 }
 
 // Every refusal an instruction line can meet, with the compiler's message.
-TEST_F(EncoderSource, RefusalsAsReported)
-{
-    struct Case {
-        const char* prologue;
-        const char* line;
-        const char* message;
-    } cases[] = {
-        {"", "shl eax, ebx;", "[9999] Invalid operand(s)"},
-        {"", "mov eax, [bx];", "[9999] Invalid operand(s)"},
-        {"#set bits 16;\n", "mov ax, [bx*2];", "[9999] Invalid operand(s)"},
-        {"", "mov eax, [esp+esp];", "[9999] Invalid operand(s)"},
-        {"", "add eax, bl;", "[9999] Operand size mismatch!"},
-        {"", "add eax, byte [ebx];", "[9999] Operand size mismatch!"},
-        {"", "mov eax, b;", "[9999] Operand size mismatch!"},
-        {"", "fld dbl;", "[9999] Operand 1 is invalid"},
-        {"", "fadd word [ebx];", "[9999] Expected single or double"},
-        {"", "imul al, bl;", "[9999] Operand 1 is invalid"},
-        {"", "sete eax;", "[9999] Operand 1 is invalid"},
-        {"", "mov cs, ax;", "[9999] Operand 1 is invalid"},
-        {"", "addps xmm0, 5;", "[9999] Operand 2 is invalid"},
-        {"", "mov eax;", "[9999] Not enough parameters!"},
-        {"", "push eax, ebx;", "[9999] Too many parameters!"},
-        {"", "pand xmm0, mm1;", "[9999] Operand type mismatch!"},
-        {"", "cdqe;", "[9998] Instruction not available in 32 bit mode!"},
-        {"#set bits 16;\n", "cpuid;", "[9998] Instruction not available in 16 bit mode!"},
-        {"", "call eax;", "[9999] Instruction usage is not supported!"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.line);
-        reset();
-        std::string out = failure(std::string(c.prologue) + declarations + c.line + "\n");
-        EXPECT_NE(out.find(c.message), std::string::npos) << out;
-    }
+namespace refusals_as_reported_rows {
+struct Case {
+    const char* prologue;
+    const char* line;
+    const char* message;
+};
+const Case cases[] = {
+    {"", "shl eax, ebx;", "[9999] Invalid operand(s)"},
+    {"", "mov eax, [bx];", "[9999] Invalid operand(s)"},
+    {"#set bits 16;\n", "mov ax, [bx*2];", "[9999] Invalid operand(s)"},
+    {"", "mov eax, [esp+esp];", "[9999] Invalid operand(s)"},
+    {"", "add eax, bl;", "[9999] Operand size mismatch!"},
+    {"", "add eax, byte [ebx];", "[9999] Operand size mismatch!"},
+    {"", "mov eax, b;", "[9999] Operand size mismatch!"},
+    {"", "fld dbl;", "[9999] Operand 1 is invalid"},
+    {"", "fadd word [ebx];", "[9999] Expected single or double"},
+    {"", "imul al, bl;", "[9999] Operand 1 is invalid"},
+    {"", "sete eax;", "[9999] Operand 1 is invalid"},
+    {"", "mov cs, ax;", "[9999] Operand 1 is invalid"},
+    {"", "addps xmm0, 5;", "[9999] Operand 2 is invalid"},
+    {"", "mov eax;", "[9999] Not enough parameters!"},
+    {"", "push eax, ebx;", "[9999] Too many parameters!"},
+    {"", "pand xmm0, mm1;", "[9999] Operand type mismatch!"},
+    {"", "cdqe;", "[9998] Instruction not available in 32 bit mode!"},
+    {"#set bits 16;\n", "cpuid;", "[9998] Instruction not available in 16 bit mode!"},
+    {"", "call eax;", "[9999] Instruction usage is not supported!"},
+};
+}  // namespace refusals_as_reported_rows
+
+using EncoderSourceRefusals = tavtest::Table<EncoderSource, refusals_as_reported_rows::Case>;
+
+TEST_P(EncoderSourceRefusals, AsReported) {
+    const refusals_as_reported_rows::Case& c = GetParam();
+    SCOPED_TRACE(c.line);
+    std::string out = failure(std::string(c.prologue) + declarations + c.line + "\n");
+    EXPECT_NE(out.find(c.message), std::string::npos) << out;
 }
+
+INSTANTIATE_TEST_SUITE_P(EncoderSource, EncoderSourceRefusals, ::testing::ValuesIn(refusals_as_reported_rows::cases),
+                         tavtest::TextName<&refusals_as_reported_rows::Case::line>());
+
+}  // namespace

@@ -72,7 +72,7 @@ protected:
             for (int64_t v : edgeValues) {
                 const std::string line = withValue(f.tav, v), gas = withValue(f.gas, v);
                 const bool inRange = v >= f.lo && v <= f.hi;
-                reset();
+                freshSession();
                 bool aborted = false;
                 std::string out = compile(prologue + declarations + line + "\nretn;\n", &aborted);
                 allTexts.push_back(gas);
@@ -155,7 +155,6 @@ std::vector<Family> without32BitRegisters(std::vector<Family> all) {
     return r;
 }
 
-}  // namespace
 
 TEST_F(ImmediateRange, EdgesAgainstBinutils32) { acrossEdges(32, "", families("ebx", D_LO, D_HI)); }
 
@@ -164,49 +163,65 @@ TEST_F(ImmediateRange, EdgesAgainstBinutils16) {
 }
 
 // The other statements that carry an immediate, with the message of each.
-TEST_F(ImmediateRange, StatementsNameTheValue) {
-    struct Case {
-        const char* line;
-        const char* message;
-    } cases[] = {
-        {"cmp al, 256;", "[9999] Value 256 out of range -128..255"},
-        {"int 256;", "[9999] Value 256 out of range 0..255"},
-        {"int -1;", "[9999] Value -1 out of range 0..255"},
-        {"ret 70000;", "[9999] Value 70000 out of range 0..65535"},
-        {"#set bits 16;\npush 65536;", "[9999] Value 65536 out of range -32768..65535"},
-        {"mov eax, 0x100000001;", "[9999] Value 4294967297 out of range -2147483648..4294967295"},
-        {"imul cx, si, 0x12345678;", "[9999] Value 305419896 out of range -32768..65535"},
-        {"const BIG = 70000;\nmov ax, BIG;", "[9999] Value 70000 out of range -32768..65535"},
-        {"byte [esi] = 300;", "[65156] Value 300 out of range -128..255"},
-        {"word [esi] += -32769;", "[65156] Value -32769 out of range -32768..65535"},
-        {"al = 256;", "[65156] Value 256 out of range -128..255"},
-        {"b = 300;", "[65158] Value 300 out of range -128..255"},
-        {"w -= 65536;", "[65158] Value 65536 out of range -32768..65535"},
-        {"g = 4294967296;", "[65158] Value 4294967296 out of range -2147483648..4294967295"},
-        {"procedure p() { byte loc; loc = 256; }", "[65158] Value 256 out of range -128..255"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.line);
-        reset();
-        const std::string out = failure(std::string(declarations) + c.line + "\n");
-        EXPECT_NE(out.find(c.message), std::string::npos) << out;
-    }
+namespace statements_name_the_value_rows {
+struct Case {
+    const char* line;
+    const char* message;
+};
+const Case cases[] = {
+    {"cmp al, 256;", "[9999] Value 256 out of range -128..255"},
+    {"int 256;", "[9999] Value 256 out of range 0..255"},
+    {"int -1;", "[9999] Value -1 out of range 0..255"},
+    {"ret 70000;", "[9999] Value 70000 out of range 0..65535"},
+    {"#set bits 16;\npush 65536;", "[9999] Value 65536 out of range -32768..65535"},
+    {"mov eax, 0x100000001;", "[9999] Value 4294967297 out of range -2147483648..4294967295"},
+    {"imul cx, si, 0x12345678;", "[9999] Value 305419896 out of range -32768..65535"},
+    {"const BIG = 70000;\nmov ax, BIG;", "[9999] Value 70000 out of range -32768..65535"},
+    {"byte [esi] = 300;", "[65156] Value 300 out of range -128..255"},
+    {"word [esi] += -32769;", "[65156] Value -32769 out of range -32768..65535"},
+    {"al = 256;", "[65156] Value 256 out of range -128..255"},
+    {"b = 300;", "[65158] Value 300 out of range -128..255"},
+    {"w -= 65536;", "[65158] Value 65536 out of range -32768..65535"},
+    {"g = 4294967296;", "[65158] Value 4294967296 out of range -2147483648..4294967295"},
+    {"procedure p() { byte loc; loc = 256; }", "[65158] Value 256 out of range -128..255"},
+};
+}  // namespace statements_name_the_value_rows
+
+using ImmediateRangeStatements = tavtest::Table<ImmediateRange, statements_name_the_value_rows::Case>;
+
+TEST_P(ImmediateRangeStatements, NameTheValue) {
+    const statements_name_the_value_rows::Case& c = GetParam();
+    SCOPED_TRACE(c.line);
+    const std::string out = failure(std::string(declarations) + c.line + "\n");
+    EXPECT_NE(out.find(c.message), std::string::npos) << out;
 }
 
+INSTANTIATE_TEST_SUITE_P(ImmediateRange, ImmediateRangeStatements, ::testing::ValuesIn(statements_name_the_value_rows::cases),
+                         tavtest::TextName<&statements_name_the_value_rows::Case::line>());
+
 // A qword move takes the whole 64-bit value, the low dword first.
-TEST_F(ImmediateRange, QwordMovesTakeSixtyFourBits) {
-    struct Case {
-        const char* line;
-        const char* bytes;
-    } cases[] = {
-        {"mov q, 0x123456789;", "c7 05 00 00 00 00 89 67 45 23 c7 05 00 00 00 00 01 00 00 00"},
-        {"q = -2;", "c7 05 00 00 00 00 fe ff ff ff c7 05 00 00 00 00 ff ff ff ff"},
-        {"mov qword [ebx], -9223372036854775807;", "c7 03 01 00 00 00 c7 43 04 00 00 00 80"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.line);
-        reset();
-        compile(std::string(declarations) + c.line + "\n");
-        EXPECT_EQ(control_test::hex(code()), std::string(c.bytes) + " c3");
-    }
+namespace qword_moves_take_sixty_four_bits_rows {
+struct Case {
+    const char* line;
+    const char* bytes;
+};
+const Case cases[] = {
+    {"mov q, 0x123456789;", "c7 05 00 00 00 00 89 67 45 23 c7 05 00 00 00 00 01 00 00 00"},
+    {"q = -2;", "c7 05 00 00 00 00 fe ff ff ff c7 05 00 00 00 00 ff ff ff ff"},
+    {"mov qword [ebx], -9223372036854775807;", "c7 03 01 00 00 00 c7 43 04 00 00 00 80"},
+};
+}  // namespace qword_moves_take_sixty_four_bits_rows
+
+using ImmediateRangeQwordMoves = tavtest::Table<ImmediateRange, qword_moves_take_sixty_four_bits_rows::Case>;
+
+TEST_P(ImmediateRangeQwordMoves, TakeSixtyFourBits) {
+    const qword_moves_take_sixty_four_bits_rows::Case& c = GetParam();
+    SCOPED_TRACE(c.line);
+    compile(std::string(declarations) + c.line + "\n");
+    EXPECT_EQ(control_test::hex(code()), std::string(c.bytes) + " c3");
 }
+
+INSTANTIATE_TEST_SUITE_P(ImmediateRange, ImmediateRangeQwordMoves, ::testing::ValuesIn(qword_moves_take_sixty_four_bits_rows::cases),
+                         tavtest::TextName<&qword_moves_take_sixty_four_bits_rows::Case::line>());
+
+}  // namespace

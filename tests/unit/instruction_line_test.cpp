@@ -17,7 +17,6 @@ class InstructionLine : public Control {
 protected:
     // rtlmain's bytes without the closing ret.
     std::string bytesOf(const std::string& lines) {
-        reset();
         bool aborted = false;
         const std::string out = compile(declarations + lines + "\nretn;\n", &aborted);
         EXPECT_FALSE(aborted) << lines << "\n" << out;
@@ -26,35 +25,64 @@ protected:
         return hex(c);
     }
     void expectRefused(const std::string& lines, const std::string& message) {
-        reset();
         const std::string out = failure(declarations + lines + "\n");
         EXPECT_NE(out.find(message), std::string::npos) << lines << "\n" << out;
     }
 };
 
-}  // namespace
+// Lines refused with the message.
+struct RefusedCase {
+    const char* lines;
+    const char* message;
+};
 
-TEST_F(InstructionLine, OperandsAfterAnInstructionThatTakesNone) {
-    struct Case {
-        const char* line;
-        const char* message;
-    } cases[] = {
-        {"nop 12;", "[3,6]: [9998] Too many parameters! number 12 in [project.tav]"},
-        {"cld 5;", "[9998] Too many parameters! number 5"},
-        {"  retn 12;", "[3,9]: [9998] Too many parameters! number 12"},
-        {"pushad eax;", "[9998] Too many parameters! register eax"},
-        {"cld g;", "[9998] Too many parameters! "},
-        {"nop [ebx];", "[9998] Too many parameters! expression"},
-        {"std 'x';", "[9998] Too many parameters! ansi string 'x'"},
-        {"cpuid, eax;", "[9998] Too many parameters! symbol"},
-    };
-    for (const Case& c : cases) expectRefused(c.line, c.message);
-    // A statement of its own after it is no operand: ";", "}", or a new line.
-    EXPECT_EQ(bytesOf("cld; std;"), "fc fd");
-    EXPECT_EQ(bytesOf("cld\nstd\neax = 1;"), "fc fd b8 01 00 00 00");
-    EXPECT_EQ(bytesOf("#if 1 == 1: cld #end"), "fc");
-    EXPECT_EQ(bytesOf("procedure p() { cld }\np();"), "e8 00 00 00 00");
+using InstructionLineRefused = tavtest::Table<InstructionLine, RefusedCase>;
+
+TEST_P(InstructionLineRefused, WithTheMessage) {
+    const RefusedCase& c = GetParam();
+    expectRefused(c.lines, c.message);
 }
+
+// Lines and the bytes they build.
+struct BytesCase {
+    const char* lines;
+    const char* bytes;
+};
+
+using InstructionLineBytes = tavtest::Table<InstructionLine, BytesCase>;
+
+TEST_P(InstructionLineBytes, Built) {
+    const BytesCase& c = GetParam();
+    EXPECT_EQ(bytesOf(c.lines), c.bytes);
+}
+
+// Each table instantiated under its own name.
+#define INSTRUCTION_LINE_ROWS(name, table, Row, rows) \
+    INSTANTIATE_TEST_SUITE_P(name, table, ::testing::ValuesIn(rows), tavtest::TextName<&Row::lines>())
+
+
+const RefusedCase kOperandsAfterAnInstructionThatTakesNone[] = {
+    {"nop 12;", "[3,6]: [9998] Too many parameters! number 12 in [project.tav]"},
+    {"cld 5;", "[9998] Too many parameters! number 5"},
+    {"  retn 12;", "[3,9]: [9998] Too many parameters! number 12"},
+    {"pushad eax;", "[9998] Too many parameters! register eax"},
+    {"cld g;", "[9998] Too many parameters! "},
+    {"nop [ebx];", "[9998] Too many parameters! expression"},
+    {"std 'x';", "[9998] Too many parameters! ansi string 'x'"},
+    {"cpuid, eax;", "[9998] Too many parameters! symbol"},
+};
+INSTRUCTION_LINE_ROWS(OperandsAfterAnInstructionThatTakesNone, InstructionLineRefused, RefusedCase,
+                      kOperandsAfterAnInstructionThatTakesNone);
+
+// A statement of its own after it is no operand: ";", "}", or a new line.
+const BytesCase kStatementAfterAnInstructionThatTakesNone[] = {
+    {"cld; std;", "fc fd"},
+    {"cld\nstd\neax = 1;", "fc fd b8 01 00 00 00"},
+    {"#if 1 == 1: cld #end", "fc"},
+    {"procedure p() { cld }\np();", "e8 00 00 00 00"},
+};
+INSTRUCTION_LINE_ROWS(StatementAfterAnInstructionThatTakesNone, InstructionLineBytes, BytesCase,
+                      kStatementAfterAnInstructionThatTakesNone);
 
 // qword arithmetic acts on both dwords: add/sub carry into the high one,
 // the bitwise operations and adc/sbb work per dword. The bytes of each
@@ -82,7 +110,7 @@ TEST_F(InstructionLine, QwordArithmeticAgainstBinutils) {
     std::vector<bool> longer;
     for (const Case& c : cases) {
         longer.push_back(c.longer);
-        reset();
+        freshSession();
         compile(std::string(declarations) + c.line + "\nretn;\n");
         std::string b = code();
         if (!b.empty() && b.back() == '\xC3') b.pop_back();
@@ -91,8 +119,10 @@ TEST_F(InstructionLine, QwordArithmeticAgainstBinutils) {
     }
     enctest::DiffReport rep = enctest::compareWithBinutils(32, ours, texts, 2, longer);
     for (const std::string& f : rep.failures) ADD_FAILURE() << f;
-    // The variable forms write their placeholders at the low and the high dword.
-    reset();
+}
+
+// The variable forms write their placeholders at the low and the high dword.
+TEST_F(InstructionLine, QwordVariableFormsFixBothDwords) {
     compile(std::string(declarations) + "q += 5;\nretn;\n");
     const std::vector<PFixup> fx = fixups();
     ASSERT_EQ(fx.size(), 2u);
@@ -100,12 +130,13 @@ TEST_F(InstructionLine, QwordArithmeticAgainstBinutils) {
     EXPECT_EQ(fx[1]->offset, 4u);
 }
 
-TEST_F(InstructionLine, QwordCompareIsRefused) {
-    expectRefused("cmp q, 5;", "[3,9]: [9999] No qword form of this instruction! in [project.tav]");
-    expectRefused("cmp qword [ebx], 1;", "[9999] No qword form of this instruction!");
-    expectRefused("q == 5;", "[65158] No qword form of this instruction!");
-    expectRefused("qword [ebx] != 5;", "[65156] No qword form of this instruction!");
-}
+const RefusedCase kQwordCompareIsRefused[] = {
+    {"cmp q, 5;", "[3,9]: [9999] No qword form of this instruction! in [project.tav]"},
+    {"cmp qword [ebx], 1;", "[9999] No qword form of this instruction!"},
+    {"q == 5;", "[65158] No qword form of this instruction!"},
+    {"qword [ebx] != 5;", "[65156] No qword form of this instruction!"},
+};
+INSTRUCTION_LINE_ROWS(QwordCompareIsRefused, InstructionLineRefused, RefusedCase, kQwordCompareIsRefused);
 
 // inc and dec on memory, globals and locals: FE /0 /1 for a byte, FF /0 /1
 // with 66 for a word, in both bit modes; checked against `as`.
@@ -137,7 +168,7 @@ TEST_F(InstructionLine, IncDecOnMemoryAgainstBinutils) {
         std::vector<std::string> ours, texts;
         for (const Case& c : bits == 32 ? std::vector<Case>(std::begin(cases32), std::end(cases32))
                                         : std::vector<Case>(std::begin(cases16), std::end(cases16))) {
-            reset();
+            freshSession();
             compile(std::string(bits == 16 ? "#set bits 16;\n" : "") + declarations + c.line + "\nretn;\n");
             std::string b = code();
             if (!b.empty() && b.back() == '\xC3') b.pop_back();
@@ -147,14 +178,22 @@ TEST_F(InstructionLine, IncDecOnMemoryAgainstBinutils) {
         enctest::DiffReport rep = enctest::compareWithBinutils(bits, ours, texts, 1);
         for (const std::string& f : rep.failures) ADD_FAILURE() << bits << ": " << f;
     }
-    expectRefused("inc q;", "[9999] No qword form of this instruction!");
-    expectRefused("q++;", "[65158] No qword form of this instruction!");
 }
+
+const RefusedCase kIncDecOnAQwordIsRefused[] = {
+    {"inc q;", "[9999] No qword form of this instruction!"},
+    {"q++;", "[65158] No qword form of this instruction!"},
+};
+INSTRUCTION_LINE_ROWS(IncDecOnAQwordIsRefused, InstructionLineRefused, RefusedCase, kIncDecOnAQwordIsRefused);
 
 // A 16-bit stack slot holds the byte alone, and there is no lea through sp
 // to drop it without touching the flags: refused rather than spoiling ax.
-TEST_F(InstructionLine, BytePopIn16BitCodeIsRefused) {
-    expectRefused("#set bits 16;\npop byte [bx];", "[9999] Instruction usage is not supported!");
-    expectRefused("#set bits 16;\npop b;", "[9999] Instruction usage is not supported!");
-    EXPECT_EQ(bytesOf("#set bits 16;\npop word [bx];"), "8f 07");
-}
+const RefusedCase kBytePopIn16BitCodeIsRefused[] = {
+    {"#set bits 16;\npop byte [bx];", "[9999] Instruction usage is not supported!"},
+    {"#set bits 16;\npop b;", "[9999] Instruction usage is not supported!"},
+};
+INSTRUCTION_LINE_ROWS(BytePopIn16BitCodeIsRefused, InstructionLineRefused, RefusedCase, kBytePopIn16BitCodeIsRefused);
+
+TEST_F(InstructionLine, WordPopIn16BitCode) { EXPECT_EQ(bytesOf("#set bits 16;\npop word [bx];"), "8f 07"); }
+
+}  // namespace

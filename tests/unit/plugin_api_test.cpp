@@ -6,6 +6,9 @@
 
 #include "../require_tool.h"
 
+#include <unistd.h>
+
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <string>
@@ -15,7 +18,8 @@ bool haveTool(const std::string& tool) { return std::system(("command -v " + too
 
 int compile(const std::string& tool, const std::string& flags, const std::string& lang)
 {
-    const std::string src = ::testing::TempDir() + "tavik_plugin_api_check";
+    // One file per process: runs of the same test elsewhere share the temp folder.
+    const std::string src = ::testing::TempDir() + "tavik_plugin_api_check_" + std::to_string(getpid());
     {
         std::ofstream out(src);
         out << "#include \"tavik/plugin_api.h\"\n"
@@ -26,7 +30,9 @@ int compile(const std::string& tool, const std::string& flags, const std::string
     }
     const std::string cmd = tool + " " + flags + " -Wall -Wextra -Werror -fsyntax-only -I" TAVIK_SOURCE_DIR
                             "/include -x " + lang + " " + src + " 2>&1";
-    return std::system(cmd.c_str());
+    const int rc = std::system(cmd.c_str());
+    std::remove(src.c_str());
+    return rc;
 }
 }  // namespace
 
