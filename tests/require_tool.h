@@ -9,14 +9,12 @@
 
 namespace testtools {
 
-inline bool underCI()
-{
+inline bool underCI() {
     const char* v = std::getenv("CI");
     return v && *v && std::string(v) != "false" && std::string(v) != "0";
 }
 
-inline bool haveTool(const std::string& tool)
-{
+inline bool haveTool(const std::string& tool) {
     return std::system(("command -v " + tool + " >/dev/null 2>&1").c_str()) == 0;
 }
 
@@ -25,10 +23,10 @@ inline bool havePefile() { return std::system("/usr/bin/python3 -c 'import pefil
 }  // namespace testtools
 
 // REQUIRE_TOOL(available, what): returns from the test when the tool is missing.
-#define REQUIRE_TOOL(available, what)                                                  \
-    do {                                                                               \
-        if (!(available)) {                                                            \
-            if (testtools::underCI()) FAIL() << what << " is not installed, and CI installs it"; \
-            GTEST_SKIP() << what << " is not installed (scripts/deps.sh test installs it)"; \
-        }                                                                              \
-    } while (0)
+#define REQUIRE_TOOL(available, what)                                                      \
+  do {                                                                                     \
+    if (!(available)) {                                                                    \
+      if (testtools::underCI()) FAIL() << what << " is not installed, and CI installs it"; \
+      GTEST_SKIP() << what << " is not installed (scripts/deps.sh test installs it)";      \
+    }                                                                                      \
+  } while (0)

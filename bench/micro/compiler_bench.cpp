@@ -23,8 +23,8 @@ TAVBOOL TAV_CALL benchBuilder(TTriggerEvent, uint32_t) { return 1; }
 std::string project(size_t lines) {
     std::string s = "program bench 'x';\n";
     for (size_t i = 0; i < lines; ++i)
-        s += "l" + std::to_string(i) + ": mov eax, [esi+8]; add eax, ebx; push 'text'; jmp l" +
-             std::to_string(i + 1) + ";\n";
+        s += "l" + std::to_string(i) + ": mov eax, [esi+8]; add eax, ebx; push 'text'; jmp l" + std::to_string(i + 1) +
+             ";\n";
     s += "l" + std::to_string(lines) + ": retn;\n";
     return s;
 }

@@ -11,13 +11,12 @@ using namespace morvel_test;
 
 namespace {
 
-void manyFunctions(TestHost& h, uint32_t n)
-{
+void manyFunctions(TestHost& h, uint32_t n) {
     std::vector<uint8_t> code(3, 0x90);
-    code.insert(code.end(), 6, 0x90);    // locals at 3
-    code.insert(code.end(), 7, 0x90);    // jmp at 9
+    code.insert(code.end(), 6, 0x90);  // locals at 3
+    code.insert(code.end(), 7, 0x90);  // jmp at 9
     code.insert(code.end(), 10, 0xCC);
-    code.insert(code.end(), 7, 0x90);    // jne at 26
+    code.insert(code.end(), 7, 0x90);  // jne at 26
     code.insert(code.end(), 200, 0xCC);
     code.push_back(0xC3);
     for (uint32_t i = 0; i < n; ++i) {
@@ -32,8 +31,7 @@ void manyFunctions(TestHost& h, uint32_t n)
     }
 }
 
-void oneLongFunction(TestHost& h, uint32_t jumps)
-{
+void oneLongFunction(TestHost& h, uint32_t jumps) {
     PFunction f = h.func(0);
     std::vector<uint8_t> code;
     std::vector<uint32_t> at;
@@ -52,8 +50,7 @@ void oneLongFunction(TestHost& h, uint32_t jumps)
 
 // Lays out, each iteration, what fill puts into a fresh host for the
 // argument; only the layout is timed.
-void timeLayout(benchmark::State& state, void (*fill)(TestHost&, uint32_t))
-{
+void timeLayout(benchmark::State& state, void (*fill)(TestHost&, uint32_t)) {
     uint32_t n = uint32_t(state.range(0));
     for (auto _ : state) {
         state.PauseTiming();

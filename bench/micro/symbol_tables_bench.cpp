@@ -8,16 +8,14 @@
 #include "classes/ident_manager.h"
 
 namespace {
-std::vector<std::string> names(size_t n)
-{
+std::vector<std::string> names(size_t n) {
     std::vector<std::string> v;
     v.reserve(n);
     for (size_t i = 0; i < n; ++i) v.push_back("Ident_" + std::to_string(i * 7919 % 1000003));
     return v;
 }
 
-void BM_AddIdents(benchmark::State& state)
-{
+void BM_AddIdents(benchmark::State& state) {
     const auto ns = names(static_cast<size_t>(state.range(0)));
     for (auto _ : state) {
         TIdentManager t;
@@ -30,8 +28,7 @@ void BM_AddIdents(benchmark::State& state)
 BENCHMARK(BM_AddIdents)->RangeMultiplier(10)->Range(1000, 100000)->Unit(benchmark::kMillisecond)->Complexity();
 
 // One lookup per iteration, names taken in turn from a table of n entries.
-void BM_FindIdent(benchmark::State& state)
-{
+void BM_FindIdent(benchmark::State& state) {
     const auto ns = names(static_cast<size_t>(state.range(0)));
     TIdentManager t;
     for (const auto& n : ns) t.addIdent(itLabel, n, nullptr);
@@ -48,8 +45,7 @@ BENCHMARK(BM_FindIdent)->RangeMultiplier(10)->Range(1000, 100000)->Complexity();
 // The same 1,000 names, spread over the table, looked up in tables of n
 // entries: the work per lookup, with the cache effects of a large table
 // taken out.
-void BM_FindHot(benchmark::State& state)
-{
+void BM_FindHot(benchmark::State& state) {
     const auto ns = names(static_cast<size_t>(state.range(0)));
     TIdentManager t;
     for (const auto& n : ns) t.addIdent(itLabel, n, nullptr);
@@ -66,8 +62,7 @@ void BM_FindHot(benchmark::State& state)
 BENCHMARK(BM_FindHot)->RangeMultiplier(10)->Range(1000, 100000)->Complexity();
 
 // A name that is not declared, looked up in a table of n entries.
-void BM_FindUnknown(benchmark::State& state)
-{
+void BM_FindUnknown(benchmark::State& state) {
     const auto ns = names(static_cast<size_t>(state.range(0)));
     TIdentManager t;
     for (const auto& n : ns) t.addIdent(itLabel, n, nullptr);

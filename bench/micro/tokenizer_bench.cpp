@@ -30,9 +30,7 @@ struct FrontEnd {
         Consts->addConst("limit", 100, ctValue);
         VarMan->addVar(vmGlobal, "counter", static_cast<PVarType>(Idents->findIdent("dword")->ptr), 1, 0);
     }
-    ~FrontEnd() {
-        FreeGlobals();
-    }
+    ~FrontEnd() { FreeGlobals(); }
 };
 
 std::string source(int64_t lines) {

@@ -9,13 +9,18 @@ namespace morvel {
 class ByteBuffer {
 public:
     void u8(uint8_t v) { bytes_.push_back(v); }
-    void u16(uint16_t v) { u8(uint8_t(v)); u8(uint8_t(v >> 8)); }
-    void u32(uint32_t v) { u16(uint16_t(v)); u16(uint16_t(v >> 16)); }
+    void u16(uint16_t v) {
+        u8(uint8_t(v));
+        u8(uint8_t(v >> 8));
+    }
+    void u32(uint32_t v) {
+        u16(uint16_t(v));
+        u16(uint16_t(v >> 16));
+    }
     void text(const std::string& s) { bytes_.insert(bytes_.end(), s.begin(), s.end()); }
     void zeros(size_t n) { bytes_.insert(bytes_.end(), n, 0); }
     void raw(const std::vector<uint8_t>& b) { bytes_.insert(bytes_.end(), b.begin(), b.end()); }
-    void put32(size_t at, uint32_t v)
-    {
+    void put32(size_t at, uint32_t v) {
         for (int i = 0; i < 4; ++i) bytes_[at + i] = uint8_t(v >> (8 * i));
     }
     uint32_t size() const { return uint32_t(bytes_.size()); }
@@ -27,8 +32,7 @@ private:
 };
 
 inline uint32_t get32(const uint8_t* p) { return p[0] | (p[1] << 8) | (p[2] << 16) | (uint32_t(p[3]) << 24); }
-inline void set32(uint8_t* p, uint32_t v)
-{
+inline void set32(uint8_t* p, uint32_t v) {
     for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
 }
 

@@ -64,19 +64,19 @@ private:
     // each one. Until then its address is the old one less removed_.
     std::vector<uint32_t> codeless_;
     size_t codelessNext_ = 0;
-    std::vector<uint8_t> moving_;                  // codeless, not settled yet
-    std::vector<uint8_t> pending_;                 // laid out, Address still lacks removed_
-    uint32_t word_;                                // bytes of a near jump's or the locals' value
-    uint32_t removed_ = 0;                         // bytes removed in all functions so far
+    std::vector<uint8_t> moving_;   // codeless, not settled yet
+    std::vector<uint8_t> pending_;  // laid out, Address still lacks removed_
+    uint32_t word_;                 // bytes of a near jump's or the locals' value
+    uint32_t removed_ = 0;          // bytes removed in all functions so far
     uint32_t size_ = 0;
 
     // The function being laid out.
     PFunction fn_ = nullptr;
-    bool direct_ = false;            // records moved at every removal
+    bool direct_ = false;  // records moved at every removal
     // In code order (deferred moving only); the buffer is closed up once at
     // the end of the function rather than at every removal.
     std::vector<Removal> removals_;
-    mutable size_t removedHint_ = 0;  // the removal removedBefore found last
+    mutable size_t removedHint_ = 0;   // the removal removedBefore found last
     uint32_t currentPlaceholder_ = 0;  // where the placeholder being rewritten starts now
     uint32_t removedHere_ = 0;
     // The fixups of the function, settled ones marked, and the placeholders
@@ -95,8 +95,7 @@ private:
         const uint32_t* begin() const { return b; }
         const uint32_t* end() const { return e; }
     };
-    Labels labelsOf(uint32_t index) const
-    {
+    Labels labelsOf(uint32_t index) const {
         return {labels_.data() + labelsAt_[index], labels_.data() + labelsAt_[index + 1]};
     }
 
@@ -112,8 +111,7 @@ private:
     uint8_t* code() const { return reinterpret_cast<uint8_t*>(fn_->Buffer); }
 };
 
-uint32_t CodeLayout::run()
-{
+uint32_t CodeLayout::run() {
     uint32_t n = host.Func_Count();
     funcs_.resize(n);
     pending_.assign(n, 0);
@@ -155,8 +153,7 @@ uint32_t CodeLayout::run()
     return size_;
 }
 
-bool CodeLayout::indexOf(PFunction f, uint32_t& index) const
-{
+bool CodeLayout::indexOf(PFunction f, uint32_t& index) const {
     if (f->FuncIndex < funcs_.size() && funcs_[f->FuncIndex] == f) {
         index = f->FuncIndex;
         return true;
@@ -171,8 +168,7 @@ bool CodeLayout::indexOf(PFunction f, uint32_t& index) const
     return true;
 }
 
-uint32_t CodeLayout::removedBefore(uint32_t offset) const
-{
+uint32_t CodeLayout::removedBefore(uint32_t offset) const {
     // The last removal before offset: none, all of them (a forward target),
     // the one found before or the next, one of the last few, else a search.
     const size_t n = removals_.size();
@@ -194,33 +190,30 @@ uint32_t CodeLayout::removedBefore(uint32_t offset) const
     } else {
         i = size_t(std::lower_bound(removals_.begin(), removals_.end(), offset,
                                     [](const Removal& r, uint32_t v) { return r.at < v; }) -
-                   removals_.begin()) - 1;
+                   removals_.begin()) -
+            1;
     }
     removedHint_ = i;
     return removals_[i].total;
 }
 
-uint32_t CodeLayout::currentAddress(uint32_t index) const
-{
+uint32_t CodeLayout::currentAddress(uint32_t index) const {
     const Mark m = marks_[index];
     if (m.parent != none_) return m.parent == fnIndex_ && !direct_ ? m.address - removedBefore(m.address) : m.address;
     PFunction f = funcs_[index];
     return pending_[index] || moving_[index] ? f->Address - removed_ : f->Address;
 }
 
-uint32_t CodeLayout::currentAddress(PFunction f) const
-{
+uint32_t CodeLayout::currentAddress(PFunction f) const {
     uint32_t index;
     return indexOf(f, index) ? currentAddress(index) : f->Address;
 }
 
-uint32_t CodeLayout::currentPosition(PFixup fx, uint32_t original) const
-{
+uint32_t CodeLayout::currentPosition(PFixup fx, uint32_t original) const {
     return direct_ ? fx->position : original - removedBefore(original);
 }
 
-bool CodeLayout::placeholdersInOrder(uint32_t index)
-{
+bool CodeLayout::placeholdersInOrder(uint32_t index) {
     // The placeholders that lose bytes, in list order, must be in code order
     // and apart; no other fixup and no label of the function may sit inside.
     std::vector<std::pair<uint32_t, uint32_t>>& spans = spans_;
@@ -246,9 +239,11 @@ bool CodeLayout::placeholdersInOrder(uint32_t index)
         if (at(hint)) i = hint;
         else if (hint + 1 < n && at(hint + 1)) i = hint + 1;
         else
-            i = size_t(std::upper_bound(spans.begin(), spans.end(), v,
-                                        [](uint32_t x, const std::pair<uint32_t, uint32_t>& s) { return x < s.first; }) -
-                       spans.begin()) - 1;
+            i = size_t(
+                    std::upper_bound(spans.begin(), spans.end(), v,
+                                     [](uint32_t x, const std::pair<uint32_t, uint32_t>& s) { return x < s.first; }) -
+                    spans.begin()) -
+                1;
         hint = i;
         return v > spans[i].first && uint64_t(v) < uint64_t(spans[i].first) + spans[i].second;
     };
@@ -262,8 +257,7 @@ bool CodeLayout::placeholdersInOrder(uint32_t index)
     return true;
 }
 
-void CodeLayout::remove(uint32_t index, uint32_t original, uint32_t at, uint32_t cutOffset, uint32_t count)
-{
+void CodeLayout::remove(uint32_t index, uint32_t original, uint32_t at, uint32_t cutOffset, uint32_t count) {
     if (direct_) {
         uint32_t before = fn_->BufLen;
         host.func_rem(fn_, currentPlaceholder_ + cutOffset + 1, count);
@@ -288,8 +282,7 @@ void CodeLayout::remove(uint32_t index, uint32_t original, uint32_t at, uint32_t
 // Before a removal in fn_: the codeless records not above fn_ stop moving.
 // One whose address went below zero has wrapped around and stays above
 // everything, so it keeps moving to the end.
-void CodeLayout::settleCodeless()
-{
+void CodeLayout::settleCodeless() {
     const uint64_t limit = uint64_t(fn_->Address) + removed_;
     for (; codelessNext_ < codeless_.size(); ++codelessNext_) {
         PFunction f = funcs_[codeless_[codelessNext_]];
@@ -301,8 +294,7 @@ void CodeLayout::settleCodeless()
     }
 }
 
-void CodeLayout::compact()
-{
+void CodeLayout::compact() {
     if (removals_.empty()) return;
     uint8_t* b = code();
     uint32_t len = fn_->BufLen;
@@ -319,8 +311,7 @@ void CodeLayout::compact()
     if (fn_->BufLen != w) fatal("Code of " + funcName(fn_) + " could not be shortened");
 }
 
-void CodeLayout::layoutFunction(uint32_t index)
-{
+void CodeLayout::layoutFunction(uint32_t index) {
     fn_ = funcs_[index];
     fnIndex_ = index;
     if (pending_[index]) {
@@ -348,8 +339,7 @@ void CodeLayout::layoutFunction(uint32_t index)
         uint32_t pos = currentPosition(fx, original);
         uint32_t inBuffer = direct_ ? pos : original;
         uint32_t need = fx->hint == ftJmp ? kJmpPlaceholder : kLocalsPlaceholder;
-        if (uint64_t(inBuffer) + need > fn_->BufLen)
-            fatal("Placeholder outside the code of " + funcName(fn_));
+        if (uint64_t(inBuffer) + need > fn_->BufLen) fatal("Placeholder outside the code of " + funcName(fn_));
         currentPlaceholder_ = pos;
         uint8_t* c = code() + inBuffer;
         if (fx->hint == ftLocals) {
@@ -433,8 +423,7 @@ void CodeLayout::layoutFunction(uint32_t index)
 
 }  // namespace
 
-uint32_t layoutCode(uint32_t wordSize)
-{
+uint32_t layoutCode(uint32_t wordSize) {
     CodeLayout layout(wordSize);
     return layout.run();
 }

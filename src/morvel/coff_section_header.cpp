@@ -3,13 +3,11 @@
 namespace morvel {
 
 TCOFFSectionHeader::TCOFFSectionHeader(const std::string& strName, uint32_t flags, uint32_t curFilePos)
-    : FilePosition(curFilePos + 1), Characteristics(flags)
-{
+    : FilePosition(curFilePos + 1), Characteristics(flags) {
     for (size_t i = 0; i < 7 && i < strName.size(); ++i) Name[i] = strName[i];
 }
 
-ByteBuffer TCOFFSectionHeader::bytes() const
-{
+ByteBuffer TCOFFSectionHeader::bytes() const {
     ByteBuffer b;
     for (char c : Name) b.u8(uint8_t(c));
     b.u32(VirtualSize);

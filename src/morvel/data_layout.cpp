@@ -5,29 +5,25 @@
 
 namespace morvel {
 
-uint32_t alignUp(uint32_t value, uint32_t alignment)
-{
+uint32_t alignUp(uint32_t value, uint32_t alignment) {
     if (alignment >= value) return alignment;
     uint32_t rest = value % alignment;
     return rest ? value + alignment - rest : value;
 }
 
-std::string funcName(PFunction f)
-{
+std::string funcName(PFunction f) {
     std::string name = text(f->Name);
     return name.empty() ? "#" + std::to_string(f->FuncIndex) : name;
 }
 
-uint32_t ansiLength(const char* s)
-{
+uint32_t ansiLength(const char* s) {
     uint32_t n = 0;
     if (s)
         while (s[n]) ++n;
     return n;
 }
 
-std::u16string wideText(const char* utf8)
-{
+std::u16string wideText(const char* utf8) {
     std::u16string out;
     if (!utf8) return out;
     const auto* s = reinterpret_cast<const unsigned char*>(utf8);
@@ -36,11 +32,23 @@ std::u16string wideText(const char* utf8)
         unsigned char c = s[i];
         uint32_t cp;
         size_t extra;
-        if (c < 0x80) { cp = c; extra = 0; }
-        else if (c >= 0xC2 && c <= 0xDF) { cp = c & 0x1F; extra = 1; }
-        else if (c >= 0xE0 && c <= 0xEF) { cp = c & 0x0F; extra = 2; }
-        else if (c >= 0xF0 && c <= 0xF4) { cp = c & 0x07; extra = 3; }
-        else { out.push_back(u'\uFFFD'); ++i; continue; }
+        if (c < 0x80) {
+            cp = c;
+            extra = 0;
+        } else if (c >= 0xC2 && c <= 0xDF) {
+            cp = c & 0x1F;
+            extra = 1;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            cp = c & 0x0F;
+            extra = 2;
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            cp = c & 0x07;
+            extra = 3;
+        } else {
+            out.push_back(u'\uFFFD');
+            ++i;
+            continue;
+        }
         size_t k = 1;
         for (; k <= extra; ++k) {
             unsigned char d = s[i + k];
@@ -49,7 +57,11 @@ std::u16string wideText(const char* utf8)
         }
         bool bad = k <= extra || (extra == 2 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF))) ||
                    (extra == 3 && (cp < 0x10000 || cp > 0x10FFFF));
-        if (bad) { out.push_back(u'\uFFFD'); i += k <= extra ? k : 1; continue; }
+        if (bad) {
+            out.push_back(u'\uFFFD');
+            i += k <= extra ? k : 1;
+            continue;
+        }
         i += extra + 1;
         if (cp >= 0x10000) {
             cp -= 0x10000;
@@ -62,8 +74,7 @@ std::u16string wideText(const char* utf8)
     return out;
 }
 
-uint32_t layoutConsts()
-{
+uint32_t layoutConsts() {
     uint32_t size = 0;
     for (uint32_t i = 0, n = host.Const_Count(); i < n; ++i) {
         PConst c = host.Const_Get(i);
@@ -80,8 +91,7 @@ uint32_t layoutConsts()
     return size;
 }
 
-void writeConsts()
-{
+void writeConsts() {
     for (uint32_t i = 0, n = host.Const_Count(); i < n; ++i) {
         PConst c = host.Const_Get(i);
         std::string bytes;
@@ -101,16 +111,14 @@ void writeConsts()
     }
 }
 
-void varPastLimit(PVar v, uint64_t end, uint64_t limit)
-{
+void varPastLimit(PVar v, uint64_t end, uint64_t limit) {
     std::string name = text(v->name);
     if (name.empty()) name = "#" + std::to_string(v->ident);
     fatal("Variable " + name + " does not fit in the image: it would end " + std::to_string(end) +
           " bytes into it, past the limit of " + std::to_string(limit) + " bytes");
 }
 
-uint32_t layoutVars(bool all, uint64_t base, uint64_t limit)
-{
+uint32_t layoutVars(bool all, uint64_t base, uint64_t limit) {
     // The block's own offsets are 32-bit.
     const uint64_t room = std::min<uint64_t>(limit > base ? limit - base : 0, 0xFFFFFFFFu);
     uint64_t size = 0;
@@ -132,8 +140,7 @@ uint32_t layoutVars(bool all, uint64_t base, uint64_t limit)
     return uint32_t(size);
 }
 
-void writeVars(bool all)
-{
+void writeVars(bool all) {
     for (uint32_t i = 0, n = host.Var_Count(); i < n; ++i) {
         PVar v = host.Var_Get(i);
         if (!isGlobalActive(v) || !(all || v->initialised)) continue;

@@ -39,8 +39,7 @@ uint32_t ansiLength(const char* s);
 
 // Bytes of the displacement of a near jump: those of the code it sits in
 // (16-bit code takes 2), or the build's when the fixup does not tell.
-inline uint32_t nearJumpWidth(const TFixup* fx, uint32_t buildWidth)
-{
+inline uint32_t nearJumpWidth(const TFixup* fx, uint32_t buildWidth) {
     return fx->codebits == 16 ? 2 : fx->codebits != 0 ? 4 : buildWidth;
 }
 

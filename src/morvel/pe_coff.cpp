@@ -19,26 +19,21 @@ uint32_t append(const ByteBuffer& b) { return host.File_AddBytes(b.data(), b.siz
 // Largest image a 32-bit loader maps.
 constexpr uint64_t kImageLimit = 0x80000000u;
 
-uint64_t alignUp64(uint64_t value, uint64_t alignment)
-{
+uint64_t alignUp64(uint64_t value, uint64_t alignment) {
     return value <= alignment ? alignment : (value + alignment - 1) / alignment * alignment;
 }
 
 }  // namespace
 
 TPECOFF::TPECOFF(const std::string& strFile, uint32_t subSystem, TPECOFFType fileType, uint32_t mach)
-    : file_name(strFile), sub_system(subSystem), file_type(fileType), machine(mach)
-{
-}
+    : file_name(strFile), sub_system(subSystem), file_type(fileType), machine(mach) {}
 
-TCOFFSectionHeader* TPECOFF::addSection(const std::string& strName, uint32_t flags)
-{
+TCOFFSectionHeader* TPECOFF::addSection(const std::string& strName, uint32_t flags) {
     f_sections.push_back(std::make_unique<TCOFFSectionHeader>(strName, flags, 0));
     return f_sections.back().get();
 }
 
-ByteBuffer TPECOFF::buildPEHeader() const
-{
+ByteBuffer TPECOFF::buildPEHeader() const {
     ByteBuffer b;
     b.u16(0x14C);
     b.u16(uint16_t(f_sections.size()));
@@ -54,8 +49,7 @@ ByteBuffer TPECOFF::buildPEHeader() const
     return b;
 }
 
-ByteBuffer TPECOFF::buildPEOptHeader() const
-{
+ByteBuffer TPECOFF::buildPEOptHeader() const {
     ByteBuffer b;
     b.u16(0x10B);
     b.u8(0);
@@ -94,8 +88,7 @@ ByteBuffer TPECOFF::buildPEOptHeader() const
     return b;
 }
 
-void TPECOFF::padForFileAlignment()
-{
+void TPECOFF::padForFileAlignment() {
     uint32_t pad = file_alignment - host.File_Len() % file_alignment;
     if (pad != file_alignment) {
         ByteBuffer b;
@@ -106,8 +99,7 @@ void TPECOFF::padForFileAlignment()
 
 // A section with nothing in it still takes one file unit of zeros, so that
 // its raw data is really there and the next section gets its own address.
-void TPECOFF::reserveRoom()
-{
+void TPECOFF::reserveRoom() {
     ByteBuffer b;
     b.zeros(file_alignment);
     append(b);
@@ -115,8 +107,7 @@ void TPECOFF::reserveRoom()
 
 // Zero bytes up to the next 4-byte boundary, counted in size: every table
 // of .root starts 4-byte aligned (.root itself starts on a file unit).
-void TPECOFF::padTo4(uint32_t& size)
-{
+void TPECOFF::padTo4(uint32_t& size) {
     if (uint32_t pad = (4 - host.File_Len() % 4) % 4) {
         ByteBuffer b;
         b.zeros(pad);
@@ -125,13 +116,9 @@ void TPECOFF::padTo4(uint32_t& size)
     }
 }
 
-uint32_t TPECOFF::rootSize() const
-{
-    return f_resourcesize + f_importsize + f_exportsize + f_relocsize + f_constsize;
-}
+uint32_t TPECOFF::rootSize() const { return f_resourcesize + f_importsize + f_exportsize + f_relocsize + f_constsize; }
 
-void TPECOFF::writeConstants()
-{
+void TPECOFF::writeConstants() {
     for (uint32_t i = 0, n = host.Const_Count(); i < n; ++i) {
         PConst c = host.Const_Get(i);
         ByteBuffer b;
@@ -150,8 +137,7 @@ void TPECOFF::writeConstants()
     }
 }
 
-void TPECOFF::writeVariables(uint32_t rva)
-{
+void TPECOFF::writeVariables(uint32_t rva) {
     // A 32-bit loader maps at most 2 GB: the variables and the code after
     // them must end there. Checked in 64 bits before any content is written.
     const uint64_t room = kImageLimit - std::min<uint64_t>(kImageLimit, rva + alignUp64(f_codesize, SectionAlignment));
@@ -182,21 +168,20 @@ void TPECOFF::writeVariables(uint32_t rva)
     }
 }
 
-uint32_t TPECOFF::entryAddress(PFunction f, const std::string& what) const
-{
+uint32_t TPECOFF::entryAddress(PFunction f, const std::string& what) const {
     if (!f) fatal(what + " does not exist");
     if (!startsCode(f)) fatal(what + " " + funcName(f) + " has no code");
     return targetAddress(f);
 }
 
-bool TPECOFF::build()
-{
+bool TPECOFF::build() {
     flags_ = host.get_flags();
     // Every DLL asks for the executable's base and is always moved: without
     // its relocations its code would use the executable's memory.
     if (file_type == petDLL && !flags_->relocations)
-        fatal("A DLL is always written with its base relocations: \"#set relocations 0\" is not allowed for "
-              "pe32_dll");
+        fatal(
+            "A DLL is always written with its base relocations: \"#set relocations 0\" is not allowed for "
+            "pe32_dll");
     f_resourcesize = f_importsize = f_exportsize = f_relocsize = 0;
     f_codesize = f_initdatasize = f_uinidatasize = f_constsize = 0;
     bool hasData = false;
@@ -252,8 +237,8 @@ bool TPECOFF::build()
     }
 
     // .code
-    code->RVA = data ? alignUp(data->RVA + dataVirtual, SectionAlignment)
-                     : alignUp(root->RVA + rootVirtual, SectionAlignment);
+    code->RVA =
+        data ? alignUp(data->RVA + dataVirtual, SectionAlignment) : alignUp(root->RVA + rootVirtual, SectionAlignment);
     // The variables were checked against the limit already; this is the code.
     if (uint64_t(code->RVA) + alignUp64(f_codesize, SectionAlignment) > kImageLimit)
         fatal("The code does not fit in the image: it would end past the limit of " + std::to_string(kImageLimit) +
@@ -315,9 +300,9 @@ bool TPECOFF::build()
 }
 
 void TPECOFF::finalFixup(TCOFFSectionHeader* rootsection, TCOFFSectionHeader* datasection,
-                         TCOFFSectionHeader* codesection)
-{
-    const uint32_t constBase = ImageBase + rootsection->RVA + f_resourcesize + f_importsize + f_exportsize + f_relocsize;
+                         TCOFFSectionHeader* codesection) {
+    const uint32_t constBase =
+        ImageBase + rootsection->RVA + f_resourcesize + f_importsize + f_exportsize + f_relocsize;
     const uint32_t dataBase = ImageBase + (datasection ? datasection->RVA : 0);
 
     // Fixups without an owner patch the output itself (export addresses,
@@ -364,11 +349,8 @@ void TPECOFF::finalFixup(TCOFFSectionHeader* rootsection, TCOFFSectionHeader* da
                     set32(f, get32(f) + ImageBase);
                 break;
             }
-            case ftJmp:
-                fatal("PE32 Error 2133421");
-            case ftJmpShort:
-                site.shortJump();
-                break;
+            case ftJmp: fatal("PE32 Error 2133421");
+            case ftJmpShort: site.shortJump(); break;
             case ftJmpFar: {
                 if (nearJumpWidth(fx, 4) == 2) {  // in 16-bit code
                     uint8_t* f = site.field(p, 3);
@@ -392,8 +374,7 @@ void TPECOFF::finalFixup(TCOFFSectionHeader* rootsection, TCOFFSectionHeader* da
                 set32(f, dataBase + v->address + fx->offset + (v->initialised ? 0 : f_initdatasize));
                 break;
             }
-            case ftLocals:
-                break;
+            case ftLocals: break;
             case ftCodeRVA: {
                 uint8_t* f = site.field(p, 4);
                 set32(f, get32(f) + codesection->RVA);
@@ -404,8 +385,7 @@ void TPECOFF::finalFixup(TCOFFSectionHeader* rootsection, TCOFFSectionHeader* da
                 set32(f, ImageBase + codesection->RVA + site.target());
                 break;
             }
-            default:
-                message("Warning: Unknown fixup type");
+            default: message("Warning: Unknown fixup type");
             }
         }
         if (fn->BufLen && host.File_WriteCode(fn->FuncIndex) == 0) fatal("Code of " + funcName(fn) + " not written");

@@ -55,8 +55,7 @@ private:
     void writeRelocDLLSect();
     void writeConstants();
     void writeVariables(uint32_t rva);
-    void finalFixup(TCOFFSectionHeader* rootsection, TCOFFSectionHeader* datasection,
-                    TCOFFSectionHeader* codesection);
+    void finalFixup(TCOFFSectionHeader* rootsection, TCOFFSectionHeader* datasection, TCOFFSectionHeader* codesection);
     uint32_t entryAddress(PFunction f, const std::string& what) const;
 
     // The optional header fields that the end of the build fills in.

@@ -12,8 +12,7 @@ namespace {
 uint32_t append(const ByteBuffer& b) { return host.File_AddBytes(b.data(), b.size()); }
 }  // namespace
 
-void TPECOFF::writeImportDLLSect(TCOFFSectionHeader* section)
-{
+void TPECOFF::writeImportDLLSect(TCOFFSectionHeader* section) {
     const uint32_t R = section->RVA + f_resourcesize;
     f_importsize = 0;
     const uint32_t start = host.File_Len();
@@ -73,8 +72,7 @@ void TPECOFF::writeImportDLLSect(TCOFFSectionHeader* section)
     f_importsize = host.File_Len() - start;
 }
 
-void TPECOFF::writeExportDLLSect(TCOFFSectionHeader* section)
-{
+void TPECOFF::writeExportDLLSect(TCOFFSectionHeader* section) {
     const uint32_t E = section->RVA + f_resourcesize + f_importsize;
     f_exportsize = 0;
 
@@ -142,8 +140,7 @@ void TPECOFF::writeExportDLLSect(TCOFFSectionHeader* section)
     f_exportsize = host.File_Len() - S;
 }
 
-void TPECOFF::writeRelocDLLSect()
-{
+void TPECOFF::writeRelocDLLSect() {
     // One block per 4 KB page of the code: a page-relative 12-bit offset
     // cannot reach further.
     std::vector<uint32_t> sites;
@@ -157,9 +154,7 @@ void TPECOFF::writeRelocDLLSect()
             case ftRelative:
             case ftConst:
             case ftVar:
-            case ftLabelAbs:
-                sites.push_back(fx->position + offset);
-                break;
+            case ftLabelAbs: sites.push_back(fx->position + offset); break;
             default:
                 if (fx->hint > ftLabelAbs) message("Warning: Unknown fixup type");
             }

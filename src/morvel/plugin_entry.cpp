@@ -14,8 +14,7 @@ bool is(uint32_t id, int32_t builder) { return builder >= 0 && id == uint32_t(bu
 
 void execute(const std::string& text) { host.func_execute(text.data(), uint32_t(text.size())); }
 
-void buildPE(uint32_t subSystem, TPECOFFType type, const char16_t* ext, const char* banner)
-{
+void buildPE(uint32_t subSystem, TPECOFFType type, const char16_t* ext, const char* banner) {
     host.set_fileext(ext);
     // The export directory names the image by its file name.
     TPECOFF pe(host.get_filename ? text(host.get_filename()) : std::string(), subSystem, type, 0x14C);
@@ -23,8 +22,7 @@ void buildPE(uint32_t subSystem, TPECOFFType type, const char16_t* ext, const ch
     pe.build();
 }
 
-TAVBOOL TAV_CALL peBuilderCallback(TTriggerEvent evt, uint32_t id)
-{
+TAVBOOL TAV_CALL peBuilderCallback(TTriggerEvent evt, uint32_t id) {
     try {
         if (evt == teStart) {
             std::string text = "#define WIN32; #set bits 32;";
@@ -44,8 +42,7 @@ TAVBOOL TAV_CALL peBuilderCallback(TTriggerEvent evt, uint32_t id)
     return 1;
 }
 
-TAVBOOL TAV_CALL rawBuilderCallback(TTriggerEvent evt, uint32_t)
-{
+TAVBOOL TAV_CALL rawBuilderCallback(TTriggerEvent evt, uint32_t) {
     try {
         if (evt == teStart) {
             execute("#define RAW_IMAGE; #set bits 16;");
@@ -64,8 +61,7 @@ TAVBOOL TAV_CALL rawBuilderCallback(TTriggerEvent evt, uint32_t)
 }  // namespace
 }  // namespace morvel
 
-extern "C" __attribute__((visibility("default"))) const char* TAV_CALL onEntry(const TPluginInterface* funcTable)
-{
+extern "C" __attribute__((visibility("default"))) const char* TAV_CALL onEntry(const TPluginInterface* funcTable) {
     using namespace morvel;
     takeServices(funcTable);
     idGui = host.RegisterBuilder("pe32_gui", peBuilderCallback);

@@ -17,8 +17,7 @@ namespace {
 constexpr uint32_t kBootSignatureAt = 510;
 constexpr uint32_t kFloppySize = 0x168000;  // 1,474,560 bytes
 
-std::string hex(uint64_t v)
-{
+std::string hex(uint64_t v) {
     static const char digits[] = "0123456789ABCDEF";
     std::string s;
     do {
@@ -29,8 +28,7 @@ std::string hex(uint64_t v)
 }
 
 // Names joined by ", ": the first five, then how many more.
-std::string listed(const std::vector<std::string>& names)
-{
+std::string listed(const std::vector<std::string>& names) {
     std::string s;
     for (size_t i = 0; i < names.size() && i < 5; ++i) s += (i ? ", " : "") + names[i];
     if (names.size() > 5) s += " and " + std::to_string(names.size() - 5) + " more";
@@ -40,8 +38,7 @@ std::string listed(const std::vector<std::string>& names)
 // The image has no import or export table: a call of an import could reach
 // nothing and stops the build; declared libraries and exports are left out
 // with a word.
-void checkImportsAndExports()
-{
+void checkImportsAndExports() {
     std::vector<std::string> libs, exported;
     for (uint32_t l = 0, n = host.ilib_count(); l < n; ++l) {
         const std::string lib = text(host.ilib_name(l));
@@ -64,8 +61,7 @@ void checkImportsAndExports()
 
 }  // namespace
 
-bool TRawBin::alignFileToSize(uint32_t si)
-{
+bool TRawBin::alignFileToSize(uint32_t si) {
     uint32_t len = host.File_Len();
     if (si < len) return false;
     // A floppy's worth of zeros goes in a block at a time.
@@ -78,8 +74,7 @@ bool TRawBin::alignFileToSize(uint32_t si)
     return true;
 }
 
-bool TRawBin::build(uint32_t dofs)
-{
+bool TRawBin::build(uint32_t dofs) {
     const TCompilerFlags* flags = host.get_flags();
     // 16-bit code takes near jumps and the locals allocation with 16-bit values.
     wordSize_ = flags && flags->cpu_bits == 16 ? 2 : 4;
@@ -106,8 +101,7 @@ bool TRawBin::build(uint32_t dofs)
     if (host.File_Len() - start != f_codesize) fatal("Code block does not match its layout");
     writeConsts();
     writeVars(true);
-    if (host.File_Len() - start != f_codesize + f_constsize + f_datasize)
-        fatal("Image does not match its layout");
+    if (host.File_Len() - start != f_codesize + f_constsize + f_datasize) fatal("Image does not match its layout");
 
     if (F_RT == rtINTEL_BOOT) {
         alignFileToSize(start + kBootSignatureAt);
@@ -125,8 +119,7 @@ bool TRawBin::build(uint32_t dofs)
     return true;
 }
 
-void TRawBin::finalFixup(uint32_t dofs)
-{
+void TRawBin::finalFixup(uint32_t dofs) {
     const uint32_t constBase = dofs + f_codesize;
     const uint32_t dataBase = dofs + f_codesize + f_constsize;
 
@@ -157,18 +150,13 @@ void TRawBin::finalFixup(uint32_t dofs)
                 put(p, uint32_t(value));
             };
             switch (fx->hint) {
-            case ftLabel:
-                put(p, site.target() + o - (A + p + s));
-                break;
+            case ftLabel: put(p, site.target() + o - (A + p + s)); break;
             case ftRelative:
                 // A far jump to a label: the label's address from the origin.
                 putAddress(uint64_t(dofs) + site.target());
                 break;
-            case ftJmp:
-                fatal("Error 1133421");
-            case ftJmpShort:
-                site.shortJump();
-                break;
+            case ftJmp: fatal("Error 1133421");
+            case ftJmpShort: site.shortJump(); break;
             case ftJmpFar: {
                 const uint32_t w = nearJumpWidth(fx, wordSize_);
                 uint8_t* f = site.field(p, 1 + w);
@@ -181,19 +169,11 @@ void TRawBin::finalFixup(uint32_t dofs)
                 }
                 break;
             }
-            case ftConst:
-                putAddress(uint64_t(constBase) + site.constant()->address);
-                break;
-            case ftVar:
-                putAddress(uint64_t(dataBase) + site.variable()->address + o);
-                break;
-            case ftLocals:
-                break;
-            case ftLabelAbs:
-                putAddress(uint64_t(dofs) + site.target() + o);
-                break;
-            default:
-                message("Warning: Unknown fixup type");
+            case ftConst: putAddress(uint64_t(constBase) + site.constant()->address); break;
+            case ftVar: putAddress(uint64_t(dataBase) + site.variable()->address + o); break;
+            case ftLocals: break;
+            case ftLabelAbs: putAddress(uint64_t(dofs) + site.target() + o); break;
+            default: message("Warning: Unknown fixup type");
             }
         }
         if (host.File_WriteCode(fn->FuncIndex) == 0) fatal("Code of " + funcName(fn) + " not written");

@@ -59,9 +59,8 @@ bool takesPrefix(Prefix p, std::string_view n) {
 
 // What lock makes atomic: a read-modify-write of memory.
 bool lockable(std::string_view n) {
-    static constexpr std::string_view rows[] = {"add", "adc", "and", "or",  "sbb",  "sub",  "xor",     "btc",
-                                                "btr", "bts", "dec", "inc", "neg",  "not",  "xchg",    "xadd",
-                                                "cmpxchg"};
+    static constexpr std::string_view rows[] = {"add", "adc", "and", "or",  "sbb", "sub",  "xor",  "btc",    "btr",
+                                                "bts", "dec", "inc", "neg", "not", "xchg", "xadd", "cmpxchg"};
     return std::find(std::begin(rows), std::end(rows), n) != std::end(rows);
 }
 
@@ -75,8 +74,7 @@ uint32_t stackBytes(const TOperand* op) {
         const uint32_t size = op->size ? op->size : ptrSize;
         return (size + ptrSize - 1) / ptrSize * ptrSize;
     }
-    default:
-        return ptrSize;
+    default: return ptrSize;
     }
 }
 
@@ -90,9 +88,9 @@ void refuseNamedValue(const TAFile* f) {
     const std::string name(f->F_Buffer.substr(start, f->CurChar - start));
     const PIdent id = Idents->findIdent(name);
     if (!id || (id->type_ != itConst && id->type_ != itDefine)) return;
-    Log->FatalError("[3002] \"" + name + "\" is a " + (id->type_ == itConst ? "constant" : "define") +
-                        " and cannot be assigned",
-                    true);
+    Log->FatalError(
+        "[3002] \"" + name + "\" is a " + (id->type_ == itConst ? "constant" : "define") + " and cannot be assigned",
+        true);
 }
 
 const char* const kStandardInclude = "tavik.tav";
@@ -171,12 +169,9 @@ void TCompiler::readHeader() {
             // Nothing could build any project: say where the plug-ins were looked for.
             const std::string folder = PluginFolder();
             std::string why;
-            if (!platform::FolderExists(folder))
-                why = "no plug-in was found, as there is no folder " + folder;
-            else if (Plugins->plugList().empty())
-                why = "no plug-in was found in " + folder;
-            else
-                why = "no plug-in in " + folder + " has a builder";
+            if (!platform::FolderExists(folder)) why = "no plug-in was found, as there is no folder " + folder;
+            else if (Plugins->plugList().empty()) why = "no plug-in was found in " + folder;
+            else why = "no plug-in in " + folder + " has a builder";
             Log->FatalError("[0002] Unknown application type " + upperAscii(name) + ": " + why);
         }
         std::string msg = "Unknown application type " + upperAscii(name) + ", installed: ";
@@ -254,18 +249,10 @@ void TCompiler::HandleDeclarations(int32_t funcIndex) {
                 atEnd = true;
             }
             break;
-        case ttSymbol:
-            running = symbolStatement(funcIndex);
-            break;
-        case ttSegment:
-            handle_SEGMENT();
-            break;
-        case ttRegister:
-            handle_REGISTER();
-            break;
-        case ttBaseExp:
-            handle_BASEEXP();
-            break;
+        case ttSymbol: running = symbolStatement(funcIndex); break;
+        case ttSegment: handle_SEGMENT(); break;
+        case ttRegister: handle_REGISTER(); break;
+        case ttBaseExp: handle_BASEEXP(); break;
         case ttNumber:
         case ttFloat:
             if (!tk->F_DefName.empty() && tk->F_DefName[0] == '$') {
@@ -275,9 +262,7 @@ void TCompiler::HandleDeclarations(int32_t funcIndex) {
                 refuseNamedValue(F_CurFile);  // an operator follows
             }
             break;
-        case ttIdent:
-            identStatement();
-            break;
+        case ttIdent: identStatement(); break;
         default:
             if (t == ttAnsiString || t == ttWideString) refuseNamedValue(F_CurFile);
             Log->FatalError("[12000] Unexpected " + tk->getTokenStr());
@@ -341,25 +326,14 @@ void TCompiler::identStatement() {
         break;
     }
     case itFunc:
-    case itProc:
-        handle_FUNCCALL(true, nullptr);
-        break;
+    case itProc: handle_FUNCCALL(true, nullptr); break;
     case itFuncThis:
-    case itProcThis:
-        handle_FUNCCALL(true, tk->F_Operand);
-        break;
-    case itMacro:
-        handle_MACROCALL(nullptr);
-        break;
-    case itType:
-        handle_VARTYPE();
-        break;
+    case itProcThis: handle_FUNCCALL(true, tk->F_Operand); break;
+    case itMacro: handle_MACROCALL(nullptr); break;
+    case itType: handle_VARTYPE(); break;
     case itGlobalVar:
-    case itLocalVar:
-        handle_VAR();
-        break;
-    default:
-        Log->FatalReservedToken("3002");
+    case itLocalVar: handle_VAR(); break;
+    default: Log->FatalReservedToken("3002");
     }
 }
 
@@ -374,8 +348,7 @@ void TCompiler::sectionClosed(const std::string& directive) const {
 
 void TCompiler::dispatchKeyword() {
     switch (F_CurToken->F_Keyword) {
-    case keyProgram:
-        Log->FatalError("[10000] Unexpected " + F_CurToken->getTokenStr());
+    case keyProgram: Log->FatalError("[10000] Unexpected " + F_CurToken->getTokenStr());
     case keyConst: handle_CONST(); break;
     case keyImports: handle_IMPORTS(); break;
     case keyProcedure:
@@ -399,8 +372,7 @@ void TCompiler::dispatchKeyword() {
     case keyExports: handle_EXPORTS(); break;
     case keyEntry: handle_ENTRY(); break;
     case keyExitIf: handle_EXITIF(); break;
-    default:
-        Log->FatalError("[11000] Unexpected " + F_CurToken->getTokenStr());
+    default: Log->FatalError("[11000] Unexpected " + F_CurToken->getTokenStr());
     }
 }
 
@@ -724,8 +696,7 @@ void TCompiler::trackPushDepth(PFunction fn, PInstruction row, const TOperand* o
             loseDepth(fn, row, op1);
         }
         break;
-    default:
-        break;
+    default: break;
     }
 }
 
@@ -743,11 +714,11 @@ uint32_t TCompiler::stackDepth(const TFunction* fn) const {
     if (!fn) return 0;
     const TFunctionHostInfo& at = FuncMan->hostInfo(fn);
     if (at.lostDepthLine != 0) {
-        const std::string where = (at.lostDepthFile ? "[" + std::to_string(at.lostDepthLine) + "," +
-                                                          std::to_string(at.lostDepthColumn) + "]"
-                                                    : std::string());
-        Log->FatalError("[6394] The stack pointer of " + std::string(funcName(fn)) + " changed by an amount not known (" +
-                        at.lostDepthWhat + " at " + where +
+        const std::string where =
+            (at.lostDepthFile ? "[" + std::to_string(at.lostDepthLine) + "," + std::to_string(at.lostDepthColumn) + "]"
+                              : std::string());
+        Log->FatalError("[6394] The stack pointer of " + std::string(funcName(fn)) +
+                        " changed by an amount not known (" + at.lostDepthWhat + " at " + where +
                         "): its parameters cannot be reached through it; use the frame (#set frame 1)");
     }
     return fn->LocalOffset;
@@ -819,9 +790,7 @@ TIdentType TCompiler::ExpectIdentType(std::initializer_list<TIdentType> kinds) {
     return std::find(kinds.begin(), kinds.end(), it) != kinds.end() ? it : itNone;
 }
 
-bool TCompiler::ExpectFreeIdent() {
-    return F_CurFile->moveNextToken() == ttIdent && F_CurToken->F_IdentType == itNone;
-}
+bool TCompiler::ExpectFreeIdent() { return F_CurFile->moveNextToken() == ttIdent && F_CurToken->F_IdentType == itNone; }
 
 TKeyword TCompiler::ExpectKeyword(std::initializer_list<TKeyword> keys) {
     if (F_CurFile->moveNextToken() != ttIdent) return keyNone;

@@ -46,8 +46,8 @@ public:
     // The epilogue of func: pops of its uses, release of its locals, leave.
     void retTriggered(PFunction func);
     // Encodes one instruction into fn; the caller keeps the operands.
-    uint32_t execInstruction(PFunction fn, const std::string& strName, POperand op1 = nullptr,
-                             POperand op2 = nullptr, POperand op3 = nullptr);
+    uint32_t execInstruction(PFunction fn, const std::string& strName, POperand op1 = nullptr, POperand op2 = nullptr,
+                             POperand op3 = nullptr);
     // Encodes one instruction and returns its bytes (empty on any error).
     std::string buildInstruction(PFunction fn, const std::string& strName, POperand op1 = nullptr,
                                  POperand op2 = nullptr, POperand op3 = nullptr);

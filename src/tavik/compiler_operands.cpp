@@ -63,18 +63,10 @@ POperand TCompiler::moveNextOperand(bool first, bool regLblRef) {
     TCurrentToken* tk = F_CurToken;
     auto op = std::make_unique<TOperand>();
     switch (t) {
-    case ttRegister:
-        op->setRegister(tk->F_Register);
-        break;
-    case ttSegment:
-        op->setSegment(tk->F_Segment);
-        break;
-    case ttSTreg:
-        op->setIntType(otST, tk->F_Integer);
-        break;
-    case ttXMMreg:
-        op->setIntType(otXMM, tk->F_Integer);
-        break;
+    case ttRegister: op->setRegister(tk->F_Register); break;
+    case ttSegment: op->setSegment(tk->F_Segment); break;
+    case ttSTreg: op->setIntType(otST, tk->F_Integer); break;
+    case ttXMMreg: op->setIntType(otXMM, tk->F_Integer); break;
     case ttNumber: {
         const int64_t v = tk->F_Integer;
         if (F_CurFile->peekNextRealChar(true) == ':') return farOperand(op.get(), v);
@@ -82,9 +74,7 @@ POperand TCompiler::moveNextOperand(bool first, bool regLblRef) {
         op->value = v;  // whole: the encoder checks it against its field
         break;
     }
-    case ttBaseExp:
-        baseExpMemory(op.get(), tk);
-        break;
+    case ttBaseExp: baseExpMemory(op.get(), tk); break;
     case ttAnsiString:
     case ttWideString: {
         PConst c = Consts->addConstItem("", tk->F_String, t == ttAnsiString ? ctAnsiString : ctWideString);
@@ -92,14 +82,9 @@ POperand TCompiler::moveNextOperand(bool first, bool regLblRef) {
         op->setPointer(otConst, F_CurFunc, c);
         break;
     }
-    case ttSymbol:
-        addressOperand(op.get(), tk);
-        break;
-    case ttIdent:
-        identOperand(op.get(), tk, regLblRef);
-        break;
-    default:
-        Log->FatalUnexpectedToken("1201");
+    case ttSymbol: addressOperand(op.get(), tk); break;
+    case ttIdent: identOperand(op.get(), tk, regLblRef); break;
+    default: Log->FatalUnexpectedToken("1201");
     }
     return op.release();
 }
@@ -132,8 +117,7 @@ void TCompiler::addressOperand(POperand op, TCurrentToken* tk) {
         return;
     }
     const TIdentType k = ExpectIdentType({itGlobalVar, itLocalVar, itProc, itFunc, itLabel});
-    if (k == itNone || tk->F_Keyword != keyNone)
-        Log->FatalError("[3333] Invalid pointer reference @" + tk->F_String);
+    if (k == itNone || tk->F_Keyword != keyNone) Log->FatalError("[3333] Invalid pointer reference @" + tk->F_String);
     if (k == itGlobalVar) {
         auto* v = static_cast<PVar>(tk->F_Pointer);
         v->active = 1;
@@ -217,10 +201,8 @@ void TCompiler::identOperand(POperand op, TCurrentToken* tk, bool regLblRef) {
         op->hint = otMemRef;
         break;
     case itFuncThis:
-    case itProcThis:
-        methodOperandRefused(tk);
-    default:
-        Log->FatalUnexpectedToken("1200");
+    case itProcThis: methodOperandRefused(tk);
+    default: Log->FatalUnexpectedToken("1200");
     }
 }
 
@@ -230,8 +212,7 @@ void TCompiler::methodOperandRefused(const TCurrentToken* tk) {
     method = method.substr(method.find('$') + 1);
     std::string call = tk->F_String;
     const std::string tail = lowerAscii("." + method);
-    if (call.size() < tail.size() || lowerAscii(call.substr(call.size() - tail.size())) != tail)
-        call += "." + method;
+    if (call.size() < tail.size() || lowerAscii(call.substr(call.size() - tail.size())) != tail) call += "." + method;
     Log->FatalError("[1200] The method call " + call + " cannot stand as an operand: call it as a statement" +
                         (tk->F_IdentType == itFuncThis ? ", its result is in EAX" : ""),
                     true);

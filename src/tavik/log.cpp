@@ -148,10 +148,8 @@ void TLog::Debug(const std::string& str, uint16_t col) { Message(str, col); }
 void TLog::Warning(const std::string& strError) {
     ++F_WarningCount;
     TLogSource src;
-    if (CurrentSource(nullptr, src))
-        Message(Positioned(src, src.line, src.column, "Warning: " + strError), colWarning);
-    else
-        Message("Warning: " + strError, colWarning);
+    if (CurrentSource(nullptr, src)) Message(Positioned(src, src.line, src.column, "Warning: " + strError), colWarning);
+    else Message("Warning: " + strError, colWarning);
 }
 
 void TLog::WarningUnpositioned(const std::string& strError) {
@@ -162,10 +160,8 @@ void TLog::WarningUnpositioned(const std::string& strError) {
 void TLog::Error(const std::string& strError) {
     ++F_ErrorCount;
     TLogSource src;
-    if (CurrentSource(nullptr, src))
-        Message(Positioned(src, src.line, src.column, "Error: " + strError), colError);
-    else
-        Message(strError, colError);
+    if (CurrentSource(nullptr, src)) Message(Positioned(src, src.line, src.column, "Error: " + strError), colError);
+    else Message(strError, colError);
 }
 
 std::string TLog::LineExcerpt(const char* data, size_t size, uint32_t charPos) {

@@ -11,7 +11,7 @@ struct TLogSource {
     std::string fileName;
     const char* data = nullptr;
     size_t size = 0;
-    uint32_t line = 0;     // 1-based
+    uint32_t line = 0;  // 1-based
     uint32_t column = 0;
     uint32_t charPos = 0;  // 1-based byte position
 };
@@ -50,8 +50,8 @@ public:
     // A warning that belongs to no place in the source: the text alone.
     void WarningUnpositioned(const std::string& strError);
     void Error(const std::string& strError);
-    [[noreturn]] void FatalError(const std::string& strError, bool showCode = true, uint32_t cC = 0,
-                                 uint32_t cL = 0, uint32_t cLc = 0, const TAFile* fn = nullptr);
+    [[noreturn]] void FatalError(const std::string& strError, bool showCode = true, uint32_t cC = 0, uint32_t cL = 0,
+                                 uint32_t cLc = 0, const TAFile* fn = nullptr);
     // A fatal error that belongs to no place in the source: the text alone.
     [[noreturn]] void FatalUnpositioned(const std::string& strError);
     [[noreturn]] void FatalUnexpectedToken(const std::string& errCode);

@@ -15,10 +15,8 @@ template <class Message>
 void checkNesting(uint32_t depth, uint32_t limit, const Message& message) {
     if (depth < limit) [[likely]]
         return;
-    if constexpr (std::is_invocable_v<const Message&>)
-        refuseNesting(message());
-    else
-        refuseNesting(message);
+    if constexpr (std::is_invocable_v<const Message&>) refuseNesting(message());
+    else refuseNesting(message);
 }
 
 // One level counted in depth for as long as the guard lives, checked by

@@ -30,26 +30,23 @@ struct Opnd {
 struct DiffCase {
     std::string mn;
     std::vector<Opnd> ops;
-    std::string text;  // for `as`; empty: the mnemonic and the operands' texts
+    std::string text;     // for `as`; empty: the mnemonic and the operands' texts
     bool longer = false;  // ours is longer than the shortest form on purpose
 };
 
-inline std::string caseText(const DiffCase& c)
-{
+inline std::string caseText(const DiffCase& c) {
     if (!c.text.empty()) return c.text;
     std::string s = c.mn;
     for (size_t i = 0; i < c.ops.size(); ++i) s += (i ? ", " : " ") + c.ops[i].text;
     return s;
 }
 
-inline bool toolAvailable(const char* tool)
-{
+inline bool toolAvailable(const char* tool) {
     std::string cmd = std::string("command -v ") + tool + " >/dev/null 2>&1";
     return std::system(cmd.c_str()) == 0;
 }
 
-inline std::string readFile(const std::filesystem::path& p)
-{
+inline std::string readFile(const std::filesystem::path& p) {
     std::ifstream f(p, std::ios::binary);
     std::stringstream ss;
     ss << f.rdbuf();
@@ -57,13 +54,17 @@ inline std::string readFile(const std::filesystem::path& p)
 }
 
 // The bytes of the .text section of an ELF32 relocatable file.
-inline bool elfText(const std::string& elf, std::string& out)
-{
-    auto u16 = [&](size_t o) { return o + 2 <= elf.size() ? uint32_t(uint8_t(elf[o]) | uint8_t(elf[o + 1]) << 8) : 0u; };
-    auto u32 = [&](size_t o) {
-        return o + 4 <= elf.size() ? uint32_t(u16(o) | u16(o + 2) << 16) : 0u;
+inline bool elfText(const std::string& elf, std::string& out) {
+    auto u16 = [&](size_t o) {
+        return o + 2 <= elf.size() ? uint32_t(uint8_t(elf[o]) | uint8_t(elf[o + 1]) << 8) : 0u;
     };
-    if (elf.size() < 52 || elf.compare(0, 4, "\x7f" "ELF") != 0 || elf[4] != 1) return false;
+    auto u32 = [&](size_t o) { return o + 4 <= elf.size() ? uint32_t(u16(o) | u16(o + 2) << 16) : 0u; };
+    if (elf.size() < 52 ||
+        elf.compare(0, 4,
+                    "\x7f"
+                    "ELF") != 0 ||
+        elf[4] != 1)
+        return false;
     uint32_t shoff = u32(0x20), shentsize = u16(0x2E), shnum = u16(0x30), shstrndx = u16(0x32);
     if (shstrndx >= shnum) return false;
     uint32_t strOff = u32(shoff + shstrndx * shentsize + 0x10);
@@ -86,8 +87,7 @@ struct Decoded {
 };
 
 // objdump lines "   10:\t66 03 c3    \tadd    ax,bx" by address.
-inline std::map<uint32_t, Decoded> parseObjdump(const std::string& out)
-{
+inline std::map<uint32_t, Decoded> parseObjdump(const std::string& out) {
     std::map<uint32_t, Decoded> m;
     std::istringstream in(out);
     std::string line;
@@ -128,16 +128,14 @@ inline std::map<uint32_t, Decoded> parseObjdump(const std::string& out)
     return m;
 }
 
-inline int runShell(const std::string& cmd)
-{
+inline int runShell(const std::string& cmd) {
     int r = std::system(cmd.c_str());
     return WIFEXITED(r) ? WEXITSTATUS(r) : -1;
 }
 
 // Intel-syntax source assembled by `as --32` in dir (gas.s to gas.o); the
 // bytes of its .text.
-inline bool gasText(const std::filesystem::path& dir, const std::string& source, std::string& out)
-{
+inline bool gasText(const std::filesystem::path& dir, const std::string& source, std::string& out) {
     std::ofstream(dir / "gas.s", std::ios::binary) << source;
     const std::string d = dir.string();
     return runShell("as --32 -o " + d + "/gas.o " + d + "/gas.s") == 0 && elfText(readFile(dir / "gas.o"), out);
@@ -146,8 +144,7 @@ inline bool gasText(const std::filesystem::path& dir, const std::string& source,
 // For each line of Intel-syntax text, whether `as` takes it without an
 // error or a warning. A line Tavik refuses on purpose where `as` takes it
 // is marked so in its table, and this tells the mark is still true.
-inline std::vector<bool> gasAccepts(uint32_t bits, const std::vector<std::string>& lines)
-{
+inline std::vector<bool> gasAccepts(uint32_t bits, const std::vector<std::string>& lines) {
     namespace fs = std::filesystem;
     std::vector<bool> ok(lines.size(), false);
     char tmpl[] = "/tmp/tavik_gasok_XXXXXX";
@@ -168,8 +165,7 @@ inline std::vector<bool> gasAccepts(uint32_t bits, const std::vector<std::string
     return ok;
 }
 
-inline std::string hexBytes(const std::string& s)
-{
+inline std::string hexBytes(const std::string& s) {
     std::string r;
     char b[4];
     for (unsigned char c : s) {
@@ -194,8 +190,7 @@ struct DiffReport {
 // cases marked in `longer`, which must be longer.
 inline DiffReport compareWithBinutils(uint32_t bits, const std::vector<std::string>& ours,
                                       const std::vector<std::string>& texts, uint32_t maxInsns = 1,
-                                      const std::vector<bool>& longer = {})
-{
+                                      const std::vector<bool>& longer = {}) {
     const uint32_t SLOT = maxInsns == 1 ? 16 : 64;
     DiffReport rep;
     rep.cases = ours.size();
@@ -238,8 +233,8 @@ inline DiffReport compareWithBinutils(uint32_t bits, const std::vector<std::stri
     bin += text;
     std::ofstream(dir / "c.bin", std::ios::binary) << bin;
     std::string odCmd = std::string("objdump -D -b binary -m ") + (bits == 16 ? "i8086" : "i386") +
-                        " -M intel --insn-width=16 '" + (dir / "c.bin").string() + "' >'" +
-                        (dir / "od.txt").string() + "' 2>&1";
+                        " -M intel --insn-width=16 '" + (dir / "c.bin").string() + "' >'" + (dir / "od.txt").string() +
+                        "' 2>&1";
     int odr = runShell(odCmd);
     std::string od = readFile(dir / "od.txt");
     fs::remove_all(dir);
@@ -285,8 +280,8 @@ inline DiffReport compareWithBinutils(uint32_t bits, const std::vector<std::stri
         }
         std::string theirs = text.substr(k * SLOT, q - b);
         if (!ok || (theirs != mine && theirText != mineText)) {
-            rep.failures.push_back(what + " '" + mineText + "' but as gives [" + hexBytes(theirs) + "] '" +
-                                   theirText + "'");
+            rep.failures.push_back(what + " '" + mineText + "' but as gives [" + hexBytes(theirs) + "] '" + theirText +
+                                   "'");
             continue;
         }
         const bool marked = k < longer.size() && longer[k];
@@ -301,8 +296,7 @@ inline DiffReport compareWithBinutils(uint32_t bits, const std::vector<std::stri
 
 // Encodes every case in the given bit mode and checks it against as/objdump.
 inline DiffReport runDiffBatch(uint32_t bits, const std::vector<DiffCase>& cases, TTavAssembler& asmb,
-                               uint32_t maxInsns = 1)
-{
+                               uint32_t maxInsns = 1) {
     const uint32_t savedBits = CompileFlags.cpu_bits, savedPtr = ptrSize;
     CompileFlags.cpu_bits = bits;
     ptrSize = bits / 8;

@@ -22,8 +22,7 @@
 
 namespace enctest {
 
-inline std::string hex(const std::string& bytes)
-{
+inline std::string hex(const std::string& bytes) {
     std::string s;
     char b[4];
     for (unsigned char c : bytes) {
@@ -33,39 +32,33 @@ inline std::string hex(const std::string& bytes)
     return s;
 }
 
-inline TOperand R(TRegister r)
-{
+inline TOperand R(TRegister r) {
     TOperand o;
     o.setRegister(r);
     return o;
 }
-inline TOperand I(int64_t v, uint32_t size = 4)
-{
+inline TOperand I(int64_t v, uint32_t size = 4) {
     TOperand o;
     o.setImm(int32_t(v), size);
     return o;
 }
 // Memory: size, displacement, scale and up to two registers (base, index).
-inline TOperand M(uint32_t size, int32_t disp, uint8_t scale, std::initializer_list<TRegister> regs)
-{
+inline TOperand M(uint32_t size, int32_t disp, uint8_t scale, std::initializer_list<TRegister> regs) {
     TOperand o;
     o.setMemory(size, disp, scale, regs);
     return o;
 }
-inline TOperand ST(int i)
-{
+inline TOperand ST(int i) {
     TOperand o;
     o.setIntType(otST, i);
     return o;
 }
-inline TOperand XMM(int i)
-{
+inline TOperand XMM(int i) {
     TOperand o;
     o.setIntType(otXMM, i);
     return o;
 }
-inline TOperand SEG(TSegment s)
-{
+inline TOperand SEG(TSegment s) {
     TOperand o;
     o.setSegment(s);
     return o;
@@ -74,8 +67,7 @@ inline TOperand SEG(TSegment s)
 // The globals the encoder uses, fresh for each test; 32-bit mode by default.
 class EncoderTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         savedFlags = CompileFlags;
         savedPtr = ptrSize;
         setBits(32);
@@ -88,8 +80,7 @@ protected:
         fn = FuncMan->CreateFunction(ltFunc, nullptr);
         asmb = std::make_unique<TTavAssembler>();
     }
-    void TearDown() override
-    {
+    void TearDown() override {
         asmb.reset();
         delete RegMan;
         RegMan = nullptr;
@@ -106,15 +97,13 @@ protected:
         CompileFlags = savedFlags;
         ptrSize = savedPtr;
     }
-    static void setBits(uint32_t b)
-    {
+    static void setBits(uint32_t b) {
         CompileFlags.cpu_bits = b;
         ptrSize = b / 8;
     }
 
     // Encodes one instruction; the bytes in hex, or "error XXXX".
-    std::string enc(const char* mn, std::vector<TOperand> ops = {})
-    {
+    std::string enc(const char* mn, std::vector<TOperand> ops = {}) {
         PInstruction row = TTavAssembler::opcodeLookup(mn);
         EXPECT_NE(row, nullptr) << mn;
         if (!row) return "no row";
@@ -131,8 +120,7 @@ protected:
         return hex(code);
     }
 
-    PVar addVar(const char* name, uint32_t typeSize)
-    {
+    PVar addVar(const char* name, uint32_t typeSize) {
         PVarType t = nullptr;
         for (PVarType vt : VarMan->F_VarTypes)
             if (vt->size == typeSize && vt->vt == dtInteger) {
@@ -143,8 +131,7 @@ protected:
         return VarMan->addVar(vmGlobal, name, t, 1, 0);
     }
     // A global variable operand of the given size and field offset.
-    TOperand V(PVar v, uint32_t size, int32_t disp = 0, TOperandType kind = otVar)
-    {
+    TOperand V(PVar v, uint32_t size, int32_t disp = 0, TOperandType kind = otVar) {
         TOperand o;
         o.setPointer(kind, fn, v);
         o.size = size;

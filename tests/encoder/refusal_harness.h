@@ -17,8 +17,7 @@ struct RefusalCase {
 // The failures: lines the encoder accepts, and lines whose acceptance by
 // `as` is not as marked.
 inline std::vector<std::string> checkRefusals(uint32_t bits, const std::vector<RefusalCase>& cases,
-                                              TTavAssembler& asmb)
-{
+                                              TTavAssembler& asmb) {
     std::vector<std::string> failures;
     const uint32_t savedBits = CompileFlags.cpu_bits, savedPtr = ptrSize;
     CompileFlags.cpu_bits = bits;
@@ -60,7 +59,7 @@ inline std::vector<std::string> checkRefusals(uint32_t bits, const std::vector<R
         const bool asRefuses = refusedLines.count(firstLine + uint32_t(k)) != 0;
         if (cases[k].asAccepts == asRefuses)
             failures.push_back(caseText(cases[k].c) + (asRefuses ? ": as refuses it, marked as accepted by as"
-                                                                  : ": as accepts it; mark it refused on purpose"));
+                                                                 : ": as accepts it; mark it refused on purpose"));
     }
     return failures;
 }

@@ -78,8 +78,7 @@ void readStandardNames() {
         if (at > 0 && word(text[at - 1])) continue;
         size_t from = at + 6, to;
         while (from < text.size() && text[from] == ' ') ++from;
-        for (to = from; to < text.size() && word(text[to]); ++to) {
-        }
+        for (to = from; to < text.size() && word(text[to]); ++to) {}
         if (to > from) standardNames.push_back(text.substr(from, to - from));
     }
     if (standardNames.empty()) {

@@ -43,10 +43,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             case 6: f.moveToChar(static_cast<char>(op >> 4)); break;
             case 7: f.moveBackToChar(static_cast<char>(op >> 4)); break;
             default:
-                if (op & 0x10)
-                    f.save();
-                else
-                    f.restore();
+                if (op & 0x10) f.save();
+                else f.restore();
             }
             check(f.CurChar <= f.F_FileLength + 1);
             check(f.CurLine >= 1);

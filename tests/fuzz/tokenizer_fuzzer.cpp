@@ -95,13 +95,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 if (f.moveNextIfMathOp(false) != moNone) continue;
                 t = f.moveNextToken();
                 break;
-            default:
-                t = f.moveNextToken();
+            default: t = f.moveNextToken();
             }
             if (t == ttEOF) break;
         }
-    } catch (const EAbort&) {
-    }
+    } catch (const EAbort&) {}
     Compiler->F_CurFile = nullptr;
     Compiler->F_CurToken->setNull();
     Compiler->F_PeekToken->setNull();

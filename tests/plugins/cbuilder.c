@@ -11,18 +11,16 @@ static const TPluginInterface* host;
 
 /* The stale record is used after its free on purpose. */
 #pragma GCC diagnostic ignored "-Wuse-after-free"
-static int32_t idFatal = -1, idFalse = -1, idRange = -1, idForeign = -1, idStale = -1, idNullFn = -1,
-               idFixup = -1, idIndex = -1, idSelfEmit = -1, idSelfFile = -1, idEmitPast = -1, idReplacePast = -1;
+static int32_t idFatal = -1, idFalse = -1, idRange = -1, idForeign = -1, idStale = -1, idNullFn = -1, idFixup = -1,
+               idIndex = -1, idSelfEmit = -1, idSelfFile = -1, idEmitPast = -1, idReplacePast = -1;
 
-static void goOn(void)
-{
+static void goOn(void) {
     host->File_AddBytes("more", 4);
     host->Log_MessageA("after the stop", 0);
 }
 
 /* Services handed bytes from the very buffer they change. */
-static TAVBOOL selfCopies(int32_t i, PFunction main)
-{
+static TAVBOOL selfCopies(int32_t i, PFunction main) {
     uint32_t len = 0, k;
     if (i == idSelfEmit) {
         /* The code of rtlmain appended to itself until it passes 1 MiB:
@@ -38,7 +36,7 @@ static TAVBOOL selfCopies(int32_t i, PFunction main)
          * larger than the room the host reserved. */
         uint8_t b[256];
         for (k = 0; k < 256; ++k) b[k] = (uint8_t)k;
-        host->File_AddBytes(b, 256);                         /* positions 3 .. 258 */
+        host->File_AddBytes(b, 256); /* positions 3 .. 258 */
         host->File_ReplaceBytes(3, host->file_getbuf() + 12, 100);
         host->File_ReplaceBytes(150, host->file_getbuf() + 139, 100);
         for (k = 0; k < 15; ++k) host->File_AddBytes(host->file_getbuf(), host->File_Len());
@@ -46,8 +44,7 @@ static TAVBOOL selfCopies(int32_t i, PFunction main)
     return 1;
 }
 
-static TAVBOOL TAV_CALL cBuilder(TTriggerEvent evt, uint32_t id)
-{
+static TAVBOOL TAV_CALL cBuilder(TTriggerEvent evt, uint32_t id) {
     int32_t i = (int32_t)id;
     PFunction main;
     if (evt != teComplete) return 1;
@@ -94,8 +91,7 @@ static TAVBOOL TAV_CALL cBuilder(TTriggerEvent evt, uint32_t id)
     return 1;
 }
 
-__attribute__((visibility("default"))) const char* TAV_CALL onEntry(const TPluginInterface* table)
-{
+__attribute__((visibility("default"))) const char* TAV_CALL onEntry(const TPluginInterface* table) {
     host = table;
     idFatal = host->RegisterBuilder("c_fatal", cBuilder);
     idFalse = host->RegisterBuilder("c_false", cBuilder);

@@ -7,8 +7,7 @@
 
 static const TPluginInterface* host;
 
-static TAVBOOL TAV_CALL killBuilder(TTriggerEvent evt, uint32_t id)
-{
+static TAVBOOL TAV_CALL killBuilder(TTriggerEvent evt, uint32_t id) {
     (void)id;
     if (evt == teComplete) {
         host->Log_MessageA("about to be killed", 0);
@@ -17,8 +16,7 @@ static TAVBOOL TAV_CALL killBuilder(TTriggerEvent evt, uint32_t id)
     return 1;
 }
 
-__attribute__((visibility("default"))) const char* TAV_CALL onEntry(const TPluginInterface* table)
-{
+__attribute__((visibility("default"))) const char* TAV_CALL onEntry(const TPluginInterface* table) {
     host = table;
     host->RegisterBuilder("kill_self", killBuilder);
     return "Killer";

@@ -23,8 +23,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-TDLLEntry entry()
-{
+TDLLEntry entry() {
     static TDLLEntry fn = [] {
         void* lib = dlopen(MORVEL_DLL, RTLD_NOW | RTLD_LOCAL);
         if (!lib) throw std::runtime_error(std::string("dlopen: ") + dlerror());
@@ -43,8 +42,7 @@ struct Result {
     std::string out;
 };
 
-Result run(const std::string& cmd)
-{
+Result run(const std::string& cmd) {
     Result r;
     FILE* p = popen(cmd.c_str(), "r");
     if (!p) return r;
@@ -56,8 +54,7 @@ Result run(const std::string& cmd)
     return r;
 }
 
-std::string work(const std::string& name)
-{
+std::string work(const std::string& name) {
     fs::create_directories(MORVEL_WORK_DIR);
     return std::string(MORVEL_WORK_DIR) + "/" + name;
 }
@@ -67,8 +64,7 @@ bool haveTool(const std::string& tool) { return run("command -v " + tool + " >/d
 bool havePefile() { return run("/usr/bin/python3 -c 'import pefile' >/dev/null 2>&1").code == 0; }
 
 // pefile checks: the script sees the image as `pe` and `data`; failures raise.
-Result pefile(const std::string& image, const std::string& checks)
-{
+Result pefile(const std::string& image, const std::string& checks) {
     std::string path = image + ".check.py";
     std::ofstream(path) << "import sys, pefile\n"
                            "data = open(sys.argv[1], 'rb').read()\n"
@@ -77,16 +73,14 @@ Result pefile(const std::string& image, const std::string& checks)
     return run("/usr/bin/python3 " + path + " " + image + " 2>&1");
 }
 
-std::string winePrefix()
-{
+std::string winePrefix() {
     const char* env = std::getenv("WINEPREFIX");
     return env && *env ? env : std::string(TAVIK_BUILD_DIR) + "/wineprefix";
 }
 
 // Runs a PE image under wine in its own folder; the shared prefix is
 // created once, under a lock, by whichever test gets there first.
-Result wine(const std::string& image, const std::string& debug = "-all")
-{
+Result wine(const std::string& image, const std::string& debug = "-all") {
     std::string prefix = winePrefix();
     std::string env = "WINEPREFIX='" + prefix + "' WINEDLLOVERRIDES='mscoree,mshtml=' ";
     run("flock '" + prefix + ".lock' sh -c \"test -d '" + prefix + "' || " + env +
@@ -117,8 +111,7 @@ Result wine(const std::string& image, const std::string& debug = "-all")
 
 std::vector<uint8_t> nops(size_t n, uint8_t b = 0x90) { return std::vector<uint8_t>(n, b); }
 
-std::vector<uint8_t> cat(std::initializer_list<std::vector<uint8_t>> parts)
-{
+std::vector<uint8_t> cat(std::initializer_list<std::vector<uint8_t>> parts) {
     std::vector<uint8_t> r;
     for (auto& p : parts) r.insert(r.end(), p.begin(), p.end());
     return r;
@@ -127,8 +120,7 @@ std::vector<uint8_t> cat(std::initializer_list<std::vector<uint8_t>> parts)
 const char* const kHello = "Hello, Tavik!\n";
 
 // A console program: GetStdHandle, WriteFile of a constant, ExitProcess(3).
-void makeHello(TestHost& h)
-{
+void makeHello(TestHost& h) {
     uint32_t k32 = h.addLibrary("kernel32.dll");
     PFunction getStd = h.addImport(k32, "GetStdHandle");
     PFunction write = h.addImport(k32, "WriteFile");
@@ -137,8 +129,8 @@ void makeHello(TestHost& h)
     PVar written = h.addVar("written", 4, 1, false);
     h.addVar("unused", 4, 1, true, {1, 2, 3, 4});
     PFunction main = h.func(0);
-    h.setCode(main, {0x6A, 0xF5, 0xE8, 0, 0, 0, 0, 0x89, 0xC3, 0x6A, 0x00, 0x68, 0, 0, 0, 0, 0x6A, 0x0E,
-                     0x68, 0, 0, 0, 0, 0x53, 0xE8, 0, 0, 0, 0, 0x6A, 0x03, 0xE8, 0, 0, 0, 0, 0xC3});
+    h.setCode(main, {0x6A, 0xF5, 0xE8, 0, 0,    0,    0, 0x89, 0xC3, 0x6A, 0x00, 0x68, 0,    0, 0, 0, 0x6A, 0x0E, 0x68,
+                     0,    0,    0,    0, 0x53, 0xE8, 0, 0,    0,    0,    0x6A, 0x03, 0xE8, 0, 0, 0, 0,    0xC3});
     h.addFixup(main, ftLabel, 3, 4, getStd->FuncIndex);
     h.addDataFixup(main, ftVar, 12, written);
     h.addDataFixup(main, ftConst, 19, msg);
@@ -148,8 +140,7 @@ void makeHello(TestHost& h)
 
 }  // namespace
 
-TEST(MorvelLibrary, ExportsOnlyOnEntryAndNeedsNothingOfTavik)
-{
+TEST(MorvelLibrary, ExportsOnlyOnEntryAndNeedsNothingOfTavik) {
     REQUIRE_TOOL(haveTool("nm"), "nm (binutils)");
     Result defined = run("nm -D --defined-only " MORVEL_DLL);
     ASSERT_EQ(defined.code, 0);
@@ -161,7 +152,8 @@ TEST(MorvelLibrary, ExportsOnlyOnEntryAndNeedsNothingOfTavik)
     // of them the assembler's: every undefined symbol is defined there.
     Result needed = run("objdump -p " MORVEL_DLL " | awk '/NEEDED/ {print $2}'");
     EXPECT_EQ(needed.out.find("tavik"), std::string::npos) << needed.out;
-    Result provided = run("for l in $(ldd " MORVEL_DLL " | awk '/=>/ {print $3}'); do nm -D --defined-only $l; done"
+    Result provided = run("for l in $(ldd " MORVEL_DLL
+                          " | awk '/=>/ {print $3}'); do nm -D --defined-only $l; done"
                           " | awk '{print $NF}' | sed 's/@.*//' | sort -u");
     Result undefined = run("nm -D --undefined-only " MORVEL_DLL " | awk '$1 == \"U\" {print $2}' | sed 's/@.*//'");
     std::set<std::string> have;
@@ -173,12 +165,14 @@ TEST(MorvelLibrary, ExportsOnlyOnEntryAndNeedsNothingOfTavik)
     EXPECT_GT(count, 0);
 }
 
-TEST(MorvelEntry, NameBuildersAndStartTexts)
-{
+TEST(MorvelEntry, NameBuildersAndStartTexts) {
     Loaded h;
     EXPECT_EQ(h.loadName, "Tavik Linker");
     EXPECT_EQ(h.builderNames, (std::vector<std::string>{"PE32_GUI", "PE32_CUI", "PE32_DLL", "RAW_IMAGE"}));
-    struct { const char* builder; const char* text; } cases[] = {
+    struct {
+        const char* builder;
+        const char* text;
+    } cases[] = {
         {"pe32_gui", "#define WIN32; #set bits 32; #define APPTYPE_GUI;"},
         {"pe32_cui", "#define WIN32; #set bits 32; #define APPTYPE_CUI;"},
         {"pe32_dll", "#define WIN32; #set bits 32; #define APPTYPE_DLL; #set relocations 1;"},
@@ -191,8 +185,7 @@ TEST(MorvelEntry, NameBuildersAndStartTexts)
     }
 }
 
-TEST(MorvelEntry, NamesTakenByAnotherPluginKeepTheFirst)
-{
+TEST(MorvelEntry, NamesTakenByAnotherPluginKeepTheFirst) {
     TestHost h;
     auto other = [](TTriggerEvent, uint32_t) -> TAVBOOL { return 1; };
     h.table()->RegisterBuilder("pe32_cui", +other);
@@ -210,8 +203,7 @@ namespace {
 
 constexpr size_t kFloppy = 1474560;
 
-uint32_t le(const std::vector<uint8_t>& b, size_t at, int n)
-{
+uint32_t le(const std::vector<uint8_t>& b, size_t at, int n) {
     uint32_t v = 0;
     for (int i = n - 1; i >= 0; --i) v = (v << 8) | b.at(at + i);
     return v;
@@ -219,8 +211,7 @@ uint32_t le(const std::vector<uint8_t>& b, size_t at, int n)
 
 }  // namespace
 
-TEST(MorvelRaw, SmallProgramFillsTheFloppy)
-{
+TEST(MorvelRaw, SmallProgramFillsTheFloppy) {
     Loaded h;
     h.flags.cpu_bits = 16;
     std::vector<uint8_t> code = cat({nops(19), {0xC3}});
@@ -236,8 +227,7 @@ TEST(MorvelRaw, SmallProgramFillsTheFloppy)
     EXPECT_TRUE(h.out == want);
 }
 
-TEST(MorvelRaw, ReferencesResolveFromTheOrigin)
-{
+TEST(MorvelRaw, ReferencesResolveFromTheOrigin) {
     Loaded h;
     h.flags.cpu_bits = 16;
     PFunction main = h.func(0);
@@ -265,9 +255,15 @@ TEST(MorvelRaw, ReferencesResolveFromTheOrigin)
     h.setCode(main, code);
 
     ASSERT_TRUE(h.complete("raw_image"));
-    EXPECT_EQ(h.messages, (std::vector<std::string>{"PlugSys: Building Raw Image!", "PlugSys: Warning: Unknown fixup type"}));
+    EXPECT_EQ(h.messages,
+              (std::vector<std::string>{"PlugSys: Building Raw Image!", "PlugSys: Warning: Unknown fixup type"}));
     const auto& o = h.out;
-    struct { size_t at; int n; uint32_t want; const char* what; } cases[] = {
+    struct {
+        size_t at;
+        int n;
+        uint32_t want;
+        const char* what;
+    } cases[] = {
         {1, 2, 0x7C00 + 100 + 3, "16-bit constant"},
         {3, 1, 0x90, "byte behind it untouched"},
         {4, 2, 0x7C00 + 100 + 6 + 2 + 1, "16-bit variable + offset"},
@@ -287,10 +283,13 @@ TEST(MorvelRaw, ReferencesResolveFromTheOrigin)
     EXPECT_EQ(o.size(), kFloppy);
 }
 
-TEST(MorvelRaw, NearJumpsFollowTheBitMode)
-{
+TEST(MorvelRaw, NearJumpsFollowTheBitMode) {
     // A jump over 200 bytes, unconditional and conditional, in 16- and 32-bit code.
-    struct { uint32_t bits; uint16_t cc; std::vector<uint8_t> head; } cases[] = {
+    struct {
+        uint32_t bits;
+        uint16_t cc;
+        std::vector<uint8_t> head;
+    } cases[] = {
         {16, 16, {0xE9, 200, 0}},
         {16, 5, {0x0F, 0x85, 200, 0}},
         {32, 16, {0xE9, 200, 0, 0, 0}},
@@ -311,8 +310,7 @@ TEST(MorvelRaw, NearJumpsFollowTheBitMode)
     }
 }
 
-TEST(MorvelRaw, FailuresStopTheBuild)
-{
+TEST(MorvelRaw, FailuresStopTheBuild) {
     struct Case {
         const char* what;
         std::vector<uint8_t> code;
@@ -321,8 +319,10 @@ TEST(MorvelRaw, FailuresStopTheBuild)
     };
     auto signedAt509 = [](size_t total) { return cat({nops(509), {0xB8, 0x55, 0xAA}, nops(total - 512)}); };
     Case cases[] = {
-        {"511 bytes", nops(511), false, "FATAL PlugSys: Boot program exceeds 510 bytes: the first sector has no boot signature"},
-        {"over the floppy", signedAt509(kFloppy - 1), false, "FATAL PlugSys: Size of file exceeds the size of a floppy"},
+        {"511 bytes", nops(511), false,
+         "FATAL PlugSys: Boot program exceeds 510 bytes: the first sector has no boot signature"},
+        {"over the floppy", signedAt509(kFloppy - 1), false,
+         "FATAL PlugSys: Size of file exceeds the size of a floppy"},
         {"constant beyond 64 KB", signedAt509(0x8400), true,
          "FATAL PlugSys: Address 0x10000 does not fit in 16 bits in rtlmain"},
     };
@@ -337,7 +337,10 @@ TEST(MorvelRaw, FailuresStopTheBuild)
     }
     // What just fits: the floppy exactly, the constant at 0xFFFF, and a
     // longer program that carries the signature itself.
-    struct { size_t total; bool constRef; } fits[] = {{kFloppy - 2, false}, {0x83FF, true}, {600, false}};
+    struct {
+        size_t total;
+        bool constRef;
+    } fits[] = {{kFloppy - 2, false}, {0x83FF, true}, {600, false}};
     for (auto& c : fits) {
         SCOPED_TRACE(c.total);
         Loaded h;
@@ -353,8 +356,7 @@ TEST(MorvelRaw, FailuresStopTheBuild)
     }
 }
 
-TEST(MorvelPE, ConsoleProgramStructure)
-{
+TEST(MorvelPE, ConsoleProgramStructure) {
     Loaded h;
     makeHello(h);
     ASSERT_TRUE(h.complete("pe32_cui"));
@@ -411,8 +413,7 @@ for n, i in enumerate(imp[0].imports):
     EXPECT_EQ(r.code, 0) << r.out;
 }
 
-TEST(MorvelPE, ConsoleProgramRunsUnderWine)
-{
+TEST(MorvelPE, ConsoleProgramRunsUnderWine) {
     REQUIRE_TOOL(haveTool("wine"), "wine");
     Loaded h;
     makeHello(h);
@@ -424,8 +425,7 @@ TEST(MorvelPE, ConsoleProgramRunsUnderWine)
     EXPECT_EQ(r.code, 3);
 }
 
-TEST(MorvelPE, GuiBuildDiffersOnlyInSubsystem)
-{
+TEST(MorvelPE, GuiBuildDiffersOnlyInSubsystem) {
     Loaded cui;
     makeHello(cui);
     ASSERT_TRUE(cui.complete("pe32_cui"));
@@ -452,8 +452,7 @@ struct JumpProgram {
 // rtlmain calls q (no locals: placeholder removed) and p (one local: sub
 // esp, 4; a short jmp over three int3; a jne over more than 127 bytes), then
 // exits with p's result, 5.
-JumpProgram makeJumps(TestHost& h)
-{
+JumpProgram makeJumps(TestHost& h) {
     uint32_t k32 = h.addLibrary("kernel32.dll");
     JumpProgram j;
     j.q = h.addFunction(ltProc, "q");
@@ -464,8 +463,15 @@ JumpProgram makeJumps(TestHost& h)
     j.p->IsCalled = 1;
     j.p->LocalCount = 1;
     j.p->LocalSize = 4;
-    h.setCode(j.p, cat({{0x55, 0x89, 0xE5}, nops(6), {0xC7, 0x45, 0xFC, 0x05, 0, 0, 0}, nops(7), {0xCC, 0xCC, 0xCC},
-                        {0x83, 0x7D, 0xFC, 0x05}, nops(7), {0x8B, 0x45, 0xFC, 0xC9, 0xC3}, nops(200),
+    h.setCode(j.p, cat({{0x55, 0x89, 0xE5},
+                        nops(6),
+                        {0xC7, 0x45, 0xFC, 0x05, 0, 0, 0},
+                        nops(7),
+                        {0xCC, 0xCC, 0xCC},
+                        {0x83, 0x7D, 0xFC, 0x05},
+                        nops(7),
+                        {0x8B, 0x45, 0xFC, 0xC9, 0xC3},
+                        nops(200),
                         {0xB8, 0x63, 0, 0, 0, 0xC9, 0xC3}}));
     j.skip = h.addLabel(j.p, "skip", 26);
     j.bad = h.addLabel(j.p, "bad", 242);
@@ -481,8 +487,7 @@ JumpProgram makeJumps(TestHost& h)
     return j;
 }
 
-std::string hex(uint32_t v)
-{
+std::string hex(uint32_t v) {
     char b[16];
     std::snprintf(b, sizeof b, "%x", v);
     return b;
@@ -490,8 +495,7 @@ std::string hex(uint32_t v)
 
 }  // namespace
 
-TEST(MorvelPE, JumpFormsAndLocalsDisassemble)
-{
+TEST(MorvelPE, JumpFormsAndLocalsDisassemble) {
     Loaded h;
     JumpProgram j = makeJumps(h);
     ASSERT_TRUE(h.complete("pe32_cui"));
@@ -521,8 +525,7 @@ TEST(MorvelPE, JumpFormsAndLocalsDisassemble)
     EXPECT_EQ(r.code, 5) << r.out;
 }
 
-TEST(MorvelPE, EmptyRootStillGetsItsOwnPlace)
-{
+TEST(MorvelPE, EmptyRootStillGetsItsOwnPlace) {
     Loaded h;
     h.setCode(h.func(0), {0xB8, 0x03, 0, 0, 0, 0xC3});  // mov eax, 3; ret
     ASSERT_TRUE(h.complete("pe32_cui"));
@@ -545,8 +548,7 @@ assert pe.OPTIONAL_HEADER.AddressOfEntryPoint == 0x2000 and pe.OPTIONAL_HEADER.S
     EXPECT_EQ(r.code, 3) << r.out;
 }
 
-TEST(MorvelPE, EntryLabelInsideProcedure)
-{
+TEST(MorvelPE, EntryLabelInsideProcedure) {
     Loaded h;
     uint32_t k32 = h.addLibrary("kernel32.dll");
     PFunction exitp = h.addImport(k32, "ExitProcess");
@@ -568,9 +570,12 @@ TEST(MorvelPE, EntryLabelInsideProcedure)
     EXPECT_EQ(wine(image).code, 4);
 }
 
-TEST(MorvelPE, EntriesAndExportsWithoutCodeAreErrors)
-{
-    struct Case { const char* what; int kind; const char* message; };
+TEST(MorvelPE, EntriesAndExportsWithoutCodeAreErrors) {
+    struct Case {
+        const char* what;
+        int kind;
+        const char* message;
+    };
     Case cases[] = {
         {"entry without code", 0, "FATAL PlugSys: Entry point empty has no code"},
         {"entry label at the end of its parent", 1, "FATAL PlugSys: Entry point tail has no code"},
@@ -599,8 +604,7 @@ TEST(MorvelPE, EntriesAndExportsWithoutCodeAreErrors)
     }
 }
 
-TEST(MorvelPE, UnknownFixupKindOnlyWarns)
-{
+TEST(MorvelPE, UnknownFixupKindOnlyWarns) {
     Loaded h;
     h.setCode(h.func(0), {0xB8, 0x03, 0, 0, 0, 0xC3});
     h.addFixup(h.func(0), TFixupType(12), 1, 4, 0);
@@ -618,8 +622,7 @@ struct DllProgram {
 
 // A DLL exporting alpha, Beta and gamma; gamma and its helper lie beyond the
 // first 4 KB of code, and every function reads through an absolute address.
-DllProgram makeDll(TestHost& h)
-{
+DllProgram makeDll(TestHost& h) {
     DllProgram d;
     h.flags.relocations = 1;
     h.setCode(h.func(0), {0xB8, 0x01, 0, 0, 0, 0xC2, 0x0C, 0x00});  // mov eax, 1; ret 12
@@ -651,8 +654,7 @@ DllProgram makeDll(TestHost& h)
 }
 
 // A client that calls all three and exits with 7 when each answers right.
-void makeClient(TestHost& h)
-{
+void makeClient(TestHost& h) {
     uint32_t lib = h.addLibrary("morvel_dll.dll");
     uint32_t k32 = h.addLibrary("kernel32.dll");
     PFunction a = h.addImport(lib, "alpha");
@@ -660,9 +662,12 @@ void makeClient(TestHost& h)
     PFunction g = h.addImport(lib, "gamma");
     PFunction exitp = h.addImport(k32, "ExitProcess");
     PFunction main = h.func(0);
-    h.setCode(main, cat({{0xE8, 0, 0, 0, 0, 0x3D, 0x11, 0x11, 0x11, 0x11}, nops(7),
-                         {0xE8, 0, 0, 0, 0, 0x83, 0xF8, 0x42}, nops(7),
-                         {0xE8, 0, 0, 0, 0, 0x3D, 0x22, 0x01, 0, 0}, nops(7),
+    h.setCode(main, cat({{0xE8, 0, 0, 0, 0, 0x3D, 0x11, 0x11, 0x11, 0x11},
+                         nops(7),
+                         {0xE8, 0, 0, 0, 0, 0x83, 0xF8, 0x42},
+                         nops(7),
+                         {0xE8, 0, 0, 0, 0, 0x3D, 0x22, 0x01, 0, 0},
+                         nops(7),
                          {0x6A, 0x07, 0xE8, 0, 0, 0, 0, 0x6A, 0x01, 0xE8, 0, 0, 0, 0, 0xC3}}));
     PFunction fail = h.addLabel(main, "fail", 56);
     h.addFixup(main, ftLabel, 1, 4, a->FuncIndex);
@@ -677,8 +682,7 @@ void makeClient(TestHost& h)
 
 }  // namespace
 
-TEST(MorvelPE, DllWithExportsAndRelocationsLoadsAtAnotherBase)
-{
+TEST(MorvelPE, DllWithExportsAndRelocationsLoadsAtAnotherBase) {
     Loaded dll;
     DllProgram d = makeDll(dll);
     ASSERT_TRUE(dll.complete("pe32_dll"));
@@ -690,9 +694,9 @@ TEST(MorvelPE, DllWithExportsAndRelocationsLoadsAtAnotherBase)
     REQUIRE_TOOL(havePefile(), "python3-pefile");
     {
         std::string checks = "alpha, beta, gamma = " + std::to_string(d.alpha->Address) + ", " +
-                             std::to_string(d.beta->Address) + ", " + std::to_string(d.gamma->Address) +
-                             "\nsites = [" + std::to_string(d.sites[0]) + ", " + std::to_string(d.sites[1]) +
-                             ", " + std::to_string(d.sites[2]) + ", " + std::to_string(d.sites[3]) + "]\n";
+                             std::to_string(d.beta->Address) + ", " + std::to_string(d.gamma->Address) + "\nsites = [" +
+                             std::to_string(d.sites[0]) + ", " + std::to_string(d.sites[1]) + ", " +
+                             std::to_string(d.sites[2]) + ", " + std::to_string(d.sites[3]) + "]\n";
         checks += R"(
 fh, oh = pe.FILE_HEADER, pe.OPTIONAL_HEADER
 assert fh.Characteristics == 0x210E
@@ -746,9 +750,12 @@ assert [i.name for i in imp[0].imports] == [b'alpha', b'Beta', b'gamma']
     EXPECT_NE(std::stoul(m[1].str(), nullptr, 16), 0x400000ul) << r.out;
 }
 
-TEST(MorvelPE, FixupsThatCannotBeResolvedAreErrors)
-{
-    struct Case { const char* what; int kind; const char* message; };
+TEST(MorvelPE, FixupsThatCannotBeResolvedAreErrors) {
+    struct Case {
+        const char* what;
+        int kind;
+        const char* message;
+    };
     Case cases[] = {
         {"field beyond the code", 0, "FATAL PlugSys: Fixup outside the code of rtlmain"},
         {"local variable as an absolute address", 1,
@@ -780,8 +787,7 @@ TEST(MorvelPE, FixupsThatCannotBeResolvedAreErrors)
     }
 }
 
-TEST(MorvelPE, ImportAndRelocationTablesAtTheirEdges)
-{
+TEST(MorvelPE, ImportAndRelocationTablesAtTheirEdges) {
     auto dir = [](const std::vector<uint8_t>& img, int i, int field) {
         size_t at = 0x80 + 24 + 96 + 8 * i + 4 * field;
         return uint32_t(img[at] | img[at + 1] << 8 | img[at + 2] << 16 | img[at + 3] << 24);
@@ -831,8 +837,8 @@ TEST(MorvelPE, ImportAndRelocationTablesAtTheirEdges)
         for (uint32_t at : {1u, 6u, 11u}) h.addDataFixup(h.func(0), ftConst, at, c);
         ASSERT_TRUE(h.complete("pe32_cui"));
         EXPECT_EQ(dir(h.out, 5, 0), 0x1000u);
-        EXPECT_EQ(dir(h.out, 5, 1), 16u);            // 8 + 3 entries + one padding entry
-        EXPECT_EQ(dword(h.out, 512), 0x2000u);       // the code page
+        EXPECT_EQ(dir(h.out, 5, 1), 16u);       // 8 + 3 entries + one padding entry
+        EXPECT_EQ(dword(h.out, 512), 0x2000u);  // the code page
         EXPECT_EQ(dword(h.out, 516), 16u);
         EXPECT_EQ(dword(h.out, 520), 0x30063001u);
         EXPECT_EQ(dword(h.out, 524), 0x0000300Bu);
@@ -840,8 +846,7 @@ TEST(MorvelPE, ImportAndRelocationTablesAtTheirEdges)
     }
 }
 
-TEST(MorvelEntry, FatalMessageThatReturnsStillStopsTheBuild)
-{
+TEST(MorvelEntry, FatalMessageThatReturnsStillStopsTheBuild) {
     // A host whose fatal message comes back: the builder answers false
     // instead of going on with a half-built image.
     TestHost h;
@@ -849,7 +854,9 @@ TEST(MorvelEntry, FatalMessageThatReturnsStillStopsTheBuild)
     std::vector<std::string> lines;
     seen = &lines;
     TPluginInterface table = *h.table();
-    table.Log_MessageA = [](const char* msg, TAVBOOL fatal) { seen->push_back((fatal ? "FATAL " : "") + std::string(msg)); };
+    table.Log_MessageA = [](const char* msg, TAVBOOL fatal) {
+        seen->push_back((fatal ? "FATAL " : "") + std::string(msg));
+    };
     h.loadName = entry()(&table);
     h.setCode(h.func(0), {0xC3});
     h.flags.entry_funcid = 42;

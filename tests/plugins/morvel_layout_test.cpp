@@ -18,8 +18,7 @@ namespace {
 struct Fixture : ::testing::Test {
     TestHost h;
     void SetUp() override { morvel::takeServices(h.table()); }
-    uint32_t layout()
-    {
+    uint32_t layout() {
         h.building = true;
         return morvel::layoutCode();
     }
@@ -27,8 +26,7 @@ struct Fixture : ::testing::Test {
 
 std::vector<uint8_t> nops(size_t n) { return std::vector<uint8_t>(n, 0x90); }
 
-std::vector<uint8_t> cat(std::initializer_list<std::vector<uint8_t>> parts)
-{
+std::vector<uint8_t> cat(std::initializer_list<std::vector<uint8_t>> parts) {
     std::vector<uint8_t> r;
     for (auto& p : parts) r.insert(r.end(), p.begin(), p.end());
     return r;
@@ -36,16 +34,16 @@ std::vector<uint8_t> cat(std::initializer_list<std::vector<uint8_t>> parts)
 
 }  // namespace
 
-TEST(Layout, AlignUp)
-{
-    struct { uint32_t v, a, want; } cases[] = {
+TEST(Layout, AlignUp) {
+    struct {
+        uint32_t v, a, want;
+    } cases[] = {
         {0, 512, 512}, {512, 512, 512}, {513, 512, 1024}, {5, 4, 8}, {3, 4, 4}, {4096, 4096, 4096}, {4097, 4096, 8192},
     };
     for (auto& c : cases) EXPECT_EQ(morvel::alignUp(c.v, c.a), c.want) << c.v << "," << c.a;
 }
 
-TEST_F(Fixture, LocalsPlaceholderRemovedOrFilled)
-{
+TEST_F(Fixture, LocalsPlaceholderRemovedOrFilled) {
     PFunction main = h.func(0);
     h.setCode(main, cat({{0xC3}}));
     PFunction p = h.addFunction(ltProc, "p");
@@ -70,24 +68,26 @@ TEST_F(Fixture, LocalsPlaceholderRemovedOrFilled)
     EXPECT_EQ(r->Address, 11u);
 }
 
-TEST_F(Fixture, JumpFormsAndTheirBounds)
-{
+TEST_F(Fixture, JumpFormsAndTheirBounds) {
     // One jump per function, over a run of filler to a label behind it, or
     // back to a label at the start, in front of the filler.
-    struct Case { uint16_t cc; uint32_t gap; std::vector<uint8_t> head; uint32_t len; bool back = false; };
+    struct Case {
+        uint16_t cc;
+        uint32_t gap;
+        std::vector<uint8_t> head;
+        uint32_t len;
+        bool back = false;
+    };
     // ahead, d = gap + 6 for a label right behind the placeholder; back, d = -(gap + 1)
     Case cases[] = {
-        {16, 94, {0xEB}, 2},          // 100 ahead: short
-        {4, 294, {0x0F, 0x84}, 6},    // 300 ahead, je: near, position moves up by one
-        {16, 119, {0xEB}, 2},         // d = 125: short
-        {16, 120, {0xE9}, 5},         // d = 126: near
-        {115, 100, {0xE3}, 2},        // jecxz keeps its short form
-        {16, 125, {0xEB}, 2, true},   // d = -126: short
-        {16, 126, {0xE9}, 5, true},   // d = -127: near
-        {4, 125, {0x74}, 2, true},
-        {4, 126, {0x0F, 0x84}, 6, true},
-        {4, 119, {0x74}, 2},
-        {4, 120, {0x0F, 0x84}, 6},
+        {16, 94, {0xEB}, 2},         // 100 ahead: short
+        {4, 294, {0x0F, 0x84}, 6},   // 300 ahead, je: near, position moves up by one
+        {16, 119, {0xEB}, 2},        // d = 125: short
+        {16, 120, {0xE9}, 5},        // d = 126: near
+        {115, 100, {0xE3}, 2},       // jecxz keeps its short form
+        {16, 125, {0xEB}, 2, true},  // d = -126: short
+        {16, 126, {0xE9}, 5, true},  // d = -127: near
+        {4, 125, {0x74}, 2, true},  {4, 126, {0x0F, 0x84}, 6, true}, {4, 119, {0x74}, 2}, {4, 120, {0x0F, 0x84}, 6},
     };
     std::vector<PFunction> fns;
     std::vector<PFixup> fxs;
@@ -117,8 +117,7 @@ TEST_F(Fixture, JumpFormsAndTheirBounds)
     }
 }
 
-TEST_F(Fixture, SixteenBitFormsCarrySixteenBitValues)
-{
+TEST_F(Fixture, SixteenBitFormsCarrySixteenBitValues) {
     // f: a near jmp, a near je and a locals allocation, then g behind it.
     h.setCode(h.func(0), {0xC3});
     PFunction f = h.addFunction(ltProc, "f");
@@ -151,8 +150,7 @@ TEST_F(Fixture, SixteenBitFormsCarrySixteenBitValues)
     EXPECT_EQ(g->Address, 214u);
 }
 
-TEST_F(Fixture, UncalledFunctionIsLeftOut)
-{
+TEST_F(Fixture, UncalledFunctionIsLeftOut) {
     h.setCode(h.func(0), {0xC3});
     PFunction dead = h.addFunction(ltProc, "dead");
     h.setCode(dead, nops(10));
@@ -164,16 +162,14 @@ TEST_F(Fixture, UncalledFunctionIsLeftOut)
     EXPECT_EQ(live->Address, 1u);
 }
 
-TEST_F(Fixture, FatalOnPlaceholderOutsideCode)
-{
+TEST_F(Fixture, FatalOnPlaceholderOutsideCode) {
     h.setCode(h.func(0), nops(5));
     h.addFixup(h.func(0), ftJmp, 0, 7, 0);
     EXPECT_THROW(layout(), HostAbort);
     EXPECT_NE(h.messages.back().find("Placeholder outside the code"), std::string::npos);
 }
 
-TEST_F(Fixture, ConstantsAnsiAndWide)
-{
+TEST_F(Fixture, ConstantsAnsiAndWide) {
     PConst a = h.addConst(ctAnsiString, "ab");
     PConst w = h.addConst(ctWideString, "ab");
     PConst u = h.addConst(ctWideString, "\xC3\xA9\xF0\x9F\x98\x80");  // e-acute, one astral character
@@ -190,15 +186,16 @@ TEST_F(Fixture, ConstantsAnsiAndWide)
     EXPECT_EQ(h.messages.back(), "FATAL PlugSys: ERROR 42334");
 }
 
-TEST(Layout, WideTextReplacesMalformedBytes)
-{
-    EXPECT_EQ(morvel::wideText("a\xFF" "b"), u"a\uFFFD" "b");
-    EXPECT_EQ(morvel::wideText("\xE2\x82"), u"\uFFFD");  // a cut sequence is one
+TEST(Layout, WideTextReplacesMalformedBytes) {
+    EXPECT_EQ(morvel::wideText("a\xFF"
+                               "b"),
+              u"a\uFFFD"
+              "b");
+    EXPECT_EQ(morvel::wideText("\xE2\x82"), u"\uFFFD");                  // a cut sequence is one
     EXPECT_EQ(morvel::wideText("\xED\xA0\x80"), u"\uFFFD\uFFFD\uFFFD");  // an encoded surrogate
 }
 
-TEST_F(Fixture, VariablesInitialisedFirst)
-{
+TEST_F(Fixture, VariablesInitialisedFirst) {
     PVar u1 = h.addVar("u1", 4, 1, false);
     PVar i1 = h.addVar("i1", 2, 3, true, {1, 2, 3, 4, 5, 6});
     h.addVar("local", 4, 1, true, {}, true, vmLocal);
@@ -218,14 +215,18 @@ TEST_F(Fixture, VariablesInitialisedFirst)
 
 // Sizes summed in 64 bits: variables whose total wraps 32 bits, or that pass
 // the limit given, are fatal at the first one that passes it.
-TEST_F(Fixture, VariablesPastTheLimit)
-{
-    struct Case { uint64_t base, limit; const char* message; };
+TEST_F(Fixture, VariablesPastTheLimit) {
+    struct Case {
+        uint64_t base, limit;
+        const char* message;
+    };
     Case cases[] = {
-        {0, 0xFFFFFFFFu, "FATAL PlugSys: Variable c does not fit in the image: it would end 4294967298 bytes into it, "
-                         "past the limit of 4294967295 bytes"},
-        {100, 0x80000000u, "FATAL PlugSys: Variable b does not fit in the image: it would end 2863311632 bytes into "
-                           "it, past the limit of 2147483648 bytes"},
+        {0, 0xFFFFFFFFu,
+         "FATAL PlugSys: Variable c does not fit in the image: it would end 4294967298 bytes into it, "
+         "past the limit of 4294967295 bytes"},
+        {100, 0x80000000u,
+         "FATAL PlugSys: Variable b does not fit in the image: it would end 2863311632 bytes into "
+         "it, past the limit of 2147483648 bytes"},
         {0x80000000u, 0x80000000u, "FATAL PlugSys: Variable a does not fit"},
     };
     // 3 x 0x55555556 = 2^32 + 2; the sizes are set after the records are
@@ -251,8 +252,7 @@ namespace {
 // The layout pass as a direct transcription: every removal walks all
 // records. False when a placeholder does not fit in its function's code.
 // word 2: near jumps and the locals allocation carry 16-bit values.
-bool referenceLayout(TestHost& h, uint32_t word)
-{
+bool referenceLayout(TestHost& h, uint32_t word) {
     auto shiftCode = [&](PFunction fn, uint32_t at, uint32_t count) {
         for (uint32_t i = 0; i < h.funcCount(); ++i) {
             PFunction p = h.func(i);
@@ -341,12 +341,15 @@ bool referenceLayout(TestHost& h, uint32_t word)
 // A random program, built the same way into any host. Well-formed programs
 // keep placeholders in code order with nothing inside them; the others
 // shuffle fixup lists and put labels and fixups inside placeholders.
-void randomProgram(TestHost& h, uint32_t seed, bool wellFormed)
-{
+void randomProgram(TestHost& h, uint32_t seed, bool wellFormed) {
     std::mt19937 rng(seed);
     auto pick = [&](uint32_t n) { return uint32_t(rng() % n); };
     uint32_t nf = 1 + pick(7);
-    struct Plan { PFunction f; std::vector<uint8_t> code; std::vector<std::tuple<uint8_t, uint32_t, uint16_t>> fx; };
+    struct Plan {
+        PFunction f;
+        std::vector<uint8_t> code;
+        std::vector<std::tuple<uint8_t, uint32_t, uint16_t>> fx;
+    };
     std::vector<Plan> plans;
     plans.push_back({h.func(0), {}, {}});
     for (uint32_t i = 1; i < nf; ++i) {
@@ -410,7 +413,10 @@ void randomProgram(TestHost& h, uint32_t seed, bool wellFormed)
                 auto& [k2, at2, cc2] = p.fx[pick(uint32_t(p.fx.size()))];
                 if (k2 == ftJmp) pos = at2 + 1 + pick(3);
             }
-            added.push_back(h.addFixup(p.f, TFixupType(kind), pos, uint8_t(kind == ftJmp ? 7 : kind == ftLocals ? 6 : 4),
+            added.push_back(h.addFixup(p.f, TFixupType(kind), pos,
+                                       uint8_t(kind == ftJmp      ? 7
+                                               : kind == ftLocals ? 6
+                                                                  : 4),
                                        targets[pick(uint32_t(targets.size()))], 0, cc));
         }
         if (!wellFormed && pick(2) == 0) std::shuffle(p.f->FixupList->items.begin(), p.f->FixupList->items.end(), rng);
@@ -419,45 +425,44 @@ void randomProgram(TestHost& h, uint32_t seed, bool wellFormed)
 
 }  // namespace
 
-TEST(LayoutEquivalence, SameAddressesPositionsAndBytes)
-{
+TEST(LayoutEquivalence, SameAddressesPositionsAndBytes) {
     int compared = 0;
     for (uint32_t seed = 1; seed <= 2500; ++seed)
-      for (uint32_t word : {4u, 2u}) {
-        bool wellFormed = seed % 3 != 0;
-        SCOPED_TRACE("seed " + std::to_string(seed) + ", word " + std::to_string(word));
-        TestHost ref;
-        randomProgram(ref, seed, wellFormed);
-        bool refOk = referenceLayout(ref, word);
+        for (uint32_t word : {4u, 2u}) {
+            bool wellFormed = seed % 3 != 0;
+            SCOPED_TRACE("seed " + std::to_string(seed) + ", word " + std::to_string(word));
+            TestHost ref;
+            randomProgram(ref, seed, wellFormed);
+            bool refOk = referenceLayout(ref, word);
 
-        TestHost h;
-        randomProgram(h, seed, wellFormed);
-        morvel::takeServices(h.table());
-        bool ok = true;
-        try {
-            morvel::layoutCode(word);
-        } catch (const HostAbort&) {
-            ok = false;
-        }
-        // The only refusals are placeholders that do not fit, or a jecxz
-        // whose target is out of its reach.
-        if (!ok && h.messages.back().find("jecxz") != std::string::npos) continue;
-        ASSERT_EQ(ok, refOk) << (h.messages.empty() ? "" : h.messages.back());
-        if (!ok) continue;
-        ASSERT_EQ(h.funcCount(), ref.funcCount());
-        for (uint32_t i = 0; i < h.funcCount(); ++i) {
-            PFunction a = h.func(i), b = ref.func(i);
-            ASSERT_EQ(a->Address, b->Address) << "record " << i;
-            ASSERT_EQ(h.code(a), ref.code(b)) << "record " << i;
-            auto fa = h.fixups(a), fb = ref.fixups(b);
-            ASSERT_EQ(fa.size(), fb.size());
-            for (size_t k = 0; k < fa.size(); ++k) {
-                ASSERT_EQ(fa[k]->hint, fb[k]->hint) << "record " << i << " fixup " << k;
-                ASSERT_EQ(fa[k]->position, fb[k]->position) << "record " << i << " fixup " << k;
+            TestHost h;
+            randomProgram(h, seed, wellFormed);
+            morvel::takeServices(h.table());
+            bool ok = true;
+            try {
+                morvel::layoutCode(word);
+            } catch (const HostAbort&) {
+                ok = false;
             }
+            // The only refusals are placeholders that do not fit, or a jecxz
+            // whose target is out of its reach.
+            if (!ok && h.messages.back().find("jecxz") != std::string::npos) continue;
+            ASSERT_EQ(ok, refOk) << (h.messages.empty() ? "" : h.messages.back());
+            if (!ok) continue;
+            ASSERT_EQ(h.funcCount(), ref.funcCount());
+            for (uint32_t i = 0; i < h.funcCount(); ++i) {
+                PFunction a = h.func(i), b = ref.func(i);
+                ASSERT_EQ(a->Address, b->Address) << "record " << i;
+                ASSERT_EQ(h.code(a), ref.code(b)) << "record " << i;
+                auto fa = h.fixups(a), fb = ref.fixups(b);
+                ASSERT_EQ(fa.size(), fb.size());
+                for (size_t k = 0; k < fa.size(); ++k) {
+                    ASSERT_EQ(fa[k]->hint, fb[k]->hint) << "record " << i << " fixup " << k;
+                    ASSERT_EQ(fa[k]->position, fb[k]->position) << "record " << i << " fixup " << k;
+                }
+            }
+            ++compared;
         }
-        ++compared;
-    }
     EXPECT_GT(compared, 2000) << compared;
 }
 
@@ -471,16 +476,27 @@ namespace {
 struct Counted {
     static inline const TPluginInterface* real = nullptr;
     static inline uint64_t reads = 0, removals = 0;
-    static PFunction TAV_CALL funcGet(uint32_t i) { ++reads; return real->Func_Get(i); }
-    static PFixup TAV_CALL fixupGet(PFunction f, uint32_t i) { ++reads; return real->Fixup_Get(f, i); }
-    static uint32_t TAV_CALL fixupCount(PFunction f) { ++reads; return real->Fixup_Count(f); }
-    static void TAV_CALL rem(PFunction f, uint32_t start, uint32_t len) { ++removals; real->func_rem(f, start, len); }
+    static PFunction TAV_CALL funcGet(uint32_t i) {
+        ++reads;
+        return real->Func_Get(i);
+    }
+    static PFixup TAV_CALL fixupGet(PFunction f, uint32_t i) {
+        ++reads;
+        return real->Fixup_Get(f, i);
+    }
+    static uint32_t TAV_CALL fixupCount(PFunction f) {
+        ++reads;
+        return real->Fixup_Count(f);
+    }
+    static void TAV_CALL rem(PFunction f, uint32_t start, uint32_t len) {
+        ++removals;
+        real->func_rem(f, start, len);
+    }
 };
 
 // Layout of a program made by make(h, n): the reads and removals it took.
 template <class Make>
-std::pair<uint64_t, uint64_t> cost(Make make, uint32_t n)
-{
+std::pair<uint64_t, uint64_t> cost(Make make, uint32_t n) {
     TestHost h;
     make(h, n);
     TPluginInterface t = *h.table();
@@ -498,9 +514,9 @@ std::pair<uint64_t, uint64_t> cost(Make make, uint32_t n)
 
 // n functions, each losing its locals placeholder and shrinking a short and
 // a near jump, some reachable records without code among them.
-void manyFunctions(TestHost& h, uint32_t n)
-{
-    auto code = cat({nops(9), nops(7), std::vector<uint8_t>(10, 0xCC), nops(7), std::vector<uint8_t>(200, 0xCC), {0xC3}});
+void manyFunctions(TestHost& h, uint32_t n) {
+    auto code =
+        cat({nops(9), nops(7), std::vector<uint8_t>(10, 0xCC), nops(7), std::vector<uint8_t>(200, 0xCC), {0xC3}});
     for (uint32_t i = 0; i < n; ++i) {
         PFunction f = h.addFunction(ltProc, "f");
         f->IsCalled = 1;
@@ -519,8 +535,7 @@ void manyFunctions(TestHost& h, uint32_t n)
 }
 
 // One function holding n jumps to labels all over it.
-void oneLongFunction(TestHost& h, uint32_t n)
-{
+void oneLongFunction(TestHost& h, uint32_t n) {
     std::vector<uint8_t> code;
     std::vector<uint32_t> at;
     for (uint32_t i = 0; i < n; ++i) {
@@ -538,8 +553,7 @@ void oneLongFunction(TestHost& h, uint32_t n)
 
 }  // namespace
 
-TEST(LayoutCost, ProportionalToTheProgram)
-{
+TEST(LayoutCost, ProportionalToTheProgram) {
     auto [reads1, rem1] = cost(manyFunctions, 500);
     auto [reads4, rem4] = cost(manyFunctions, 2000);
     // Four times the functions: four times the work, give or take the constant.

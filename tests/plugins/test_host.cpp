@@ -9,8 +9,7 @@ TestHost* TestHost::current = nullptr;
 
 namespace {
 TestHost& H() { return *TestHost::current; }
-std::string narrow(const char16_t* s)
-{
+std::string narrow(const char16_t* s) {
     std::string r;
     for (; s && *s; ++s) r.push_back(char(*s));
     return r;
@@ -18,15 +17,13 @@ std::string narrow(const char16_t* s)
 }  // namespace
 
 struct Services {
-    static void TAV_CALL Log_MessageA(const char* msg, TAVBOOL fatal)
-    {
+    static void TAV_CALL Log_MessageA(const char* msg, TAVBOOL fatal) {
         std::string line = std::string("PlugSys: ") + msg;
         H().messages.push_back(fatal ? "FATAL " + line : line);
         if (fatal) throw HostAbort(line);
     }
     static void TAV_CALL Log_MessageW(const char16_t* msg, TAVBOOL fatal) { Log_MessageA(narrow(msg).c_str(), fatal); }
-    static int32_t TAV_CALL RegisterBuilder(const char* name, TRBCallback cb)
-    {
+    static int32_t TAV_CALL RegisterBuilder(const char* name, TRBCallback cb) {
         std::string up(name);
         for (char& c : up)
             if (c >= 'a' && c <= 'z') c = char(c - 32);
@@ -37,8 +34,7 @@ struct Services {
         return int32_t(H().builderNames.size() - 1);
     }
     static void TAV_CALL File_Commit() {}
-    static uint32_t TAV_CALL File_AddBytes(const void* bytes, uint32_t len)
-    {
+    static uint32_t TAV_CALL File_AddBytes(const void* bytes, uint32_t len) {
         if (!H().building) return 0;
         uint32_t pos = uint32_t(H().out.size()) + 1;
         auto* b = static_cast<const uint8_t*>(bytes);
@@ -46,15 +42,13 @@ struct Services {
         return pos;
     }
     static uint32_t TAV_CALL File_Len() { return H().building ? uint32_t(H().out.size()) : 0; }
-    static uint32_t TAV_CALL File_ReplaceBytes(uint32_t pos, const void* bytes, uint32_t len)
-    {
+    static uint32_t TAV_CALL File_ReplaceBytes(uint32_t pos, const void* bytes, uint32_t len) {
         if (!H().building) return 0;
         if (pos < 1 || uint64_t(pos) - 1 + len > H().out.size()) throw std::out_of_range("File_ReplaceBytes");
         std::memcpy(H().out.data() + pos - 1, bytes, len);
         return pos;
     }
-    static uint8_t* TAV_CALL Code_Get(uint32_t i, uint32_t* len)
-    {
+    static uint8_t* TAV_CALL Code_Get(uint32_t i, uint32_t* len) {
         PFunction f = H().func(i);
         if (!f) return nullptr;
         *len = tav_strlen(f->Buffer);
@@ -64,59 +58,48 @@ struct Services {
     static uint32_t TAV_CALL Code_Count() { return H().funcCount(); }
     static PConst TAV_CALL Const_Get(uint32_t i) { return i < H().consts_.size() ? H().consts_[i].get() : nullptr; }
     static uint32_t TAV_CALL Const_Count() { return uint32_t(H().consts_.size()); }
-    static PFixup TAV_CALL Fixup_Get(PFunction fn, uint32_t i)
-    {
+    static PFixup TAV_CALL Fixup_Get(PFunction fn, uint32_t i) {
         return i < fn->FixupList->items.size() ? fn->FixupList->items[i] : nullptr;
     }
     static uint32_t TAV_CALL Fixup_Count(PFunction fn) { return uint32_t(fn->FixupList->items.size()); }
     static PFunction TAV_CALL Func_Get(uint32_t i) { return H().func(i); }
     static uint32_t TAV_CALL Func_Count() { return H().funcCount(); }
-    static uint32_t TAV_CALL File_WriteCode(uint32_t i)
-    {
+    static uint32_t TAV_CALL File_WriteCode(uint32_t i) {
         PFunction f = H().func(i);
         if (!f || !H().building) return 0;
         return File_AddBytes(f->Buffer, f->BufLen);
     }
-    static PFunction TAV_CALL import_get(uint32_t ilib, uint32_t i)
-    {
-        return H().libFuncs_.at(ilib)->items.at(i);
-    }
-    static uint32_t TAV_CALL import_count(uint32_t ilib)
-    {
+    static PFunction TAV_CALL import_get(uint32_t ilib, uint32_t i) { return H().libFuncs_.at(ilib)->items.at(i); }
+    static uint32_t TAV_CALL import_count(uint32_t ilib) {
         return ilib < H().libFuncs_.size() ? uint32_t(H().libFuncs_[ilib]->items.size()) : 0;
     }
     static uint32_t TAV_CALL ilib_count() { return uint32_t(H().libs_.size()); }
     static const char* TAV_CALL ilib_name(uint32_t ilib) { return H().libs_.at(ilib)->name; }
     static void TAV_CALL fixup_add(TFixupType ft, PFunction func, uint32_t index, uint32_t pos, uint8_t size,
-                                   uint32_t ofs)
-    {
+                                   uint32_t ofs) {
         PFixup fx = H().addFixup(func, ft, func ? pos + func->BufLen : pos, size, index, ofs);
         (void)fx;
     }
-    static void TAV_CALL func_emit(PFunction fn, const void* p, uint32_t len)
-    {
+    static void TAV_CALL func_emit(PFunction fn, const void* p, uint32_t len) {
         if (H().flags.peek_mode) return;
         std::vector<uint8_t> c = H().code(fn);
         auto* b = static_cast<const uint8_t*>(p);
         c.insert(c.end(), b, b + len);
         H().setCode(fn, c);
     }
-    static void TAV_CALL func_rem(PFunction fn, uint32_t start, uint32_t len)
-    {
+    static void TAV_CALL func_rem(PFunction fn, uint32_t start, uint32_t len) {
         std::vector<uint8_t> c = H().code(fn);
         if (start < 1 || uint64_t(start) - 1 + len > c.size()) throw std::out_of_range("func_rem");
         c.erase(c.begin() + (start - 1), c.begin() + (start - 1 + len));
         H().setCode(fn, c);
     }
-    static TAVBOOL TAV_CALL func_execute(const char* c, uint32_t len)
-    {
+    static TAVBOOL TAV_CALL func_execute(const char* c, uint32_t len) {
         H().executed.emplace_back(c, len);
         return 1;
     }
     static PVar TAV_CALL Var_Get(uint32_t i) { return i < H().vars_.size() ? H().vars_[i].get() : nullptr; }
     static uint32_t TAV_CALL Var_Count() { return uint32_t(H().vars_.size()); }
-    static void TAV_CALL set_fileext(const char16_t* s)
-    {
+    static void TAV_CALL set_fileext(const char16_t* s) {
         if (H().building) H().ext = s;
     }
     static uint8_t* TAV_CALL file_getbuf() { return H().building ? H().out.data() : nullptr; }
@@ -125,18 +108,39 @@ struct Services {
     static const char* TAV_CALL get_filename() { return H().fileName.c_str(); }
 };
 
-TestHost::TestHost()
-{
+TestHost::TestHost() {
     current = this;
-    table_ = TPluginInterface{
-        Services::Log_MessageA, Services::Log_MessageW, Services::RegisterBuilder, Services::File_Commit,
-        Services::File_AddBytes, Services::File_Len, Services::File_ReplaceBytes, Services::Code_Get,
-        Services::Code_Count, Services::Const_Get, Services::Const_Count, Services::Fixup_Get,
-        Services::Fixup_Count, Services::Func_Get, Services::Func_Count, Services::File_WriteCode,
-        Services::import_get, Services::import_count, Services::ilib_count, Services::ilib_name,
-        Services::fixup_add, Services::func_emit, Services::func_rem, Services::func_execute,
-        Services::Var_Get, Services::Var_Count, Services::set_fileext, Services::file_getbuf,
-        Services::file_writeresources, Services::get_flags, Services::get_filename};
+    table_ = TPluginInterface{Services::Log_MessageA,
+                              Services::Log_MessageW,
+                              Services::RegisterBuilder,
+                              Services::File_Commit,
+                              Services::File_AddBytes,
+                              Services::File_Len,
+                              Services::File_ReplaceBytes,
+                              Services::Code_Get,
+                              Services::Code_Count,
+                              Services::Const_Get,
+                              Services::Const_Count,
+                              Services::Fixup_Get,
+                              Services::Fixup_Count,
+                              Services::Func_Get,
+                              Services::Func_Count,
+                              Services::File_WriteCode,
+                              Services::import_get,
+                              Services::import_count,
+                              Services::ilib_count,
+                              Services::ilib_name,
+                              Services::fixup_add,
+                              Services::func_emit,
+                              Services::func_rem,
+                              Services::func_execute,
+                              Services::Var_Get,
+                              Services::Var_Count,
+                              Services::set_fileext,
+                              Services::file_getbuf,
+                              Services::file_writeresources,
+                              Services::get_flags,
+                              Services::get_filename};
     flags.cpu_mode = 686;
     flags.cpu_bits = 32;
     flags.fpu_enabled = 1;
@@ -145,13 +149,11 @@ TestHost::TestHost()
     main->IsCalled = 1;
 }
 
-TestHost::~TestHost()
-{
+TestHost::~TestHost() {
     if (current == this) current = nullptr;
 }
 
-TAVSTR TestHost::str(const std::string& s)
-{
+TAVSTR TestHost::str(const std::string& s) {
     if (s.empty()) return nullptr;
     auto block = std::make_unique<std::vector<char>>(s.size() + 5, '\0');
     uint32_t n = uint32_t(s.size());
@@ -162,8 +164,7 @@ TAVSTR TestHost::str(const std::string& s)
     return p;
 }
 
-PFunction TestHost::addFunction(TLabelType type, const std::string& name, PFunction parent)
-{
+PFunction TestHost::addFunction(TLabelType type, const std::string& name, PFunction parent) {
     auto f = std::make_unique<TFunction>();
     std::memset(f.get(), 0, sizeof(TFunction));
     f->Parent = parent;
@@ -181,16 +182,14 @@ PFunction TestHost::addFunction(TLabelType type, const std::string& name, PFunct
     return p;
 }
 
-PFunction TestHost::addLabel(PFunction parent, const std::string& name, uint32_t offset)
-{
+PFunction TestHost::addLabel(PFunction parent, const std::string& name, uint32_t offset) {
     PFunction l = addFunction(ltLabel, name, parent);
     l->Address = offset;
     l->IsCalled = 1;
     return l;
 }
 
-void TestHost::setBuffer(PFunction f, const std::vector<char>& bytes)
-{
+void TestHost::setBuffer(PFunction f, const std::vector<char>& bytes) {
     CodeStore& cs = *code_.at(f);
     uint32_t n = uint32_t(bytes.size());
     cs.bytes.assign(n + 5, '\0');
@@ -200,20 +199,17 @@ void TestHost::setBuffer(PFunction f, const std::vector<char>& bytes)
     f->BufLen = n;
 }
 
-void TestHost::setCode(PFunction f, const std::vector<uint8_t>& code)
-{
+void TestHost::setCode(PFunction f, const std::vector<uint8_t>& code) {
     setBuffer(f, std::vector<char>(code.begin(), code.end()));
 }
 
-std::vector<uint8_t> TestHost::code(PFunction f) const
-{
+std::vector<uint8_t> TestHost::code(PFunction f) const {
     if (!f->Buffer) return {};
     return std::vector<uint8_t>(f->Buffer, f->Buffer + f->BufLen);
 }
 
 PFixup TestHost::addFixup(PFunction f, TFixupType ft, uint32_t pos, uint8_t size, uint32_t target, uint32_t ofs,
-                          uint16_t jmp)
-{
+                          uint16_t jmp) {
     auto fx = std::make_unique<TFixup>();
     std::memset(fx.get(), 0, sizeof(TFixup));
     fx->hint = ft;
@@ -229,8 +225,7 @@ PFixup TestHost::addFixup(PFunction f, TFixupType ft, uint32_t pos, uint8_t size
     return p;
 }
 
-PFixup TestHost::addDataFixup(PFunction f, TFixupType ft, uint32_t pos, void* data, uint32_t ofs)
-{
+PFixup TestHost::addDataFixup(PFunction f, TFixupType ft, uint32_t pos, void* data, uint32_t ofs) {
     PFixup p = addFixup(f, ft, pos, 4, 0, ofs);
     p->data = data;
     return p;
@@ -238,8 +233,7 @@ PFixup TestHost::addDataFixup(PFunction f, TFixupType ft, uint32_t pos, void* da
 
 std::vector<PFixup> TestHost::fixups(PFunction f) const { return f->FixupList->items; }
 
-PConst TestHost::addConst(TConstType type, const std::string& value)
-{
+PConst TestHost::addConst(TConstType type, const std::string& value) {
     auto c = std::make_unique<TConst>();
     std::memset(c.get(), 0, sizeof(TConst));
     c->type_ = type;
@@ -251,8 +245,7 @@ PConst TestHost::addConst(TConstType type, const std::string& value)
 }
 
 PVar TestHost::addVar(const std::string& name, uint32_t typeSize, uint32_t multiplier, bool initialised,
-                      const std::vector<uint8_t>& content, bool active, TVarMode mode)
-{
+                      const std::vector<uint8_t>& content, bool active, TVarMode mode) {
     auto t = std::make_unique<TVarType>();
     std::memset(t.get(), 0, sizeof(TVarType));
     t->size = typeSize;
@@ -273,8 +266,7 @@ PVar TestHost::addVar(const std::string& name, uint32_t typeSize, uint32_t multi
     return vars_.back().get();
 }
 
-uint32_t TestHost::addLibrary(const std::string& name)
-{
+uint32_t TestHost::addLibrary(const std::string& name) {
     auto lib = std::make_unique<TImports>();
     lib->name = str(name);
     libFuncs_.push_back(std::make_unique<TFuncList>());
@@ -284,8 +276,7 @@ uint32_t TestHost::addLibrary(const std::string& name)
     return uint32_t(libs_.size() - 1);
 }
 
-PFunction TestHost::addImport(uint32_t lib, const std::string& name, const std::string& importName)
-{
+PFunction TestHost::addImport(uint32_t lib, const std::string& name, const std::string& importName) {
     PFunction f = addFunction(ltProc, name);
     if (!importName.empty()) f->ImportName = str(importName);
     f->DLLIndex = int32_t(lib);
@@ -294,8 +285,7 @@ PFunction TestHost::addImport(uint32_t lib, const std::string& name, const std::
     return f;
 }
 
-int TestHost::builderId(const std::string& name) const
-{
+int TestHost::builderId(const std::string& name) const {
     std::string up(name);
     for (char& c : up)
         if (c >= 'a' && c <= 'z') c = char(c - 32);
@@ -304,15 +294,13 @@ int TestHost::builderId(const std::string& name) const
     throw std::invalid_argument("no builder " + name);
 }
 
-bool TestHost::start(const std::string& builder)
-{
+bool TestHost::start(const std::string& builder) {
     current = this;
     int id = builderId(builder);
     return builderCallbacks[id](teStart, uint32_t(id)) != 0;
 }
 
-bool TestHost::complete(const std::string& builder)
-{
+bool TestHost::complete(const std::string& builder) {
     current = this;
     int id = builderId(builder);
     out.clear();
@@ -325,8 +313,7 @@ bool TestHost::complete(const std::string& builder)
     return builderCallbacks[id](teComplete, uint32_t(id)) != 0;
 }
 
-void TestHost::writeOutput(const std::string& path) const
-{
+void TestHost::writeOutput(const std::string& path) const {
     std::ofstream f(path, std::ios::binary | std::ios::trunc);
     f.write(reinterpret_cast<const char*>(out.data()), std::streamsize(out.size()));
 }

@@ -12,9 +12,15 @@
 
 #include "tavik/plugin_api.h"
 
-struct TFixupList { std::vector<PFixup> items; };
-struct TFuncList { std::vector<PFunction> items; };
-struct TTextList { std::vector<std::string> items; };
+struct TFixupList {
+    std::vector<PFixup> items;
+};
+struct TFuncList {
+    std::vector<PFunction> items;
+};
+struct TTextList {
+    std::vector<std::string> items;
+};
 
 namespace morvel_test {
 
@@ -55,24 +61,26 @@ public:
     uint32_t funcCount() const { return uint32_t(funcs_.size()); }
 
     // --- the plug-in side ---
-    std::string loadName;                     // what onEntry returned
-    std::vector<std::string> builderNames;    // registry, index = id
+    std::string loadName;                   // what onEntry returned
+    std::vector<std::string> builderNames;  // registry, index = id
     std::vector<TRBCallback> builderCallbacks;
-    std::string fileName;                     // what get_filename answers
-    std::vector<std::string> messages;        // "PlugSys: " lines, fatal ones marked "FATAL "
-    std::vector<std::string> executed;        // text handed to func_execute
+    std::string fileName;               // what get_filename answers
+    std::vector<std::string> messages;  // "PlugSys: " lines, fatal ones marked "FATAL "
+    std::vector<std::string> executed;  // text handed to func_execute
     std::u16string ext = u"bin";
-    std::vector<uint8_t> out;                 // the output buffer of the last build
+    std::vector<uint8_t> out;  // the output buffer of the last build
     bool building = false;
 
-    bool start(const std::string& builder);   // teStart
-    bool complete(const std::string& builder); // teComplete: output in out, extension in ext
+    bool start(const std::string& builder);     // teStart
+    bool complete(const std::string& builder);  // teComplete: output in out, extension in ext
     void writeOutput(const std::string& path) const;
 
     static TestHost* current;
 
 private:
-    struct CodeStore { std::vector<char> bytes; };
+    struct CodeStore {
+        std::vector<char> bytes;
+    };
     TPluginInterface table_{};
     std::vector<std::unique_ptr<TFunction>> funcs_;
     std::unordered_map<PFunction, std::unique_ptr<CodeStore>> code_;

@@ -39,20 +39,15 @@ TEST(SourceReader, CommentsInEveryContext) {
         const char* chars;
         uint32_t lastLine;
     } cases[] = {
-        {"a // x\nb", false, "a \nb", 2},
-        {"a // x\nb", true, "ab", 2},
-        {"//\nb", false, "\nb", 2},
-        {"/**/x", false, "x", 1},
-        {"/*\n*/c", false, "c", 2},
-        {"/* a\n b\n*/ c", true, "c", 3},
-        {"'//' x", false, "'", 1},          // the reader knows no quotes: the tokenizer reads literals
-        {"/**//x", false, "/x", 1},         // no second opening right after a comment
-        {"x//", false, "x", 1},
-        {"a\r\nb", true, "ab", 2},          // CR is a control character
+        {"a // x\nb", false, "a \nb", 2}, {"a // x\nb", true, "ab", 2}, {"//\nb", false, "\nb", 2},
+        {"/**/x", false, "x", 1},         {"/*\n*/c", false, "c", 2},   {"/* a\n b\n*/ c", true, "c", 3},
+        {"'//' x", false, "'", 1},   // the reader knows no quotes: the tokenizer reads literals
+        {"/**//x", false, "/x", 1},  // no second opening right after a comment
+        {"x//", false, "x", 1},           {"a\r\nb", true, "ab", 2},  // CR is a control character
     };
     for (const Case& c : cases) {
         auto f_ = fromText(c.text);
-    TAFile& f = *f_;
+        TAFile& f = *f_;
         Read r = readAll(f, c.skip);
         EXPECT_EQ(r.chars, c.chars) << c.text;
         EXPECT_EQ(r.lastLine, c.lastLine) << c.text;
@@ -105,10 +100,10 @@ TEST(SourceReader, SkippingBlanksEqualsReadingThemOneByOne) {
         }
         ASSERT_EQ(got.size(), want.size()) << text;
         for (size_t i = 0; i < got.size(); ++i) {
-            EXPECT_TRUE(got[i] == want[i]) << text << " #" << i << ": '" << got[i].c << "' at " << got[i].pos << ","
-                                           << got[i].col << " line " << got[i].line << " total " << got[i].total
-                                           << " instead of " << want[i].pos << "," << want[i].col << " line "
-                                           << want[i].line << " total " << want[i].total;
+            EXPECT_TRUE(got[i] == want[i])
+                << text << " #" << i << ": '" << got[i].c << "' at " << got[i].pos << "," << got[i].col << " line "
+                << got[i].line << " total " << got[i].total << " instead of " << want[i].pos << "," << want[i].col
+                << " line " << want[i].line << " total " << want[i].total;
         }
         // Back over what was skipped last: the same as after the plain read.
         skipping->movePrevChar();
@@ -209,7 +204,8 @@ TEST(SourceReader, PeekOverBlanksAndCommentsEndsWhereTheReadEnds) {
     // Blanks, line feeds and comments between the cursor and the next byte:
     // a peek and its commit leave the reader as the read itself does.
     const char* texts[] = {
-        "x y", "x\r\n\t y", "x\n\n\n", "x \n", "x  /* c\n */ y", "x // c\n  y", "x\n// c", "x/", "x \n/", "x ", "x /", "x //c\ny", "x ;",
+        "x y", "x\r\n\t y", "x\n\n\n", "x \n", "x  /* c\n */ y", "x // c\n  y", "x\n// c",
+        "x/",  "x \n/",     "x ",      "x /",  "x //c\ny",       "x ;",
     };
     for (const char* text : texts) {
         auto f_ = fromText(text);
@@ -241,12 +237,7 @@ TEST(SourceReader, LoadsFilesOfAnySizeAndStripsTheByteOrderMark) {
         std::string bytes;
         std::string text;
     } cases[] = {
-        {"", ""},
-        {"a", "a"},
-        {"ab", "ab"},
-        {"\xEF\xBB", "\xEF\xBB"},
-        {"\xEF\xBB\xBF", ""},
-        {"\xEF\xBB\xBFmov", "mov"},
+        {"", ""}, {"a", "a"}, {"ab", "ab"}, {"\xEF\xBB", "\xEF\xBB"}, {"\xEF\xBB\xBF", ""}, {"\xEF\xBB\xBFmov", "mov"},
     };
     int n = 0;
     for (const Case& c : cases) {
@@ -321,8 +312,7 @@ TEST_F(FrontEnv, FilesEnterTheCompilerList) {
     EXPECT_EQ(Compiler->F_ListFiles[1], f);
     EXPECT_EQ(f->F_FileLength, 0u);
     load("a\nb\nc");
-    while (next() != ttEOF) {
-    }
+    while (next() != ttEOF) {}
     // Two line feeds and two reads at the end (after the last word, then EOF).
     EXPECT_EQ(Compiler->GetTotalLines(), 4u);
 }

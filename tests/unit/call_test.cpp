@@ -20,11 +20,9 @@ TEST_F(Call, NestedCallsArePushedInPlace) {
     EXPECT_EQ(hex(main()),
               "6A 04 6A 03 6A 02 E8 00 00 00 00 50 6A 01 E8 00 00 00 00 "
               "E8 00 00 00 00 50 6A 05 E8 00 00 00 00 50 E8 00 00 00 00 C3");
-    EXPECT_EQ(fixups(main()), (std::vector<Fix>{{ftLabel, 7, g},
-                                                {ftLabel, 15, f},
-                                                {ftLabel, 20, h},
-                                                {ftLabel, 28, h},
-                                                {ftLabel, 34, f}}));
+    EXPECT_EQ(
+        fixups(main()),
+        (std::vector<Fix>{{ftLabel, 7, g}, {ftLabel, 15, f}, {ftLabel, 20, h}, {ftLabel, 28, h}, {ftLabel, 34, f}}));
     EXPECT_EQ(main()->LocalOffset, 0u);
 }
 
@@ -61,13 +59,9 @@ TEST_F(Call, NestingUpToTheLimitIsRead) {
     EXPECT_EQ(main()->LocalOffset, 0u);
 }
 
-TEST_F(Call, NestingOneBeyondTheLimitIsRefused) {
-    fails(nestedCalls(201), "[6356] Calls nested too deeply");
-}
+TEST_F(Call, NestingOneBeyondTheLimitIsRefused) { fails(nestedCalls(201), "[6356] Calls nested too deeply"); }
 
-TEST_F(Call, NestingFarBeyondTheLimitIsRefused) {
-    fails(nestedCalls(100000), "[6356] Calls nested too deeply");
-}
+TEST_F(Call, NestingFarBeyondTheLimitIsRefused) { fails(nestedCalls(100000), "[6356] Calls nested too deeply"); }
 
 // The depth is given back after a failure. The scenario is two sessions in
 // one process: a failed one in the fixture's set-up, then the test's own.
@@ -81,9 +75,7 @@ protected:
     }
 };
 
-TEST_F(CallAfterAFailedSession, NestingDepthIsGivenBack) {
-    ok(nestedCalls(200));
-}
+TEST_F(CallAfterAFailedSession, NestingDepthIsGivenBack) { ok(nestedCalls(200)); }
 
 TEST_F(Call, EmptyArgumentLists) {
     ok(std::string(kDecls) + "none;\nnone();\nnone ( );\n");
@@ -94,8 +86,7 @@ TEST_F(Call, ArgumentKinds) {
     ok("procedure k(dword a, b, c, d) { }\n"
        "procedure q(dword v) { k(v, eax, @v, 'text'); }\n");
     // 'text' by address, @v (a frame slot) through push ebp / add, eax, then v
-    EXPECT_EQ(code("q"), kPrologue +
-                             " 68 00 00 00 00 55 81 04 24 08 00 00 00 50 FF 75 08 E8 00 00 00 00 C9 C2 04 00");
+    EXPECT_EQ(code("q"), kPrologue + " 68 00 00 00 00 55 81 04 24 08 00 00 00 50 FF 75 08 E8 00 00 00 00 C9 C2 04 00");
     auto fx = fixups(func("q"));
     ASSERT_EQ(fx.size(), 3u);
     EXPECT_EQ(fx[1].hint, ftConst);
@@ -116,18 +107,19 @@ TEST_P(CountErrors, AreRefused) {
     EXPECT_EQ(main()->BufLen, 0u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Call, CountErrors, ::testing::Values(
-    CountErrorRow{"TooManyArguments", "f(1, 2, 3, 4);", "[6311] Too many parameters"},
-    CountErrorRow{"TooFewArguments", "f(1);", "[6312] Not enough parameters"},
-    CountErrorRow{"NoArgumentListForParameters", "f;", "[6312] Not enough parameters"},
-    CountErrorRow{"ArgumentsForNoParameters", "none(1);", "[6311] Too many parameters"},
-    CountErrorRow{"InnerCallTooManyArguments", "f(1, g(2, 3, 4), 5);", "[6355] Too many parameters"},
-    CountErrorRow{"InnerCallTooFewArguments", "f(1, g(2), 5);", "[6355] Not enough parameters"},
-    CountErrorRow{"InnerCallWithoutArgumentList", "f(1, g, 5);", "[6355] Not enough parameters"},
-    CountErrorRow{"ProcedureAsArgument", "f(1, p, 5);", "[31354] \"p\" is a procedure"},
-    CountErrorRow{"MissingComma", "f(1 2, 3);", "[1127] Unexpected"},
-    CountErrorRow{"MissingClosingParenthesis", "f(1, 2, 3;", "[1127] Unexpected"},
-    CountErrorRow{"UndefinedArgument", "f(1, undefined, 3);", "[1111] Unexpected"}),
+INSTANTIATE_TEST_SUITE_P(
+    Call, CountErrors,
+    ::testing::Values(CountErrorRow{"TooManyArguments", "f(1, 2, 3, 4);", "[6311] Too many parameters"},
+                      CountErrorRow{"TooFewArguments", "f(1);", "[6312] Not enough parameters"},
+                      CountErrorRow{"NoArgumentListForParameters", "f;", "[6312] Not enough parameters"},
+                      CountErrorRow{"ArgumentsForNoParameters", "none(1);", "[6311] Too many parameters"},
+                      CountErrorRow{"InnerCallTooManyArguments", "f(1, g(2, 3, 4), 5);", "[6355] Too many parameters"},
+                      CountErrorRow{"InnerCallTooFewArguments", "f(1, g(2), 5);", "[6355] Not enough parameters"},
+                      CountErrorRow{"InnerCallWithoutArgumentList", "f(1, g, 5);", "[6355] Not enough parameters"},
+                      CountErrorRow{"ProcedureAsArgument", "f(1, p, 5);", "[31354] \"p\" is a procedure"},
+                      CountErrorRow{"MissingComma", "f(1 2, 3);", "[1127] Unexpected"},
+                      CountErrorRow{"MissingClosingParenthesis", "f(1, 2, 3;", "[1127] Unexpected"},
+                      CountErrorRow{"UndefinedArgument", "f(1, undefined, 3);", "[1111] Unexpected"}),
     tavtest::RowName());
 
 // Every argument fills exactly the slot of its parameter: what the caller
@@ -155,24 +147,25 @@ TEST_P(ArgumentsTakeTheSizeOfTheirParameter, Pushed) {
     EXPECT_EQ(main()->LocalOffset, 0u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Call, ArgumentsTakeTheSizeOfTheirParameter, ::testing::Values(
-    // a constant brings its own high dword
-    ArgumentSizeRow{"SmallConstantToQword", "w(5);", "6A 00 6A 05"},
-    ArgumentSizeRow{"NegativeConstantToQword", "w(-2);", "6A FF 6A FE"},
-    ArgumentSizeRow{"WideConstantToQword", "w(0x1FFFFFFFF);", "6A 01 6A FF"},
-    ArgumentSizeRow{"NamedWideConstantToQword", "w(BIG);", "6A 01 68 89 67 45 23"},
-    // a dword register, variable or call result: a zero high dword
-    ArgumentSizeRow{"DwordRegisterToQword", "w(ebx);", "6A 00 53"},
-    ArgumentSizeRow{"DwordVariableToQword", "w(gd);", "6A 00 FF 35 00 00 00 00"},
-    ArgumentSizeRow{"CallResultToQword", "w(r);", "E8 00 00 00 00 6A 00 50"},
-    ArgumentSizeRow{"ByteVariableToQword", "w(gb);", "6A 00 50 0F B6 05 00 00 00 00 87 04 24"},
-    ArgumentSizeRow{"QwordVariableToQword", "w(gq);", "FF 35 00 00 00 00 FF 35 00 00 00 00"},
-    // byte and word registers are zero-extended in their own register
-    ArgumentSizeRow{"LowByteRegisterToDword", "d(bl);", "53 0F B6 DB 87 1C 24"},
-    ArgumentSizeRow{"HighByteRegisterToDword", "d(ah);", "50 0F B6 C4 87 04 24"},
-    ArgumentSizeRow{"WordRegisterToDword", "d(si);", "56 0F B7 F6 87 34 24"},
-    ArgumentSizeRow{"ConstantToDword", "d(5);", "6A 05"}),
-    tavtest::RowName());
+INSTANTIATE_TEST_SUITE_P(Call, ArgumentsTakeTheSizeOfTheirParameter,
+                         ::testing::Values(
+                             // a constant brings its own high dword
+                             ArgumentSizeRow{"SmallConstantToQword", "w(5);", "6A 00 6A 05"},
+                             ArgumentSizeRow{"NegativeConstantToQword", "w(-2);", "6A FF 6A FE"},
+                             ArgumentSizeRow{"WideConstantToQword", "w(0x1FFFFFFFF);", "6A 01 6A FF"},
+                             ArgumentSizeRow{"NamedWideConstantToQword", "w(BIG);", "6A 01 68 89 67 45 23"},
+                             // a dword register, variable or call result: a zero high dword
+                             ArgumentSizeRow{"DwordRegisterToQword", "w(ebx);", "6A 00 53"},
+                             ArgumentSizeRow{"DwordVariableToQword", "w(gd);", "6A 00 FF 35 00 00 00 00"},
+                             ArgumentSizeRow{"CallResultToQword", "w(r);", "E8 00 00 00 00 6A 00 50"},
+                             ArgumentSizeRow{"ByteVariableToQword", "w(gb);", "6A 00 50 0F B6 05 00 00 00 00 87 04 24"},
+                             ArgumentSizeRow{"QwordVariableToQword", "w(gq);", "FF 35 00 00 00 00 FF 35 00 00 00 00"},
+                             // byte and word registers are zero-extended in their own register
+                             ArgumentSizeRow{"LowByteRegisterToDword", "d(bl);", "53 0F B6 DB 87 1C 24"},
+                             ArgumentSizeRow{"HighByteRegisterToDword", "d(ah);", "50 0F B6 C4 87 04 24"},
+                             ArgumentSizeRow{"WordRegisterToDword", "d(si);", "56 0F B7 F6 87 34 24"},
+                             ArgumentSizeRow{"ConstantToDword", "d(5);", "6A 05"}),
+                         tavtest::RowName());
 
 const char* kWideDecls =
     "procedure d(dword a; byte b) { }\n"
@@ -192,12 +185,16 @@ TEST_P(ArgumentsWiderThanTheirParameter, AreRefused) {
     EXPECT_EQ(main()->BufLen, 0u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Call, ArgumentsWiderThanTheirParameter, ::testing::Values(
-    CountErrorRow{"QwordToByte", "d(1, gq);", "[6313] Argument of 8 bytes for parameter \"b\" of 1 bytes"},
-    CountErrorRow{"QwordToDword", "d(gq, 1);", "[6313] Argument of 8 bytes for parameter \"a\" of 4 bytes"},
-    CountErrorRow{"SixByteBlockToDword", "six(1, g6);", "[6313] Argument of 6 bytes for parameter \"y\" of 4 bytes"},
-    CountErrorRow{"QwordMemoryToByte", "d(1, qword [ebx]);", "[6313] Argument of 8 bytes for parameter \"b\" of 1 bytes"}),
-    tavtest::RowName());
+INSTANTIATE_TEST_SUITE_P(Call, ArgumentsWiderThanTheirParameter,
+                         ::testing::Values(CountErrorRow{"QwordToByte", "d(1, gq);",
+                                                         "[6313] Argument of 8 bytes for parameter \"b\" of 1 bytes"},
+                                           CountErrorRow{"QwordToDword", "d(gq, 1);",
+                                                         "[6313] Argument of 8 bytes for parameter \"a\" of 4 bytes"},
+                                           CountErrorRow{"SixByteBlockToDword", "six(1, g6);",
+                                                         "[6313] Argument of 6 bytes for parameter \"y\" of 4 bytes"},
+                                           CountErrorRow{"QwordMemoryToByte", "d(1, qword [ebx]);",
+                                                         "[6313] Argument of 8 bytes for parameter \"b\" of 1 bytes"}),
+                         tavtest::RowName());
 
 TEST_F(Call, Return) {
     ok("procedure r(dword a, b) { return ebx; }\n"
@@ -228,11 +225,13 @@ TEST_P(ReturnErrors, AreRefused) {
     fails(c.src, c.text);
 }
 
-INSTANTIATE_TEST_SUITE_P(Call, ReturnErrors, ::testing::Values(
-    ReturnErrorRow{"ValueOfAProcedure", "procedure p { } function q { return p(); }",
-                   "Procedures do not return values"},
-    ReturnErrorRow{"OperandOfNoSize", "procedure q { return [eax]; }", "[32423] Return operand invalid size"},
-    ReturnErrorRow{"TextAfterTheOperand", "procedure q { return eax nop; }", "[7532] Unexpected"}),
+INSTANTIATE_TEST_SUITE_P(
+    Call, ReturnErrors,
+    ::testing::Values(ReturnErrorRow{"ValueOfAProcedure", "procedure p { } function q { return p(); }",
+                                     "Procedures do not return values"},
+                      ReturnErrorRow{"OperandOfNoSize", "procedure q { return [eax]; }",
+                                     "[32423] Return operand invalid size"},
+                      ReturnErrorRow{"TextAfterTheOperand", "procedure q { return eax nop; }", "[7532] Unexpected"}),
     tavtest::RowName());
 
 TEST_F(Call, ReturnOfAProcedureCallEmitsNothing) {
@@ -333,9 +332,7 @@ TEST_F(Call, CallThroughMemory) {
     EXPECT_EQ(hex(main()), "FF 53 08 FF 94 24 00 01 00 00 C3");
 }
 
-TEST_F(Call, CallThroughByteMemoryIsRefused) {
-    fails("call byte [ebx];", "[9999]");
-}
+TEST_F(Call, CallThroughByteMemoryIsRefused) { fails("call byte [ebx];", "[9999]"); }
 
 }  // namespace
 

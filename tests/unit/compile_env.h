@@ -51,7 +51,9 @@ inline std::string captured(const std::function<void()>& f, bool* aborted = null
 }
 
 // The code bytes of a function record ("" without one).
-inline std::string codeOf(PFunction f) { return f ? std::string(f->Buffer ? f->Buffer : "", f->BufLen) : std::string(); }
+inline std::string codeOf(PFunction f) {
+    return f ? std::string(f->Buffer ? f->Buffer : "", f->BufLen) : std::string();
+}
 
 // Names each row of a parameterized table by its `name` field.
 struct RowName {

@@ -99,7 +99,8 @@ const Case cases[] = {
 };
 }  // namespace instruction_lines_compile_into_rtlmain_rows
 
-using InstructionLinesCompileIntoRtlmain = tavtest::Table<CompilerEnv, instruction_lines_compile_into_rtlmain_rows::Case>;
+using InstructionLinesCompileIntoRtlmain =
+    tavtest::Table<CompilerEnv, instruction_lines_compile_into_rtlmain_rows::Case>;
 
 TEST_P(InstructionLinesCompileIntoRtlmain, Row) {
     using namespace instruction_lines_compile_into_rtlmain_rows;
@@ -111,17 +112,30 @@ TEST_P(InstructionLinesCompileIntoRtlmain, Row) {
     EXPECT_TRUE(fn(0)->IsCalled);
 }
 
-INSTANTIATE_TEST_SUITE_P(CompilerEnv, InstructionLinesCompileIntoRtlmain, ::testing::ValuesIn(instruction_lines_compile_into_rtlmain_rows::cases),
+INSTANTIATE_TEST_SUITE_P(CompilerEnv, InstructionLinesCompileIntoRtlmain,
+                         ::testing::ValuesIn(instruction_lines_compile_into_rtlmain_rows::cases),
                          tavtest::TextName<&instruction_lines_compile_into_rtlmain_rows::Case::lines>());
 
 // The code of rtlmain disassembles to what `as` makes of the same lines.
 TEST_F(CompilerEnv, CodeMatchesTheGnuAssembler) {
     REQUIRE_TOOL(enctest::toolAvailable("as") && enctest::toolAvailable("objdump"), "as or objdump (binutils)");
     const std::vector<std::string> lines = {
-        "mov eax, 1",          "MOV EBX, [esi+8]",   "mov [edi+ecx*4-4], edx", "add eax, ebx",
-        "lea ecx, [eax+ebx*2+16]", "push 0x1234",    "push eax",               "pop ebx",
-        "xor al, cl",          "imul eax, ebx, 10",  "shl edx, 3",             "sub esp, 8",
-        "test ecx, ecx",       "movzx eax, bl",      "cld",                    "int3",
+        "mov eax, 1",
+        "MOV EBX, [esi+8]",
+        "mov [edi+ecx*4-4], edx",
+        "add eax, ebx",
+        "lea ecx, [eax+ebx*2+16]",
+        "push 0x1234",
+        "push eax",
+        "pop ebx",
+        "xor al, cl",
+        "imul eax, ebx, 10",
+        "shl edx, 3",
+        "sub esp, 8",
+        "test ecx, ecx",
+        "movzx eax, bl",
+        "cld",
+        "int3",
     };
     std::string src, gas = ".intel_syntax noprefix\n.code32\n";
     for (const std::string& l : lines) {
@@ -246,8 +260,8 @@ TEST_F(CompilerEnv, StringLiteralsArePooledAndKeptWhenReferred) {
 namespace operand_kinds_rows {
 struct Case {
     const char* lines;
-    const char* bytes;       // the code of rtlmain
-    int fixup;               // kind of its one fixup, -1 for none
+    const char* bytes;  // the code of rtlmain
+    int fixup;          // kind of its one fixup, -1 for none
 };
 const Case cases[] = {
     {"fld st1;", "d9 c1 c3", -1},
@@ -293,8 +307,9 @@ INSTANTIATE_TEST_SUITE_P(CompilerEnv, OperandKinds, ::testing::ValuesIn(operand_
 
 // What the operands refer to is marked used, so it survives to the output.
 TEST_F(CompilerEnv, OperandTargetsAreMarkedUsed) {
-    body("const S = 'abc';\nconst T = 'unused';\nconst W = \"wide\";\nblock P { dword x; dword y; }\nP pt;\n"
-         "done: push S; push W; mov eax, pt.y; push @done;");
+    body(
+        "const S = 'abc';\nconst T = 'unused';\nconst W = \"wide\";\nblock P { dword x; dword y; }\nP pt;\n"
+        "done: push S; push W; mov eax, pt.y; push @done;");
     PFunction main = fn(0);
     ASSERT_EQ(FixMan->Count(main), 4u);
     auto* s = static_cast<PConst>(FixMan->getFixup(main, 0)->data);
@@ -345,7 +360,7 @@ struct Case {
     const char* message;
 };
 const Case cases[] = {
-    {"mov al, one[4];", "[6523] offset invalid"},     // past the element
+    {"mov al, one[4];", "[6523] offset invalid"},       // past the element
     {"mov al, arr[4];", "[5322] Array out of bounds"},  // past the last element: no byte reading there
     {"mov al, arr[-1];", "[5322] Array out of bounds"},
     {"mov al, one[-1];", "[6523] offset invalid"},
@@ -419,7 +434,7 @@ const Case cases[] = {
     {"push word [ebx];", 4},  // zero-extended to a word
     {"push byte [ebx];", 4},
     {"push qword [ebx];", 8},
-    {"push flag;", 4},        // a byte variable
+    {"push flag;", 4},  // a byte variable
     {"push pair;", 8},
     {"push @loc;", 4},
     {"push 'text';", 4},
@@ -451,7 +466,8 @@ TEST_P(PushDepthCountsTheBytesPushed, Row) {
     EXPECT_EQ(all.substr(all.size() - mov.size() - 3), mov + " c3");
 }
 
-INSTANTIATE_TEST_SUITE_P(CompilerEnv, PushDepthCountsTheBytesPushed, ::testing::ValuesIn(push_depth_counts_the_bytes_pushed_rows::cases),
+INSTANTIATE_TEST_SUITE_P(CompilerEnv, PushDepthCountsTheBytesPushed,
+                         ::testing::ValuesIn(push_depth_counts_the_bytes_pushed_rows::cases),
                          tavtest::TextName<&push_depth_counts_the_bytes_pushed_rows::Case::push>());
 
 // A body compiled for a function index goes into that function, and its
@@ -542,18 +558,24 @@ TEST_P(EachFunctionKeepsItsOwnClosingRet, Row) {
     EXPECT_EQ(hex(code(f->FuncIndex)), c.code);
 }
 
-INSTANTIATE_TEST_SUITE_P(CompilerEnv, EachFunctionKeepsItsOwnClosingRet, ::testing::Values(
-    ClosingRetRow{"RetOfTheFirstProcedureLeavesTheNext", "procedure p { retn; }\nprocedure q { nop; }", "q", kFrame + " 90 c9 c3"},
-    ClosingRetRow{"RetOfTheFirstProcedureIsItsEpilogue", "procedure p { retn; }\nprocedure q { nop; }", "p", kFrame + " c9 c3"},
-    ClosingRetRow{"RetAtTheTopLeavesTheProcedure", "retn;\nprocedure p { nop; }", "p", kFrame + " 90 c9 c3"},
-    ClosingRetRow{"RetAtTheTopBeforeAProcedure", "retn;\nprocedure p { nop; }", "rtlmain", "c3"},
-    ClosingRetRow{"RetInAProcedureLeavesTheTop", "procedure p { retn; }", "rtlmain", "c3"},
-    ClosingRetRow{"TopCodeBeforeAProcedureWithRet", "nop;\nprocedure p { retn; }", "rtlmain", "90 c3"},
-    ClosingRetRow{"RetOfAnInnerProcedureLeavesTheOuter", "procedure outer { procedure inner { retn; } nop; }", "outer", kFrame + " 90 c9 c3"},
-    ClosingRetRow{"RetOfAnInnerProcedureIsItsEpilogue", "procedure outer { procedure inner { retn; } nop; }", "inner", kFrame + " c9 c3"},
-    ClosingRetRow{"RetAtTheTopAfterAProcedure", "procedure p { nop; retn; }\nretn;", "rtlmain", "c3"},
-    ClosingRetRow{"LabelAfterTheRetOfAProcedure", "procedure p { retn; later: }", "p", kFrame + " c9 c3 c9 c3"},
-    ClosingRetRow{"LabelAfterTheRetAtTheTop", "retn; again: nop;", "rtlmain", "c3 90 c3"}),
+INSTANTIATE_TEST_SUITE_P(
+    CompilerEnv, EachFunctionKeepsItsOwnClosingRet,
+    ::testing::Values(
+        ClosingRetRow{"RetOfTheFirstProcedureLeavesTheNext", "procedure p { retn; }\nprocedure q { nop; }", "q",
+                      kFrame + " 90 c9 c3"},
+        ClosingRetRow{"RetOfTheFirstProcedureIsItsEpilogue", "procedure p { retn; }\nprocedure q { nop; }", "p",
+                      kFrame + " c9 c3"},
+        ClosingRetRow{"RetAtTheTopLeavesTheProcedure", "retn;\nprocedure p { nop; }", "p", kFrame + " 90 c9 c3"},
+        ClosingRetRow{"RetAtTheTopBeforeAProcedure", "retn;\nprocedure p { nop; }", "rtlmain", "c3"},
+        ClosingRetRow{"RetInAProcedureLeavesTheTop", "procedure p { retn; }", "rtlmain", "c3"},
+        ClosingRetRow{"TopCodeBeforeAProcedureWithRet", "nop;\nprocedure p { retn; }", "rtlmain", "90 c3"},
+        ClosingRetRow{"RetOfAnInnerProcedureLeavesTheOuter", "procedure outer { procedure inner { retn; } nop; }",
+                      "outer", kFrame + " 90 c9 c3"},
+        ClosingRetRow{"RetOfAnInnerProcedureIsItsEpilogue", "procedure outer { procedure inner { retn; } nop; }",
+                      "inner", kFrame + " c9 c3"},
+        ClosingRetRow{"RetAtTheTopAfterAProcedure", "procedure p { nop; retn; }\nretn;", "rtlmain", "c3"},
+        ClosingRetRow{"LabelAfterTheRetOfAProcedure", "procedure p { retn; later: }", "p", kFrame + " c9 c3 c9 c3"},
+        ClosingRetRow{"LabelAfterTheRetAtTheTop", "retn; again: nop;", "rtlmain", "c3 90 c3"}),
     tavtest::RowName());
 
 // Each check reads exactly one token, whatever it finds.
@@ -569,13 +591,13 @@ TEST_F(CompilerEnv, ExpectOperationsReadOneTokenEach) {
     EXPECT_EQ(c.ExpectToken({ttRegister, ttIdent}), ttNone);  // the 5
     EXPECT_EQ(c.F_CurToken->F_Integer, 5);
     EXPECT_EQ(c.ExpectToken({ttNumber, ttRegister}), ttRegister);
-    EXPECT_TRUE(c.ExpectFreeIdent());                          // newname
-    EXPECT_FALSE(c.ExpectFreeIdent());                         // rtlmain is declared
-    EXPECT_EQ(c.ExpectIdentType({itProc, itType}), itType);    // dword
-    EXPECT_EQ(c.ExpectKeyword({keyIf}), keyNone);              // program
+    EXPECT_TRUE(c.ExpectFreeIdent());                        // newname
+    EXPECT_FALSE(c.ExpectFreeIdent());                       // rtlmain is declared
+    EXPECT_EQ(c.ExpectIdentType({itProc, itType}), itType);  // dword
+    EXPECT_EQ(c.ExpectKeyword({keyIf}), keyNone);            // program
     EXPECT_EQ(c.F_CurToken->F_Keyword, keyProgram);
     EXPECT_EQ(c.ExpectKeyword({keyProgram, keyIf}), keyIf);
-    EXPECT_EQ(c.ExpectIdentType({itProc}), itNone);            // the ";"
+    EXPECT_EQ(c.ExpectIdentType({itProc}), itNone);  // the ";"
     EXPECT_EQ(c.ExpectToken({ttEOF}), ttEOF);
 }
 
@@ -682,7 +704,8 @@ const Case cases[] = {
 };
 }  // namespace closing_directive_at_the_outermost_level_rows
 
-using ClosingDirectiveAtTheOutermostLevel = tavtest::Table<CompilerEnv, closing_directive_at_the_outermost_level_rows::Case>;
+using ClosingDirectiveAtTheOutermostLevel =
+    tavtest::Table<CompilerEnv, closing_directive_at_the_outermost_level_rows::Case>;
 
 TEST_P(ClosingDirectiveAtTheOutermostLevel, Row) {
     using namespace closing_directive_at_the_outermost_level_rows;
@@ -694,7 +717,8 @@ TEST_P(ClosingDirectiveAtTheOutermostLevel, Row) {
     EXPECT_NE(msg.find("\nCode: \n"), std::string::npos) << msg;
 }
 
-INSTANTIATE_TEST_SUITE_P(CompilerEnv, ClosingDirectiveAtTheOutermostLevel, ::testing::ValuesIn(closing_directive_at_the_outermost_level_rows::cases),
+INSTANTIATE_TEST_SUITE_P(CompilerEnv, ClosingDirectiveAtTheOutermostLevel,
+                         ::testing::ValuesIn(closing_directive_at_the_outermost_level_rows::cases),
                          tavtest::TextName<&closing_directive_at_the_outermost_level_rows::Case::lines>());
 
 // Deeply nested bodies end with a message at a fixed depth, not a stack
@@ -775,8 +799,7 @@ INSTANTIATE_TEST_SUITE_P(CompilerEnv, MemoryExpressionOfUnboundedRegisters, ::te
 
 TEST_F(CompilerEnv, PositionedMessageWithItsCodeLine) {
     const std::string out = failure("program test 'x';\nnop;\n   foo eax, 1;   \n");
-    EXPECT_NE(out.find("[3,7]: [9000] Unexpected ident foo in [project.tav]\nCode: \nfoo eax, 1;\n"),
-              std::string::npos)
+    EXPECT_NE(out.find("[3,7]: [9000] Unexpected ident foo in [project.tav]\nCode: \nfoo eax, 1;\n"), std::string::npos)
         << out;
 }
 
@@ -893,7 +916,7 @@ TEST_F(CompilerEnv, SourcesNestAndReturnToTheirParents) {
     body("nop;\n\nnop;\n");
     // The builder's text, then the standard include, then the project.
     EXPECT_EQ(hex(code(0)), "cc cc fc fd 90 90 c3");
-    EXPECT_EQ(fileCounter, 2u);  // the project and its include; injected text is no file
+    EXPECT_EQ(fileCounter, 2u);                   // the project and its include; injected text is no file
     EXPECT_EQ(Compiler->F_ListFiles.size(), 4u);  // with the macro master and the plug-in buffer
     // Each source counts its line feeds and its reads at the end: the text
     // once; the include once; the project twice, since the loop that the

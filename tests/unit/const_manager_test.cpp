@@ -5,8 +5,7 @@
 
 using ConstManager = SymbolTables;
 
-TEST_F(ConstManager, SameTextTwoNamesOneRecord)
-{
+TEST_F(ConstManager, SameTextTwoNamesOneRecord) {
     int32_t a = Consts->addConst("first", std::string("hello"), ctAnsiString);
     int32_t b = Consts->addConst("second", std::string("hello"), ctAnsiString);
     EXPECT_EQ(a, b);
@@ -20,8 +19,7 @@ TEST_F(ConstManager, SameTextTwoNamesOneRecord)
 }
 
 // Equal texts of different kinds are separate constants of their own kinds.
-TEST_F(ConstManager, PooledByKindAndText)
-{
+TEST_F(ConstManager, PooledByKindAndText) {
     const int32_t n = Consts->addConst("N", int64_t(5), ctValue);
     const int32_t s = Consts->addConst("s", std::string("5"), ctAnsiString);
     EXPECT_NE(n, s);
@@ -42,8 +40,7 @@ TEST_F(ConstManager, PooledByKindAndText)
     EXPECT_EQ(Consts->getConst(n7)->int_, 7);
 }
 
-TEST_F(ConstManager, NumberValues)
-{
+TEST_F(ConstManager, NumberValues) {
     PConst f = Consts->getConst(Consts->addConst("f", 2.5L, ctFloat));
     EXPECT_EQ(f->int_, 2);
     EXPECT_EQ(fromTavExt(f->ext), 2.5L);
@@ -59,8 +56,7 @@ TEST_F(ConstManager, NumberValues)
     EXPECT_EQ(TConstManager::floatText(1.0L / 3), "0.333333333333333");
 }
 
-TEST_F(ConstManager, ClearInactiveKeepsOrder)
-{
+TEST_F(ConstManager, ClearInactiveKeepsOrder) {
     EXPECT_EQ(Consts->getConst(0), nullptr);  // empty pool
     Consts->addConst("a", std::string("a"), ctAnsiString);
     Consts->addConst("b", std::string("b"), ctAnsiString);

@@ -90,10 +90,13 @@ TEST_F(ControlImage, JumpsBecomeShortOrNear) {
     REQUIRE_TOOL(haveTool("objdump"), "objdump (binutils)");
     std::string longBody;
     for (int i = 0; i < 150; ++i) longBody += "inc edx; ";
-    const std::string image = link("xor eax, eax; mov ecx, 3;\n"
-                                   "while (ecx != 0) { " + longBody + " dec ecx; }\n"
-                                   "if ((eax == 1) or (ebx == 2)) { int3; }\n"
-                                   "retn;");
+    const std::string image = link(
+        "xor eax, eax; mov ecx, 3;\n"
+        "while (ecx != 0) { " +
+        longBody +
+        " dec ecx; }\n"
+        "if ((eax == 1) or (ebx == 2)) { int3; }\n"
+        "retn;");
     if (image.empty()) GTEST_SKIP() << "the plug-in is not built";
     const std::vector<std::string> ins = disassemble(image);
     // Only the code section's instructions: up to the final ret.
@@ -128,7 +131,9 @@ TEST_F(ControlImage, ProgramRunsUnderWine) {
         // continue goes through the condition: the loop ends at 5, +4
         "repeat { inc ebx; if (ebx >= 4) { continue; } inc eax; inc eax; } until (ebx >= 5);\n"
         // 55 + 6 = 61; and/or chains, with a long body between: +100
-        "if (((eax == 61) or (eax == 0)) and (ebx == 5)) { " + longBody + " add eax, 100; } else { xor eax, eax; }\n"
+        "if (((eax == 61) or (eax == 0)) and (ebx == 5)) { " +
+        longBody +
+        " add eax, 100; } else { xor eax, eax; }\n"
         // break if with a chain: leaves at ecx = 3, +3
         "repeat { inc ecx; break if ((ecx == 3) and (ebx == 5)); } ;\n"
         "add eax, ecx;\n"

@@ -72,7 +72,8 @@ TEST_P(ControlSingleComparisons, AndTheJumpsTheyLeave) {
     EXPECT_EQ(els->Address, code().size() - 1);  // after the body, before the closing ret
 }
 
-INSTANTIATE_TEST_SUITE_P(Control, ControlSingleComparisons, ::testing::ValuesIn(single_comparisons_and_the_jumps_they_leave_rows::cases),
+INSTANTIATE_TEST_SUITE_P(Control, ControlSingleComparisons,
+                         ::testing::ValuesIn(single_comparisons_and_the_jumps_they_leave_rows::cases),
                          tavtest::TextName<&single_comparisons_and_the_jumps_they_leave_rows::Case::cond>());
 
 TEST_F(Control, ConstantComparisonsFoldOnTheirValues) {
@@ -82,12 +83,18 @@ TEST_F(Control, ConstantComparisonsFoldOnTheirValues) {
         bool holds;
     } cases[] = {
         // Unsigned orderings see the low 32 bits; the others all 64.
-        {-1, 1, moLowerU, false},           {-1, 1, moNotEqual, true},
-        {-1, 1, moLowerS, true},            {-1, 1, moHigherS, false},
-        {0x100000001, 1, moIsEqual, false}, {0x100000001, 1, moLowerUEqual, true},
-        {0x100000001, 1, moHigherUEqual, true}, {0x100000002, 1, moHigherU, true},
-        {5, 5, moLowerSEqual, true},        {5, 5, moHigherSEqual, true},
-        {-5, 5, moHigherSEqual, false},     {3, 3, moLowerU, false},
+        {-1, 1, moLowerU, false},
+        {-1, 1, moNotEqual, true},
+        {-1, 1, moLowerS, true},
+        {-1, 1, moHigherS, false},
+        {0x100000001, 1, moIsEqual, false},
+        {0x100000001, 1, moLowerUEqual, true},
+        {0x100000001, 1, moHigherUEqual, true},
+        {0x100000002, 1, moHigherU, true},
+        {5, 5, moLowerSEqual, true},
+        {5, 5, moHigherSEqual, true},
+        {-5, 5, moHigherSEqual, false},
+        {3, 3, moLowerU, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::to_string(c.a) + " " + mo2str(c.op) + " " + std::to_string(c.b));
@@ -223,9 +230,7 @@ struct Machine {
                 flagsSub(reg[b(1) & 7], imm32(2));
                 pc += 6;
                 break;
-            default:
-                ADD_FAILURE() << "byte " << std::hex << int(b(0)) << " at " << pc;
-                return -1;
+            default: ADD_FAILURE() << "byte " << std::hex << int(b(0)) << " at " << pc; return -1;
             }
         }
         return -1;
@@ -291,8 +296,8 @@ class ControlRun : public Control {
 protected:
     // Compiles the statements, each with a start label before it, and runs
     // every one of them for every register state of values 0..2.
-    void check(const std::vector<std::string>& statements,
-               const std::function<int(size_t, const uint32_t*)>& expected, int stopAt = 1000) {
+    void check(const std::vector<std::string>& statements, const std::function<int(size_t, const uint32_t*)>& expected,
+               int stopAt = 1000) {
         std::string src;
         for (size_t i = 0; i < statements.size(); ++i) src += "s" + std::to_string(i) + ": " + statements[i] + "\n";
         src += "s_end: nop;\n";
@@ -406,7 +411,8 @@ TEST_F(ControlRun, WhileConditions) {
     std::vector<std::string> st;
     for (const Cond& c : conds) st.push_back("while (" + c.text() + ") { int3; }");
     // The body runs when the condition holds; the interpreter stops at it.
-    check(st, [&](size_t i, const uint32_t* r) { return conds[i].eval(r) ? 1 : 0; }, 1);
+    check(
+        st, [&](size_t i, const uint32_t* r) { return conds[i].eval(r) ? 1 : 0; }, 1);
 }
 
 TEST_F(ControlRun, UntilConditions) {
@@ -414,7 +420,8 @@ TEST_F(ControlRun, UntilConditions) {
     std::vector<std::string> st;
     for (const Cond& c : conds) st.push_back("repeat { int3; } until (" + c.text() + ");");
     // Once through the body, then out when it holds, else round again.
-    check(st, [&](size_t i, const uint32_t* r) { return conds[i].eval(r) ? 1 : 2; }, 2);
+    check(
+        st, [&](size_t i, const uint32_t* r) { return conds[i].eval(r) ? 1 : 2; }, 2);
 }
 
 TEST_F(ControlRun, BreakIfAndExitifLeaveWhenTheConditionHolds) {
@@ -429,7 +436,8 @@ TEST_F(ControlRun, BreakIfAndExitifLeaveWhenTheConditionHolds) {
         default: st.push_back("if (1 == 1) { repeat { exitif if (" + c + "); int3; }; }"); break;
         }
     }
-    check(st, [&](size_t i, const uint32_t* r) { return conds[i].eval(r) ? 0 : 1; }, 1);
+    check(
+        st, [&](size_t i, const uint32_t* r) { return conds[i].eval(r) ? 0 : 1; }, 1);
 }
 
 TEST_F(ControlRun, BranchesOfIfElseifElse) {
@@ -438,9 +446,7 @@ TEST_F(ControlRun, BranchesOfIfElseifElse) {
     for (size_t i = 0; i + 1 < conds.size(); i += 2)
         st.push_back("if (" + conds[i].text() + ") { int3; } elseif (" + conds[i + 1].text() +
                      ") { int3; int3; } else { int3; int3; int3; }");
-    check(st, [&](size_t k, const uint32_t* r) {
-        return conds[2 * k].eval(r) ? 1 : conds[2 * k + 1].eval(r) ? 2 : 3;
-    });
+    check(st, [&](size_t k, const uint32_t* r) { return conds[2 * k].eval(r) ? 1 : conds[2 * k + 1].eval(r) ? 2 : 3; });
 }
 
 // ---- statement shapes ----
@@ -460,8 +466,9 @@ TEST_F(Control, IfWithoutElseHasNoJumpToItsEnd) {
 }
 
 TEST_F(Control, ElseifChainEndsEachEarlierBranchWithAJump) {
-    compile("if (eax == 1) { nop; } elseif (eax == 2) { nop; } /* c */ elseif (eax == 3) { nop; }\n"
-            "// a comment between\n else { int3; }");
+    compile(
+        "if (eax == 1) { nop; } elseif (eax == 2) { nop; } /* c */ elseif (eax == 3) { nop; }\n"
+        "// a comment between\n else { int3; }");
     std::vector<std::string> kinds;
     for (PFixup fx : fixups()) kinds.push_back(std::string(funcName(target(fx))) + "/" + std::to_string(fx->jmp));
     EXPECT_EQ(kinds, (std::vector<std::string>{"else/5", "endif/16", "else/5", "endif/16", "else/5", "endif/16"}));
@@ -494,7 +501,8 @@ TEST_P(ControlMisplacedElse, Refused) {
     EXPECT_NE(out.find(c.message), std::string::npos) << out;
 }
 
-INSTANTIATE_TEST_SUITE_P(Control, ControlMisplacedElse, ::testing::ValuesIn(else_must_follow_the_brace_and_comes_once_rows::cases),
+INSTANTIATE_TEST_SUITE_P(Control, ControlMisplacedElse,
+                         ::testing::ValuesIn(else_must_follow_the_brace_and_comes_once_rows::cases),
                          tavtest::TextName<&else_must_follow_the_brace_and_comes_once_rows::Case::text>());
 
 TEST_F(Control, WhileLoopsBackToItsCondition) {
@@ -566,7 +574,8 @@ TEST_P(ControlLoopExits, FindTheirBlocks) {
     EXPECT_EQ(blStack->Count(), 0u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Control, ControlLoopExits, ::testing::ValuesIn(break_continue_and_exitif_find_their_blocks_rows::cases),
+INSTANTIATE_TEST_SUITE_P(Control, ControlLoopExits,
+                         ::testing::ValuesIn(break_continue_and_exitif_find_their_blocks_rows::cases),
                          tavtest::TextName<&break_continue_and_exitif_find_their_blocks_rows::Case::text>());
 
 // A ret that ends a body is not the end of rtlmain: code after the block
@@ -583,7 +592,8 @@ TEST_F(Control, RetAtTheEndOfLoopBodiesKeepsTheClosingRet) {
 }
 
 TEST_F(Control, NestedStatementsShareNothingButTheStack) {
-    compile("if (eax == 1) { while (ebx == 2) { repeat { if ((ecx == 1) or (edx == 1)) { break; } } until (eax == 0); } }");
+    compile(
+        "if (eax == 1) { while (ebx == 2) { repeat { if ((ecx == 1) or (edx == 1)) { break; } } until (eax == 0); } }");
     EXPECT_EQ(blStack->Count(), 0u);
     for (PFunction f : FuncMan->F_List) EXPECT_NE(f->Type_, ltRef) << funcName(f);
 }
@@ -611,8 +621,8 @@ TEST_F(Control, OrAt24Levels) { compile(nested(24, "or")); }
 
 // Level 24: the innermost chain is the 25th.
 TEST_F(Control, AndChainAtLevel24IsTooComplex) {
-    const std::string out = failure("if (" + std::string(24, '(') + "(eax == 1) and (ebx == 1)" + std::string(24, ')') +
-                                    ") { }");
+    const std::string out =
+        failure("if (" + std::string(24, '(') + "(eax == 1) and (ebx == 1)" + std::string(24, ')') + ") { }");
     EXPECT_NE(out.find("[01010] If statement is too complex"), std::string::npos) << out;
 }
 
@@ -628,8 +638,7 @@ TEST_F(Control, DeepParenthesesAlone) {
 }
 
 TEST_F(Control, ParenthesesWithoutEndAreTooComplex) {
-    const std::string out =
-        failure("if (" + std::string(5000, '(') + "eax == 1" + std::string(5000, ')') + ") { }");
+    const std::string out = failure("if (" + std::string(5000, '(') + "eax == 1" + std::string(5000, ')') + ") { }");
     EXPECT_NE(out.find("[01010] If statement is too complex"), std::string::npos) << out;
 }
 
@@ -658,7 +667,8 @@ const Case cases[] = {
     {"if (eax += 1) { }", "[1161] Unsupported operator \"+=\""},
     {"if (eax << 1) { }", "[1161] Unsupported operator \"<<\""},
     // names of code are no values
-    {"function f { } while (eax != f) { }", "[1766] \"f\" is a function and cannot be compared: call it and compare EAX"},
+    {"function f { } while (eax != f) { }",
+     "[1766] \"f\" is a function and cannot be compared: call it and compare EAX"},
     {"procedure p { } if (p == 1) { }", "[1766] \"p\" is a procedure and cannot be compared"},
     {"l: if (eax == l) { }", "[1766] \"l\" is a label and cannot be compared"},
     {"if eax == 1 { }", "[432765] Unexpected register eax"},

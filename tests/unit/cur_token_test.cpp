@@ -5,8 +5,7 @@
 #include <cmath>
 #include <limits>
 
-TEST(CurToken, FreshTokenIsEof)
-{
+TEST(CurToken, FreshTokenIsEof) {
     TCurrentToken t;
     EXPECT_EQ(t.F_Type, ttEOF);
     EXPECT_EQ(t.F_Register, REG_EAX);
@@ -17,8 +16,7 @@ TEST(CurToken, FreshTokenIsEof)
     EXPECT_EQ(t.getTokenStr(), "EOF");
 }
 
-TEST(CurToken, EveryKeywordInAnyLetterCase)
-{
+TEST(CurToken, EveryKeywordInAnyLetterCase) {
     for (int k = keyProgram; k < key__TOTAL; ++k) {
         const std::string word = TCurrentToken::Key2String(static_cast<TKeyword>(k));
         ASSERT_FALSE(word.empty()) << k;
@@ -35,8 +33,7 @@ TEST(CurToken, EveryKeywordInAnyLetterCase)
         EXPECT_EQ(TCurrentToken::findKeyword(w), keyNone) << w;
 }
 
-TEST(CurToken, KeywordNumbering)
-{
+TEST(CurToken, KeywordNumbering) {
     EXPECT_EQ(TCurrentToken::findKeyword("program"), 1);
     EXPECT_EQ(TCurrentToken::findKeyword("tokentype"), 19);
     EXPECT_EQ(TCurrentToken::findKeyword("ORD"), 24);
@@ -44,31 +41,46 @@ TEST(CurToken, KeywordNumbering)
     EXPECT_EQ(key__TOTAL, 33);
 }
 
-TEST(CurToken, KindNamesForMessages)
-{
+TEST(CurToken, KindNamesForMessages) {
     const struct {
         TTavToken id;
         TIdentType vt;
         const char* name;
     } cases[] = {
-        {ttNone, itNone, "<ERR 1000>"}, {ttEOF, itNone, "EOF"}, {ttSymbol, itNone, "symbol"},
-        {ttNumber, itNone, "number"}, {ttFloat, itNone, "float"}, {ttSegment, itNone, "segment"},
-        {ttRegister, itNone, "register"}, {ttSTreg, itNone, "x87 register"}, {ttXMMreg, itNone, "XMM register"},
-        {ttBaseExp, itNone, "expression"}, {ttAnsiString, itNone, "ansi string"},
+        {ttNone, itNone, "<ERR 1000>"},
+        {ttEOF, itNone, "EOF"},
+        {ttSymbol, itNone, "symbol"},
+        {ttNumber, itNone, "number"},
+        {ttFloat, itNone, "float"},
+        {ttSegment, itNone, "segment"},
+        {ttRegister, itNone, "register"},
+        {ttSTreg, itNone, "x87 register"},
+        {ttXMMreg, itNone, "XMM register"},
+        {ttBaseExp, itNone, "expression"},
+        {ttAnsiString, itNone, "ansi string"},
         {ttWideString, itNone, "wide string"},
-        {ttIdent, itNone, "ident"}, {ttIdent, itReservedKeyword, "reserved keyword"}, {ttIdent, itConst, "const"},
-        {ttIdent, itType, "data type"}, {ttIdent, itGlobalVar, "global variable"},
-        {ttIdent, itLocalVar, "local variable/parameter"}, {ttIdent, itFunc, "function"},
-        {ttIdent, itFuncThis, "function"}, {ttIdent, itProc, "procedure"}, {ttIdent, itProcThis, "procedure"},
-        {ttIdent, itLabel, "label"}, {ttIdent, itDefine, "definition"}, {ttIdent, itMacro, "macro"},
-        {ttIdent, itGlobalVarPtr, "var pointer"}, {ttIdent, itLocalVarPtr, "var pointer"},
-        {ttIdent, itMacroParam, "<ERR 2000>"}, {ttIdent, itBaseExpPtr, "<ERR 2000>"},
+        {ttIdent, itNone, "ident"},
+        {ttIdent, itReservedKeyword, "reserved keyword"},
+        {ttIdent, itConst, "const"},
+        {ttIdent, itType, "data type"},
+        {ttIdent, itGlobalVar, "global variable"},
+        {ttIdent, itLocalVar, "local variable/parameter"},
+        {ttIdent, itFunc, "function"},
+        {ttIdent, itFuncThis, "function"},
+        {ttIdent, itProc, "procedure"},
+        {ttIdent, itProcThis, "procedure"},
+        {ttIdent, itLabel, "label"},
+        {ttIdent, itDefine, "definition"},
+        {ttIdent, itMacro, "macro"},
+        {ttIdent, itGlobalVarPtr, "var pointer"},
+        {ttIdent, itLocalVarPtr, "var pointer"},
+        {ttIdent, itMacroParam, "<ERR 2000>"},
+        {ttIdent, itBaseExpPtr, "<ERR 2000>"},
     };
     for (const auto& c : cases) EXPECT_EQ(TCurrentToken::Token2String(c.id, c.vt), c.name) << c.id << "/" << +c.vt;
 }
 
-TEST(CurToken, TokenTextsInMessages)
-{
+TEST(CurToken, TokenTextsInMessages) {
     TCurrentToken t;
     t.setText("abc", ttAnsiString);
     EXPECT_EQ(t.getTokenStr(), "ansi string 'abc'");
@@ -87,8 +99,7 @@ TEST(CurToken, TokenTextsInMessages)
     EXPECT_EQ(t.getTokenStr(), "label start");
 }
 
-TEST(CurToken, Setters)
-{
+TEST(CurToken, Setters) {
     TCurrentToken t;
     t.setText("", ttAnsiString);
     EXPECT_EQ(t.F_ByteCount, 1);
@@ -115,8 +126,7 @@ TEST(CurToken, Setters)
 }
 
 // Out-of-range floats give the x87 integer indefinite instead of undefined behaviour.
-TEST(CurToken, FloatTruncation)
-{
+TEST(CurToken, FloatTruncation) {
     const long double inf = std::numeric_limits<long double>::infinity();
     const struct {
         long double v;
@@ -143,8 +153,7 @@ TEST(CurToken, FloatTruncation)
     }
 }
 
-TEST(CurToken, BaseExpressionText)
-{
+TEST(CurToken, BaseExpressionText) {
     TCurrentToken t;
     t.setBaseExp(0, 2, REG_EAX, REG_EBX, 8, 4);
     EXPECT_EQ(t.F_String, "(0) [eax+ebx*4+8]");
@@ -156,8 +165,7 @@ TEST(CurToken, BaseExpressionText)
     EXPECT_EQ(t.F_BitCount, 32);
 }
 
-TEST(CurToken, ResetKeepsTheSecondRegister)
-{
+TEST(CurToken, ResetKeepsTheSecondRegister) {
     TCurrentToken t;
     t.setBaseExp(0, 2, REG_EAX, REG_ESI, 4, 2);
     t.setSymbol('x');
@@ -166,8 +174,7 @@ TEST(CurToken, ResetKeepsTheSecondRegister)
     EXPECT_EQ(t.F_Extra.Displacement, 0);
 }
 
-TEST(CurToken, CopyDuplicatesTheOperandRecord)
-{
+TEST(CurToken, CopyDuplicatesTheOperandRecord) {
     TCurrentToken a, b;
     a.setBaseExp(2, 2, REG_EBX, REG_ECX, 16, 8);
     a.F_DefName = "$p";
@@ -187,18 +194,40 @@ TEST(CurToken, CopyDuplicatesTheOperandRecord)
     b.setCurToken(b);
 }
 
-TEST(CurToken, OperatorTexts)
-{
+TEST(CurToken, OperatorTexts) {
     const struct {
         TMathOp mo;
         const char* text;
     } cases[] = {
-        {moNone, ""}, {moATrue, ""}, {moAFalse, ""}, {moAssign, "="}, {moIsEqual, "=="}, {moNotEqual, "!="},
-        {moAdd, "+"}, {moSub, "-"}, {moMulU, "*"}, {moMulS, "*"}, {moDivU, "/"}, {moDivS, "/"},
-        {moAddBy, "+="}, {moSubBy, "-="}, {moMulByU, "*="}, {moMulByS, "*="}, {moInc, "++"}, {moDec, "--"},
-        {moLowerS, "<"}, {moHigherS, ">"}, {moLowerSEqual, "=<"}, {moHigherSEqual, ">="}, {moLowerU, "<"},
-        {moHigherU, ">"}, {moLowerUEqual, "=<"}, {moHigherUEqual, ">="}, {moShiftLeft, "<<"},
-        {moShiftRight, ">>"}, {static_cast<TMathOp>(28), ""},
+        {moNone, ""},
+        {moATrue, ""},
+        {moAFalse, ""},
+        {moAssign, "="},
+        {moIsEqual, "=="},
+        {moNotEqual, "!="},
+        {moAdd, "+"},
+        {moSub, "-"},
+        {moMulU, "*"},
+        {moMulS, "*"},
+        {moDivU, "/"},
+        {moDivS, "/"},
+        {moAddBy, "+="},
+        {moSubBy, "-="},
+        {moMulByU, "*="},
+        {moMulByS, "*="},
+        {moInc, "++"},
+        {moDec, "--"},
+        {moLowerS, "<"},
+        {moHigherS, ">"},
+        {moLowerSEqual, "=<"},
+        {moHigherSEqual, ">="},
+        {moLowerU, "<"},
+        {moHigherU, ">"},
+        {moLowerUEqual, "=<"},
+        {moHigherUEqual, ">="},
+        {moShiftLeft, "<<"},
+        {moShiftRight, ">>"},
+        {static_cast<TMathOp>(28), ""},
     };
     for (const auto& c : cases) EXPECT_EQ(mo2str(c.mo), c.text) << +c.mo;
 }

@@ -95,7 +95,7 @@ TEST_P(DataFailures, Refused) {
 
 // The failure tables, each instantiated under its own name.
 #define DATA_FAILURES(name, rows) \
-    INSTANTIATE_TEST_SUITE_P(name, DataFailures, ::testing::ValuesIn(rows), tavtest::TextName<&FailCase::lines>())
+  INSTANTIATE_TEST_SUITE_P(name, DataFailures, ::testing::ValuesIn(rows), tavtest::TextName<&FailCase::lines>())
 
 // ---- type ----
 
@@ -200,7 +200,8 @@ TEST_P(DataGlobalVariables, WithCountsAndContents) {
     EXPECT_EQ(tavString(v->name), c.name);
 }
 
-INSTANTIATE_TEST_SUITE_P(DataEnv, DataGlobalVariables, ::testing::ValuesIn(global_variables_with_counts_and_contents_rows::cases),
+INSTANTIATE_TEST_SUITE_P(DataEnv, DataGlobalVariables,
+                         ::testing::ValuesIn(global_variables_with_counts_and_contents_rows::cases),
                          tavtest::TextName<&global_variables_with_counts_and_contents_rows::Case::lines>());
 
 // A list for a block variable fills its members in order; a union takes
@@ -221,8 +222,7 @@ const Case cases[] = {
     {"Item one = [7];", "one", 1, "07 00 00 00 00 00"},
     {"Item two[2] = [1, 2, 3];", "two", 2, "01 00 00 00 02 00 03 00 00 00 00 00"},
     {"Item all[] = [1, 2, 3];", "all", 2, "01 00 00 00 02 00 03 00 00 00 00 00"},
-    {"Rec r = [5, 'ab', 0xFFFF, 9, 10, -1, -2];", "r", 1,
-     "05 61 62 00 00 ff ff 00 00 09 00 00 00 0a 00 ff fe"},
+    {"Rec r = [5, 'ab', 0xFFFF, 9, 10, -1, -2];", "r", 1, "05 61 62 00 00 ff ff 00 00 09 00 00 00 0a 00 ff fe"},
     {"Rec r = [5, 1, 2, 3, 4];", "r", 1, "05 01 02 03 04 00 00 00 00 00 00 00 00 00 00 00 00"},
     // A single value fills the block's bytes, as for any type.
     {"Item one = 0x0102;", "one", 1, "02 01 00 00 00 00"},
@@ -241,7 +241,8 @@ TEST_P(DataBlockVariables, TakeTheirMembersFromAList) {
     EXPECT_EQ(content(v), c.content);
 }
 
-INSTANTIATE_TEST_SUITE_P(DataEnv, DataBlockVariables, ::testing::ValuesIn(block_variables_take_their_members_from_a_list_rows::cases),
+INSTANTIATE_TEST_SUITE_P(DataEnv, DataBlockVariables,
+                         ::testing::ValuesIn(block_variables_take_their_members_from_a_list_rows::cases),
                          tavtest::TextName<&block_variables_take_their_members_from_a_list_rows::Case::lines>());
 
 const FailCase kBlockVariableFailures[] = {
@@ -284,8 +285,9 @@ const FailCase kVariableFailures[] = {
     {"dword v[] = [1, 2;", "[6542] Unexpected symbol ;"},
     {"dword a = 1 2;", "[63542] Unexpected number 2"},
     {"dword a = [1] 2;", "[63542] Unexpected number 2"},
-    {"dword v[2] = [1, 2, 3];", "[2,19]: [5322] Array out of bounds in [project.tav]\nCode: \n"
-                                "dword v[2] = [1, 2, 3];"},
+    {"dword v[2] = [1, 2, 3];",
+     "[2,19]: [5322] Array out of bounds in [project.tav]\nCode: \n"
+     "dword v[2] = [1, 2, 3];"},
     {"dword v[0] = [1];", "[5322] Array out of bounds"},
     // Values that do not fit their type, by the rule for immediates.
     {"byte b = 300;", "[2,13]: [5325] Value 300 out of range -128..255 for b in [project.tav]"},
@@ -368,9 +370,9 @@ TEST_F(DataEnv, LocalsAreAddressedInsideTheFrame) {
     ASSERT_NE(f, nullptr);
     EXPECT_EQ(code(f),
               "55 8b ec 90 90 90 90 90 90 "  // frame and the room of the locals
-              "8a 45 ff "              // mov al, [ebp-1]
-              "c7 45 f8 01 00 00 00 "  // mov dword [ebp-8], 1
-              "66 89 5d f6 "           // mov [ebp-14], bx
+              "8a 45 ff "                    // mov al, [ebp-1]
+              "c7 45 f8 01 00 00 00 "        // mov dword [ebp-8], 1
+              "66 89 5d f6 "                 // mov [ebp-14], bx
               "8b 45 f4 "
               "83 c4 0c c9 c3");  // the same 12 bytes released before leave
     EXPECT_EQ(f->LocalSize, 12u);
@@ -511,8 +513,9 @@ TEST_F(DataEnv, BlockMemberNamesAreLowerCasedAndFreedAfterwards) {
 }
 
 TEST_F(DataEnv, BlockMethodsAreMembersNamedAfterTheBlock) {
-    compile("block Point { dword x; procedure Move(dword dist); function get(): dword; }\n"
-            "procedure Point.move(dword dist) { }\n");
+    compile(
+        "block Point { dword x; procedure Move(dword dist); function get(): dword; }\n"
+        "procedure Point.move(dword dist) { }\n");
     PVarType p = type("point");
     ASSERT_NE(p, nullptr);
     EXPECT_EQ(p->size, 4u);
@@ -734,8 +737,9 @@ const FailCase kEnumerationFailures[] = {
     {"enum E byte { }", "[43] Unexpected data type byte"},
     {"enum E: foo { }", "[243] Unexpected ident foo"},
     {"enum E: byte ( }", "[12] Unexpected symbol ("},
-    {"enum E: byte { A = 254, B, C }", "[2,29]: [324] Value is out of bounds in [project.tav]\n"
-                                       "Code: \nenum E: byte { A = 254, B, C }"},
+    {"enum E: byte { A = 254, B, C }",
+     "[2,29]: [324] Value is out of bounds in [project.tav]\n"
+     "Code: \nenum E: byte { A = 254, B, C }"},
     {"enum E: dword { A = -1 }", "[324] Value is out of bounds"},
     {"enum E: sbyte { A = 128 }", "[324] Value is out of bounds"},
     {"enum E: sbyte { A = -129 }", "[324] Value is out of bounds"},

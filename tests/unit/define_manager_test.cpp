@@ -5,8 +5,7 @@
 
 using DefineManager = SymbolTables;
 
-TEST_F(DefineManager, DefinesMatchExactlyIdentifiersDoNot)
-{
+TEST_F(DefineManager, DefinesMatchExactlyIdentifiersDoNot) {
     TCurrentToken* tok = DefMan->addDefine("X", nullptr);
     EXPECT_EQ(DefMan->getDefine("X"), tok);
     EXPECT_EQ(DefMan->getDefine("x"), nullptr);
@@ -16,15 +15,13 @@ TEST_F(DefineManager, DefinesMatchExactlyIdentifiersDoNot)
     EXPECT_EQ(id->ptr, tok);
 }
 
-TEST_F(DefineManager, NilTokenGivesAnEofToken)
-{
+TEST_F(DefineManager, NilTokenGivesAnEofToken) {
     TCurrentToken* tok = DefMan->addDefine("once_h", nullptr);
     EXPECT_EQ(tok->F_Type, ttEOF);
     EXPECT_EQ(tok->F_DefName, "once_h");
 }
 
-TEST_F(DefineManager, NumberDefine)
-{
+TEST_F(DefineManager, NumberDefine) {
     TCurrentToken* tok = DefMan->addDefine("five", int64_t(5));
     EXPECT_EQ(tok->F_Type, ttNumber);
     EXPECT_EQ(tok->F_String, "5");
@@ -34,8 +31,7 @@ TEST_F(DefineManager, NumberDefine)
     EXPECT_EQ(DefMan->addDefine("neg", int64_t(-12))->F_String, "-12");
 }
 
-TEST_F(DefineManager, DefineOutlivesItsScopeIdentifier)
-{
+TEST_F(DefineManager, DefineOutlivesItsScopeIdentifier) {
     Idents->upScope();
     TCurrentToken* tok = DefMan->addDefine("inner", nullptr);
     Idents->deleteScope();
@@ -46,8 +42,7 @@ TEST_F(DefineManager, DefineOutlivesItsScopeIdentifier)
     Idents->deleteScope();
 }
 
-TEST_F(DefineManager, CopiedTokenOwnsItsOwnOperand)
-{
+TEST_F(DefineManager, CopiedTokenOwnsItsOwnOperand) {
     TCurrentToken src;
     src.setRegister(REG_EBX, "ebx");
     src.newOperand()->setRegister(REG_EBX);

@@ -29,9 +29,9 @@
 namespace dirtest {
 
 struct Outcome {
-    std::string out;        // what was printed
-    bool aborted = false;   // a fatal error ended the build
-    std::string exClass;    // another exception ended it: its class and message
+    std::string out;       // what was printed
+    bool aborted = false;  // a fatal error ended the build
+    std::string exClass;   // another exception ended it: its class and message
     std::string exMessage;
     bool ok() const { return !aborted && exClass.empty(); }
 };

@@ -148,8 +148,7 @@ const Case cases[] = {
     {"#if -1 > 5: #echo A #end", {"A"}},  // unsigned 64-bit
     {"#if 5 < -1: #echo A #end", {"A"}},
     {"#if 1 <> 2: #echo A #end #if 1 =! 2: #echo B #end #if 1 != 1: #echo C #end", {"A", "B"}},
-    {"#if 2 <= 2: #echo A #end #if 2 =< 1: #echo B #end #if 2 => 2: #echo C #end #if 1 >= 2: #echo D #end",
-     {"A", "C"}},
+    {"#if 2 <= 2: #echo A #end #if 2 =< 1: #echo B #end #if 2 => 2: #echo C #end #if 1 >= 2: #echo D #end", {"A", "C"}},
     {"#if 1.5 == 1.5: #echo A #end #if 1 == 1.0: #echo B #end #if 1.5 != 1.5: #echo C #end", {"A", "B"}},
     {"#if dword == dword: #echo A #end #if dword == word: #echo B #else #echo C #end", {"A", "C"}},
     {"#if dword != word: #echo A #end", {"A"}},
@@ -287,7 +286,8 @@ TEST_P(RepeatCompilesItsSectionNTimes, Code) {
     EXPECT_EQ(mainCode(), c.code);
 }
 
-INSTANTIATE_TEST_SUITE_P(DirectiveTest, RepeatCompilesItsSectionNTimes, ::testing::ValuesIn(repeat_compiles_rows::cases),
+INSTANTIATE_TEST_SUITE_P(DirectiveTest, RepeatCompilesItsSectionNTimes,
+                         ::testing::ValuesIn(repeat_compiles_rows::cases),
                          tavtest::TextName<&repeat_compiles_rows::Case::lines>());
 
 TEST_F(DirectiveTest, RepeatCountsWithAVariable) {
@@ -336,8 +336,7 @@ TEST_F(DirectiveTest, RepeatedTextWithinItsBudget) {
 TEST_F(DirectiveTest, RepeatedTextHasABudget) {
     const std::string& body = kRepeatedBody;
     const std::string out = failure("#repeat 5000:" + body + "#end\n#echo done\n");
-    EXPECT_NE(out.find("[9905] Repeated sections and macro expansions compile more than "), std::string::npos)
-        << out;
+    EXPECT_NE(out.find("[9905] Repeated sections and macro expansions compile more than "), std::string::npos) << out;
     EXPECT_NE(out.find(" characters of source (64 for each character of the program, and 16777216) in "
                        "[project.tav]"),
               std::string::npos)
@@ -456,8 +455,7 @@ TEST_F(MacroBodyTest, VariablesBelongToTheMacroBeingExpanded) {
 // after a "#".
 TEST_F(MacroBodyTest, SkippedSectionsExpandNoMacro) {
     macro("m", "#echo expanded\n#return 1;\n");
-    EXPECT_EQ(echoes("#if 0 == 1: #m m; $m #echo m #else #echo other #end\n#echo after\n"),
-                     (Lines{"other", "after"}));
+    EXPECT_EQ(echoes("#if 0 == 1: #m m; $m #echo m #else #echo other #end\n#echo after\n"), (Lines{"other", "after"}));
 }
 
 TEST_F(MacroBodyTest, SkippedRepeatAndIfdefExpandNoMacro) {

@@ -26,9 +26,8 @@ TEST(Driver, SecondsFormat) {
     struct Case {
         float seconds;
         const char* text;
-    } cases[] = {{0.5f, "0.5"},    {2.0f, "2"},         {1.23456f, "1.2346"}, {0.0f, "0"},
-                 {0.00004f, "0"},  {1.99999f, "2"},      {10.25f, "10.25"},   {0.0001f, "0.0001"},
-                 {-0.00001f, "0"}, {123456.0f, "123456"}};
+    } cases[] = {{0.5f, "0.5"},   {2.0f, "2"},       {1.23456f, "1.2346"}, {0.0f, "0"},      {0.00004f, "0"},
+                 {1.99999f, "2"}, {10.25f, "10.25"}, {0.0001f, "0.0001"},  {-0.00001f, "0"}, {123456.0f, "123456"}};
     for (const Case& c : cases) EXPECT_EQ(FormatSeconds(c.seconds), c.text) << c.seconds;
 }
 
@@ -97,7 +96,7 @@ TEST_F(DriverState, CommandLineOptions) {
     } cases[] = {
         {{"x.tav"}, "", true, ""},
         {{"x.tav", "-nopause"}, "", false, ""},
-        {{"x.tav", "-out"}, "", true, ""},                       // value option last: empty value
+        {{"x.tav", "-out"}, "", true, ""},                      // value option last: empty value
         {{"x.tav", "-out", "-nopause"}, "-nopause", true, ""},  // the value is taken as it is
         {{"x.tav", "-out", "prog.exe", "-nopause"}, "prog.exe", false, ""},
         {{"x.tav", "-i", "inc1", "-i", "inc2/"}, "", true, "inc2/"},  // the last -i wins
@@ -239,7 +238,8 @@ TEST_F(DriverState, BatchFileRepeatsTheOptions) {
         {{"p.tav", "-nopause", "-writelog"}, "/d/p.tav", exe + " \"/d/p.tav\""},
         {{"p.tav", "-i", "inc", "-out", "bin/x"}, "/d/p.tav", exe + " \"/d/p.tav\" -i \"inc\" -out \"bin/x\""},
         {{"p.tav", "-out", "x", "-i", "../inc dir/"}, "/d/p.tav", exe + " \"/d/p.tav\" -i \"../inc dir/\" -out \"x\""},
-        {{"p.tav", "-i", "a", "-i", "b", "-out", "c", "-out", "d"}, "/d/p.tav",
+        {{"p.tav", "-i", "a", "-i", "b", "-out", "c", "-out", "d"},
+         "/d/p.tav",
          exe + " \"/d/p.tav\" -i \"b\" -out \"d\""},
         {{"p.tav", "-i", "a", "-i"}, "/d/p.tav", exe + " \"/d/p.tav\""},
         {{"p.tav", "-out", "100%"}, "/d/50%/p%x%.tav", exe + " \"/d/50%%/p%%x%%.tav\" -out \"100%%\""},
@@ -305,8 +305,8 @@ TEST_F(DriverRun, FailureWithPauseStillEndsWithOne) {
 // A missing source is found before the options are read; -nopause, first
 // or last, still ends the run at once.
 TEST_F(DriverRun, MissingSourceWithNoPauseExitsAtOnce) {
-    for (const std::vector<std::string>& args : {std::vector<std::string>{"nothere.tav", "-nopause"},
-                                                 std::vector<std::string>{"-nopause", "nothere.tav"}}) {
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"nothere.tav", "-nopause"}, std::vector<std::string>{"-nopause", "nothere.tav"}}) {
         std::string out;
         EXPECT_EQ(Run(args, out), 1) << args[0];
         EXPECT_NE(Compiler, nullptr) << args[0];  // left alive for the ending process

@@ -20,7 +20,9 @@ std::string Morvel() {
     return data;
 }
 
-bool Check(const std::string& d) { return platform::IsLoadableElf(reinterpret_cast<const uint8_t*>(d.data()), d.size()); }
+bool Check(const std::string& d) {
+    return platform::IsLoadableElf(reinterpret_cast<const uint8_t*>(d.data()), d.size());
+}
 
 void Put(std::string& d, size_t at, uint64_t v, unsigned bytes) {
     for (unsigned i = 0; i < bytes; ++i) d[at + i] = char((v >> (8 * i)) & 0xFF);

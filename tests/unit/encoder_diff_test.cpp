@@ -14,22 +14,19 @@ const char* const names8[] = {"al", "cl", "dl", "bl", "ah", "ch", "dh", "bh"};
 const char* const names16[] = {"ax", "cx", "dx", "bx", "sp", "bp", "si", "di"};
 const char* const names32[] = {"eax", "ecx", "edx", "ebx", "esp", "ebp", "esi", "edi"};
 
-std::string regName(TRegister r)
-{
+std::string regName(TRegister r) {
     if (r < 8) return names8[r];
     if (r < 16) return names16[r - 8];
     return names32[(r - 16) & 7];
 }
 
-std::string hexNum(int64_t v)
-{
+std::string hexNum(int64_t v) {
     char b[32];
     std::snprintf(b, sizeof b, "0x%llx", (unsigned long long)v);
     return b;
 }
 
-std::string sizeWord(uint32_t size)
-{
+std::string sizeWord(uint32_t size) {
     switch (size) {
     case 1: return "BYTE PTR ";
     case 2: return "WORD PTR ";
@@ -54,8 +51,7 @@ struct Shape {
     int32_t disp;
 };
 
-Opnd mem(uint32_t size, const Shape& s)
-{
+Opnd mem(uint32_t size, const Shape& s) {
     Opnd o;
     if (s.count == 0) o.op = M(size, s.disp, 0, {});
     else if (s.count == 1) o.op = M(size, s.disp, s.scale, {s.base});
@@ -75,8 +71,7 @@ Opnd mem(uint32_t size, const Shape& s)
 const int32_t disps[] = {0, 0x7F, -0x7F, 0x80, -0x80, -0x81, 0x10000, 0x1007F, -0x10000, 0xFF80, 0x12345678};
 const int64_t imms[] = {0, 1, -1, 127, 128, -128, -129, 0x7FFFFFFF};
 
-std::vector<int64_t> immsFor(uint32_t width)
-{
+std::vector<int64_t> immsFor(uint32_t width) {
     std::vector<int64_t> v;
     for (int64_t i : imms)
         if (width == 4 || (width == 1 && i >= -128 && i <= 255) || (width == 2 && i >= -32768 && i <= 65535))
@@ -91,8 +86,7 @@ TRegister rOf(uint32_t width, int n) { return width == 1 ? r8(n) : width == 2 ? 
 
 // Every 32-bit addressing form: esp and ebp bases, each scale, displacements
 // around the byte limits.
-std::vector<Shape> fullMatrix32()
-{
+std::vector<Shape> fullMatrix32() {
     std::vector<Shape> v;
     for (int32_t d : {0x80, 0x1234, 0x12345678}) v.push_back({0, REG_EAX, REG_EAX, 0, d});
     for (int b = 0; b < 8; ++b)
@@ -110,18 +104,15 @@ std::vector<Shape> fullMatrix32()
 }
 
 // A few shapes for the rows that only need to show their ModRM works.
-std::vector<Shape> someShapes32()
-{
-    return {{1, REG_EBX, REG_EAX, 0, 0},       {1, REG_EBP, REG_EAX, 0, 0},
-            {1, REG_ESP, REG_EAX, 0, 0},       {1, REG_ESP, REG_EAX, 0, 0x80},
-            {1, REG_EBP, REG_EAX, 0, -0x80},   {2, REG_EAX, REG_ECX, 4, 0x7F},
-            {2, REG_EBP, REG_ESI, 8, -0x80},   {2, REG_ESP, REG_EDI, 2, 0x12345678},
-            {1, REG_ECX, REG_EAX, 4, 8},       {0, REG_EAX, REG_EAX, 0, 0x12345678},
-            {1, REG_EDI, REG_EAX, 0, 0x7F},    {1, REG_ESI, REG_EAX, 0, -0x7F}};
+std::vector<Shape> someShapes32() {
+    return {
+        {1, REG_EBX, REG_EAX, 0, 0},          {1, REG_EBP, REG_EAX, 0, 0},          {1, REG_ESP, REG_EAX, 0, 0},
+        {1, REG_ESP, REG_EAX, 0, 0x80},       {1, REG_EBP, REG_EAX, 0, -0x80},      {2, REG_EAX, REG_ECX, 4, 0x7F},
+        {2, REG_EBP, REG_ESI, 8, -0x80},      {2, REG_ESP, REG_EDI, 2, 0x12345678}, {1, REG_ECX, REG_EAX, 4, 8},
+        {0, REG_EAX, REG_EAX, 0, 0x12345678}, {1, REG_EDI, REG_EAX, 0, 0x7F},       {1, REG_ESI, REG_EAX, 0, -0x7F}};
 }
 
-std::vector<Shape> matrix16()
-{
+std::vector<Shape> matrix16() {
     std::vector<Shape> v;
     v.push_back({0, REG_AX, REG_AX, 0, 0x1234});
     for (TRegister b : {REG_BX, REG_BP, REG_SI, REG_DI})
@@ -132,33 +123,29 @@ std::vector<Shape> matrix16()
     return v;
 }
 
-bool isPrefixRow(std::string_view n)
-{
+bool isPrefixRow(std::string_view n) {
     return n == "rep" || n == "repe" || n == "repz" || n == "repne" || n == "repnz" || n == "repn" || n == "lock";
 }
 
 class Gen {
 public:
     std::vector<DiffCase> cases;
-    void add(const std::string& mn, std::vector<Opnd> ops, std::string text = "", bool longer = false)
-    {
+    void add(const std::string& mn, std::vector<Opnd> ops, std::string text = "", bool longer = false) {
         cases.push_back({mn, std::move(ops), std::move(text), longer});
     }
 };
 
 // A few 16-bit shapes for the rows that only need to show their ModRM works.
-std::vector<Shape> someShapes16()
-{
-    return {{1, REG_BX, REG_AX, 0, 0},       {1, REG_BP, REG_AX, 0, 0},      {1, REG_SI, REG_AX, 0, 0x80},
-            {1, REG_DI, REG_AX, 0, -0x80},   {2, REG_BX, REG_SI, 0, 0x7F},   {2, REG_BP, REG_DI, 0, -0x1234},
-            {2, REG_BP, REG_SI, 0, 0},       {0, REG_AX, REG_AX, 0, 0x1234}};
+std::vector<Shape> someShapes16() {
+    return {{1, REG_BX, REG_AX, 0, 0},     {1, REG_BP, REG_AX, 0, 0},     {1, REG_SI, REG_AX, 0, 0x80},
+            {1, REG_DI, REG_AX, 0, -0x80}, {2, REG_BX, REG_SI, 0, 0x7F},  {2, REG_BP, REG_DI, 0, -0x1234},
+            {2, REG_BP, REG_SI, 0, 0},     {0, REG_AX, REG_AX, 0, 0x1234}};
 }
 
 // The integer rows. In 16-bit mode the dword forms take their 66 and the
 // word forms lose it; push and pop of a dword register keep the plain
 // opcode on purpose (see the table tests), so they are left out there.
-void genInteger(Gen& g, uint32_t bits)
-{
+void genInteger(Gen& g, uint32_t bits) {
     const bool b16 = bits == 16;
     const auto full = b16 ? matrix16() : fullMatrix32();
     const auto some = b16 ? someShapes16() : someShapes32();
@@ -345,8 +332,7 @@ void genInteger(Gen& g, uint32_t bits)
     }
 }
 
-void genFloatVector(Gen& g, uint32_t bits)
-{
+void genFloatVector(Gen& g, uint32_t bits) {
     const auto some = bits == 16 ? someShapes16() : someShapes32();
     for (const TInstruction& row : instructions) {
         const std::string n(row.name);
@@ -417,11 +403,9 @@ void genFloatVector(Gen& g, uint32_t bits)
     }
 }
 
-
 class EncoderDiff : public EncoderTest {
 protected:
-    void run(uint32_t bits, const std::vector<DiffCase>& cases, size_t atLeast, uint32_t maxInsns = 1)
-    {
+    void run(uint32_t bits, const std::vector<DiffCase>& cases, size_t atLeast, uint32_t maxInsns = 1) {
         REQUIRE_TOOL(toolAvailable("as") && toolAvailable("objdump"), "as or objdump (binutils)");
         ASSERT_GE(cases.size(), atLeast);
         DiffReport rep = runDiffBatch(bits, cases, *asmb, maxInsns);
@@ -435,22 +419,19 @@ protected:
 
 }  // namespace
 
-TEST_F(EncoderDiff, IntegerFamiliesAgainstBinutils)
-{
+TEST_F(EncoderDiff, IntegerFamiliesAgainstBinutils) {
     Gen g;
     genInteger(g, 32);
     run(32, g.cases, 10000);
 }
 
-TEST_F(EncoderDiff, FloatMmxSseAgainstBinutils)
-{
+TEST_F(EncoderDiff, FloatMmxSseAgainstBinutils) {
     Gen g;
     genFloatVector(g, 32);
     run(32, g.cases, 1000);
 }
 
-TEST_F(EncoderDiff, SixteenBitFormsAgainstBinutils)
-{
+TEST_F(EncoderDiff, SixteenBitFormsAgainstBinutils) {
     Gen g;
     genInteger(g, 16);
     genFloatVector(g, 16);
@@ -458,8 +439,7 @@ TEST_F(EncoderDiff, SixteenBitFormsAgainstBinutils)
 }
 
 // The synthesised sequences, each against the instructions it stands for.
-TEST_F(EncoderDiff, SequencesAgainstBinutils)
-{
+TEST_F(EncoderDiff, SequencesAgainstBinutils) {
     auto m = [](uint32_t size, int32_t d, std::initializer_list<TRegister> regs, uint8_t scale = 0) {
         return Opnd{M(size, d, scale, regs), ""};
     };
@@ -483,7 +463,8 @@ TEST_F(EncoderDiff, SequencesAgainstBinutils)
     g.add("push", {m(3, 0, {REG_EAX, REG_ECX})},
           "push 0; push edx; mov dl, BYTE PTR [eax+ecx+2]; mov BYTE PTR [esp+6], dl; mov dx, WORD PTR [eax+ecx]; "
           "mov WORD PTR [esp+4], dx; pop edx");
-    g.add("push", {m(5, 0, {REG_ESP})}, "push eax; movzx eax, BYTE PTR [esp+8]; xchg DWORD PTR [esp], eax; push DWORD PTR [esp+4]");
+    g.add("push", {m(5, 0, {REG_ESP})},
+          "push eax; movzx eax, BYTE PTR [esp+8]; xchg DWORD PTR [esp], eax; push DWORD PTR [esp+4]");
     g.add("push", {m(6, 8, {REG_ESP})}, "pushw 0; push WORD PTR [esp+14]; push DWORD PTR [esp+12]", true);
     g.add("push", {m(7, 0, {REG_ESP})},
           "push 0; push eax; mov al, BYTE PTR [esp+14]; mov BYTE PTR [esp+6], al; mov ax, WORD PTR [esp+12]; "
@@ -507,15 +488,15 @@ TEST_F(EncoderDiff, SequencesAgainstBinutils)
     Gen g16;
     g16.add("push", {m(4, 0, {REG_BX})}, "push WORD PTR [bx+2]; push WORD PTR [bx]");
     g16.add("pop", {m(4, 2, {REG_SI})}, "pop WORD PTR [si+2]; pop WORD PTR [si+4]");
-    g16.add("push", {m(1, 0, {REG_DI})}, "push ax; movzx ax, BYTE PTR [di]; push bp; mov bp, sp; xchg WORD PTR [bp+2], ax; pop bp");
+    g16.add("push", {m(1, 0, {REG_DI})},
+            "push ax; movzx ax, BYTE PTR [di]; push bp; mov bp, sp; xchg WORD PTR [bp+2], ax; pop bp");
     g16.add("mov", {m(8, 0, {REG_BX}), Opnd{I(7), ""}}, "mov DWORD PTR [bx], 7; mov DWORD PTR [bx+4], 0");
     run(16, g16.cases, 4, 8);
 }
 
 // The forms with placeholders: the bytes around them must be whole
 // instructions (the placeholders are zero, as the addresses of as below).
-TEST_F(EncoderDiff, VariableFormsAgainstBinutils)
-{
+TEST_F(EncoderDiff, VariableFormsAgainstBinutils) {
     PVar one = addVar("one", 1), w = addVar("w", 2), three = addVar("three", 3), d = addVar("d", 4);
     PVar six = addVar("six", 6), q = addVar("q", 8);
     auto var = [&](PVar v, uint32_t size, TOperandType kind = otVar) { return Opnd{V(v, size, 0, kind), ""}; };
@@ -572,8 +553,9 @@ TEST_F(EncoderDiff, VariableFormsAgainstBinutils)
 
     Gen g16;
     g16.add("push", {var(d, 4)}, "push WORD PTR ds:0; push WORD PTR ds:0");
-    g16.add("push", {var(three, 3)}, "push ax; movzx ax, BYTE PTR ds:0; push bp; mov bp, sp; xchg WORD PTR [bp+2], ax; pop bp; "
-                                      "push WORD PTR ds:0");
+    g16.add("push", {var(three, 3)},
+            "push ax; movzx ax, BYTE PTR ds:0; push bp; mov bp, sp; xchg WORD PTR [bp+2], ax; pop bp; "
+            "push WORD PTR ds:0");
     g16.add("mov", {var(q, 8), i(7)}, "mov DWORD PTR ds:0, 7; mov DWORD PTR ds:0, 0");
     g16.add("mov", {var(d, 4), i(7)}, "mov DWORD PTR ds:0, 7");
     g16.add("mov", {var(d, 4), r(REG_EAX)}, "mov DWORD PTR ds:0, eax");
@@ -588,8 +570,7 @@ TEST_F(EncoderDiff, VariableFormsAgainstBinutils)
 }
 
 // Every row of the table takes part in one of the batches above.
-TEST_F(EncoderDiff, CoversEveryRow)
-{
+TEST_F(EncoderDiff, CoversEveryRow) {
     Gen g;
     genInteger(g, 32);
     genFloatVector(g, 32);
@@ -607,8 +588,7 @@ TEST_F(EncoderDiff, CoversEveryRow)
 // Numbers as jump targets that do not fit their field: refused with the
 // range, also those `as` takes and cuts down without a word (marked so,
 // and checked: `as` still takes them).
-TEST_F(EncoderDiff, JumpNumbersOutOfRangeRefusedOnPurpose)
-{
+TEST_F(EncoderDiff, JumpNumbersOutOfRangeRefusedOnPurpose) {
     REQUIRE_TOOL(toolAvailable("as"), "as (binutils)");
     struct Case {
         uint32_t bits;

@@ -13,15 +13,14 @@ struct Case {
 
 class EncoderFamilies : public EncoderTest {
 protected:
-    void check(const std::vector<Case>& cases)
-    {
-        for (const Case& c : cases) EXPECT_EQ(enc(c.mn, c.ops), c.expect) << c.mn << " (case " << (&c - &cases[0]) << ")";
+    void check(const std::vector<Case>& cases) {
+        for (const Case& c : cases)
+            EXPECT_EQ(enc(c.mn, c.ops), c.expect) << c.mn << " (case " << (&c - &cases[0]) << ")";
     }
 };
 }  // namespace
 
-TEST_F(EncoderFamilies, Integer32)
-{
+TEST_F(EncoderFamilies, Integer32) {
     check({
         {"add", {R(REG_EAX), I(1)}, "83 C0 01"},
         {"add", {R(REG_EAX), I(0x1000)}, "05 00 10 00 00"},
@@ -123,8 +122,7 @@ TEST_F(EncoderFamilies, Integer32)
     });
 }
 
-TEST_F(EncoderFamilies, SixteenBitMode)
-{
+TEST_F(EncoderFamilies, SixteenBitMode) {
     setBits(16);
     check({
         // 66 means the other operand size here: the word rows lose it, the dword rows take it.
@@ -166,8 +164,7 @@ TEST_F(EncoderFamilies, SixteenBitMode)
     });
 }
 
-TEST_F(EncoderFamilies, Addressing32)
-{
+TEST_F(EncoderFamilies, Addressing32) {
     check({
         {"mov", {R(REG_EAX), M(0, 0, 0, {REG_EBP})}, "8B 45 00"},
         {"mov", {R(REG_EAX), M(0, 0, 0, {REG_ESP})}, "8B 04 24"},
@@ -195,8 +192,7 @@ TEST_F(EncoderFamilies, Addressing32)
     });
 }
 
-TEST_F(EncoderFamilies, MoveForms)
-{
+TEST_F(EncoderFamilies, MoveForms) {
     check({
         {"mov", {R(REG_EAX), R(REG_EAX)}, ""},
         {"mov", {R(REG_EAX), R(REG_BL)}, "0F B6 C3"},  // a wider register takes movzx
@@ -225,8 +221,7 @@ TEST_F(EncoderFamilies, MoveForms)
     });
 }
 
-TEST_F(EncoderFamilies, PushPop)
-{
+TEST_F(EncoderFamilies, PushPop) {
     check({
         {"push", {I(5)}, "6A 05"},
         {"push", {I(0x1000)}, "68 00 10 00 00"},
@@ -261,8 +256,7 @@ TEST_F(EncoderFamilies, PushPop)
     });
 }
 
-TEST_F(EncoderFamilies, MemoryReferences)
-{
+TEST_F(EncoderFamilies, MemoryReferences) {
     auto ref = [](int32_t d, uint8_t scale, std::initializer_list<TRegister> regs) {
         TOperand o = M(0, d, scale, regs);
         o.hint = otMemRef;
@@ -278,8 +272,7 @@ TEST_F(EncoderFamilies, MemoryReferences)
     });
 }
 
-TEST_F(EncoderFamilies, FloatAndVector)
-{
+TEST_F(EncoderFamilies, FloatAndVector) {
     check({
         {"fadd", {ST(0), ST(3)}, "D8 C3"},
         {"fadd", {ST(3), ST(0)}, "DC C3"},
@@ -296,7 +289,7 @@ TEST_F(EncoderFamilies, FloatAndVector)
         {"fadd", {ST(1), R(REG_EAX)}, "error 1000"},
         {"fadd", {R(REG_EAX)}, "error 10000002"},
         {"fcom", {ST(0)}, "D8 D0"},
-        {"fcom", {ST(2)}, "D8 D2"},   // the documented form, not DC D2
+        {"fcom", {ST(2)}, "D8 D2"},  // the documented form, not DC D2
         {"fcomp", {ST(2)}, "D8 DA"},
         {"fcomp", {M(8, 0, 0, {REG_EBX})}, "DC 1B"},
         {"fld", {ST(1)}, "D9 C1"},
@@ -342,8 +335,7 @@ TEST_F(EncoderFamilies, FloatAndVector)
     });
 }
 
-TEST_F(EncoderFamilies, ErrorTexts)
-{
+TEST_F(EncoderFamilies, ErrorTexts) {
     struct T {
         uint32_t code;
         const char* text;
@@ -369,8 +361,7 @@ TEST_F(EncoderFamilies, ErrorTexts)
     EXPECT_EQ(enc("cdqe"), "48 98");
 }
 
-TEST_F(EncoderFamilies, EntryChecks)
-{
+TEST_F(EncoderFamilies, EntryChecks) {
     TOperand a = R(REG_EAX);
     EXPECT_EQ(asmb->assemble(nullptr, &a), 0x10000001u);
     TInstruction bogus = *TTavAssembler::opcodeLookup("nop");
@@ -381,8 +372,7 @@ TEST_F(EncoderFamilies, EntryChecks)
     EXPECT_EQ(asmb->assemble(TTavAssembler::opcodeLookup("imul"), &a, nullptr, &b), 0x1000u);
 }
 
-TEST_F(EncoderFamilies, Buffer)
-{
+TEST_F(EncoderFamilies, Buffer) {
     EXPECT_EQ(asmb->popCode(), "");
     EXPECT_EQ(asmb->position(), 0u);
     PInstruction nop = TTavAssembler::opcodeLookup("nop");
@@ -406,8 +396,7 @@ TEST_F(EncoderFamilies, Buffer)
     EXPECT_EQ(asmb->position(), 0u);
 }
 
-TEST_F(EncoderFamilies, PackedBytesAndImm8)
-{
+TEST_F(EncoderFamilies, PackedBytesAndImm8) {
     EXPECT_EQ(TTavAssembler::B(0x11223344, 1), 0x11);
     EXPECT_EQ(TTavAssembler::B(0x11223344, 4), 0x44);
     EXPECT_THROW(TTavAssembler::B(0x11223344, 5), EAbort);
@@ -422,8 +411,7 @@ TEST_F(EncoderFamilies, PackedBytesAndImm8)
 }
 
 // The internal errors end the compilation through the log with their texts.
-TEST_F(EncoderFamilies, InternalErrorsAreFatal)
-{
+TEST_F(EncoderFamilies, InternalErrorsAreFatal) {
     auto fatal = [&](auto&& f) {
         testing::internal::CaptureStdout();
         bool thrown = false;
@@ -452,8 +440,7 @@ TEST_F(EncoderFamilies, InternalErrorsAreFatal)
 }
 
 // The rows that admit mm and xmm alike: an xmm operand gets 66, an mm one none.
-TEST_F(EncoderFamilies, PrefixlessXmmRowsTakeTheirPrefix)
-{
+TEST_F(EncoderFamilies, PrefixlessXmmRowsTakeTheirPrefix) {
     const char* const rows[] = {"psubb",   "psubd",   "psubq",   "paddusb", "paddusw", "pcmpeqb",
                                 "pcmpeqd", "pcmpeqw", "pcmpgtb", "pcmpgtd", "pcmpgtw", "phaddsw",
                                 "phsubsw", "pmaddwd", "pmulhuw", "pmuludq", "psubusb", "psubusw"};
@@ -473,8 +460,7 @@ TEST_F(EncoderFamilies, PrefixlessXmmRowsTakeTheirPrefix)
     }
 }
 
-TEST_F(EncoderFamilies, SetccInEveryMode)
-{
+TEST_F(EncoderFamilies, SetccInEveryMode) {
     for (uint32_t b : {16u, 32u, 64u}) {
         setBits(b);
         EXPECT_EQ(enc("sete", {R(REG_AL)}), "0F 94 C0") << b;
@@ -483,8 +469,7 @@ TEST_F(EncoderFamilies, SetccInEveryMode)
 }
 
 // A destination wider than a dword: two dword operations, or a refusal.
-TEST_F(EncoderFamilies, NoImmediateWiderThanTheOpcodeForm)
-{
+TEST_F(EncoderFamilies, NoImmediateWiderThanTheOpcodeForm) {
     check({
         {"add", {M(8, 0, 0, {REG_EBX}), I(5)}, "81 03 05 00 00 00 81 53 04 00 00 00 00"},
         // The flags of one dword would not tell the qword.
@@ -494,8 +479,7 @@ TEST_F(EncoderFamilies, NoImmediateWiderThanTheOpcodeForm)
     });
 }
 
-TEST_F(EncoderFamilies, RegisterAssumptionIsHandedOver)
-{
+TEST_F(EncoderFamilies, RegisterAssumptionIsHandedOver) {
     PVarType t = VarMan->F_PtrType;
     RegMan->Registers[REG_EBX].tempAssume = t;
     RegMan->Registers[REG_ECX].tempAssume = t;
@@ -511,8 +495,7 @@ TEST_F(EncoderFamilies, RegisterAssumptionIsHandedOver)
 
 // The buffer holds any number of bytes in order, however many instructions
 // are built into it before it is taken, and is empty again after.
-TEST_F(EncoderFamilies, BufferHoldsLongRunsOfBytes)
-{
+TEST_F(EncoderFamilies, BufferHoldsLongRunsOfBytes) {
     PInstruction nop = TTavAssembler::opcodeLookup("nop");
     std::string want;
     for (int i = 0; i < 100; ++i) {
@@ -537,8 +520,7 @@ TEST_F(EncoderFamilies, BufferHoldsLongRunsOfBytes)
 // Values of 1 to 4 bytes added at every offset around the end of the room
 // kept in place: each keeps its own bytes and no more, before and after the
 // bytes move out.
-TEST_F(EncoderFamilies, ValuesOfEveryWidthAroundTheInPlaceRoom)
-{
+TEST_F(EncoderFamilies, ValuesOfEveryWidthAroundTheInPlaceRoom) {
     for (uint32_t start = 36; start <= 52; ++start) {
         for (uint32_t len = 1; len <= 4; ++len) {
             std::string want(start, '\x5A');

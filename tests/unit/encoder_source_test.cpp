@@ -11,8 +11,8 @@ namespace {
 using control_test::Control;
 
 struct Line {
-    const char* source;  // Tavik
-    const char* intel;   // the same for `as`; sequences separated by ";"
+    const char* source;   // Tavik
+    const char* intel;    // the same for `as`; sequences separated by ";"
     bool longer = false;  // ours is longer than the form of as on purpose
 };
 
@@ -26,8 +26,7 @@ class EncoderSource : public Control {
 protected:
     // Each line alone in a project, closed by retn: rtlmain's bytes are the
     // line's bytes and one C3.
-    std::string bytesOf(const std::string& prologue, const char* line)
-    {
+    std::string bytesOf(const std::string& prologue, const char* line) {
         compile(prologue + declarations + line + "\nretn;\n");
         std::string c = code();
         EXPECT_TRUE(!c.empty() && c.back() == '\xC3') << line;
@@ -35,8 +34,7 @@ protected:
         return c;
     }
 
-    void againstBinutils(uint32_t bits, const std::string& prologue, const std::vector<Line>& lines)
-    {
+    void againstBinutils(uint32_t bits, const std::string& prologue, const std::vector<Line>& lines) {
         REQUIRE_TOOL(enctest::toolAvailable("as") && enctest::toolAvailable("objdump"), "as or objdump (binutils)");
         std::vector<std::string> ours, texts;
         std::vector<bool> longer;
@@ -52,9 +50,8 @@ protected:
     }
 };
 
-
-TEST_F(EncoderSource, LinesAgainstBinutils32)
-{
+TEST_F(EncoderSource, LinesAgainstBinutils32) {
+    // clang-format off
     againstBinutils(32, "", {
         {"mov eax, [ecx*4+8];", "mov eax, [ecx*4+8]"},
         {"mov eax, [ebx+ecx*4+8];", "mov eax, [ebx+ecx*4+8]"},
@@ -114,10 +111,11 @@ TEST_F(EncoderSource, LinesAgainstBinutils32)
         {"pop qword [esp];", "pop DWORD PTR [esp+4]; pop DWORD PTR [esp+4]"},
         {"mov dword [ebx], dword [esi+4];", "push DWORD PTR [esi+4]; pop DWORD PTR [ebx]"},
     });
+    // clang-format on
 }
 
-TEST_F(EncoderSource, LinesAgainstBinutils16)
-{
+TEST_F(EncoderSource, LinesAgainstBinutils16) {
+    // clang-format off
     againstBinutils(16, "#set bits 16;\n", {
         {"mov ax, [bp];", "mov ax, [bp]"},
         {"mov ax, [bp+si];", "mov ax, [bp+si]"},
@@ -148,6 +146,7 @@ TEST_F(EncoderSource, LinesAgainstBinutils16)
         {"push g;", "push WORD PTR ds:0; push WORD PTR ds:0"},
         {"fld @dbl;", "fld QWORD PTR ds:0"},
     });
+    // clang-format on
 }
 
 // Every refusal an instruction line can meet, with the compiler's message.

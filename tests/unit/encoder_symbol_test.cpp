@@ -18,8 +18,7 @@ class EncoderSymbols : public EncoderTest {
 protected:
     // The bytes, and every fixup recorded for them, in order.
     void expect(const char* mn, std::vector<TOperand> ops, const char* bytes, std::vector<Fx> fixups,
-                const void* target = nullptr, int64_t index = -1)
-    {
+                const void* target = nullptr, int64_t index = -1) {
         uint32_t before = fixupCount();
         EXPECT_EQ(enc(mn, ops), bytes) << mn;
         ASSERT_EQ(fixupCount() - before, fixups.size()) << mn << " " << bytes;
@@ -40,8 +39,7 @@ protected:
             }
         }
     }
-    TOperand label(uint32_t index, TOperandType kind = otLabel)
-    {
+    TOperand label(uint32_t index, TOperandType kind = otLabel) {
         TOperand o;
         o.setLabel(fn, index);
         o.hint = kind;
@@ -51,8 +49,7 @@ protected:
 
 }  // namespace
 
-TEST_F(EncoderSymbols, CallsAndJumps)
-{
+TEST_F(EncoderSymbols, CallsAndJumps) {
     PVar v = addVar("handler", 4);
     expect("call", {label(5)}, "E8 00 00 00 00", {{ftLabel, 1, 4, 0, 16}}, nullptr, 5);
     expect("call", {V(v, 4)}, "FF 15 00 00 00 00", {{ftVar, 2, 4, 0, 16}}, v);
@@ -76,8 +73,7 @@ TEST_F(EncoderSymbols, CallsAndJumps)
     expect("jmp", {R(REG_EAX)}, "error 10000002", {});
 }
 
-TEST_F(EncoderSymbols, AddressPushes)
-{
+TEST_F(EncoderSymbols, AddressPushes) {
     PVar v = addVar("counter", 4);
     PConst c = new TConst{};
     expect("push", {V(v, 4, 0, otVarRef)}, "68 00 00 00 00", {{ftVar, 1, 4, 0, 16}}, v);
@@ -94,8 +90,7 @@ TEST_F(EncoderSymbols, AddressPushes)
     delete c;
 }
 
-TEST_F(EncoderSymbols, VariablesByValue)
-{
+TEST_F(EncoderSymbols, VariablesByValue) {
     PVar q = addVar("q", 8);
     PVar six = addVar("six", 6);
     PVar one = addVar("one", 1);
@@ -113,8 +108,8 @@ TEST_F(EncoderSymbols, VariablesByValue)
     expect("push", {V(one, 1)}, "50 0F B6 05 00 00 00 00 87 04 24", {{ftVar, 4, 4, 0, 16}}, one);
     expect("push", {V(three, 3)}, "6A 00 50 A0 00 00 00 00 88 44 24 06 66 A1 00 00 00 00 66 89 44 24 04 58",
            {{ftVar, 4, 4, 2, 16}, {ftVar, 14, 4, 0, 16}}, three);
-    expect("push", {V(q, 8, 16)}, "FF 35 00 00 00 00 FF 35 00 00 00 00",
-           {{ftVar, 2, 4, 20, 16}, {ftVar, 8, 4, 16, 16}}, q);
+    expect("push", {V(q, 8, 16)}, "FF 35 00 00 00 00 FF 35 00 00 00 00", {{ftVar, 2, 4, 20, 16}, {ftVar, 8, 4, 16, 16}},
+           q);
     // Pops write the lowest word first, then take the remainder's slot whole.
     expect("pop", {V(q, 8)}, "8F 05 00 00 00 00 8F 05 00 00 00 00", {{ftVar, 2, 4, 0, 16}, {ftVar, 8, 4, 4, 16}}, q);
     expect("pop", {V(six, 6)}, "8F 05 00 00 00 00 66 8F 05 00 00 00 00 8D 64 24 02",
@@ -124,8 +119,7 @@ TEST_F(EncoderSymbols, VariablesByValue)
            {{ftVar, 8, 4, 0, 16}, {ftVar, 17, 4, 2, 16}}, three);
 }
 
-TEST_F(EncoderSymbols, MovesWithVariables)
-{
+TEST_F(EncoderSymbols, MovesWithVariables) {
     PVar d = addVar("d", 4);
     PVar w = addVar("w", 2);
     PVar b = addVar("b", 1);
@@ -163,8 +157,7 @@ TEST_F(EncoderSymbols, MovesWithVariables)
     expect("mov", {M(2, 0, 0, {REG_EBX}), V(d, 4)}, "error 1001", {});
 }
 
-TEST_F(EncoderSymbols, ArithmeticOnVariables)
-{
+TEST_F(EncoderSymbols, ArithmeticOnVariables) {
     PVar d = addVar("d", 4);
     PVar w = addVar("w", 2);
     PVar b = addVar("b", 1);
@@ -187,8 +180,7 @@ TEST_F(EncoderSymbols, ArithmeticOnVariables)
     expect("add", {V(d, 4), M(4, 0, 0, {REG_EBX})}, "error 1001", {});
 }
 
-TEST_F(EncoderSymbols, FloatVariables)
-{
+TEST_F(EncoderSymbols, FloatVariables) {
     PVar dbl = addVar("dbl", 8);
     PVar sgl = addVar("sgl", 4);
     expect("fld", {V(dbl, 4, 0, otVarRef)}, "DD 05 00 00 00 00", {{ftVar, 2, 4, 0, 16}}, dbl);
@@ -197,8 +189,7 @@ TEST_F(EncoderSymbols, FloatVariables)
     expect("fld", {V(sgl, 4)}, "error 1003", {});
 }
 
-TEST_F(EncoderSymbols, PositionsCountFromTheBufferAndTheFunction)
-{
+TEST_F(EncoderSymbols, PositionsCountFromTheBufferAndTheFunction) {
     PVar d = addVar("d", 4);
     appendCode(fn, "\x90\x90\x90", 3);
     ASSERT_EQ(asmb->assemble(TTavAssembler::opcodeLookup("nop")), 0u);
@@ -209,8 +200,7 @@ TEST_F(EncoderSymbols, PositionsCountFromTheBufferAndTheFunction)
     EXPECT_EQ(fixup(0)->position, 3u + 2u);
 }
 
-TEST_F(EncoderSymbols, SixteenBitVariables)
-{
+TEST_F(EncoderSymbols, SixteenBitVariables) {
     setBits(16);
     PVar w = addVar("w", 2);
     PVar b = addVar("b", 1);

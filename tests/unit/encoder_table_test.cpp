@@ -7,8 +7,7 @@
 #include "encoder/instructions.h"
 #include "encoder/tav_assembler.h"
 
-TEST(EncoderTable, HoldsEachMnemonicOnceGroupedByLength)
-{
+TEST(EncoderTable, HoldsEachMnemonicOnceGroupedByLength) {
     std::set<std::string> names;
     size_t lastLen = 0;
     for (const TInstruction& r : instructions) {
@@ -23,8 +22,7 @@ TEST(EncoderTable, HoldsEachMnemonicOnceGroupedByLength)
     EXPECT_EQ(sse, 115u);
 }
 
-TEST(EncoderTable, LookupIsExactAndByLength)
-{
+TEST(EncoderTable, LookupIsExactAndByLength) {
     EXPECT_EQ(TTavAssembler::opcodeLookup("MOV"), nullptr);
     ASSERT_NE(TTavAssembler::opcodeLookup("mov"), nullptr);
     EXPECT_EQ(TTavAssembler::opcodeLookup("mov")->group, igMOV);
@@ -39,12 +37,11 @@ TEST(EncoderTable, LookupIsExactAndByLength)
     EXPECT_EQ(TTavAssembler::opcodeLookup("jmp")->opcode1, 16u);
 }
 
-TEST(EncoderTable, OperandCountsByFamily)
-{
+TEST(EncoderTable, OperandCountsByFamily) {
     struct C {
         const char* n;
         int mn, mx;
-    } cases[] = {{"nop", 0, 0}, {"int", 1, 1}, {"add", 2, 2}, {"push", 1, 1}, {"ret", 1, 1}, {"retn", 0, 0},
+    } cases[] = {{"nop", 0, 0},  {"int", 1, 1},  {"add", 2, 2},  {"push", 1, 1}, {"ret", 1, 1},  {"retn", 0, 0},
                  {"imul", 1, 3}, {"fadd", 1, 2}, {"fcom", 1, 1}, {"fld", 1, 1},  {"fild", 1, 1}, {"pand", 2, 2},
                  {"sete", 1, 1}, {"movq", 2, 2}, {"jne", 1, 1},  {"div", 1, 1}};
     for (const C& c : cases) {

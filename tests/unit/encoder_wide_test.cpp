@@ -8,8 +8,7 @@ using namespace enctest;
 
 namespace {
 
-Opnd m(uint32_t size, int32_t d, std::initializer_list<TRegister> regs, const std::string& text, uint8_t scale = 0)
-{
+Opnd m(uint32_t size, int32_t d, std::initializer_list<TRegister> regs, const std::string& text, uint8_t scale = 0) {
     return Opnd{M(size, d, scale, regs), text};
 }
 Opnd i(int64_t v) { return Opnd{I(v), std::to_string(v)}; }
@@ -19,15 +18,13 @@ Opnd xmm(int n) { return Opnd{XMM(n), "xmm" + std::to_string(n)}; }
 
 class EncoderWide : public EncoderTest {
 protected:
-    void same(uint32_t bits, const std::vector<DiffCase>& cases)
-    {
+    void same(uint32_t bits, const std::vector<DiffCase>& cases) {
         REQUIRE_TOOL(toolAvailable("as") && toolAvailable("objdump"), "as or objdump (binutils)");
         DiffReport rep = runDiffBatch(bits, cases, *asmb, 5);
         for (const std::string& f : rep.failures) ADD_FAILURE() << bits << ": " << f;
         EXPECT_EQ(rep.sameBytes + rep.sameText, cases.size());
     }
-    void refused(uint32_t bits, const std::vector<RefusalCase>& cases)
-    {
+    void refused(uint32_t bits, const std::vector<RefusalCase>& cases) {
         REQUIRE_TOOL(toolAvailable("as"), "as (binutils)");
         for (const std::string& f : checkRefusals(bits, cases, *asmb)) ADD_FAILURE() << bits << ": " << f;
     }
@@ -38,45 +35,57 @@ protected:
 // not, neg and the shifts by a constant act on both dwords; a shift saves
 // a scratch register the address does not use, and an address on esp
 // allows for it.
-TEST_F(EncoderWide, QwordSequencesAgainstBinutils)
-{
-    same(32, {
-        {"not", {m(8, 0, {REG_EBX}, "")}, "not DWORD PTR [ebx]; not DWORD PTR [ebx+4]"},
-        // adc takes its zero in the 81 form, as in every memory ALU form.
-        {"neg", {m(8, -8, {REG_EBP}, "")}, "neg DWORD PTR [ebp-8]; adc DWORD PTR [ebp-4], 0; neg DWORD PTR [ebp-4]",
-         true},
-        {"shl", {m(8, 0, {REG_EBX}, ""), i(3)},
-         "push eax; mov eax, DWORD PTR [ebx]; shl DWORD PTR [ebx], 3; shld DWORD PTR [ebx+4], eax, 3; pop eax"},
-        {"sal", {m(8, 0, {REG_EAX}, ""), i(1)},
-         "push ecx; mov ecx, DWORD PTR [eax]; shl DWORD PTR [eax], 1; shld DWORD PTR [eax+4], ecx, 1; pop ecx"},
-        {"shr", {m(8, 4, {REG_ESP}, ""), i(31)},
-         "push eax; mov eax, DWORD PTR [esp+12]; shr DWORD PTR [esp+12], 31; shrd DWORD PTR [esp+8], eax, 31; "
-         "pop eax"},
-        {"sar", {m(8, 0, {REG_EAX, REG_ECX}, "", 4), i(7)},
-         "push edx; mov edx, DWORD PTR [eax+ecx*4+4]; sar DWORD PTR [eax+ecx*4+4], 7; "
-         "shrd DWORD PTR [eax+ecx*4], edx, 7; pop edx"},
-        {"shl", {m(8, 0, {REG_EAX, REG_EDX}, ""), i(2)},
-         "push ecx; mov ecx, DWORD PTR [eax+edx]; shl DWORD PTR [eax+edx], 2; shld DWORD PTR [eax+edx+4], ecx, 2; "
-         "pop ecx"},
-    });
-    same(16, {
-        {"not", {m(8, 0, {REG_BX}, "")}, "not DWORD PTR [bx]; not DWORD PTR [bx+4]"},
-        {"neg", {m(8, 2, {REG_BP, REG_SI}, "")},
-         "neg DWORD PTR [bp+si+2]; adc DWORD PTR [bp+si+6], 0; neg DWORD PTR [bp+si+6]", true},
-        {"shl", {m(8, 0, {REG_DI}, ""), i(4)},
-         "push eax; mov eax, DWORD PTR [di]; shl DWORD PTR [di], 4; shld DWORD PTR [di+4], eax, 4; pop eax"},
-        {"shr", {m(8, 0x10, {REG_BX}, ""), i(1)},
-         "push eax; mov eax, DWORD PTR [bx+0x14]; shr DWORD PTR [bx+0x14], 1; shrd DWORD PTR [bx+0x10], eax, 1; "
-         "pop eax"},
-        {"sar", {m(8, -4, {REG_BP}, ""), i(9)},
-         "push eax; mov eax, DWORD PTR [bp+0]; sar DWORD PTR [bp+0], 9; shrd DWORD PTR [bp-4], eax, 9; pop eax"},
-    });
+TEST_F(EncoderWide, QwordSequencesAgainstBinutils) {
+    same(32,
+         {
+             {"not", {m(8, 0, {REG_EBX}, "")}, "not DWORD PTR [ebx]; not DWORD PTR [ebx+4]"},
+             // adc takes its zero in the 81 form, as in every memory ALU form.
+             {"neg",
+              {m(8, -8, {REG_EBP}, "")},
+              "neg DWORD PTR [ebp-8]; adc DWORD PTR [ebp-4], 0; neg DWORD PTR [ebp-4]",
+              true},
+             {"shl",
+              {m(8, 0, {REG_EBX}, ""), i(3)},
+              "push eax; mov eax, DWORD PTR [ebx]; shl DWORD PTR [ebx], 3; shld DWORD PTR [ebx+4], eax, 3; pop eax"},
+             {"sal",
+              {m(8, 0, {REG_EAX}, ""), i(1)},
+              "push ecx; mov ecx, DWORD PTR [eax]; shl DWORD PTR [eax], 1; shld DWORD PTR [eax+4], ecx, 1; pop ecx"},
+             {"shr",
+              {m(8, 4, {REG_ESP}, ""), i(31)},
+              "push eax; mov eax, DWORD PTR [esp+12]; shr DWORD PTR [esp+12], 31; shrd DWORD PTR [esp+8], eax, 31; "
+              "pop eax"},
+             {"sar",
+              {m(8, 0, {REG_EAX, REG_ECX}, "", 4), i(7)},
+              "push edx; mov edx, DWORD PTR [eax+ecx*4+4]; sar DWORD PTR [eax+ecx*4+4], 7; "
+              "shrd DWORD PTR [eax+ecx*4], edx, 7; pop edx"},
+             {"shl",
+              {m(8, 0, {REG_EAX, REG_EDX}, ""), i(2)},
+              "push ecx; mov ecx, DWORD PTR [eax+edx]; shl DWORD PTR [eax+edx], 2; shld DWORD PTR [eax+edx+4], ecx, 2; "
+              "pop ecx"},
+         });
+    same(16,
+         {
+             {"not", {m(8, 0, {REG_BX}, "")}, "not DWORD PTR [bx]; not DWORD PTR [bx+4]"},
+             {"neg",
+              {m(8, 2, {REG_BP, REG_SI}, "")},
+              "neg DWORD PTR [bp+si+2]; adc DWORD PTR [bp+si+6], 0; neg DWORD PTR [bp+si+6]",
+              true},
+             {"shl",
+              {m(8, 0, {REG_DI}, ""), i(4)},
+              "push eax; mov eax, DWORD PTR [di]; shl DWORD PTR [di], 4; shld DWORD PTR [di+4], eax, 4; pop eax"},
+             {"shr",
+              {m(8, 0x10, {REG_BX}, ""), i(1)},
+              "push eax; mov eax, DWORD PTR [bx+0x14]; shr DWORD PTR [bx+0x14], 1; shrd DWORD PTR [bx+0x10], eax, 1; "
+              "pop eax"},
+             {"sar",
+              {m(8, -4, {REG_BP}, ""), i(9)},
+              "push eax; mov eax, DWORD PTR [bp+0]; sar DWORD PTR [bp+0], 9; shrd DWORD PTR [bp-4], eax, 9; pop eax"},
+         });
 }
 
 // Every other form on a qword, anything on 10 bytes, and vector operands
 // with a size keyword the row does not read. `as` refuses each of them too.
-TEST_F(EncoderWide, WideAndMisSizedOperandsAreRefused)
-{
+TEST_F(EncoderWide, WideAndMisSizedOperandsAreRefused) {
     for (uint32_t bits : {32u, 16u}) {
         const bool b16 = bits == 16;
         const TRegister base = b16 ? REG_BX : REG_EBX;
@@ -85,7 +94,9 @@ TEST_F(EncoderWide, WideAndMisSizedOperandsAreRefused)
         auto t = [&] { return m(10, 0, {base}, "TBYTE PTR " + at); };
         auto sized = [&](uint32_t size, const char* word) { return m(size, 0, {base}, std::string(word) + at); };
         std::vector<RefusalCase> cases;
-        auto add = [&](const char* mn, std::vector<Opnd> ops) { cases.push_back({DiffCase{mn, std::move(ops)}, false}); };
+        auto add = [&](const char* mn, std::vector<Opnd> ops) {
+            cases.push_back({DiffCase{mn, std::move(ops)}, false});
+        };
         for (const char* mn : {"shl", "shr", "sar", "rol", "ror", "rcl", "rcr"}) add(mn, {q(), r(REG_CL, "cl")});
         for (const char* mn : {"rol", "ror", "rcl", "rcr"}) add(mn, {q(), i(1)});
         add("shl", {q(), i(0)});
@@ -114,8 +125,7 @@ TEST_F(EncoderWide, WideAndMisSizedOperandsAreRefused)
 }
 
 // The same vector rows with the size they read, or no size at all, build.
-TEST_F(EncoderWide, VectorSizeKeywordsThatFit)
-{
+TEST_F(EncoderWide, VectorSizeKeywordsThatFit) {
     EXPECT_EQ(enc("movq", {M(8, 0, 0, {REG_EBX}), ST(1)}), enc("movq", {M(0, 0, 0, {REG_EBX}), ST(1)}));
     EXPECT_EQ(enc("movq", {XMM(1), M(8, 0, 0, {REG_EBX})}), "F3 0F 7E 0B");
     EXPECT_EQ(enc("pand", {ST(1), M(8, 0, 0, {REG_EBX})}), "0F DB 0B");

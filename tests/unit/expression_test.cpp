@@ -38,39 +38,39 @@ struct Case {
     const char* shown;
 };
 const Case cases[] = {
-        {"(2+3)*4", "20"},
-        {"2 + 3 * 4", "14"},
-        {"2+3 and 1", "3"},  // "and" binds like "*"
-        {"1 shl 4 or 1", "17"},
-        {"7 mod 2*3", "3"},  // left to right
-        {"7/2", "4"},        // 3.5, shown rounded
-        {"5 / 2", "2"},      // ties to even
-        {"-5 mod 3", "-2"},  // the sign applies to the whole first term
-        {"-7 mod 3", "-1"},
-        {"7 mod -3", "1"},
-        {"-1 shr 1", "0"},
-        {"(-1) shr 60", "15"},  // a logical shift of 64 bits
-        {"-2*3", "-6"},
-        {"(+4) - 1", "3"},
-        {"8 - 3", "5"},
-        {"(- 5)", "-5"},
-        {"1 shl 33", "8589934592"},  // 64-bit shift, count of 8 bits
-        {"1 shl 64", "0"},
-        {"1 shl 256", "1"},
-        {"0 or 1 shl 33", "2"},  // the right of "or" is 32-bit: count of 5 bits
-        {"0 or 2 shr 33", "1"},
-        {"0 or -7 / 2", "-3"},  // truncated toward zero
-        {"0 or 0x80000000 * 2", "0"},  // wraps in 32 bits
-        {"0 xor 5 and 6", "4"},
-        {"12 xor 10", "6"},
-        {"3 and (1.5)", "2"},
-        {"1.5 and 1", "0"},
-        {"0.5 + 0.25", "1"},
-        {"1.5 * 3", "4"},  // 4.5 to even
-        {"0x10 + 1", "17"},
-        {"(0 - 9223372036854775807 - 1) mod -1", "0"},
-        {"0 or -2147483648 mod -1", "0"},
-        {repeatText("(", 150) + "7" + repeatText(")", 150), "7"},
+    {"(2+3)*4", "20"},
+    {"2 + 3 * 4", "14"},
+    {"2+3 and 1", "3"},  // "and" binds like "*"
+    {"1 shl 4 or 1", "17"},
+    {"7 mod 2*3", "3"},  // left to right
+    {"7/2", "4"},        // 3.5, shown rounded
+    {"5 / 2", "2"},      // ties to even
+    {"-5 mod 3", "-2"},  // the sign applies to the whole first term
+    {"-7 mod 3", "-1"},
+    {"7 mod -3", "1"},
+    {"-1 shr 1", "0"},
+    {"(-1) shr 60", "15"},  // a logical shift of 64 bits
+    {"-2*3", "-6"},
+    {"(+4) - 1", "3"},
+    {"8 - 3", "5"},
+    {"(- 5)", "-5"},
+    {"1 shl 33", "8589934592"},  // 64-bit shift, count of 8 bits
+    {"1 shl 64", "0"},
+    {"1 shl 256", "1"},
+    {"0 or 1 shl 33", "2"},  // the right of "or" is 32-bit: count of 5 bits
+    {"0 or 2 shr 33", "1"},
+    {"0 or -7 / 2", "-3"},         // truncated toward zero
+    {"0 or 0x80000000 * 2", "0"},  // wraps in 32 bits
+    {"0 xor 5 and 6", "4"},
+    {"12 xor 10", "6"},
+    {"3 and (1.5)", "2"},
+    {"1.5 and 1", "0"},
+    {"0.5 + 0.25", "1"},
+    {"1.5 * 3", "4"},  // 4.5 to even
+    {"0x10 + 1", "17"},
+    {"(0 - 9223372036854775807 - 1) mod -1", "0"},
+    {"0 or -2147483648 mod -1", "0"},
+    {repeatText("(", 150) + "7" + repeatText(")", 150), "7"},
 };
 }  // namespace values_of_expressions_rows
 
@@ -132,15 +132,15 @@ struct Case {
     const char* message;
 };
 const Case cases[] = {
-        {"()", "[723] Unexpected symbol )"},
-        {"2 * ;", "[723] Unexpected symbol ;"},
-        {"(1;", "[756] Unexpected symbol ;"},
-        {"(eax)", "[765] Unexpected register eax"},
-        {"('a')", "[765] Unexpected"},
-        {"3 and +", "[983] Unexpected symbol +"},
-        {"3 and (1;", "[876] Unexpected symbol ;"},
-        {"3 and 1.5", "[865] Unexpected"},
-        {"0 or 'a'", "[865] Unexpected"},
+    {"()", "[723] Unexpected symbol )"},
+    {"2 * ;", "[723] Unexpected symbol ;"},
+    {"(1;", "[756] Unexpected symbol ;"},
+    {"(eax)", "[765] Unexpected register eax"},
+    {"('a')", "[765] Unexpected"},
+    {"3 and +", "[983] Unexpected symbol +"},
+    {"3 and (1;", "[876] Unexpected symbol ;"},
+    {"3 and 1.5", "[865] Unexpected"},
+    {"0 or 'a'", "[865] Unexpected"},
 };
 }  // namespace syntax_errors_rows
 
@@ -172,16 +172,16 @@ struct Case {
     const char* message;
 };
 const Case cases[] = {
-        {"1 / 0", "EZeroDivide", "Floating point division by zero"},
-        {"1.5 / (2 - 2)", "EZeroDivide", "Floating point division by zero"},
-        {"0 / 0", "EInvalidOp", "Invalid floating point operation"},
-        {"5 mod 0", "EDivByZero", "Division by zero"},
-        {"0 or 5 mod 0", "EDivByZero", "Division by zero"},
-        {"0 or 5 / 0", "EDivByZero", "Division by zero"},
-        {"0 or -2147483648 / -1", "EIntOverflow", "Arithmetic overflow"},
-        {"9223372036854775807 + 1", "EInvalidOp", "Invalid floating point operation"},  // rounds out of range
-        {"9223372036854775807 * 2 and 1", "EInvalidOp", "Invalid floating point operation"},
-        {"4294967296" + repeatText(" * 4294967296", 520), "EOverflow", "Floating point overflow"},
+    {"1 / 0", "EZeroDivide", "Floating point division by zero"},
+    {"1.5 / (2 - 2)", "EZeroDivide", "Floating point division by zero"},
+    {"0 / 0", "EInvalidOp", "Invalid floating point operation"},
+    {"5 mod 0", "EDivByZero", "Division by zero"},
+    {"0 or 5 mod 0", "EDivByZero", "Division by zero"},
+    {"0 or 5 / 0", "EDivByZero", "Division by zero"},
+    {"0 or -2147483648 / -1", "EIntOverflow", "Arithmetic overflow"},
+    {"9223372036854775807 + 1", "EInvalidOp", "Invalid floating point operation"},  // rounds out of range
+    {"9223372036854775807 * 2 and 1", "EInvalidOp", "Invalid floating point operation"},
+    {"4294967296" + repeatText(" * 4294967296", 520), "EOverflow", "Floating point overflow"},
 };
 }  // namespace arithmetic_faults_rows
 

@@ -22,9 +22,7 @@ std::string Contents(const TFileWriter& w) { return std::string(reinterpret_cast
 
 class FileWriterTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        dir = tavtest::freshScratchDir("tavik_fw");
-    }
+    void SetUp() override { dir = tavtest::freshScratchDir("tavik_fw"); }
     void TearDown() override { fs::remove_all(dir); }
     std::string Path(const char* name) const { return (dir / name).string(); }
     fs::path dir;
@@ -206,7 +204,11 @@ TEST(FileWriterTempName, StaysWithinOneNameAndTheFolder) {
         EXPECT_NE(t, "dir/" + name);
     }
     // Cut before a character of two bytes, never inside it.
-    const std::string umlauts = std::string(1, 'x') + [] { std::string s; for (int i = 0; i < 127; ++i) s += "\xC3\xA4"; return s; }();
+    const std::string umlauts = std::string(1, 'x') + [] {
+        std::string s;
+        for (int i = 0; i < 127; ++i) s += "\xC3\xA4";
+        return s;
+    }();
     const std::string t = TFileWriter::tempName(umlauts);
     const size_t cut = t.find('~');
     ASSERT_NE(cut, std::string::npos);

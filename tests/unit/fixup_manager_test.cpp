@@ -4,8 +4,7 @@
 
 using FixupManager = SymbolTables;
 
-TEST_F(FixupManager, PositionAddsTheCodeLength)
-{
+TEST_F(FixupManager, PositionAddsTheCodeLength) {
     PFunction rtlmain = FuncMan->CreateFunction(ltProc, nullptr);
     PFunction f = FuncMan->CreateFunction(ltProc, nullptr);
     appendCode(f, std::string(10, '\x90'));
@@ -28,8 +27,7 @@ TEST_F(FixupManager, PositionAddsTheCodeLength)
     EXPECT_EQ(FixMan->Count(rtlmain), 0u);
 }
 
-TEST_F(FixupManager, WithoutOwnerJoinsRtlmainUnchanged)
-{
+TEST_F(FixupManager, WithoutOwnerJoinsRtlmainUnchanged) {
     PFunction rtlmain = FuncMan->CreateFunction(ltProc, nullptr);
     appendCode(rtlmain, std::string(5, '\x90'));
     EXPECT_EQ(FixMan->addFixup(ftCodeRVA, nullptr, 0, 1, 4, 0), 0);
@@ -41,8 +39,7 @@ TEST_F(FixupManager, WithoutOwnerJoinsRtlmainUnchanged)
     EXPECT_EQ(FixMan->getFixup(nullptr, 1), nullptr);
 }
 
-TEST_F(FixupManager, NoFunctionToHoldItIsAnInternalError)
-{
+TEST_F(FixupManager, NoFunctionToHoldItIsAnInternalError) {
     EXPECT_THROW(FixMan->addFixup(ftCodeRVA, nullptr, 0, 1, 4, 0), EInternalError);
     EXPECT_EQ(FixMan->getFixup(nullptr, 0), nullptr);
 }

@@ -65,8 +65,7 @@ protected:
         ::testing::internal::CaptureStdout();
         bool aborted = false;
         try {
-            for (int i = 0; i < 1000 && next() != ttEOF; ++i) {
-            }
+            for (int i = 0; i < 1000 && next() != ttEOF; ++i) {}
         } catch (const EAbort&) {
             aborted = true;
         }

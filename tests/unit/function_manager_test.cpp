@@ -5,8 +5,7 @@
 
 using FunctionManager = SymbolTables;
 
-TEST_F(FunctionManager, NewRecordDefaults)
-{
+TEST_F(FunctionManager, NewRecordDefaults) {
     EXPECT_EQ(FuncMan->getFunc(0), nullptr);  // empty manager
     PFunction main = FuncMan->CreateFunction(ltProc, nullptr);
     PFunction lbl = FuncMan->CreateFunction(ltLabel, main);
@@ -29,8 +28,7 @@ TEST_F(FunctionManager, NewRecordDefaults)
     EXPECT_EQ(TFunctionManager::Convention2String(ccStdcall), "stdcall");
 }
 
-TEST_F(FunctionManager, CodeBufferAsPluginsReadIt)
-{
+TEST_F(FunctionManager, CodeBufferAsPluginsReadIt) {
     PFunction f = FuncMan->CreateFunction(ltFunc, nullptr);
     appendCode(f, std::string("\x55\x00\x89", 3));
     const uint8_t more[] = {0xE5, 0xC3};
@@ -46,8 +44,7 @@ TEST_F(FunctionManager, CodeBufferAsPluginsReadIt)
     EXPECT_EQ(f->BufLen, 100005u);
 }
 
-TEST_F(FunctionManager, PeekModeLeavesCodeAndParametersUnchanged)
-{
+TEST_F(FunctionManager, PeekModeLeavesCodeAndParametersUnchanged) {
     PFunction f = FuncMan->CreateFunction(ltProc, nullptr);
     appendCode(f, std::string("\x90"));
     const uint32_t vars = VarMan->VarCount();
@@ -66,8 +63,7 @@ TEST_F(FunctionManager, PeekModeLeavesCodeAndParametersUnchanged)
 }
 
 // Each parameter takes whole stack slots, matching the caller's pushes.
-TEST_F(FunctionManager, ParametersTakeWholeSlots)
-{
+TEST_F(FunctionManager, ParametersTakeWholeSlots) {
     PFunction p = FuncMan->CreateFunction(ltProc, nullptr);
     PVarType byteT = VarMan->F_VarTypes[0], wordT = VarMan->F_VarTypes[4];
     addParam(p, byteT, "a", true);
@@ -88,8 +84,7 @@ TEST_F(FunctionManager, ParametersTakeWholeSlots)
     EXPECT_EQ(Idents->findIdent("q", 0), nullptr);
 }
 
-TEST_F(FunctionManager, MarkingRecordsDependenciesUntilReachable)
-{
+TEST_F(FunctionManager, MarkingRecordsDependenciesUntilReachable) {
     PFunction a = FuncMan->CreateFunction(ltProc, nullptr);
     PFunction b = FuncMan->CreateFunction(ltProc, nullptr);
     PFunction c = FuncMan->CreateFunction(ltProc, nullptr);
@@ -104,8 +99,7 @@ TEST_F(FunctionManager, MarkingRecordsDependenciesUntilReachable)
     EXPECT_EQ(a->DependFuncs->items.size(), 1u);
 }
 
-TEST_F(FunctionManager, CyclesAreMarkedOnce)
-{
+TEST_F(FunctionManager, CyclesAreMarkedOnce) {
     const uint32_t lib = static_cast<uint32_t>(Imports->addImportLib("k.dll"));
     PFunction x = FuncMan->CreateFunction(ltProc, nullptr);
     PFunction y = FuncMan->CreateFunction(ltProc, nullptr);
@@ -126,8 +120,7 @@ TEST_F(FunctionManager, CyclesAreMarkedOnce)
 
 // Import lists are filled in the depth-first order in which functions are
 // first marked.
-TEST_F(FunctionManager, ImportListOrderFromMarking)
-{
+TEST_F(FunctionManager, ImportListOrderFromMarking) {
     const int32_t k = Imports->addImportLib("kernel32.dll");
     const int32_t u = Imports->addImportLib("user32.dll");
     auto imported = [](int32_t lib) {
@@ -156,8 +149,7 @@ TEST_F(FunctionManager, ImportListOrderFromMarking)
     EXPECT_FALSE(unusedImport->IsCalled);
 }
 
-TEST_F(FunctionManager, LongDependencyChain)
-{
+TEST_F(FunctionManager, LongDependencyChain) {
     const int n = 200000;
     std::vector<PFunction> fs;
     for (int i = 0; i < n; ++i) fs.push_back(FuncMan->CreateFunction(ltProc, nullptr));
@@ -166,8 +158,7 @@ TEST_F(FunctionManager, LongDependencyChain)
     EXPECT_TRUE(fs[n - 1]->IsCalled);
 }
 
-TEST_F(FunctionManager, HostInfoStaysBesideTheRecord)
-{
+TEST_F(FunctionManager, HostInfoStaysBesideTheRecord) {
     PFunction f = FuncMan->CreateFunction(ltRef, nullptr);
     FuncMan->hostInfo(f).refLine = 12;
     FuncMan->CreateFunction(ltRef, nullptr);
@@ -178,8 +169,7 @@ TEST_F(FunctionManager, HostInfoStaysBesideTheRecord)
 
 // Records share their empty lists until something is added: what one record
 // gets never shows in another's lists.
-TEST_F(FunctionManager, ListsOfOneRecordStayItsOwn)
-{
+TEST_F(FunctionManager, ListsOfOneRecordStayItsOwn) {
     PFunction a = FuncMan->CreateFunction(ltProc, nullptr);
     PFunction b = FuncMan->CreateFunction(ltLabel, a);
     PFunction c = FuncMan->CreateFunction(ltProc, nullptr);
@@ -202,8 +192,7 @@ TEST_F(FunctionManager, ListsOfOneRecordStayItsOwn)
 
 // A shared text is one block for every record that carries it; setting the
 // field again leaves the other records' texts alone.
-TEST_F(FunctionManager, SharedTextsStayIntactWhenOneRecordChanges)
-{
+TEST_F(FunctionManager, SharedTextsStayIntactWhenOneRecordChanges) {
     PFunction a = FuncMan->CreateFunction(ltLabel, nullptr);
     PFunction b = FuncMan->CreateFunction(ltLabel, nullptr);
     FuncMan->shareText(a->Name, "endif");
@@ -224,8 +213,7 @@ TEST_F(FunctionManager, SharedTextsStayIntactWhenOneRecordChanges)
 
 // Fixups of one function keep their order and their addresses however many
 // are added; the list walks them in the same order.
-TEST_F(FunctionManager, ManyFixupsStayInOrderAndInPlace)
-{
+TEST_F(FunctionManager, ManyFixupsStayInOrderAndInPlace) {
     PFunction main = FuncMan->CreateFunction(ltProc, nullptr);
     PFunction other = FuncMan->CreateFunction(ltProc, nullptr);
     std::vector<PFixup> made;
@@ -250,8 +238,7 @@ TEST_F(FunctionManager, ManyFixupsStayInOrderAndInPlace)
 
 // A label's entry name is the text of its name, for a name of its own and
 // for one shared by many labels.
-TEST_F(FunctionManager, PlacedLabelsCarryTheirNameAsEntryName)
-{
+TEST_F(FunctionManager, PlacedLabelsCarryTheirNameAsEntryName) {
     PFunction a = FuncMan->CreateFunction(ltLabel, nullptr);
     PFunction b = FuncMan->CreateFunction(ltLabel, nullptr);
     tavAssign(a->Name, "start");
@@ -265,8 +252,7 @@ TEST_F(FunctionManager, PlacedLabelsCarryTheirNameAsEntryName)
     EXPECT_TRUE(FuncMan->isShared(b->ImportName));
 }
 
-TEST_F(FunctionManager, ShortAppendsMatchPlainAppendsAcrossGrowth)
-{
+TEST_F(FunctionManager, ShortAppendsMatchPlainAppendsAcrossGrowth) {
     // Lengths 0 to 16 over several capacity doublings: after every append the
     // bytes, the count and the end mark are those of the plain append.
     TAVSTR quick = nullptr, plain = nullptr;

@@ -4,8 +4,7 @@
 
 using IdentManager = SymbolTables;
 
-TEST_F(IdentManager, NamesMatchWithoutRegardToCase)
-{
+TEST_F(IdentManager, NamesMatchWithoutRegardToCase) {
     int rec = 0;
     TIdentManager t;
     t.addIdent(itLabel, "MyLabel", &rec);
@@ -22,8 +21,7 @@ TEST_F(IdentManager, NamesMatchWithoutRegardToCase)
     EXPECT_EQ(t.findIdent("\xC3\xA4x", 0), nullptr);  // "äx"
 }
 
-TEST_F(IdentManager, InnerScopeShadowsUntilItCloses)
-{
+TEST_F(IdentManager, InnerScopeShadowsUntilItCloses) {
     int outer = 0, inner = 1;
     TIdentManager t;
     t.addIdent(itGlobalVar, "v", &outer);
@@ -36,8 +34,7 @@ TEST_F(IdentManager, InnerScopeShadowsUntilItCloses)
     EXPECT_EQ(t.findIdent("v", t.F_CurrentScope)->ptr, &outer);
 }
 
-TEST_F(IdentManager, DeleteScopeRemovesOnlyTheInnermost)
-{
+TEST_F(IdentManager, DeleteScopeRemovesOnlyTheInnermost) {
     TIdentManager t;
     t.addIdent(itLabel, "g", nullptr);
     t.upScope();
@@ -53,8 +50,7 @@ TEST_F(IdentManager, DeleteScopeRemovesOnlyTheInnermost)
 }
 
 // Leaving the global scope would wrap the counter and wipe every name.
-TEST_F(IdentManager, LeavingTheGlobalScopeIsRefused)
-{
+TEST_F(IdentManager, LeavingTheGlobalScopeIsRefused) {
     TIdentManager t;
     t.addIdent(itLabel, "keep", nullptr);
     EXPECT_THROW(t.deleteScope(TIdentManager::CURRENT_SCOPE), EInternalError);
@@ -66,8 +62,7 @@ TEST_F(IdentManager, LeavingTheGlobalScopeIsRefused)
     EXPECT_NE(t.findIdent("keep", 0), nullptr);
 }
 
-TEST_F(IdentManager, GetterOutOfRangeIsNil)
-{
+TEST_F(IdentManager, GetterOutOfRangeIsNil) {
     TIdentManager t;
     EXPECT_EQ(t.getIdent(0), nullptr);
     t.addIdent(itLabel, "x", nullptr);

@@ -27,9 +27,10 @@ struct Family {
 
 constexpr int64_t B_LO = -128, B_HI = 255, W_LO = -32768, W_HI = 65535, D_LO = INT32_MIN, D_HI = UINT32_MAX;
 
-const int64_t edgeValues[] = {-2147483649LL, -2147483648LL, -32769, -32768, -129, -128, -1, 0, 1, 127, 128,
-                              255, 256, 32767, 32768, 65535, 65536, 2147483647LL, 2147483648LL, 4294967295LL,
-                              4294967296LL};
+const int64_t edgeValues[] = {
+    -2147483649LL, -2147483648LL, -32769,      -32768, -129,  -128,  -1,    0,     1,
+    127,           128,           255,         256,    32767, 32768, 65535, 65536, 2147483647LL,
+    2147483648LL,  4294967295LL,  4294967296LL};
 
 std::string withValue(const char* text, int64_t v) {
     std::string s = text;
@@ -79,8 +80,8 @@ protected:
                 refused.push_back(aborted);
                 if (aborted) {
                     EXPECT_FALSE(inRange) << line << ": refused\n" << out;
-                    const std::string want = "Value " + std::to_string(v) + " out of range " +
-                                             std::to_string(f.lo) + ".." + std::to_string(f.hi);
+                    const std::string want = "Value " + std::to_string(v) + " out of range " + std::to_string(f.lo) +
+                                             ".." + std::to_string(f.hi);
                     EXPECT_NE(out.find(want), std::string::npos) << line << "\n" << out;
                     continue;
                 }
@@ -155,7 +156,6 @@ std::vector<Family> without32BitRegisters(std::vector<Family> all) {
     return r;
 }
 
-
 TEST_F(ImmediateRange, EdgesAgainstBinutils32) { acrossEdges(32, "", families("ebx", D_LO, D_HI)); }
 
 TEST_F(ImmediateRange, EdgesAgainstBinutils16) {
@@ -196,7 +196,8 @@ TEST_P(ImmediateRangeStatements, NameTheValue) {
     EXPECT_NE(out.find(c.message), std::string::npos) << out;
 }
 
-INSTANTIATE_TEST_SUITE_P(ImmediateRange, ImmediateRangeStatements, ::testing::ValuesIn(statements_name_the_value_rows::cases),
+INSTANTIATE_TEST_SUITE_P(ImmediateRange, ImmediateRangeStatements,
+                         ::testing::ValuesIn(statements_name_the_value_rows::cases),
                          tavtest::TextName<&statements_name_the_value_rows::Case::line>());
 
 // A qword move takes the whole 64-bit value, the low dword first.
@@ -221,7 +222,8 @@ TEST_P(ImmediateRangeQwordMoves, TakeSixtyFourBits) {
     EXPECT_EQ(control_test::hex(code()), std::string(c.bytes) + " c3");
 }
 
-INSTANTIATE_TEST_SUITE_P(ImmediateRange, ImmediateRangeQwordMoves, ::testing::ValuesIn(qword_moves_take_sixty_four_bits_rows::cases),
+INSTANTIATE_TEST_SUITE_P(ImmediateRange, ImmediateRangeQwordMoves,
+                         ::testing::ValuesIn(qword_moves_take_sixty_four_bits_rows::cases),
                          tavtest::TextName<&qword_moves_take_sixty_four_bits_rows::Case::line>());
 
 }  // namespace

@@ -5,8 +5,7 @@
 
 using ImportManager = SymbolTables;
 
-TEST_F(ImportManager, LibrariesByExactName)
-{
+TEST_F(ImportManager, LibrariesByExactName) {
     EXPECT_EQ(Imports->getLib(0), nullptr);
     EXPECT_EQ(Imports->addImportLib("kernel32.dll"), 0);
     EXPECT_EQ(Imports->addImportLib("user32.dll"), 1);
@@ -22,8 +21,7 @@ TEST_F(ImportManager, LibrariesByExactName)
     EXPECT_EQ(Imports->List().GetString(2), "KERNEL32.DLL");
 }
 
-TEST_F(ImportManager, ReferenceToAMissingLibraryIsRefused)
-{
+TEST_F(ImportManager, ReferenceToAMissingLibraryIsRefused) {
     PFunction f = FuncMan->CreateFunction(ltProc, nullptr);
     EXPECT_THROW(Imports->addImportRef(0, f), EInternalError);
     f->DLLIndex = 3;

@@ -54,7 +54,8 @@ std::string resNamed(uint32_t type, const std::u16string& name, uint32_t lang, c
     std::string head = le16(0xFFFF) + le16(type) + key;
     while (head.size() % 4) head += '\0';
     head += le32(0) + le16(0x1030) + le16(lang) + le32(0) + le32(0);
-    std::string e = le32(uint32_t(data.size())) + le32(headerSize ? headerSize : uint32_t(head.size() + 8)) + head + data;
+    std::string e =
+        le32(uint32_t(data.size())) + le32(headerSize ? headerSize : uint32_t(head.size() + 8)) + head + data;
     while (e.size() % 4) e += '\0';
     return e;
 }
@@ -183,8 +184,9 @@ TEST_F(IncludeTest, TryincludeOfAMissingFile) {
     // file stays missing for a later include.
     Outcome r = run("nop;\n  #tryinclude \"gone.tav\";\n#tryinclude \"gone.tav\"\nnop;\n");
     EXPECT_TRUE(r.ok()) << r.out;
-    EXPECT_EQ(r.out, "[3,25]: Warning: [0010] Include file not found \"gone.tav\" in [project.tav]\n"
-                     "[4,23]: Warning: [0010] Include file not found \"gone.tav\" in [project.tav]\n");
+    EXPECT_EQ(r.out,
+              "[3,25]: Warning: [0010] Include file not found \"gone.tav\" in [project.tav]\n"
+              "[4,23]: Warning: [0010] Include file not found \"gone.tav\" in [project.tav]\n");
     EXPECT_EQ(Log->WarningCount(), 2u);
     EXPECT_EQ(mainCode(), "90 90 c3");
 }
@@ -196,8 +198,7 @@ struct Case {
     const char* message;
 };
 const Case cases[] = {
-    {"nop;\n#include \"gone.tav\"\n", false,
-     "[3,20]: [1448] Included file not found \"gone.tav\" in [project.tav]"},
+    {"nop;\n#include \"gone.tav\"\n", false, "[3,20]: [1448] Included file not found \"gone.tav\" in [project.tav]"},
     {"nop;\n#include \"gone.tav\"\n", true, "[3,20]: [1447] Included file not found \"gone.tav\" in [project.tav]"},
     {"#tryinclude \"gone.tav\"\n#include \"gone.tav\"\n", false, "[1448] Included file not found \"gone.tav\""},
     // A define of the name is no record of an include.
@@ -313,8 +314,7 @@ struct Case {
 };
 const Case cases[] = {
     {"one.res", {{10, 1, 0x409, "hello"}}},
-    {"unsorted.res",
-     {{10, 1, 0x409, "one"}, {10, 2, 0x409, "two"}, {10, 3, 0x409, "three"}, {10, 5, 0x409, "five"}}},
+    {"unsorted.res", {{10, 1, 0x409, "one"}, {10, 2, 0x409, "two"}, {10, 3, 0x409, "three"}, {10, 5, 0x409, "five"}}},
     {"langs.res", {{10, 7, 0x407, "deutsch"}, {10, 7, 0x409, "english"}, {10, 8, 0x409, "eight"}}},
     {"empty.res", {}},
 };
@@ -371,7 +371,11 @@ TEST_F(ResourceTest, EntriesAndPadding) {
     EXPECT_EQ(ResMan->res[10][2]->rtName, "0");
     for (int k : {0, 1, 3, 4, 5}) EXPECT_EQ(ResMan->res[10][k]->rtName, "") << k;
     // Each resource's data starts on a 4-byte boundary of the data block.
-    EXPECT_EQ(ResMan->dataStr, std::string("abcde\0\0\0fg\0\0x\0\0\0z\0\0\0" "5\0\0\0" "1\0\0\0" "3", 29));
+    EXPECT_EQ(ResMan->dataStr, std::string("abcde\0\0\0fg\0\0x\0\0\0z\0\0\0"
+                                           "5\0\0\0"
+                                           "1\0\0\0"
+                                           "3",
+                                           29));
 }
 
 // Names are read by the format: a text of UTF-16 units up to a zero unit,
@@ -391,7 +395,7 @@ TEST_F(ResourceTest, NamedResources) {
     const std::vector<Want> want = {
         {3, "XY", 0, 0, "five!"},  // the empty "X" is skipped as an empty entry
         {10, "0", 0, 0x409, "zero"}, {10, "0AB", 0, 0x409, "oab"}, {10, "AB_C", 0, 0x407, "abc"},
-        {10, "0", 0, 0x407, "null"}, {10, "", 0, 0x409, "id0"},   {10, "HELLO", 0, 0x409, "named"},
+        {10, "0", 0, 0x407, "null"}, {10, "", 0, 0x409, "id0"},    {10, "HELLO", 0, 0x409, "named"},
     };
     std::vector<Want> got;
     for (int32_t t = 0; t < TResourceManager::MaxTypes; ++t)
@@ -447,7 +451,8 @@ TEST_P(NamesThatCannotBeHeld, Refused) {
     EXPECT_NE(out.find(std::string("[3,21]: ") + c.message), std::string::npos) << out;
 }
 
-INSTANTIATE_TEST_SUITE_P(ResourceTest, NamesThatCannotBeHeld, ::testing::ValuesIn(names_that_cannot_be_held_rows::cases()),
+INSTANTIATE_TEST_SUITE_P(ResourceTest, NamesThatCannotBeHeld,
+                         ::testing::ValuesIn(names_that_cannot_be_held_rows::cases()),
                          tavtest::TextName<&names_that_cannot_be_held_rows::Case::message>());
 
 // The same type, identifier and language twice, from one file or two, is
@@ -513,7 +518,8 @@ TEST_P(ResourceDirectiveErrors, Refused) {
     EXPECT_EQ(ResMan->ttl, 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(ResourceTest, ResourceDirectiveErrors, ::testing::ValuesIn(resource_directive_errors_rows::cases),
+INSTANTIATE_TEST_SUITE_P(ResourceTest, ResourceDirectiveErrors,
+                         ::testing::ValuesIn(resource_directive_errors_rows::cases),
                          tavtest::TextName<&resource_directive_errors_rows::Case::lines>());
 
 // Named types are refused as the runtime's exception, without a position.
@@ -528,8 +534,9 @@ std::vector<Case> cases() {
         {"strtype.res", fixture("strtype.res"),
          "This type of resource id is not supported yet, please ask a developer for details."},
         // The type is the text "0", the name the number 1.
-        {"t.res", kLeading + le32(1) + le32(32) + le16(0x30) + le16(0) + le16(0xFFFF) + le16(1) + std::string(16, '\0') +
-                      "x\0\0\0",
+        {"t.res",
+         kLeading + le32(1) + le32(32) + le16(0x30) + le16(0) + le16(0xFFFF) + le16(1) + std::string(16, '\0') +
+             "x\0\0\0",
          "This type of resource id is not supported yet"},
     };
 }

@@ -58,8 +58,7 @@ TEST_P(InstructionLineBytes, Built) {
 
 // Each table instantiated under its own name.
 #define INSTRUCTION_LINE_ROWS(name, table, Row, rows) \
-    INSTANTIATE_TEST_SUITE_P(name, table, ::testing::ValuesIn(rows), tavtest::TextName<&Row::lines>())
-
+  INSTANTIATE_TEST_SUITE_P(name, table, ::testing::ValuesIn(rows), tavtest::TextName<&Row::lines>())
 
 const RefusedCase kOperandsAfterAnInstructionThatTakesNone[] = {
     {"nop 12;", "[3,6]: [9998] Too many parameters! number 12 in [project.tav]"},
@@ -146,24 +145,24 @@ TEST_F(InstructionLine, IncDecOnMemoryAgainstBinutils) {
     struct Case {
         const char* line;
         const char* gas;
-    } cases32[] = {
-        {"inc dword [ebx];", "inc DWORD PTR [ebx]"},
-        {"dec byte [esi];", "dec BYTE PTR [esi]"},
-        {"inc word [esp+4];", "inc WORD PTR [esp+4]"},
-        {"dec dword [eax+ecx*4-8];", "dec DWORD PTR [eax+ecx*4-8]"},
-        {"inc b;", "inc BYTE PTR ds:0"},
-        {"dec w;", "dec WORD PTR ds:0"},
-        {"g++;", "inc DWORD PTR ds:0"},
-        {"b--;", "dec BYTE PTR ds:0"},
-        {"w++;", "inc WORD PTR ds:0"},
-        {"byte [edi]++;", "inc BYTE PTR [edi]"},
-    }, cases16[] = {
-        {"inc word [bx];", "inc WORD PTR [bx]"},
-        {"dec dword [bp+si];", "dec DWORD PTR [bp+si]"},
-        {"w++;", "inc WORD PTR ds:0"},
-        {"g--;", "dec DWORD PTR ds:0"},
-        {"b++;", "inc BYTE PTR ds:0"},
-    };
+    } cases32[] =
+        {
+            {"inc dword [ebx];", "inc DWORD PTR [ebx]"},
+            {"dec byte [esi];", "dec BYTE PTR [esi]"},
+            {"inc word [esp+4];", "inc WORD PTR [esp+4]"},
+            {"dec dword [eax+ecx*4-8];", "dec DWORD PTR [eax+ecx*4-8]"},
+            {"inc b;", "inc BYTE PTR ds:0"},
+            {"dec w;", "dec WORD PTR ds:0"},
+            {"g++;", "inc DWORD PTR ds:0"},
+            {"b--;", "dec BYTE PTR ds:0"},
+            {"w++;", "inc WORD PTR ds:0"},
+            {"byte [edi]++;", "inc BYTE PTR [edi]"},
+        },
+      cases16[] = {
+          {"inc word [bx];", "inc WORD PTR [bx]"}, {"dec dword [bp+si];", "dec DWORD PTR [bp+si]"},
+          {"w++;", "inc WORD PTR ds:0"},           {"g--;", "dec DWORD PTR ds:0"},
+          {"b++;", "inc BYTE PTR ds:0"},
+      };
     for (uint32_t bits : {32u, 16u}) {
         std::vector<std::string> ours, texts;
         for (const Case& c : bits == 32 ? std::vector<Case>(std::begin(cases32), std::end(cases32))

@@ -175,15 +175,14 @@ TEST_F(LogTest, LogFileSectionsAcrossTwoRuns) {
             Log->Warning("w");
             try {
                 Log->FatalError("multi", true);
-            } catch (const EAbort&) {
-            }
+            } catch (const EAbort&) {}
         });
         delete Log;
         Log = nullptr;
     }
     const std::string dashes(30, '-');
-    const std::string section = "\r\n" + dashes + "\r\nLOG STARTED\r\nline A\r\nWarning: w\r\nmulti\r\n\r\n" +
-                                dashes + "\r\n\r\n";
+    const std::string section =
+        "\r\n" + dashes + "\r\nLOG STARTED\r\nline A\r\nWarning: w\r\nmulti\r\n\r\n" + dashes + "\r\n\r\n";
     EXPECT_EQ(readFile(dir / "log.txt"), section + section);
 }
 

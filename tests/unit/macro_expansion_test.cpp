@@ -116,8 +116,7 @@ const SameCodeRow cases[] = {
     {"inline procedure show(;) { push $argc; }\nshow();", "push 0;"},
     {"inline procedure show(;) { push $argc; }\nshow;", "push 0;"},
     {"inline procedure show(;) { push $arg[2]; push $arg[0]; }\nshow(ebx, ecx, 9);", "push 9; push ebx;"},
-    {"inline procedure pair($a, ;) { push $argc; push $a; push $arg[1]; }\npair(5, 6, 7);",
-     "push 3; push 5; push 6;"},
+    {"inline procedure pair($a, ;) { push $argc; push $a; push $arg[1]; }\npair(5, 6, 7);", "push 3; push 5; push 6;"},
     {"inline procedure pair($a, ;) { push $argc; push $a; }\npair(eax);", "push 1; push eax;"},
     // A body may use other macros and hand its parameters on.
     {"inline procedure inner($x) { inc $x; }\n"
@@ -149,7 +148,8 @@ TEST_P(CallsCompileTheirBodyInPlace, SameCodeAsWrittenOut) {
     EXPECT_EQ(code(GetParam().src), want);
 }
 
-INSTANTIATE_TEST_SUITE_P(MacroEnv, CallsCompileTheirBodyInPlace, ::testing::ValuesIn(calls_compile_their_body_rows::cases),
+INSTANTIATE_TEST_SUITE_P(MacroEnv, CallsCompileTheirBodyInPlace,
+                         ::testing::ValuesIn(calls_compile_their_body_rows::cases),
                          tavtest::TextName<&SameCodeRow::src>());
 
 // And one written out in bytes.
@@ -220,8 +220,8 @@ TEST_P(CallsInProceduresAndAddressArguments, SameCodeAsWrittenOut) {
     EXPECT_EQ(code(GetParam().src), want);
 }
 
-INSTANTIATE_TEST_SUITE_P(MacroEnv, CallsInProceduresAndAddressArguments, ::testing::ValuesIn(calls_in_procedures_rows::cases),
-                         tavtest::TextName<&SameCodeRow::src>());
+INSTANTIATE_TEST_SUITE_P(MacroEnv, CallsInProceduresAndAddressArguments,
+                         ::testing::ValuesIn(calls_in_procedures_rows::cases), tavtest::TextName<&SameCodeRow::src>());
 
 TEST_F(MacroEnv, AddressArgumentsAreBoundAsPointerTokens) {
     // The binding seen from inside the body: kind, text and size.
@@ -240,9 +240,10 @@ TEST_F(MacroEnv, AddressArgumentsEchoAsTheirText) {
 }
 
 // Register assumptions made in a body end with it; those from before hold again.
-const std::string kAssumeDecl = "block P { dword x; dword y; }\n"
-                                "inline procedure set() { ebx as P; mov eax, ebx.y; }\n"
-                                "inline procedure drop() { ebx as 0; }\n";
+const std::string kAssumeDecl =
+    "block P { dword x; dword y; }\n"
+    "inline procedure set() { ebx as P; mov eax, ebx.y; }\n"
+    "inline procedure drop() { ebx as 0; }\n";
 
 TEST_F(MacroEnv, RegisterAssumptionsEndWithTheExpansion) {
     EXPECT_EQ(mainCode(kAssumeDecl + "set();"), "8b 43 04 c3");
@@ -264,12 +265,11 @@ TEST_F(MacroEnv, RegisterAssumptionOfABodyIsGoneAfterIt) {
 // A macro declared in a procedure is known there only.
 class MacroInAProcedureExpandsThere : public SameCode {};
 
-TEST_P(MacroInAProcedureExpandsThere, SameCodeAsWrittenOut) {
-    EXPECT_EQ(code(GetParam().src), want);
-}
+TEST_P(MacroInAProcedureExpandsThere, SameCodeAsWrittenOut) { EXPECT_EQ(code(GetParam().src), want); }
 
-INSTANTIATE_TEST_SUITE_P(MacroEnv, MacroInAProcedureExpandsThere, ::testing::Values(SameCodeRow{
-    "procedure p() { inline procedure two() { nop; nop; } two(); }", "procedure p() { nop; nop; }", "p"}),
+INSTANTIATE_TEST_SUITE_P(MacroEnv, MacroInAProcedureExpandsThere,
+                         ::testing::Values(SameCodeRow{"procedure p() { inline procedure two() { nop; nop; } two(); }",
+                                                       "procedure p() { nop; nop; }", "p"}),
                          tavtest::TextName<&SameCodeRow::src>());
 
 TEST_F(MacroEnv, MacroOfAProcedureIsUnknownOutsideIt) {
@@ -374,7 +374,8 @@ TEST_P(RunawayRecursionEndsAtAFixedDepth, Refused) {
     expectFailure(c.src, c.message);
 }
 
-INSTANTIATE_TEST_SUITE_P(MacroEnv, RunawayRecursionEndsAtAFixedDepth, ::testing::ValuesIn(runaway_recursion_rows::cases),
+INSTANTIATE_TEST_SUITE_P(MacroEnv, RunawayRecursionEndsAtAFixedDepth,
+                         ::testing::ValuesIn(runaway_recursion_rows::cases),
                          tavtest::TextName<&runaway_recursion_rows::Case::src>());
 
 // Calls that each call the next level many times multiply without a deep

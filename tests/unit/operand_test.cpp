@@ -14,18 +14,17 @@ struct BitsGuard {
 };
 }  // namespace
 
-TEST(Operand, RegisterNamesByBitMode)
-{
+TEST(Operand, RegisterNamesByBitMode) {
     const struct {
         const char* name;
         uint32_t bits;
         TRegister reg;
     } cases[] = {
-        {"EAX", 32, REG_EAX}, {"eax", 16, REG_NONE}, {"edi", 64, REG_EDI}, {"rax", 32, REG_NONE},
-        {"RSI", 64, REG_RSI}, {"gp_sp", 16, REG_SP}, {"gp_sp", 32, REG_ESP}, {"GP_SP", 64, REG_RSP},
-        {"gp_sp", 0, REG_NONE}, {"gp_ax", 8, REG_NONE}, {"al", 0, REG_AL}, {"BH", 16, REG_BH},
-        {"di", 32, REG_DI}, {"sp", 64, REG_SP}, {"ebx", 0, REG_NONE}, {"gp_xx", 32, REG_NONE},
-        {"", 32, REG_NONE}, {"e", 32, REG_NONE}, {"eaxx", 32, REG_NONE}, {"st", 32, REG_NONE},
+        {"EAX", 32, REG_EAX},   {"eax", 16, REG_NONE},  {"edi", 64, REG_EDI},   {"rax", 32, REG_NONE},
+        {"RSI", 64, REG_RSI},   {"gp_sp", 16, REG_SP},  {"gp_sp", 32, REG_ESP}, {"GP_SP", 64, REG_RSP},
+        {"gp_sp", 0, REG_NONE}, {"gp_ax", 8, REG_NONE}, {"al", 0, REG_AL},      {"BH", 16, REG_BH},
+        {"di", 32, REG_DI},     {"sp", 64, REG_SP},     {"ebx", 0, REG_NONE},   {"gp_xx", 32, REG_NONE},
+        {"", 32, REG_NONE},     {"e", 32, REG_NONE},    {"eaxx", 32, REG_NONE}, {"st", 32, REG_NONE},
     };
     for (const auto& c : cases) {
         BitsGuard g(c.bits);
@@ -35,8 +34,7 @@ TEST(Operand, RegisterNamesByBitMode)
 
 // Reserved words are matched on their whole length: a zero byte after a
 // name, or more letters after the longest, make another word.
-TEST(Operand, WordsMatchOnTheirWholeLength)
-{
+TEST(Operand, WordsMatchOnTheirWholeLength) {
     BitsGuard g(32);
     using namespace std::string_literals;
     EXPECT_EQ(strToReg("al\0"s), REG_NONE);
@@ -50,18 +48,16 @@ TEST(Operand, WordsMatchOnTheirWholeLength)
     EXPECT_EQ(TTavAssembler::opcodeLookup("addsubpdx"), nullptr);
 }
 
-TEST(Operand, SegmentNames)
-{
+TEST(Operand, SegmentNames) {
     const struct {
         const char* name;
         TSegment seg;
-    } cases[] = {{"es", SEG_ES}, {"CS", SEG_CS}, {"ss", SEG_SS}, {"Ds", SEG_DS}, {"fs", SEG_FS},
+    } cases[] = {{"es", SEG_ES}, {"CS", SEG_CS},    {"ss", SEG_SS},  {"Ds", SEG_DS},  {"fs", SEG_FS},
                  {"GS", SEG_GS}, {"gs:", SEG_NONE}, {"g", SEG_NONE}, {"xs", SEG_NONE}};
     for (const auto& c : cases) EXPECT_EQ(strToSeg(c.name), c.seg) << c.name;
 }
 
-TEST(Operand, RegisterTextAndSize)
-{
+TEST(Operand, RegisterTextAndSize) {
     EXPECT_EQ(regToStr(REG_AL), "al");
     EXPECT_EQ(regToStr(REG_DI), "di");
     EXPECT_EQ(regToStr(REG_EDI), "edi");
@@ -77,8 +73,7 @@ TEST(Operand, RegisterTextAndSize)
     EXPECT_EQ(REG_BH / 8, 0);
 }
 
-TEST(Operand, Setters)
-{
+TEST(Operand, Setters) {
     BitsGuard g(32);
     TOperand o;
     o.setImm(-1, 4);
@@ -114,8 +109,7 @@ TEST(Operand, Setters)
     EXPECT_EQ(o.size, 0u);
 }
 
-TEST(Operand, MemoryRegisterCount)
-{
+TEST(Operand, MemoryRegisterCount) {
     TOperand o;
     o.reg_base = REG_ESI;
     o.reg_index = REG_EDI;

@@ -197,7 +197,8 @@ TEST_F(OperatorEnv, LocalTargetsFollowThePushDepthWithoutTheFrame) {
     VarMan->addVar(vmLocal, "loc", type("dword"), 1, uint32_t(-8));
     body("loc = 1; push eax; loc += 2; mov loc, 1; pop edx; loc == 3;");
     // [esp-8], then [esp-4] while eax is pushed, then [esp-8] again.
-    EXPECT_EQ(hex(mainCode()), "c7 44 24 f8 01 00 00 00 50 81 44 24 fc 02 00 00 00 c7 44 24 fc 01 00 00 00 5a 81 7c 24 f8 03 00 00 00");
+    EXPECT_EQ(hex(mainCode()),
+              "c7 44 24 f8 01 00 00 00 50 81 44 24 fc 02 00 00 00 c7 44 24 fc 01 00 00 00 5a 81 7c 24 f8 03 00 00 00");
 }
 
 // With a word size other than 4 the statement and the instruction line
@@ -234,14 +235,10 @@ struct Case {
     const char* after;  // the bytes after the call's E8 and its four bytes
 };
 const Case cases[] = {
-    {"vd = f();", "a3 00 00 00 00"},
-    {"vw = f();", "66 a3 00 00 00 00"},
-    {"vb = f();", "a2 00 00 00 00"},
-    {"eax = f();", ""},  // mov eax, eax: the encoder leaves it out
-    {"ebx = f();", "8b d8"},
-    {"bx = f();", "66 8b d8"},
-    {"dl = f();", "8a d0"},
-    {"[esi+8] = f();", "89 46 08"},
+    {"vd = f();", "a3 00 00 00 00"}, {"vw = f();", "66 a3 00 00 00 00"},
+    {"vb = f();", "a2 00 00 00 00"}, {"eax = f();", ""},  // mov eax, eax: the encoder leaves it out
+    {"ebx = f();", "8b d8"},         {"bx = f();", "66 8b d8"},
+    {"dl = f();", "8a d0"},          {"[esi+8] = f();", "89 46 08"},
     {"dword [esi] = f();", "89 06"},
 };
 }  // namespace call_results_rows
@@ -260,7 +257,8 @@ TEST_P(CallResultsAreTakenFromTheAccumulator, Stored) {
     EXPECT_EQ(code.size() > 15 ? code.substr(15) : std::string(), c.after) << code;
 }
 
-INSTANTIATE_TEST_SUITE_P(OperatorEnv, CallResultsAreTakenFromTheAccumulator, ::testing::ValuesIn(call_results_rows::cases),
+INSTANTIATE_TEST_SUITE_P(OperatorEnv, CallResultsAreTakenFromTheAccumulator,
+                         ::testing::ValuesIn(call_results_rows::cases),
                          tavtest::TextName<&call_results_rows::Case::lines>());
 
 namespace call_result_failures_rows {
@@ -269,8 +267,8 @@ struct Case {
     const char* message;
 };
 const Case cases[] = {
-    {"ext = f();", "[45177] Unknown error"},          // 10 bytes: no accumulator
-    {"byte [esi] = f();", "[65156] "},                // EAX into one byte
+    {"ext = f();", "[45177] Unknown error"},  // 10 bytes: no accumulator
+    {"byte [esi] = f();", "[65156] "},        // EAX into one byte
     {"vd = p();", "[4236] Procedures do not return values"},
     {"ecx = p();", "[423] Procedures do not return values"},
     {"[edi] = p();", "[4234] Procedures do not return values"},
@@ -352,7 +350,8 @@ TEST_P(RegisterAssumptionsFollowTheStatements, Assumed) {
     EXPECT_EQ(RegMan->Registers[c.reg].assume, c.expect ? type(c.expect) : nullptr);
 }
 
-INSTANTIATE_TEST_SUITE_P(OperatorEnv, RegisterAssumptionsFollowTheStatements, ::testing::ValuesIn(register_assumptions_rows::cases),
+INSTANTIATE_TEST_SUITE_P(OperatorEnv, RegisterAssumptionsFollowTheStatements,
+                         ::testing::ValuesIn(register_assumptions_rows::cases),
                          tavtest::TextName<&register_assumptions_rows::Case::lines>());
 
 // The assumed type lets the register be followed by field names.

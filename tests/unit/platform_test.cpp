@@ -18,9 +18,7 @@ namespace {
 
 class PlatformFiles : public ::testing::Test {
 protected:
-    void SetUp() override {
-        dir = tavtest::freshScratchDir("tavik_pf");
-    }
+    void SetUp() override { dir = tavtest::freshScratchDir("tavik_pf"); }
     void TearDown() override { fs::remove_all(dir); }
     std::string P(const std::string& name) const { return (dir / name).string(); }
     fs::path dir;
@@ -140,7 +138,7 @@ TEST(Platform, ExecutableAndVersion) {
     EXPECT_EQ(platform::ExecutableFolder().back(), '/');
     std::string v = platform::FileVersion(exe);
     EXPECT_EQ(std::count(v.begin(), v.end(), '.'), 3) << v;
-    EXPECT_EQ(v.rfind(TAVIK_VERSION_TEXT, 0), 0u) << v;  // the build's version, four parts
+    EXPECT_EQ(v.rfind(TAVIK_VERSION_TEXT, 0), 0u) << v;      // the build's version, four parts
     EXPECT_EQ(platform::FileVersion("/bin/sh"), "0.0.0.0");  // not ours: unknown
     EXPECT_EQ(platform::FileVersion("/no/such/file"), "0.0.0.0");
 }

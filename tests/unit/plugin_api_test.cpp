@@ -16,8 +16,7 @@
 namespace {
 bool haveTool(const std::string& tool) { return std::system(("command -v " + tool + " >/dev/null 2>&1").c_str()) == 0; }
 
-int compile(const std::string& tool, const std::string& flags, const std::string& lang)
-{
+int compile(const std::string& tool, const std::string& flags, const std::string& lang) {
     // One file per process: runs of the same test elsewhere share the temp folder.
     const std::string src = ::testing::TempDir() + "tavik_plugin_api_check_" + std::to_string(getpid());
     {
@@ -28,16 +27,16 @@ int compile(const std::string& tool, const std::string& flags, const std::string
                "               + tav_strlen(fn->Name) + tav_arrcount(fn->Params));\n"
                "}\n";
     }
-    const std::string cmd = tool + " " + flags + " -Wall -Wextra -Werror -fsyntax-only -I" TAVIK_SOURCE_DIR
-                            "/include -x " + lang + " " + src + " 2>&1";
+    const std::string cmd = tool + " " + flags +
+                            " -Wall -Wextra -Werror -fsyntax-only -I" TAVIK_SOURCE_DIR "/include -x " + lang + " " +
+                            src + " 2>&1";
     const int rc = std::system(cmd.c_str());
     std::remove(src.c_str());
     return rc;
 }
 }  // namespace
 
-TEST(PluginApi, CompilesAsCAndCxx)
-{
+TEST(PluginApi, CompilesAsCAndCxx) {
     REQUIRE_TOOL(haveTool("cc") && haveTool("c++"), "cc or c++");
     EXPECT_EQ(compile("cc", "-std=c11", "c"), 0);
     // the check itself notices a failing build: with the header guard
@@ -47,8 +46,7 @@ TEST(PluginApi, CompilesAsCAndCxx)
     EXPECT_EQ(compile("c++", "-std=c++20", "c++"), 0);
 }
 
-TEST(PluginApi, LayoutOn32BitTarget)
-{
+TEST(PluginApi, LayoutOn32BitTarget) {
     // Freestanding C++ needs no i386 C library, and the header's offset
     // checks hold in either language.
     if (!haveTool("c++") ||
@@ -57,8 +55,7 @@ TEST(PluginApi, LayoutOn32BitTarget)
     EXPECT_EQ(compile("c++", "-m32 -ffreestanding -std=c++20", "c++"), 0);
 }
 
-TEST(PluginApi, TextLengthWordPrecedesTheText)
-{
+TEST(PluginApi, TextLengthWordPrecedesTheText) {
     alignas(4) unsigned char block[12] = {3, 0, 0, 0, 'a', 'b', 'c', 0};
     EXPECT_EQ(tav_strlen(reinterpret_cast<const char*>(block + 4)), 3u);
     EXPECT_EQ(tav_strlen(nullptr), 0u);

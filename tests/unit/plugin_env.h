@@ -37,8 +37,7 @@ protected:
         EXPECT_FALSE(PluginStopPending());
         try {
             RaisePluginStop();
-        } catch (const EAbort&) {
-        }
+        } catch (const EAbort&) {}
         TavikEnv::TearDown();
     }
 

@@ -13,13 +13,13 @@ const TPluginInterface& T = funcTable;
 
 // A failing service prints why (the text) and records the stop instead of
 // throwing into the plug-in; the host raises it as the silent abort.
-#define EXPECT_STOPS(call, text)                                                  \
-    do {                                                                          \
-        std::string out_ = tavtest::captured([&] { (void)(call); });              \
-        EXPECT_TRUE(PluginStopPending()) << #call;                                \
-        EXPECT_NE(out_.find(text), std::string::npos) << #call << ": " << out_;   \
-        EXPECT_THROW(RaisePluginStop(), EAbort);                                  \
-    } while (0)
+#define EXPECT_STOPS(call, text)                                            \
+  do {                                                                      \
+    std::string out_ = tavtest::captured([&] { (void)(call); });            \
+    EXPECT_TRUE(PluginStopPending()) << #call;                              \
+    EXPECT_NE(out_.find(text), std::string::npos) << #call << ": " << out_; \
+    EXPECT_THROW(RaisePluginStop(), EAbort);                                \
+  } while (0)
 
 std::string CodeOf(const TFunction* f) { return std::string(f->Buffer ? f->Buffer : "", f->BufLen); }
 
@@ -268,8 +268,10 @@ TEST(PluginText, Utf16ToUtf8) {
         {u"\u00e9", "\xC3\xA9"},
         {u"\u20ac", "\xE2\x82\xAC"},
         {u"\U0001F600", "\xF0\x9F\x98\x80"},
-        {std::u16string(1, char16_t(0xD800)), "\xEF\xBF\xBD"},             // lone high surrogate
-        {std::u16string(1, char16_t(0xDC00)) + u"a", "\xEF\xBF\xBD" "a"},  // lone low surrogate
+        {std::u16string(1, char16_t(0xD800)), "\xEF\xBF\xBD"},  // lone high surrogate
+        {std::u16string(1, char16_t(0xDC00)) + u"a",
+         "\xEF\xBF\xBD"
+         "a"},  // lone low surrogate
     };
     for (const Case& c : cases) EXPECT_EQ(Utf16ToUtf8(c.in.c_str()), c.out);
     EXPECT_EQ(Utf16ToUtf8(nullptr), "");

@@ -151,9 +151,15 @@ TEST(PluginOutputName, ExtensionAddedOnce) {
     struct Case {
         const char *file, *ext, *name;
     } cases[] = {
-        {"prog", "exe", "prog.exe"},     {"prog.exe", "exe", "prog.exe"}, {"prog.EXE", "exe", "prog.EXE"},
-        {"prog.exe", "img", "prog.exe.img"}, {"prog", "", "prog"},     {"exe", "exe", "exe.exe"},
-        {".exe", "exe", ".exe.exe"},     {"d/p.x.exe", "exe", "d/p.x.exe"}, {"progexe", "exe", "progexe.exe"},
+        {"prog", "exe", "prog.exe"},
+        {"prog.exe", "exe", "prog.exe"},
+        {"prog.EXE", "exe", "prog.EXE"},
+        {"prog.exe", "img", "prog.exe.img"},
+        {"prog", "", "prog"},
+        {"exe", "exe", "exe.exe"},
+        {".exe", "exe", ".exe.exe"},
+        {"d/p.x.exe", "exe", "d/p.x.exe"},
+        {"progexe", "exe", "progexe.exe"},
     };
     for (const Case& c : cases) EXPECT_EQ(TPluginManager::outputName(c.file, c.ext), c.name) << c.file << " " << c.ext;
 }

@@ -104,14 +104,12 @@ TEST_P(NestedBodyCannotReachTheEnclosingFrame, Refused) {
     EXPECT_EQ(code("inner"), kPrologue);  // refused before its code
 }
 
-INSTANTIATE_TEST_SUITE_P(Proc, NestedBodyCannotReachTheEnclosingFrame, ::testing::Values(
-    InnerBodyRow{"InstructionOperand", "mov x, eax;"},
-    InnerBodyRow{"Parameter", "mov eax, a;"},
-    InnerBodyRow{"Address", "push @x;"},
-    InnerBodyRow{"OperatorStatement", "x = 5;"},
-    InnerBodyRow{"CallThroughTheFrameSlot", "lf();"},
-    InnerBodyRow{"FrameSlotAssigned", "lf = eax;"},
-    InnerBodyRow{"ObjectOfAMethodCall", "t.m();"}),
+INSTANTIATE_TEST_SUITE_P(
+    Proc, NestedBodyCannotReachTheEnclosingFrame,
+    ::testing::Values(InnerBodyRow{"InstructionOperand", "mov x, eax;"}, InnerBodyRow{"Parameter", "mov eax, a;"},
+                      InnerBodyRow{"Address", "push @x;"}, InnerBodyRow{"OperatorStatement", "x = 5;"},
+                      InnerBodyRow{"CallThroughTheFrameSlot", "lf();"}, InnerBodyRow{"FrameSlotAssigned", "lf = eax;"},
+                      InnerBodyRow{"ObjectOfAMethodCall", "t.m();"}),
     tavtest::RowName());
 
 // the inner body's own names, one shadowing a name of the enclosing body
@@ -135,13 +133,9 @@ TEST_F(Proc, NestingUpToTheLimitIsRead) {
     EXPECT_EQ(code("p498"), kPrologue + " C9 C3");
 }
 
-TEST_F(Proc, NestingOneBeyondTheLimitIsRefused) {
-    fails(nestedBodies(500), "[9903] Statements nested too deeply");
-}
+TEST_F(Proc, NestingOneBeyondTheLimitIsRefused) { fails(nestedBodies(500), "[9903] Statements nested too deeply"); }
 
-TEST_F(Proc, NestingFarBeyondTheLimitIsRefused) {
-    fails(nestedBodies(100000), "[9903] Statements nested too deeply");
-}
+TEST_F(Proc, NestingFarBeyondTheLimitIsRefused) { fails(nestedBodies(100000), "[9903] Statements nested too deeply"); }
 
 TEST_F(Proc, RecursionSeesItsOwnName) {
     ok("procedure r(dword n) { r(n); }");
@@ -246,9 +240,7 @@ TEST_F(ProcMethod, CallPushesTheObjectLast) {
     EXPECT_EQ(fx[1], (Fix{ftLabel, 8, m->FuncIndex}));
 }
 
-TEST_F(ProcMethod, CallBeforeTheDefinitionHasNoRoomForArguments) {
-    fails("obj.m(5);", "[6311] Too many parameters");
-}
+TEST_F(ProcMethod, CallBeforeTheDefinitionHasNoRoomForArguments) { fails("obj.m(5);", "[6311] Too many parameters"); }
 
 namespace errors_rows {
 struct Case {
@@ -342,8 +334,7 @@ TEST_F(Proc, DeclarationsInsideImports) {
     ASSERT_TRUE(id);
     EXPECT_EQ(id->ptr, pa);
     EXPECT_EQ(Idents->findIdent("pause")->ptr, pa);
-    EXPECT_NE(out.find("Declaration depreciated, correct syntax: procedure stdcall ExitProcess(..."),
-              std::string::npos)
+    EXPECT_NE(out.find("Declaration depreciated, correct syntax: procedure stdcall ExitProcess(..."), std::string::npos)
         << out;
     // only what is called joins its library's list
     PImports lib = Imports->getLib(0);
@@ -476,17 +467,11 @@ TEST_F(Proc, UsesSavesAndEveryRetRestores) {
     EXPECT_EQ(code("q"), kPrologue + " 56 57 5F 5E C9 C3");
 }
 
-TEST_F(Proc, UsesOfANumberIsRefused) {
-    fails("procedure p { uses 5; }", "[423] Unexpected");
-}
+TEST_F(Proc, UsesOfANumberIsRefused) { fails("procedure p { uses 5; }", "[423] Unexpected"); }
 
-TEST_F(Proc, UsesWithoutACommaIsRefused) {
-    fails("procedure p { uses eax 5; }", "[421] Unexpected");
-}
+TEST_F(Proc, UsesWithoutACommaIsRefused) { fails("procedure p { uses eax 5; }", "[421] Unexpected"); }
 
-TEST_F(Proc, UsesOfANumberAfterARegisterIsRefused) {
-    fails("procedure p { uses eax, 5; }", "[423] Unexpected");
-}
+TEST_F(Proc, UsesOfANumberAfterARegisterIsRefused) { fails("procedure p { uses eax, 5; }", "[423] Unexpected"); }
 
 TEST_F(Proc, ExportsMarkExportedAndCalled) {
     ok("procedure a { }\nfunction b { }\nprocedure c { }\nexports a, b;\n");
@@ -598,7 +583,8 @@ TEST_P(FrameModeStaysForTheWholeBody, Row) {
     else ok(c.src);
 }
 
-INSTANTIATE_TEST_SUITE_P(Proc, FrameModeStaysForTheWholeBody, ::testing::ValuesIn(frame_mode_stays_for_the_whole_body_rows::cases),
+INSTANTIATE_TEST_SUITE_P(Proc, FrameModeStaysForTheWholeBody,
+                         ::testing::ValuesIn(frame_mode_stays_for_the_whole_body_rows::cases),
                          tavtest::TextName<&frame_mode_stays_for_the_whole_body_rows::Case::src>());
 
 TEST_F(Proc, FrameModeChangesBetweenBodies) {
@@ -646,7 +632,8 @@ TEST_P(FrameOffDepthFollowsConstantChanges, Row) {
     EXPECT_EQ(code("p"), kNops + " " + c.bytes + " C2 04 00");
 }
 
-INSTANTIATE_TEST_SUITE_P(Proc, FrameOffDepthFollowsConstantChanges, ::testing::ValuesIn(frame_off_depth_follows_constant_changes_rows::cases),
+INSTANTIATE_TEST_SUITE_P(Proc, FrameOffDepthFollowsConstantChanges,
+                         ::testing::ValuesIn(frame_off_depth_follows_constant_changes_rows::cases),
                          tavtest::TextName<&frame_off_depth_follows_constant_changes_rows::Case::body>());
 
 }  // namespace

@@ -138,10 +138,9 @@ TEST(ResourceManager, LanguagesMergedUnderTheirIdentifier) {
     EXPECT_EQ(u16(s, 24 + 14), 2u);  // two identifiers
     const uint32_t seven = u32(s, 24 + 16 + 8 + 4) & ~kHigh;
     EXPECT_EQ(u16(s, seven + 14), 3u);  // three languages of 7
-    EXPECT_EQ(walk(s, 0x2000), (std::vector<Leaf>{{10, 5, 0x409, "five"},
-                                                  {10, 7, 0, "neutral"},
-                                                  {10, 7, 0x407, "de"},
-                                                  {10, 7, 0x409, "en"}}));
+    EXPECT_EQ(
+        walk(s, 0x2000),
+        (std::vector<Leaf>{{10, 5, 0x409, "five"}, {10, 7, 0, "neutral"}, {10, 7, 0x407, "de"}, {10, 7, 0x409, "en"}}));
     // Every data entry and every piece of data on a 4-byte boundary.
     for (int k = 0; k < 4; ++k) EXPECT_EQ(m.res[10][k]->dataAddr % 4, 0u);
     EXPECT_EQ(m.res[10][0]->entOffset, m.res[10][2]->entOffset);

@@ -14,8 +14,8 @@ namespace tavtest {
 // An empty folder for the running test: <temp>/<prefix>_<pid>_<test name>.
 inline std::filesystem::path freshScratchDir(const std::string& prefix) {
     const std::filesystem::path dir =
-        std::filesystem::temp_directory_path() /
-        (prefix + "_" + std::to_string(::getpid()) + "_" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        std::filesystem::temp_directory_path() / (prefix + "_" + std::to_string(::getpid()) + "_" +
+                                                  ::testing::UnitTest::GetInstance()->current_test_info()->name());
     std::filesystem::remove_all(dir);
     std::filesystem::create_directories(dir);
     return dir;

@@ -165,8 +165,8 @@ TEST_F(Resolve, BuiltInErrors) {
         {"tokentype 1", "[6747] Unexpected number 1"},
         {"tokentype(1 2", "[6748] Unexpected number 2"},
     };
-    for (const Case& c : cases) EXPECT_NE(fatalOf(c.src).find(c.message), std::string::npos) << c.src << "\n"
-                                                                                             << fatalOf(c.src);
+    for (const Case& c : cases)
+        EXPECT_NE(fatalOf(c.src).find(c.message), std::string::npos) << c.src << "\n" << fatalOf(c.src);
 }
 
 TEST_F(Resolve, RegistersByBitMode) {
@@ -176,10 +176,10 @@ TEST_F(Resolve, RegistersByBitMode) {
         TTavToken kind;
         TRegister reg;
     } cases[] = {
-        {32, "eax", ttRegister, REG_EAX},   {32, "EAX", ttRegister, REG_EAX},   {32, "ax", ttRegister, REG_AX},
-        {32, "bh", ttRegister, REG_BH},     {32, "rax", ttIdent, REG_EAX},      {16, "eax", ttIdent, REG_EAX},
-        {16, "si", ttRegister, REG_SI},     {64, "rax", ttRegister, REG_RAX},   {64, "ebx", ttRegister, REG_EBX},
-        {16, "gp_ax", ttRegister, REG_AX},  {32, "gp_ax", ttRegister, REG_EAX}, {0, "gp_ax", ttIdent, REG_EAX},
+        {32, "eax", ttRegister, REG_EAX},  {32, "EAX", ttRegister, REG_EAX},   {32, "ax", ttRegister, REG_AX},
+        {32, "bh", ttRegister, REG_BH},    {32, "rax", ttIdent, REG_EAX},      {16, "eax", ttIdent, REG_EAX},
+        {16, "si", ttRegister, REG_SI},    {64, "rax", ttRegister, REG_RAX},   {64, "ebx", ttRegister, REG_EBX},
+        {16, "gp_ax", ttRegister, REG_AX}, {32, "gp_ax", ttRegister, REG_EAX}, {0, "gp_ax", ttIdent, REG_EAX},
     };
     for (const Case& c : cases) {
         CompileFlags.cpu_bits = c.bits;
@@ -202,9 +202,9 @@ TEST_F(Resolve, SegmentAndVectorRegisters) {
         TTavToken kind;
         int64_t value;
     } cases[] = {
-        {"st", ttSTreg, 0},   {"st0", ttSTreg, 0},   {"st7", ttSTreg, 7},   {"mm", ttSTreg, 0},
-        {"mm3", ttSTreg, 3},  {"xmm", ttXMMreg, 0},  {"xmm7", ttXMMreg, 7}, {"st8", ttIdent, 0},
-        {"ST0", ttIdent, 0},  {"xmm9", ttIdent, 0},  {"Xmm1", ttIdent, 0},  {"st1x", ttIdent, 0},
+        {"st", ttSTreg, 0},  {"st0", ttSTreg, 0},  {"st7", ttSTreg, 7},   {"mm", ttSTreg, 0},
+        {"mm3", ttSTreg, 3}, {"xmm", ttXMMreg, 0}, {"xmm7", ttXMMreg, 7}, {"st8", ttIdent, 0},
+        {"ST0", ttIdent, 0}, {"xmm9", ttIdent, 0}, {"Xmm1", ttIdent, 0},  {"st1x", ttIdent, 0},
     };
     for (const Case& c : cases) {
         ASSERT_EQ(one(c.word), c.kind) << c.word;
@@ -319,8 +319,8 @@ TEST_F(Resolve, VariablesAndFieldChains) {
         int32_t disp, bytes;
         const char* text;
     } cases[] = {
-        {"R.a", 0, 8, "a"},         {"r.b.y", 12, 4, "y"}, {"r . B . X", 8, 4, "X"},
-        {"r/**/.a.y", 4, 4, "y"},   {"lr.b.y", 12, 4, "y"},
+        {"R.a", 0, 8, "a"},       {"r.b.y", 12, 4, "y"},  {"r . B . X", 8, 4, "X"},
+        {"r/**/.a.y", 4, 4, "y"}, {"lr.b.y", 12, 4, "y"},
     };
     for (const Case& c : cases) {
         ASSERT_EQ(one(c.src), ttIdent) << c.src;
@@ -358,14 +358,19 @@ TEST_F(Resolve, IndexedMembers) {
         TTavToken kind;
         int32_t disp, bytes;
     } cases[] = {
-        {"ga.arr[0]", ttIdent, 4, 4},        {"ga.arr[1]", ttIdent, 8, 4},
-        {"ga.arr [ 2 ]", ttIdent, 12, 4},    {"ga.w[1]", ttIdent, 18, 2},
-        {"ga.pad[1]", ttIdent, 1, 1},        {"ga.pad[3]", ttIdent, 3, 1},
-        {"ga.arr[2][3]", ttIdent, 15, 1},    {"ga.w[1][1]", ttIdent, 19, 1},
+        {"ga.arr[0]", ttIdent, 4, 4},
+        {"ga.arr[1]", ttIdent, 8, 4},
+        {"ga.arr [ 2 ]", ttIdent, 12, 4},
+        {"ga.w[1]", ttIdent, 18, 2},
+        {"ga.pad[1]", ttIdent, 1, 1},
+        {"ga.pad[3]", ttIdent, 3, 1},
+        {"ga.arr[2][3]", ttIdent, 15, 1},
+        {"ga.w[1][1]", ttIdent, 19, 1},
         {"ga.pad[2][0]", ttIdent, 2, 1},
         {"la.items[1].arr[2]", ttIdent, 4 + 24 + 4 + 8, 4},
         {"la.items[1].w[1]", ttIdent, 4 + 24 + 18, 2},
-        {"esi.arr[2]", ttBaseExp, 12, 4},    {"esi.w[1]", ttBaseExp, 18, 2},
+        {"esi.arr[2]", ttBaseExp, 12, 4},
+        {"esi.w[1]", ttBaseExp, 18, 2},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.src);
@@ -535,9 +540,10 @@ TEST_F(Resolve, PeekThenCommitEqualsAPlainRead) {
     // Words that read on: built-ins, field chains, pointer types, casts.
     RegMan->Registers[REG_EBX].assume = rect;
     const char* texts[] = {
-        "r.b.y ;",        "r\n .\n b . x ;", "ebx.b.y ;",          "EBX.clear ;",      "lr.b.len ;",
-        "sizeof dword ;", "ord('AB') ;",     "casttype(r) ;",      "tpoint* x",        "tpoint*\nx",
-        "isptrtype(dword*) ;", "tokentype([eax]) ;", "[dword] r.b ;", "word [ebx+4] ;", "tokentext(r) ;",
+        "r.b.y ;",       "r\n .\n b . x ;", "ebx.b.y ;",           "EBX.clear ;",
+        "lr.b.len ;",    "sizeof dword ;",  "ord('AB') ;",         "casttype(r) ;",
+        "tpoint* x",     "tpoint*\nx",      "isptrtype(dword*) ;", "tokentype([eax]) ;",
+        "[dword] r.b ;", "word [ebx+4] ;",  "tokentext(r) ;",
     };
     for (const char* text : texts) {
         SCOPED_TRACE(text);

@@ -22,8 +22,8 @@ const std::string kLineMacros =
     "inline function twice($n) { #r = $n + $n; #return $r; }\n";
 
 struct Line {
-    const char* source;  // Tavik
-    const char* gas;     // the same for `as`
+    const char* source;   // Tavik
+    const char* gas;      // the same for `as`
     bool longer = false;  // a memory operand takes its immediate in 81's full form
 };
 
@@ -141,12 +141,12 @@ TEST_P(StatementEndRefused, WithTheMessage) {
 
 // Each table instantiated under its own name.
 #define STATEMENT_END_ROWS(name, table, Row, rows) \
-    INSTANTIATE_TEST_SUITE_P(name, table, ::testing::ValuesIn(rows), tavtest::TextName<&Row::lines>())
-
+  INSTANTIATE_TEST_SUITE_P(name, table, ::testing::ValuesIn(rows), tavtest::TextName<&Row::lines>())
 
 // A prefix and its instruction on one line: the bytes of `as`, with the
 // prefix after an operand-size prefix as `as` places it.
 TEST_F(StatementEnd, PrefixedLinesAgainstBinutils32) {
+    // clang-format off
     againstBinutils(32, {
         {"rep stosb;", "rep stosb"},
         {"rep stosw;", "rep stosw"},
@@ -190,9 +190,11 @@ TEST_F(StatementEnd, PrefixedLinesAgainstBinutils32) {
         {"cmpsw;", "cmpsw"},
         {"cmpsd;", "cmpsd"},
     });
+    // clang-format on
 }
 
 TEST_F(StatementEnd, PrefixedLinesAgainstBinutils16) {
+    // clang-format off
     againstBinutils(16, {
         {"rep movsd;", "rep movsd"},
         {"rep stosw;", "rep stosw"},
@@ -210,6 +212,7 @@ TEST_F(StatementEnd, PrefixedLinesAgainstBinutils16) {
         {"cmpsw;", "cmpsw"},
         {"cmpsd;", "cmpsd"},
     });
+    // clang-format on
 }
 
 // The address of a variable moves with the prefix, and the prefix of its
@@ -242,37 +245,40 @@ TEST_F(StatementEnd, PrefixOnALocalInAProcedure) {
 // rep goes with the string instructions, its compare forms with the two
 // that compare; lock with a read-modify-write of at most a dword in memory.
 TEST_F(StatementEnd, PrefixesRefusedWhereTheyDoNotApply) {
-    refusals(32, {
-        {"rep mov eax, 1;", "[2,8]: [9996] rep cannot stand before mov", "rep mov eax, 1", false},
-        {"rep add eax, 1;", "[9996] rep cannot stand before add", "rep add eax, 1", false},
-        {"rep ret;", "[9996] rep cannot stand before ret", "rep ret", true},
-        {"rep nop;", "[9996] rep cannot stand before nop", "rep nop", true},
-        {"repe movsb;", "[2,11]: [9996] repe cannot stand before movsb", "repe movsb", true},
-        {"repne stosb;", "[9996] repne cannot stand before stosb", "repne stosb", true},
-        {"repz lodsd;", "[9996] repz cannot stand before lodsd", "repz lodsd", true},
-        {"lock mov [ebx], eax;", "[9996] lock cannot stand before mov", "lock mov [ebx], eax", false},
-        {"lock cmp dword [ebx], 1;", "[9996] lock cannot stand before cmp", "lock cmp DWORD PTR [ebx], 1", false},
-        {"lock bt dword [ebx], 1;", "[9996] lock cannot stand before bt", "lock bt DWORD PTR [ebx], 1", false},
-        {"lock stosb;", "[9996] lock cannot stand before stosb", "lock stosb", false},
-        {"lock add eax, 1;", "[2,16]: [9996] lock needs a memory destination", "lock add eax, 1", false},
-        {"lock xadd eax, ebx;", "[9996] lock needs a memory destination", "lock xadd eax, ebx", false},
-        {"lock xchg eax, ebx;", "[9996] lock needs a memory destination", "lock xchg eax, ebx", false},
-        {"lock add qword [ebx], 1;", "[9996] lock takes a destination of at most a dword",
-         "lock add QWORD PTR [ebx], 1", false},
-        {"qword q; lock sub q, 1;", "[9996] lock takes a destination of at most a dword", "lock sub QWORD PTR ds:0, 1",
-         false},
-        {"lock rep stosb;", "[9996] lock cannot stand before rep", "lock rep stosb", false},
-        {"rep lock add dword [ebx], 1;", "[9996] rep cannot stand before lock", "rep lock add DWORD PTR [ebx], 1",
-         false},
-        // After a prefixed instruction the same end as after any.
-        {"rep stosb stosb;", "[2,12]: [9998] Too many parameters! ident stosb", "rep stosb stosb", false},
-        {"lock inc dword [ebx] 1;", "[2,22]: [9997] Expected ; before number 1", "lock inc DWORD PTR [ebx] 1", false},
-    });
+    refusals(
+        32,
+        {
+            {"rep mov eax, 1;", "[2,8]: [9996] rep cannot stand before mov", "rep mov eax, 1", false},
+            {"rep add eax, 1;", "[9996] rep cannot stand before add", "rep add eax, 1", false},
+            {"rep ret;", "[9996] rep cannot stand before ret", "rep ret", true},
+            {"rep nop;", "[9996] rep cannot stand before nop", "rep nop", true},
+            {"repe movsb;", "[2,11]: [9996] repe cannot stand before movsb", "repe movsb", true},
+            {"repne stosb;", "[9996] repne cannot stand before stosb", "repne stosb", true},
+            {"repz lodsd;", "[9996] repz cannot stand before lodsd", "repz lodsd", true},
+            {"lock mov [ebx], eax;", "[9996] lock cannot stand before mov", "lock mov [ebx], eax", false},
+            {"lock cmp dword [ebx], 1;", "[9996] lock cannot stand before cmp", "lock cmp DWORD PTR [ebx], 1", false},
+            {"lock bt dword [ebx], 1;", "[9996] lock cannot stand before bt", "lock bt DWORD PTR [ebx], 1", false},
+            {"lock stosb;", "[9996] lock cannot stand before stosb", "lock stosb", false},
+            {"lock add eax, 1;", "[2,16]: [9996] lock needs a memory destination", "lock add eax, 1", false},
+            {"lock xadd eax, ebx;", "[9996] lock needs a memory destination", "lock xadd eax, ebx", false},
+            {"lock xchg eax, ebx;", "[9996] lock needs a memory destination", "lock xchg eax, ebx", false},
+            {"lock add qword [ebx], 1;", "[9996] lock takes a destination of at most a dword",
+             "lock add QWORD PTR [ebx], 1", false},
+            {"qword q; lock sub q, 1;", "[9996] lock takes a destination of at most a dword",
+             "lock sub QWORD PTR ds:0, 1", false},
+            {"lock rep stosb;", "[9996] lock cannot stand before rep", "lock rep stosb", false},
+            {"rep lock add dword [ebx], 1;", "[9996] rep cannot stand before lock", "rep lock add DWORD PTR [ebx], 1",
+             false},
+            // After a prefixed instruction the same end as after any.
+            {"rep stosb stosb;", "[2,12]: [9998] Too many parameters! ident stosb", "rep stosb stosb", false},
+            {"lock inc dword [ebx] 1;", "[2,22]: [9997] Expected ; before number 1", "lock inc DWORD PTR [ebx] 1",
+             false},
+        });
     refusals(16, {
-        {"lock add ax, 1;", "[3,15]: [9996] lock needs a memory destination", "lock add ax, 1", false},
-        {"repe stosw;", "[9996] repe cannot stand before stosw", "repe stosw", true},
-        {"rep push ax;", "[9996] rep cannot stand before push", "rep push ax", false},
-    });
+                     {"lock add ax, 1;", "[3,15]: [9996] lock needs a memory destination", "lock add ax, 1", false},
+                     {"repe stosw;", "[9996] repe cannot stand before stosw", "repe stosw", true},
+                     {"rep push ax;", "[9996] rep cannot stand before push", "rep push ax", false},
+                 });
 }
 
 // A prefix written as a statement of its own is held for the next
@@ -304,41 +310,48 @@ STATEMENT_END_ROWS(PrefixOfItsOwnTakesTheNextInstruction, StatementEndBytes, Byt
 // two bytes: a value outside is refused as any immediate is, also where
 // `as` cuts it down without a word.
 TEST_F(StatementEnd, JumpNumbersRangeChecked) {
-    refusals(32, {
-        {"jmp 0x10000:5;", "[2,13]: [9999] Value 65536 out of range -32768..65535", "jmp 0x10000:5", false},
-        {"jmp -32769:5;", "[9999] Value -32769 out of range -32768..65535", "jmp -32769:5", false},
-        {"jmp 0x100000005:5;", "[9999] Value 4294967301 out of range -32768..65535", "jmp 0x100000005:5", true},
-        {"jmp 0x10000:there;\nthere:", "[9999] Value 65536 out of range -32768..65535", "jmp 0x10000:there", false},
-        {"jmp 5:0x100000000;", "[9999] Value 4294967296 out of range -2147483648..4294967295", "jmp 5:0x100000000",
-         true},
-        {"jmp 0x100000000;", "[2,16]: [9999] Value 4294967296 out of range -2147483648..4294967295",
-         "jmp 0x100000000", true},
-        {"jmp -2147483649;", "[9999] Value -2147483649 out of range -2147483648..4294967295", "jmp -2147483649",
-         true},
-        {"const FAR = 0x100000000;\njmp FAR;", "[9999] Value 4294967296 out of range", "jmp 0x100000000", true},
-    });
-    refusals(16, {
-        {"jmp 5:0x10000;", "[3,14]: [9999] Value 65536 out of range -32768..65535", "jmp 5:0x10000", false},
-        {"jmp 5:-32769;", "[9999] Value -32769 out of range -32768..65535", "jmp 5:-32769", false},
-        {"jmp 0x10000:5;", "[9999] Value 65536 out of range -32768..65535", "jmp 0x10000:5", true},
-        {"jmp 0x10000;", "[3,12]: [9999] Value 65536 out of range -32768..65535", "jmp 0x10000", true},
-        {"jmp -32769;", "[9999] Value -32769 out of range -32768..65535", "jmp -32769", true},
-    });
+    refusals(
+        32,
+        {
+            {"jmp 0x10000:5;", "[2,13]: [9999] Value 65536 out of range -32768..65535", "jmp 0x10000:5", false},
+            {"jmp -32769:5;", "[9999] Value -32769 out of range -32768..65535", "jmp -32769:5", false},
+            {"jmp 0x100000005:5;", "[9999] Value 4294967301 out of range -32768..65535", "jmp 0x100000005:5", true},
+            {"jmp 0x10000:there;\nthere:", "[9999] Value 65536 out of range -32768..65535", "jmp 0x10000:there", false},
+            {"jmp 5:0x100000000;", "[9999] Value 4294967296 out of range -2147483648..4294967295", "jmp 5:0x100000000",
+             true},
+            {"jmp 0x100000000;", "[2,16]: [9999] Value 4294967296 out of range -2147483648..4294967295",
+             "jmp 0x100000000", true},
+            {"jmp -2147483649;", "[9999] Value -2147483649 out of range -2147483648..4294967295", "jmp -2147483649",
+             true},
+            {"const FAR = 0x100000000;\njmp FAR;", "[9999] Value 4294967296 out of range", "jmp 0x100000000", true},
+        });
+    refusals(16,
+             {
+                 {"jmp 5:0x10000;", "[3,14]: [9999] Value 65536 out of range -32768..65535", "jmp 5:0x10000", false},
+                 {"jmp 5:-32769;", "[9999] Value -32769 out of range -32768..65535", "jmp 5:-32769", false},
+                 {"jmp 0x10000:5;", "[9999] Value 65536 out of range -32768..65535", "jmp 0x10000:5", true},
+                 {"jmp 0x10000;", "[3,12]: [9999] Value 65536 out of range -32768..65535", "jmp 0x10000", true},
+                 {"jmp -32769;", "[9999] Value -32769 out of range -32768..65535", "jmp -32769", true},
+             });
 }
 
 // The edges that fit: far forms as `as` gives them; a near number is
 // written as it is, in a field of the word size.
 TEST_F(StatementEnd, JumpNumbersAtTheirEdges) {
+    // clang-format off
     againstBinutils(32, {
         {"jmp 0xffff:0xffffffff;", "jmp 0xffff:0xffffffff"},
         {"jmp -32768:-2147483648;", "jmp -32768:-2147483648"},
         {"jmp -1:5;", "jmp -1:5"},
         {"jmp 0:0;", "jmp 0:0"},
     });
+    // clang-format on
+    // clang-format off
     againstBinutils(16, {
         {"jmp 5:0xffff;", "jmp 5:0xffff"},
         {"jmp 0xffff:-32768;", "jmp 0xffff:-32768"},
     });
+    // clang-format on
 }
 
 const BytesCase kNearJumpNumbersAtTheirEdges[] = {
@@ -410,7 +423,8 @@ const BytesCase kStatementsEndedByTheirLine[] = {
     {"#x = 2;\nmov eax, $x $x = 3;\nmov ebx, $x", "b8 02 00 00 00 bb 03 00 00 00"},
     {"procedure p() { mov eax, 1 }\np();", "e8 00 00 00 00"},
     {"procedure p() { nop }\np() // c\np() #repeat 1: p() #end\nif (eax == 1) { p() } p()", nullptr},
-    {"inline procedure z($r) { xor $r, $r }\nz(eax) // c\nz(ebx) #repeat 1: z(ecx) #end\nif (eax == 1) { z(edx) }", nullptr},
+    {"inline procedure z($r) { xor $r, $r }\nz(eax) // c\nz(ebx) #repeat 1: z(ecx) #end\nif (eax == 1) { z(edx) }",
+     nullptr},
     {"inline procedure z($r) { xor $r, $r }\nz(eax) // c\nz(ebx) #repeat 1: z(ecx) #end", "33 c0 33 db 33 c9"},
     {"inline function r() { #return eax; }\nr() = 5;", "b8 05 00 00 00"},
     {"if (eax == 1) { add eax, ebx }", nullptr},
@@ -424,18 +438,38 @@ STATEMENT_END_ROWS(StatementsEndedByTheirLine, StatementEndBytes, BytesCase, kSt
 // and directives included.
 TEST_F(StatementEnd, LineBreaksBuildTheSameBytes32) {
     const char* const lines32[] = {
-        "mov eax, [ebx+ecx*4+8]", "imul ecx, ebx, 10", "push eax", "pop edx", "add eax, twice(4)",
-        "lock add dword [ebx], 3", "lock xadd [ebx], eax", "rep stosb", "repne scasb", "cld", "rep", "movsd",
-        "jmp later", "fill(4)", "zero esi", "eax = 5", "ebx += eax", "edx++", "byte [esi] = 7", "later: nop",
-        "#repeat 2: shl eax, 1 #end", "xchg [eax], bl", "setne al", "ret 8",
+        "mov eax, [ebx+ecx*4+8]",
+        "imul ecx, ebx, 10",
+        "push eax",
+        "pop edx",
+        "add eax, twice(4)",
+        "lock add dword [ebx], 3",
+        "lock xadd [ebx], eax",
+        "rep stosb",
+        "repne scasb",
+        "cld",
+        "rep",
+        "movsd",
+        "jmp later",
+        "fill(4)",
+        "zero esi",
+        "eax = 5",
+        "ebx += eax",
+        "edx++",
+        "byte [esi] = 7",
+        "later: nop",
+        "#repeat 2: shl eax, 1 #end",
+        "xchg [eax], bl",
+        "setne al",
+        "ret 8",
     };
     sameBytes("", std::vector<std::string>(std::begin(lines32), std::end(lines32)));
 }
 
 TEST_F(StatementEnd, LineBreaksBuildTheSameBytes16) {
     const char* const lines16[] = {
-        "mov ax, [bx+si+4]", "push ax", "pop dx", "rep movsd", "lock add word [bx], 3", "repe cmpsb",
-        "jmp 5:0x1234", "ax = 7", "cx++", "std",
+        "mov ax, [bx+si+4]", "push ax",      "pop dx", "rep movsd", "lock add word [bx], 3",
+        "repe cmpsb",        "jmp 5:0x1234", "ax = 7", "cx++",      "std",
     };
     sameBytes("#set bits 16;\n", std::vector<std::string>(std::begin(lines16), std::end(lines16)));
 }

@@ -4,8 +4,7 @@
 
 #include <random>
 
-TEST(HashStringA, KnownValues)
-{
+TEST(HashStringA, KnownValues) {
     const struct {
         const char* text;
         uint32_t hash;
@@ -15,8 +14,7 @@ TEST(HashStringA, KnownValues)
     EXPECT_EQ(HashStringA("\xff"), 255u);
 }
 
-TEST(SuperStringList, EmptyListFindsNothing)
-{
+TEST(SuperStringList, EmptyListFindsNothing) {
     TSuperStringList l;
     EXPECT_EQ(l.ItemIndexOf("a", true, TSuperStringList::ALL_SCOPES), nullptr);
     EXPECT_EQ(l.IndexOf("a", true, TSuperStringList::ALL_SCOPES), -1);
@@ -26,8 +24,7 @@ TEST(SuperStringList, EmptyListFindsNothing)
     EXPECT_THROW(l.Delete(0), EListError);
 }
 
-TEST(SuperStringList, NewestFirstVersusOldestFirst)
-{
+TEST(SuperStringList, NewestFirstVersusOldestFirst) {
     TSuperStringList l;
     int older = 1, newer = 2;
     l.Add("other", 0);
@@ -39,8 +36,7 @@ TEST(SuperStringList, NewestFirstVersusOldestFirst)
     EXPECT_EQ(l.IndexOf("X", true, TSuperStringList::ALL_SCOPES), -1);
 }
 
-TEST(SuperStringList, ScopeLimit)
-{
+TEST(SuperStringList, ScopeLimit) {
     TSuperStringList l;
     int obj = 0;
     l.Add("s", &obj, 3);
@@ -59,8 +55,7 @@ TEST(SuperStringList, ScopeLimit)
     EXPECT_EQ(l.ItemIndexOf("s", true, 5), &inner);
 }
 
-TEST(SuperStringList, NilObjectAndEmptyKey)
-{
+TEST(SuperStringList, NilObjectAndEmptyKey) {
     TSuperStringList l;
     l.Add("", 0);
     l.Add("n", 0);
@@ -69,8 +64,7 @@ TEST(SuperStringList, NilObjectAndEmptyKey)
     EXPECT_EQ(l.IndexOf("n", true, TSuperStringList::ALL_SCOPES), 1);
 }
 
-TEST(SuperStringList, DeleteAndSetStringKeepLookupsRight)
-{
+TEST(SuperStringList, DeleteAndSetStringKeepLookupsRight) {
     TSuperStringList l;
     int a = 0, b = 1, c = 2;
     l.Add("a", &a, 0);
@@ -95,8 +89,7 @@ TEST(SuperStringList, DeleteAndSetStringKeepLookupsRight)
     EXPECT_THROW(l.SetString(2, "q"), EListError);
 }
 
-TEST(SuperStringList, FreeLeavesObjectsAlive)
-{
+TEST(SuperStringList, FreeLeavesObjectsAlive) {
     int* obj = new int(42);
     {
         TSuperStringList l;
@@ -107,8 +100,7 @@ TEST(SuperStringList, FreeLeavesObjectsAlive)
 }
 
 // The hash index must answer exactly as a linear scan of the list would.
-TEST(SuperStringList, IndexAgreesWithLinearScan)
-{
+TEST(SuperStringList, IndexAgreesWithLinearScan) {
     struct Ref {
         uint32_t scope;
         std::string text;
@@ -159,8 +151,7 @@ TEST(SuperStringList, IndexAgreesWithLinearScan)
 
 // Many distinct keys: the index grows, and freeing slots moves later ones of a
 // probe run back; every key must stay findable in the same order as before.
-TEST(SuperStringList, ManyKeysSurviveGrowthAndRemoval)
-{
+TEST(SuperStringList, ManyKeysSurviveGrowthAndRemoval) {
     std::vector<std::string> ref;
     TSuperStringList l;
     std::mt19937 rng(11);

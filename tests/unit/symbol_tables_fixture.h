@@ -18,8 +18,7 @@
 // The symbol-table globals as InitTavik creates them, for one test.
 class SymbolTables : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         F_SavedFlags = CompileFlags;
         F_SavedPtrSize = ptrSize;
         CompileFlags = TCompilerFlags{};
@@ -33,8 +32,7 @@ protected:
         Consts = new TConstManager;
         DefMan = new TDefineManager;
     }
-    void TearDown() override
-    {
+    void TearDown() override {
         delete DefMan;
         delete Consts;
         delete Imports;

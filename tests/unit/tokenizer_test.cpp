@@ -59,7 +59,6 @@ protected:
     }
 };
 
-
 TEST_F(Tokenizer, LiteralsAndEscapes) {
     struct Case {
         const char* src;
@@ -243,8 +242,8 @@ TEST_F(Tokenizer, MemoryExpressionErrors) {
         {"[eax+99999999999999999999]", "[2498] Number out of range: 99999999999999999999"},
         {"[eax+8.]", "[1134] Unexpected float 8."},
     };
-    for (const Case& c : cases) EXPECT_NE(fatalOf(c.src).find(c.message), std::string::npos) << c.src << "\n"
-                                                                                             << fatalOf(c.src);
+    for (const Case& c : cases)
+        EXPECT_NE(fatalOf(c.src).find(c.message), std::string::npos) << c.src << "\n" << fatalOf(c.src);
 }
 
 TEST_F(Tokenizer, MemoryExpressionItemsOfEveryKind) {
@@ -284,8 +283,8 @@ TEST_F(Tokenizer, MemoryExpressionItemsOfEveryKind) {
         {"[9999999999999999999+eax]", "[2498] Number out of range: 9999999999999999999"},
         {"[7]", "[2494] Unexpected number 7"},
     };
-    for (const Error& e : errors) EXPECT_NE(fatalOf(e.src).find(e.message), std::string::npos) << e.src << "\n"
-                                                                                             << fatalOf(e.src);
+    for (const Error& e : errors)
+        EXPECT_NE(fatalOf(e.src).find(e.message), std::string::npos) << e.src << "\n" << fatalOf(e.src);
 }
 
 TEST_F(Tokenizer, TypeNameSizesAMemoryExpression) {
@@ -318,8 +317,8 @@ TEST_F(Tokenizer, PeekingATypeLeavesTheCurrentTokenAlone) {
 
     // Nor do other words and brackets that read further tokens.
     expanding({"p"}, "ebx", 1);
-    for (const char* text : {"; [dword] 5", "; [dword*] p", "; $arg[0]", "; $substr('ab', 1, 1)",
-                             "; sizeof dword", "; tokentype(eax)"}) {
+    for (const char* text :
+         {"; [dword] 5", "; [dword*] p", "; $arg[0]", "; $substr('ab', 1, 1)", "; sizeof dword", "; tokentype(eax)"}) {
         load(text);
         ASSERT_EQ(next(), ttSymbol) << text;
         file()->peekNextToken();
@@ -353,8 +352,7 @@ TEST_F(Tokenizer, Casts) {
 }
 
 TEST_F(Tokenizer, NestingIsBounded) {
-    EXPECT_NE(fatalOf(std::string(200, '[') + "eax").find("[1139] Expression nested too deeply"),
-              std::string::npos);
+    EXPECT_NE(fatalOf(std::string(200, '[') + "eax").find("[1139] Expression nested too deeply"), std::string::npos);
     std::string deep;
     for (int i = 0; i < 100; ++i) deep += "sizeof ";
     EXPECT_NE(fatalOf(deep + "x").find("[1139] Expression nested too deeply"), std::string::npos);
@@ -443,16 +441,11 @@ TEST_F(Tokenizer, SubstrAndStrindex) {
         TTavToken kind;
         std::string text;
     } cases[] = {
-        {"$substr('hello', 2, 3)", ttAnsiString, "ell"},
-        {"$SubStr(\"hello\", 0, 2)", ttWideString, "he"},
-        {"$substr('hi', 5, 1)", ttAnsiString, ""},
-        {"$substr('hi', 2, 9)", ttAnsiString, "i"},
-        {"$substr('hi', 1, 0)", ttAnsiString, ""},
-        {"$substr('hi', 1, -3)", ttAnsiString, ""},
-        {"$strindex('hello', 'll')", ttNumber, "3"},
-        {"$strindex('hello', 'x')", ttNumber, "0"},
-        {"$strindex('hello', '')", ttNumber, "0"},
-        {"$strindex(\"ab\", 'a')", ttNumber, "1"},
+        {"$substr('hello', 2, 3)", ttAnsiString, "ell"}, {"$SubStr(\"hello\", 0, 2)", ttWideString, "he"},
+        {"$substr('hi', 5, 1)", ttAnsiString, ""},       {"$substr('hi', 2, 9)", ttAnsiString, "i"},
+        {"$substr('hi', 1, 0)", ttAnsiString, ""},       {"$substr('hi', 1, -3)", ttAnsiString, ""},
+        {"$strindex('hello', 'll')", ttNumber, "3"},     {"$strindex('hello', 'x')", ttNumber, "0"},
+        {"$strindex('hello', '')", ttNumber, "0"},       {"$strindex(\"ab\", 'a')", ttNumber, "1"},
     };
     for (const Case& c : cases) {
         load(c.src);
@@ -483,8 +476,8 @@ TEST_F(Tokenizer, DollarFormErrors) {
         {"$strindex('a', 2", "[5353] Unexpected number 2"},
         {"$strindex('a','b'", "[346167] Unexpected EOF"},
     };
-    for (const Case& c : cases) EXPECT_NE(fatalOf(c.src).find(c.message), std::string::npos) << c.src << "\n"
-                                                                                             << fatalOf(c.src);
+    for (const Case& c : cases)
+        EXPECT_NE(fatalOf(c.src).find(c.message), std::string::npos) << c.src << "\n" << fatalOf(c.src);
 }
 
 TEST_F(Tokenizer, DollarWordsAreReadAsWritten) {
@@ -498,15 +491,15 @@ TEST_F(Tokenizer, DollarWordsAreReadAsWritten) {
     DefMan->addDefine("argc", 9);
     expanding({"n", "v", "ord", "dword"}, "eax ebx ecx edx", 4);
     EXPECT_EQ(all("$n $v.x $ord) $DWORD*2 $argc"), (std::vector<Tok>{{ttRegister, "eax"},
-                                                                   {ttRegister, "ebx"},
-                                                                   {ttSymbol, "."},
-                                                                   {ttIdent, "x"},
-                                                                   {ttRegister, "ecx"},
-                                                                   {ttSymbol, ")"},
-                                                                   {ttRegister, "edx"},
-                                                                   {ttSymbol, "*"},
-                                                                   {ttNumber, "2"},
-                                                                   {ttNumber, "4"}}));
+                                                                     {ttRegister, "ebx"},
+                                                                     {ttSymbol, "."},
+                                                                     {ttIdent, "x"},
+                                                                     {ttRegister, "ecx"},
+                                                                     {ttSymbol, ")"},
+                                                                     {ttRegister, "edx"},
+                                                                     {ttSymbol, "*"},
+                                                                     {ttNumber, "2"},
+                                                                     {ttNumber, "4"}}));
     // A word that names no parameter is read again, resolved as usual.
     EXPECT_EQ(all("$x n $sizeof dword"),
               (std::vector<Tok>{{ttSymbol, "$"}, {ttIdent, "x"}, {ttNumber, "3"}, {ttSymbol, "$"}, {ttNumber, "4"}}));

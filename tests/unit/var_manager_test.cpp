@@ -38,8 +38,7 @@ const Builtin kTable[] = {
 };
 }  // namespace
 
-TEST_F(VarManager, BuiltinTypesInTableOrder)
-{
+TEST_F(VarManager, BuiltinTypesInTableOrder) {
     ASSERT_EQ(VarMan->F_VarTypes.size(), 22u);
     for (size_t i = 0; i < 22; ++i) {
         const Builtin& b = kTable[i];
@@ -72,8 +71,7 @@ TEST_F(VarManager, BuiltinTypesInTableOrder)
     EXPECT_EQ(id->ptr, VarMan->F_IntType);
 }
 
-TEST_F(VarManager, WordSizedTypesFollowTheTarget)
-{
+TEST_F(VarManager, WordSizedTypesFollowTheTarget) {
     const struct {
         uint32_t ptr;
         int64_t intLower, intUpper, wordUpper;
@@ -100,8 +98,7 @@ TEST_F(VarManager, WordSizedTypesFollowTheTarget)
 
 // A variable gets no content buffer: only an initial value makes one, so
 // that a huge uninitialised array costs no memory.
-TEST_F(VarManager, VariablesGetIdentifiersAndNoContent)
-{
+TEST_F(VarManager, VariablesGetIdentifiersAndNoContent) {
     EXPECT_EQ(VarMan->getVar(0), nullptr);  // no variable yet
     PVarType dword = VarMan->F_VarTypes[6];
     PVar arr = VarMan->addVar(vmGlobal, "Table", dword, 10, 0);
@@ -127,8 +124,7 @@ TEST_F(VarManager, VariablesGetIdentifiersAndNoContent)
     EXPECT_EQ(VarMan->getVar(0xFFFFFFFFu), nullptr);
 }
 
-TEST_F(VarManager, DeclaredTypes)
-{
+TEST_F(VarManager, DeclaredTypes) {
     PVarType f = VarMan->addType("myreal", 8, -1.5L, 1e300L, false, false);
     EXPECT_EQ(f->vt, dtFloat);
     EXPECT_TRUE(f->signed_);
@@ -142,8 +138,7 @@ TEST_F(VarManager, DeclaredTypes)
     EXPECT_EQ(VarMan->getVarType(24), nullptr);
 }
 
-TEST_F(VarManager, FindField)
-{
+TEST_F(VarManager, FindField) {
     EXPECT_EQ(findField(VarMan->F_VarTypes[0], "x"), nullptr);
     PVarType blk = VarMan->addType("point", 8, 0, 0, false, false);
     PVarType dword = VarMan->F_VarTypes[6];

@@ -24,7 +24,6 @@ protected:
     }
 };
 
-
 // Each row in both bit modes, named by its bits, its 32-bit line and its
 // place in the table.
 template <class Row>
@@ -107,13 +106,22 @@ struct Case {
     const char* line16;  // nullptr: the same line
 };
 const Case cases[] = {
-    {"lq << 3;", nullptr}, {"lq >> 31;", nullptr}, {"shl lq, 1;", nullptr}, {"sal lq, 5;", nullptr},
-    {"sar lq, 2;", nullptr}, {"not lq;", nullptr}, {"neg lq;", nullptr}, {"lq += 1;", nullptr},
-    {"add lq, 0x100000000;", nullptr}, {"lq = 5;", nullptr},
+    {"lq << 3;", nullptr},
+    {"lq >> 31;", nullptr},
+    {"shl lq, 1;", nullptr},
+    {"sal lq, 5;", nullptr},
+    {"sar lq, 2;", nullptr},
+    {"not lq;", nullptr},
+    {"neg lq;", nullptr},
+    {"lq += 1;", nullptr},
+    {"add lq, 0x100000000;", nullptr},
+    {"lq = 5;", nullptr},
     {"movq mm1, qword [ebx];", "movq mm1, qword [bx];"},
     {"addsd xmm1, qword [ebx];", "addsd xmm1, qword [bx];"},
     {"addss xmm1, dword [esi];", "addss xmm1, dword [si];"},
-    {"pand xmm1, [ebx];", "pand xmm1, [bx];"}, {"fld lx;", nullptr}, {"fstp lx;", nullptr},
+    {"pand xmm1, [ebx];", "pand xmm1, [bx];"},
+    {"fld lx;", nullptr},
+    {"fstp lx;", nullptr},
 };
 }  // namespace whole_qword_rows
 

@@ -12,8 +12,9 @@ namespace {
 // Words of every length around the table's limit: reserved ones as written
 // and in other letter cases, and near misses of them.
 std::vector<std::string> probes() {
-    std::vector<std::string> out = {"mov", "eax", "issignedtype", "gp_ax", "cs", "st", "L1", "x", "_",
-                                    "issignedtypes", "movzx", "a_b_c_d_e_f_g", "exitif", "tokentext"};
+    std::vector<std::string> out = {
+        "mov", "eax",           "issignedtype", "gp_ax",         "cs",     "st",       "L1", "x",
+        "_",   "issignedtypes", "movzx",        "a_b_c_d_e_f_g", "exitif", "tokentext"};
     for (const TInstruction& row : instructions) out.emplace_back(row.name);
     const size_t n = out.size();
     for (size_t i = 0; i < n; ++i) {
@@ -55,14 +56,14 @@ TEST(WordTable, EveryLookupAgrees) {
         EXPECT_EQ(words::findIn(big), want) << w;
         // Lying in a text, far from its end and right at it.
         const std::string text = ";" + w + " and so on, to be sure of sixteen bytes";
-        EXPECT_EQ(words::findInText(text.data(), static_cast<uint32_t>(text.size()), 1,
-                                    static_cast<uint32_t>(w.size())),
-                  want)
+        EXPECT_EQ(
+            words::findInText(text.data(), static_cast<uint32_t>(text.size()), 1, static_cast<uint32_t>(w.size())),
+            want)
             << w;
         const std::string tail = ";" + w;
-        EXPECT_EQ(words::findInText(tail.data(), static_cast<uint32_t>(tail.size()), 1,
-                                    static_cast<uint32_t>(w.size())),
-                  want)
+        EXPECT_EQ(
+            words::findInText(tail.data(), static_cast<uint32_t>(tail.size()), 1, static_cast<uint32_t>(w.size())),
+            want)
             << w;
     }
     EXPECT_GT(found, instructions.size());  // the mnemonics and their other cases at least
@@ -102,6 +103,8 @@ TEST(WordTable, OnlyLettersDigitsAndUnderscoreMakeAWord) {
             }
         }
     }
-    EXPECT_EQ(words::find("gp\x7f" "ax"), nullptr);
+    EXPECT_EQ(words::find("gp\x7f"
+                          "ax"),
+              nullptr);
     EXPECT_EQ(words::find("gp_AX"), words::find("gp_ax"));
 }

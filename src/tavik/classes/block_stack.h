@@ -7,8 +7,8 @@
 // Kinds of open control blocks.
 enum TBST : uint8_t { bstIF = 0, bstWHILE = 1, bstREPEAT = 2 };
 
-constexpr int BLOCK_COND_LEVELS = 24;   // nesting levels of a condition
-constexpr int BLOCK_COND_LABELS = 24;   // pending labels per level
+constexpr int BLOCK_COND_LEVELS = 24;  // nesting levels of a condition
+constexpr int BLOCK_COND_LABELS = 24;  // pending labels per level
 
 // One open if, while or repeat with its labels and pending and/or jumps.
 // The handlers allocate and fill items; the stack frees those left on it.

@@ -10,38 +10,33 @@
 namespace {
 // Pool key: the kind, then the value text, so equal texts of different kinds
 // stay apart.
-std::string poolKey(TConstType tt, const std::string& text)
-{
+std::string poolKey(TConstType tt, const std::string& text) {
     std::string key(1, static_cast<char>('0' + tt));
     key += text;
     return key;
 }
 
-void freeConst(PConst c)
-{
+void freeConst(PConst c) {
     tavFree(c->varname);
     tavFree(c->str);
     delete c;
 }
 }  // namespace
 
-TConstManager::~TConstManager()
-{
+TConstManager::~TConstManager() {
     for (uint32_t i = 0; i < F_List.Count(); ++i) freeConst(static_cast<PConst>(F_List.GetItem(i)));
 }
 
 std::string TConstManager::intText(int64_t v) { return std::to_string(v); }
 
-std::string TConstManager::floatText(long double v)
-{
+std::string TConstManager::floatText(long double v) {
     char buf[64];
     std::snprintf(buf, sizeof buf, "%.15Lg", v);
     return buf;
 }
 
 PConst TConstManager::pool(const std::string& strName, const std::string& text, TConstType tt, int32_t& index,
-                           bool& created)
-{
+                           bool& created) {
     const std::string key = poolKey(tt, text);
     index = F_List.IndexOf(key, true, TSuperStringList::ALL_SCOPES);
     PConst c;
@@ -59,23 +54,20 @@ PConst TConstManager::pool(const std::string& strName, const std::string& text, 
     return c;
 }
 
-PConst TConstManager::addConstItem(const std::string& strName, const std::string& value, TConstType tt)
-{
+PConst TConstManager::addConstItem(const std::string& strName, const std::string& value, TConstType tt) {
     int32_t index;
     bool created;
     return pool(strName, value, tt, index, created);
 }
 
-int32_t TConstManager::addConst(const std::string& strName, const std::string& value, TConstType tt)
-{
+int32_t TConstManager::addConst(const std::string& strName, const std::string& value, TConstType tt) {
     int32_t index;
     bool created;
     pool(strName, value, tt, index, created);
     return index;
 }
 
-int32_t TConstManager::addConst(const std::string& strName, long double value, TConstType tt)
-{
+int32_t TConstManager::addConst(const std::string& strName, long double value, TConstType tt) {
     int32_t index;
     bool created;
     PConst c = pool(strName, floatText(value), tt, index, created);
@@ -86,8 +78,7 @@ int32_t TConstManager::addConst(const std::string& strName, long double value, T
     return index;
 }
 
-int32_t TConstManager::addConst(const std::string& strName, int64_t value, TConstType tt)
-{
+int32_t TConstManager::addConst(const std::string& strName, int64_t value, TConstType tt) {
     int32_t index;
     bool created;
     PConst c = pool(strName, intText(value), tt, index, created);
@@ -98,13 +89,11 @@ int32_t TConstManager::addConst(const std::string& strName, int64_t value, TCons
     return index;
 }
 
-PConst TConstManager::getConst(uint32_t i) const
-{
+PConst TConstManager::getConst(uint32_t i) const {
     return i < F_List.Count() ? static_cast<PConst>(F_List.GetItem(i)) : nullptr;
 }
 
-void TConstManager::clearInactive()
-{
+void TConstManager::clearInactive() {
     F_List.DeleteIf([](const TSSLItem& it) {
         auto* c = static_cast<PConst>(it.item);
         if (c->active == 1) return false;

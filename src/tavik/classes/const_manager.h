@@ -20,12 +20,10 @@ public:
     int32_t addConst(const std::string& strName, long double value, TConstType tt);
     int32_t addConst(const std::string& strName, int64_t value, TConstType tt);
     template <std::integral I>
-    int32_t addConst(const std::string& strName, I value, TConstType tt)
-    {
+    int32_t addConst(const std::string& strName, I value, TConstType tt) {
         return addConst(strName, static_cast<int64_t>(value), tt);
     }
-    int32_t addConst(const std::string& strName, const char* value, TConstType tt)
-    {
+    int32_t addConst(const std::string& strName, const char* value, TConstType tt) {
         return addConst(strName, std::string(value), tt);
     }
 

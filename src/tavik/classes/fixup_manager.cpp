@@ -6,8 +6,7 @@
 #include "global.h"
 
 PFixup TFixupManager::newFixup(TFixupType ft, PFunction func, uint32_t pos, uint8_t size, uint32_t ofs, TJmpType jt,
-                               int32_t& index)
-{
+                               int32_t& index) {
     PFunction owner = func ? func : (FuncMan ? FuncMan->getFunc(0) : nullptr);
     if (!owner) throw EInternalError("Fixup without a function to hold it");
     if (FuncMan) FuncMan->ownLists(owner);
@@ -23,31 +22,27 @@ PFixup TFixupManager::newFixup(TFixupType ft, PFunction func, uint32_t pos, uint
     return x;
 }
 
-int32_t TFixupManager::addFixup(TFixupType ft, PFunction func, uint32_t index, uint32_t pos, uint8_t size,
-                                uint32_t ofs, TJmpType jt)
-{
+int32_t TFixupManager::addFixup(TFixupType ft, PFunction func, uint32_t index, uint32_t pos, uint8_t size, uint32_t ofs,
+                                TJmpType jt) {
     int32_t i;
     newFixup(ft, func, pos, size, ofs, jt, i)->index = index;
     return i;
 }
 
 int32_t TFixupManager::addFixup(TFixupType ft, PFunction func, void* dt, uint32_t pos, uint8_t size, uint32_t ofs,
-                                TJmpType jt)
-{
+                                TJmpType jt) {
     int32_t i;
     newFixup(ft, func, pos, size, ofs, jt, i)->data = dt;
     return i;
 }
 
-PFixup TFixupManager::getFixup(PFunction func, uint32_t index) const
-{
+PFixup TFixupManager::getFixup(PFunction func, uint32_t index) const {
     PFunction owner = func ? func : (FuncMan ? FuncMan->getFunc(0) : nullptr);
     if (!owner || index >= owner->FixupList->items.size()) return nullptr;
     return owner->FixupList->items[index];
 }
 
-uint32_t TFixupManager::Count(PFunction func) const
-{
+uint32_t TFixupManager::Count(PFunction func) const {
     PFunction owner = func ? func : (FuncMan ? FuncMan->getFunc(0) : nullptr);
     return owner ? static_cast<uint32_t>(owner->FixupList->items.size()) : 0;
 }

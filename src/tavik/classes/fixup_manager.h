@@ -18,8 +18,7 @@ public:
                      TJmpType jt = jtJMP);
     template <std::integral I>
     int32_t addFixup(TFixupType ft, PFunction func, I index, uint32_t pos, uint8_t size, uint32_t ofs,
-                     TJmpType jt = jtJMP)
-    {
+                     TJmpType jt = jtJMP) {
         return addFixup(ft, func, static_cast<uint32_t>(index), pos, size, ofs, jt);
     }
     // The fixup at index in func's list (rtlmain's when func is nil); nil out of range.

@@ -10,8 +10,7 @@
 #include "exceptions.h"
 #include "global.h"
 
-TFunctionManager::~TFunctionManager()
-{
+TFunctionManager::~TFunctionManager() {
     // The slots, their lists and the fixups go with the arenas.
     for (PFunction f : F_List) {
         for (uint32_t i = 0; i < tavCount(f->Params); ++i) tavFree(f->Params[i].name);
@@ -23,8 +22,7 @@ TFunctionManager::~TFunctionManager()
     for (auto& [text, block] : F_Shared) tavFree(block);
 }
 
-void TFunctionManager::shareText(TAVSTR& field, std::string_view s)
-{
+void TFunctionManager::shareText(TAVSTR& field, std::string_view s) {
     if (!isShared(field)) tavFree(field);
     field = nullptr;
     if (s.empty()) return;
@@ -38,21 +36,18 @@ void TFunctionManager::shareText(TAVSTR& field, std::string_view s)
     field = it->second;
 }
 
-void TFunctionManager::importAsNamed(PFunction f)
-{
+void TFunctionManager::importAsNamed(PFunction f) {
     if (f->ImportName == f->Name) return;
     if (!isShared(f->ImportName)) tavFree(f->ImportName);
     f->ImportName = f->Name;
 }
 
-void TFunctionManager::assignText(TAVSTR& field, std::string_view s)
-{
+void TFunctionManager::assignText(TAVSTR& field, std::string_view s) {
     if (isShared(field)) field = nullptr;
     tavAssign(field, s);
 }
 
-PFunction TFunctionManager::CreateFunction(TLabelType lType, PFunction parent)
-{
+PFunction TFunctionManager::CreateFunction(TLabelType lType, PFunction parent) {
     PFunction f = F_Records.make();
     f->Parent = parent;
     f->Address = 0xFFFFFFFFu;
@@ -67,8 +62,7 @@ PFunction TFunctionManager::CreateFunction(TLabelType lType, PFunction parent)
     return f;
 }
 
-void TFunctionManager::ownLists(PFunction f)
-{
+void TFunctionManager::ownLists(PFunction f) {
     const bool fx = f->FixupList == &F_NoLists.fixups, us = f->UsesList == &F_NoLists.uses,
                dp = f->DependFuncs == &F_NoLists.depends;
     if (!fx && !us && !dp) return;
@@ -82,41 +76,33 @@ PFunction TFunctionManager::getFunc(uint32_t index) const { return index < F_Lis
 
 std::string TFunctionManager::Convention2String(TCallingConvention key) { return key == ccStdcall ? "stdcall" : ""; }
 
-TFunctionHostInfo& TFunctionManager::hostInfo(const TFunction* f)
-{
+TFunctionHostInfo& TFunctionManager::hostInfo(const TFunction* f) {
     if (!f || f->FuncIndex >= F_List.size() || F_List[f->FuncIndex] != f)
         throw EInternalError("Function record not held by the function manager");
     if (f->FuncIndex >= F_HostInfo.size()) F_HostInfo.resize(F_List.size());
     return F_HostInfo[f->FuncIndex];
 }
 
-void TFunctionManager::dropHostInfo(const TFunction* f)
-{
+void TFunctionManager::dropHostInfo(const TFunction* f) {
     if (!f || f->FuncIndex >= F_List.size() || F_List[f->FuncIndex] != f)
         throw EInternalError("Function record not held by the function manager");
     if (f->FuncIndex < F_HostInfo.size()) F_HostInfo[f->FuncIndex] = TFunctionHostInfo{};
 }
 
-void appendCode(PFunction f, const void* bytes, int32_t len)
-{
+void appendCode(PFunction f, const void* bytes, int32_t len) {
     if (CompileFlags.peek_mode || !f || len <= 0) return;
     tavAppend(f->Buffer, bytes, static_cast<size_t>(len));
     f->BufLen = tavBlockCount(f->Buffer);
 }
 
-void appendCode(PFunction f, const uint8_t* bytes, int32_t len)
-{
-    appendCode(f, static_cast<const void*>(bytes), len);
-}
+void appendCode(PFunction f, const uint8_t* bytes, int32_t len) { appendCode(f, static_cast<const void*>(bytes), len); }
 
-void appendCode(PFunction f, const std::string& str)
-{
+void appendCode(PFunction f, const std::string& str) {
     if (str.size() > 0x7FFFFFFFu) throw std::length_error("code longer than 2 GiB");
     appendCode(f, str.data(), static_cast<int32_t>(str.size()));
 }
 
-uint32_t addParam(PFunction f, PVarType parType, const std::string& parName, bool addVar)
-{
+uint32_t addParam(PFunction f, PVarType parType, const std::string& parName, bool addVar) {
     if (CompileFlags.peek_mode) return f->ParamCount;
     // every parameter takes whole stack slots, as the caller pushes it
     const uint32_t size = parType ? parType->size : 0;
@@ -138,8 +124,7 @@ uint32_t addParam(PFunction f, PVarType parType, const std::string& parName, boo
 namespace {
 // Depth-first marking in the order the dependencies were recorded, with an
 // explicit stack so long dependency chains cannot exhaust the call stack.
-void markReachable(PFunction root)
-{
+void markReachable(PFunction root) {
     struct Frame {
         PFunction f;
         size_t next;
@@ -170,8 +155,7 @@ void markReachable(PFunction root)
 }
 }  // namespace
 
-void setCalled(PFunction f, PFunction from)
-{
+void setCalled(PFunction f, PFunction from) {
     if (!f) return;
     if (from && !from->IsCalled) {
         if (FuncMan) FuncMan->ownLists(from);

@@ -29,8 +29,7 @@ public:
     public:
         iterator(const TFixupStore* s, size_t i) : s_(s), i_(i) {}
         PFixup operator*() const { return (*s_)[i_]; }
-        iterator& operator++()
-        {
+        iterator& operator++() {
             ++i_;
             return *this;
         }

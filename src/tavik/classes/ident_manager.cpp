@@ -5,14 +5,12 @@
 
 TIdentManager::~TIdentManager() = default;
 
-uint32_t TIdentManager::upScope()
-{
+uint32_t TIdentManager::upScope() {
     if (F_CurrentScope == 0xFFFFFFFEu) throw EInternalError("Too many nested scopes");
     return ++F_CurrentScope;
 }
 
-void TIdentManager::deleteScope(uint32_t sc)
-{
+void TIdentManager::deleteScope(uint32_t sc) {
     if (F_CurrentScope == 0) throw EInternalError("The global scope cannot be left");
     if (sc == CURRENT_SCOPE) sc = F_CurrentScope;
     // Scopes never decrease along the list (an item's scope is the current one
@@ -30,8 +28,7 @@ void TIdentManager::deleteScope(uint32_t sc)
     --F_CurrentScope;
 }
 
-int32_t TIdentManager::addIdent(TIdentType ty, const std::string& strName, void* data)
-{
+int32_t TIdentManager::addIdent(TIdentType ty, const std::string& strName, void* data) {
     words::noteDeclared(strName);
     TIdent& id = F_Idents.emplace_back(TIdent{ty, F_CurrentScope, strName, data});
     try {
@@ -42,8 +39,7 @@ int32_t TIdentManager::addIdent(TIdentType ty, const std::string& strName, void*
     }
 }
 
-PIdent TIdentManager::findIdent(std::string_view strName, uint32_t scope_) const
-{
+PIdent TIdentManager::findIdent(std::string_view strName, uint32_t scope_) const {
     // the key lower-cased on the stack; long names take a string
     char buf[64];
     if (strName.size() > sizeof buf) return static_cast<PIdent>(F_List.ItemIndexOf(lowerAscii(strName), true, scope_));
@@ -56,7 +52,6 @@ PIdent TIdentManager::findIdent(std::string_view strName, uint32_t scope_) const
     return static_cast<PIdent>(F_List.ItemOfHashed(std::string_view(buf, strName.size()), h, scope_));
 }
 
-PIdent TIdentManager::getIdent(uint32_t index) const
-{
+PIdent TIdentManager::getIdent(uint32_t index) const {
     return index < F_List.Count() ? static_cast<PIdent>(F_List.GetItem(index)) : nullptr;
 }

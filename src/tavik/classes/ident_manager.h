@@ -12,15 +12,15 @@
 enum TIdentType : uint8_t {
     itNone = 0,
     itReservedKeyword = 1,
-    itConst = 2,         // TConst
-    itType = 3,          // TVarType
-    itGlobalVar = 4,     // TVar
-    itLocalVar = 5,      // TVar
-    itFunc = 6,          // TFunction
-    itProc = 7,          // TFunction
-    itLabel = 8,         // TFunction
-    itDefine = 9,        // the define's TCurrentToken
-    itMacro = 10,        // TMacro
+    itConst = 2,      // TConst
+    itType = 3,       // TVarType
+    itGlobalVar = 4,  // TVar
+    itLocalVar = 5,   // TVar
+    itFunc = 6,       // TFunction
+    itProc = 7,       // TFunction
+    itLabel = 8,      // TFunction
+    itDefine = 9,     // the define's TCurrentToken
+    itMacro = 10,     // TMacro
     itMacroParam = 11,
     itFuncThis = 12,
     itProcThis = 13,

@@ -34,19 +34,15 @@ void TMacro::addParam(const std::string& strName) {
 }
 
 void TMacro::setParam(uint32_t id, TCurrentToken* p) {
-    if (id < params.Count())
-        params.SetItem(id, p);
-    else
-        params.Add(" ", p, 1);
+    if (id < params.Count()) params.SetItem(id, p);
+    else params.Add(" ", p, 1);
 }
 
 void TMacro::endMacro() {
     for (uint32_t i = params.Count(); i-- > 0;) {
         delete static_cast<TCurrentToken*>(params.GetItem(i));
-        if (params.GetSSLItem(i)->scope != 0)
-            params.Delete(i);
-        else
-            params.SetItem(i, nullptr);
+        if (params.GetSSLItem(i)->scope != 0) params.Delete(i);
+        else params.SetItem(i, nullptr);
     }
 }
 
@@ -59,10 +55,8 @@ TCurrentToken* TMacro::setVariable(const std::string& strName, const TCurrentTok
     auto* tok = i >= 0 ? static_cast<TCurrentToken*>(params.GetItem(static_cast<uint32_t>(i))) : nullptr;
     if (!tok) {
         tok = new TCurrentToken();
-        if (i >= 0)
-            params.SetItem(static_cast<uint32_t>(i), tok);
-        else
-            params.Add(lowerAscii(strName), tok, 1);
+        if (i >= 0) params.SetItem(static_cast<uint32_t>(i), tok);
+        else params.Add(lowerAscii(strName), tok, 1);
     }
     tok->setCurToken(value);
     return tok;

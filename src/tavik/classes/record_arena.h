@@ -15,11 +15,11 @@
 #if defined(__SANITIZE_ADDRESS__)
 constexpr bool kSanitizedBuild = true;
 #elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
+#  if __has_feature(address_sanitizer)
 constexpr bool kSanitizedBuild = true;
-#else
+#  else
 constexpr bool kSanitizedBuild = false;
-#endif
+#  endif
 #else
 constexpr bool kSanitizedBuild = false;
 #endif
@@ -35,8 +35,7 @@ public:
     TRecordArena& operator=(const TRecordArena&) = delete;
 
     template <class... A>
-    T* make(A&&... args)
-    {
+    T* make(A&&... args) {
         if (chunks_.empty() || chunks_.back().used == chunks_.back().size) grow();
         Chunk& c = chunks_.back();
         T* p = new (c.data + c.used) T(std::forward<A>(args)...);
@@ -45,8 +44,7 @@ public:
     }
 
     // True when p is a record of this arena; p is never read.
-    bool contains(const void* p) const
-    {
+    bool contains(const void* p) const {
         const uintptr_t a = reinterpret_cast<uintptr_t>(p);
         // most asks are for the chunk of the one before
         if (last_ < chunks_.size() && inChunk(chunks_[last_], a)) return true;
@@ -58,8 +56,7 @@ public:
         return true;
     }
 
-    void clear()
-    {
+    void clear() {
         for (Chunk& c : chunks_) {
             if constexpr (!std::is_trivially_destructible_v<T>)
                 for (size_t i = 0; i < c.used; ++i) c.data[i].~T();
@@ -76,8 +73,7 @@ private:
         size_t used;
         size_t size;
     };
-    static bool inChunk(const Chunk& c, uintptr_t a)
-    {
+    static bool inChunk(const Chunk& c, uintptr_t a) {
         const uintptr_t start = reinterpret_cast<uintptr_t>(c.data);
         if (a < start) return false;
         const uintptr_t off = a - start;
@@ -86,8 +82,7 @@ private:
     static constexpr size_t kFirst = 16;
     static constexpr size_t kMost = 4096;
 
-    void grow()
-    {
+    void grow() {
         const size_t n = chunks_.empty() ? kFirst : std::min(chunks_.back().size * 2, kMost);
         chunks_.reserve(chunks_.size() + 1);
         T* d = std::allocator<T>().allocate(n);
@@ -97,7 +92,7 @@ private:
 
     std::vector<Chunk> chunks_;
     std::map<uintptr_t, size_t> byAddress_;  // chunk start -> chunk
-    mutable size_t last_ = 0;                 // chunk of the last record found
+    mutable size_t last_ = 0;                // chunk of the last record found
 };
 
 // Room for records of one kind reached by place: chunk c holds First << c of
@@ -107,8 +102,7 @@ template <class T, size_t First>
 class TChunkRoom {
 public:
     TChunkRoom() = default;
-    ~TChunkRoom()
-    {
+    ~TChunkRoom() {
         for (size_t c = 0; c < chunks_.size(); ++c) std::allocator<T>().deallocate(chunks_[c], First << c);
     }
     TChunkRoom(const TChunkRoom&) = delete;
@@ -116,14 +110,12 @@ public:
 
     // Places handed out.
     size_t size() const { return n_; }
-    T* operator[](size_t i) const
-    {
+    T* operator[](size_t i) const {
         const size_t c = static_cast<size_t>(std::bit_width(i / First + 1)) - 1;
         return chunks_[c] + (i - First * ((size_t{1} << c) - 1));
     }
     // The room of place size(), which is handed out.
-    T* extend()
-    {
+    T* extend() {
         if (n_ == First * ((size_t{1} << chunks_.size()) - 1)) {
             chunks_.reserve(chunks_.size() + 1);
             chunks_.push_back(std::allocator<T>().allocate(First << chunks_.size()));

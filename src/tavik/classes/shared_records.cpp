@@ -15,8 +15,7 @@ constexpr size_t kHeader = kTavBlockHeader;
 unsigned char* baseOf(void* data) { return data ? static_cast<unsigned char*>(data) - kHeader : nullptr; }
 }  // namespace
 
-void* tavBlockResize(void* data, size_t elemSize, uint32_t newCount, bool zeroTerm)
-{
+void* tavBlockResize(void* data, size_t elemSize, uint32_t newCount, bool zeroTerm) {
     const size_t term = zeroTerm ? 1 : 0;
     unsigned char* base = baseOf(data);
     uint64_t cap = 0;
@@ -49,15 +48,13 @@ void* tavBlockResize(void* data, size_t elemSize, uint32_t newCount, bool zeroTe
 
 void tavBlockFree(void* data) { std::free(baseOf(data)); }
 
-TAVEXT toTavExt(long double v)
-{
+TAVEXT toTavExt(long double v) {
     TAVEXT e;
     std::memcpy(e.bytes, &v, sizeof e.bytes);
     return e;
 }
 
-long double fromTavExt(const TAVEXT& e)
-{
+long double fromTavExt(const TAVEXT& e) {
     long double v = 0;
     std::memcpy(&v, e.bytes, sizeof e.bytes);
     return v;

@@ -21,15 +21,13 @@ void tavBlockFree(void* data);
 inline std::string_view tavView(const char* s) { return s ? std::string_view(s, tav_strlen(s)) : std::string_view(); }
 inline std::string tavString(const char* s) { return std::string(tavView(s)); }
 
-inline void tavFree(TAVSTR& field)
-{
+inline void tavFree(TAVSTR& field) {
     tavBlockFree(field);
     field = nullptr;
 }
 
 // The empty text is nil.
-inline void tavAssign(TAVSTR& field, std::string_view s)
-{
+inline void tavAssign(TAVSTR& field, std::string_view s) {
     if (s.empty()) {
         tavFree(field);
         return;
@@ -40,24 +38,21 @@ inline void tavAssign(TAVSTR& field, std::string_view s)
 }
 
 // The count of a block as the host wrote it (tav_strlen in one load).
-inline uint32_t tavBlockCount(const void* data)
-{
+inline uint32_t tavBlockCount(const void* data) {
     uint32_t n = 0;
     if (data) std::memcpy(&n, static_cast<const char*>(data) - 4, 4);
     return n;
 }
 
 // Elements the block has room for; 0 for nil.
-inline uint64_t tavBlockCapacity(const void* data)
-{
+inline uint64_t tavBlockCapacity(const void* data) {
     uint64_t cap = 0;
     if (data) std::memcpy(&cap, static_cast<const char*>(data) - kTavBlockHeader, 8);
     return cap;
 }
 
 // Appends bytes; the capacity grows geometrically, so appending is linear.
-inline void tavAppend(TAVSTR& field, const void* bytes, size_t len)
-{
+inline void tavAppend(TAVSTR& field, const void* bytes, size_t len) {
     if (len == 0) return;
     uint32_t old = tavBlockCount(field);
     if (len > 0xFFFFFFFFull - old) throw std::length_error("text longer than 4 GiB");
@@ -80,8 +75,7 @@ inline void tavAppend(TAVSTR& field, const void* bytes, size_t len)
 // The same for at most 16 bytes read from a source with 16 readable bytes:
 // with room for all 16 they are copied at once, those past the count being
 // overwritten by the next append or the end mark.
-inline void tavAppendShort(TAVSTR& field, const void* bytes, size_t len)
-{
+inline void tavAppendShort(TAVSTR& field, const void* bytes, size_t len) {
     if (field && len <= 16) {
         const uint32_t old = tavBlockCount(field);
         uint64_t cap;
@@ -98,12 +92,13 @@ inline void tavAppendShort(TAVSTR& field, const void* bytes, size_t len)
 }
 
 template <class T>
-inline uint32_t tavCount(const T* arr) { return tav_arrcount(arr); }
+inline uint32_t tavCount(const T* arr) {
+    return tav_arrcount(arr);
+}
 
 // Grows or shrinks an array of plain records; new elements are zero-filled.
 template <class T>
-inline void tavArrayResize(T*& arr, uint32_t n)
-{
+inline void tavArrayResize(T*& arr, uint32_t n) {
     static_assert(std::is_trivially_copyable_v<T>);
     if (n == 0) {
         tavBlockFree(arr);
@@ -114,8 +109,7 @@ inline void tavArrayResize(T*& arr, uint32_t n)
 }
 
 template <class T>
-inline T* tavArrayAppend(T*& arr, const T& v)
-{
+inline T* tavArrayAppend(T*& arr, const T& v) {
     uint32_t n = tavCount(arr);
     tavArrayResize(arr, n + 1);
     std::memcpy(static_cast<void*>(&arr[n]), &v, sizeof(T));
@@ -123,8 +117,7 @@ inline T* tavArrayAppend(T*& arr, const T& v)
 }
 
 template <class T>
-inline void tavArrayFree(T*& arr)
-{
+inline void tavArrayFree(T*& arr) {
     tavBlockFree(arr);
     arr = nullptr;
 }

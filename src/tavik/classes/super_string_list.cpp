@@ -7,20 +7,17 @@
 
 #include "ascii.h"
 
-uint32_t HashStringA(std::string_view value)
-{
+uint32_t HashStringA(std::string_view value) {
     uint32_t h = 0;
     for (unsigned char b : value) h = HashStep(h, b);
     return h;
 }
 
-TSuperStringList::~TSuperStringList()
-{
+TSuperStringList::~TSuperStringList() {
     for (uint32_t at : F_List) item(at)->~TSSLItem();
 }
 
-uint32_t TSuperStringList::newItem()
-{
+uint32_t TSuperStringList::newItem() {
     uint32_t at;
     if (!F_Free.empty()) {
         at = F_Free.back();
@@ -34,16 +31,14 @@ uint32_t TSuperStringList::newItem()
     return at;
 }
 
-void TSuperStringList::freeItem(uint32_t at)
-{
+void TSuperStringList::freeItem(uint32_t at) {
     item(at)->~TSSLItem();
     F_Free.push_back(at);
 }
 
 void TSuperStringList::Add(const std::string& strValue, uint32_t scope_) { Add(strValue, nullptr, scope_); }
 
-int32_t TSuperStringList::Add(const std::string& strValue, void* obj, uint32_t scope_)
-{
+int32_t TSuperStringList::Add(const std::string& strValue, void* obj, uint32_t scope_) {
     F_List.push_back(0);
     uint32_t at = 0xFFFFFFFFu;
     try {
@@ -65,13 +60,11 @@ int32_t TSuperStringList::Add(const std::string& strValue, void* obj, uint32_t s
     return static_cast<int32_t>(F_List.size() - 1);
 }
 
-size_t TSuperStringList::slotOf(uint32_t hash) const
-{
+size_t TSuperStringList::slotOf(uint32_t hash) const {
     return static_cast<size_t>((hash * 0x9E3779B97F4A7C15ull) >> (64 - F_SlotBits));
 }
 
-const TSuperStringList::Slot* TSuperStringList::findSlot(uint32_t hash) const
-{
+const TSuperStringList::Slot* TSuperStringList::findSlot(uint32_t hash) const {
     if (F_SlotsUsed == 0) return nullptr;
     const size_t mask = F_Slots.size() - 1;
     for (size_t i = slotOf(hash);; i = (i + 1) & mask) {
@@ -81,8 +74,7 @@ const TSuperStringList::Slot* TSuperStringList::findSlot(uint32_t hash) const
     }
 }
 
-void TSuperStringList::growIndex()
-{
+void TSuperStringList::growIndex() {
     const uint32_t bits = F_SlotBits ? F_SlotBits + 1 : 4;
     std::vector<Slot> grown(size_t{1} << bits);
     F_SlotBits = bits;
@@ -96,8 +88,7 @@ void TSuperStringList::growIndex()
     }
 }
 
-void TSuperStringList::indexInsert(uint32_t at)
-{
+void TSuperStringList::indexInsert(uint32_t at) {
     TSSLItem* it = item(at);
     if ((F_SlotsUsed + 1) * 2 > F_Slots.size()) growIndex();
     const size_t mask = F_Slots.size() - 1;
@@ -124,8 +115,7 @@ void TSuperStringList::indexInsert(uint32_t at)
     else s.tail = at + 1;
 }
 
-void TSuperStringList::indexRemove(uint32_t at)
-{
+void TSuperStringList::indexRemove(uint32_t at) {
     if (F_SlotsUsed == 0) return;
     TSSLItem* it = item(at);
     const size_t mask = F_Slots.size() - 1;
@@ -155,8 +145,7 @@ void TSuperStringList::indexRemove(uint32_t at)
 namespace {
 
 // Equal texts; a short one is compared in place, without a call.
-inline bool sameText(const std::string& a, std::string_view b)
-{
+inline bool sameText(const std::string& a, std::string_view b) {
     const size_t n = b.size();
     if (a.size() != n) return false;
     const char* p = a.data();
@@ -169,8 +158,7 @@ inline bool sameText(const std::string& a, std::string_view b)
 
 }  // namespace
 
-PSSLItem TSuperStringList::findNewest(std::string_view key, uint32_t hash, uint32_t scope_) const
-{
+PSSLItem TSuperStringList::findNewest(std::string_view key, uint32_t hash, uint32_t scope_) const {
     const Slot* s = findSlot(hash);
     if (!s) return nullptr;
     for (uint32_t at = s->tail; at;) {
@@ -181,8 +169,7 @@ PSSLItem TSuperStringList::findNewest(std::string_view key, uint32_t hash, uint3
     return nullptr;
 }
 
-PSSLItem TSuperStringList::findOldest(std::string_view key, uint32_t scope_) const
-{
+PSSLItem TSuperStringList::findOldest(std::string_view key, uint32_t scope_) const {
     const Slot* s = findSlot(HashStringA(key));
     if (!s) return nullptr;
     // chains are short: walk from the newest, keep the last match
@@ -195,16 +182,14 @@ PSSLItem TSuperStringList::findOldest(std::string_view key, uint32_t scope_) con
     return found;
 }
 
-uint32_t TSuperStringList::positionOf(const TSSLItem* it) const
-{
+uint32_t TSuperStringList::positionOf(const TSSLItem* it) const {
     if (!F_Removed) return static_cast<uint32_t>(it->seq);
     auto pos = std::lower_bound(F_List.begin(), F_List.end(), it->seq,
                                 [this](uint32_t x, uint64_t s) { return item(x)->seq < s; });
     return static_cast<uint32_t>(pos - F_List.begin());
 }
 
-void* TSuperStringList::ItemIndexOf(std::string_view strValue, bool caseSensitive, uint32_t scope_) const
-{
+void* TSuperStringList::ItemIndexOf(std::string_view strValue, bool caseSensitive, uint32_t scope_) const {
     if (!caseSensitive) {
         for (auto i = F_List.rbegin(); i != F_List.rend(); ++i) {
             const TSSLItem* it = item(*i);
@@ -216,14 +201,12 @@ void* TSuperStringList::ItemIndexOf(std::string_view strValue, bool caseSensitiv
     return it ? it->item : nullptr;
 }
 
-void* TSuperStringList::ItemOfHashed(std::string_view key, uint32_t hash, uint32_t scope_) const
-{
+void* TSuperStringList::ItemOfHashed(std::string_view key, uint32_t hash, uint32_t scope_) const {
     PSSLItem it = findNewest(key, hash, scope_);
     return it ? it->item : nullptr;
 }
 
-int32_t TSuperStringList::IndexOf(std::string_view strValue, bool caseSensitive, uint32_t scope_) const
-{
+int32_t TSuperStringList::IndexOf(std::string_view strValue, bool caseSensitive, uint32_t scope_) const {
     if (!caseSensitive) {
         for (size_t i = 0; i < F_List.size(); ++i) {
             const TSSLItem* it = item(F_List[i]);
@@ -235,14 +218,12 @@ int32_t TSuperStringList::IndexOf(std::string_view strValue, bool caseSensitive,
     return it ? static_cast<int32_t>(positionOf(it)) : -1;
 }
 
-void TSuperStringList::checkIndex(uint32_t index) const
-{
+void TSuperStringList::checkIndex(uint32_t index) const {
     if (index >= F_List.size())
         throw EListError("List index out of bounds (" + std::to_string(static_cast<int32_t>(index)) + ")");
 }
 
-void TSuperStringList::Delete(uint32_t index)
-{
+void TSuperStringList::Delete(uint32_t index) {
     checkIndex(index);
     const uint32_t at = F_List[index];
     indexRemove(at);
@@ -251,8 +232,7 @@ void TSuperStringList::Delete(uint32_t index)
     freeItem(at);
 }
 
-void TSuperStringList::DeleteIf(const std::function<bool(const TSSLItem&)>& pred)
-{
+void TSuperStringList::DeleteIf(const std::function<bool(const TSSLItem&)>& pred) {
     size_t out = 0;
     for (size_t i = 0; i < F_List.size(); ++i) {
         const uint32_t at = F_List[i];
@@ -267,14 +247,12 @@ void TSuperStringList::DeleteIf(const std::function<bool(const TSSLItem&)>& pred
     F_List.resize(out);
 }
 
-const std::string& TSuperStringList::GetString(uint32_t index) const
-{
+const std::string& TSuperStringList::GetString(uint32_t index) const {
     checkIndex(index);
     return item(F_List[index])->text;
 }
 
-void TSuperStringList::SetString(uint32_t index, const std::string& value)
-{
+void TSuperStringList::SetString(uint32_t index, const std::string& value) {
     checkIndex(index);
     const uint32_t at = F_List[index];
     indexRemove(at);
@@ -284,20 +262,17 @@ void TSuperStringList::SetString(uint32_t index, const std::string& value)
     indexInsert(at);
 }
 
-void* TSuperStringList::GetItem(uint32_t index) const
-{
+void* TSuperStringList::GetItem(uint32_t index) const {
     checkIndex(index);
     return item(F_List[index])->item;
 }
 
-void TSuperStringList::SetItem(uint32_t index, void* value)
-{
+void TSuperStringList::SetItem(uint32_t index, void* value) {
     checkIndex(index);
     item(F_List[index])->item = value;
 }
 
-PSSLItem TSuperStringList::GetSSLItem(uint32_t index) const
-{
+PSSLItem TSuperStringList::GetSSLItem(uint32_t index) const {
     checkIndex(index);
     return item(F_List[index]);
 }

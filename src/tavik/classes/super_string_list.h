@@ -21,10 +21,10 @@ uint32_t HashStringA(std::string_view value);
 
 struct TSSLItem {
     uint32_t scope = 0;
-    uint32_t hash = 0;       // always HashStringA(text)
+    uint32_t hash = 0;  // always HashStringA(text)
     std::string text;
-    void* item = nullptr;    // not owned
-    uint64_t seq = 0;        // order of addition (for the hash index)
+    void* item = nullptr;  // not owned
+    uint64_t seq = 0;      // order of addition (for the hash index)
     // Items of the same hash, in order of addition: their places in the
     // list's store plus one, 0 for none.
     uint32_t prevSame = 0;

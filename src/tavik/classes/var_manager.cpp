@@ -42,15 +42,13 @@ const TBuiltin kBuiltins[] = {
     {"extended", 10, 0, 0, true, false, false},
 };
 
-void freeVarContents(TVar& v)
-{
+void freeVarContents(TVar& v) {
     tavFree(v.name);
     tavArrayFree(v.content);
 }
 }  // namespace
 
-TVarManager::TVarManager()
-{
+TVarManager::TVarManager() {
     for (const TBuiltin& b : kBuiltins) {
         PVarType t = b.isFloat ? addType(b.name, b.size, 0.0L, 0.0L, b.dyn, b.isPtr)
                                : addType(b.name, b.size, b.lower, b.upper, b.dyn, b.isPtr);
@@ -61,8 +59,7 @@ TVarManager::TVarManager()
     }
 }
 
-TVarManager::~TVarManager()
-{
+TVarManager::~TVarManager() {
     for (PVar v : F_Vars) {
         freeVarContents(*v);
         delete v;
@@ -75,8 +72,7 @@ TVarManager::~TVarManager()
     }
 }
 
-PVarType TVarManager::newType(const std::string& strName, uint32_t intSize, bool dyanamicSize, bool isPtr)
-{
+PVarType TVarManager::newType(const std::string& strName, uint32_t intSize, bool dyanamicSize, bool isPtr) {
     auto* t = new TVarType{};
     tavAssign(t->name, strName);
     t->size = intSize;
@@ -88,8 +84,7 @@ PVarType TVarManager::newType(const std::string& strName, uint32_t intSize, bool
 }
 
 PVarType TVarManager::addType(const std::string& strName, uint32_t intSize, int64_t lower, int64_t upper,
-                              bool dyanamicSize, bool isPtr)
-{
+                              bool dyanamicSize, bool isPtr) {
     PVarType t = newType(strName, intSize, dyanamicSize, isPtr);
     t->int_lower = lower;
     t->int_upper = upper;
@@ -99,8 +94,7 @@ PVarType TVarManager::addType(const std::string& strName, uint32_t intSize, int6
 }
 
 PVarType TVarManager::addType(const std::string& strName, uint32_t intSize, long double lower, long double upper,
-                              bool dyanamicSize, bool isPtr)
-{
+                              bool dyanamicSize, bool isPtr) {
     PVarType t = newType(strName, intSize, dyanamicSize, isPtr);
     t->real_lower = toTavExt(lower);
     t->real_upper = toTavExt(upper);
@@ -109,8 +103,7 @@ PVarType TVarManager::addType(const std::string& strName, uint32_t intSize, long
     return t;
 }
 
-PVar TVarManager::addVar(TVarMode md, const std::string& strName, PVarType tp, uint32_t mult, uint32_t addr)
-{
+PVar TVarManager::addVar(TVarMode md, const std::string& strName, PVarType tp, uint32_t mult, uint32_t addr) {
     const uint64_t bytes = uint64_t(mult) * (tp ? tp->size : 0);
     if (bytes > 0xFFFFFFFFull) throw std::length_error("variable larger than 4 GiB");
     auto* v = new TVar{};
@@ -123,8 +116,8 @@ PVar TVarManager::addVar(TVarMode md, const std::string& strName, PVarType tp, u
     // array costs nothing here.
     F_Vars.push_back(v);
     if (Idents)
-        v->ident = static_cast<uint32_t>(
-            Idents->addIdent(md == vmLocal ? itLocalVar : itGlobalVar, lowerAscii(strName), v));
+        v->ident =
+            static_cast<uint32_t>(Idents->addIdent(md == vmLocal ? itLocalVar : itGlobalVar, lowerAscii(strName), v));
     return v;
 }
 
@@ -132,9 +125,8 @@ PVar TVarManager::getVar(uint32_t i) const { return i < F_Vars.size() ? F_Vars[i
 
 PVarType TVarManager::getVarType(uint32_t i) const { return i < F_VarTypes.size() ? F_VarTypes[i] : nullptr; }
 
-TVarField* TVarManager::addField(PVarType t, TFieldType ft, const std::string& name, PVarType fieldType,
-                                 uint32_t mult, uint32_t offset, PFunction func)
-{
+TVarField* TVarManager::addField(PVarType t, TFieldType ft, const std::string& name, PVarType fieldType, uint32_t mult,
+                                 uint32_t offset, PFunction func) {
     TVarField f{};
     f.ft = ft;
     f.func = func;
@@ -147,8 +139,7 @@ TVarField* TVarManager::addField(PVarType t, TFieldType ft, const std::string& n
     return r;
 }
 
-void TVarManager::resizeVarTypes()
-{
+void TVarManager::resizeVarTypes() {
     if (ptrSize == 0 || ptrSize > 8) return;  // no word size to follow
     const uint32_t n = 8 * ptrSize;
     for (PVarType t : F_VarTypes) {
@@ -164,8 +155,7 @@ void TVarManager::resizeVarTypes()
     }
 }
 
-TVarField* findField(const TVarType* t, const std::string& strName)
-{
+TVarField* findField(const TVarType* t, const std::string& strName) {
     if (!t || t->fieldcount == 0 || !t->fields) return nullptr;
     const std::string key = lowerAscii(strName);
     const uint32_t n = std::min(t->fieldcount, tavCount(t->fields));

@@ -23,10 +23,8 @@ public:
                      bool dyanamicSize, bool isPtr);
     // Integer bounds of any integral type pick the integer form.
     template <std::integral L, std::integral U>
-    PVarType addType(const std::string& strName, uint32_t intSize, L lower, U upper, bool dyanamicSize, bool isPtr)
-    {
-        return addType(strName, intSize, static_cast<int64_t>(lower), static_cast<int64_t>(upper), dyanamicSize,
-                       isPtr);
+    PVarType addType(const std::string& strName, uint32_t intSize, L lower, U upper, bool dyanamicSize, bool isPtr) {
+        return addType(strName, intSize, static_cast<int64_t>(lower), static_cast<int64_t>(upper), dyanamicSize, isPtr);
     }
 
     // The variable holds no content until an initial value is given.

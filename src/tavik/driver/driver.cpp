@@ -61,10 +61,8 @@ std::string Framed(const std::string& text) {
 }
 
 void Say(const std::string& text) {
-    if (Log)
-        Log->Message(text, colMessage);
-    else
-        platform::WriteStdout(text + "\n");
+    if (Log) Log->Message(text, colMessage);
+    else platform::WriteStdout(text + "\n");
 }
 
 // The source name with its extension (dot included) cut from the end; a
@@ -194,8 +192,7 @@ void ReadOptions(const std::vector<std::string>& args) {
         } else if (arg == "-i") {
             std::string folder = value(arg, "no include folder is used");
             if (includeGiven && !folder.empty())
-                Log->WarningUnpositioned("[007] A second -i: \"" + folder + "\" replaces \"" + strIncludeRaw +
-                                         "\"");
+                Log->WarningUnpositioned("[007] A second -i: \"" + folder + "\" replaces \"" + strIncludeRaw + "\"");
             if (!folder.empty()) {
                 includeGiven = true;
                 strIncludeRaw = folder;
@@ -313,8 +310,7 @@ void Run(const std::vector<std::string>& args) {
                  colMessage);
     Compiler->releaseSources();
 
-    if (!Plugins->callBuilder(strOutFile))
-        Log->FatalUnpositioned("An unknown error occured whilst building the file");
+    if (!Plugins->callBuilder(strOutFile)) Log->FatalUnpositioned("An unknown error occured whilst building the file");
 
     endTime64 = platform::PerformanceCounter();
     elapsedSeconds = SecondsBetween(startTime64, endTime64) - compileSeconds;

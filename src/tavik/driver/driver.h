@@ -7,11 +7,11 @@
 class TFileWriter;
 
 // State of the main sequence (one run of the program).
-extern std::string strInRaw;    // first argument as typed
-extern std::string strInFile;   // the source; its full path once it is known to exist
-extern std::string strOutFile;  // output name without extension
-extern int32_t intCount;        // argument being examined (1-based)
-extern bool bPause;             // wait for the enter key before exit
+extern std::string strInRaw;       // first argument as typed
+extern std::string strInFile;      // the source; its full path once it is known to exist
+extern std::string strOutFile;     // output name without extension
+extern int32_t intCount;           // argument being examined (1-based)
+extern bool bPause;                // wait for the enter key before exit
 extern std::string strIncludeRaw;  // the -i folder in effect, as typed
 extern std::string strOutRaw;      // the -out name in effect, as typed
 extern int64_t startTime64, endTime64;

@@ -3,7 +3,7 @@
 #include <vector>
 
 #if defined(__GLIBC__)
-#include <malloc.h>
+#  include <malloc.h>
 #endif
 
 #include "driver/driver.h"

@@ -7,8 +7,8 @@ namespace {
 
 using G = TInstructionGroup;
 
-constexpr TInstruction row(std::string_view n, G g, uint32_t f, uint32_t f2, uint8_t mn, uint8_t mx,
-                           uint32_t op1, uint32_t op2, uint8_t r) {
+constexpr TInstruction row(std::string_view n, G g, uint32_t f, uint32_t f2, uint8_t mn, uint8_t mx, uint32_t op1,
+                           uint32_t op2, uint8_t r) {
     return TInstruction{n, g, f, f2, mn, mx, op1, op2, r};
 }
 
@@ -17,9 +17,7 @@ constexpr TInstruction em(std::string_view n, uint32_t op, int bytes, uint32_t e
     uint32_t f = bytes == 3 ? uint32_t(IF_EMIT3) : bytes == 2 ? uint32_t(IF_EMIT2) : 0u;
     return row(n, igEMIT, f | extra, 0, 0, 0, op, 0, 0);
 }
-constexpr TInstruction e1(std::string_view n, uint32_t b1, uint32_t extra = 0) {
-    return em(n, b1 << 24, 1, extra);
-}
+constexpr TInstruction e1(std::string_view n, uint32_t b1, uint32_t extra = 0) { return em(n, b1 << 24, 1, extra); }
 constexpr TInstruction e2(std::string_view n, uint32_t b1, uint32_t b2, uint32_t extra = 0) {
     return em(n, b1 << 24 | b2 << 16, 2, extra);
 }
@@ -29,12 +27,11 @@ constexpr TInstruction e3(std::string_view n, uint32_t b1, uint32_t b2, uint32_t
 constexpr TInstruction two(std::string_view n, G g, uint32_t op1 = 0, uint8_t r = 0) {
     return row(n, g, 0, 0, 2, 2, op1, 0, r);
 }
-constexpr TInstruction one(std::string_view n, G g, uint32_t op1 = 0, uint32_t op2 = 0, uint8_t r = 0,
-                           uint32_t f = 0) {
+constexpr TInstruction one(std::string_view n, G g, uint32_t op1 = 0, uint32_t op2 = 0, uint8_t r = 0, uint32_t f = 0) {
     return row(n, g, f, 0, 1, 1, op1, op2, r);
 }
-constexpr TInstruction sse(std::string_view n, uint32_t op1, uint32_t f = IF_XMM,
-                           uint32_t f2 = IF_XMM | IF_MEM, uint32_t op2 = 0, uint8_t r = 0) {
+constexpr TInstruction sse(std::string_view n, uint32_t op1, uint32_t f = IF_XMM, uint32_t f2 = IF_XMM | IF_MEM,
+                           uint32_t op2 = 0, uint8_t r = 0) {
     return row(n, igSSE, f, f2, 2, 2, op1, op2, r);
 }
 // Rows that admit mm and xmm registers alike (66 is added for xmm).
@@ -45,6 +42,7 @@ constexpr uint32_t SHIFT2 = IF_MMX | IF_XMM | IF_MEM | IF_IMM8;
 constexpr uint32_t SS = IF_XMM | IF_MEM | IF_M32;
 constexpr uint32_t SD = IF_XMM | IF_MEM | IF_M64;
 
+// clang-format off
 constexpr TInstruction source[] = {
     // igEMIT
     e1("aaa", 0x37), e2("aad", 0xD5, 0x0A), e2("aam", 0xD4, 0x0A), e1("aas", 0x3F),
@@ -202,6 +200,7 @@ constexpr TInstruction source[] = {
     sse("psubusw", 0x000FD900, MX, MXM), sse("ucomisd", 0x660F2E00, IF_XMM, SD), sse("ucomiss", 0x000F2E00, IF_XMM, SS),
     sse("addsubpd", 0x660FD000), sse("addsubps", 0xF20FD000),
 };
+// clang-format on
 static_assert(std::size(source) == instructionCount, "the table holds 369 mnemonics");
 
 // The table grouped by name length (stable: within a length the rows keep

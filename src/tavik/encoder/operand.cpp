@@ -15,8 +15,7 @@ struct FreeOperand {
 FreeOperand* g_freeOperands = nullptr;
 }  // namespace
 
-void* TOperand::operator new(std::size_t n)
-{
+void* TOperand::operator new(std::size_t n) {
     if (!kSanitizedBuild && n == sizeof(TOperand) && g_freeOperands) {
         FreeOperand* f = g_freeOperands;
         g_freeOperands = f->next;
@@ -25,8 +24,7 @@ void* TOperand::operator new(std::size_t n)
     return ::operator new(n);
 }
 
-void TOperand::operator delete(void* p) noexcept
-{
+void TOperand::operator delete(void* p) noexcept {
     if (!p) return;
     if (kSanitizedBuild) {
         ::operator delete(p);
@@ -39,16 +37,14 @@ void TOperand::operator delete(void* p) noexcept
 
 namespace {
 const char* const kRegNames[24] = {
-    "al", "cl", "dl", "bl", "ah", "ch", "dh", "bh",
-    "ax", "cx", "dx", "bx", "sp", "bp", "si", "di",
-    "eax", "ecx", "edx", "ebx", "esp", "ebp", "esi", "edi",
+    "al", "cl", "dl", "bl", "ah",  "ch",  "dh",  "bh",  "ax",  "cx",  "dx",  "bx",
+    "sp", "bp", "si", "di", "eax", "ecx", "edx", "ebx", "esp", "ebp", "esi", "edi",
 };
 }  // namespace
 
 TRegister strToReg(const std::string& name) { return words::registerOf(words::find(name)); }
 
-bool wideRegisterIn16(const std::string& name)
-{
+bool wideRegisterIn16(const std::string& name) {
     if (CompileFlags.cpu_bits != 16 || name.size() != 3) return false;
     const std::string low = lowerAscii(name);
     for (int r = 16; r < 24; ++r)
@@ -56,8 +52,7 @@ bool wideRegisterIn16(const std::string& name)
     return false;
 }
 
-TSegment strToSeg(const std::string& name)
-{
+TSegment strToSeg(const std::string& name) {
     const TWord* w = words::find(name);
     return w ? w->segment : SEG_NONE;
 }
@@ -69,22 +64,19 @@ TRegister frameRegister() { return CompileFlags.cpu_bits == 16 ? REG_BP : REG_EB
 
 TRegister stackRegister() { return CompileFlags.cpu_bits == 16 ? REG_SP : REG_ESP; }
 
-uint8_t regSize(TRegister reg)
-{
+uint8_t regSize(TRegister reg) {
     if (reg < 8) return 1;
     if (reg < 16) return 2;
     return 4;
 }
 
-void TOperand::setNull()
-{
+void TOperand::setNull() {
     hint = otRegister;
     ptr = nullptr;
     value = static_cast<int64_t>(static_cast<uint64_t>(value) & 0xFFFFFFFF00000000ull);
 }
 
-void TOperand::setPointer(TOperandType hint_, void* ptr_, void* data_)
-{
+void TOperand::setPointer(TOperandType hint_, void* ptr_, void* data_) {
     setNull();
     hint = hint_;
     displacement = 0;
@@ -93,8 +85,7 @@ void TOperand::setPointer(TOperandType hint_, void* ptr_, void* data_)
     size = CompileFlags.cpu_bits / 8;
 }
 
-void TOperand::setLabel(void* ptr_, uint32_t index)
-{
+void TOperand::setLabel(void* ptr_, uint32_t index) {
     setNull();
     hint = otLabel;
     displacement = 0;
@@ -103,8 +94,7 @@ void TOperand::setLabel(void* ptr_, uint32_t index)
     size = CompileFlags.cpu_bits / 8;
 }
 
-void TOperand::setImm(int32_t value_, uint32_t size_)
-{
+void TOperand::setImm(int32_t value_, uint32_t size_) {
     setNull();
     hint = otImm;
     displacement = 0;
@@ -112,8 +102,7 @@ void TOperand::setImm(int32_t value_, uint32_t size_)
     size = size_;
 }
 
-void TOperand::setRegister(TRegister reg)
-{
+void TOperand::setRegister(TRegister reg) {
     setNull();
     hint = otRegister;
     displacement = 0;
@@ -121,16 +110,14 @@ void TOperand::setRegister(TRegister reg)
     reg_base = reg;
 }
 
-void TOperand::setSegment(TSegment seg_)
-{
+void TOperand::setSegment(TSegment seg_) {
     setNull();
     hint = otSegment;
     displacement = 0;
     seg = seg_;
 }
 
-void TOperand::setIntType(TOperandType hint_, int64_t value_)
-{
+void TOperand::setIntType(TOperandType hint_, int64_t value_) {
     setNull();
     hint = hint_;
     displacement = 0;
@@ -138,8 +125,7 @@ void TOperand::setIntType(TOperandType hint_, int64_t value_)
     value = value_;
 }
 
-void TOperand::setMemory(uint32_t size_, int32_t displacement_, uint8_t scale_, const TRegister* regs, size_t count)
-{
+void TOperand::setMemory(uint32_t size_, int32_t displacement_, uint8_t scale_, const TRegister* regs, size_t count) {
     setNull();
     reg_count = static_cast<uint8_t>(count > 2 ? 2 : count);
     if (count >= 1) reg_base = regs[0];
@@ -150,8 +136,7 @@ void TOperand::setMemory(uint32_t size_, int32_t displacement_, uint8_t scale_, 
     scale = scale_;
 }
 
-void TOperand::setMemory(uint32_t size_, int32_t displacement_, uint8_t scale_, std::initializer_list<TRegister> regs)
-{
+void TOperand::setMemory(uint32_t size_, int32_t displacement_, uint8_t scale_, std::initializer_list<TRegister> regs) {
     setMemory(size_, displacement_, scale_, regs.begin(), regs.size());
 }
 

@@ -31,6 +31,7 @@
 
 // General registers in encoding order: the hardware number is the value
 // mod 8, the width class the value div 8.
+// clang-format off
 enum TRegister : uint8_t {
     REG_AL = 0, REG_CL, REG_DL, REG_BL, REG_AH, REG_CH, REG_DH, REG_BH,
     REG_AX = 8, REG_CX, REG_DX, REG_BX, REG_SP, REG_BP, REG_SI, REG_DI,
@@ -38,12 +39,10 @@ enum TRegister : uint8_t {
     REG_RAX = 24, REG_RCX, REG_RDX, REG_RBX, REG_RSP, REG_RBP, REG_RSI, REG_RDI,
     REG_NONE = 255
 };
+// clang-format on
 
 // Segment registers by their x86 number.
-enum TSegment : uint8_t {
-    SEG_ES = 0, SEG_CS = 1, SEG_SS = 2, SEG_DS = 3, SEG_FS = 4, SEG_GS = 5,
-    SEG_NONE = 255
-};
+enum TSegment : uint8_t { SEG_ES = 0, SEG_CS = 1, SEG_SS = 2, SEG_DS = 3, SEG_FS = 4, SEG_GS = 5, SEG_NONE = 255 };
 
 enum TOperandType : uint8_t {
     otRegister = 0,
@@ -65,18 +64,18 @@ enum TOperandType : uint8_t {
 // readers go by hint and reg_count.
 struct TOperand {
     TOperandType hint = otRegister;
-    uint32_t size = 0;          // bytes; 0 = not given
+    uint32_t size = 0;  // bytes; 0 = not given
     TSegment seg = SEG_ES;
     TRegister reg_base = REG_AL;
     TRegister reg_index = REG_AL;
-    uint8_t reg_count = 0;      // registers in use: 0, 1 or 2
-    uint8_t scale = 0;          // 0 or 1 (none), 2, 4, 8
+    uint8_t reg_count = 0;  // registers in use: 0, 1 or 2
+    uint8_t scale = 0;      // 0 or 1 (none), 2, 4, 8
     int32_t displacement = 0;
-    uint32_t segstart = 0;      // selector of a far target
-    void* ptr = nullptr;        // function owning the label, variable or constant
+    uint32_t segstart = 0;  // selector of a far target
+    void* ptr = nullptr;    // function owning the label, variable or constant
     union {
-        int64_t value = 0;      // immediate, st/xmm number, label index
-        void* data;             // variable or constant record
+        int64_t value = 0;  // immediate, st/xmm number, label index
+        void* data;         // variable or constant record
     };
 
     void setNull();

@@ -15,16 +15,14 @@ namespace {
 std::string g_RangeText;  // the last immediate refused for its range
 }
 
-uint32_t TTavAssembler::checkRange(const TOperand* imm, int64_t lo, int64_t hi)
-{
+uint32_t TTavAssembler::checkRange(const TOperand* imm, int64_t lo, int64_t hi) {
     if (imm->value >= lo && imm->value <= hi) return asmOK;
-    g_RangeText = "Value " + std::to_string(imm->value) + " out of range " + std::to_string(lo) + ".." +
-                  std::to_string(hi);
+    g_RangeText =
+        "Value " + std::to_string(imm->value) + " out of range " + std::to_string(lo) + ".." + std::to_string(hi);
     return asmValueOutOfRange;
 }
 
-uint32_t TTavAssembler::checkImm(const TOperand* imm, uint32_t n)
-{
+uint32_t TTavAssembler::checkImm(const TOperand* imm, uint32_t n) {
     switch (n) {
     case 1: return checkRange(imm, -128, 255);
     case 2: return checkRange(imm, -32768, 65535);
@@ -33,8 +31,7 @@ uint32_t TTavAssembler::checkImm(const TOperand* imm, uint32_t n)
     }
 }
 
-std::string TTavAssembler::errorCodeToString(uint32_t code)
-{
+std::string TTavAssembler::errorCodeToString(uint32_t code) {
     switch (code) {
     case asmOK: return "Assemble OK!";
     case asmInvalidOperands: return "Invalid operand(s)";
@@ -56,16 +53,14 @@ std::string TTavAssembler::errorCodeToString(uint32_t code)
     }
 }
 
-PInstruction TTavAssembler::opcodeLookup(std::string_view mnemonic)
-{
+PInstruction TTavAssembler::opcodeLookup(std::string_view mnemonic) {
     // Names match as written: the rows are in lower case.
     bool upper = false;
     const TWord* w = words::find(mnemonic, &upper);
     return w && !upper ? w->mnemonic : nullptr;
 }
 
-bool TTavAssembler::addBytes(const uint8_t* bytes, uint32_t len)
-{
+bool TTavAssembler::addBytes(const uint8_t* bytes, uint32_t len) {
     if (len == 0) return true;
     if (len > 0xFFFFFFFFu - F_curPosition) throw std::length_error("instruction longer than 4 GiB");
     const uint32_t n = F_curPosition + len;
@@ -79,8 +74,7 @@ bool TTavAssembler::addBytes(const uint8_t* bytes, uint32_t len)
     return true;
 }
 
-bool TTavAssembler::addBytes(uint32_t bytes, uint32_t len)
-{
+bool TTavAssembler::addBytes(uint32_t bytes, uint32_t len) {
     if (len > 4) len = 4;
     if (F_curPosition + 4 <= kInline) {
         // All four are written; those past len are not counted.
@@ -94,27 +88,23 @@ bool TTavAssembler::addBytes(uint32_t bytes, uint32_t len)
     return addBytes(b, len);
 }
 
-std::string TTavAssembler::popCode()
-{
+std::string TTavAssembler::popCode() {
     std::string s(code());
     dropCode();
     return s;
 }
 
-void TTavAssembler::dropCode()
-{
+void TTavAssembler::dropCode() {
     F_spill.clear();
     F_curPosition = 0;
 }
 
-uint8_t TTavAssembler::B(uint32_t op, uint32_t n)
-{
+uint8_t TTavAssembler::B(uint32_t op, uint32_t n) {
     if (n < 1 || n > 4) Log->FatalError("[124783] Notify developers");
     return uint8_t(op >> (8 * (4 - n)));
 }
 
-bool TTavAssembler::isImm8(uint32_t width, int64_t value)
-{
+bool TTavAssembler::isImm8(uint32_t width, int64_t value) {
     switch (width) {
     case 1: return true;
     case 2: {
@@ -129,13 +119,11 @@ bool TTavAssembler::isImm8(uint32_t width, int64_t value)
     }
 }
 
-void TTavAssembler::emitMOD(uint8_t mod, uint8_t reg, uint8_t rm)
-{
+void TTavAssembler::emitMOD(uint8_t mod, uint8_t reg, uint8_t rm) {
     addByte(uint8_t((mod << 6) | ((reg << 3) & 0x38) | (rm & 7)));
 }
 
-void TTavAssembler::emitSIB(uint8_t scale, uint8_t index, uint8_t base)
-{
+void TTavAssembler::emitSIB(uint8_t scale, uint8_t index, uint8_t base) {
     uint8_t ss;
     switch (scale) {
     case 0:
@@ -148,8 +136,7 @@ void TTavAssembler::emitSIB(uint8_t scale, uint8_t index, uint8_t base)
     addByte(uint8_t((ss << 6) | ((index & 7) << 3) | (base & 7)));
 }
 
-uint32_t TTavAssembler::emitModRM(uint8_t reg, const TOperand* op, uint32_t immSize)
-{
+uint32_t TTavAssembler::emitModRM(uint8_t reg, const TOperand* op, uint32_t immSize) {
     (void)immSize;
     if (op->hint == otRegister) {
         emitModR(reg, op->reg_base > 31 ? 0 : regNum(op->reg_base));
@@ -163,17 +150,15 @@ uint32_t TTavAssembler::emitModRM(uint8_t reg, const TOperand* op, uint32_t immS
 namespace {
 // An addressing register must be of the mode's address width: no 67 prefix
 // is ever emitted.
-bool addressReg(TRegister r)
-{
+bool addressReg(TRegister r) {
     if (bits() == 16) return r >= REG_AX && r <= REG_DI;
     if (bits() == 64) return r >= REG_EAX && r <= REG_RDI;
     return r >= REG_EAX && r <= REG_EDI;
 }
 }  // namespace
 
-uint32_t TTavAssembler::emitModM(uint8_t offset, uint8_t regCount, uint8_t scale, int64_t displacement,
-                                 TRegister index, TRegister base, uint8_t reg)
-{
+uint32_t TTavAssembler::emitModM(uint8_t offset, uint8_t regCount, uint8_t scale, int64_t displacement, TRegister index,
+                                 TRegister base, uint8_t reg) {
     reg = uint8_t(reg + offset);
     if (regCount > 2) return asmInvalidOperands;
     if (regCount >= 1 && !addressReg(base)) return asmInvalidOperands;
@@ -250,27 +235,23 @@ uint32_t TTavAssembler::emitModM(uint8_t offset, uint8_t regCount, uint8_t scale
     return asmOK;
 }
 
-void TTavAssembler::addOpcode(uint32_t op)
-{
+void TTavAssembler::addOpcode(uint32_t op) {
     for (uint32_t n = 1; n <= 3; ++n)
         if (B(op, n)) addByte(B(op, n));
     addByte(B(op, 4));
 }
 
-void TTavAssembler::addPrefixFor(uint32_t size)
-{
+void TTavAssembler::addPrefixFor(uint32_t size) {
     if (needs66(size)) addByte(0x66);
 }
 
-uint32_t TTavAssembler::emitX86RM(uint32_t opcode, bool opsize, uint32_t immSize, const TOperand* op, uint8_t reg)
-{
+uint32_t TTavAssembler::emitX86RM(uint32_t opcode, bool opsize, uint32_t immSize, const TOperand* op, uint8_t reg) {
     if (opsize) addByte(0x66);
     addOpcode(opcode);
     return emitModRM(reg, op, immSize);
 }
 
-uint32_t TTavAssembler::emitMMU(uint32_t opcode, uint32_t immSize, const TOperand* op, uint8_t reg)
-{
+uint32_t TTavAssembler::emitMMU(uint32_t opcode, uint32_t immSize, const TOperand* op, uint8_t reg) {
     (void)immSize;
     if (B(opcode, 1)) addByte(B(opcode, 1));
     if (B(opcode, 2)) addByte(B(opcode, 2));
@@ -285,29 +266,21 @@ uint32_t TTavAssembler::emitMMU(uint32_t opcode, uint32_t immSize, const TOperan
     Log->FatalError("54452");
 }
 
-void TTavAssembler::varModRM(uint8_t reg)
-{
-    emitMOD(0, reg, bits() == 16 ? 6 : 5);
-}
+void TTavAssembler::varModRM(uint8_t reg) { emitMOD(0, reg, bits() == 16 ? 6 : 5); }
 
 void TTavAssembler::placeholder(uint8_t ft, const TOperand* op, uint32_t index, void* data, uint8_t size,
-                                uint32_t offset, uint16_t jt)
-{
+                                uint32_t offset, uint16_t jt) {
     PFunction parent = static_cast<PFunction>(op->ptr);
-    if (data)
-        FixMan->addFixup(TFixupType(ft), parent, data, F_curPosition, size, offset, TJmpType(jt));
-    else
-        FixMan->addFixup(TFixupType(ft), parent, index, F_curPosition, size, offset, TJmpType(jt));
+    if (data) FixMan->addFixup(TFixupType(ft), parent, data, F_curPosition, size, offset, TJmpType(jt));
+    else FixMan->addFixup(TFixupType(ft), parent, index, F_curPosition, size, offset, TJmpType(jt));
     addBytes(0u, size);
 }
 
-uint32_t TTavAssembler::inner(std::string_view mnemonic, POperand a, POperand b)
-{
+uint32_t TTavAssembler::inner(std::string_view mnemonic, POperand a, POperand b) {
     return assemble(opcodeLookup(mnemonic), a, b, nullptr);
 }
 
-uint32_t TTavAssembler::assemble(PInstruction row, POperand opPAR1, POperand opPAR2, POperand opPAR3)
-{
+uint32_t TTavAssembler::assemble(PInstruction row, POperand opPAR1, POperand opPAR2, POperand opPAR3) {
     for (POperand p : {opPAR1, opPAR2, opPAR3})
         if (p && p->hint == otRegister) takePendingAssumption(p);
 
@@ -354,8 +327,7 @@ uint32_t TTavAssembler::assemble(PInstruction row, POperand opPAR1, POperand opP
     return r;
 }
 
-void takePendingAssumption(const TOperand* op)
-{
+void takePendingAssumption(const TOperand* op) {
     if (!RegMan || op->reg_base >= REG_STATE_COUNT) return;
     TRegState& st = RegMan->Registers[op->reg_base];
     if (st.tempAssume) {

@@ -45,8 +45,7 @@ public:
     std::string popCode();
     // The bytes of the last instruction, valid until the next one; dropCode
     // empties the buffer and keeps its room.
-    std::string_view code() const
-    {
+    std::string_view code() const {
         return F_curPosition <= kInline ? std::string_view(F_bytes, F_curPosition) : std::string_view(F_spill);
     }
     // The in-place buffer code() shows while the bytes fit; kInline bytes to read.
@@ -87,12 +86,12 @@ private:
     uint32_t F_curPosition = 0;
 
     void addByte(uint8_t b) { addBytes(b, 1); }
-    void addOpcode(uint32_t op);           // bytes 1-3 when non-zero, byte 4 always
-    void addPrefixFor(uint32_t size);      // 66 when the size differs from the mode's
+    void addOpcode(uint32_t op);       // bytes 1-3 when non-zero, byte 4 always
+    void addPrefixFor(uint32_t size);  // 66 when the size differs from the mode's
     uint32_t inner(std::string_view mnemonic, POperand a, POperand b = nullptr);
-    void placeholder(uint8_t ft, const TOperand* op, uint32_t indexOrZero, void* data, uint8_t size,
-                     uint32_t offset, uint16_t jt = 16);
-    void varModRM(uint8_t reg);            // mod 0 and the direct-address rm of the mode
+    void placeholder(uint8_t ft, const TOperand* op, uint32_t indexOrZero, void* data, uint8_t size, uint32_t offset,
+                     uint16_t jt = 16);
+    void varModRM(uint8_t reg);  // mod 0 and the direct-address rm of the mode
 
     uint32_t doEMIT(PInstruction row, POperand p1);
     uint32_t doALU(PInstruction row, POperand p1, POperand p2);
@@ -156,8 +155,7 @@ inline bool isMem(const TOperand* p) { return p && p->hint == otMem; }
 inline bool isRM(const TOperand* p) { return isReg(p) || isMem(p); }
 inline bool isImm(const TOperand* p) { return p && p->hint == otImm; }
 // The size of a value in memory wider than a dword, else 0.
-inline uint32_t wideSize(const TOperand* p)
-{
+inline uint32_t wideSize(const TOperand* p) {
     return p && (p->hint == otMem || p->hint == otVar) && p->size > 4 ? p->size : 0;
 }
 }  // namespace tavasm

@@ -5,8 +5,7 @@
 
 using namespace tavasm;
 
-uint32_t TTavAssembler::doEMIT(PInstruction row, POperand p1)
-{
+uint32_t TTavAssembler::doEMIT(PInstruction row, POperand p1) {
     uint32_t op = row->opcode1;
     if (row->flags & IF_EMITIMM) {
         if (!isImm(p1)) return asmOperand1Invalid;
@@ -23,8 +22,7 @@ uint32_t TTavAssembler::doEMIT(PInstruction row, POperand p1)
     return asmOK;
 }
 
-uint32_t TTavAssembler::doALU(PInstruction row, POperand p1, POperand p2)
-{
+uint32_t TTavAssembler::doALU(PInstruction row, POperand p1, POperand p2) {
     uint8_t base = B(row->opcode1, 1);
     uint8_t digit = row->opcode_r;
     if (uint32_t wide = wideSize(p1); wide && wide != 8) return refuseWide(wide);
@@ -121,8 +119,7 @@ uint32_t TTavAssembler::doALU(PInstruction row, POperand p1, POperand p2)
 // A qword destination as two dword operations, the low dword first; the
 // high one of add and sub takes the carry or borrow (adc, sbb). cmp cannot
 // be split: the flags of its high half would ignore the low one.
-uint32_t TTavAssembler::aluQword(PInstruction row, POperand p1, POperand p2)
-{
+uint32_t TTavAssembler::aluQword(PInstruction row, POperand p1, POperand p2) {
     const uint8_t digit = row->opcode_r;
     if (digit == 7) return refuseWide(8);
     TOperand lo = *p1, hi = *p1, loImm = *p2, hiImm = *p2;
@@ -136,8 +133,7 @@ uint32_t TTavAssembler::aluQword(PInstruction row, POperand p1, POperand p2)
     return doALU(row, &hi, &hiImm);
 }
 
-uint32_t TTavAssembler::doLEA(POperand p1, POperand p2)
-{
+uint32_t TTavAssembler::doLEA(POperand p1, POperand p2) {
     if (bits() == 16) return asmUsageNotSupported;
     if (p1->size != 4 && p2->size != 4) return asmSizeMismatch;
     if (!isReg(p1)) return asmTypeMismatch;
@@ -149,8 +145,7 @@ uint32_t TTavAssembler::doLEA(POperand p1, POperand p2)
     return emitModRM(regNum(p1->reg_base), p2);
 }
 
-uint32_t TTavAssembler::doRET(POperand p1)
-{
+uint32_t TTavAssembler::doRET(POperand p1) {
     if (!p1) {
         addByte(0xC3);
         return asmOK;
@@ -167,8 +162,7 @@ uint32_t TTavAssembler::doRET(POperand p1)
     return asmOK;
 }
 
-uint32_t TTavAssembler::doTEST(POperand p1, POperand p2)
-{
+uint32_t TTavAssembler::doTEST(POperand p1, POperand p2) {
     // The flags of one dword would not tell the whole value.
     if (uint32_t wide = wideSize(p1)) return refuseWide(wide);
     if (isRM(p1) && isReg(p2)) {
@@ -204,8 +198,7 @@ uint32_t TTavAssembler::doTEST(POperand p1, POperand p2)
     return asmUsageNotSupported;
 }
 
-uint32_t TTavAssembler::doREGMEM(PInstruction row, POperand p1)
-{
+uint32_t TTavAssembler::doREGMEM(PInstruction row, POperand p1) {
     if (wideSize(p1)) return regmemWide(row, p1);
     if (!isRM(p1)) return asmInvalidOperands;
     if (isMem(p1) && p1->size == 0) p1->size = 4;
@@ -213,8 +206,7 @@ uint32_t TTavAssembler::doREGMEM(PInstruction row, POperand p1)
     return emitX86RM(sz == 1 ? row->opcode1 : row->opcode1 + 1, needs66(sz), 0, p1, row->opcode_r);
 }
 
-uint32_t TTavAssembler::doROT(PInstruction row, POperand p1, POperand p2)
-{
+uint32_t TTavAssembler::doROT(PInstruction row, POperand p1, POperand p2) {
     if (wideSize(p1)) return rotWide(row, p1, p2);
     bool byCL = isReg(p2) && p2->reg_base == REG_CL;
     if (!isRM(p1) || !(isImm(p2) || byCL)) return asmInvalidOperands;
@@ -233,8 +225,7 @@ uint32_t TTavAssembler::doROT(PInstruction row, POperand p1, POperand p2)
     return asmOK;
 }
 
-uint32_t TTavAssembler::doBT(PInstruction row, POperand p1, POperand p2)
-{
+uint32_t TTavAssembler::doBT(PInstruction row, POperand p1, POperand p2) {
     if (!isRM(p1)) return asmOperand1Invalid;
     if (isMem(p1) && p1->size == 0) p1->size = isReg(p2) ? regClass(p2->reg_base) : 4;
     uint32_t sz = isReg(p1) ? regClass(p1->reg_base) : p1->size;
@@ -259,8 +250,7 @@ uint32_t TTavAssembler::doBT(PInstruction row, POperand p1, POperand p2)
     return asmOperand2Invalid;
 }
 
-uint32_t TTavAssembler::doRM_S(PInstruction row, POperand p1)
-{
+uint32_t TTavAssembler::doRM_S(PInstruction row, POperand p1) {
     if (!isRM(p1)) return asmInvalidOperands;
     // setcc writes one byte.
     if (isReg(p1) ? regClass(p1->reg_base) != 1 : (p1->size != 0 && p1->size != 1)) return asmOperand1Invalid;
@@ -268,8 +258,7 @@ uint32_t TTavAssembler::doRM_S(PInstruction row, POperand p1)
     return emitModRM(0, p1);
 }
 
-uint32_t TTavAssembler::doINCDEC(PInstruction row, POperand p1)
-{
+uint32_t TTavAssembler::doINCDEC(PInstruction row, POperand p1) {
     if (isMem(p1) || p1->hint == otVar) {
         // FE /digit for a byte, FF /digit for a word or dword.
         if (isMem(p1) && p1->size == 0) p1->size = 4;
@@ -297,8 +286,7 @@ uint32_t TTavAssembler::doINCDEC(PInstruction row, POperand p1)
     return asmOK;
 }
 
-uint32_t TTavAssembler::doREG_REGMEM(PInstruction row, POperand p1, POperand p2)
-{
+uint32_t TTavAssembler::doREG_REGMEM(PInstruction row, POperand p1, POperand p2) {
     if (!isReg(p1) || !isRM(p2)) return asmInvalidOperands;
     uint32_t sz = regClass(p1->reg_base);
     if (sz == 1) return asmOperand1Invalid;
@@ -309,8 +297,7 @@ uint32_t TTavAssembler::doREG_REGMEM(PInstruction row, POperand p1, POperand p2)
     return emitModRM(regNum(p1->reg_base), p2);
 }
 
-uint32_t TTavAssembler::doMOVSX(PInstruction row, POperand p1, POperand p2)
-{
+uint32_t TTavAssembler::doMOVSX(PInstruction row, POperand p1, POperand p2) {
     if (!isReg(p1) || !isRM(p2)) return asmUsageNotSupported;
     uint32_t s1 = regClass(p1->reg_base);
     uint32_t s2 = isReg(p2) ? regClass(p2->reg_base) : p2->size;
@@ -322,8 +309,7 @@ uint32_t TTavAssembler::doMOVSX(PInstruction row, POperand p1, POperand p2)
     return asmOperand2Invalid;
 }
 
-uint32_t TTavAssembler::doXCHG(PInstruction row, POperand p1, POperand p2)
-{
+uint32_t TTavAssembler::doXCHG(PInstruction row, POperand p1, POperand p2) {
     if (!isRM(p1) || !isReg(p2)) return asmUsageNotSupported;
     uint32_t sz = regClass(p2->reg_base);
     uint32_t s1 = isReg(p1) ? regClass(p1->reg_base) : p1->size;
@@ -342,8 +328,7 @@ uint32_t TTavAssembler::doXCHG(PInstruction row, POperand p1, POperand p2)
     return emitModRM(regNum(p2->reg_base), p1);
 }
 
-uint32_t TTavAssembler::doIMUL(POperand p1, POperand p2, POperand p3)
-{
+uint32_t TTavAssembler::doIMUL(POperand p1, POperand p2, POperand p3) {
     if (!p2) {
         if (uint32_t wide = wideSize(p1)) return refuseWide(wide);  // the product of one dword
         if (!isRM(p1)) return asmUsageNotSupported;

@@ -10,8 +10,7 @@ using namespace tavasm;
 
 namespace {
 
-TOperand regOp(TRegister r)
-{
+TOperand regOp(TRegister r) {
     TOperand t;
     t.hint = otRegister;
     t.reg_base = r;
@@ -20,8 +19,7 @@ TOperand regOp(TRegister r)
     return t;
 }
 
-TOperand immOp(int64_t v, uint32_t size)
-{
+TOperand immOp(int64_t v, uint32_t size) {
     TOperand t;
     t.hint = otImm;
     t.value = v;
@@ -30,8 +28,7 @@ TOperand immOp(int64_t v, uint32_t size)
 }
 
 // [esp + d] (or [sp + d], never encodable, in 16-bit mode).
-TOperand stackOp(int32_t d, uint32_t size)
-{
+TOperand stackOp(int32_t d, uint32_t size) {
     TOperand t;
     t.hint = otMem;
     t.reg_count = 1;
@@ -46,22 +43,19 @@ TRegister acc() { return bits() == 16 ? REG_AX : REG_EAX; }
 
 // Is the stack pointer the base of the memory operand (so that pushes and
 // pops made by a sequence move what it addresses)?
-bool espBased(const TOperand* op)
-{
+bool espBased(const TOperand* op) {
     if (op->reg_count == 0 || (op->reg_count == 1 && op->scale > 1)) return false;
     return op->reg_base == REG_ESP || op->reg_base == REG_RSP;
 }
 
-const char* varName(const TOperand* op)
-{
+const char* varName(const TOperand* op) {
     const TVar* v = static_cast<const TVar*>(op->data);
     return v && v->name ? v->name : "";
 }
 
 }  // namespace
 
-uint32_t TTavAssembler::doCALL(POperand p1)
-{
+uint32_t TTavAssembler::doCALL(POperand p1) {
     if (p1->hint == otLabel) {
         addByte(0xE8);
         placeholder(ftLabel, p1, uint32_t(p1->value), nullptr, uint8_t(ptrSize), 0);
@@ -83,8 +77,7 @@ uint32_t TTavAssembler::doCALL(POperand p1)
     return asmUsageNotSupported;
 }
 
-uint32_t TTavAssembler::doGOTO(PInstruction row, POperand p1)
-{
+uint32_t TTavAssembler::doGOTO(PInstruction row, POperand p1) {
     if (p1->hint == otLabel) {
         FixMan->addFixup(ftJmp, static_cast<PFunction>(p1->ptr), uint32_t(p1->value), F_curPosition, 7, 0,
                          TJmpType(row->opcode1));
@@ -105,18 +98,15 @@ uint32_t TTavAssembler::doGOTO(PInstruction row, POperand p1)
         if (!p1->ptr)
             if (uint32_t r = checkImm(p1, field)) return r;
         addByte(0xEA);
-        if (p1->ptr)
-            placeholder(ftRelative, p1, uint32_t(p1->value), nullptr, uint8_t(ptrSize), ptrSize + 3);
-        else
-            addBytes(uint32_t(p1->value), ptrSize);
+        if (p1->ptr) placeholder(ftRelative, p1, uint32_t(p1->value), nullptr, uint8_t(ptrSize), ptrSize + 3);
+        else addBytes(uint32_t(p1->value), ptrSize);
         addBytes(p1->segstart, 2);
         return asmOK;
     }
     return asmUsageNotSupported;
 }
 
-uint32_t TTavAssembler::doPUSHPOP(PInstruction row, POperand p1)
-{
+uint32_t TTavAssembler::doPUSHPOP(PInstruction row, POperand p1) {
     bool push = row->group == igPUSH;
     switch (p1->hint) {
     case otRegister:
@@ -139,12 +129,9 @@ uint32_t TTavAssembler::doPUSHPOP(PInstruction row, POperand p1)
     case otConst:
         if (!push) return asmInvalidOperands;
         addByte(0x68);
-        if (p1->hint == otVarRef)
-            placeholder(ftVar, p1, 0, p1->data, uint8_t(ptrSize), uint32_t(p1->displacement));
-        else if (p1->hint == otConst)
-            placeholder(ftConst, p1, 0, p1->data, uint8_t(ptrSize), 0);
-        else
-            placeholder(ftLabelAbs, p1, uint32_t(p1->value), nullptr, uint8_t(ptrSize), 0);
+        if (p1->hint == otVarRef) placeholder(ftVar, p1, 0, p1->data, uint8_t(ptrSize), uint32_t(p1->displacement));
+        else if (p1->hint == otConst) placeholder(ftConst, p1, 0, p1->data, uint8_t(ptrSize), 0);
+        else placeholder(ftLabelAbs, p1, uint32_t(p1->value), nullptr, uint8_t(ptrSize), 0);
         return asmOK;
     case otVar: return push ? pushVar(row, p1) : popVar(row, p1);
     case otMem: return push ? pushMem(row, p1) : popMem(row, p1);
@@ -158,8 +145,7 @@ uint32_t TTavAssembler::doPUSHPOP(PInstruction row, POperand p1)
 // A variable by value: the remainder below a whole word first (zero-extended
 // to a word), then the whole words from the highest down, so that the lowest
 // word ends on top.
-uint32_t TTavAssembler::pushVar(PInstruction row, POperand op)
-{
+uint32_t TTavAssembler::pushVar(PInstruction row, POperand op) {
     const uint32_t P = ptrSize;
     const uint32_t s = op->size;
     if (s == 0) return asmSizeMismatch;
@@ -218,8 +204,7 @@ uint32_t TTavAssembler::pushVar(PInstruction row, POperand op)
 
 // The reverse of pushVar: the lowest word first, then the slot of the
 // remainder (popRemainder).
-uint32_t TTavAssembler::popVar(PInstruction row, POperand op)
-{
+uint32_t TTavAssembler::popVar(PInstruction row, POperand op) {
     const uint32_t P = ptrSize;
     const uint32_t s = op->size;
     if (s == 0) return asmSizeMismatch;
@@ -256,10 +241,8 @@ uint32_t TTavAssembler::popVar(PInstruction row, POperand op)
 // three go through a scratch register that is saved and restored around
 // them. A 16-bit slot holds a byte only, and 16-bit code has no lea
 // through sp: refused there.
-uint32_t TTavAssembler::popRemainder(const TOperand* op, uint32_t s,
-                                     const std::function<uint32_t()>& popWord,
-                                     const std::function<TOperand(uint32_t, uint32_t, uint32_t)>& part)
-{
+uint32_t TTavAssembler::popRemainder(const TOperand* op, uint32_t s, const std::function<uint32_t()>& popWord,
+                                     const std::function<TOperand(uint32_t, uint32_t, uint32_t)>& part) {
     const uint32_t rem = s % ptrSize;
     if (bits() == 16) return asmUsageNotSupported;
     uint32_t r;
@@ -292,8 +275,7 @@ uint32_t TTavAssembler::popRemainder(const TOperand* op, uint32_t s,
 
 // Exchanges register r with the word on top of the stack. 16-bit addressing
 // has no [sp]: the word is reached through bp, which is kept meanwhile.
-uint32_t TTavAssembler::xchgTop(TRegister r)
-{
+uint32_t TTavAssembler::xchgTop(TRegister r) {
     TOperand reg = regOp(r);
     if (bits() != 16) {
         TOperand top = stackOp(0, ptrSize);
@@ -310,8 +292,7 @@ uint32_t TTavAssembler::xchgTop(TRegister r)
     return inner("pop", &bp);
 }
 
-uint32_t TTavAssembler::pushMem(PInstruction row, POperand op)
-{
+uint32_t TTavAssembler::pushMem(PInstruction row, POperand op) {
     const uint32_t P = ptrSize;
     if (op->size == 0) op->size = P;
     const uint32_t s = op->size;
@@ -390,8 +371,7 @@ uint32_t TTavAssembler::pushMem(PInstruction row, POperand op)
 // Pops as many bytes as pushMem pushes, lowest word first. An ESP-based
 // destination addresses the stack as it is after the whole sequence (for one
 // word that is what the processor does).
-uint32_t TTavAssembler::popMem(PInstruction row, POperand op)
-{
+uint32_t TTavAssembler::popMem(PInstruction row, POperand op) {
     const uint32_t P = ptrSize;
     if (op->size == 0) op->size = P;
     const uint32_t s = op->size;
@@ -431,8 +411,7 @@ uint32_t TTavAssembler::popMem(PInstruction row, POperand op)
     return popRemainder(op, s, popWord, part);
 }
 
-uint32_t TTavAssembler::pushMemRef(POperand op)
-{
+uint32_t TTavAssembler::pushMemRef(POperand op) {
     uint32_t r;
     if (op->reg_count == 1 && op->scale <= 1 && bits() == 16) {
         // 16-bit addressing has no [sp]: the pushed word is reached through
@@ -466,8 +445,7 @@ uint32_t TTavAssembler::pushMemRef(POperand op)
     return inner("push", &a);
 }
 
-uint32_t TTavAssembler::moveThroughStack(POperand dst, POperand src)
-{
+uint32_t TTavAssembler::moveThroughStack(POperand dst, POperand src) {
     if (src->size == 0) src->size = dst->size;
     if (dst->hint == otMem && dst->size == 0) dst->size = src->size;
     if (src->size == 0) src->size = dst->size = ptrSize;
@@ -477,8 +455,7 @@ uint32_t TTavAssembler::moveThroughStack(POperand dst, POperand src)
     return inner("pop", dst);
 }
 
-uint32_t TTavAssembler::movVarImm(POperand var, POperand imm)
-{
+uint32_t TTavAssembler::movVarImm(POperand var, POperand imm) {
     uint32_t vs = var->size;
     uint32_t d = uint32_t(var->displacement);
     if (vs == 8) {  // two dword stores, the low one first
@@ -501,8 +478,7 @@ uint32_t TTavAssembler::movVarImm(POperand var, POperand imm)
     return asmOK;
 }
 
-uint32_t TTavAssembler::movVarReg(POperand var, POperand reg)
-{
+uint32_t TTavAssembler::movVarReg(POperand var, POperand reg) {
     uint32_t vs = var->size;
     uint32_t rs = regClass(reg->reg_base);
     uint8_t n = regNum(reg->reg_base);
@@ -516,8 +492,7 @@ uint32_t TTavAssembler::movVarReg(POperand var, POperand reg)
     return movRegAndVar(0xA2, 0x88, rs, n, var);
 }
 
-uint32_t TTavAssembler::movRegVar(POperand reg, POperand var)
-{
+uint32_t TTavAssembler::movRegVar(POperand reg, POperand var) {
     uint32_t rs = regClass(reg->reg_base);
     uint8_t n = regNum(reg->reg_base);
     if (var->size < rs) return asmSizeMismatch;
@@ -526,8 +501,7 @@ uint32_t TTavAssembler::movRegVar(POperand reg, POperand var)
 
 // A move between register n of size rs and a variable: the short
 // accumulator form with the address alone, else ModRM; +1 for word sizes.
-uint32_t TTavAssembler::movRegAndVar(uint8_t accOpcode, uint8_t opcode, uint32_t rs, uint8_t n, POperand var)
-{
+uint32_t TTavAssembler::movRegAndVar(uint8_t accOpcode, uint8_t opcode, uint32_t rs, uint8_t n, POperand var) {
     const uint8_t wide = rs == 1 ? 0 : 1;
     addPrefixFor(rs);
     if (n == 0) {
@@ -540,8 +514,7 @@ uint32_t TTavAssembler::movRegAndVar(uint8_t accOpcode, uint8_t opcode, uint32_t
     return asmOK;
 }
 
-uint32_t TTavAssembler::movMemImm(POperand mem, POperand imm)
-{
+uint32_t TTavAssembler::movMemImm(POperand mem, POperand imm) {
     if (mem->size == 0) mem->size = 4;
     uint32_t s = mem->size;
     uint32_t r;
@@ -566,8 +539,7 @@ uint32_t TTavAssembler::movMemImm(POperand mem, POperand imm)
     return asmOK;
 }
 
-uint32_t TTavAssembler::doMOV(POperand p1, POperand p2)
-{
+uint32_t TTavAssembler::doMOV(POperand p1, POperand p2) {
     switch (p1->hint) {
     case otSegment: {
         if (p1->seg == SEG_CS || p1->seg > SEG_GS) return asmOperand1Invalid;  // cs is loaded by far jumps only
@@ -633,8 +605,7 @@ uint32_t TTavAssembler::doMOV(POperand p1, POperand p2)
             // An address fills a register of the address size only.
             if (rs != addrSize()) return asmSizeMismatch;
             addByte(uint8_t(0xB8 + n));
-            placeholder(p2->hint == otConst ? ftConst : ftVar, p2, 0, p2->data, addrSize(),
-                        uint32_t(p2->displacement));
+            placeholder(p2->hint == otConst ? ftConst : ftVar, p2, 0, p2->data, addrSize(), uint32_t(p2->displacement));
             return asmOK;
         case otVar: return movRegVar(p1, p2);
         case otMemRef: {

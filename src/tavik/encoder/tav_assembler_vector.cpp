@@ -10,8 +10,7 @@ namespace {
 bool stackReg(const TOperand* p) { return p && p->hint == otST && p->value >= 0 && p->value <= 7; }
 }  // namespace
 
-uint32_t TTavAssembler::doX87_FPU(PInstruction row, POperand p1, POperand p2)
-{
+uint32_t TTavAssembler::doX87_FPU(PInstruction row, POperand p1, POperand p2) {
     const uint32_t op = row->opcode1;
     if (p1->hint == otST) {
         if (!stackReg(p1)) return asmOperand1Invalid;
@@ -47,8 +46,7 @@ uint32_t TTavAssembler::doX87_FPU(PInstruction row, POperand p1, POperand p2)
     return asmUsageNotSupported;
 }
 
-uint32_t TTavAssembler::doX87_MEM(PInstruction row, POperand p1)
-{
+uint32_t TTavAssembler::doX87_MEM(PInstruction row, POperand p1) {
     if (row->group == igX87_MEM_STI && p1->hint == otST) {
         if (!stackReg(p1)) return asmOperand1Invalid;
         addByte(B(row->opcode2, 1));
@@ -85,8 +83,7 @@ uint32_t TTavAssembler::doX87_MEM(PInstruction row, POperand p1)
     return emitModRM(digit, p1);
 }
 
-uint32_t TTavAssembler::doMOVQ(POperand p1, POperand p2)
-{
+uint32_t TTavAssembler::doMOVQ(POperand p1, POperand p2) {
     auto mm = [](const TOperand* p) { return p->hint == otST && p->value >= 0 && p->value <= 7; };
     auto xmm = [](const TOperand* p) { return p->hint == otXMM && p->value >= 0 && p->value <= 7; };
     auto num = [](const TOperand* p) { return uint8_t(p->value & 7); };
@@ -108,8 +105,7 @@ uint32_t TTavAssembler::doMOVQ(POperand p1, POperand p2)
 
 namespace {
 // The permission bit an operand needs, 0 when no bit can admit it.
-uint32_t permissionOf(const TOperand* p)
-{
+uint32_t permissionOf(const TOperand* p) {
     switch (p->hint) {
     case otST: return p->value >= 0 && p->value <= 7 ? uint32_t(IF_MMX) : 0u;
     case otXMM: return p->value >= 0 && p->value <= 7 ? uint32_t(IF_XMM) : 0u;
@@ -122,8 +118,7 @@ uint32_t permissionOf(const TOperand* p)
 uint8_t numberOf(const TOperand* p) { return p->hint == otRegister ? regNum(p->reg_base) : uint8_t(p->value & 7); }
 }  // namespace
 
-uint32_t TTavAssembler::doSSE(PInstruction row, POperand p1, POperand p2)
-{
+uint32_t TTavAssembler::doSSE(PInstruction row, POperand p1, POperand p2) {
     const uint32_t f = row->flags, g = row->flags2;
     if (f == 0) Log->FatalError("FLAGS NOT SET");
     if (p1->hint != otRegister && p1->hint != otST && p1->hint != otXMM) return asmInvalidOperands;

@@ -10,37 +10,32 @@ namespace {
 
 uint32_t g_WideSize = 8;  // the size of the last operand refused for its width
 
-TOperand dwordAt(const TOperand* op, int32_t offset)
-{
+TOperand dwordAt(const TOperand* op, int32_t offset) {
     TOperand t = *op;
     t.size = 4;
     t.displacement = int32_t(uint32_t(op->displacement) + uint32_t(offset));
     return t;
 }
 
-TOperand dwordReg(uint8_t n)
-{
+TOperand dwordReg(uint8_t n) {
     TOperand t;
     t.setRegister(TRegister(REG_EAX + n));
     return t;
 }
 
-bool stackBased(const TOperand* op)
-{
+bool stackBased(const TOperand* op) {
     if (op->reg_count == 0 || (op->reg_count == 1 && op->scale > 1)) return false;
     return op->reg_base == REG_ESP;
 }
 
 }  // namespace
 
-uint32_t TTavAssembler::refuseWide(uint32_t size)
-{
+uint32_t TTavAssembler::refuseWide(uint32_t size) {
     g_WideSize = size;
     return asmNoQwordForm;
 }
 
-std::string TTavAssembler::wideText()
-{
+std::string TTavAssembler::wideText() {
     if (g_WideSize == 8) return "No qword form of this instruction!";
     return "No form of this instruction for an operand of " + std::to_string(g_WideSize) + " bytes!";
 }
@@ -50,8 +45,7 @@ std::string TTavAssembler::wideText()
 // scratch register (shld, shrd), saved on the stack meanwhile. The carry is
 // the last bit shifted out of the qword. Rotations and counts in cl have no
 // such sequence.
-uint32_t TTavAssembler::rotWide(PInstruction row, POperand p1, POperand p2)
-{
+uint32_t TTavAssembler::rotWide(PInstruction row, POperand p1, POperand p2) {
     const uint32_t size = wideSize(p1);
     const uint8_t digit = row->opcode_r;
     const bool left = digit == 4, right = digit == 5 || digit == 7;
@@ -60,8 +54,7 @@ uint32_t TTavAssembler::rotWide(PInstruction row, POperand p1, POperand p2)
     // The first of eax, ecx, edx, ebx the address does not use.
     uint8_t n = 0;
     if (bits() != 16)
-        while ((p1->reg_count >= 1 && regNum(p1->reg_base) == n) ||
-               (p1->reg_count == 2 && regNum(p1->reg_index) == n))
+        while ((p1->reg_count >= 1 && regNum(p1->reg_base) == n) || (p1->reg_count == 2 && regNum(p1->reg_index) == n))
             ++n;
     // An address on esp moves by the saved register.
     const int32_t moved = stackBased(p1) ? 4 : 0;
@@ -87,8 +80,7 @@ uint32_t TTavAssembler::rotWide(PInstruction row, POperand p1, POperand p2)
 // not and neg of a qword in memory: not of each dword; neg of the low one,
 // its borrow carried into the high one, then neg of that. The product and
 // quotient forms use edx:eax for one dword: refused.
-uint32_t TTavAssembler::regmemWide(PInstruction row, POperand p1)
-{
+uint32_t TTavAssembler::regmemWide(PInstruction row, POperand p1) {
     const uint32_t size = wideSize(p1);
     const uint8_t digit = row->opcode_r;
     if (size != 8 || p1->hint != otMem || (digit != 2 && digit != 3)) return refuseWide(size);
@@ -103,8 +95,7 @@ uint32_t TTavAssembler::regmemWide(PInstruction row, POperand p1)
     return doREGMEM(row, &hi);
 }
 
-uint32_t TTavAssembler::vectorMemSize(PInstruction row, const TOperand* reg)
-{
+uint32_t TTavAssembler::vectorMemSize(PInstruction row, const TOperand* reg) {
     if (row->flags2 & IF_M32) return 4;
     if (row->flags2 & IF_M64) return 8;
     return reg->hint == otXMM ? 16 : 8;

@@ -96,8 +96,7 @@ bool TFileWriter::alignFileToSize(uint32_t si) {
 }
 
 uint32_t TFileWriter::addFileText(const std::string& s) {
-    if (s.size() > std::numeric_limits<uint32_t>::max())
-        throw ERangeError("Output buffer: image larger than 4 GiB");
+    if (s.size() > std::numeric_limits<uint32_t>::max()) throw ERangeError("Output buffer: image larger than 4 GiB");
     return Append(s.data(), static_cast<uint32_t>(s.size()));
 }
 
@@ -110,6 +109,4 @@ uint32_t TFileWriter::replaceFileBytes(uint32_t pos, const uint8_t* x, uint32_t 
     return Replace(pos, x, bytes);
 }
 
-uint32_t TFileWriter::replaceFileData(uint32_t pos, const void* x, uint32_t bytes) {
-    return Replace(pos, x, bytes);
-}
+uint32_t TFileWriter::replaceFileData(uint32_t pos, const void* x, uint32_t bytes) { return Replace(pos, x, bytes); }

@@ -28,11 +28,10 @@ struct Arg {
     std::unique_ptr<TOperand> op;
     PFunction callee = nullptr;
     uint32_t param = 0;
-    int64_t value = 0;  // a constant's whole value
+    int64_t value = 0;         // a constant's whole value
     bool signedValue = false;  // a variable of a signed type: widened with its sign
 };
 using ArgList = std::vector<Arg>;
-
 
 // Calls standing as arguments are read recursively: past this depth the
 // source is refused before it could exhaust the stack.
@@ -149,8 +148,7 @@ void readArgument(ArgList& args, PFunction callee, uint32_t param) {
         args.push_back(std::move(arg));
         return;
     }
-    if (target->Type_ == ltProc)
-        Log->FatalError("[31354] \"" + std::string(funcName(target)) + "\" is a procedure");
+    if (target->Type_ == ltProc) Log->FatalError("[31354] \"" + std::string(funcName(target)) + "\" is a procedure");
     Arg result{std::make_unique<TOperand>(), callee, param, 0};
     // One push of the result: AX in 16-bit code, where it is all that the
     // push takes.
@@ -279,8 +277,7 @@ void callOperand(PFunction cur, PFunction f, TOperand& target) {
         v->active = 1;
         if (CompileFlags.stackframe_on)
             target.setMemory(ptrSize, static_cast<int32_t>(v->address + ptrSize), 0, {frameRegister()});
-        else
-            target.setMemory(ptrSize, static_cast<int32_t>(v->address + Compiler->stackDepth(cur)), 0, {REG_ESP});
+        else target.setMemory(ptrSize, static_cast<int32_t>(v->address + Compiler->stackDepth(cur)), 0, {REG_ESP});
     } else {
         target.setLabel(cur, f->FuncIndex);
     }

@@ -236,8 +236,7 @@ TMathOp handle_DOCMP(uint32_t /*level*/) {
     if (o1->hint == otImm && o2->hint == otImm) return handle_CompareConsts(o1.get(), o2.get(), op);
     if (o1->hint == otRegister && o2->hint == otImm && o2->value == 0)
         Compiler->execInstruction(curFunc(), "test", o1.get(), o1.get());
-    else
-        Compiler->execInstruction(curFunc(), "cmp", o1.get(), o2.get());
+    else Compiler->execInstruction(curFunc(), "cmp", o1.get(), o2.get());
     return op;
 }
 

@@ -28,7 +28,6 @@ namespace {
 // image offsets are signed 32-bit.
 constexpr uint64_t kMaxDataBytes = 0x7FFFFFFF;
 
-
 bool isSymbol(const char* s) { return tok()->F_Type == ttSymbol && tok()->F_String == s; }
 
 // The current token names a type (a keyword never does).
@@ -193,9 +192,8 @@ void storeValue(PVar v, const TVarType* tp, uint32_t offset, uint32_t n, const s
     } else {
         // An integer takes a float only when nothing of it would be lost.
         if (t->F_Type == ttFloat && t->F_Extended != std::trunc(t->F_Extended))
-            Log->FatalError("[5328] Value " + t->F_String + " has a fraction, which the integer " + what +
-                                " cannot hold",
-                            true);
+            Log->FatalError(
+                "[5328] Value " + t->F_String + " has a fraction, which the integer " + what + " cannot hold", true);
         checkFits(t->F_Integer, tp ? tp->size : 0, what);
         const auto u = static_cast<uint64_t>(t->F_Integer);
         for (int b = 0; b < 8; ++b) bytes.push_back(static_cast<char>(u >> (8 * b)));
@@ -249,8 +247,8 @@ void readBlockList(PVar v, uint32_t m, bool open) {
     std::vector<MemberSlot> slots;
     memberSlots(tp, 0, "", slots);
     uint32_t elements = open ? 1 : m;
-    size_t s = 0;       // the member being filled, over all elements
-    uint32_t k = 0;     // its next element
+    size_t s = 0;    // the member being filled, over all elements
+    uint32_t k = 0;  // its next element
     do {
         takePeek();  // "[" or ","
         if (Compiler->ExpectToken({ttNumber, ttFloat, ttAnsiString, ttWideString}) == ttNone)
@@ -344,9 +342,9 @@ uint32_t addDataMember(PVarType block, PVarType type, const std::string& name, u
 // be one, anything else is the unexpected token it is.
 [[noreturn]] void memberNameTaken(PVarType block, const std::string& written, const char* code) {
     if (tok()->F_Type == ttIdent && tok()->F_Keyword == keyNone && findField(block, tok()->F_String))
-        Log->FatalError("[" + std::string(code) + "] Duplicate member \"" + tok()->F_String + "\" in block \"" +
-                            written + "\"",
-                        true);
+        Log->FatalError(
+            "[" + std::string(code) + "] Duplicate member \"" + tok()->F_String + "\" in block \"" + written + "\"",
+            true);
     Log->FatalUnexpectedToken(code);
 }
 
@@ -482,17 +480,10 @@ void handle_CONST() {
     handle_MACROVAR_tokens();
     TCurrentToken* t = tok();
     switch (t->F_Type) {
-    case ttNumber:
-        Consts->addConst(name, t->F_Integer, ctValue);
-        break;
-    case ttAnsiString:
-        Consts->addConst(name, t->F_String, ctAnsiString);
-        break;
-    case ttWideString:
-        Consts->addConst(name, t->F_String, ctWideString);
-        break;
-    default:
-        Log->FatalUnexpectedToken("5311");
+    case ttNumber: Consts->addConst(name, t->F_Integer, ctValue); break;
+    case ttAnsiString: Consts->addConst(name, t->F_String, ctAnsiString); break;
+    case ttWideString: Consts->addConst(name, t->F_String, ctWideString); break;
+    default: Log->FatalUnexpectedToken("5311");
     }
     if (!Compiler->ExpectSymbol(";")) Log->FatalUnexpectedToken("");
 }

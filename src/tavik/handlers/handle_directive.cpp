@@ -52,7 +52,6 @@ const char* closerWord(Closer c) {
     }
 }
 
-
 Closer compileSection() {
     checkNesting(Compiler->loopDepth(), kMaxSectionDepth, "[7655] Sections nested too deeply");
     const uint32_t depth = Compiler->loopDepth() + 1;
@@ -276,12 +275,9 @@ bool conditional(bool isIf) {
             ge = true;  // #else or #elseif: the other branches are passed over
         }
         switch (skipSection(ge, isIf)) {
-        case SkipStop::end:
-            return false;
-        case SkipStop::elseif:
-            continue;  // its condition is decided afresh
-        case SkipStop::else_:
-            return expectEnd(compileSection());
+        case SkipStop::end: return false;
+        case SkipStop::elseif: continue;  // its condition is decided afresh
+        case SkipStop::else_: return expectEnd(compileSection());
         }
     }
 }
@@ -301,8 +297,7 @@ bool handle_DIRECTIVE_repeat() {
     const uint32_t line = f->CurLine, pos = f->CurChar, col = f->CurLineChar;
     for (int64_t pass = 0; pass < n; ++pass) {
         if (++Compiler->F_RepeatPasses > kMaxRepeatPasses)
-            Log->FatalError("[34325] Repeated sections run more than " + std::to_string(kMaxRepeatPasses) +
-                            " passes");
+            Log->FatalError("[34325] Repeated sections run more than " + std::to_string(kMaxRepeatPasses) + " passes");
         Compiler->F_CurFile = f;
         f->CurLine = line;
         f->CurChar = pos;

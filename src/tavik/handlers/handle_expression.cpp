@@ -84,7 +84,6 @@ Ext fromInt(int64_t v) { return static_cast<Ext>(v); }
 
 // ---- reading ----
 
-
 // The next token when it is one of ops (a symbol or a word in lower case),
 // consumed; an empty text (nothing read) otherwise.
 std::string nextOperator(std::initializer_list<const char*> ops) {
@@ -182,33 +181,28 @@ int32_t evalTermInt() {
 
 Ext evalFactor() {
     switch (Compiler->ExpectToken({ttNumber, ttSymbol, ttFloat})) {
-    case ttNumber:
-        return fromInt(tok()->F_Integer);
-    case ttFloat:
-        return tok()->F_Extended;
+    case ttNumber: return fromInt(tok()->F_Integer);
+    case ttFloat: return tok()->F_Extended;
     case ttSymbol: {
         if (tok()->F_String != "(") Log->FatalUnexpectedToken("723");
         const Ext v = evalExpression();
         if (!Compiler->ExpectSymbol(")")) Log->FatalUnexpectedToken("756");
         return v;
     }
-    default:
-        Log->FatalUnexpectedToken("765");
+    default: Log->FatalUnexpectedToken("765");
     }
 }
 
 int32_t evalFactorInt() {
     switch (Compiler->ExpectToken({ttNumber, ttSymbol})) {
-    case ttNumber:
-        return low32(tok()->F_Integer);
+    case ttNumber: return low32(tok()->F_Integer);
     case ttSymbol: {
         if (tok()->F_String != "(") Log->FatalUnexpectedToken("983");
         const int32_t v = low32(rounded(evalExpression()));
         if (!Compiler->ExpectSymbol(")")) Log->FatalUnexpectedToken("876");
         return v;
     }
-    default:
-        Log->FatalUnexpectedToken("865");
+    default: Log->FatalUnexpectedToken("865");
     }
 }
 

@@ -189,8 +189,7 @@ void handle_DIRECTIVE_resource() {
     const std::string quoted = "\"" + name + "\"";
     switch (platform::ReadRegularFile(path, data, kMaxResourceFile)) {
     case platform::TReadResult::Read: break;
-    case platform::TReadResult::NotRegular:
-        Log->FatalError("[446] Resource file " + quoted + " is not a regular file");
+    case platform::TReadResult::NotRegular: Log->FatalError("[446] Resource file " + quoted + " is not a regular file");
     case platform::TReadResult::TooLarge:
         Log->FatalError("[447] Resource file " + quoted + " is larger than " + std::to_string(kMaxResourceFile) +
                         " bytes");

@@ -32,13 +32,10 @@ bool isExpanding(const TMacro* m) {
     return false;
 }
 
-
 // A character read directly, as the token that the message names.
 [[noreturn]] void unexpectedChar(char c, const char* code) {
-    if (c == '\0')
-        tok()->setNull();
-    else
-        tok()->setSymbol(c);
+    if (c == '\0') tok()->setNull();
+    else tok()->setSymbol(c);
     Log->FatalUnexpectedToken(code);
 }
 
@@ -163,27 +160,25 @@ private:
 
     void stashOuter() {
         TSuperStringList& p = F_Macro->params;
-        for (uint32_t i = 0; i < p.Count(); ++i) F_Items.push_back({p.GetString(i), p.GetItem(i), p.GetSSLItem(i)->scope});
+        for (uint32_t i = 0; i < p.Count(); ++i)
+            F_Items.push_back({p.GetString(i), p.GetItem(i), p.GetSSLItem(i)->scope});
         // Unbind without freeing: the tokens stay the outer expansion's.
         for (uint32_t i = p.Count(); i-- > 0;) {
-            if (p.GetSSLItem(i)->scope != 0)
-                p.Delete(i);
-            else
-                p.SetItem(i, nullptr);
+            if (p.GetSSLItem(i)->scope != 0) p.Delete(i);
+            else p.SetItem(i, nullptr);
         }
         const TAFile* c = F_Macro->code;
-        F_Cursor = {c->CurLine, c->CurChar, c->CurLineChar, c->F_LPCurLine, c->F_LPCurChar, c->F_LPCurLineChar,
-                    c->F_LPLine, c->F_SaveCurLine, c->F_SaveCurChar, c->F_SaveCurLineChar, c->F_TotalLines};
+        F_Cursor = {c->CurLine,       c->CurChar,           c->CurLineChar, c->F_LPCurLine,
+                    c->F_LPCurChar,   c->F_LPCurLineChar,   c->F_LPLine,    c->F_SaveCurLine,
+                    c->F_SaveCurChar, c->F_SaveCurLineChar, c->F_TotalLines};
     }
 
     void restoreOuter() {
         TSuperStringList& p = F_Macro->params;
         for (size_t i = 0; i < F_Items.size(); ++i) {
             const Item& it = F_Items[i];
-            if (i < p.Count())
-                p.SetItem(static_cast<uint32_t>(i), it.obj);
-            else
-                p.Add(it.text, it.obj, it.scope);
+            if (i < p.Count()) p.SetItem(static_cast<uint32_t>(i), it.obj);
+            else p.Add(it.text, it.obj, it.scope);
         }
         TAFile* c = F_Macro->code;
         const Cursor& s = F_Cursor;

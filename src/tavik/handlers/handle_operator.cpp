@@ -124,9 +124,7 @@ void expectEndOfStatement() {
 // "=" has been dealt with by the caller.
 void applyOperator(const char* site, TMathOp mo, POperand target) {
     switch (mo) {
-    case moNone:
-        expectEndOfStatement();
-        return;
+    case moNone: expectEndOfStatement(); return;
     case moInc:
     case moDec:
         Compiler->statementEnds(false);
@@ -138,10 +136,8 @@ void applyOperator(const char* site, TMathOp mo, POperand target) {
     case moSubBy:
     case moMulByU:
     case moShiftLeft:
-    case moShiftRight:
-        break;
-    default:
-        invalidOperator(mo);
+    case moShiftRight: break;
+    default: invalidOperator(mo);
     }
     OperandPtr src = readSource();
     const char* name = nullptr;
@@ -185,8 +181,7 @@ void handle_regAs(TRegister reg) {
     const TTavToken t = c->ExpectToken({ttIdent, ttNumber});
     TCurrentToken* tk = tok();
     if (t == ttIdent) {
-        if (tk->F_Keyword != keyNone || tk->F_IdentType != itType || !tk->F_Pointer)
-            Log->FatalUnexpectedToken("67453");
+        if (tk->F_Keyword != keyNone || tk->F_IdentType != itType || !tk->F_Pointer) Log->FatalUnexpectedToken("67453");
         setAssume(reg, static_cast<PVarType>(tk->F_Pointer));
     } else if (t == ttNumber) {
         if (tk->F_Integer != 0) Log->FatalUnexpectedToken("67454");

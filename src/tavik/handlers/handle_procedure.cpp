@@ -16,7 +16,6 @@
 
 namespace {
 
-
 // Consumes the next character when it is c (blanks skipped unless direct).
 bool takeChar(char c, bool direct = false) {
     if (src()->peekNextRealChar(!direct) != c) return false;
@@ -79,8 +78,7 @@ PFunction methodOf(PVarType t) {
     const std::string member = tok()->F_String;
     const std::string tn = typeName(t);
     TVarField* fld = findField(t, member);
-    if (!fld)
-        Log->FatalError("[35353] The var type \"" + tn + "\" does not have a method \"" + member + "\"");
+    if (!fld) Log->FatalError("[35353] The var type \"" + tn + "\" does not have a method \"" + member + "\"");
     if (fld->ft != vftFunc) Log->FatalError("[35354] " + tn + " member \"" + member + "\" is not a method");
     auto* fn = static_cast<PFunction>(fld->func);
     if (!fn || !fn->DeclareOnly)
@@ -130,10 +128,10 @@ void probeLargeFrame(PFunction f, int32_t localsFixup, uint32_t localsAt) {
     std::string code = "\x81\xED";  // sub ebp, pages
     putLE32(code, pages);
     code += std::string("\x81\xEC\x00\x10\x00\x00", 6);  // sub esp, 4096
-    code += "\x85\x24\x24";                                 // test [esp], esp
-    code += "\x3B\xE5";                                      // cmp esp, ebp
-    code += "\x75\xF3";                                      // jne to the sub
-    code += "\x81\xC5";                                      // add ebp, pages
+    code += "\x85\x24\x24";                              // test [esp], esp
+    code += "\x3B\xE5";                                  // cmp esp, ebp
+    code += "\x75\xF3";                                  // jne to the sub
+    code += "\x81\xC5";                                  // add ebp, pages
     putLE32(code, pages);
     if (rest) {
         code += "\x81\xEC";  // sub esp, rest
@@ -333,9 +331,9 @@ void handle_IMPORTS() {
     // on, which an image cannot name: only ASCII means the same everywhere.
     for (const char c : tok()->F_String)
         if (static_cast<unsigned char>(c) >= 0x80)
-            Log->FatalError("[46546] Import library name \"" + tok()->F_String +
-                                "\" is not supported: library names in ASCII only",
-                            true);
+            Log->FatalError(
+                "[46546] Import library name \"" + tok()->F_String + "\" is not supported: library names in ASCII only",
+                true);
     const int32_t lib = Imports->addImportLib(tok()->F_String);
     if (!Compiler->ExpectSymbol(")")) Log->FatalUnexpectedToken("");
     if (!Compiler->ExpectSymbol("{")) Log->FatalUnexpectedToken("");

@@ -11,7 +11,8 @@
 namespace platform {
 
 bool EndsWithNoCase(const std::string& s, const std::string& suffix) {
-    return suffix.size() <= s.size() && ascii::equalNoCase(std::string_view(s).substr(s.size() - suffix.size()), suffix);
+    return suffix.size() <= s.size() &&
+           ascii::equalNoCase(std::string_view(s).substr(s.size() - suffix.size()), suffix);
 }
 
 // --- path text ---------------------------------------------------------------

@@ -1,33 +1,33 @@
 #if !defined(_WIN32)
-#include <dirent.h>
-#include <dlfcn.h>
-#include <link.h>
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/mman.h>
-#include <sys/resource.h>
-#include <sys/stat.h>
-#include <sys/syscall.h>
-#include <sys/wait.h>
-#include <time.h>
-#include <unistd.h>
+#  include <dirent.h>
+#  include <dlfcn.h>
+#  include <link.h>
+#  include <fcntl.h>
+#  include <signal.h>
+#  include <sys/mman.h>
+#  include <sys/resource.h>
+#  include <sys/stat.h>
+#  include <sys/syscall.h>
+#  include <sys/wait.h>
+#  include <time.h>
+#  include <unistd.h>
 
-#include <algorithm>
-#include <cerrno>
-#include <chrono>
-#include <cstdlib>
-#include <cstring>
-#include <filesystem>
-#include <system_error>
+#  include <algorithm>
+#  include <cerrno>
+#  include <chrono>
+#  include <cstdlib>
+#  include <cstring>
+#  include <filesystem>
+#  include <system_error>
 
-#include "classes/record_arena.h"
-#include "platform/elf_check.h"
-#include "platform/platform.h"
-#include "platform/platform_common.h"
+#  include "classes/record_arena.h"
+#  include "platform/elf_check.h"
+#  include "platform/platform.h"
+#  include "platform/platform_common.h"
 
-#ifndef TAVIK_VERSION_TEXT
-#define TAVIK_VERSION_TEXT ""
-#endif
+#  ifndef TAVIK_VERSION_TEXT
+#    define TAVIK_VERSION_TEXT ""
+#  endif
 
 namespace platform {
 
@@ -62,8 +62,8 @@ std::string NormaliseVersion(const std::string& text) {
         ++i;
     }
     if (i < text.size()) return "0.0.0.0";
-    return std::to_string(part[0]) + "." + std::to_string(part[1]) + "." + std::to_string(part[2]) +
-           "." + std::to_string(part[3]);
+    return std::to_string(part[0]) + "." + std::to_string(part[1]) + "." + std::to_string(part[2]) + "." +
+           std::to_string(part[3]);
 }
 
 }  // namespace
@@ -123,17 +123,16 @@ void RaiseThreadPriority() {
 }
 
 int64_t PerformanceCounter() {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
         .count();
 }
 
 int64_t PerformanceFrequency() { return 1000000000; }
 
 uint32_t TickCount() {
-    return static_cast<uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                     std::chrono::steady_clock::now().time_since_epoch())
-                                     .count());
+    return static_cast<uint32_t>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+            .count());
 }
 
 void ExitProcess(int code) {
@@ -198,7 +197,7 @@ TFileText::TResult TFileText::Load(const std::string& path) {
         if (p != MAP_FAILED) {
             static bool handler = false;
             if (!handler) {
-                struct sigaction sa{};
+                struct sigaction sa {};
                 sa.sa_handler = sourceChanged;
                 sigemptyset(&sa.sa_mask);
                 sigaction(SIGBUS, &sa, nullptr);
@@ -395,7 +394,7 @@ TCrashNote::TCrashNote(const std::string& note) : F_Previous(g_CrashNote), F_Not
         ss.ss_sp = stack;
         ss.ss_size = sizeof stack;
         sigaltstack(&ss, nullptr);
-        struct sigaction sa{};
+        struct sigaction sa {};
         sa.sa_handler = crashed;
         sa.sa_flags = SA_ONSTACK;
         sigemptyset(&sa.sa_mask);

@@ -1,20 +1,20 @@
 #if defined(_WIN32)
-#include <windows.h>
-#include <shellapi.h>
+#  include <windows.h>
+#  include <shellapi.h>
 // platform::SetConsoleTitle is ours, not the A/W macro.
-#undef SetConsoleTitle
+#  undef SetConsoleTitle
 
-#include <fcntl.h>
-#include <io.h>
-#include <sys/stat.h>
+#  include <fcntl.h>
+#  include <io.h>
+#  include <sys/stat.h>
 
-#include <algorithm>
-#include <cerrno>
-#include <cstdlib>
-#include <cstring>
+#  include <algorithm>
+#  include <cerrno>
+#  include <cstdlib>
+#  include <cstring>
 
-#include "platform/platform.h"
-#include "platform/platform_common.h"
+#  include "platform/platform.h"
+#  include "platform/platform_common.h"
 
 namespace platform {
 
@@ -226,8 +226,8 @@ TReadResult ReadRegularFile(const std::string& path, std::string& out, uint64_t 
 bool IsRegularFile(const std::string& path) {
     if (!FileExists(path)) return false;
     // Device names ("nul", "con") have attributes too; a source is on disk.
-    HANDLE h = CreateFileW(Wide(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                           nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    HANDLE h = CreateFileW(Wide(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (h == INVALID_HANDLE_VALUE) return true;  // the open that follows reports it
     bool disk = GetFileType(h) == FILE_TYPE_DISK;
     CloseHandle(h);
@@ -259,8 +259,8 @@ bool FileReadable(const std::string& path) {
 bool SameFile(const std::string& a, const std::string& b) {
     auto identity = [](const std::string& path, BY_HANDLE_FILE_INFORMATION& info) {
         if (path.empty()) return false;
-        HANDLE h = CreateFileW(Wide(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                               nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        HANDLE h = CreateFileW(Wide(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                               OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
         if (h == INVALID_HANDLE_VALUE) return false;
         bool ok = GetFileInformationByHandle(h, &info) != 0;
         CloseHandle(h);
@@ -357,8 +357,8 @@ std::string FileVersion(const std::string& path) {
     if (!VerQueryValueW(data.data(), L"\\", reinterpret_cast<void**>(&info), &len) || !info ||
         len < sizeof(VS_FIXEDFILEINFO) || info->dwSignature != 0xFEEF04BD)
         return "0.0.0.0";
-    return std::to_string(HIWORD(info->dwFileVersionMS)) + "." + std::to_string(LOWORD(info->dwFileVersionMS)) +
-           "." + std::to_string(HIWORD(info->dwFileVersionLS)) + "." + std::to_string(LOWORD(info->dwFileVersionLS));
+    return std::to_string(HIWORD(info->dwFileVersionMS)) + "." + std::to_string(LOWORD(info->dwFileVersionMS)) + "." +
+           std::to_string(HIWORD(info->dwFileVersionLS)) + "." + std::to_string(LOWORD(info->dwFileVersionLS));
 }
 
 // --- dynamic libraries ---------------------------------------------------------
@@ -388,9 +388,9 @@ void* OpenLibrary(const std::string& path, std::string* error) {
     SetThreadErrorMode(oldMode, nullptr);
     if (!h && error) {
         wchar_t* msg = nullptr;
-        DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                     FORMAT_MESSAGE_IGNORE_INSERTS,
-                                 nullptr, err, 0, reinterpret_cast<LPWSTR>(&msg), 0, nullptr);
+        DWORD n =
+            FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                           nullptr, err, 0, reinterpret_cast<LPWSTR>(&msg), 0, nullptr);
         std::string text = n && msg ? Narrow(msg, n) : "error " + std::to_string(err);
         if (msg) LocalFree(msg);
         while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) text.pop_back();

@@ -58,10 +58,8 @@ namespace {
 std::exception_ptr g_Stop;
 
 void Say(const std::string& text) {
-    if (Log)
-        Log->Message(text, colError);
-    else
-        platform::WriteStdout(text + "\n");
+    if (Log) Log->Message(text, colError);
+    else platform::WriteStdout(text + "\n");
 }
 
 // A fatal message was printed when it was raised; any other failure is
@@ -81,12 +79,10 @@ void RecordStop(std::exception_ptr e) noexcept {
         } catch (...) {
             Say("PlugSys: a service failed");
         }
-    } catch (...) {
-    }
+    } catch (...) {}
     try {
         g_Stop = std::make_exception_ptr(EAbort());
-    } catch (...) {
-    }
+    } catch (...) {}
 }
 
 // The C entry of a service: catches everything the service raises, answers
@@ -111,7 +107,7 @@ struct Guard<F> {
 // The resource section for rva, where the resource manager can build one.
 template <class R>
 std::string BuildResources(R& resources, uint32_t rva) {
-    if constexpr (requires(R& r) { std::string(r.buildRes(rva)); }) {
+    if constexpr (requires(R & r) { std::string(r.buildRes(rva)); }) {
         return std::string(resources.buildRes(rva));
     } else {
         return std::string();  // nothing can have been collected
@@ -158,9 +154,7 @@ void File_Commit() {
     if (Plugins) Plugins->commitOutput();
 }
 
-uint32_t File_AddBytes(const void* bytes, uint32_t len) {
-    return fWriter ? fWriter->addFileData(bytes, len) : 0;
-}
+uint32_t File_AddBytes(const void* bytes, uint32_t len) { return fWriter ? fWriter->addFileData(bytes, len) : 0; }
 
 uint32_t File_Len() { return fWriter ? fWriter->Len() : 0; }
 
@@ -274,8 +268,7 @@ void func_rem(PFunction fn, uint32_t start, uint32_t len) {
 // loop runs on through that parent once the text ends, so at the start event
 // the standard include and the project body compile inside this call.
 TAVBOOL func_execute(const char* c, uint32_t len) {
-    if (!Compiler || !Compiler->F_CurFile)
-        PluginFatal("source text handed in outside a compilation");
+    if (!Compiler || !Compiler->F_CurFile) PluginFatal("source text handed in outside a compilation");
     // Once the build has begun the compilation is over: its labels were
     // checked and its code laid out.
     if (fWriter) PluginFatal("func_execute: source text handed in after the compilation has ended");

@@ -68,8 +68,7 @@ int TryLibrary(void* arg) {
     if (auto entry = reinterpret_cast<TDLLEntry>(platform::LibrarySymbol(handle, "onEntry"))) {
         try {
             (void)entry(&funcTable);
-        } catch (...) {
-        }
+        } catch (...) {}
     }
     platform::CloseLibrary(handle);
     return 0;

@@ -481,8 +481,7 @@ TMathOp TAFile::moveNextIfMathOp(bool signed_) {
         if (takeSecond('=')) return moSubBy;
         if (takeSecond('-')) return moDec;
         return moSub;
-    case '/':
-        return signed_ ? moDivS : moDivU;
+    case '/': return signed_ ? moDivS : moDivU;
     case '<':
         if (takeSecond('>')) return moNotEqual;
         if (takeSecond('<')) return moShiftLeft;

@@ -13,10 +13,10 @@
 // tests of ascii.h.
 namespace charclass {
 enum : uint8_t {
-    NameStart = 0x01,  // ascii::isNameStart
-    Digit = 0x02,      // ascii::isDigit
-    Hex = 0x04,        // ascii::isHexDigit
-    Plain = 0x08,      // read as it is: no blank (1 to 32) and no "/"
+    NameStart = 0x01,              // ascii::isNameStart
+    Digit = 0x02,                  // ascii::isDigit
+    Hex = 0x04,                    // ascii::isHexDigit
+    Plain = 0x08,                  // read as it is: no blank (1 to 32) and no "/"
     NameChar = NameStart | Digit,  // ascii::isNameChar
 };
 constexpr std::array<uint8_t, 256> build() {
@@ -139,9 +139,7 @@ public:
     void commitPeekPosition();
 
     // The byte at a 1-based position; 0 outside the text.
-    char charAt(uint32_t pos) const {
-        return (pos >= 1 && pos <= F_FileLength) ? F_Buffer[pos - 1] : '\0';
-    }
+    char charAt(uint32_t pos) const { return (pos >= 1 && pos <= F_FileLength) ? F_Buffer[pos - 1] : '\0'; }
     char curChar() const { return charAt(CurChar); }
 
     uint32_t F_SaveCurLine = 1;  // restore before any save returns to the start

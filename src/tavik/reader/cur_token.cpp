@@ -8,15 +8,13 @@
 
 #include "reader/word_table.h"
 
-int64_t truncExtended(long double v)
-{
+int64_t truncExtended(long double v) {
     constexpr long double two63 = 9223372036854775808.0L;
     if (std::isnan(v) || v >= two63 || v < -two63) return INT64_MIN;  // x87 integer indefinite
     return static_cast<int64_t>(v);
 }
 
-std::string mo2str(TMathOp mo)
-{
+std::string mo2str(TMathOp mo) {
     switch (mo) {
     case moAssign: return "=";
     case moIsEqual: return "==";
@@ -55,21 +53,18 @@ TCurrentToken::TCurrentToken() { setNull(); }
 
 TCurrentToken::~TCurrentToken() { freeOperand(); }
 
-void TCurrentToken::freeOperand()
-{
+void TCurrentToken::freeOperand() {
     delete F_Operand;
     F_Operand = nullptr;
 }
 
-POperand TCurrentToken::newOperand()
-{
+POperand TCurrentToken::newOperand() {
     freeOperand();
     F_Operand = new TOperand;
     return F_Operand;
 }
 
-void TCurrentToken::setNull()
-{
+void TCurrentToken::setNull() {
     F_Type = ttEOF;
     F_Keyword = keyNone;
     F_IdentType = itNone;
@@ -91,13 +86,11 @@ void TCurrentToken::setNull()
     if (F_Operand) freeOperand();
 }
 
-TTavToken TCurrentToken::setInteger(int32_t bytecount, std::string_view str, int64_t int_)
-{
+TTavToken TCurrentToken::setInteger(int32_t bytecount, std::string_view str, int64_t int_) {
     return setType(ttNumber, bytecount, str, int_);
 }
 
-TTavToken TCurrentToken::setFloat(const std::string& str, long double fl)
-{
+TTavToken TCurrentToken::setFloat(const std::string& str, long double fl) {
     setNull();
     F_Type = ttFloat;
     F_Extended = fl;
@@ -108,8 +101,7 @@ TTavToken TCurrentToken::setFloat(const std::string& str, long double fl)
     return F_Type;
 }
 
-TTavToken TCurrentToken::setType(TTavToken tt, int32_t bytecount, std::string_view str, int64_t int_)
-{
+TTavToken TCurrentToken::setType(TTavToken tt, int32_t bytecount, std::string_view str, int64_t int_) {
     setNull();
     F_Type = tt;
     F_Integer = int_;
@@ -120,8 +112,7 @@ TTavToken TCurrentToken::setType(TTavToken tt, int32_t bytecount, std::string_vi
     return F_Type;
 }
 
-TTavToken TCurrentToken::setRegister(TRegister reg, std::string_view str)
-{
+TTavToken TCurrentToken::setRegister(TRegister reg, std::string_view str) {
     setNull();
     F_Type = ttRegister;
     F_Register = reg;
@@ -133,8 +124,7 @@ TTavToken TCurrentToken::setRegister(TRegister reg, std::string_view str)
     return F_Type;
 }
 
-TTavToken TCurrentToken::setSegment(TSegment seg, const std::string& str)
-{
+TTavToken TCurrentToken::setSegment(TSegment seg, const std::string& str) {
     setNull();
     F_Type = ttSegment;
     F_Segment = seg;
@@ -144,8 +134,7 @@ TTavToken TCurrentToken::setSegment(TSegment seg, const std::string& str)
     return F_Type;
 }
 
-TTavToken TCurrentToken::setText(const std::string& str, TTavToken textType)
-{
+TTavToken TCurrentToken::setText(const std::string& str, TTavToken textType) {
     setNull();
     F_Type = textType;
     F_String = str;
@@ -154,8 +143,7 @@ TTavToken TCurrentToken::setText(const std::string& str, TTavToken textType)
     return F_Type;
 }
 
-TTavToken TCurrentToken::setSymbol(char c)
-{
+TTavToken TCurrentToken::setSymbol(char c) {
     setNull();
     F_Type = ttSymbol;
     F_String.assign(1, c);
@@ -165,8 +153,7 @@ TTavToken TCurrentToken::setSymbol(char c)
 }
 
 TTavToken TCurrentToken::setBaseExp(int32_t size, int32_t regCount, TRegister reg1, TRegister reg2, int32_t disp,
-                                    int32_t scale)
-{
+                                    int32_t scale) {
     setNull();
     F_Type = ttBaseExp;
     F_Count = regCount;
@@ -209,8 +196,7 @@ TTavToken TCurrentToken::setBaseExp(int32_t size, int32_t regCount, TRegister re
     return F_Type;
 }
 
-void TCurrentToken::setCurToken(const TCurrentToken& tk)
-{
+void TCurrentToken::setCurToken(const TCurrentToken& tk) {
     if (&tk == this) return;
     F_Type = tk.F_Type;
     F_Keyword = tk.F_Keyword;
@@ -234,14 +220,12 @@ void TCurrentToken::setCurToken(const TCurrentToken& tk)
     F_Extra = tk.F_Extra;
 }
 
-TKeyword TCurrentToken::findKeyword(const std::string& key)
-{
+TKeyword TCurrentToken::findKeyword(const std::string& key) {
     const TWord* w = words::find(key);
     return w ? w->keyword : keyNone;
 }
 
-std::string TCurrentToken::Token2String(TTavToken id, TIdentType vt)
-{
+std::string TCurrentToken::Token2String(TTavToken id, TIdentType vt) {
     switch (id) {
     case ttNone: return "<ERR 1000>";
     case ttEOF: return "EOF";
@@ -278,21 +262,18 @@ std::string TCurrentToken::Token2String(TTavToken id, TIdentType vt)
     }
 }
 
-std::string TCurrentToken::Key2String(TKeyword key)
-{
+std::string TCurrentToken::Key2String(TKeyword key) {
     static const char* const names[] = {
-        "",          "program",   "const",    "imports",      "procedure", "function", "stdcall",
-        "if",        "elseif",    "else",     "repeat",       "until",     "while",    "continue",
-        "break",     "block",     "return",   "uses",         "inline",    "tokentype", "type",
-        "as",        "enum",      "union",    "ord",          "exports",   "entry",    "sizeof",
-        "tokentext", "casttype",  "isptrtype", "issignedtype", "exitif",
+        "",       "program",   "const",    "imports",   "procedure",    "function", "stdcall", "if",      "elseif",
+        "else",   "repeat",    "until",    "while",     "continue",     "break",    "block",   "return",  "uses",
+        "inline", "tokentype", "type",     "as",        "enum",         "union",    "ord",     "exports", "entry",
+        "sizeof", "tokentext", "casttype", "isptrtype", "issignedtype", "exitif",
     };
     static_assert(sizeof(names) / sizeof(names[0]) == key__TOTAL);
     return key < key__TOTAL ? names[key] : "";
 }
 
-std::string TCurrentToken::getTokenStr() const
-{
+std::string TCurrentToken::getTokenStr() const {
     const std::string kind = Token2String(F_Type, F_IdentType);
     switch (F_Type) {
     case ttEOF: return "EOF";

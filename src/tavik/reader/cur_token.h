@@ -28,6 +28,7 @@ enum TTavToken : uint16_t {
 };
 
 // Reserved words.
+// clang-format off
 enum TKeyword : uint8_t {
     keyNone = 0,
     keyProgram, keyConst, keyImports, keyProcedure, keyFunction, keyStdcall,
@@ -37,14 +38,17 @@ enum TKeyword : uint8_t {
     keyTokenText, keyCastType, keyIsPtrType, keyIsSignedType, keyExitIf,
     key__TOTAL  // 33: the count, never a token's keyword
 };
+// clang-format on
 
 // Operator codes; U/S: unsigned or signed form.
+// clang-format off
 enum TMathOp : uint8_t {
     moNone = 0, moATrue, moAFalse, moAssign, moIsEqual, moNotEqual, moAdd, moSub,
     moMulU, moMulS, moDivU, moDivS, moAddBy, moSubBy, moMulByU, moMulByS,
     moInc, moDec, moLowerS, moHigherS, moLowerSEqual, moHigherSEqual,
     moLowerU, moHigherU, moLowerUEqual, moHigherUEqual, moShiftLeft, moShiftRight,
 };
+// clang-format on
 
 // The operator's source text; empty for codes without one.
 std::string mo2str(TMathOp mo);
@@ -76,8 +80,7 @@ public:
     TTavToken setSegment(TSegment seg, const std::string& str);
     TTavToken setText(const std::string& str, TTavToken textType);
     TTavToken setSymbol(char c);
-    TTavToken setBaseExp(int32_t size, int32_t regCount, TRegister reg1, TRegister reg2, int32_t disp,
-                         int32_t scale);
+    TTavToken setBaseExp(int32_t size, int32_t regCount, TRegister reg1, TRegister reg2, int32_t disp, int32_t scale);
     // Copies every field of tk; the operand record is duplicated.
     void setCurToken(const TCurrentToken& tk);
 

@@ -65,10 +65,10 @@ TTavToken typeTest(TAFile* f, TCurrentToken* tok, bool pointer) {
         if (bracketed) t = f->setNextToken(tok);
         if (t != ttIdent && t != ttAnsiString && t != ttWideString) unexpected(tok, "643434");
         // A variable or a field counts all its elements.
-        int64_t bytes = t == ttIdent && tok->F_WholeBytes > 0 &&
-                                (tok->F_IdentType == itGlobalVar || tok->F_IdentType == itLocalVar)
-                            ? tok->F_WholeBytes
-                            : tok->F_ByteCount;
+        int64_t bytes =
+            t == ttIdent && tok->F_WholeBytes > 0 && (tok->F_IdentType == itGlobalVar || tok->F_IdentType == itLocalVar)
+                ? tok->F_WholeBytes
+                : tok->F_ByteCount;
         if (t == ttIdent) {
             // A word that names no type or variable has no size: an undeclared
             // name (one declared further on included), a label, a procedure.
@@ -120,10 +120,8 @@ TTavToken typeTest(TAFile* f, TCurrentToken* tok, bool pointer) {
         }
         return tok->F_Type;
     }
-    case keyIsPtrType:
-        return typeTest(f, tok, true);
-    case keyIsSignedType:
-        return typeTest(f, tok, false);
+    case keyIsPtrType: return typeTest(f, tok, true);
+    case keyIsSignedType: return typeTest(f, tok, false);
     case keyTokenText: {
         openParen(f, tok, "6745");
         TTavToken t = f->setNextToken(tok);
@@ -137,9 +135,7 @@ TTavToken typeTest(TAFile* f, TCurrentToken* tok, bool pointer) {
         closeParen(f, tok, "6748");
         return setNumber(tok, t);
     }
-    default:
-        tok->F_IdentType = itReservedKeyword;
-        return tok->F_Type;
+    default: tok->F_IdentType = itReservedKeyword; return tok->F_Type;
     }
 }
 
@@ -393,22 +389,15 @@ void memberIndex(TAFile* f, TCurrentToken* tok, const TVar* member, uint32_t& of
 
 [[gnu::noinline]] TTavToken constant(TCurrentToken* tok, const TConst* c) {
     switch (c->type_) {
-    case ctAnsiString:
-        tok->setText(tavString(c->str), ttAnsiString);
-        break;
-    case ctWideString:
-        tok->setText(tavString(c->str), ttWideString);
-        break;
-    case ctValue:
-        tok->setInteger(4, std::to_string(c->int_), c->int_);
-        break;
+    case ctAnsiString: tok->setText(tavString(c->str), ttAnsiString); break;
+    case ctWideString: tok->setText(tavString(c->str), ttWideString); break;
+    case ctValue: tok->setInteger(4, std::to_string(c->int_), c->int_); break;
     case ctFloat: {
         const long double v = fromTavExt(c->ext);
         tok->setFloat(TConstManager::floatText(v), v);
         break;
     }
-    default:
-        unexpected(tok, "652222");
+    default: unexpected(tok, "652222");
     }
     tok->F_IdentType = itNone;
     return tok->F_Type;
@@ -474,23 +463,15 @@ TTavToken TCurrentToken::resolveWord(TAFile* f, const TWord* w) {
     F_IdentType = id->type_;
     for (char& c : F_String) c = ascii::toLower(c);  // lower-cased in place
     switch (id->type_) {
-    case itReservedKeyword:
-        return F_Type;
-    case itConst:
-        return constant(this, static_cast<const TConst*>(id->ptr));
-    case itType:
-        return typeName(f, this, static_cast<PVarType>(id->ptr), F_String);
+    case itReservedKeyword: return F_Type;
+    case itConst: return constant(this, static_cast<const TConst*>(id->ptr));
+    case itType: return typeName(f, this, static_cast<PVarType>(id->ptr), F_String);
     case itGlobalVar:
-    case itLocalVar:
-        return variable(f, this, static_cast<PVar>(id->ptr), id->type_, F_String);
+    case itLocalVar: return variable(f, this, static_cast<PVar>(id->ptr), id->type_, F_String);
     case itFunc:
     case itProc:
-    case itLabel:
-        F_Pointer = id->ptr;
-        return F_Type;
-    case itDefine:
-        setCurToken(*static_cast<const TCurrentToken*>(id->ptr));
-        return F_Type;
+    case itLabel: F_Pointer = id->ptr; return F_Type;
+    case itDefine: setCurToken(*static_cast<const TCurrentToken*>(id->ptr)); return F_Type;
     case itMacro: {
         auto* mac = static_cast<TMacro*>(id->ptr);
         if (CompileFlags.peek_mode) {
@@ -499,13 +480,10 @@ TTavToken TCurrentToken::resolveWord(TAFile* f, const TWord* w) {
         }
         if (!MacroCallHandler) fatal("[000091] Macro calls are not supported yet");
         MacroCallHandler(mac);
-        if (mac->result)
-            setCurToken(*mac->result);
-        else
-            setSymbol(';');
+        if (mac->result) setCurToken(*mac->result);
+        else setSymbol(';');
         return F_Type;
     }
-    default:
-        fatal("[000090] Unknown ident type");
+    default: fatal("[000090] Unknown ident type");
     }
 }

@@ -60,10 +60,8 @@ void unexpected(TCurrentToken* tok, const std::string& code) {
 }
 
 void unexpectedChar(TCurrentToken* tok, char c, const std::string& code) {
-    if (c == '\0')
-        tok->setNull();
-    else
-        tok->setSymbol(c);
+    if (c == '\0') tok->setNull();
+    else tok->setSymbol(c);
     unexpected(tok, code);
 }
 
@@ -190,7 +188,8 @@ TTavToken readDecimal(TAFile* f, TCurrentToken* tok, bool negative) {
         const int64_t v = negative ? static_cast<int64_t>(0 - u) : static_cast<int64_t>(u);
         if (!negative) return tok->setInteger(static_cast<int32_t>(ptrSize), digits, v);
         if (from > 0 && buf[from - 1] == '-')
-            return tok->setInteger(static_cast<int32_t>(ptrSize), std::string_view(buf + from - 1, digits.size() + 1), v);
+            return tok->setInteger(static_cast<int32_t>(ptrSize), std::string_view(buf + from - 1, digits.size() + 1),
+                                   v);
         return tok->setInteger(static_cast<int32_t>(ptrSize), "-" + std::string(digits), v);
     }
     std::string text;
@@ -414,8 +413,7 @@ bool readPlainItem(TAFile* f, PlainItem& item) {
     // item, read once.
     PlainItem item;
     bool pending = readPlainItem(f, item);
-    if (!pending && mayBeType(f) && f->peekNextToken() == ttIdent &&
-        Compiler->F_PeekToken->F_IdentType == itType) {
+    if (!pending && mayBeType(f) && f->peekNextToken() == ttIdent && Compiler->F_PeekToken->F_IdentType == itType) {
         auto* castType = static_cast<PVarType>(Compiler->F_PeekToken->F_Pointer);
         f->commitPeekPosition();
         if (!readSymbol(f, tok, ']')) unexpected(tok, "5643");

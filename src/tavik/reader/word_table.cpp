@@ -107,10 +107,10 @@ public:
 
     Table() {
         static const char* const keywords[] = {
-            "program", "const", "imports", "procedure", "function", "stdcall", "if", "elseif", "else",
-            "repeat", "until", "while", "continue", "break", "block", "return", "uses", "inline",
-            "tokentype", "type", "as", "enum", "union", "ord", "exports", "entry", "sizeof", "tokentext",
-            "casttype", "isptrtype", "issignedtype", "exitif",
+            "program", "const",  "imports",   "procedure", "function", "stdcall",   "if",           "elseif",
+            "else",    "repeat", "until",     "while",     "continue", "break",     "block",        "return",
+            "uses",    "inline", "tokentype", "type",      "as",       "enum",      "union",        "ord",
+            "exports", "entry",  "sizeof",    "tokentext", "casttype", "isptrtype", "issignedtype", "exitif",
         };
         static_assert(sizeof(keywords) / sizeof(keywords[0]) + 1 == key__TOTAL);
         for (size_t i = 0; i < std::size(keywords); ++i) at(keywords[i]).keyword = static_cast<TKeyword>(i + 1);

@@ -6,8 +6,7 @@
 
 static const TPluginInterface* host;
 
-static TAVBOOL TAV_CALL build(TTriggerEvent evt, uint32_t id)
-{
+static TAVBOOL TAV_CALL build(TTriggerEvent evt, uint32_t id) {
     static const char defines[] = "#define C_PLUGIN;";
     static const char16_t ext[] = u"cim";
     uint32_t count, len = 0;
@@ -25,8 +24,7 @@ static TAVBOOL TAV_CALL build(TTriggerEvent evt, uint32_t id)
     return 1;
 }
 
-__declspec(dllexport) const char* TAV_CALL onEntry(const TPluginInterface* table)
-{
+__declspec(dllexport) const char* TAV_CALL onEntry(const TPluginInterface* table) {
     host = table;
     host->RegisterBuilder("c_image", build);
     return "C Test";
