@@ -352,7 +352,9 @@ TEST(MorvelRaw, FailuresStopTheBuild) {
         EXPECT_EQ(le(h.out, 510, 2), 0xAA55u);
         size_t end = c.total + (c.constRef ? 2 : 0);
         EXPECT_EQ(le(h.out, end, 2), 0xAA55u);
-        if (c.constRef) EXPECT_EQ(le(h.out, 0, 2), 0xFFFFu);
+        if (c.constRef) {
+            EXPECT_EQ(le(h.out, 0, 2), 0xFFFFu);
+        }
     }
 }
 

@@ -95,7 +95,7 @@ TEST_F(EncoderWide, WideAndMisSizedOperandsAreRefused) {
         auto sized = [&](uint32_t size, const char* word) { return m(size, 0, {base}, std::string(word) + at); };
         std::vector<RefusalCase> cases;
         auto add = [&](const char* mn, std::vector<Opnd> ops) {
-            cases.push_back({DiffCase{mn, std::move(ops)}, false});
+            cases.push_back({DiffCase{mn, std::move(ops), ""}, false});
         };
         for (const char* mn : {"shl", "shr", "sar", "rol", "ror", "rcl", "rcr"}) add(mn, {q(), r(REG_CL, "cl")});
         for (const char* mn : {"rol", "ror", "rcl", "rcr"}) add(mn, {q(), i(1)});

@@ -33,7 +33,9 @@ std::vector<Leaf> walk(const std::string& sec, uint32_t rva) {
         EXPECT_EQ(dir % 4, 0u);
         for (uint32_t i = 0; i < u16(sec, dir + 14); ++i) {
             v.emplace_back(u32(sec, dir + 16 + 8 * i), u32(sec, dir + 20 + 8 * i));
-            if (i) EXPECT_LT(v[i - 1].first, v[i].first) << "unsorted level at " << dir;
+            if (i) {
+                EXPECT_LT(v[i - 1].first, v[i].first) << "unsorted level at " << dir;
+            }
         }
         return v;
     };
@@ -206,7 +208,9 @@ TEST(ResourceManager, NamesBeforeNumbersWithTheirStrings) {
                 EXPECT_EQ(at % 2, 0u);
                 for (uint32_t c = 0; c < u16(s, at); ++c) name += char(u16(s, at + 2 + 2 * c));
                 EXPECT_LE(at + 2 + 2 * name.size(), m.arResSize);
-                if (i) EXPECT_LT(last, name);
+                if (i) {
+                    EXPECT_LT(last, name);
+                }
                 last = name;
             } else {
                 name = "#" + std::to_string(key);
