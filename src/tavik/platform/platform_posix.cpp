@@ -332,9 +332,6 @@ namespace {
 // Not 1: a sanitizer ends a crashed process with 1.
 constexpr int kChildFailed = 3;
 
-// A library file of more than this is no plug-in.
-constexpr uint64_t kMaxLibraryFile = uint64_t(256) << 20;
-
 // True when address lies in an executable segment of the loaded library.
 bool InCode(void* library, const void* address) {
     link_map* map = nullptr;

@@ -363,11 +363,6 @@ std::string FileVersion(const std::string& path) {
 
 // --- dynamic libraries ---------------------------------------------------------
 
-namespace {
-// A library file of more than this is no plug-in.
-constexpr uint64_t kMaxLibraryFile = uint64_t(256) << 20;
-}  // namespace
-
 void* OpenLibrary(const std::string& path, std::string* error) {
     if (LastSeparator(path) != std::string::npos) {
         std::string image;
