@@ -92,6 +92,18 @@ private:
 template <class Fixture, class Row>
 class Table : public Fixture, public ::testing::WithParamInterface<Row> {};
 
+// Instantiates the TEST_P tests of Suite as Prefix/Suite, once for each of
+// rows (an array or a container), each row named by the text of its field
+// `field` (see TextName).
+#define TAVIK_ROWS(Prefix, Suite, rows, field) \
+  INSTANTIATE_TEST_SUITE_P(Prefix, Suite, ::testing::ValuesIn(rows), ::tavtest::TextName<&Suite::ParamType::field>())
+
+// Suite: a table of Fixture over the array rows::cases of rows::Case,
+// instantiated under the fixture's name. Its TEST_P tests follow.
+#define TAVIK_TABLE(Fixture, Suite, rows, field)       \
+  using Suite = ::tavtest::Table<Fixture, rows::Case>; \
+  TAVIK_ROWS(Fixture, Suite, rows::cases, field)
+
 // InitTavik with its banner swallowed, and a fresh scratch folder.
 class TavikEnv : public ::testing::Test {
 protected:

@@ -99,8 +99,7 @@ const Case cases[] = {
 };
 }  // namespace instruction_lines_compile_into_rtlmain_rows
 
-using InstructionLinesCompileIntoRtlmain =
-    tavtest::Table<CompilerEnv, instruction_lines_compile_into_rtlmain_rows::Case>;
+TAVIK_TABLE(CompilerEnv, InstructionLinesCompileIntoRtlmain, instruction_lines_compile_into_rtlmain_rows, lines);
 
 TEST_P(InstructionLinesCompileIntoRtlmain, Row) {
     using namespace instruction_lines_compile_into_rtlmain_rows;
@@ -111,10 +110,6 @@ TEST_P(InstructionLinesCompileIntoRtlmain, Row) {
     EXPECT_EQ(std::string(funcName(fn(0))), "rtlmain");
     EXPECT_TRUE(fn(0)->IsCalled);
 }
-
-INSTANTIATE_TEST_SUITE_P(CompilerEnv, InstructionLinesCompileIntoRtlmain,
-                         ::testing::ValuesIn(instruction_lines_compile_into_rtlmain_rows::cases),
-                         tavtest::TextName<&instruction_lines_compile_into_rtlmain_rows::Case::lines>());
 
 // The code of rtlmain disassembles to what `as` makes of the same lines.
 TEST_F(CompilerEnv, CodeMatchesTheGnuAssembler) {
@@ -282,7 +277,7 @@ const Case cases[] = {
 };
 }  // namespace operand_kinds_rows
 
-using OperandKinds = tavtest::Table<CompilerEnv, operand_kinds_rows::Case>;
+TAVIK_TABLE(CompilerEnv, OperandKinds, operand_kinds_rows, lines);
 
 TEST_P(OperandKinds, Row) {
     using namespace operand_kinds_rows;
@@ -301,9 +296,6 @@ TEST_P(OperandKinds, Row) {
     EXPECT_EQ(fx->position, 1u);
     EXPECT_EQ(fx->parentfunc, main);
 }
-
-INSTANTIATE_TEST_SUITE_P(CompilerEnv, OperandKinds, ::testing::ValuesIn(operand_kinds_rows::cases),
-                         tavtest::TextName<&operand_kinds_rows::Case::lines>());
 
 // What the operands refer to is marked used, so it survives to the output.
 TEST_F(CompilerEnv, OperandTargetsAreMarkedUsed) {
@@ -370,7 +362,7 @@ const Case cases[] = {
 };
 }  // namespace index_form_bounds_rows
 
-using IndexFormBounds = tavtest::Table<CompilerEnv, index_form_bounds_rows::Case>;
+TAVIK_TABLE(CompilerEnv, IndexFormBounds, index_form_bounds_rows, line);
 
 TEST_P(IndexFormBounds, Row) {
     using namespace index_form_bounds_rows;
@@ -382,9 +374,6 @@ TEST_P(IndexFormBounds, Row) {
     const std::string out = failure(std::string("program test 'x';\n") + c.line);
     EXPECT_NE(out.find(c.message), std::string::npos) << out;
 }
-
-INSTANTIATE_TEST_SUITE_P(CompilerEnv, IndexFormBounds, ::testing::ValuesIn(index_form_bounds_rows::cases),
-                         tavtest::TextName<&index_form_bounds_rows::Case::line>());
 
 TEST_F(CompilerEnv, LocalVariablesFollowTheFrameAndThePushDepth) {
     PVarType dword = static_cast<PVarType>(Idents->findIdent("dword")->ptr);
@@ -446,7 +435,7 @@ const Case cases[] = {
 };
 }  // namespace push_depth_counts_the_bytes_pushed_rows
 
-using PushDepthCountsTheBytesPushed = tavtest::Table<CompilerEnv, push_depth_counts_the_bytes_pushed_rows::Case>;
+TAVIK_TABLE(CompilerEnv, PushDepthCountsTheBytesPushed, push_depth_counts_the_bytes_pushed_rows, push);
 
 TEST_P(PushDepthCountsTheBytesPushed, Row) {
     using namespace push_depth_counts_the_bytes_pushed_rows;
@@ -465,10 +454,6 @@ TEST_P(PushDepthCountsTheBytesPushed, Row) {
     const std::string all = hex(code(0));
     EXPECT_EQ(all.substr(all.size() - mov.size() - 3), mov + " c3");
 }
-
-INSTANTIATE_TEST_SUITE_P(CompilerEnv, PushDepthCountsTheBytesPushed,
-                         ::testing::ValuesIn(push_depth_counts_the_bytes_pushed_rows::cases),
-                         tavtest::TextName<&push_depth_counts_the_bytes_pushed_rows::Case::push>());
 
 // A body compiled for a function index goes into that function, and its
 // scope closes with it.
@@ -656,7 +641,7 @@ const Case cases[] = {
 };
 }  // namespace statement_errors_rows
 
-using StatementErrors = tavtest::Table<CompilerEnv, statement_errors_rows::Case>;
+TAVIK_TABLE(CompilerEnv, StatementErrors, statement_errors_rows, lines);
 
 TEST_P(StatementErrors, Row) {
     using namespace statement_errors_rows;
@@ -666,9 +651,6 @@ TEST_P(StatementErrors, Row) {
     EXPECT_NE(out.find(c.message), std::string::npos) << out;
     EXPECT_EQ(out.find("Compile OK"), std::string::npos);
 }
-
-INSTANTIATE_TEST_SUITE_P(CompilerEnv, StatementErrors, ::testing::ValuesIn(statement_errors_rows::cases),
-                         tavtest::TextName<&statement_errors_rows::Case::lines>());
 
 // A closing directive or "}" outside any body or section is an error, never
 // a quiet end of the project that drops the rest of it.
@@ -704,8 +686,7 @@ const Case cases[] = {
 };
 }  // namespace closing_directive_at_the_outermost_level_rows
 
-using ClosingDirectiveAtTheOutermostLevel =
-    tavtest::Table<CompilerEnv, closing_directive_at_the_outermost_level_rows::Case>;
+TAVIK_TABLE(CompilerEnv, ClosingDirectiveAtTheOutermostLevel, closing_directive_at_the_outermost_level_rows, lines);
 
 TEST_P(ClosingDirectiveAtTheOutermostLevel, Row) {
     using namespace closing_directive_at_the_outermost_level_rows;
@@ -716,10 +697,6 @@ TEST_P(ClosingDirectiveAtTheOutermostLevel, Row) {
     EXPECT_NE(msg.find(c.message), std::string::npos) << msg;
     EXPECT_NE(msg.find("\nCode: \n"), std::string::npos) << msg;
 }
-
-INSTANTIATE_TEST_SUITE_P(CompilerEnv, ClosingDirectiveAtTheOutermostLevel,
-                         ::testing::ValuesIn(closing_directive_at_the_outermost_level_rows::cases),
-                         tavtest::TextName<&closing_directive_at_the_outermost_level_rows::Case::lines>());
 
 // Deeply nested bodies end with a message at a fixed depth, not a stack
 // overflow; a deep but bounded nesting compiles.
@@ -821,7 +798,7 @@ const Case cases[] = {
 };
 }  // namespace header_errors_rows
 
-using HeaderErrors = tavtest::Table<CompilerEnv, header_errors_rows::Case>;
+TAVIK_TABLE(CompilerEnv, HeaderErrors, header_errors_rows, text);
 
 TEST_P(HeaderErrors, Row) {
     using namespace header_errors_rows;
@@ -831,9 +808,6 @@ TEST_P(HeaderErrors, Row) {
     EXPECT_NE(out.find(c.message), std::string::npos) << out;
     EXPECT_EQ(g_starts, 0);
 }
-
-INSTANTIATE_TEST_SUITE_P(CompilerEnv, HeaderErrors, ::testing::ValuesIn(header_errors_rows::cases),
-                         tavtest::TextName<&header_errors_rows::Case::text>());
 
 TEST_F(CompilerEnv, HeaderSelectsTheBuilderInAnyCase) {
     body("");

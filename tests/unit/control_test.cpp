@@ -49,7 +49,7 @@ const Case cases[] = {
 };
 }  // namespace single_comparisons_and_the_jumps_they_leave_rows
 
-using ControlSingleComparisons = tavtest::Table<Control, single_comparisons_and_the_jumps_they_leave_rows::Case>;
+TAVIK_TABLE(Control, ControlSingleComparisons, single_comparisons_and_the_jumps_they_leave_rows, cond);
 
 TEST_P(ControlSingleComparisons, AndTheJumpsTheyLeave) {
     const single_comparisons_and_the_jumps_they_leave_rows::Case& c = GetParam();
@@ -71,10 +71,6 @@ TEST_P(ControlSingleComparisons, AndTheJumpsTheyLeave) {
     EXPECT_TRUE(els->IsCalled);
     EXPECT_EQ(els->Address, code().size() - 1);  // after the body, before the closing ret
 }
-
-INSTANTIATE_TEST_SUITE_P(Control, ControlSingleComparisons,
-                         ::testing::ValuesIn(single_comparisons_and_the_jumps_they_leave_rows::cases),
-                         tavtest::TextName<&single_comparisons_and_the_jumps_they_leave_rows::Case::cond>());
 
 TEST_F(Control, ConstantComparisonsFoldOnTheirValues) {
     struct Case {
@@ -492,7 +488,7 @@ const Case cases[] = {
 };
 }  // namespace else_must_follow_the_brace_and_comes_once_rows
 
-using ControlMisplacedElse = tavtest::Table<Control, else_must_follow_the_brace_and_comes_once_rows::Case>;
+TAVIK_TABLE(Control, ControlMisplacedElse, else_must_follow_the_brace_and_comes_once_rows, text);
 
 TEST_P(ControlMisplacedElse, Refused) {
     const else_must_follow_the_brace_and_comes_once_rows::Case& c = GetParam();
@@ -500,10 +496,6 @@ TEST_P(ControlMisplacedElse, Refused) {
     const std::string out = failure(c.text);
     EXPECT_NE(out.find(c.message), std::string::npos) << out;
 }
-
-INSTANTIATE_TEST_SUITE_P(Control, ControlMisplacedElse,
-                         ::testing::ValuesIn(else_must_follow_the_brace_and_comes_once_rows::cases),
-                         tavtest::TextName<&else_must_follow_the_brace_and_comes_once_rows::Case::text>());
 
 TEST_F(Control, WhileLoopsBackToItsCondition) {
     compile("nop; while (ecx != 0) { dec ecx; }");
@@ -558,7 +550,7 @@ const Case cases[] = {
 };
 }  // namespace break_continue_and_exitif_find_their_blocks_rows
 
-using ControlLoopExits = tavtest::Table<Control, break_continue_and_exitif_find_their_blocks_rows::Case>;
+TAVIK_TABLE(Control, ControlLoopExits, break_continue_and_exitif_find_their_blocks_rows, text);
 
 TEST_P(ControlLoopExits, FindTheirBlocks) {
     const break_continue_and_exitif_find_their_blocks_rows::Case& c = GetParam();
@@ -573,10 +565,6 @@ TEST_P(ControlLoopExits, FindTheirBlocks) {
     EXPECT_EQ(target(jump)->Address, label(c.target)->Address);
     EXPECT_EQ(blStack->Count(), 0u);
 }
-
-INSTANTIATE_TEST_SUITE_P(Control, ControlLoopExits,
-                         ::testing::ValuesIn(break_continue_and_exitif_find_their_blocks_rows::cases),
-                         tavtest::TextName<&break_continue_and_exitif_find_their_blocks_rows::Case::text>());
 
 // A ret that ends a body is not the end of rtlmain: code after the block
 // is still reached from its condition.
@@ -717,7 +705,7 @@ const Case cases[] = {
 };
 }  // namespace messages_rows
 
-using ControlMessages = tavtest::Table<Control, messages_rows::Case>;
+TAVIK_TABLE(Control, ControlMessages, messages_rows, text);
 
 TEST_P(ControlMessages, Shown) {
     const messages_rows::Case& c = GetParam();
@@ -725,9 +713,6 @@ TEST_P(ControlMessages, Shown) {
     const std::string out = failure(c.text);
     EXPECT_NE(out.find(c.message), std::string::npos) << out;
 }
-
-INSTANTIATE_TEST_SUITE_P(Control, ControlMessages, ::testing::ValuesIn(messages_rows::cases),
-                         tavtest::TextName<&messages_rows::Case::text>());
 
 TEST_F(Control, MessagesShowTheSourceLine) {
     const std::string out = failure("nop;\n  if (eax = 1) { }\n");

@@ -93,10 +93,6 @@ TEST_P(DataFailures, Refused) {
     EXPECT_NE(out.find(c.message), std::string::npos) << out;
 }
 
-// The failure tables, each instantiated under its own name.
-#define DATA_FAILURES(name, rows) \
-  INSTANTIATE_TEST_SUITE_P(name, DataFailures, ::testing::ValuesIn(rows), tavtest::TextName<&FailCase::lines>())
-
 // ---- type ----
 
 TEST_F(DataEnv, TypeAliasNamesTheSameRecord) {
@@ -125,7 +121,7 @@ const FailCase kTypeAliasFailures[] = {
     {"type a = dword", "[562] Unexpected EOF"},
     {"type a = dword,", "[562] Unexpected symbol ,"},
 };
-DATA_FAILURES(TypeAliasFailures, kTypeAliasFailures);
+TAVIK_ROWS(TypeAliasFailures, DataFailures, kTypeAliasFailures, lines);
 
 // ---- global variables ----
 
@@ -184,7 +180,7 @@ const Case cases[] = {
 };
 }  // namespace global_variables_with_counts_and_contents_rows
 
-using DataGlobalVariables = tavtest::Table<DataEnv, global_variables_with_counts_and_contents_rows::Case>;
+TAVIK_TABLE(DataEnv, DataGlobalVariables, global_variables_with_counts_and_contents_rows, lines);
 
 TEST_P(DataGlobalVariables, WithCountsAndContents) {
     const global_variables_with_counts_and_contents_rows::Case& c = GetParam();
@@ -199,10 +195,6 @@ TEST_P(DataGlobalVariables, WithCountsAndContents) {
     EXPECT_EQ(content(v), c.content);
     EXPECT_EQ(tavString(v->name), c.name);
 }
-
-INSTANTIATE_TEST_SUITE_P(DataEnv, DataGlobalVariables,
-                         ::testing::ValuesIn(global_variables_with_counts_and_contents_rows::cases),
-                         tavtest::TextName<&global_variables_with_counts_and_contents_rows::Case::lines>());
 
 // A list for a block variable fills its members in order; a union takes
 // its value in its first member, a text fills an array member.
@@ -229,7 +221,7 @@ const Case cases[] = {
 };
 }  // namespace block_variables_take_their_members_from_a_list_rows
 
-using DataBlockVariables = tavtest::Table<DataEnv, block_variables_take_their_members_from_a_list_rows::Case>;
+TAVIK_TABLE(DataEnv, DataBlockVariables, block_variables_take_their_members_from_a_list_rows, lines);
 
 TEST_P(DataBlockVariables, TakeTheirMembersFromAList) {
     const block_variables_take_their_members_from_a_list_rows::Case& c = GetParam();
@@ -240,10 +232,6 @@ TEST_P(DataBlockVariables, TakeTheirMembersFromAList) {
     EXPECT_EQ(v->multiplier, c.multiplier);
     EXPECT_EQ(content(v), c.content);
 }
-
-INSTANTIATE_TEST_SUITE_P(DataEnv, DataBlockVariables,
-                         ::testing::ValuesIn(block_variables_take_their_members_from_a_list_rows::cases),
-                         tavtest::TextName<&block_variables_take_their_members_from_a_list_rows::Case::lines>());
 
 const FailCase kBlockVariableFailures[] = {
     {"Item one = [1, 2, 3];", "[4,20]: [5327] More values than members of item in one", blocks},
@@ -257,7 +245,7 @@ const FailCase kBlockVariableFailures[] = {
     {"Item one = [1, 2;", "[6542] Unexpected symbol ;", blocks},
     {"Item one = 0x1000000000000;", "[5325] Value 281474976710656 out of range", blocks},
 };
-DATA_FAILURES(BlockVariableFailures, kBlockVariableFailures);
+TAVIK_ROWS(BlockVariableFailures, DataFailures, kBlockVariableFailures, lines);
 
 TEST_F(DataEnv, GlobalsLeaveTheMainFrameAlone) {
     compile("dword a, b;\nbyte C[3];\nmov al, c;");
@@ -314,7 +302,7 @@ const FailCase kVariableFailures[] = {
     {"dword a[0x20000000];", "[5323] Array size out of range"},
     {"byte a[0x80000000];", "[5323] Array size out of range"},
 };
-DATA_FAILURES(VariableFailures, kVariableFailures);
+TAVIK_ROWS(VariableFailures, DataFailures, kVariableFailures, lines);
 
 // ---- local variables ----
 
@@ -338,7 +326,7 @@ const Case cases[] = {
 };
 }  // namespace locals_take_frame_slots_rows
 
-using DataLocals = tavtest::Table<DataEnv, locals_take_frame_slots_rows::Case>;
+TAVIK_TABLE(DataEnv, DataLocals, locals_take_frame_slots_rows, lines);
 
 TEST_P(DataLocals, TakeFrameSlots) {
     const locals_take_frame_slots_rows::Case& c = GetParam();
@@ -360,9 +348,6 @@ TEST_P(DataLocals, TakeFrameSlots) {
         EXPECT_FALSE(v->initialised);
     }
 }
-
-INSTANTIATE_TEST_SUITE_P(DataEnv, DataLocals, ::testing::ValuesIn(locals_take_frame_slots_rows::cases),
-                         tavtest::TextName<&locals_take_frame_slots_rows::Case::lines>());
 
 // Each local lies inside the room the frame reserves, below the ones before it.
 TEST_F(DataEnv, LocalsAreAddressedInsideTheFrame) {
@@ -391,7 +376,7 @@ const Case cases[] = {
 };
 }  // namespace local_failures_rows
 
-using DataLocalFailures = tavtest::Table<DataEnv, local_failures_rows::Case>;
+TAVIK_TABLE(DataEnv, DataLocalFailures, local_failures_rows, lines);
 
 TEST_P(DataLocalFailures, Refused) {
     const local_failures_rows::Case& c = GetParam();
@@ -400,9 +385,6 @@ TEST_P(DataLocalFailures, Refused) {
     inProcedure(c.lines, &out);
     EXPECT_NE(out.find(c.message), std::string::npos) << out;
 }
-
-INSTANTIATE_TEST_SUITE_P(DataEnv, DataLocalFailures, ::testing::ValuesIn(local_failures_rows::cases),
-                         tavtest::TextName<&local_failures_rows::Case::lines>());
 
 // ---- block ----
 
@@ -452,7 +434,7 @@ const Case cases[] = {
 };
 }  // namespace block_sizes_and_counts_rows
 
-using DataBlockSizes = tavtest::Table<DataEnv, block_sizes_and_counts_rows::Case>;
+TAVIK_TABLE(DataEnv, DataBlockSizes, block_sizes_and_counts_rows, lines);
 
 TEST_P(DataBlockSizes, SizesAndCounts) {
     const block_sizes_and_counts_rows::Case& c = GetParam();
@@ -464,9 +446,6 @@ TEST_P(DataBlockSizes, SizesAndCounts) {
     EXPECT_EQ(b->largestfield, c.largest);
     EXPECT_EQ(b->fieldcount, c.fields);
 }
-
-INSTANTIATE_TEST_SUITE_P(DataEnv, DataBlockSizes, ::testing::ValuesIn(block_sizes_and_counts_rows::cases),
-                         tavtest::TextName<&block_sizes_and_counts_rows::Case::lines>());
 
 // Counts of members.
 TEST_F(DataEnv, BlockMemberCounts) {
@@ -483,7 +462,7 @@ struct Case {
 const Case cases[] = {{"block Empty { }"}, {"block Empty {}"}, {"block Empty { byte z[0]; }"}};
 }  // namespace empty_block_rows
 
-using DataEmptyBlock = tavtest::Table<DataEnv, empty_block_rows::Case>;
+TAVIK_TABLE(DataEnv, DataEmptyBlock, empty_block_rows, lines);
 
 TEST_P(DataEmptyBlock, HoldsAPointer) {
     const char* lines = GetParam().lines;
@@ -501,9 +480,6 @@ TEST_P(DataEmptyBlock, HoldsAPointer) {
     EXPECT_EQ(f.variable.multiplier, 1u);
     EXPECT_EQ(f.variable.address, 0u);
 }
-
-INSTANTIATE_TEST_SUITE_P(DataEnv, DataEmptyBlock, ::testing::ValuesIn(empty_block_rows::cases),
-                         tavtest::TextName<&empty_block_rows::Case::lines>());
 
 TEST_F(DataEnv, BlockMemberNamesAreLowerCasedAndFreedAfterwards) {
     compile("block Q { DWORD Xy; }\ndword xy;\nQ q1;\nmov eax, q1.XY;");
@@ -586,7 +562,7 @@ const FailCase kBlockFailures[] = {
     {"block B { byte a[65536][65536]; }", "[60008] Array size out of range"},
     {"block B { byte a[0x40000000]; byte c[0x40000000]; }", "[60009] Block too large"},
 };
-DATA_FAILURES(BlockFailures, kBlockFailures);
+TAVIK_ROWS(BlockFailures, DataFailures, kBlockFailures, lines);
 
 // ---- const ----
 // Constants that no instruction refers to leave the pool when compilation
@@ -609,7 +585,7 @@ const Case cases[] = {
 };
 }  // namespace constant_values_reach_the_code_rows
 
-using DataConstantValues = tavtest::Table<DataEnv, constant_values_reach_the_code_rows::Case>;
+TAVIK_TABLE(DataEnv, DataConstantValues, constant_values_reach_the_code_rows, lines);
 
 TEST_P(DataConstantValues, ReachTheCode) {
     const constant_values_reach_the_code_rows::Case& c = GetParam();
@@ -617,9 +593,6 @@ TEST_P(DataConstantValues, ReachTheCode) {
     compile(c.lines);
     EXPECT_EQ(code(FuncMan->getFunc(0)), c.bytes);
 }
-
-INSTANTIATE_TEST_SUITE_P(DataEnv, DataConstantValues, ::testing::ValuesIn(constant_values_reach_the_code_rows::cases),
-                         tavtest::TextName<&constant_values_reach_the_code_rows::Case::lines>());
 
 namespace string_constants_are_pooled_rows {
 struct Case {
@@ -634,7 +607,7 @@ const Case cases[] = {
 };
 }  // namespace string_constants_are_pooled_rows
 
-using DataStringConstants = tavtest::Table<DataEnv, string_constants_are_pooled_rows::Case>;
+TAVIK_TABLE(DataEnv, DataStringConstants, string_constants_are_pooled_rows, lines);
 
 TEST_P(DataStringConstants, ArePooled) {
     const string_constants_are_pooled_rows::Case& c = GetParam();
@@ -647,9 +620,6 @@ TEST_P(DataStringConstants, ArePooled) {
     EXPECT_EQ(tavString(k->str), c.text);
     EXPECT_TRUE(k->active);
 }
-
-INSTANTIATE_TEST_SUITE_P(DataEnv, DataStringConstants, ::testing::ValuesIn(string_constants_are_pooled_rows::cases),
-                         tavtest::TextName<&string_constants_are_pooled_rows::Case::lines>());
 
 // A literal whose text equals a constant of another kind is a constant of its
 // own kind: the string '5' beside the number 5, 'abc' beside "abc".
@@ -693,7 +663,7 @@ const FailCase kConstantFailures[] = {
     {"const X = 1", "]: Unexpected EOF in"},
     {"const X = 1 2;", "]: Unexpected number 2 in"},
 };
-DATA_FAILURES(ConstantFailures, kConstantFailures);
+TAVIK_ROWS(ConstantFailures, DataFailures, kConstantFailures, lines);
 
 // ---- enum ----
 
@@ -719,7 +689,7 @@ const Case cases[] = {
 };
 }  // namespace enumerations_count_on_rows
 
-using DataEnumerations = tavtest::Table<DataEnv, enumerations_count_on_rows::Case>;
+TAVIK_TABLE(DataEnv, DataEnumerations, enumerations_count_on_rows, lines);
 
 TEST_P(DataEnumerations, CountOn) {
     const enumerations_count_on_rows::Case& c = GetParam();
@@ -728,9 +698,6 @@ TEST_P(DataEnumerations, CountOn) {
     const std::string want = *c.bytes ? std::string(c.bytes) + " c3" : "c3";
     EXPECT_EQ(code(FuncMan->getFunc(0)), want);
 }
-
-INSTANTIATE_TEST_SUITE_P(DataEnv, DataEnumerations, ::testing::ValuesIn(enumerations_count_on_rows::cases),
-                         tavtest::TextName<&enumerations_count_on_rows::Case::lines>());
 
 const FailCase kEnumerationFailures[] = {
     {"enum dword: byte { }", "[352] Reserved data type dword"},
@@ -754,7 +721,7 @@ const FailCase kEnumerationFailures[] = {
     {"enum E: int64 { A = 9223372036854775807, B }", "[324] Value is out of bounds"},
     {"enum E: qword { A = -1, B }", "[324] Value is out of bounds"},
 };
-DATA_FAILURES(EnumerationFailures, kEnumerationFailures);
+TAVIK_ROWS(EnumerationFailures, DataFailures, kEnumerationFailures, lines);
 
 // ---- robustness ----
 

@@ -84,7 +84,7 @@ const Case cases[] = {
 };
 }  // namespace set_errors_rows
 
-using SetErrors = tavtest::Table<DirectiveTest, set_errors_rows::Case>;
+TAVIK_TABLE(DirectiveTest, SetErrors, set_errors_rows, lines);
 
 TEST_P(SetErrors, Refused) {
     const set_errors_rows::Case& c = GetParam();
@@ -93,9 +93,6 @@ TEST_P(SetErrors, Refused) {
     EXPECT_NE(out.find(c.message), std::string::npos) << out;
     EXPECT_NE(out.find("in [project.tav]\nCode: \n"), std::string::npos) << out;
 }
-
-INSTANTIATE_TEST_SUITE_P(DirectiveTest, SetErrors, ::testing::ValuesIn(set_errors_rows::cases),
-                         tavtest::TextName<&set_errors_rows::Case::lines>());
 
 // ---- #define ----
 
@@ -178,16 +175,13 @@ const Case cases[] = {
 };
 }  // namespace conditional_sections_rows
 
-using ConditionalSections = tavtest::Table<DirectiveTest, conditional_sections_rows::Case>;
+TAVIK_TABLE(DirectiveTest, ConditionalSections, conditional_sections_rows, lines);
 
 TEST_P(ConditionalSections, Shown) {
     const conditional_sections_rows::Case& c = GetParam();
     SCOPED_TRACE(c.lines);
     EXPECT_EQ(echoes(c.lines), c.shown);
 }
-
-INSTANTIATE_TEST_SUITE_P(DirectiveTest, ConditionalSections, ::testing::ValuesIn(conditional_sections_rows::cases),
-                         tavtest::TextName<&conditional_sections_rows::Case::lines>());
 
 TEST_F(DirectiveTest, ConditionalSectionsCompileCode) {
     echoes("#if 1 == 2: nop; #elseif 2 == 2: int3; #else hlt; #end\n#ifdef MMX_SUPPORT: cld; #end");
@@ -223,7 +217,7 @@ const Case cases[] = {
 };
 }  // namespace conditional_errors_rows
 
-using ConditionalErrors = tavtest::Table<DirectiveTest, conditional_errors_rows::Case>;
+TAVIK_TABLE(DirectiveTest, ConditionalErrors, conditional_errors_rows, lines);
 
 TEST_P(ConditionalErrors, Refused) {
     const conditional_errors_rows::Case& c = GetParam();
@@ -231,9 +225,6 @@ TEST_P(ConditionalErrors, Refused) {
     const std::string out = failure(c.lines);
     EXPECT_NE(out.find(c.message), std::string::npos) << out;
 }
-
-INSTANTIATE_TEST_SUITE_P(DirectiveTest, ConditionalErrors, ::testing::ValuesIn(conditional_errors_rows::cases),
-                         tavtest::TextName<&conditional_errors_rows::Case::lines>());
 
 // Nested sections end with a message at a fixed depth, not a stack overflow.
 TEST_F(DirectiveTest, SectionNestingHasAFixedLimit) {
@@ -277,7 +268,7 @@ const Case cases[] = {
 };
 }  // namespace repeat_compiles_rows
 
-using RepeatCompilesItsSectionNTimes = tavtest::Table<DirectiveTest, repeat_compiles_rows::Case>;
+TAVIK_TABLE(DirectiveTest, RepeatCompilesItsSectionNTimes, repeat_compiles_rows, lines);
 
 TEST_P(RepeatCompilesItsSectionNTimes, Code) {
     const repeat_compiles_rows::Case& c = GetParam();
@@ -285,10 +276,6 @@ TEST_P(RepeatCompilesItsSectionNTimes, Code) {
     echoes(c.lines);
     EXPECT_EQ(mainCode(), c.code);
 }
-
-INSTANTIATE_TEST_SUITE_P(DirectiveTest, RepeatCompilesItsSectionNTimes,
-                         ::testing::ValuesIn(repeat_compiles_rows::cases),
-                         tavtest::TextName<&repeat_compiles_rows::Case::lines>());
 
 TEST_F(DirectiveTest, RepeatCountsWithAVariable) {
     EXPECT_EQ(echoes("#i = 0;\n#repeat 3:\n #i = $i + 1;\n #echo $i\n#end\n"), (Lines{"1", "2", "3"}));
@@ -311,7 +298,7 @@ const Case cases[] = {
 };
 }  // namespace repeat_errors_rows
 
-using RepeatErrors = tavtest::Table<DirectiveTest, repeat_errors_rows::Case>;
+TAVIK_TABLE(DirectiveTest, RepeatErrors, repeat_errors_rows, lines);
 
 TEST_P(RepeatErrors, Refused) {
     const repeat_errors_rows::Case& c = GetParam();
@@ -319,9 +306,6 @@ TEST_P(RepeatErrors, Refused) {
     const std::string out = failure(c.lines);
     EXPECT_NE(out.find(c.message), std::string::npos) << out;
 }
-
-INSTANTIATE_TEST_SUITE_P(DirectiveTest, RepeatErrors, ::testing::ValuesIn(repeat_errors_rows::cases),
-                         tavtest::TextName<&repeat_errors_rows::Case::lines>());
 
 // The text a build compiles again has a budget too: a few passes over a long
 // section may not go on for minutes. 4096 passes of 4000 characters are

@@ -179,7 +179,7 @@ const Case cases[] = {
 };
 }  // namespace refusals_as_reported_rows
 
-using EncoderSourceRefusals = tavtest::Table<EncoderSource, refusals_as_reported_rows::Case>;
+TAVIK_TABLE(EncoderSource, EncoderSourceRefusals, refusals_as_reported_rows, line);
 
 TEST_P(EncoderSourceRefusals, AsReported) {
     const refusals_as_reported_rows::Case& c = GetParam();
@@ -187,8 +187,5 @@ TEST_P(EncoderSourceRefusals, AsReported) {
     std::string out = failure(std::string(c.prologue) + declarations + c.line + "\n");
     EXPECT_NE(out.find(c.message), std::string::npos) << out;
 }
-
-INSTANTIATE_TEST_SUITE_P(EncoderSource, EncoderSourceRefusals, ::testing::ValuesIn(refusals_as_reported_rows::cases),
-                         tavtest::TextName<&refusals_as_reported_rows::Case::line>());
 
 }  // namespace

@@ -74,16 +74,13 @@ const Case cases[] = {
 };
 }  // namespace values_of_expressions_rows
 
-using ValuesOfExpressions = tavtest::Table<ExpressionEnv, values_of_expressions_rows::Case>;
+TAVIK_TABLE(ExpressionEnv, ValuesOfExpressions, values_of_expressions_rows, expr);
 
 TEST_P(ValuesOfExpressions, Shown) {
     const values_of_expressions_rows::Case& c = GetParam();
     SCOPED_TRACE(c.expr);
     EXPECT_EQ(value(c.expr), c.shown);
 }
-
-INSTANTIATE_TEST_SUITE_P(ExpressionEnv, ValuesOfExpressions, ::testing::ValuesIn(values_of_expressions_rows::cases),
-                         tavtest::TextName<&values_of_expressions_rows::Case::expr>());
 
 TEST_F(ExpressionEnv, ResultIsANumberTokenWithItsFraction) {
     echoes("#half = 7 / 2;\n#even = 5 / 2;\n");
@@ -144,7 +141,7 @@ const Case cases[] = {
 };
 }  // namespace syntax_errors_rows
 
-using SyntaxErrorsWithTheirCodes = tavtest::Table<ExpressionEnv, syntax_errors_rows::Case>;
+TAVIK_TABLE(ExpressionEnv, SyntaxErrorsWithTheirCodes, syntax_errors_rows, expr);
 
 TEST_P(SyntaxErrorsWithTheirCodes, Refused) {
     const syntax_errors_rows::Case& c = GetParam();
@@ -153,9 +150,6 @@ TEST_P(SyntaxErrorsWithTheirCodes, Refused) {
     EXPECT_NE(out.find(c.message), std::string::npos) << out;
     EXPECT_NE(out.find("[2,"), std::string::npos) << out;
 }
-
-INSTANTIATE_TEST_SUITE_P(ExpressionEnv, SyntaxErrorsWithTheirCodes, ::testing::ValuesIn(syntax_errors_rows::cases),
-                         tavtest::TextName<&syntax_errors_rows::Case::expr>());
 
 // Deep parentheses end with a message instead of exhausting the stack.
 TEST_F(ExpressionEnv, NestingHasAFixedLimit) {
@@ -185,7 +179,7 @@ const Case cases[] = {
 };
 }  // namespace arithmetic_faults_rows
 
-using ArithmeticFaultsArePositionedRuntimeExceptions = tavtest::Table<ExpressionEnv, arithmetic_faults_rows::Case>;
+TAVIK_TABLE(ExpressionEnv, ArithmeticFaultsArePositionedRuntimeExceptions, arithmetic_faults_rows, expr);
 
 TEST_P(ArithmeticFaultsArePositionedRuntimeExceptions, EndTheBuild) {
     const arithmetic_faults_rows::Case& c = GetParam();
@@ -200,9 +194,5 @@ TEST_P(ArithmeticFaultsArePositionedRuntimeExceptions, EndTheBuild) {
     EXPECT_NE(r.out.find("Code: \n#x = "), std::string::npos) << r.out;
     EXPECT_EQ(MacMan->F_Master->indexOfParam("x"), -1);
 }
-
-INSTANTIATE_TEST_SUITE_P(ExpressionEnv, ArithmeticFaultsArePositionedRuntimeExceptions,
-                         ::testing::ValuesIn(arithmetic_faults_rows::cases),
-                         tavtest::TextName<&arithmetic_faults_rows::Case::expr>());
 
 }  // namespace

@@ -187,7 +187,7 @@ const Case cases[] = {
 };
 }  // namespace statements_name_the_value_rows
 
-using ImmediateRangeStatements = tavtest::Table<ImmediateRange, statements_name_the_value_rows::Case>;
+TAVIK_TABLE(ImmediateRange, ImmediateRangeStatements, statements_name_the_value_rows, line);
 
 TEST_P(ImmediateRangeStatements, NameTheValue) {
     const statements_name_the_value_rows::Case& c = GetParam();
@@ -195,10 +195,6 @@ TEST_P(ImmediateRangeStatements, NameTheValue) {
     const std::string out = failure(std::string(declarations) + c.line + "\n");
     EXPECT_NE(out.find(c.message), std::string::npos) << out;
 }
-
-INSTANTIATE_TEST_SUITE_P(ImmediateRange, ImmediateRangeStatements,
-                         ::testing::ValuesIn(statements_name_the_value_rows::cases),
-                         tavtest::TextName<&statements_name_the_value_rows::Case::line>());
 
 // A qword move takes the whole 64-bit value, the low dword first.
 namespace qword_moves_take_sixty_four_bits_rows {
@@ -213,7 +209,7 @@ const Case cases[] = {
 };
 }  // namespace qword_moves_take_sixty_four_bits_rows
 
-using ImmediateRangeQwordMoves = tavtest::Table<ImmediateRange, qword_moves_take_sixty_four_bits_rows::Case>;
+TAVIK_TABLE(ImmediateRange, ImmediateRangeQwordMoves, qword_moves_take_sixty_four_bits_rows, line);
 
 TEST_P(ImmediateRangeQwordMoves, TakeSixtyFourBits) {
     const qword_moves_take_sixty_four_bits_rows::Case& c = GetParam();
@@ -221,9 +217,5 @@ TEST_P(ImmediateRangeQwordMoves, TakeSixtyFourBits) {
     compile(std::string(declarations) + c.line + "\n");
     EXPECT_EQ(control_test::hex(code()), std::string(c.bytes) + " c3");
 }
-
-INSTANTIATE_TEST_SUITE_P(ImmediateRange, ImmediateRangeQwordMoves,
-                         ::testing::ValuesIn(qword_moves_take_sixty_four_bits_rows::cases),
-                         tavtest::TextName<&qword_moves_take_sixty_four_bits_rows::Case::line>());
 
 }  // namespace

@@ -212,7 +212,7 @@ const Case cases[] = {
 };
 }  // namespace missing_files_rows
 
-using MissingFiles = tavtest::Table<IncludeTest, missing_files_rows::Case>;
+TAVIK_TABLE(IncludeTest, MissingFiles, missing_files_rows, lines);
 
 TEST_P(MissingFiles, Refused) {
     const missing_files_rows::Case& c = GetParam();
@@ -223,9 +223,6 @@ TEST_P(MissingFiles, Refused) {
     EXPECT_NE(out.find(c.message), std::string::npos) << out;
     EXPECT_EQ(out.find("Compile OK"), std::string::npos);
 }
-
-INSTANTIATE_TEST_SUITE_P(IncludeTest, MissingFiles, ::testing::ValuesIn(missing_files_rows::cases),
-                         tavtest::TextName<&missing_files_rows::Case::lines>());
 
 // Cycles end by the include-once rule; nothing recurses, so a long chain of
 // nested files compiles as well.
@@ -320,7 +317,7 @@ const Case cases[] = {
 };
 }  // namespace compiled_resource_files_rows
 
-using CompiledResourceFiles = tavtest::Table<ResourceTest, compiled_resource_files_rows::Case>;
+TAVIK_TABLE(ResourceTest, CompiledResourceFiles, compiled_resource_files_rows, file);
 
 TEST_P(CompiledResourceFiles, Collected) {
     const compiled_resource_files_rows::Case& c = GetParam();
@@ -331,9 +328,6 @@ TEST_P(CompiledResourceFiles, Collected) {
     EXPECT_EQ(collected(), c.resources);
     EXPECT_EQ(mainCode(), "90 c3");
 }
-
-INSTANTIATE_TEST_SUITE_P(ResourceTest, CompiledResourceFiles, ::testing::ValuesIn(compiled_resource_files_rows::cases),
-                         tavtest::TextName<&compiled_resource_files_rows::Case::file>());
 
 // A string table of 82 bytes is padded to 84 before the next entry.
 TEST_F(ResourceTest, StringTableIsPaddedBeforeTheNextEntry) {
@@ -442,6 +436,7 @@ std::vector<Case> cases() {
 }  // namespace names_that_cannot_be_held_rows
 
 using NamesThatCannotBeHeld = tavtest::Table<ResourceTest, names_that_cannot_be_held_rows::Case>;
+TAVIK_ROWS(ResourceTest, NamesThatCannotBeHeld, names_that_cannot_be_held_rows::cases(), message);
 
 TEST_P(NamesThatCannotBeHeld, Refused) {
     const names_that_cannot_be_held_rows::Case& c = GetParam();
@@ -450,10 +445,6 @@ TEST_P(NamesThatCannotBeHeld, Refused) {
     const std::string out = failure("nop;\n#resource 'bad.res';\n");
     EXPECT_NE(out.find(std::string("[3,21]: ") + c.message), std::string::npos) << out;
 }
-
-INSTANTIATE_TEST_SUITE_P(ResourceTest, NamesThatCannotBeHeld,
-                         ::testing::ValuesIn(names_that_cannot_be_held_rows::cases()),
-                         tavtest::TextName<&names_that_cannot_be_held_rows::Case::message>());
 
 // The same type, identifier and language twice, from one file or two, is
 // refused where the second comes in: a loader would only ever find one.
@@ -506,7 +497,7 @@ const Case cases[] = {
 };
 }  // namespace resource_directive_errors_rows
 
-using ResourceDirectiveErrors = tavtest::Table<ResourceTest, resource_directive_errors_rows::Case>;
+TAVIK_TABLE(ResourceTest, ResourceDirectiveErrors, resource_directive_errors_rows, lines);
 
 TEST_P(ResourceDirectiveErrors, Refused) {
     const resource_directive_errors_rows::Case& c = GetParam();
@@ -517,10 +508,6 @@ TEST_P(ResourceDirectiveErrors, Refused) {
     EXPECT_NE(out.find(c.message), std::string::npos) << out;
     EXPECT_EQ(ResMan->ttl, 0);
 }
-
-INSTANTIATE_TEST_SUITE_P(ResourceTest, ResourceDirectiveErrors,
-                         ::testing::ValuesIn(resource_directive_errors_rows::cases),
-                         tavtest::TextName<&resource_directive_errors_rows::Case::lines>());
 
 // Named types are refused as the runtime's exception, without a position.
 namespace named_types_rows {
@@ -543,6 +530,7 @@ std::vector<Case> cases() {
 }  // namespace named_types_rows
 
 using NamedTypesAreRefused = tavtest::Table<ResourceTest, named_types_rows::Case>;
+TAVIK_ROWS(ResourceTest, NamedTypesAreRefused, named_types_rows::cases(), file);
 
 TEST_P(NamedTypesAreRefused, Refused) {
     const named_types_rows::Case& c = GetParam();
@@ -553,9 +541,6 @@ TEST_P(NamedTypesAreRefused, Refused) {
     EXPECT_EQ(r.exMessage.rfind(c.message, 0), 0u) << r.exMessage;
     EXPECT_EQ(ResMan->ttl, 0);
 }
-
-INSTANTIATE_TEST_SUITE_P(ResourceTest, NamedTypesAreRefused, ::testing::ValuesIn(named_types_rows::cases()),
-                         tavtest::TextName<&named_types_rows::Case::file>());
 
 // Damaged files and resources the directory cannot hold end in a positioned
 // error; nothing is read outside the file.
@@ -590,6 +575,7 @@ std::vector<Case> cases() {
 }  // namespace damaged_files_rows
 
 using DamagedFilesAndLimits = tavtest::Table<ResourceTest, damaged_files_rows::Case>;
+TAVIK_ROWS(ResourceTest, DamagedFilesAndLimits, damaged_files_rows::cases(), message);
 
 TEST_P(DamagedFilesAndLimits, Refused) {
     const damaged_files_rows::Case& c = GetParam();
@@ -600,9 +586,6 @@ TEST_P(DamagedFilesAndLimits, Refused) {
     EXPECT_NE(out.find("[3,21]: "), std::string::npos) << out;
     EXPECT_NE(out.find("in [project.tav]"), std::string::npos) << out;
 }
-
-INSTANTIATE_TEST_SUITE_P(ResourceTest, DamagedFilesAndLimits, ::testing::ValuesIn(damaged_files_rows::cases()),
-                         tavtest::TextName<&damaged_files_rows::Case::message>());
 
 // Every cut of a valid file either reads whole entries or stops at the first
 // incomplete one; nothing is read past the end. One row for each length.

@@ -56,10 +56,6 @@ TEST_P(InstructionLineBytes, Built) {
     EXPECT_EQ(bytesOf(c.lines), c.bytes);
 }
 
-// Each table instantiated under its own name.
-#define INSTRUCTION_LINE_ROWS(name, table, Row, rows) \
-  INSTANTIATE_TEST_SUITE_P(name, table, ::testing::ValuesIn(rows), tavtest::TextName<&Row::lines>())
-
 const RefusedCase kOperandsAfterAnInstructionThatTakesNone[] = {
     {"nop 12;", "[3,6]: [9998] Too many parameters! number 12 in [project.tav]"},
     {"cld 5;", "[9998] Too many parameters! number 5"},
@@ -70,8 +66,8 @@ const RefusedCase kOperandsAfterAnInstructionThatTakesNone[] = {
     {"std 'x';", "[9998] Too many parameters! ansi string 'x'"},
     {"cpuid, eax;", "[9998] Too many parameters! symbol"},
 };
-INSTRUCTION_LINE_ROWS(OperandsAfterAnInstructionThatTakesNone, InstructionLineRefused, RefusedCase,
-                      kOperandsAfterAnInstructionThatTakesNone);
+TAVIK_ROWS(OperandsAfterAnInstructionThatTakesNone, InstructionLineRefused, kOperandsAfterAnInstructionThatTakesNone,
+           lines);
 
 // A statement of its own after it is no operand: ";", "}", or a new line.
 const BytesCase kStatementAfterAnInstructionThatTakesNone[] = {
@@ -80,8 +76,8 @@ const BytesCase kStatementAfterAnInstructionThatTakesNone[] = {
     {"#if 1 == 1: cld #end", "fc"},
     {"procedure p() { cld }\np();", "e8 00 00 00 00"},
 };
-INSTRUCTION_LINE_ROWS(StatementAfterAnInstructionThatTakesNone, InstructionLineBytes, BytesCase,
-                      kStatementAfterAnInstructionThatTakesNone);
+TAVIK_ROWS(StatementAfterAnInstructionThatTakesNone, InstructionLineBytes, kStatementAfterAnInstructionThatTakesNone,
+           lines);
 
 // qword arithmetic acts on both dwords: add/sub carry into the high one,
 // the bitwise operations and adc/sbb work per dword. The bytes of each
@@ -135,7 +131,7 @@ const RefusedCase kQwordCompareIsRefused[] = {
     {"q == 5;", "[65158] No qword form of this instruction!"},
     {"qword [ebx] != 5;", "[65156] No qword form of this instruction!"},
 };
-INSTRUCTION_LINE_ROWS(QwordCompareIsRefused, InstructionLineRefused, RefusedCase, kQwordCompareIsRefused);
+TAVIK_ROWS(QwordCompareIsRefused, InstructionLineRefused, kQwordCompareIsRefused, lines);
 
 // inc and dec on memory, globals and locals: FE /0 /1 for a byte, FF /0 /1
 // with 66 for a word, in both bit modes; checked against `as`.
@@ -183,7 +179,7 @@ const RefusedCase kIncDecOnAQwordIsRefused[] = {
     {"inc q;", "[9999] No qword form of this instruction!"},
     {"q++;", "[65158] No qword form of this instruction!"},
 };
-INSTRUCTION_LINE_ROWS(IncDecOnAQwordIsRefused, InstructionLineRefused, RefusedCase, kIncDecOnAQwordIsRefused);
+TAVIK_ROWS(IncDecOnAQwordIsRefused, InstructionLineRefused, kIncDecOnAQwordIsRefused, lines);
 
 // A 16-bit stack slot holds the byte alone, and there is no lea through sp
 // to drop it without touching the flags: refused rather than spoiling ax.
@@ -191,7 +187,7 @@ const RefusedCase kBytePopIn16BitCodeIsRefused[] = {
     {"#set bits 16;\npop byte [bx];", "[9999] Instruction usage is not supported!"},
     {"#set bits 16;\npop b;", "[9999] Instruction usage is not supported!"},
 };
-INSTRUCTION_LINE_ROWS(BytePopIn16BitCodeIsRefused, InstructionLineRefused, RefusedCase, kBytePopIn16BitCodeIsRefused);
+TAVIK_ROWS(BytePopIn16BitCodeIsRefused, InstructionLineRefused, kBytePopIn16BitCodeIsRefused, lines);
 
 TEST_F(InstructionLine, WordPopIn16BitCode) { EXPECT_EQ(bytesOf("#set bits 16;\npop word [bx];"), "8f 07"); }
 

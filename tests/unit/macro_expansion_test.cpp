@@ -142,15 +142,12 @@ const SameCodeRow cases[] = {
 }  // namespace calls_compile_their_body_rows
 
 class CallsCompileTheirBodyInPlace : public SameCode {};
+TAVIK_ROWS(MacroEnv, CallsCompileTheirBodyInPlace, calls_compile_their_body_rows::cases, src);
 
 TEST_P(CallsCompileTheirBodyInPlace, SameCodeAsWrittenOut) {
     SCOPED_TRACE(GetParam().src);
     EXPECT_EQ(code(GetParam().src), want);
 }
-
-INSTANTIATE_TEST_SUITE_P(MacroEnv, CallsCompileTheirBodyInPlace,
-                         ::testing::ValuesIn(calls_compile_their_body_rows::cases),
-                         tavtest::TextName<&SameCodeRow::src>());
 
 // And one written out in bytes.
 TEST_F(MacroEnv, CallsCompileTheirBodyInPlaceInBytes) {
@@ -214,14 +211,12 @@ const SameCodeRow cases[] = {
 }  // namespace calls_in_procedures_rows
 
 class CallsInProceduresAndAddressArguments : public SameCode {};
+TAVIK_ROWS(MacroEnv, CallsInProceduresAndAddressArguments, calls_in_procedures_rows::cases, src);
 
 TEST_P(CallsInProceduresAndAddressArguments, SameCodeAsWrittenOut) {
     SCOPED_TRACE(GetParam().src);
     EXPECT_EQ(code(GetParam().src), want);
 }
-
-INSTANTIATE_TEST_SUITE_P(MacroEnv, CallsInProceduresAndAddressArguments,
-                         ::testing::ValuesIn(calls_in_procedures_rows::cases), tavtest::TextName<&SameCodeRow::src>());
 
 TEST_F(MacroEnv, AddressArgumentsAreBoundAsPointerTokens) {
     // The binding seen from inside the body: kind, text and size.
@@ -310,14 +305,12 @@ const SameCodeRow cases[] = {
 }  // namespace function_macros_rows
 
 class FunctionMacrosGiveTheirResult : public SameCode {};
+TAVIK_ROWS(MacroEnv, FunctionMacrosGiveTheirResult, function_macros_rows::cases, src);
 
 TEST_P(FunctionMacrosGiveTheirResult, SameCodeAsWrittenOut) {
     SCOPED_TRACE(GetParam().src);
     EXPECT_EQ(code(GetParam().src), want);
 }
-
-INSTANTIATE_TEST_SUITE_P(MacroEnv, FunctionMacrosGiveTheirResult, ::testing::ValuesIn(function_macros_rows::cases),
-                         tavtest::TextName<&SameCodeRow::src>());
 
 // ---- self-expansion ----
 
@@ -339,14 +332,12 @@ const SameCodeRow cases[] = {
 }  // namespace recursion_rows
 
 class RecursionKeepsEachLevelApart : public SameCode {};
+TAVIK_ROWS(MacroEnv, RecursionKeepsEachLevelApart, recursion_rows::cases, src);
 
 TEST_P(RecursionKeepsEachLevelApart, SameCodeAsWrittenOut) {
     SCOPED_TRACE(GetParam().src);
     EXPECT_EQ(code(GetParam().src), want);
 }
-
-INSTANTIATE_TEST_SUITE_P(MacroEnv, RecursionKeepsEachLevelApart, ::testing::ValuesIn(recursion_rows::cases),
-                         tavtest::TextName<&SameCodeRow::src>());
 
 namespace runaway_recursion_rows {
 struct Case {
@@ -366,17 +357,13 @@ const Case cases[] = {
 };
 }  // namespace runaway_recursion_rows
 
-using RunawayRecursionEndsAtAFixedDepth = tavtest::Table<MacroEnv, runaway_recursion_rows::Case>;
+TAVIK_TABLE(MacroEnv, RunawayRecursionEndsAtAFixedDepth, runaway_recursion_rows, src);
 
 TEST_P(RunawayRecursionEndsAtAFixedDepth, Refused) {
     const runaway_recursion_rows::Case& c = GetParam();
     SCOPED_TRACE(c.src);
     expectFailure(c.src, c.message);
 }
-
-INSTANTIATE_TEST_SUITE_P(MacroEnv, RunawayRecursionEndsAtAFixedDepth,
-                         ::testing::ValuesIn(runaway_recursion_rows::cases),
-                         tavtest::TextName<&runaway_recursion_rows::Case::src>());
 
 // Calls that each call the next level many times multiply without a deep
 // nesting; the expanded text has a budget, and the build ends at the call
@@ -427,16 +414,13 @@ const Case cases[] = {
 };
 }  // namespace declaration_errors_rows
 
-using MacroDeclarationErrors = tavtest::Table<MacroEnv, declaration_errors_rows::Case>;
+TAVIK_TABLE(MacroEnv, MacroDeclarationErrors, declaration_errors_rows, src);
 
 TEST_P(MacroDeclarationErrors, Refused) {
     const declaration_errors_rows::Case& c = GetParam();
     SCOPED_TRACE(c.src);
     expectFailure(c.src, c.message);
 }
-
-INSTANTIATE_TEST_SUITE_P(MacroEnv, MacroDeclarationErrors, ::testing::ValuesIn(declaration_errors_rows::cases),
-                         tavtest::TextName<&declaration_errors_rows::Case::src>());
 
 namespace call_errors_rows {
 struct Case {
@@ -469,6 +453,7 @@ std::vector<Case> cases() {
 }  // namespace call_errors_rows
 
 using MacroCallErrors = tavtest::Table<MacroEnv, call_errors_rows::Case>;
+TAVIK_ROWS(MacroEnv, MacroCallErrors, call_errors_rows::cases(), src);
 
 TEST_P(MacroCallErrors, Refused) {
     const call_errors_rows::Case& c = GetParam();
@@ -476,9 +461,6 @@ TEST_P(MacroCallErrors, Refused) {
     SCOPED_TRACE(c.src);
     expectFailure(c.src, c.message);
 }
-
-INSTANTIATE_TEST_SUITE_P(MacroEnv, MacroCallErrors, ::testing::ValuesIn(call_errors_rows::cases()),
-                         tavtest::TextName<&call_errors_rows::Case::src>());
 
 }  // namespace
 

@@ -243,7 +243,7 @@ const Case cases[] = {
 };
 }  // namespace call_results_rows
 
-using CallResultsAreTakenFromTheAccumulator = tavtest::Table<OperatorEnv, call_results_rows::Case>;
+TAVIK_TABLE(OperatorEnv, CallResultsAreTakenFromTheAccumulator, call_results_rows, lines);
 
 TEST_P(CallResultsAreTakenFromTheAccumulator, Stored) {
     const call_results_rows::Case& c = GetParam();
@@ -256,10 +256,6 @@ TEST_P(CallResultsAreTakenFromTheAccumulator, Stored) {
     ASSERT_EQ(code.substr(0, 2), "e8") << code;
     EXPECT_EQ(code.size() > 15 ? code.substr(15) : std::string(), c.after) << code;
 }
-
-INSTANTIATE_TEST_SUITE_P(OperatorEnv, CallResultsAreTakenFromTheAccumulator,
-                         ::testing::ValuesIn(call_results_rows::cases),
-                         tavtest::TextName<&call_results_rows::Case::lines>());
 
 namespace call_result_failures_rows {
 struct Case {
@@ -275,7 +271,7 @@ const Case cases[] = {
 };
 }  // namespace call_result_failures_rows
 
-using CallResultFailures = tavtest::Table<OperatorEnv, call_result_failures_rows::Case>;
+TAVIK_TABLE(OperatorEnv, CallResultFailures, call_result_failures_rows, lines);
 
 TEST_P(CallResultFailures, Refused) {
     const call_result_failures_rows::Case& c = GetParam();
@@ -285,9 +281,6 @@ TEST_P(CallResultFailures, Refused) {
     const std::string out = failure(std::string("function f() { eax = 1; }\nprocedure p() { }\n") + c.lines);
     EXPECT_NE(out.find(c.message), std::string::npos) << out;
 }
-
-INSTANTIATE_TEST_SUITE_P(OperatorEnv, CallResultFailures, ::testing::ValuesIn(call_result_failures_rows::cases),
-                         tavtest::TextName<&call_result_failures_rows::Case::lines>());
 
 TEST_F(OperatorEnv, CallOnTheRightClearsTheRegistersType) {
     pointType();
@@ -336,7 +329,7 @@ const Case cases[] = {
 };
 }  // namespace register_assumptions_rows
 
-using RegisterAssumptionsFollowTheStatements = tavtest::Table<OperatorEnv, register_assumptions_rows::Case>;
+TAVIK_TABLE(OperatorEnv, RegisterAssumptionsFollowTheStatements, register_assumptions_rows, lines);
 
 TEST_P(RegisterAssumptionsFollowTheStatements, Assumed) {
     const register_assumptions_rows::Case& c = GetParam();
@@ -349,10 +342,6 @@ TEST_P(RegisterAssumptionsFollowTheStatements, Assumed) {
     body(c.lines);
     EXPECT_EQ(RegMan->Registers[c.reg].assume, c.expect ? type(c.expect) : nullptr);
 }
-
-INSTANTIATE_TEST_SUITE_P(OperatorEnv, RegisterAssumptionsFollowTheStatements,
-                         ::testing::ValuesIn(register_assumptions_rows::cases),
-                         tavtest::TextName<&register_assumptions_rows::Case::lines>());
 
 // The assumed type lets the register be followed by field names.
 TEST_F(OperatorEnv, AnAssumedRegisterReachesFields) {
@@ -400,7 +389,7 @@ const Case cases[] = {
 };
 }  // namespace failures_rows
 
-using OperatorFailuresCarryTheirCodes = tavtest::Table<OperatorEnv, failures_rows::Case>;
+TAVIK_TABLE(OperatorEnv, OperatorFailuresCarryTheirCodes, failures_rows, lines);
 
 TEST_P(OperatorFailuresCarryTheirCodes, Refused) {
     const failures_rows::Case& c = GetParam();
@@ -412,8 +401,5 @@ TEST_P(OperatorFailuresCarryTheirCodes, Refused) {
     EXPECT_NE(out.find(c.message), std::string::npos) << out;
     EXPECT_NE(out.find("Code: \n" + std::string(c.lines)), std::string::npos) << out;  // the source line
 }
-
-INSTANTIATE_TEST_SUITE_P(OperatorEnv, OperatorFailuresCarryTheirCodes, ::testing::ValuesIn(failures_rows::cases),
-                         tavtest::TextName<&failures_rows::Case::lines>());
 
 }  // namespace

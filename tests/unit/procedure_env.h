@@ -49,6 +49,12 @@ public:
         bool operator==(const Fix&) const = default;
     };
 
+    // A source that must fail, and a text its message holds.
+    struct FailRow {
+        const char* src;
+        const char* text;
+    };
+
 protected:
     ProcEnv() {
         builder = proc_test::quietBuilder;
@@ -80,6 +86,11 @@ protected:
     void fails(const std::string& body, const std::string& text) {
         EXPECT_FALSE(compile(body)) << body;
         EXPECT_NE(out.find(text), std::string::npos) << "expected \"" << text << "\" in:\n" << out;
+    }
+    // A row of a failure table fails as it says.
+    void fails(const FailRow& row) {
+        SCOPED_TRACE(row.src);
+        fails(row.src, row.text);
     }
 
     static PFunction func(const std::string& name) {

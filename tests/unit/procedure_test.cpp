@@ -51,7 +51,7 @@ const Case cases[] = {
 };
 }  // namespace bodies_and_their_closing_ret_rows
 
-using BodiesAndTheirClosingRet = tavtest::Table<Proc, bodies_and_their_closing_ret_rows::Case>;
+TAVIK_TABLE(Proc, BodiesAndTheirClosingRet, bodies_and_their_closing_ret_rows, src);
 
 TEST_P(BodiesAndTheirClosingRet, Row) {
     using namespace bodies_and_their_closing_ret_rows;
@@ -60,9 +60,6 @@ TEST_P(BodiesAndTheirClosingRet, Row) {
     ok(c.src);
     EXPECT_EQ(code(c.name), c.code);
 }
-
-INSTANTIATE_TEST_SUITE_P(Proc, BodiesAndTheirClosingRet, ::testing::ValuesIn(bodies_and_their_closing_ret_rows::cases),
-                         tavtest::TextName<&bodies_and_their_closing_ret_rows::Case::src>());
 
 TEST_F(Proc, ProcedureHoldingAnotherIsAProcedure) {
     ok("procedure p { procedure inner { } }");
@@ -160,10 +157,7 @@ TEST_F(Proc, PointerParameterTypes) {
 }
 
 namespace definition_errors_rows {
-struct Case {
-    const char* src;
-    const char* text;
-};
+using Case = ProcEnv::FailRow;
 const Case cases[] = {
     // a definition needs its body: refused at the ";", not as a missing "("
     {"procedure p();", "]: Unexpected symbol ;"},
@@ -179,17 +173,9 @@ const Case cases[] = {
 };
 }  // namespace definition_errors_rows
 
-using DefinitionErrors = tavtest::Table<Proc, definition_errors_rows::Case>;
+TAVIK_TABLE(Proc, DefinitionErrors, definition_errors_rows, src);
 
-TEST_P(DefinitionErrors, Row) {
-    using namespace definition_errors_rows;
-    const Case& c = GetParam();
-    SCOPED_TRACE(c.src);
-    fails(c.src, c.text);
-}
-
-INSTANTIATE_TEST_SUITE_P(Proc, DefinitionErrors, ::testing::ValuesIn(definition_errors_rows::cases),
-                         tavtest::TextName<&definition_errors_rows::Case::src>());
+TEST_P(DefinitionErrors, Row) { fails(GetParam()); }
 
 // A block type with a method m and a data member d, as the block statement
 // leaves it: the method declared, without a body.
@@ -243,10 +229,7 @@ TEST_F(ProcMethod, CallPushesTheObjectLast) {
 TEST_F(ProcMethod, CallBeforeTheDefinitionHasNoRoomForArguments) { fails("obj.m(5);", "[6311] Too many parameters"); }
 
 namespace errors_rows {
-struct Case {
-    const char* src;
-    const char* text;
-};
+using Case = ProcEnv::FailRow;
 const Case cases[] = {
     {"procedure TObj m() { }", "[46645] Unexpected"},
     {"procedure TObj.5() { }", "[3445334] Unexpected"},
@@ -257,17 +240,9 @@ const Case cases[] = {
 };
 }  // namespace errors_rows
 
-using Errors = tavtest::Table<ProcMethod, errors_rows::Case>;
+TAVIK_TABLE(ProcMethod, Errors, errors_rows, src);
 
-TEST_P(Errors, Row) {
-    using namespace errors_rows;
-    const Case& c = GetParam();
-    SCOPED_TRACE(c.src);
-    fails(c.src, c.text);
-}
-
-INSTANTIATE_TEST_SUITE_P(ProcMethod, Errors, ::testing::ValuesIn(errors_rows::cases),
-                         tavtest::TextName<&errors_rows::Case::src>());
+TEST_P(Errors, Row) { fails(GetParam()); }
 
 TEST_F(Proc, FunctionPointerAtTheTopLevel) {
     ok("procedure* fp(dword x);\nfp(1);\n");
@@ -365,10 +340,7 @@ TEST_F(Proc, ImportNameKeepsItsCaseWhenAlreadyDeclared) {
 }
 
 namespace declaration_errors_rows {
-struct Case {
-    const char* src;
-    const char* text;
-};
+using Case = ProcEnv::FailRow;
 const Case cases[] = {
     {"procedure* 5();", "Unexpected"},
     {"procedure* if();", "Unexpected"},
@@ -392,17 +364,9 @@ const Case cases[] = {
 };
 }  // namespace declaration_errors_rows
 
-using DeclarationErrors = tavtest::Table<Proc, declaration_errors_rows::Case>;
+TAVIK_TABLE(Proc, DeclarationErrors, declaration_errors_rows, src);
 
-TEST_P(DeclarationErrors, Row) {
-    using namespace declaration_errors_rows;
-    const Case& c = GetParam();
-    SCOPED_TRACE(c.src);
-    fails(c.src, c.text);
-}
-
-INSTANTIATE_TEST_SUITE_P(Proc, DeclarationErrors, ::testing::ValuesIn(declaration_errors_rows::cases),
-                         tavtest::TextName<&declaration_errors_rows::Case::src>());
+TEST_P(DeclarationErrors, Row) { fails(GetParam()); }
 
 TEST_F(Proc, EntryForms) {
     ok("nop;\nentry:\nnop;\n");
@@ -433,10 +397,7 @@ TEST_F(Proc, EntryBeforeADefinition) {
 }
 
 namespace entry_errors_rows {
-struct Case {
-    const char* src;
-    const char* text;
-};
+using Case = ProcEnv::FailRow;
 const Case cases[] = {
     {"entry if", "[64343] Unexpected"},
     {"entry 5;", "[643534] Unexpected"},
@@ -445,17 +406,9 @@ const Case cases[] = {
 };
 }  // namespace entry_errors_rows
 
-using EntryErrors = tavtest::Table<Proc, entry_errors_rows::Case>;
+TAVIK_TABLE(Proc, EntryErrors, entry_errors_rows, src);
 
-TEST_P(EntryErrors, Row) {
-    using namespace entry_errors_rows;
-    const Case& c = GetParam();
-    SCOPED_TRACE(c.src);
-    fails(c.src, c.text);
-}
-
-INSTANTIATE_TEST_SUITE_P(Proc, EntryErrors, ::testing::ValuesIn(entry_errors_rows::cases),
-                         tavtest::TextName<&entry_errors_rows::Case::src>());
+TEST_P(EntryErrors, Row) { fails(GetParam()); }
 
 TEST_F(Proc, UsesSavesAndEveryRetRestores) {
     ok("procedure p { uses eax ebx; nop; }\nprocedure q { uses esi, edi; retn; }\n");
@@ -481,10 +434,7 @@ TEST_F(Proc, ExportsMarkExportedAndCalled) {
 }
 
 namespace exports_errors_rows {
-struct Case {
-    const char* src;
-    const char* text;
-};
+using Case = ProcEnv::FailRow;
 const Case cases[] = {
     {"exports 5;", "[46542] Unexpected"},
     {"exports nothing;", "[46542] Unexpected"},
@@ -493,17 +443,9 @@ const Case cases[] = {
 };
 }  // namespace exports_errors_rows
 
-using ExportsErrors = tavtest::Table<Proc, exports_errors_rows::Case>;
+TAVIK_TABLE(Proc, ExportsErrors, exports_errors_rows, src);
 
-TEST_P(ExportsErrors, Row) {
-    using namespace exports_errors_rows;
-    const Case& c = GetParam();
-    SCOPED_TRACE(c.src);
-    fails(c.src, c.text);
-}
-
-INSTANTIATE_TEST_SUITE_P(Proc, ExportsErrors, ::testing::ValuesIn(exports_errors_rows::cases),
-                         tavtest::TextName<&exports_errors_rows::Case::src>());
+TEST_P(ExportsErrors, Row) { fails(GetParam()); }
 
 // The 16-bit ordinals hold 65,535 exports; one exported twice counts once.
 TEST_F(Proc, ExportsUpToTheOrdinalLimit) {
@@ -573,7 +515,7 @@ const Case cases[] = {
 };
 }  // namespace frame_mode_stays_for_the_whole_body_rows
 
-using FrameModeStaysForTheWholeBody = tavtest::Table<Proc, frame_mode_stays_for_the_whole_body_rows::Case>;
+TAVIK_TABLE(Proc, FrameModeStaysForTheWholeBody, frame_mode_stays_for_the_whole_body_rows, src);
 
 TEST_P(FrameModeStaysForTheWholeBody, Row) {
     using namespace frame_mode_stays_for_the_whole_body_rows;
@@ -582,10 +524,6 @@ TEST_P(FrameModeStaysForTheWholeBody, Row) {
     if (*c.text) fails(c.src, c.text);
     else ok(c.src);
 }
-
-INSTANTIATE_TEST_SUITE_P(Proc, FrameModeStaysForTheWholeBody,
-                         ::testing::ValuesIn(frame_mode_stays_for_the_whole_body_rows::cases),
-                         tavtest::TextName<&frame_mode_stays_for_the_whole_body_rows::Case::src>());
 
 TEST_F(Proc, FrameModeChangesBetweenBodies) {
     ok("#set frame 0;\nprocedure q { #set frame 0; nop; }\n#set frame 1;\nprocedure p { }");
@@ -622,7 +560,7 @@ const Case cases[] = {
 };
 }  // namespace frame_off_depth_follows_constant_changes_rows
 
-using FrameOffDepthFollowsConstantChanges = tavtest::Table<Proc, frame_off_depth_follows_constant_changes_rows::Case>;
+TAVIK_TABLE(Proc, FrameOffDepthFollowsConstantChanges, frame_off_depth_follows_constant_changes_rows, body);
 
 TEST_P(FrameOffDepthFollowsConstantChanges, Row) {
     using namespace frame_off_depth_follows_constant_changes_rows;
@@ -631,10 +569,6 @@ TEST_P(FrameOffDepthFollowsConstantChanges, Row) {
     ok(std::string("#set frame 0;\nprocedure p(dword a) { ") + c.body + " }\n");
     EXPECT_EQ(code("p"), kNops + " " + c.bytes + " C2 04 00");
 }
-
-INSTANTIATE_TEST_SUITE_P(Proc, FrameOffDepthFollowsConstantChanges,
-                         ::testing::ValuesIn(frame_off_depth_follows_constant_changes_rows::cases),
-                         tavtest::TextName<&frame_off_depth_follows_constant_changes_rows::Case::body>());
 
 }  // namespace
 

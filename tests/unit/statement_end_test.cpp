@@ -139,10 +139,6 @@ TEST_P(StatementEndRefused, WithTheMessage) {
     EXPECT_NE(out.find(c.message), std::string::npos) << out;
 }
 
-// Each table instantiated under its own name.
-#define STATEMENT_END_ROWS(name, table, Row, rows) \
-  INSTANTIATE_TEST_SUITE_P(name, table, ::testing::ValuesIn(rows), tavtest::TextName<&Row::lines>())
-
 // A prefix and its instruction on one line: the bytes of `as`, with the
 // prefix after an operand-size prefix as `as` places it.
 TEST_F(StatementEnd, PrefixedLinesAgainstBinutils32) {
@@ -235,7 +231,7 @@ const BytesCase kPrefixOfItsOwnLine[] = {
     {"rep\nstosw", "66 f3 ab"},
     {"lock\nadd dword [ebx], 1", "f0 81 03 01 00 00 00"},
 };
-STATEMENT_END_ROWS(PrefixOfItsOwnLine, StatementEndBytes, BytesCase, kPrefixOfItsOwnLine);
+TAVIK_ROWS(PrefixOfItsOwnLine, StatementEndBytes, kPrefixOfItsOwnLine, lines);
 
 TEST_F(StatementEnd, PrefixOnALocalInAProcedure) {
     bytesOf("", "procedure p() { dword loc; lock inc loc; }\np();");
@@ -294,7 +290,7 @@ const RefusedCase kPrefixOfItsOwnRefused[] = {
     {"procedure p() { rep; }\np();", "[9996] rep must stand before its instruction"},
     {"rep;", "[9996] rep must stand before its instruction"},
 };
-STATEMENT_END_ROWS(PrefixOfItsOwnRefused, StatementEndRefused, RefusedCase, kPrefixOfItsOwnRefused);
+TAVIK_ROWS(PrefixOfItsOwnRefused, StatementEndRefused, kPrefixOfItsOwnRefused, lines);
 
 const BytesCase kPrefixOfItsOwnTakesTheNextInstruction[] = {
     {"rep; stosb;", "f3 aa"},
@@ -303,8 +299,7 @@ const BytesCase kPrefixOfItsOwnTakesTheNextInstruction[] = {
     {"lock; inc dword [eax];", "f0 ff 00"},
     {"rep; stosd;", "66 f3 ab", "#set bits 16;\n"},
 };
-STATEMENT_END_ROWS(PrefixOfItsOwnTakesTheNextInstruction, StatementEndBytes, BytesCase,
-                   kPrefixOfItsOwnTakesTheNextInstruction);
+TAVIK_ROWS(PrefixOfItsOwnTakesTheNextInstruction, StatementEndBytes, kPrefixOfItsOwnTakesTheNextInstruction, lines);
 
 // A number as a jump target has the field of the word size, a selector
 // two bytes: a value outside is refused as any immediate is, also where
@@ -360,7 +355,7 @@ const BytesCase kNearJumpNumbersAtTheirEdges[] = {
     {"jmp 0xffff;", "e9 ff ff", "#set bits 16;\n"},
     {"jmp -32768;", "e9 00 80", "#set bits 16;\n"},
 };
-STATEMENT_END_ROWS(NearJumpNumbersAtTheirEdges, StatementEndBytes, BytesCase, kNearJumpNumbersAtTheirEdges);
+TAVIK_ROWS(NearJumpNumbersAtTheirEdges, StatementEndBytes, kNearJumpNumbersAtTheirEdges, lines);
 
 // A token after the last operand on its line is refused where it stands;
 // the tail of a line is never taken for a statement of its own.
@@ -406,7 +401,7 @@ const RefusedCase kStrayTokenAfterTheOperands[] = {
     // A fourth operand is left to the statement loop, as before.
     {"imul eax, ebx, 5, 6;", "[9900] Unexpected symbol \",\""},
 };
-STATEMENT_END_ROWS(StrayTokenAfterTheOperands, StatementEndRefused, RefusedCase, kStrayTokenAfterTheOperands);
+TAVIK_ROWS(StrayTokenAfterTheOperands, StatementEndRefused, kStrayTokenAfterTheOperands, lines);
 
 // What may follow the last operand: ";", "}", a directive, a comment or a
 // later line; there a bare number or register is a statement of its own.
@@ -431,7 +426,7 @@ const BytesCase kStatementsEndedByTheirLine[] = {
     {"eax = ebx as dword;", "8b c3"},
     {"eax = ebx\nebx++\necx -= 2", "8b c3 43 83 e9 02"},
 };
-STATEMENT_END_ROWS(StatementsEndedByTheirLine, StatementEndBytes, BytesCase, kStatementsEndedByTheirLine);
+TAVIK_ROWS(StatementsEndedByTheirLine, StatementEndBytes, kStatementsEndedByTheirLine, lines);
 
 // A program whose statements end with line breaks builds the bytes of the
 // same program with a ";" after each, in both bit modes, macros, prefixes
