@@ -76,6 +76,14 @@ for cond in '2.5 > 2' '2 < 2.5'; do
   grep -qF '[2000] Math operation not valid here' order.out || fail "order $cond: no [2000] message"
 done
 
+# There are no 64-bit forms: 64-bit code is refused where its mode is set,
+# not written with 32-bit bytes ("mov rax, [rbx]" as "mov eax, [rbx]").
+build bits64 "#set bits 64;
+mov rax, [rbx];"
+[ "$rc" = 1 ] || fail "bits64: exit code $rc, expected 1"
+has bits64 "[2,13]: [7759] Bit mode must be 16 or 32 in [bits64.tav]"
+[ -e bits64.exe ] && fail "bits64: an output file was written"
+
 build raise "nop;
 #raise 'Stopped by the source'"
 [ "$rc" = 1 ] || fail "raise: exit code $rc, expected 1"

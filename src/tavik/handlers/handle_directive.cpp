@@ -135,8 +135,9 @@ void handle_DIRECTIVE_set() {
         }
     } else if (setting == "bits") {
         const uint64_t v = settingValue("7757");
-        // The word size follows the bit mode: only these three keep it sound.
-        if (v != 16 && v != 32 && v != 64) Log->FatalError("[7759] Bit mode must be 16, 32 or 64");
+        // The word size follows the bit mode: only these two keep it sound.
+        // There are no 64-bit forms to encode, nor a builder for such code.
+        if (v != 16 && v != 32) Log->FatalError("[7759] Bit mode must be 16 or 32");
         // Its parameters, locals and epilogue are measured in the word size
         // of its prologue.
         const PFunction in = Compiler->F_CurFunc;
