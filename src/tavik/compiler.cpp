@@ -377,6 +377,8 @@ void TCompiler::dispatchKeyword() {
 }
 
 void TCompiler::defineLabel() {
+    // A label between a prefix and its instruction would split the two.
+    if (F_PendingPrefix) pendingPrefixRefused();
     const std::string name = F_CurToken->F_String;
     F_CurFile->commitPeekPosition();  // the ":"
     PFunction lbl = FuncMan->CreateFunction(ltLabel, F_CurFunc);

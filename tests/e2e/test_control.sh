@@ -69,6 +69,40 @@ if build loops && use_wine; then
   [ $rc = 32 ] || fail "loops: exit code $rc under wine, expected 32"
 fi
 
+# Two constants compare as the dwords a register would hold them in: each
+# condition that holds adds its bit to the exit code.
+{
+  echo "program pe32_cui 'consts';"
+  echo "const M = -1;"
+  echo "xor eax, eax;"
+  echo "if (-1 == 0xFFFFFFFF) { or eax, 1; }"
+  echo "if (M == 4294967295) { or eax, 2; }"
+  echo "if (-1 > 1) { or eax, 4; }"
+  echo "if (-1 < 1) { or eax, 8; }       // not taken: unsigned"
+  echo "if (-2147483648 == 0x80000000) { or eax, 16; }"
+  echo "if (3 != 3) { or eax, 32; }      // not taken"
+  echo "repeat { } until (M >= 0xFFFFFFFF);"
+  echo "or eax, 64;"
+} >consts.tav
+if build consts && use_wine; then
+  runexe consts
+  [ $rc = 87 ] || fail "consts: exit code $rc under wine, expected 87"
+fi
+# A constant that no dword holds is refused, not cut to its low 32 bits.
+while IFS='|' read -r cond col value; do
+  printf "program pe32_cui 'wide';\nnop;\nif (%s) { nop; }\n" "$cond" >wide.tav
+  "$tavik" wide.tav -nopause </dev/null >wide.out 2>&1
+  rc=$?
+  [ $rc = 1 ] || fail "wide $cond: exit code $rc"
+  grep -qxF "[3,$col]: [1767] Value $value out of range -2147483648..4294967295 in [wide.tav]" wide.out \
+    || { fail "wide $cond: message"; cat wide.out; }
+  [ -e wide.exe ] && fail "wide $cond: image written"
+done <<'CASES'
+0x100000000 > 0|20|4294967296
+0 == 0x100000000|21|4294967296
+-2147483649 < 1|20|-2147483649
+CASES
+
 # A failed condition: the message with its position, exit 1, no image.
 printf "program pe32_cui 'bad';\nnop;\n  if (eax = 1) { }\n" >bad.tav
 "$tavik" bad.tav -nopause </dev/null >bad.out 2>&1

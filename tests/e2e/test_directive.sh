@@ -45,6 +45,45 @@ intmin|0 or -2147483648 / -1|[2,27]: EIntOverflow: Arithmetic overflow in [intmi
 range|9223372036854775807 * 4|[2,29]: EInvalidOp: Invalid floating point operation in [range.tav]
 CASES
 
+# A float on either side of #if or #ifdef is compared as a float: its
+# fraction counts, and a compile-time variable stands for its whole number.
+while IFS='|' read -r name cond want; do
+  build "$name" "#v = 2.5;
+#define HALF 0.5;
+#$cond:
+#echo yes
+#else
+#echo no
+#end
+nop;"
+  [ "$rc" = 0 ] || fail "$name: exit code $rc"
+  has "$name" "$want"
+done <<'CASES'
+fleft|if 2.5 == 2|no
+fleftne|if 2.5 != 2|yes
+fright|if 2 == 2.5|no
+fwhole|if 2.0 == 2|yes
+fboth|if 1.5 == 1.5|yes
+fvar|if $v == 2.5|no
+fvarwhole|if $v == 2|yes
+fdefine|ifdef HALF == 0|no
+fdefinene|ifdef HALF != 0|yes
+CASES
+# Floats compare only for equality, on the left as on the right.
+for cond in '2.5 > 2' '2 < 2.5'; do
+  build order "#if $cond: nop; #end"
+  [ "$rc" = 1 ] || fail "order $cond: exit code $rc, expected 1"
+  grep -qF '[2000] Math operation not valid here' order.out || fail "order $cond: no [2000] message"
+done
+
+# There are no 64-bit forms: 64-bit code is refused where its mode is set,
+# not written with 32-bit bytes ("mov rax, [rbx]" as "mov eax, [rbx]").
+build bits64 "#set bits 64;
+mov rax, [rbx];"
+[ "$rc" = 1 ] || fail "bits64: exit code $rc, expected 1"
+has bits64 "[2,13]: [7759] Bit mode must be 16 or 32 in [bits64.tav]"
+[ -e bits64.exe ] && fail "bits64: an output file was written"
+
 build raise "nop;
 #raise 'Stopped by the source'"
 [ "$rc" = 1 ] || fail "raise: exit code $rc, expected 1"

@@ -81,4 +81,13 @@ if build prefix; then
   fi
 fi
 
+# A label between a prefix of its own and its instruction would split them
+# (a jump to it runs the instruction without its prefix, or the prefix with
+# the label's other code): refused in both modes, as any other statement is.
+for builder in pe32_cui raw_image; do
+  printf "program %s 'split';\nrep; top: stosb;\njmp top;\n" "$builder" >split.tav
+  refused split "[2,9]: [9996] rep must stand before its instruction in [split.tav]"
+  [ -e split.exe ] && fail "split ($builder): an image was written"
+done
+
 passed "all passed"

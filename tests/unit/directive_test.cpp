@@ -42,11 +42,6 @@ TEST_F(DirectiveTest, SecondSetBitsAfterTheDefine) {
     EXPECT_EQ(VarMan->F_UIntType->size, 2u);  // the word-sized types follow
 }
 
-TEST_F(DirectiveTest, SetBits64) {
-    EXPECT_EQ(echoes("#set bits 64;\n#echo bits\n"), Lines{"64"});
-    EXPECT_EQ(ptrSize, 8u);
-}
-
 TEST_F(DirectiveTest, SetFrameOff) {
     EXPECT_EQ(echoes("#set frame 0;\n#echo frame\n"), Lines{"0"});
     EXPECT_EQ(CompileFlags.stackframe_on, 0);
@@ -76,10 +71,12 @@ const Case cases[] = {
     {"#set frame 2;", "[7758] Valid frame modes 0/1"},
     {"#set frame 0x100000001;", "[7758] Valid frame modes 0/1"},
     {"#set relocations 5;", "[4656] Valid relocation switch 0/1"},
-    {"#set bits 12;", "[7759] Bit mode must be 16, 32 or 64"},
-    {"#set bits 24;", "[7759] Bit mode must be 16, 32 or 64"},
-    {"#set bits 0;", "[7759] Bit mode must be 16, 32 or 64"},
-    {"#set bits 128;", "[7759] Bit mode must be 16, 32 or 64"},
+    {"#set bits 12;", "[7759] Bit mode must be 16 or 32"},
+    {"#set bits 24;", "[7759] Bit mode must be 16 or 32"},
+    {"#set bits 0;", "[7759] Bit mode must be 16 or 32"},
+    {"#set bits 128;", "[7759] Bit mode must be 16 or 32"},
+    // No 64-bit forms: "mov rax, [rbx]" would be written as "mov eax, [rbx]".
+    {"#set bits 64;", "[7759] Bit mode must be 16 or 32"},
     {"#set speed 1;", "[7845] Invalid directive operand speed"},
 };
 }  // namespace set_errors_rows

@@ -221,6 +221,13 @@ void refuseCodeOperand(const TOperand* op) {
     Log->FatalError("[1766] \"" + name + "\" is " + (f->Type_ == ltProc ? "a procedure" : "a label") +
                     " and cannot be compared");
 }
+// Two constants compare as the dwords a register would hold: -1 and
+// 0xFFFFFFFF are one value, and a value no dword holds is refused.
+void wholeDword(TOperand* op) {
+    if (op->value < INT32_MIN || op->value > int64_t(UINT32_MAX))
+        Log->FatalError("[1767] Value " + std::to_string(op->value) + " out of range -2147483648..4294967295");
+    op->value = static_cast<uint32_t>(op->value);
+}
 }  // namespace
 
 TMathOp handle_DOCMP(uint32_t /*level*/) {
@@ -233,7 +240,11 @@ TMathOp handle_DOCMP(uint32_t /*level*/) {
     }
     std::unique_ptr<TOperand> o2(Compiler->moveNextOperand(true, false));
     refuseCodeOperand(o2.get());
-    if (o1->hint == otImm && o2->hint == otImm) return handle_CompareConsts(o1.get(), o2.get(), op);
+    if (o1->hint == otImm && o2->hint == otImm) {
+        wholeDword(o1.get());
+        wholeDword(o2.get());
+        return handle_CompareConsts(o1.get(), o2.get(), op);
+    }
     if (o1->hint == otRegister && o2->hint == otImm && o2->value == 0)
         Compiler->execInstruction(curFunc(), "test", o1.get(), o1.get());
     else Compiler->execInstruction(curFunc(), "cmp", o1.get(), o2.get());

@@ -135,8 +135,9 @@ void handle_DIRECTIVE_set() {
         }
     } else if (setting == "bits") {
         const uint64_t v = settingValue("7757");
-        // The word size follows the bit mode: only these three keep it sound.
-        if (v != 16 && v != 32 && v != 64) Log->FatalError("[7759] Bit mode must be 16, 32 or 64");
+        // The word size follows the bit mode: only these two keep it sound.
+        // There are no 64-bit forms to encode, nor a builder for such code.
+        if (v != 16 && v != 32) Log->FatalError("[7759] Bit mode must be 16 or 32");
         // Its parameters, locals and epilogue are measured in the word size
         // of its prologue.
         const PFunction in = Compiler->F_CurFunc;
@@ -206,6 +207,9 @@ bool decideIfdef() {
     if (t == ttNone) Log->FatalUnexpectedToken("7798");
     if (t != ttNumber) Log->FatalError("[1222] NOT SUPPORTED YET");
     if (op != moIsEqual && op != moNotEqual) Log->FatalError("[1999] Math operation not valid here");
+    // A float define is compared as a float, not by its whole part.
+    if (firstOP.F_Type == ttFloat)
+        return (firstOP.F_Extended == static_cast<long double>(tok()->F_Integer)) == (op == moIsEqual);
     return compareIntegers(op, firstOP.F_Integer, tok()->F_Integer);
 }
 
@@ -222,7 +226,10 @@ bool decideIf() {
 
     int64_t x = firstOP.F_Integer, y = tok()->F_Integer;
     long double yExt = tok()->F_Extended;
-    bool asFloat = t == ttFloat;
+    // A float on either side is compared as a float, the other side by the
+    // whole number it stands for.
+    const bool xFloat = firstOP.F_Type == ttFloat;
+    bool yFloat = t == ttFloat;
     if (t == ttIdent) {
         if (tok()->F_IdentType == itType) {
             if (firstOP.F_Type != ttIdent || firstOP.F_IdentType != itType)
@@ -236,7 +243,7 @@ bool decideIf() {
                 y = c->int_;
             } else if (c && c->type_ == ctFloat) {
                 yExt = fromTavExt(c->ext);
-                asFloat = true;
+                yFloat = true;
             } else {
                 Log->FatalUnexpectedToken("7796");
             }
@@ -244,9 +251,11 @@ bool decideIf() {
             Log->FatalUnexpectedToken("7797");
         }
     }
-    if (asFloat) {
-        if (op == moIsEqual) return firstOP.F_Extended == yExt;
-        if (op == moNotEqual) return firstOP.F_Extended != yExt;
+    if (xFloat || yFloat) {
+        const long double xExt = xFloat ? firstOP.F_Extended : static_cast<long double>(x);
+        if (!yFloat) yExt = static_cast<long double>(y);
+        if (op == moIsEqual) return xExt == yExt;
+        if (op == moNotEqual) return xExt != yExt;
         Log->FatalError("[2000] Math operation not valid here");
     }
     return compareIntegers(op, x, y);
