@@ -121,6 +121,51 @@ if build slots; then
   [ "$rc" = 62 ] || fail "slots: exit code $rc, expected 62"
 fi
 
+# A qword result comes back in EDX:EAX whole: from a global, a local, a
+# parameter and memory whose address uses EAX, EDX or both.
+cat >retq.tav <<'TAV'
+program pe32_cui 'retq';
+imports('kernel32.dll') { procedure ExitProcess(dword code); }
+qword g = 0x500000007;
+function fromGlobal() { return g; }
+function fromLocal() {
+  qword l;
+  mov dword [ebp-8], 0x11; mov dword [ebp-4], 0x22;
+  return l;
+}
+function fromParam(qword p) { return p; }
+function viaEax() { mov eax, @g; return qword [eax]; }
+function viaEdx() { mov edx, @g; return qword [edx]; }
+function viaBoth() { mov eax, @g; xor edx, edx; return qword [edx+eax]; }
+entry procedure main() {
+  uses ebx;
+  xor ebx, ebx;
+  fromGlobal();
+  if (eax != 7) { or ebx, 1; }
+  if (edx != 5) { or ebx, 1; }
+  fromLocal();
+  if (eax != 0x11) { or ebx, 2; }
+  if (edx != 0x22) { or ebx, 2; }
+  fromParam(g);
+  if (eax != 7) { or ebx, 4; }
+  if (edx != 5) { or ebx, 4; }
+  viaEax();
+  if (eax != 7) { or ebx, 8; }
+  if (edx != 5) { or ebx, 8; }
+  viaEdx();
+  if (eax != 7) { or ebx, 16; }
+  if (edx != 5) { or ebx, 16; }
+  viaBoth();
+  if (eax != 7) { or ebx, 32; }
+  if (edx != 5) { or ebx, 32; }
+  ExitProcess(ebx);
+}
+TAV
+if build retq; then
+  runexe retq
+  [ "$rc" = 0 ] || fail "retq: exit code $rc (the bits of the wrong results), expected 0"
+fi
+
 # Exports: marked functions reach the export table although nothing calls them.
 cat >lib.tav <<'TAV'
 program pe32_dll 'lib';
