@@ -84,8 +84,8 @@ public:
 
     TTavAssembler& Assembler() { return F_Assembler; }
     // Set by a call statement for the next call instruction: it goes through
-    // the pointer variable of a declared function, which the caller counts.
-    bool F_CountedCall = false;
+    // the pointer variable of this declared function, which the caller counts.
+    const TFunction* F_CountedCall = nullptr;
     // Set while the statement loop reads the first token of a statement.
     bool F_StatementStart = false;
     // A prefix written as a statement of its own: it goes with the next

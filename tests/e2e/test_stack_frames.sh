@@ -120,6 +120,21 @@ xchgesp|  xchg eax, esp;\n  add eax, a;|[5,13]: [6394] The stack pointer of p ch
 callmem|  push 1;\n  call [ebx];\n  mov eax, a;|[6,13]: [6394] The stack pointer of p changed by an amount not known (call at [5,13]): its parameters cannot be reached through it; use the frame (#set frame 1) in [callmem.tav]
 CASES
 
+# Right after a call of a DLL's function (or one through a pointer), giving
+# back the bytes of its parameters may remove the arguments a function of
+# the C convention left, or other bytes: the depth is not known after it.
+while IFS='|' read -r name call line; do
+  printf "program pe32_cui '%s';\nimports('msvcrt.dll') { function atoi(dword s): dword; }\nfunction* fp(dword s): dword;\n#set frame 0;\nfunction p(dword a) {\n%b\n  add esp, 4;\n  add eax, a;\n}\np(1);\n" "$name" "$call" >"$name.tav"
+  "$tavik" "$name.tav" -nopause </dev/null >"$name.log" 2>&1
+  rc=$?
+  [ "$rc" = 1 ] || fail "$name: exit code $rc, expected 1"
+  grep -qxF "$line" "$name.log" || { fail "$name: no line '$line'"; cat "$name.log"; }
+  [ -e "$name.exe" ] && fail "$name: an image was written"
+done <<'CASES'
+cimport|  atoi('42');|[8,13]: [6394] The stack pointer of p changed by an amount not known (add esp at [7,13]): its parameters cannot be reached through it; use the frame (#set frame 1) in [cimport.tav]
+cpointer|  fp = @atoi;\n  fp('42');|[9,13]: [6394] The stack pointer of p changed by an amount not known (add esp at [8,13]): its parameters cannot be reached through it; use the frame (#set frame 1) in [cpointer.tav]
+CASES
+
 # The same changes with no parameter read after them, or in a procedure
 # with the frame, build.
 cat >fine.tav <<'TAV'

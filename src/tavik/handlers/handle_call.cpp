@@ -263,7 +263,7 @@ uint32_t pushToParameter(PFunction cur, const Arg& a, uint32_t depth) {
 void callFunction(PFunction cur, PFunction f) {
     TOperand target;
     callOperand(cur, f, target);
-    Compiler->F_CountedCall = f->CallData != nullptr;
+    Compiler->F_CountedCall = f->CallData ? f : nullptr;
     Compiler->execInstruction(cur, "call", &target);
     // Only a call by label tells the push depth what the callee removes.
     if (f->CallData) cur->LocalOffset -= f->ParamSize;
