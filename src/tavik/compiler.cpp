@@ -740,6 +740,30 @@ uint32_t TCompiler::stackDepth(const TFunction* fn) const {
     return fn->LocalOffset;
 }
 
+void TCompiler::releasePushes(PFunction func) {
+    if (!func || func->FuncIndex == 0 || CompileFlags.peek_mode) return;
+    if (FuncMan->hostInfo(func).lostDepthLine != 0) return;
+    // With the frame and no uses, leave alone restores the stack pointer.
+    if (CompileFlags.stackframe_on && func->UsesList->items.empty()) return;
+    // The saved frame pointer and the registers of uses lie below.
+    const uint32_t saved =
+        (static_cast<uint32_t>(func->UsesList->items.size()) + (CompileFlags.stackframe_on ? 1 : 0)) * ptrSize;
+    const int32_t left = static_cast<int32_t>(func->LocalOffset - saved);
+    if (left <= 0) return;
+    // lea keeps the flags, as leave does; 16-bit code has no lea.
+    TOperand sp, by;
+    sp.setRegister(stackRegister());
+    if (ptrSize == 4) {
+        by.setMemory(4, left, 0, {REG_ESP});
+        execInstruction(func, "lea", &sp, &by);
+    } else {
+        by.setImm(left, ptrSize);
+        execInstruction(func, "add", &sp, &by);
+    }
+    // The code after this exit still has the pushes.
+    func->LocalOffset += static_cast<uint32_t>(left);
+}
+
 void TCompiler::retTriggered(PFunction func) {
     if (!func) return;
     // The epilogue belongs to this one exit: code after it keeps its depth.

@@ -94,6 +94,26 @@ if build loc16 img; then
   fi
 fi
 
+# 16-bit: words pushed and left when "return" comes are released before the
+# pops of uses, which then give back bx.
+cat >left16.tav <<'TAV'
+program raw_image 'left16';
+function nf(word a) {
+  uses bx;
+  push 5;
+  push ax;
+  if (ax == 1) { return 11; }
+  pop ax; pop ax;
+}
+nf(1);
+hlt;
+TAV
+if build left16 img; then
+  objdump -D -b binary -m i8086 -M intel left16.img >left16.lst
+  grep -A1 -F 'add    sp,0x4' left16.lst | grep -qF 'pop    bx' || fail "left16: the words left are not released before pop bx"
+  [ "$(grep -c 'pop    bx' left16.lst)" = 2 ] || fail "left16: pop bx at each of the two exits"
+fi
+
 # A procedure keeps the bit mode of its prologue: its locals and parameters
 # are measured in that word size.
 printf "program raw_image 'bitsin';\nprocedure p(word a) {\n  word k;\n#set bits 32;\n  mov k, 1;\n}\np(1);\n" >bitsin.tav

@@ -400,6 +400,7 @@ void handle_RETURN() {
             Compiler->execInstruction(cur, "mov", &dst, op.get());
         }
     }
+    Compiler->releasePushes(cur);
     TOperand imm;
     imm.setImm(static_cast<int32_t>(cur->ParamSize), 4);
     Compiler->execInstruction(cur, "ret", &imm);
