@@ -544,7 +544,7 @@ void TCompiler::encodeLine(PInstruction row, PInstruction prefix) {
         if (f && f->CallData && F_CurFunc) {
             viaPointer = f;
             callOperand(F_CurFunc, f, *op1);
-            F_CountedCall = true;
+            F_CountedCall = f;
         }
     }
     emitInstruction(F_CurFunc, row, "[9999] ", op1.get(), op2.get(), op3.get(), prefix, fixups);
@@ -660,14 +660,22 @@ bool readsOnly(PInstruction row) {
 }  // namespace
 
 void TCompiler::trackPushDepth(PFunction fn, PInstruction row, const TOperand* op1, const TOperand* op2) {
-    const bool counted = F_CountedCall;
-    F_CountedCall = false;
+    const TFunction* counted = F_CountedCall;
+    F_CountedCall = nullptr;
     if (!fn || CompileFlags.peek_mode) return;
     // Unsigned wrap-around keeps the depth exact even below the body's start.
     const bool stackFirst = isStackPointer(op1) && !readsOnly(row);
     if (stackFirst || (row->group == igXCHG && isStackPointer(op2)) || row->name == "leave") {
         int64_t change = 0;
         if (stackFirst && regSize(op1->reg_base) == ptrSize && knownStackChange(row, op2, change)) {
+            // Right after a call of a DLL's function, the bytes of its
+            // parameters given back may be the arguments that a function
+            // of the C convention left: which it is is not known.
+            const TFunctionHostInfo& at = FuncMan->hostInfo(fn);
+            if (change < 0 && fn->BufLen == at.foreignCallEnd && -change == int64_t(at.foreignCallParams)) {
+                loseDepth(fn, row, op1);
+                return;
+            }
             fn->LocalOffset += static_cast<uint32_t>(change);
             return;
         }
@@ -687,17 +695,25 @@ void TCompiler::trackPushDepth(PFunction fn, PInstruction row, const TOperand* o
         for (const auto& [name, bytes] : kStackEmits)
             if (row->name == name) fn->LocalOffset += static_cast<uint32_t>(bytes);
         break;
-    case igCALL:
+    case igCALL: {
         // A called procedure of ours removes its own parameters, and so does
         // one called through its pointer variable (counted by the caller);
         // what a call through other memory removes is not known.
+        const TFunction* foreign = counted;
         if (op1 && op1->hint == otLabel && op1->ptr) {
             const TFunction* callee = FuncMan->getFunc(static_cast<uint32_t>(op1->value));
             if (callee) fn->LocalOffset -= callee->ParamSize;
+            if (callee && callee->DLLIndex != -1) foreign = callee;
         } else if (op1 && op1->hint != otLabel && !counted) {
             loseDepth(fn, row, op1);
         }
+        if (foreign && foreign->ParamSize != 0) {
+            TFunctionHostInfo& at = FuncMan->hostInfo(fn);
+            at.foreignCallEnd = fn->BufLen + static_cast<uint32_t>(F_Assembler.code().size());
+            at.foreignCallParams = foreign->ParamSize;
+        }
         break;
+    }
     default: break;
     }
 }
@@ -724,6 +740,30 @@ uint32_t TCompiler::stackDepth(const TFunction* fn) const {
                         "): its parameters cannot be reached through it; use the frame (#set frame 1)");
     }
     return fn->LocalOffset;
+}
+
+void TCompiler::releasePushes(PFunction func) {
+    if (!func || func->FuncIndex == 0 || CompileFlags.peek_mode) return;
+    if (FuncMan->hostInfo(func).lostDepthLine != 0) return;
+    // With the frame and no uses, leave alone restores the stack pointer.
+    if (CompileFlags.stackframe_on && func->UsesList->items.empty()) return;
+    // The saved frame pointer and the registers of uses lie below.
+    const uint32_t saved =
+        (static_cast<uint32_t>(func->UsesList->items.size()) + (CompileFlags.stackframe_on ? 1 : 0)) * ptrSize;
+    const int32_t left = static_cast<int32_t>(func->LocalOffset - saved);
+    if (left <= 0) return;
+    // lea keeps the flags, as leave does; 16-bit code has no lea.
+    TOperand sp, by;
+    sp.setRegister(stackRegister());
+    if (ptrSize == 4) {
+        by.setMemory(4, left, 0, {REG_ESP});
+        execInstruction(func, "lea", &sp, &by);
+    } else {
+        by.setImm(left, ptrSize);
+        execInstruction(func, "add", &sp, &by);
+    }
+    // The code after this exit still has the pushes.
+    func->LocalOffset += static_cast<uint32_t>(left);
 }
 
 void TCompiler::retTriggered(PFunction func) {

@@ -45,6 +45,10 @@ public:
 
     // The epilogue of func: pops of its uses, release of its locals, leave.
     void retTriggered(PFunction func);
+    // Before "return" or the end of a procedure: what the body pushed and
+    // left on the stack above its uses is released, when the push depth is
+    // known, so that the pops of uses find their registers.
+    void releasePushes(PFunction func);
     // Encodes one instruction into fn; the caller keeps the operands.
     uint32_t execInstruction(PFunction fn, const std::string& strName, POperand op1 = nullptr, POperand op2 = nullptr,
                              POperand op3 = nullptr);
@@ -84,8 +88,8 @@ public:
 
     TTavAssembler& Assembler() { return F_Assembler; }
     // Set by a call statement for the next call instruction: it goes through
-    // the pointer variable of a declared function, which the caller counts.
-    bool F_CountedCall = false;
+    // the pointer variable of this declared function, which the caller counts.
+    const TFunction* F_CountedCall = nullptr;
     // Set while the statement loop reads the first token of a statement.
     bool F_StatementStart = false;
     // A prefix written as a statement of its own: it goes with the next

@@ -121,6 +121,103 @@ if build slots; then
   [ "$rc" = 62 ] || fail "slots: exit code $rc, expected 62"
 fi
 
+# A qword result comes back in EDX:EAX whole: from a global, a local, a
+# parameter and memory whose address uses EAX, EDX or both.
+cat >retq.tav <<'TAV'
+program pe32_cui 'retq';
+imports('kernel32.dll') { procedure ExitProcess(dword code); }
+qword g = 0x500000007;
+function fromGlobal() { return g; }
+function fromLocal() {
+  qword l;
+  mov dword [ebp-8], 0x11; mov dword [ebp-4], 0x22;
+  return l;
+}
+function fromParam(qword p) { return p; }
+function viaEax() { mov eax, @g; return qword [eax]; }
+function viaEdx() { mov edx, @g; return qword [edx]; }
+function viaBoth() { mov eax, @g; xor edx, edx; return qword [edx+eax]; }
+entry procedure main() {
+  uses ebx;
+  xor ebx, ebx;
+  fromGlobal();
+  if (eax != 7) { or ebx, 1; }
+  if (edx != 5) { or ebx, 1; }
+  fromLocal();
+  if (eax != 0x11) { or ebx, 2; }
+  if (edx != 0x22) { or ebx, 2; }
+  fromParam(g);
+  if (eax != 7) { or ebx, 4; }
+  if (edx != 5) { or ebx, 4; }
+  viaEax();
+  if (eax != 7) { or ebx, 8; }
+  if (edx != 5) { or ebx, 8; }
+  viaEdx();
+  if (eax != 7) { or ebx, 16; }
+  if (edx != 5) { or ebx, 16; }
+  viaBoth();
+  if (eax != 7) { or ebx, 32; }
+  if (edx != 5) { or ebx, 32; }
+  ExitProcess(ebx);
+}
+TAV
+if build retq; then
+  runexe retq
+  [ "$rc" = 0 ] || fail "retq: exit code $rc (the bits of the wrong results), expected 0"
+fi
+
+# Values pushed and not popped when "return" or the end of the body comes:
+# they are released first, so the pops of uses restore the registers and
+# ret finds the return address, with and without the frame.
+cat >leftover.tav <<'TAV'
+program pe32_cui 'leftover';
+imports('kernel32.dll') { procedure ExitProcess(dword code); }
+function lf(dword a) {
+  dword x, y;
+  uses ebx, esi;
+  mov x, 3; mov y, 4;
+  mov ebx, 100; mov esi, 200;
+  push 5; push 6;
+  if (a == 1) { mov eax, x; add eax, y; return; }
+  pop eax; pop eax;
+}
+function tailp() { uses ebx; mov ebx, 7; push 1; push 2; mov eax, 9; }
+#set frame 0;
+function nf(dword a) {
+  uses ebx;
+  mov ebx, 50;
+  push 5;
+  if (a == 1) { return 11; }
+  pop eax;
+}
+function nftail(dword a) { uses esi; mov esi, 60; push a; mov eax, [esp]; }
+#set frame 1;
+entry procedure main() {
+  uses ebx, esi;
+  mov ebx, 1; mov esi, 2;
+  lf(1);
+  cmp eax, 7; jne bad;
+  tailp();
+  add eax, ebx;
+  add eax, esi;
+  nf(1);
+  cmp eax, 11; jne bad;
+  nftail(30);
+  cmp eax, 30; jne bad;
+  mov eax, 9;
+  add eax, ebx;
+  add eax, esi;
+  ExitProcess(eax);
+bad:
+  ExitProcess(99);
+}
+TAV
+if build leftover; then
+  runexe leftover
+  # 9 + the caller's 1 and 2, kept by every callee
+  [ "$rc" = 12 ] || fail "leftover: exit code $rc, expected 12"
+fi
+
 # Exports: marked functions reach the export table although nothing calls them.
 cat >lib.tav <<'TAV'
 program pe32_dll 'lib';

@@ -94,6 +94,26 @@ if build loc16 img; then
   fi
 fi
 
+# 16-bit: words pushed and left when "return" comes are released before the
+# pops of uses, which then give back bx.
+cat >left16.tav <<'TAV'
+program raw_image 'left16';
+function nf(word a) {
+  uses bx;
+  push 5;
+  push ax;
+  if (ax == 1) { return 11; }
+  pop ax; pop ax;
+}
+nf(1);
+hlt;
+TAV
+if build left16 img; then
+  objdump -D -b binary -m i8086 -M intel left16.img >left16.lst
+  grep -A1 -F 'add    sp,0x4' left16.lst | grep -qF 'pop    bx' || fail "left16: the words left are not released before pop bx"
+  [ "$(grep -c 'pop    bx' left16.lst)" = 2 ] || fail "left16: pop bx at each of the two exits"
+fi
+
 # A procedure keeps the bit mode of its prologue: its locals and parameters
 # are measured in that word size.
 printf "program raw_image 'bitsin';\nprocedure p(word a) {\n  word k;\n#set bits 32;\n  mov k, 1;\n}\np(1);\n" >bitsin.tav
@@ -118,6 +138,21 @@ subreg|  sub esp, eax;\n  nop;\n  mov eax, a;|[6,13]: [6394] The stack pointer o
 popesp|  pop esp;\n  p(a);|[5,6]: [6394] The stack pointer of p changed by an amount not known (pop esp at [4,10]): its parameters cannot be reached through it; use the frame (#set frame 1) in [popesp.tav]
 xchgesp|  xchg eax, esp;\n  add eax, a;|[5,13]: [6394] The stack pointer of p changed by an amount not known (xchg eax at [4,16]): its parameters cannot be reached through it; use the frame (#set frame 1) in [xchgesp.tav]
 callmem|  push 1;\n  call [ebx];\n  mov eax, a;|[6,13]: [6394] The stack pointer of p changed by an amount not known (call at [5,13]): its parameters cannot be reached through it; use the frame (#set frame 1) in [callmem.tav]
+CASES
+
+# Right after a call of a DLL's function (or one through a pointer), giving
+# back the bytes of its parameters may remove the arguments a function of
+# the C convention left, or other bytes: the depth is not known after it.
+while IFS='|' read -r name call line; do
+  printf "program pe32_cui '%s';\nimports('msvcrt.dll') { function atoi(dword s): dword; }\nfunction* fp(dword s): dword;\n#set frame 0;\nfunction p(dword a) {\n%b\n  add esp, 4;\n  add eax, a;\n}\np(1);\n" "$name" "$call" >"$name.tav"
+  "$tavik" "$name.tav" -nopause </dev/null >"$name.log" 2>&1
+  rc=$?
+  [ "$rc" = 1 ] || fail "$name: exit code $rc, expected 1"
+  grep -qxF "$line" "$name.log" || { fail "$name: no line '$line'"; cat "$name.log"; }
+  [ -e "$name.exe" ] && fail "$name: an image was written"
+done <<'CASES'
+cimport|  atoi('42');|[8,13]: [6394] The stack pointer of p changed by an amount not known (add esp at [7,13]): its parameters cannot be reached through it; use the frame (#set frame 1) in [cimport.tav]
+cpointer|  fp = @atoi;\n  fp('42');|[9,13]: [6394] The stack pointer of p changed by an amount not known (add esp at [8,13]): its parameters cannot be reached through it; use the frame (#set frame 1) in [cpointer.tav]
 CASES
 
 # The same changes with no parameter read after them, or in a procedure

@@ -542,19 +542,20 @@ TEST_F(Proc, FrameOffFromSourceRefusesLocals) {
 }
 
 // Without the frame a parameter is read at the depth that the constant
-// changes of ESP before it leave.
+// changes of ESP before it leave; what they leave on the stack is released
+// before the ret.
 namespace frame_off_depth_follows_constant_changes_rows {
 struct Case {
     const char* body;
-    const char* bytes;  // of p after the locals room
+    const char* bytes;  // of p after the locals room, up to its ret
 };
 const Case cases[] = {
-    {"sub esp, 8; mov eax, a;", "83 EC 08 8B 44 24 0C"},
+    {"sub esp, 8; mov eax, a;", "83 EC 08 8B 44 24 0C 8D 64 24 08"},
     {"push 1; add esp, 4; mov eax, a;", "6A 01 83 C4 04 8B 44 24 04"},
-    {"lea esp, [esp-4]; mov eax, a;", "8D 64 24 FC 8B 44 24 08"},
+    {"lea esp, [esp-4]; mov eax, a;", "8D 64 24 FC 8B 44 24 08 8D 64 24 04"},
     {"lea esp, [esp+4]; push 0; mov eax, a;", "8D 64 24 04 6A 00 8B 44 24 04"},
-    {"dec esp; dec esp; inc esp; dec esp; mov eax, a;", "4C 4C 44 4C 8B 44 24 06"},
-    {"sub esp, 0x100; push a;", "81 EC 00 01 00 00 FF B4 24 04 01 00 00"},
+    {"dec esp; dec esp; inc esp; dec esp; mov eax, a;", "4C 4C 44 4C 8B 44 24 06 8D 64 24 02"},
+    {"sub esp, 0x100; push a;", "81 EC 00 01 00 00 FF B4 24 04 01 00 00 8D A4 24 04 01 00 00"},
     // a change the depth cannot follow, with no read after it
     {"mov eax, a; mov esp, ebp;", "8B 44 24 04 8B E5"},
 };

@@ -72,6 +72,10 @@ struct TFunctionHostInfo {
     uint32_t lostDepthLine = 0;
     uint32_t lostDepthColumn = 0;
     std::string lostDepthWhat;  // the instruction, as "mov esp"
+    // The end of the last call of an imported function or one through a
+    // pointer, and the bytes of its parameters.
+    uint32_t foreignCallEnd = UINT32_MAX;
+    uint32_t foreignCallParams = 0;
 };
 
 // Every function, procedure, label and forward reference; index 0 is rtlmain.

@@ -48,6 +48,11 @@ bool espBased(const TOperand* op) {
     return (op->hint == otMem || op->hint == otMemRef) && op->reg_count >= 1 && op->reg_base == REG_ESP;
 }
 
+bool addressUses(const TOperand* op, TRegister reg) {
+    if (op->hint != otMem) return false;
+    return (op->reg_count >= 1 && op->reg_base == reg) || (op->reg_count >= 2 && op->reg_index == reg);
+}
+
 uint32_t wordSize() { return ptrSize ? ptrSize : 4; }
 uint32_t slots(uint32_t bytes) { return (bytes + wordSize() - 1) / wordSize() * wordSize(); }
 
@@ -258,7 +263,7 @@ uint32_t pushToParameter(PFunction cur, const Arg& a, uint32_t depth) {
 void callFunction(PFunction cur, PFunction f) {
     TOperand target;
     callOperand(cur, f, target);
-    Compiler->F_CountedCall = f->CallData != nullptr;
+    Compiler->F_CountedCall = f->CallData ? f : nullptr;
     Compiler->execInstruction(cur, "call", &target);
     // Only a call by label tells the push depth what the callee removes.
     if (f->CallData) cur->LocalOffset -= f->ParamSize;
@@ -359,13 +364,43 @@ void handle_RETURN() {
         case 1: reg = REG_AL; break;
         case 2: reg = REG_AX; break;
         case 4: reg = REG_EAX; break;
-        case 8: reg = REG_RAX; break;
+        case 8:
+            // A qword in memory comes back in EDX:EAX, the low dword in EAX.
+            if (op->hint == otVar || op->hint == otMem) {
+                reg = REG_EAX;
+                break;
+            }
+            [[fallthrough]];
         default: Log->FatalError("[32423] Return operand invalid size");
         }
         TOperand dst;
         dst.setRegister(reg);
-        Compiler->execInstruction(cur, "mov", &dst, op.get());
+        if (op->size == 8) {
+            TOperand high = *op;
+            op->size = high.size = 4;
+            high.displacement = static_cast<int32_t>(static_cast<uint32_t>(op->displacement) + 4);
+            TOperand edx;
+            edx.setRegister(REG_EDX);
+            // The register of the address that the first load would
+            // overwrite goes last; with both, the high dword waits on the
+            // stack.
+            const bool viaEax = addressUses(op.get(), REG_EAX), viaEdx = addressUses(op.get(), REG_EDX);
+            if (viaEax && viaEdx) {
+                Compiler->execInstruction(cur, "push", &high);
+                Compiler->execInstruction(cur, "mov", &dst, op.get());
+                Compiler->execInstruction(cur, "pop", &edx);
+            } else if (viaEax) {
+                Compiler->execInstruction(cur, "mov", &edx, &high);
+                Compiler->execInstruction(cur, "mov", &dst, op.get());
+            } else {
+                Compiler->execInstruction(cur, "mov", &dst, op.get());
+                Compiler->execInstruction(cur, "mov", &edx, &high);
+            }
+        } else {
+            Compiler->execInstruction(cur, "mov", &dst, op.get());
+        }
     }
+    Compiler->releasePushes(cur);
     TOperand imm;
     imm.setImm(static_cast<int32_t>(cur->ParamSize), 4);
     Compiler->execInstruction(cur, "ret", &imm);

@@ -195,6 +195,7 @@ PFunction handle_PROCEDURE(bool isFunc) {
                         " need the stack frame (#set frame 1)");
 
     if (!Compiler->lastWasRet(f)) {
+        Compiler->releasePushes(f);
         TOperand imm;
         imm.setImm(static_cast<int32_t>(f->ParamSize), ptrSize);
         Compiler->execInstruction(f, "ret", &imm);
