@@ -56,11 +56,35 @@ void TCompiler::globalIndex(POperand op, const TVar* v) {
     op->displacement = static_cast<int32_t>(static_cast<uint32_t>(op->displacement) + static_cast<uint32_t>(n));
 }
 
+namespace {
+// A cast written before an operand says its type; it cannot change the size
+// the instruction reads or writes, nor carry a number its type cannot hold.
+void checkCast(const TOperand* op, const TVarType* cast, const std::string& name) {
+    if (!cast) return;
+    const std::string type = tavString(cast->name);
+    if (op->hint == otImm) {
+        const bool fits = cast->vt == dtInteger && TTavAssembler::checkImm(op, cast->size) == asmOK;
+        if (!fits) Log->FatalError("[5646] Value " + std::to_string(op->value) + " does not fit the cast to " + type);
+        return;
+    }
+    uint32_t bytes = 0;
+    if (op->hint == otRegister) bytes = regSize(op->reg_base);
+    else if (op->hint == otVar || op->hint == otMem) bytes = op->size;
+    else return;
+    auto count = [](uint32_t n) { return std::to_string(n) + (n == 1 ? " byte" : " bytes"); };
+    if (bytes != cast->size)
+        Log->FatalError("[5645] A cast to " + type + " (" + count(cast->size) + ") cannot change the size of " + name +
+                        " (" + count(bytes) + ")");
+}
+}  // namespace
+
 POperand TCompiler::moveNextOperand(bool first, bool regLblRef) {
     if (!first && !ExpectSymbol(",")) Log->FatalUnexpectedToken("3123");
     // Any kind the switch below has no case for is refused there.
     const TTavToken t = F_CurFile->moveNextToken();
     TCurrentToken* tk = F_CurToken;
+    const TVarType* cast = tk->F_Cast ? tk->F_CastType : nullptr;
+    const std::string castName = cast ? tk->F_String : std::string();
     auto op = std::make_unique<TOperand>();
     switch (t) {
     case ttRegister: op->setRegister(tk->F_Register); break;
@@ -86,6 +110,7 @@ POperand TCompiler::moveNextOperand(bool first, bool regLblRef) {
     case ttIdent: identOperand(op.get(), tk, regLblRef); break;
     default: Log->FatalUnexpectedToken("1201");
     }
+    checkCast(op.get(), cast, castName);
     return op.release();
 }
 

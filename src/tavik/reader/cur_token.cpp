@@ -80,6 +80,7 @@ void TCurrentToken::setNull() {
     F_BitCount = 0;
     F_Pointer = nullptr;
     F_CastType = nullptr;
+    F_Cast = false;
     F_WholeBytes = 0;
     F_Extra.Scale = 0;
     F_Extra.Displacement = 0;
@@ -217,6 +218,7 @@ void TCurrentToken::setCurToken(const TCurrentToken& tk) {
     freeOperand();
     if (tk.F_Operand) F_Operand = new TOperand(*tk.F_Operand);
     F_CastType = tk.F_CastType;
+    F_Cast = tk.F_Cast;
     F_Extra = tk.F_Extra;
 }
 

@@ -112,6 +112,7 @@ public:
     int32_t F_ByteCount = 0;
     int32_t F_BitCount = 0;
     PVarType F_CastType = nullptr;
+    bool F_Cast = false;  // F_CastType written in the source, "[type] x"
     TTokenExtra F_Extra;
     int64_t F_WholeBytes = 0;  // a variable or field as named, all its elements
 

@@ -420,6 +420,7 @@ bool readPlainItem(TAFile* f, PlainItem& item) {
         TTavToken t = f->setNextToken(tok);
         if (t != ttIdent && t != ttRegister && t != ttNumber) unexpected(tok, "6545");
         tok->F_CastType = castType;
+        tok->F_Cast = true;
         return tok->F_Type;
     }
 
