@@ -7,3 +7,9 @@ std::string strTAVIK_PATH;
 std::string strTAVIK_VERSION;
 TCompilerFlags CompileFlags{};
 TFileWriter* fWriter = nullptr;
+
+std::string rangeText(int64_t v, int64_t lo, int64_t hi) {
+    return "Value " + std::to_string(v) + " out of range " + std::to_string(lo) + ".." + std::to_string(hi);
+}
+
+std::string byteCount(uint64_t n) { return std::to_string(n) + (n == 1 ? " byte" : " bytes"); }

@@ -15,3 +15,8 @@ extern TCompilerFlags CompileFlags;
 class TFileWriter;
 // The output buffer of the build under way; exists only while a builder runs.
 extern TFileWriter* fWriter;
+
+// "Value v out of range lo..hi", the words of every range refusal.
+std::string rangeText(int64_t v, int64_t lo, int64_t hi);
+// "1 byte", "4 bytes".
+std::string byteCount(uint64_t n);

@@ -71,10 +71,9 @@ void checkCast(const TOperand* op, const TVarType* cast, const std::string& name
     if (op->hint == otRegister) bytes = regSize(op->reg_base);
     else if (op->hint == otVar || op->hint == otMem) bytes = op->size;
     else return;
-    auto count = [](uint32_t n) { return std::to_string(n) + (n == 1 ? " byte" : " bytes"); };
     if (bytes != cast->size)
-        Log->FatalError("[5645] A cast to " + type + " (" + count(cast->size) + ") cannot change the size of " + name +
-                        " (" + count(bytes) + ")");
+        Log->FatalError("[5645] A cast to " + type + " (" + byteCount(cast->size) + ") cannot change the size of " +
+                        name + " (" + byteCount(bytes) + ")");
 }
 }  // namespace
 

@@ -17,8 +17,7 @@ std::string g_RangeText;  // the last immediate refused for its range
 
 uint32_t TTavAssembler::checkRange(const TOperand* imm, int64_t lo, int64_t hi) {
     if (imm->value >= lo && imm->value <= hi) return asmOK;
-    g_RangeText =
-        "Value " + std::to_string(imm->value) + " out of range " + std::to_string(lo) + ".." + std::to_string(hi);
+    g_RangeText = rangeText(imm->value, lo, hi);
     return asmValueOutOfRange;
 }
 

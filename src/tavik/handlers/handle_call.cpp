@@ -93,9 +93,8 @@ void checkArgumentSize(const Arg& a) {
         if (bytes != 1 && bytes != 2) return;
         const int64_t lo = bytes == 1 ? -128 : -32768, hi = bytes == 1 ? 255 : 65535;
         if (a.value >= lo && a.value <= hi) return;
-        Log->FatalError("[6315] Value " + std::to_string(a.value) + " out of range " + std::to_string(lo) + ".." +
-                        std::to_string(hi) + " for parameter \"" + tavString(p->name) + "\" of " +
-                        std::to_string(bytes) + (bytes == 1 ? " byte" : " bytes"));
+        Log->FatalError("[6315] " + rangeText(a.value, lo, hi) + " for parameter \"" + tavString(p->name) + "\" of " +
+                        byteCount(bytes));
     }
     const uint32_t have = valueBytes(a.op.get());
     if (slots(have) <= slots(paramBytes(p))) return;
@@ -119,7 +118,7 @@ bool signedVariable(const TCurrentToken* t) {
 // place, with no register changed.
 void signExtendTop(PFunction cur, uint32_t bytes, uint32_t highWords) {
     if (wordSize() != 4)
-        Log->FatalError("[6314] A signed argument of " + std::to_string(bytes) + (bytes == 1 ? " byte" : " bytes") +
+        Log->FatalError("[6314] A signed argument of " + byteCount(bytes) +
                         " cannot be widened with its sign in 16-bit code: pass it in a register");
     TOperand top, count;
     top.setMemory(4, 0, 0, {REG_ESP});

@@ -225,7 +225,7 @@ void refuseCodeOperand(const TOperand* op) {
 // 0xFFFFFFFF are one value, and a value no dword holds is refused.
 void wholeDword(TOperand* op) {
     if (op->value < INT32_MIN || op->value > int64_t(UINT32_MAX))
-        Log->FatalError("[1767] Value " + std::to_string(op->value) + " out of range -2147483648..4294967295");
+        Log->FatalError("[1767] " + rangeText(op->value, INT32_MIN, UINT32_MAX));
     op->value = static_cast<uint32_t>(op->value);
 }
 }  // namespace

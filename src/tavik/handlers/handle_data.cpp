@@ -167,9 +167,7 @@ void checkFits(int64_t value, uint32_t n, const std::string& what) {
     const int64_t lo = -(int64_t(1) << (8 * n - 1));
     const int64_t hi = (int64_t(1) << (8 * n)) - 1;
     if (value >= lo && value <= hi) return;
-    Log->FatalError("[5325] Value " + std::to_string(value) + " out of range " + std::to_string(lo) + ".." +
-                        std::to_string(hi) + " for " + what,
-                    true);
+    Log->FatalError("[5325] " + rangeText(value, lo, hi) + " for " + what, true);
 }
 
 // Stores the current token (number, float or text) as a value of type tp
