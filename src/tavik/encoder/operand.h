@@ -90,6 +90,10 @@ struct TOperand {
 
     bool isRegType() const;
     bool isRegister(uint32_t size_) const;
+    // The address is made with the register of number n (0 for eax, ax, al).
+    bool addressUses(uint8_t n) const {
+        return (reg_count >= 1 && (reg_base & 7) == n) || (reg_count == 2 && (reg_index & 7) == n);
+    }
 
     // Operands come and go with every instruction: freed ones are kept for
     // the next (not in a sanitized build).

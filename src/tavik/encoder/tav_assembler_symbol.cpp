@@ -257,9 +257,7 @@ uint32_t TTavAssembler::popRemainder(const TOperand* op, uint32_t s, const std::
     }
     // The first of eax, ecx, edx, ebx that the destination does not use.
     uint8_t n = 0;
-    while (n < 3 && op->hint == otMem &&
-           ((op->reg_count >= 1 && regNum(op->reg_base) == n) || (op->reg_count == 2 && regNum(op->reg_index) == n)))
-        ++n;
+    while (n < 3 && op->hint == otMem && op->addressUses(n)) ++n;
     TOperand save = regOp(TRegister(REG_EAX + n)), low = regOp(TRegister(REG_AL + n)),
              word = regOp(TRegister(REG_AX + n));
     if ((r = inner("push", &save))) return r;
@@ -335,9 +333,7 @@ uint32_t TTavAssembler::pushMem(PInstruction row, POperand op) {
         }
         case 3: {
             uint8_t n = 0;
-            while ((op->reg_count >= 1 && regNum(op->reg_base) == n) ||
-                   (op->reg_count == 2 && regNum(op->reg_index) == n))
-                ++n;
+            while (op->addressUses(n)) ++n;
             TOperand full = regOp(TRegister(REG_EAX + n)), low = regOp(TRegister(REG_AL + n)),
                      word = regOp(TRegister(REG_AX + n));
             TOperand zero = immOp(0, 4);

@@ -54,8 +54,7 @@ uint32_t TTavAssembler::rotWide(PInstruction row, POperand p1, POperand p2) {
     // The first of eax, ecx, edx, ebx the address does not use.
     uint8_t n = 0;
     if (bits() != 16)
-        while ((p1->reg_count >= 1 && regNum(p1->reg_base) == n) || (p1->reg_count == 2 && regNum(p1->reg_index) == n))
-            ++n;
+        while (p1->addressUses(n)) ++n;
     // An address on esp moves by the saved register.
     const int32_t moved = stackBased(p1) ? 4 : 0;
     TOperand lo = dwordAt(p1, moved), hi = dwordAt(p1, 4 + moved);

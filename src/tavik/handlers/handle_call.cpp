@@ -48,11 +48,6 @@ bool espBased(const TOperand* op) {
     return (op->hint == otMem || op->hint == otMemRef) && op->reg_count >= 1 && op->reg_base == REG_ESP;
 }
 
-bool addressUses(const TOperand* op, TRegister reg) {
-    if (op->hint != otMem) return false;
-    return (op->reg_count >= 1 && op->reg_base == reg) || (op->reg_count >= 2 && op->reg_index == reg);
-}
-
 uint32_t wordSize() { return ptrSize ? ptrSize : 4; }
 uint32_t slots(uint32_t bytes) { return (bytes + wordSize() - 1) / wordSize() * wordSize(); }
 
@@ -383,7 +378,9 @@ void handle_RETURN() {
             // The register of the address that the first load would
             // overwrite goes last; with both, the high dword waits on the
             // stack.
-            const bool viaEax = addressUses(op.get(), REG_EAX), viaEdx = addressUses(op.get(), REG_EDX);
+            const bool mem = op->hint == otMem;
+            const bool viaEax = mem && op->addressUses(regNum(REG_EAX)),
+                       viaEdx = mem && op->addressUses(regNum(REG_EDX));
             if (viaEax && viaEdx) {
                 Compiler->execInstruction(cur, "push", &high);
                 Compiler->execInstruction(cur, "mov", &dst, op.get());
